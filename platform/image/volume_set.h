@@ -1,0 +1,71 @@
+// Volume images answering the volume operations as Windows answers them for
+// real drives: a set of drive letters, each backed by a FAT12/16/32 image
+// file or unmounted block device.
+//
+// Paths on a mounted letter ("V:\Data\a.txt", "\\.\V:", the volume name
+// returned by GetVolumeNameForVolumeMountPointA) are answered from the image;
+// any other path is a host path (temporary folder, cache files) and goes to
+// the host's own files for GetTempPathA, GetFileAttributesA and DeleteFileA.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/volume_ops.h"
+
+namespace vt {
+
+class CImageVolumeSet : public IVolumeOps {
+ public:
+  CImageVolumeSet();
+  ~CImageVolumeSet() override;
+  CImageVolumeSet(const CImageVolumeSet&) = delete;
+  CImageVolumeSet& operator=(const CImageVolumeSet&) = delete;
+
+  // Maps a drive letter (A to Z) to an image file or block device. Returns
+  // ERROR_SUCCESS, or a Windows error code with a one-line reason in *message
+  // (file missing, not a recognised file system, damaged boot sector, letter
+  // taken ...). A read-only mount reports FILE_READ_ONLY_VOLUME and refuses
+  // every change.
+  DWORD Mount(char letter, const std::string& imagePath, bool readOnly,
+              std::string* message = nullptr);
+  // Mounts every "L=path" of a "V=path;W=path" list (VANTREL_VOLUMES).
+  DWORD MountList(const std::string& list, bool readOnly, std::string* message = nullptr);
+  bool IsMounted(char letter) const;
+  void Unmount(char letter);
+
+  HANDLE CreateFileA(const char* path, DWORD access, DWORD share, DWORD creation,
+                     DWORD flags) override;
+  BOOL CloseHandle(HANDLE h) override;
+  BOOL DeviceIoControl(HANDLE h, DWORD code, const void* in, DWORD inSize, void* out,
+                       DWORD outSize, DWORD* returned) override;
+  BOOL ReadFile(HANDLE h, void* buffer, DWORD toRead, DWORD* read) override;
+  BOOL SetFilePointerEx(HANDLE h, LARGE_INTEGER distance, LARGE_INTEGER* newPosition,
+                        DWORD method) override;
+  BOOL GetFileSizeEx(HANDLE h, LARGE_INTEGER* size) override;
+  HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) override;
+  BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) override;
+  BOOL FindClose(HANDLE find) override;
+  BOOL GetVolumeNameForVolumeMountPointA(const char* mountPoint, char* name,
+                                         DWORD nameSize) override;
+  BOOL GetVolumeInformationA(const char* root, char* volumeName, DWORD volumeNameSize,
+                             DWORD* serial, DWORD* maxComponent, DWORD* fsFlags, char* fsName,
+                             DWORD fsNameSize) override;
+  BOOL GetDiskFreeSpaceA(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
+                         DWORD* freeClusters, DWORD* totalClusters) override;
+  BOOL GetDiskFreeSpaceExA(const char* root, ULARGE_INTEGER* freeToCaller, ULARGE_INTEGER* total,
+                           ULARGE_INTEGER* totalFree) override;
+  DWORD GetLogicalDrives() override;
+  UINT GetDriveTypeA(const char* root) override;
+  DWORD GetTempPathA(DWORD size, char* buffer) override;
+  DWORD GetFileAttributesA(const char* path) override;
+  BOOL DeleteFileA(const char* path) override;
+  DWORD GetLastError() override;
+  void SetLastError(DWORD error) override;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace vt

@@ -1,0 +1,31 @@
+// How the engine reaches the windows: window messages and message boxes.
+#pragma once
+
+#include <string>
+
+#include "platform/winshapes.h"
+
+namespace vt {
+
+// SendMessage / PostMessage of the private WM_APP messages. Sent messages are
+// handled before Send returns, so pointers passed in lParam may point at the
+// sender's stack; posted ones must point at data that outlives the handling.
+class IMessageSink {
+ public:
+  virtual ~IMessageSink() = default;
+  virtual LRESULT Send(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) = 0;
+  virtual BOOL Post(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) = 0;
+};
+
+// The program's message box: caption "Vantrel", task-modal, brought to the
+// foreground; returns the button pressed (IDOK, IDYES, ...).
+class IPrompt {
+ public:
+  virtual ~IPrompt() = default;
+  virtual int ShowMessage(const std::string& text, UINT type) = 0;
+};
+
+// The caption of every message box of the program.
+constexpr const char* kMessageCaption = "Vantrel";
+
+}  // namespace vt
