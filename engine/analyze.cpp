@@ -1,0 +1,306 @@
+// The analysis of a volume: the folder walk, the extents of each item and
+// the free-run list built from the volume bitmap.
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "engine/defrag.h"
+#include "engine/globals.h"
+#include "engine/text.h"
+
+namespace vt {
+
+namespace {
+constexpr uint64_t kNoLcn = ~0ull;
+
+CDriveData* CountingDrive(CDriveData* fallback) {
+  CDriveData* drive = CurrentDrive();
+  return drive ? drive : fallback;
+}
+
+int64_t ReadI64(const uint8_t* p) {
+  int64_t v;
+  std::memcpy(&v, p, sizeof(v));
+  return v;
+}
+}  // namespace
+
+LRESULT CDefrag::SendProgress(unsigned code, LPARAM arg) {
+  return Messages().Send(m_hProgressWnd, UM_PROGRESS, code, arg);
+}
+
+bool CDefrag::AnalyzeVolume(HWND notifyWnd) {
+  m_hNotifyWnd = notifyWnd;
+  CDriveData* drive = CountingDrive(m_pDrive);
+  if (drive) {
+    drive->m_nFolders = 0;
+    drive->m_nFiles = 0;
+  }
+  m_errors.RemoveAll();
+  m_folders.clear();
+  m_nBytesAnalyzed = 0;
+
+  uint64_t used = 0;
+  if (drive && drive->m_nDiskSize > drive->m_nFreeBytes)
+    used = drive->m_nDiskSize - drive->m_nFreeBytes;
+  SendProgress(PROGRESS_RANGE, reinterpret_cast<LPARAM>(&used));
+
+  m_nRefreshInterval = 100;
+
+  if (!m_bNtfs) {
+    ScanFolder(m_strRoot, std::string());
+  } else {
+    // NTFS volumes are read through their master file table; that reader
+    // comes with the NTFS backend, and until then such a volume is refused.
+    return false;
+  }
+
+  if (m_hNotifyWnd) Messages().Send(m_hNotifyWnd, WM_APP, 0, 0);
+  return true;
+}
+
+void CDefrag::Checkpoint() {
+  CDriveData* drive = CountingDrive(m_pDrive);
+  uint64_t n = drive ? drive->m_nFiles : 0;
+  if (n % 5000 == 0) Messages().Post(m_hProgressWnd, UM_PROGRESS, PROGRESS_PERCENT,
+                                     reinterpret_cast<LPARAM>(&m_nBytesAnalyzed));
+  if (n % 2000 == 0) Messages().Send(m_hNotifyWnd, WM_APP, 0, 0);
+  if (m_nRefreshInterval != 0 && n % m_nRefreshInterval == 0) {
+    if (!IsUnattended() && MapHost()) MapHost()->RebuildMap(*this);
+    if (m_nRefreshInterval < 20000) m_nRefreshInterval += 500;
+  }
+}
+
+void CDefrag::ScanFolder(const std::string& folder, const std::string& nameFilter) {
+  CDriveData* drive = CountingDrive(m_pDrive);
+  const int32_t f = static_cast<int32_t>(m_folders.size());
+  m_folders.push_back(folder);
+
+  WIN32_FIND_DATAA data;
+  std::memset(&data, 0, sizeof(data));
+  std::string pattern = folder + "\\*";
+  CFindHandle find(&Ops(), Ops().FindFirstFileA(pattern.c_str(), &data));
+  if (!find.IsValid()) return;
+
+  if (drive) {
+    if (drive->m_nFolders % 200 == 0) {
+      std::string text = "Analyzing: " + folder;
+      SendProgress(PROGRESS_TEXT, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    drive->m_nFolders += 1;
+  }
+
+  do {
+    if (IsCancelled()) break;
+    data.cFileName[MAX_PATH - 1] = '\0';
+    data.cAlternateFileName[13] = '\0';
+    const std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+    if (!nameFilter.empty() && !EqualsNoCase(nameFilter, name)) continue;
+
+    const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    CFileItem item;
+    item.m_strName = name;
+    item.m_nFolder = f;
+    if (isFolder) item.m_wFlags |= FI_DIRECTORY;
+    item.m_nSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    item.m_ftLastWrite = data.ftLastWriteTime;
+    if (isFolder) {
+      if (!m_bNtfs) item.m_wFlags |= FI_UNMOVABLE;
+    } else if (drive) {
+      drive->m_nFiles += 1;
+    }
+
+    int rc = GetFileClusters(item);
+    if (rc != 0 && data.cAlternateFileName[0] != '\0') {
+      item.m_strName = data.cAlternateFileName;
+      rc = GetFileClusters(item);
+    }
+    if (rc != 0) {
+      CFileErrors error;
+      error.m_strPath = folder + "\\" + name;
+      error.m_nSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+      error.m_dwError = Ops().GetLastError();
+      m_errors.Add(std::move(error));
+    } else {
+      m_nBytesAnalyzed += item.m_nSize;
+      if (item.m_fragments.GetSize() > 0) m_files.Add(std::move(item));
+      Checkpoint();
+    }
+
+    if (isFolder) ScanFolder(folder + "\\" + name, std::string());
+    // With a name filter the walk of this folder ends after the named entry.
+    if (!nameFilter.empty()) break;
+    if (IsCancelled()) break;
+  } while (Ops().FindNextFileA(find.Get(), &data));
+}
+
+int CDefrag::GetFileClusters(CFileItem& item, HANDLE handle, const std::vector<uint64_t>* probe) {
+  item.m_nFirstLcn = 0;
+  item.m_fragments.RemoveAll();
+
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+    handle = OpenFileForMove(GetItemPath(item));
+    if (handle == INVALID_HANDLE_VALUE) return 1;
+  }
+  CHandle file(&Ops(), handle);
+
+  std::vector<uint8_t> reply(kRetrievalReplySize);
+  const size_t maxExtents = (reply.size() - 16) / 16;
+  STARTING_VCN_INPUT_BUFFER request = {};
+  request.StartingVcn.QuadPart = 0;
+  bool first = true;
+  bool seenClusters = false;
+  uint64_t previousNext = 0;
+  uint64_t end = kNoLcn;  // end of the last extent that had clusters
+  for (;;) {
+    DWORD returned = 0;
+    BOOL ok = Ops().DeviceIoControl(file.Get(), FSCTL_GET_RETRIEVAL_POINTERS, &request,
+                                    sizeof(request), reply.data(), static_cast<DWORD>(reply.size()),
+                                    &returned);
+    DWORD error = ok ? ERROR_SUCCESS : Ops().GetLastError();
+    if (!ok && error != ERROR_MORE_DATA) break;
+
+    uint32_t count;
+    std::memcpy(&count, reply.data(), sizeof(count));
+    if (count > maxExtents) count = static_cast<uint32_t>(maxExtents);
+    if (first) {
+      previousNext = static_cast<uint64_t>(ReadI64(reply.data() + 8));
+      first = false;
+    }
+    const uint64_t askedFrom = static_cast<uint64_t>(request.StartingVcn.QuadPart);
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t* e = reply.data() + 16 + static_cast<size_t>(i) * 16;
+      const uint64_t next = static_cast<uint64_t>(ReadI64(e));
+      const uint64_t lcn = static_cast<uint64_t>(ReadI64(e + 8));
+      const uint64_t length = next - previousNext;
+      if (!seenClusters) item.m_nFirstLcn = lcn;
+      if (lcn == kNoLcn) {
+        item.m_wFlags |= FI_VIRTUAL;
+      } else {
+        if (seenClusters && lcn == end && item.m_fragments.GetSize() > 0) {
+          item.m_fragments.back().m_nClusters += static_cast<uint32_t>(length);
+        } else {
+          item.m_fragments.Add(CFileClusterItem(lcn, static_cast<uint32_t>(length)));
+        }
+        end = lcn + length;
+        seenClusters = true;
+      }
+      previousNext = next;
+    }
+    if (error != ERROR_MORE_DATA) break;
+    // A reply that does not move on would be asked for again for ever.
+    if (count == 0 || previousNext <= askedFrom) break;
+    request.StartingVcn.QuadPart = static_cast<LONGLONG>(previousNext);
+  }
+
+  if (item.m_nSize == 0) {
+    LARGE_INTEGER size;
+    size.QuadPart = 0;
+    if (Ops().GetFileSizeEx(file.Get(), &size)) item.m_nSize = static_cast<uint64_t>(size.QuadPart);
+  }
+  item.m_fragments.FreeExtra();
+  file.Close();
+
+  if (probe && !m_bXPOrLater) {
+    size_t checked = 0;
+    for (uint64_t position : *probe) {
+      if (++checked > 100) break;
+      bool inside = false;
+      for (const auto& fragment : item.m_fragments) {
+        if (position >= fragment.m_nLcn && position < fragment.m_nLcn + fragment.m_nClusters) {
+          inside = true;
+          break;
+        }
+      }
+      if (!inside) {
+        item.m_nMoveFailures += 1;
+        if (item.m_nMoveFailures > 4) item.m_wFlags |= FI_UNMOVABLE;
+        BuildFreeRunList();
+        return ERROR_ACCESS_DENIED;
+      }
+    }
+  }
+  return 0;
+}
+
+bool CDefrag::BuildFreeRunList() {
+  m_freeRuns.RemoveAll();
+  m_freeRuns.SetGrowBy(12288);
+  if (!m_hVolume.IsValid()) return false;
+
+  std::vector<uint8_t> reply(kBitmapReplySize);
+  uint64_t c = 0;
+  uint64_t start = 0;
+  bool previousUsed = false;
+  bool haveState = false;
+  bool lastFree = false;
+  for (;;) {
+    STARTING_LCN_INPUT_BUFFER request = {};
+    request.StartingLcn.QuadPart = static_cast<LONGLONG>(c);
+    DWORD returned = 0;
+    BOOL ok = Ops().DeviceIoControl(m_hVolume.Get(), FSCTL_GET_VOLUME_BITMAP, &request,
+                                    sizeof(request), reply.data(), static_cast<DWORD>(reply.size()),
+                                    &returned);
+    if (!ok) {
+      DWORD error = Ops().GetLastError();
+      if (error == ERROR_INVALID_PARAMETER) break;
+      if (error != ERROR_MORE_DATA) {
+        ShowSystemError(error);
+        return false;
+      }
+    }
+    const uint64_t startingLcn = static_cast<uint64_t>(ReadI64(reply.data()));
+    const int64_t bitmapSize = ReadI64(reply.data() + 8);
+    if (c != 0 && startingLcn == 0) return true;
+    if (startingLcn > c || bitmapSize <= 0) break;
+
+    const uint64_t skip = c - startingLcn;
+    // Only bits the reply holds are read.
+    uint64_t available = returned > 16 ? (static_cast<uint64_t>(returned) - 16) * 8 : 0;
+    if (available > static_cast<uint64_t>(bitmapSize)) available = static_cast<uint64_t>(bitmapSize);
+    if (skip >= available) break;
+    uint64_t n = static_cast<uint64_t>(bitmapSize);
+    if (n > kBitmapReplySize) n = kBitmapReplySize;
+    if (n > available - skip) n = available - skip;
+
+    const uint8_t* bits = reply.data() + 16;
+    for (uint64_t k = 0; k < n; ++k) {
+      const uint64_t bit = skip + k;
+      const bool raw = (bits[bit >> 3] >> (bit & 7)) & 1;
+      bool used = raw;
+      if (!used && !m_bXPOrLater &&
+          (m_mftRange.Contains(c) || m_mftZoneRange.Contains(c) || m_mftMirrorRange.Contains(c)))
+        used = true;
+      if (!haveState) {
+        previousUsed = raw;
+        haveState = true;
+      }
+      if (used && !previousUsed) {
+        if (c > start) {
+          CClusterItem run;
+          run.m_nLcn = start;
+          run.m_nClusters = static_cast<uint32_t>(c - start);
+          run.m_nState = RUN_FREE;
+          m_freeRuns.Add(run);
+        }
+      } else if (!used && previousUsed) {
+        start = c;
+      }
+      previousUsed = used;
+      lastFree = !used;
+      ++c;
+    }
+  }
+  if (c != 0 && lastFree) {
+    CClusterItem run;
+    run.m_nLcn = start;
+    run.m_nClusters = static_cast<uint32_t>(c - start);
+    run.m_nState = RUN_FREE;
+    m_freeRuns.Add(run);
+  }
+  return true;
+}
+
+}  // namespace vt

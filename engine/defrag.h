@@ -1,0 +1,133 @@
+// The defragmentation engine: the open volume and everything the analysis
+// found on it, with the operations that read and change it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/records.h"
+#include "platform/system_ops.h"
+#include "platform/ui_sink.h"
+#include "platform/volume_ops.h"
+
+namespace vt {
+
+class CDefrag;
+
+// The cluster map as the engine sees it: rebuilt from the file list at the
+// analysis checkpoints (and invalidated without erasing), told of moves.
+class IClusterMapHost {
+ public:
+  virtual ~IClusterMapHost() = default;
+  virtual void RebuildMap(const CDefrag& engine) = 0;
+  virtual void MarkMove(uint64_t oldLcn, uint64_t newLcn, uint32_t count) = 0;
+};
+
+// First and last LCN of a reserved area, both inside; last = 0: absent.
+struct CLcnRange {
+  uint64_t m_nFirst = 0;
+  uint64_t m_nLast = 0;
+  bool IsPresent() const { return m_nLast != 0; }
+  bool Contains(uint64_t lcn) const { return m_nLast != 0 && lcn >= m_nFirst && lcn <= m_nLast; }
+};
+
+// The services the engine runs on; every pointer must outlive the engine.
+struct CEngineServices {
+  IVolumeOps* volume = nullptr;
+  ISystemOps* system = nullptr;
+  IMessageSink* messages = nullptr;
+  IPrompt* prompt = nullptr;
+  IClusterMapHost* map = nullptr;  // optional
+};
+
+class CDefrag {
+ public:
+  explicit CDefrag(const CEngineServices& services);
+  CDefrag(const CDefrag&) = delete;
+  CDefrag& operator=(const CDefrag&) = delete;
+  virtual ~CDefrag();
+
+  // Volume access.
+  bool OpenVolume(CDriveData* drive);
+  void CloseVolume();
+  uint32_t GetVolumeClusters();
+  HANDLE OpenFileForMove(const std::string& path);
+  DWORD EnablePrivilege(const char* name, bool enable);
+  void Reset();
+
+  // Analysis.
+  bool AnalyzeVolume(HWND notifyWnd);
+  void ScanFolder(const std::string& folder, const std::string& nameFilter);
+  // Reads the extents of an item; 0 on success, nonzero when it cannot be opened.
+  int GetFileClusters(CFileItem& item, HANDLE handle = INVALID_HANDLE_VALUE,
+                      const std::vector<uint64_t>* probe = nullptr);
+  bool BuildFreeRunList();
+
+  // Look-ups.
+  std::string GetItemPath(const CFileItem& item) const;
+  // Folder path (with its backslash) of an NTFS folder record, or empty.
+  std::string GetNtfsFolderPath(uint32_t folderRecord) const;
+  const CFileItem* FindFileAtCluster(uint64_t lcn) const;
+  bool FindFreeRunAtCluster(uint64_t lcn, CClusterItem* run) const;
+  bool FindMapRunAtCluster(uint64_t lcn, CClusterItem* run) const;
+
+  // Shows the system's text for an error code in an error box.
+  void ShowSystemError(DWORD error);
+  // Shows a message with the error icon.
+  int ShowError(const std::string& text);
+
+  // The running total of bytes analysed in the current analysis.
+  uint64_t BytesAnalyzed() const { return m_nBytesAnalyzed; }
+
+  // Services, for the operations built on the engine.
+  IVolumeOps& Ops() const { return *m_svc.volume; }
+  ISystemOps& System() const { return *m_svc.system; }
+  IMessageSink& Messages() const { return *m_svc.messages; }
+  IPrompt& Prompt() const { return *m_svc.prompt; }
+  IClusterMapHost* MapHost() const { return m_svc.map; }
+  void SetMapHost(IClusterMapHost* map) { m_svc.map = map; }
+  void SetProgressWindow(HWND wnd) { m_hProgressWnd = wnd; }
+
+  CDriveData* m_pDrive = nullptr;
+  CHandle m_hVolume;
+  HWND m_hNotifyWnd = nullptr;
+  uint32_t m_dwBytesPerCluster = 0;
+  std::string m_strRoot;
+  std::string m_strVolume;
+  uint64_t m_nTotalClusters = 0;
+  uint32_t m_nMovedClusters = 0;
+  uint32_t m_dwStartTick = 0;
+  bool m_bSilent = false;
+  uint32_t m_nRefreshInterval = 100;
+  HWND m_hProgressWnd = nullptr;
+  bool m_bXPOrLater = true;
+  uint64_t m_nProgressLcn = 0;
+  bool m_bNtfs = false;
+  std::string m_strDrive;
+  CLcnRange m_mftRange;
+  CLcnRange m_mftZoneRange;
+  CLcnRange m_mftMirrorRange;
+  CGrowableArray<CFileErrors> m_errors;
+  CGrowableArray<CClusterItem> m_freeRuns;
+  CGrowableArray<CFileItem> m_files;
+  CGrowableArray<CClusterItem> m_mapRuns;
+  std::vector<std::string> m_folders;
+  std::unordered_map<uint32_t, CFileItem> m_dirMap;
+
+ private:
+  void Checkpoint();
+  LRESULT SendProgress(unsigned code, LPARAM arg);
+
+  CEngineServices m_svc;
+  uint64_t m_nBytesAnalyzed = 0;
+};
+
+// Buffer sizes the engine asks with.
+constexpr DWORD kBitmapReplySize = 0xA0000;      // 655360 bytes
+constexpr DWORD kBitmapProbeSize = 24;
+constexpr DWORD kRetrievalReplySize = 0x10010;  // 65552 bytes
+constexpr uint64_t kMaxClusters = 0x7FFFFFFF;
+
+}  // namespace vt

@@ -1,0 +1,67 @@
+// Paths of items and the look-ups by cluster that the map uses.
+#include "engine/defrag.h"
+
+namespace vt {
+
+std::string CDefrag::GetItemPath(const CFileItem& item) const {
+  if (!m_bNtfs) {
+    std::string folder;
+    if (item.m_nFolder >= 0 && static_cast<size_t>(item.m_nFolder) < m_folders.size())
+      folder = m_folders[static_cast<size_t>(item.m_nFolder)];
+    return folder + "\\" + item.m_strName;
+  }
+  return GetNtfsFolderPath(static_cast<uint32_t>(item.m_nFolder)) + item.m_strName;
+}
+
+std::string CDefrag::GetNtfsFolderPath(uint32_t folderRecord) const {
+  std::string relative;
+  uint32_t p = folderRecord;
+  bool resolved = false;
+  // A damaged parent chain could loop; no real path is deeper than this.
+  for (int depth = 0; depth < 1024; ++depth) {
+    auto it = m_dirMap.find(p);
+    if (it == m_dirMap.end()) {
+      resolved = resolved || p == 5;
+      break;
+    }
+    const uint32_t parent = static_cast<uint32_t>(it->second.m_nFolder);
+    if (parent == p) {
+      resolved = true;
+      break;
+    }
+    relative = it->second.m_strName + "\\" + relative;
+    resolved = true;
+    p = parent;
+  }
+  return resolved ? m_strDrive + relative : std::string();
+}
+
+const CFileItem* CDefrag::FindFileAtCluster(uint64_t lcn) const {
+  for (const auto& item : m_files)
+    for (const auto& f : item.m_fragments)
+      if (f.m_nLcn <= lcn && lcn < f.m_nLcn + f.m_nClusters) return &item;
+  return nullptr;
+}
+
+namespace {
+bool FindRun(const CGrowableArray<CClusterItem>& runs, uint64_t lcn, CClusterItem* run) {
+  for (size_t i = runs.GetSize(); i-- > 0;) {
+    const CClusterItem& r = runs[i];
+    if (r.m_nLcn <= lcn && lcn < r.m_nLcn + r.m_nClusters) {
+      if (run) *run = r;
+      return true;
+    }
+  }
+  return false;
+}
+}  // namespace
+
+bool CDefrag::FindFreeRunAtCluster(uint64_t lcn, CClusterItem* run) const {
+  return FindRun(m_freeRuns, lcn, run);
+}
+
+bool CDefrag::FindMapRunAtCluster(uint64_t lcn, CClusterItem* run) const {
+  return FindRun(m_mapRuns, lcn, run);
+}
+
+}  // namespace vt
