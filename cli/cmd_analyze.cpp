@@ -1,0 +1,174 @@
+// analyze and files: the drive's figures and its fragmented files.
+#include <cctype>
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/json_writer.h"
+#include "cli/session.h"
+#include "engine/statistics.h"
+#include "engine/text.h"
+#include "pages/file_rows.h"
+
+namespace vt {
+
+namespace {
+
+bool ReadLetter(const CParsedArgs& parsed, char* letter, std::string* error) {
+  std::string text = parsed.Get("letter", "V");
+  if (text.size() == 2 && text[1] == ':') text.resize(1);
+  if (text.size() != 1 || !std::isalpha(static_cast<unsigned char>(text[0]))) {
+    *error = "--letter takes one drive letter, A to Z";
+    return false;
+  }
+  *letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  return true;
+}
+
+// Opens and analyses the one VOLUME of a command; prints the failure.
+int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session) {
+  if (!parsed.error.empty()) return Fail(EXIT_USAGE, parsed.error);
+  if (parsed.positional.size() != 1)
+    return Fail(EXIT_USAGE, "name exactly one VOLUME (see --help)");
+  char letter = 'V';
+  std::string error;
+  if (!ReadLetter(parsed, &letter, &error)) return Fail(EXIT_USAGE, error);
+  int rc = session.Open(parsed.positional[0], letter, &error);
+  if (rc != EXIT_OK) return Fail(rc, error);
+  rc = session.Analyze(&error);
+  if (rc != EXIT_OK) return Fail(rc, error);
+  return EXIT_OK;
+}
+
+void WriteErrors(CJsonWriter& json, const CDefrag& engine) {
+  json.Key("errors");
+  json.BeginArray();
+  for (const auto& e : engine.m_errors) {
+    json.BeginObject();
+    json.Field("path", e.m_strPath);
+    json.Field("size", e.m_nSize);
+    json.Field("error", e.m_dwError);
+    json.Field("message", e.m_strMessage);
+    json.EndObject();
+  }
+  json.EndArray();
+}
+
+void PrintErrorList(const CDefrag& engine) {
+  if (engine.m_errors.IsEmpty()) return;
+  std::printf("\nThe following files could not be processed.\n");
+  for (const auto& e : engine.m_errors) {
+    if (e.m_dwError != 0)
+      std::printf("%s\t\t%s\n", FormatByteSize(e.m_nSize).c_str(), e.m_strPath.c_str());
+    else
+      std::printf("%s\n", e.m_strMessage.c_str());
+  }
+}
+
+}  // namespace
+
+int RunAnalyze(const std::vector<std::string>& args) {
+  CParsedArgs parsed = ParseArgs(args, {"json"}, {"letter"});
+  CCliSession session;
+  int rc = OpenAndAnalyze(parsed, session);
+  if (rc != EXIT_OK) return rc;
+
+  CDefrag& engine = session.Engine();
+  CDriveData& drive = session.Drive();
+  const uint64_t largest = LargestFreeRunClusters(engine) * drive.m_dwBytesPerCluster;
+  if (parsed.Has("json")) {
+    CJsonWriter json;
+    json.BeginObject();
+    json.Field("drive", drive.m_strDrive);
+    json.Field("file_system", drive.m_strFileSystem);
+    json.Field("files", drive.m_nFiles);
+    json.Field("folders", drive.m_nFolders);
+    json.Field("items", drive.m_nItems);
+    json.Field("fragmented_files", drive.m_nFragmentedFiles);
+    json.Field("fragments", drive.m_nFragments);
+    json.Field("percent_fragmented", drive.m_dPercentFragmented);
+    json.Field("total_clusters", engine.m_nTotalClusters);
+    json.Field("bytes_per_cluster", drive.m_dwBytesPerCluster);
+    json.Field("disk_size", drive.m_nDiskSize);
+    json.Field("free_bytes", drive.m_nFreeBytes);
+    json.Field("free_runs", static_cast<uint64_t>(engine.m_freeRuns.GetSize()));
+    json.Field("largest_free_block", largest);
+    json.Field("elapsed_ms", session.ElapsedMs());
+    WriteErrors(json, engine);
+    json.EndObject();
+    std::printf("%s\n", json.Text().c_str());
+    return EXIT_OK;
+  }
+
+  std::printf("Drive\t%s\n", drive.m_strDrive.c_str());
+  std::printf("Files\t%s\n", GroupThousands(drive.m_nItems).c_str());
+  std::printf("Files Fragmented\t%s\n", GroupThousands(drive.m_nFragmentedFiles).c_str());
+  std::printf("%% Fragmented\t%.02f%%\n", drive.m_dPercentFragmented);
+  std::printf("Disk Size\t%s\n", FormatByteSize(drive.m_nDiskSize).c_str());
+  std::printf("Free Space\t%s\n", FormatByteSize(drive.m_nFreeBytes).c_str());
+  std::printf("File System\t%s\n", drive.m_strFileSystem.c_str());
+  std::printf("\n%s\n", AnalysisHeading(drive).c_str());
+  for (const auto& line : AnalysisReportLines(engine, drive, session.ElapsedMs()))
+    std::printf("%s\t%s\n", line.label.c_str(), line.value.c_str());
+  PrintErrorList(engine);
+  return EXIT_OK;
+}
+
+int RunFiles(const std::vector<std::string>& args) {
+  CParsedArgs parsed = ParseArgs(args, {"json", "all"}, {"letter", "filter"});
+  CCliSession session;
+  int rc = OpenAndAnalyze(parsed, session);
+  if (rc != EXIT_OK) return rc;
+
+  CDefrag& engine = session.Engine();
+  std::vector<CFileRow> rows =
+      CollectFileRows(engine, session.Drive().m_bNtfs, parsed.Has("all"), parsed.Get("filter"));
+  SortRowsByFragmentsDescending(engine, rows);
+
+  if (parsed.Has("json")) {
+    CJsonWriter json;
+    json.BeginObject();
+    json.Field("drive", session.Drive().m_strDrive);
+    json.Key("files");
+    json.BeginArray();
+    for (const auto& row : rows) {
+      const CFileItem& item = engine.m_files[row.m_nItem];
+      json.BeginObject();
+      json.Field("path", engine.GetItemPath(item));
+      json.Field("name", item.m_strName);
+      json.Field("folder", row.m_strFolder);
+      json.Field("directory", item.IsDirectory());
+      json.Field("unmovable", item.IsUnmovable());
+      json.Field("size", item.m_nSize);
+      json.Field("fragments", static_cast<uint64_t>(item.m_fragments.GetSize()));
+      json.Field("clusters", item.GetClusters());
+      json.Field("fragmentation_degree", item.GetFragmentationDegree());
+      json.Field("last_write", row.m_strLastWrite);
+      json.Field("first_lcn", item.m_nFirstLcn);
+      json.Key("extents");
+      json.BeginArray();
+      for (const auto& f : item.m_fragments) {
+        json.BeginArray();
+        json.Number(f.m_nLcn);
+        json.Number(static_cast<uint64_t>(f.m_nClusters));
+        json.EndArray();
+      }
+      json.EndArray();
+      json.EndObject();
+    }
+    json.EndArray();
+    WriteErrors(json, engine);
+    json.EndObject();
+    std::printf("%s\n", json.Text().c_str());
+    return EXIT_OK;
+  }
+
+  std::printf("Name\tSize\tFragments\tClusters\tFragmentation Degree\tLast Write Time\tFolder\n");
+  for (const auto& row : rows)
+    std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\n", row.m_strName.c_str(), row.m_strSize.c_str(),
+                row.m_strFragments.c_str(), row.m_strClusters.c_str(), row.m_strDegree.c_str(),
+                row.m_strLastWrite.c_str(), row.m_strFolder.c_str());
+  std::printf("%s\n", FragmentedCountText(engine, rows).c_str());
+  return EXIT_OK;
+}
+
+}  // namespace vt

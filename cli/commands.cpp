@@ -1,0 +1,92 @@
+#include "cli/commands.h"
+
+#include <cstdio>
+
+#include "cli/session.h"
+
+namespace vt {
+
+namespace {
+const CommandEntry kCommands[] = {
+    {"analyze", &RunAnalyze},
+    {"files", &RunFiles},
+};
+}  // namespace
+
+const CommandEntry* FindCommand(const std::string& name) {
+  for (const auto& c : kCommands)
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+bool CParsedArgs::Has(const std::string& name) const {
+  for (const auto& o : options)
+    if (o.first == name) return true;
+  return false;
+}
+
+std::string CParsedArgs::Get(const std::string& name, const std::string& fallback) const {
+  for (auto it = options.rbegin(); it != options.rend(); ++it)
+    if (it->first == name) return it->second;
+  return fallback;
+}
+
+std::vector<std::string> CParsedArgs::GetAll(const std::string& name) const {
+  std::vector<std::string> out;
+  for (const auto& o : options)
+    if (o.first == name) out.push_back(o.second);
+  return out;
+}
+
+CParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& flags,
+                      const std::vector<std::string>& withValue) {
+  CParsedArgs parsed;
+  auto listed = [](const std::vector<std::string>& list, const std::string& name) {
+    for (const auto& l : list)
+      if (l == name) return true;
+    return false;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      std::string name = a.substr(2);
+      std::string value;
+      bool inlineValue = false;
+      size_t eq = name.find('=');
+      if (eq != std::string::npos) {
+        value = name.substr(eq + 1);
+        name = name.substr(0, eq);
+        inlineValue = true;
+      }
+      if (listed(flags, name)) {
+        if (inlineValue) {
+          parsed.error = "option --" + name + " takes no value";
+          return parsed;
+        }
+        parsed.options.push_back({name, std::string()});
+      } else if (listed(withValue, name)) {
+        if (!inlineValue) {
+          if (i + 1 >= args.size()) {
+            parsed.error = "option --" + name + " needs a value";
+            return parsed;
+          }
+          value = args[++i];
+        }
+        parsed.options.push_back({name, value});
+      } else {
+        parsed.error = "unknown option --" + name;
+        return parsed;
+      }
+    } else {
+      parsed.positional.push_back(a);
+    }
+  }
+  return parsed;
+}
+
+int Fail(int code, const std::string& text) {
+  std::fprintf(stderr, "vantrel-cli: %s\n", text.c_str());
+  return code;
+}
+
+}  // namespace vt

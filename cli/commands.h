@@ -1,0 +1,38 @@
+// The command table of vantrel-cli and the argument reading they share.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vt {
+
+using CommandFunction = int (*)(const std::vector<std::string>& args);
+
+struct CommandEntry {
+  const char* name;
+  CommandFunction run;
+};
+
+const CommandEntry* FindCommand(const std::string& name);
+
+// Splits a command's arguments into positional ones and --options. Options
+// listed in withValue take the next argument (or "=value"); flags take none.
+struct CParsedArgs {
+  std::vector<std::string> positional;
+  std::vector<std::pair<std::string, std::string>> options;
+  std::string error;
+  bool Has(const std::string& name) const;
+  std::string Get(const std::string& name, const std::string& fallback = std::string()) const;
+  std::vector<std::string> GetAll(const std::string& name) const;
+};
+
+CParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& flags,
+                      const std::vector<std::string>& withValue);
+
+// Prints "vantrel-cli: <text>" on stderr and returns code.
+int Fail(int code, const std::string& text);
+
+int RunAnalyze(const std::vector<std::string>& args);
+int RunFiles(const std::vector<std::string>& args);
+
+}  // namespace vt

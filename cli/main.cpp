@@ -1,0 +1,52 @@
+// vantrel-cli: the engine on the command line.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/session.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vantrel-cli COMMAND VOLUME [options]\n"
+    "\n"
+    "VOLUME is a FAT volume image (or an unmounted block device), or in the\n"
+    "Windows build a drive such as C:. An image appears as drive V: unless\n"
+    "--letter says otherwise.\n"
+    "\n"
+    "commands:\n"
+    "  analyze VOLUME [--json]                  analyse and print the drive's figures\n"
+    "  files VOLUME [--all] [--filter TEXT] [--json]\n"
+    "                                           list fragmented files (--all: every file)\n"
+    "\n"
+    "common options:\n"
+    "  --letter L                               drive letter of the image (default V)\n"
+    "  --help                                   this text\n"
+    "\n"
+    "exit status: 0 success, 1 the operation failed, 2 bad usage or an unreadable volume\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    std::fputs(kUsage, stderr);
+    return vt::EXIT_USAGE;
+  }
+  for (const auto& a : args) {
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return vt::EXIT_OK;
+    }
+  }
+  const std::string command = args[0];
+  args.erase(args.begin());
+  const vt::CommandEntry* entry = vt::FindCommand(command);
+  if (!entry) {
+    std::fprintf(stderr, "vantrel-cli: unknown command '%s' (see --help)\n", command.c_str());
+    return vt::EXIT_USAGE;
+  }
+  return entry->run(args);
+}

@@ -1,0 +1,98 @@
+#include "cli/session.h"
+
+#include <cctype>
+#include <chrono>
+
+#include "engine/drive_info.h"
+#include "engine/globals.h"
+#include "engine/statistics.h"
+#include "platform/image/volume_set.h"
+#include "platform/system_ops.h"
+#ifdef _WIN32
+#include "platform/win32/win32_volume_ops.h"
+#endif
+
+namespace vt {
+
+bool IsDriveRoot(const std::string& text) {
+  if (text.size() < 2 || text.size() > 3) return false;
+  if (!std::isalpha(static_cast<unsigned char>(text[0])) || text[1] != ':') return false;
+  return text.size() == 2 || text[2] == '\\' || text[2] == '/';
+}
+
+CCliSession::CCliSession() : m_sink(std::make_unique<CConsoleSink>(StderrIsTerminal())) {}
+
+CCliSession::~CCliSession() {
+  m_engine.reset();
+  SetCurrentDrive(nullptr);
+}
+
+int CCliSession::Open(const std::string& volume, char letter, std::string* error) {
+  letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  if (IsDriveRoot(volume)) {
+#ifdef _WIN32
+    m_ops = std::make_unique<CWin32VolumeOps>();
+    m_strRoot = std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(volume[0])))) + ":\\";
+#else
+    *error = "drive " + volume + " is not a volume of this system; name a volume image instead";
+    return EXIT_USAGE;
+#endif
+  } else {
+    auto set = std::make_unique<CImageVolumeSet>();
+    std::string message;
+    DWORD rc = set->Mount(letter, volume, false, &message);
+    if (rc != ERROR_SUCCESS) {
+      *error = "cannot open " + volume + ": " + (message.empty() ? "not a usable volume" : message);
+      return EXIT_USAGE;
+    }
+    m_ops = std::move(set);
+    m_strRoot = std::string(1, letter) + ":\\";
+  }
+
+  std::string reason;
+  DWORD code = 0;
+  if (!ReadDriveData(*m_ops, m_strRoot, m_drive, &reason, &code)) {
+    *error = "cannot read volume " + m_strRoot + ": " +
+             (reason.empty() ? HostSystem().FormatSystemMessage(code) : reason);
+    while (!error->empty() && (error->back() == '\n' || error->back() == '\r' || error->back() == ' '))
+      error->pop_back();
+    return EXIT_USAGE;
+  }
+  SetCurrentDrive(&m_drive);
+
+  CEngineServices services;
+  services.volume = m_ops.get();
+  services.system = &HostSystem();
+  services.messages = m_sink.get();
+  services.prompt = &m_prompt;
+  m_engine = std::make_unique<CDefrag>(services);
+  return EXIT_OK;
+}
+
+int CCliSession::Analyze(std::string* error) {
+  CBusy busy;
+  SetCancel(false);
+  if (!m_engine->OpenVolume(&m_drive)) {
+    *error = m_prompt.LastMessage();
+    if (error->empty()) *error = "cannot open volume " + m_strRoot;
+    return EXIT_USAGE;
+  }
+  m_engine->GetVolumeClusters();
+  auto start = std::chrono::steady_clock::now();
+  bool ok = m_engine->AnalyzeVolume(nullptr);
+  if (ok) ok = m_engine->BuildFreeRunList();
+  m_nElapsedMs = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - start)
+                                           .count());
+  m_sink->Finish();
+  if (!ok) {
+    *error = m_prompt.LastMessage();
+    if (error->empty()) *error = "the analysis of " + m_strRoot + " failed";
+    return EXIT_FAILED;
+  }
+  ComputeDriveStatistics(*m_engine, m_drive);
+  if (!IsCancelled()) m_drive.m_nState = DRIVE_STATE_ANALYZED;
+  return EXIT_OK;
+}
+
+}  // namespace vt

@@ -1,0 +1,49 @@
+// One command's volume and engine: resolves the VOLUME argument (an image
+// file, a block device, or in the Windows build a drive such as C:), opens
+// it and runs the analysis as the drive page does.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "cli/console_host.h"
+#include "engine/defrag.h"
+
+namespace vt {
+
+enum ExitCode { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+
+class CCliSession {
+ public:
+  CCliSession();
+  ~CCliSession();
+
+  // Opens VOLUME; on failure returns EXIT_USAGE with a one-line reason.
+  int Open(const std::string& volume, char letter, std::string* error);
+
+  // Opens the volume in the engine and analyses it (volume open, cluster
+  // count, folder walk, free runs, statistics). Returns EXIT_OK, EXIT_USAGE
+  // when the volume cannot be opened, EXIT_FAILED when the analysis failed.
+  int Analyze(std::string* error);
+
+  IVolumeOps& Ops() { return *m_ops; }
+  CDefrag& Engine() { return *m_engine; }
+  CDriveData& Drive() { return m_drive; }
+  CConsolePrompt& Prompt() { return m_prompt; }
+  uint64_t ElapsedMs() const { return m_nElapsedMs; }
+  const std::string& Root() const { return m_strRoot; }
+
+ private:
+  std::unique_ptr<IVolumeOps> m_ops;
+  std::unique_ptr<CConsoleSink> m_sink;
+  CConsolePrompt m_prompt;
+  std::unique_ptr<CDefrag> m_engine;
+  CDriveData m_drive;
+  std::string m_strRoot;
+  uint64_t m_nElapsedMs = 0;
+};
+
+// "C:" or "c:\" and the like.
+bool IsDriveRoot(const std::string& text);
+
+}  // namespace vt
