@@ -90,6 +90,9 @@ int RunAnalyze(const std::vector<std::string>& args) {
     json.Field("bytes_per_cluster", drive.m_dwBytesPerCluster);
     json.Field("disk_size", drive.m_nDiskSize);
     json.Field("free_bytes", drive.m_nFreeBytes);
+    uint64_t freeClusters = 0;
+    for (const auto& run : engine.m_freeRuns) freeClusters += run.m_nClusters;
+    json.Field("free_clusters", freeClusters);
     json.Field("free_runs", static_cast<uint64_t>(engine.m_freeRuns.GetSize()));
     json.Field("largest_free_block", largest);
     json.Field("elapsed_ms", session.ElapsedMs());

@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""Checks vantrel-cli's analysis of FAT images against independent tools.
+
+For each image made by mkfs.fat and mtools: file and folder counts against a
+recursive mdir listing, free clusters against fsck.fat, first clusters
+against fatcat, and for every file the bytes read from the image at the
+reported extents (cut to the file size) against what mcopy reads.
+"""
+import json
+import os
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+
+ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", LC_ALL="C.UTF-8")
+failures = []
+
+
+def check(cond, text):
+    if not cond:
+        failures.append(text)
+        print("FAIL: " + text)
+
+
+def run(args, **kw):
+    return subprocess.run(args, env=ENV, capture_output=True, check=False, **kw)
+
+
+def cli_json(cli, *args):
+    r = run([cli] + list(args))
+    if r.returncode != 0:
+        raise SystemExit("vantrel-cli %s failed (%d): %s" % (args, r.returncode, r.stderr.decode()))
+    return json.loads(r.stdout.decode("utf-8"))
+
+
+def data_area(image):
+    """Byte offset of cluster 2 and the cluster size, read from the boot sector."""
+    with open(image, "rb") as f:
+        bs = f.read(512)
+    bps = struct.unpack_from("<H", bs, 11)[0]
+    spc = bs[13]
+    reserved = struct.unpack_from("<H", bs, 14)[0]
+    fats = bs[16]
+    root_entries = struct.unpack_from("<H", bs, 17)[0]
+    fat16 = struct.unpack_from("<H", bs, 22)[0]
+    fat_size = fat16 if fat16 else struct.unpack_from("<I", bs, 36)[0]
+    root_sectors = (root_entries * 32 + bps - 1) // bps
+    first_data = reserved + fats * fat_size + root_sectors
+    return first_data * bps, spc * bps
+
+
+def mdir_listing(image):
+    r = run(["mdir", "-/", "-b", "-a", "-i", image, "::"])
+    lines = [l for l in r.stdout.decode("utf-8", "replace").splitlines() if l.startswith("::/")]
+    folders = [l for l in lines if l.endswith("/")]
+    files = [l for l in lines if not l.endswith("/")]
+    return files, folders
+
+
+def fsck_clusters(image):
+    r = run(["fsck.fat", "-n", "-v", image])
+    m = re.search(r"(\d+) files, (\d+)/(\d+) clusters", r.stdout.decode("utf-8", "replace"))
+    if not m:
+        raise SystemExit("cannot read fsck.fat output for " + image)
+    return int(m.group(2)), int(m.group(3))
+
+
+def fatcat_first_clusters(image, folder):
+    """(first cluster, size) of each file of a folder, from fatcat -l."""
+    r = run(["fatcat", image, "-l", folder or "/"])
+    pairs = []
+    for line in r.stdout.decode("latin-1").splitlines():
+        m = re.match(r"^f .* c=(\d+) s=(\d+)", line)
+        if m:
+            pairs.append((int(m.group(1)), int(m.group(2))))
+    return sorted(pairs)
+
+
+def to_mtools(path):
+    # "V:\Data\a.txt" -> "::/Data/a.txt"
+    return "::" + path[2:].replace("\\", "/")
+
+
+def check_image(cli, image):
+    name = os.path.basename(image)
+    analysis = cli_json(cli, "analyze", image, "--json")
+    listing = cli_json(cli, "files", image, "--all", "--json")
+    files = [f for f in listing["files"] if not f["directory"]]
+
+    mfiles, mfolders = mdir_listing(image)
+    # mdir lists every file; the analysis counts every file, stored or not.
+    check(analysis["files"] == len(mfiles),
+          "%s: %d files analysed, mdir lists %d" % (name, analysis["files"], len(mfiles)))
+    check(analysis["folders"] == len(mfolders) + 1,
+          "%s: %d folders analysed, mdir lists %d plus the root"
+          % (name, analysis["folders"], len(mfolders)))
+    check(not analysis["errors"], "%s: analysis errors %s" % (name, analysis["errors"]))
+
+    used, total = fsck_clusters(image)
+    check(analysis["total_clusters"] == total,
+          "%s: %d clusters, fsck.fat says %d" % (name, analysis["total_clusters"], total))
+    check(analysis["free_clusters"] == total - used,
+          "%s: %d free clusters, fsck.fat says %d" % (name, analysis["free_clusters"], total - used))
+
+    # Empty files own no cluster and are not stored.
+    check(len(files) <= len(mfiles), "%s: more stored files than exist" % name)
+
+    offset, cluster = data_area(image)
+    check(analysis["bytes_per_cluster"] == cluster,
+          "%s: cluster size %d, boot sector says %d" % (name, analysis["bytes_per_cluster"], cluster))
+    with open(image, "rb") as img:
+        for f in files:
+            data = bytearray()
+            for lcn, count in f["extents"]:
+                img.seek(offset + lcn * cluster)
+                data += img.read(count * cluster)
+            data = bytes(data[: f["size"]])
+            with tempfile.NamedTemporaryFile() as out:
+                r = run(["mcopy", "-n", "-o", "-i", image, to_mtools(f["path"]), out.name])
+                check(r.returncode == 0, "%s: mcopy of %s failed: %s" % (name, f["path"], r.stderr))
+                expected = open(out.name, "rb").read()
+            check(data == expected, "%s: bytes of %s differ from mcopy (%d vs %d bytes)"
+                  % (name, f["path"], len(data), len(expected)))
+            check(f["fragments"] == len(f["extents"]), "%s: fragment count of %s" % (name, f["path"]))
+
+    # First clusters by folder against fatcat.
+    by_folder = {}
+    for f in files:
+        folder = f["folder"][2:].replace("\\", "/") or "/"
+        by_folder.setdefault(folder, []).append((f["first_lcn"] + 2, f["size"]))
+    for folder, pairs in by_folder.items():
+        expected = [p for p in fatcat_first_clusters(image, folder) if p[1] > 0]
+        check(sorted(pairs) == expected,
+              "%s: first clusters in %s: %s, fatcat says %s" % (name, folder, sorted(pairs), expected))
+
+    fragmented = sum(1 for f in files if f["fragments"] > 1)
+    print("%s: %d files, %d folders, %d stored, %d fragmented, %d free clusters: checked"
+          % (name, analysis["files"], analysis["folders"], len(files), fragmented,
+             analysis["free_clusters"]))
+    return fragmented
+
+
+def main():
+    cli, maker = sys.argv[1], sys.argv[2]
+    with tempfile.TemporaryDirectory() as tmp:
+        r = subprocess.run(["bash", maker, tmp], env=ENV, capture_output=True)
+        if r.returncode != 0:
+            raise SystemExit("image builder failed: " + r.stderr.decode())
+        images = sorted(os.path.join(tmp, n) for n in os.listdir(tmp) if n.endswith(".img"))
+        check(len(images) >= 3, "expected FAT12, FAT16 and FAT32 images, got %s" % images)
+        fragmented = 0
+        for image in images:
+            fragmented += check_image(cli, image)
+        check(fragmented > 0, "the test images hold no fragmented file")
+    print("%d images checked, %d failures" % (len(images), len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
