@@ -1,0 +1,224 @@
+#include "map/cluster_map.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "engine/defrag.h"
+#include "engine/globals.h"
+
+namespace vt {
+
+void CMapBytes::Fill(uint32_t first, uint32_t count, uint8_t v) {
+  uint8_t* p = m_bytes.data() + first;
+  for (uint32_t i = 0; i < count; ++i) StoreMapByte(p + i, v);
+}
+
+ClusterMap::ClusterMap(IPrompt* prompt, IClusterMapView* view) : m_pPrompt(prompt), m_pView(view) {}
+
+ClusterMap::~ClusterMap() = default;
+
+std::shared_ptr<CMapBytes> ClusterMap::Current() const { return std::atomic_load(&m_bytes); }
+
+CMapSnapshot ClusterMap::Snapshot() const { return Current(); }
+
+uint32_t ClusterMap::Length() const {
+  auto bytes = Current();
+  return bytes ? bytes->Length() : 0;
+}
+
+void ClusterMap::Publish(std::shared_ptr<CMapBytes> bytes) {
+  std::atomic_store(&m_bytes, std::move(bytes));
+}
+
+void ClusterMap::ResetDirty() {
+  m_dwDirtyLow.store(0xFFFFFFFFu, std::memory_order_relaxed);
+  m_dwDirtyHigh.store(0, std::memory_order_relaxed);
+}
+
+bool ClusterMap::MakeBytes(uint64_t n, uint8_t fill, std::vector<uint8_t>* out) {
+  try {
+    out->assign(static_cast<size_t>(n), fill);
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+  return true;
+}
+
+bool ClusterMap::Build(uint64_t n, uint8_t fill, std::vector<uint8_t>* out) {
+  // The length is kept in 32 bits; a larger volume is as unmappable as one
+  // whose bytes cannot be allocated.
+  if (n <= 0xFFFFFFFFull && MakeBytes(n, fill, out)) return true;
+  std::vector<uint8_t>().swap(*out);
+  Publish(nullptr);
+  ResetDirty();
+  if (m_pPrompt) m_pPrompt->ShowMessage(kGridAllocationFailed, MB_OK | MB_ICONERROR);
+  SetCancel(true);
+  return false;
+}
+
+bool ClusterMap::Allocate(uint64_t n) {
+  std::vector<uint8_t> bytes;
+  if (!Build(n, CMS_UNMOVABLE, &bytes)) return false;
+  ResetDirty();
+  Publish(std::make_shared<CMapBytes>(std::move(bytes)));
+  return true;
+}
+
+void ClusterMap::InitGrid(const CDefrag& engine) {
+  InitGrid(engine.m_freeRuns, engine.m_files, engine.m_nTotalClusters);
+}
+
+void ClusterMap::InitGrid(const CGrowableArray<CClusterItem>& freeRuns,
+                          const CGrowableArray<CFileItem>& files, uint64_t totalClusters) {
+  if (IsUnattended()) return;  // no map is shown in the unattended run
+  CTimeIt timer("CWndGraph::InitGrid");
+  SetLeftClickCluster(kNoCluster);
+  SetRightClickCluster(kNoCluster);
+
+  // Built privately and published whole, so the painter never sees it half done.
+  std::vector<uint8_t> bytes;
+  if (!Build(totalClusters + 1, CMS_UNKNOWN, &bytes)) return;
+  const uint64_t length = bytes.size();
+  uint8_t* data = bytes.data();
+
+  // A run or fragment that does not fit wholly is skipped, not clipped.
+  for (const CClusterItem& run : freeRuns) {
+    if (run.m_nState != RUN_FREE) continue;
+    if (run.m_nLcn + run.m_nClusters < length)
+      std::memset(data + run.m_nLcn, CMS_FREE, run.m_nClusters);
+  }
+  // Files after free runs: where both claim a cluster the file wins, and a
+  // later file overwrites an earlier one.
+  for (const CFileItem& file : files) {
+    const size_t n = file.m_fragments.GetSize();
+    if (n == 0) continue;
+    const uint8_t value = file.IsUnmovable() ? static_cast<uint8_t>(CMS_UNMOVABLE)
+                                             : static_cast<uint8_t>(std::min<size_t>(n - 1, 15));
+    for (const CFileClusterItem& f : file.m_fragments) {
+      if (f.m_nLcn + f.m_nClusters < length) std::memset(data + f.m_nLcn, value, f.m_nClusters);
+    }
+  }
+
+  ResetDirty();
+  Publish(std::make_shared<CMapBytes>(std::move(bytes)));
+  if (m_pView) m_pView->OnMapRebuilt();
+}
+
+void ClusterMap::ExtractMapRuns(CDefrag& engine) { ExtractMapRuns(engine.m_mapRuns); }
+
+void ClusterMap::ExtractMapRuns(CGrowableArray<CClusterItem>& mapRuns) {
+  mapRuns.RemoveAll();
+  auto bytes = Current();
+  if (!bytes) return;
+  const uint32_t length = bytes->Length();
+  uint32_t i = 0;
+  while (i < length) {
+    if (bytes->Get(i) != CMS_UNKNOWN) {
+      ++i;
+      continue;
+    }
+    const uint32_t first = i;
+    while (i < length && bytes->Get(i) == CMS_UNKNOWN) bytes->Set(i++, CMS_UNMOVABLE);
+    CClusterItem run;
+    run.m_nLcn = first;
+    run.m_nClusters = i - first;
+    run.m_nState = RUN_MAP;
+    mapRuns.Add(run);
+  }
+}
+
+void ClusterMap::Widen(uint64_t first, uint64_t end) {
+  if (first < m_dwDirtyLow.load(std::memory_order_relaxed))
+    m_dwDirtyLow.store(static_cast<uint32_t>(first), std::memory_order_relaxed);
+  if (end > m_dwDirtyHigh.load(std::memory_order_relaxed))
+    m_dwDirtyHigh.store(static_cast<uint32_t>(end), std::memory_order_relaxed);
+}
+
+void ClusterMap::SelectFile(const CFileItem& file) {
+  auto bytes = Current();
+  if (!bytes) return;
+  const uint64_t length = bytes->Length();
+  for (const CFileClusterItem& f : file.m_fragments) {
+    if (f.m_nLcn + f.m_nClusters >= length) continue;
+    const uint32_t first = static_cast<uint32_t>(f.m_nLcn);
+    for (uint32_t i = first; i < first + f.m_nClusters; ++i)
+      bytes->Set(i, static_cast<uint8_t>(bytes->Get(i) | CMS_SELECTED));
+    Widen(f.m_nLcn, f.m_nLcn + f.m_nClusters);
+  }
+}
+
+void ClusterMap::SelectRun(const CClusterItem& run) {
+  if (run.m_nState == RUN_MERGED) return;
+  auto bytes = Current();
+  if (!bytes) return;
+  if (run.m_nLcn + run.m_nClusters >= bytes->Length()) return;
+  const uint32_t first = static_cast<uint32_t>(run.m_nLcn);
+  for (uint32_t i = first; i < first + run.m_nClusters; ++i)
+    bytes->Set(i, static_cast<uint8_t>(bytes->Get(i) | CMS_SELECTED));
+  Widen(run.m_nLcn, run.m_nLcn + run.m_nClusters);
+}
+
+void ClusterMap::ClearSelection() {
+  auto bytes = Current();
+  if (bytes) {
+    const uint32_t high = std::min(DirtyHigh(), bytes->Length());
+    for (uint32_t i = DirtyLow(); i < high; ++i) {
+      const uint8_t v = bytes->Get(i);
+      if (v & CMS_SELECTED) bytes->Set(i, static_cast<uint8_t>(v & ~CMS_SELECTED));
+    }
+  }
+  ResetDirty();
+}
+
+void ClusterMap::ClearMarks() {
+  auto bytes = Current();
+  if (!bytes) return;
+  const uint32_t length = bytes->Length();
+  for (uint32_t i = 0; i < length; ++i) {
+    const uint8_t v = bytes->Get(i);
+    if (v & (CMS_SELECTED | CMS_DEFRAGGED)) bytes->Set(i, static_cast<uint8_t>(v & 0x6F));
+  }
+}
+
+void ClusterMap::MarkMove(uint64_t oldLcn, uint64_t newLcn, uint32_t count) {
+  if (IsUnattended()) return;
+  auto bytes = Current();
+  if (!bytes) return;
+  const uint64_t length = bytes->Length();
+  if (oldLcn + count >= length || newLcn + count >= length) return;
+  bytes->Fill(static_cast<uint32_t>(oldLcn), count, CMS_FREE);
+  bytes->Fill(static_cast<uint32_t>(newLcn), count, CMS_DEFRAGGED);
+  if (m_pView) m_pView->OnMoveMarked(newLcn + count);
+}
+
+void ClusterMap::SetBlockSize(int size) { m_nBlockSize = std::min(std::max(size, 1), 10); }
+
+CMapGeometry ClusterMap::Geometry(int width, int height) const {
+  return CMapGeometry(width, height, m_nBlockSize, m_bCompressed, Length());
+}
+
+uint64_t ClusterMap::ClustersPerBlock(int width, int height) const {
+  return Geometry(width, height).ClustersPerBlock();
+}
+
+uint64_t ClusterMap::ClustersPerRow(int width, int height) const {
+  return Geometry(width, height).ClustersPerRow();
+}
+
+uint64_t ClusterMap::ScrollRange(int width, int height) const {
+  return Geometry(width, height).ScrollMax();
+}
+
+CVisibleRange ClusterMap::VisibleRange(int width, int height, uint64_t position) const {
+  return Geometry(width, height).VisibleRange(position);
+}
+
+uint64_t ClusterMap::ClusterAtPoint(int width, int height, int x, int y, uint64_t position) const {
+  return Geometry(width, height).ClusterAtPoint(x, y, position);
+}
+
+}  // namespace vt

@@ -1,0 +1,257 @@
+#include "report/log_files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "platform/winshapes.h"
+#include "report/report_document.h"
+#include "report/rtf_text.h"
+#include "report/settings_folder.h"
+
+#ifndef _WIN32
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#endif
+
+namespace vt {
+
+namespace {
+
+constexpr int kMaxFilesPerDay = 1000;
+constexpr uint64_t kMaxLogBytes = 512ull * 1024 * 1024;
+
+bool FileExists(const std::string& path) {
+#ifdef _WIN32
+  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+#endif
+}
+
+bool Seek(std::FILE* f, int64_t offset, int whence) {
+#ifdef _WIN32
+  return _fseeki64(f, offset, whence) == 0;
+#else
+  return fseeko(f, static_cast<off_t>(offset), whence) == 0;
+#endif
+}
+
+int64_t Tell(std::FILE* f) {
+#ifdef _WIN32
+  return _ftelli64(f);
+#else
+  return static_cast<int64_t>(ftello(f));
+#endif
+}
+
+class CFile {
+ public:
+  CFile(const char* path, const char* mode) : m_f(std::fopen(path, mode)) {}
+  ~CFile() { Close(); }
+  CFile(const CFile&) = delete;
+  CFile& operator=(const CFile&) = delete;
+  std::FILE* Get() const { return m_f; }
+  bool Close() {
+    if (!m_f) return true;
+    const bool ok = std::fclose(m_f) == 0;
+    m_f = nullptr;
+    return ok;
+  }
+
+ private:
+  std::FILE* m_f;
+};
+
+bool EndsWithRtf(const std::string& name) {
+  if (name.size() <= 4) return false;
+  std::string ext = name.substr(name.size() - 4);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".rtf";
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+bool IsPlainName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return name.find_first_of("/\\:") == std::string::npos;
+}
+
+enum class Tail { Appendable, Other, Error };
+
+// Where the stored document's closing brace starts, when it ends with one.
+Tail FindClosingBrace(std::FILE* f, int64_t size, int64_t* bracePos) {
+  const int64_t take = std::min<int64_t>(size, 3);
+  char tail[3] = {};
+  if (!Seek(f, size - take, SEEK_SET) ||
+      std::fread(tail, 1, static_cast<size_t>(take), f) != static_cast<size_t>(take))
+    return Tail::Error;
+  const std::string t(tail, static_cast<size_t>(take));
+  if (t.size() == 3 && t == "}\r\n") {
+    *bracePos = size - 3;
+    return Tail::Appendable;
+  }
+  if (t.size() >= 2 && t.compare(t.size() - 2, 2, "}\n") == 0) {
+    *bracePos = size - 2;
+    return Tail::Appendable;
+  }
+  return Tail::Other;
+}
+
+}  // namespace
+
+CLogFiles::CLogFiles(std::string folder, IReportClock& clock)
+    : m_strFolder(std::move(folder)), m_clock(clock) {}
+
+std::string CLogFiles::TodaysLogName() { return IsoDate(m_clock.LocalTime()) + ".rtf"; }
+
+std::string CLogFiles::TodaysLogPath() { return JoinPath(m_strFolder, TodaysLogName()); }
+
+bool CLogFiles::IsTodaysLog(const std::string& name) { return EqualNoCase(name, TodaysLogName()); }
+
+CLogSave CLogFiles::SaveLog(const std::string& rtf, const std::string& plainText) {
+  CLogSave result;
+  if (plainText.empty() || rtf.empty()) return result;
+  const std::string day = IsoDate(m_clock.LocalTime());
+  result.m_result = LogSaveResult::Failed;
+  for (int n = 1; n <= kMaxFilesPerDay; ++n) {
+    const std::string name = n == 1 ? day + ".rtf" : day + "_" + std::to_string(n) + ".rtf";
+    const std::string path = JoinPath(m_strFolder, name);
+    result.m_strPath = path;
+    CFile file(path.c_str(), "r+b");
+    if (!file.Get()) {
+      // A log that exists but cannot be opened is skipped without a message.
+      if (FileExists(path)) return result;
+      CFile created(path.c_str(), "w+b");
+      if (!created.Get()) return result;
+      const bool ok = std::fwrite(rtf.data(), 1, rtf.size(), created.Get()) == rtf.size();
+      if (created.Close() && ok) result.m_result = LogSaveResult::Created;
+      return result;
+    }
+    if (!Seek(file.Get(), 0, SEEK_END)) return result;
+    const int64_t size = Tell(file.Get());
+    if (size < 0) return result;
+    if (size == 0) {
+      const bool ok = std::fwrite(rtf.data(), 1, rtf.size(), file.Get()) == rtf.size();
+      if (file.Close() && ok) result.m_result = LogSaveResult::Created;
+      return result;
+    }
+    int64_t brace = 0;
+    const Tail tail = FindClosingBrace(file.Get(), size, &brace);
+    if (tail == Tail::Error) return result;
+    if (tail == Tail::Other) continue;  // not ours to overwrite: try the next name
+    const std::string body = RtfBodyForAppend(rtf);
+    if (!Seek(file.Get(), brace, SEEK_SET)) return result;
+    const bool ok = std::fwrite(body.data(), 1, body.size(), file.Get()) == body.size();
+    if (file.Close() && ok) result.m_result = LogSaveResult::Appended;
+    return result;
+  }
+  return result;
+}
+
+CLogSave CLogFiles::SaveReport(const CReportDocument& report) {
+  const std::vector<CTextRun> runs = report.Runs();
+  std::string plain;
+  for (const CTextRun& r : runs) plain += r.m_strText;
+  return SaveLog(RenderRtf(runs), plain);
+}
+
+std::vector<std::string> CLogFiles::ListLogs() const {
+  std::vector<std::string> names;
+#ifdef _WIN32
+  WIN32_FIND_DATAA data;
+  // Every name, filtered here: "*.rtf" alone would also match longer
+  // extensions through their short names.
+  HANDLE find = ::FindFirstFileA(JoinPath(m_strFolder, "*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && EndsWithRtf(data.cFileName))
+        names.push_back(data.cFileName);
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+  }
+#else
+  DIR* dir = ::opendir(m_strFolder.c_str());
+  if (dir) {
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (!EndsWithRtf(name)) continue;
+      struct stat st;
+      if (::stat(JoinPath(m_strFolder, name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        names.push_back(name);
+    }
+    ::closedir(dir);
+  }
+#endif
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+LogReadResult CLogFiles::ReadLog(const std::string& name, std::string* bytes,
+                                 std::string* path) const {
+  bytes->clear();
+  if (!IsPlainName(name)) return LogReadResult::BadName;
+  const std::string full = JoinPath(m_strFolder, name);
+  if (path) *path = full;
+  CFile file(full.c_str(), "rb");
+  if (!file.Get()) return LogReadResult::Unreadable;
+  if (!Seek(file.Get(), 0, SEEK_END)) return LogReadResult::Unreadable;
+  const int64_t size = Tell(file.Get());
+  if (size < 0 || static_cast<uint64_t>(size) > kMaxLogBytes) return LogReadResult::Unreadable;
+  if (size == 0) return LogReadResult::Empty;
+  if (!Seek(file.Get(), 0, SEEK_SET)) return LogReadResult::Unreadable;
+  bytes->resize(static_cast<size_t>(size));
+  if (std::fread(&(*bytes)[0], 1, bytes->size(), file.Get()) != bytes->size()) {
+    bytes->clear();
+    return LogReadResult::Unreadable;
+  }
+  return LogReadResult::Ok;
+}
+
+LogReadResult CLogFiles::ReadLogForViewing(const std::string& name, IPrompt& prompt,
+                                           std::string* bytes) {
+  std::string path;
+  const LogReadResult r = ReadLog(name, bytes, &path);
+  if (r == LogReadResult::Empty) prompt.ShowMessage(path + " is empty.", MB_OK | MB_ICONERROR);
+  return r;
+}
+
+LogDeleteResult CLogFiles::DeleteAllLogs(IPrompt& prompt) {
+  if (prompt.ShowMessage(kDeleteLogsQuestion, MB_YESNO) != IDYES) return LogDeleteResult::Cancelled;
+  // A bound on the loop, in case a deletion reports success and the file stays.
+  size_t rounds = ListLogs().size() + 1;
+  while (rounds-- > 0) {
+    const std::vector<std::string> names = ListLogs();
+    if (names.empty()) return LogDeleteResult::Deleted;
+    if (!RemoveFile(JoinPath(m_strFolder, names.front()))) {
+      prompt.ShowMessage("Could not delete file " + names.front(), MB_OK | MB_ICONERROR);
+      return LogDeleteResult::Failed;
+    }
+  }
+  return ListLogs().empty() ? LogDeleteResult::Deleted : LogDeleteResult::Failed;
+}
+
+bool CLogFiles::DeleteTodaysLog() {
+  const std::string path = TodaysLogPath();
+  return !FileExists(path) || RemoveFile(path);
+}
+
+bool CLogFiles::RemoveFile(const std::string& path) {
+#ifdef _WIN32
+  return ::DeleteFileA(path.c_str()) != 0;
+#else
+  return std::remove(path.c_str()) == 0;
+#endif
+}
+
+}  // namespace vt
