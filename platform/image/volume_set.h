@@ -15,6 +15,8 @@
 
 namespace vt {
 
+class CBlockDevice;
+
 class CImageVolumeSet : public IVolumeOps {
  public:
   CImageVolumeSet();
@@ -31,14 +33,20 @@ class CImageVolumeSet : public IVolumeOps {
               std::string* message = nullptr);
   // Mounts every "L=path" of a "V=path;W=path" list (VANTREL_VOLUMES).
   DWORD MountList(const std::string& list, bool readOnly, std::string* message = nullptr);
+  // Mounts a device that is already open (an image held in memory, for
+  // tests and fuzzing). `identity` keeps the volume name stable and
+  // `displayName` (default: the identity) names it in messages.
+  DWORD MountDevice(char letter, std::unique_ptr<CBlockDevice> device, const std::string& identity,
+                    bool readOnly, std::string* message = nullptr,
+                    const std::string& displayName = std::string());
   bool IsMounted(char letter) const;
   void Unmount(char letter);
 
   HANDLE CreateFileA(const char* path, DWORD access, DWORD share, DWORD creation,
                      DWORD flags) override;
   BOOL CloseHandle(HANDLE h) override;
-  BOOL DeviceIoControl(HANDLE h, DWORD code, const void* in, DWORD inSize, void* out,
-                       DWORD outSize, DWORD* returned) override;
+  BOOL DeviceIoControl(HANDLE h, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+                       DWORD* returned) override;
   BOOL ReadFile(HANDLE h, void* buffer, DWORD toRead, DWORD* read) override;
   BOOL SetFilePointerEx(HANDLE h, LARGE_INTEGER distance, LARGE_INTEGER* newPosition,
                         DWORD method) override;

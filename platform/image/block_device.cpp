@@ -1,0 +1,199 @@
+#include "platform/image/block_device.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace vt {
+
+#ifdef _WIN32
+
+CFileBlockDevice::~CFileBlockDevice() {
+  if (m_hFile != INVALID_HANDLE_VALUE) ::CloseHandle(m_hFile);
+}
+
+DWORD CFileBlockDevice::Open(const std::string& path, bool readOnly,
+                             std::unique_ptr<CBlockDevice>* device, std::string* message) {
+  std::unique_ptr<CFileBlockDevice> dev(new CFileBlockDevice());
+  DWORD access = GENERIC_READ | (readOnly ? 0 : GENERIC_WRITE);
+  dev->m_hFile = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (dev->m_hFile == INVALID_HANDLE_VALUE) {
+    DWORD err = ::GetLastError();
+    if (message) *message = "cannot open image '" + path + "'";
+    return err ? err : ERROR_FILE_NOT_FOUND;
+  }
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(dev->m_hFile, &size)) {
+    DWORD err = ::GetLastError();
+    if (message) *message = "cannot read the size of '" + path + "'";
+    return err ? err : ERROR_READ_FAULT;
+  }
+  dev->m_nSize = static_cast<uint64_t>(size.QuadPart);
+  dev->m_bReadOnly = readOnly;
+  *device = std::move(dev);
+  return ERROR_SUCCESS;
+}
+
+DWORD CFileBlockDevice::Read(uint64_t offset, void* buffer, size_t size) {
+  if (!InRange(offset, size)) return ERROR_SECTOR_NOT_FOUND;
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (size > 0) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+    OVERLAPPED ov = {};
+    ov.Offset = static_cast<DWORD>(offset);
+    ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    if (!::ReadFile(m_hFile, out, chunk, &got, &ov)) return ERROR_READ_FAULT;
+    if (got == 0) return ERROR_SECTOR_NOT_FOUND;
+    out += got;
+    offset += got;
+    size -= got;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD CFileBlockDevice::Write(uint64_t offset, const void* buffer, size_t size) {
+  if (m_bReadOnly) return ERROR_WRITE_PROTECT;
+  if (!InRange(offset, size)) return ERROR_SECTOR_NOT_FOUND;
+  const auto* in = static_cast<const uint8_t*>(buffer);
+  while (size > 0) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+    OVERLAPPED ov = {};
+    ov.Offset = static_cast<DWORD>(offset);
+    ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD put = 0;
+    if (!::WriteFile(m_hFile, in, chunk, &put, &ov) || put == 0) return ERROR_WRITE_FAULT;
+    in += put;
+    offset += put;
+    size -= put;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD CFileBlockDevice::Flush() {
+  if (m_bReadOnly) return ERROR_SUCCESS;
+  return ::FlushFileBuffers(m_hFile) ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+}
+
+#else  // !_WIN32
+
+CFileBlockDevice::~CFileBlockDevice() {
+  if (m_nFd >= 0) ::close(m_nFd);
+}
+
+DWORD CFileBlockDevice::Open(const std::string& path, bool readOnly,
+                             std::unique_ptr<CBlockDevice>* device, std::string* message) {
+  std::unique_ptr<CFileBlockDevice> dev(new CFileBlockDevice());
+  dev->m_nFd = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+  if (dev->m_nFd < 0) {
+    int err = errno;
+    if (message) *message = "cannot open image '" + path + "': " + std::strerror(err);
+    if (err == ENOENT || err == ENOTDIR) return ERROR_FILE_NOT_FOUND;
+    if (err == EACCES || err == EPERM || err == EROFS) return ERROR_ACCESS_DENIED;
+    return ERROR_GEN_FAILURE;
+  }
+  struct stat st;
+  if (::fstat(dev->m_nFd, &st) != 0) {
+    if (message) *message = "cannot read the size of '" + path + "'";
+    return ERROR_READ_FAULT;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    if (message) *message = "'" + path + "' is a folder, not an image";
+    return ERROR_ACCESS_DENIED;
+  }
+  if (S_ISREG(st.st_mode)) {
+    dev->m_nSize = static_cast<uint64_t>(st.st_size);
+  } else {
+    // Block devices report their size through the end offset.
+    off_t end = ::lseek(dev->m_nFd, 0, SEEK_END);
+    if (end < 0) {
+      if (message) *message = "cannot read the size of '" + path + "'";
+      return ERROR_READ_FAULT;
+    }
+    dev->m_nSize = static_cast<uint64_t>(end);
+  }
+  dev->m_bReadOnly = readOnly;
+  *device = std::move(dev);
+  return ERROR_SUCCESS;
+}
+
+DWORD CFileBlockDevice::Read(uint64_t offset, void* buffer, size_t size) {
+  if (!InRange(offset, size)) return ERROR_SECTOR_NOT_FOUND;
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (size > 0) {
+    ssize_t got = ::pread(m_nFd, out, std::min<size_t>(size, 1u << 30), static_cast<off_t>(offset));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return ERROR_READ_FAULT;
+    }
+    if (got == 0) return ERROR_SECTOR_NOT_FOUND;  // the file shrank under us
+    out += got;
+    offset += static_cast<uint64_t>(got);
+    size -= static_cast<size_t>(got);
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD CFileBlockDevice::Write(uint64_t offset, const void* buffer, size_t size) {
+  if (m_bReadOnly) return ERROR_WRITE_PROTECT;
+  if (!InRange(offset, size)) return ERROR_SECTOR_NOT_FOUND;
+  const auto* in = static_cast<const uint8_t*>(buffer);
+  while (size > 0) {
+    ssize_t put = ::pwrite(m_nFd, in, std::min<size_t>(size, 1u << 30), static_cast<off_t>(offset));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return ERROR_WRITE_FAULT;
+    }
+    if (put == 0) return ERROR_WRITE_FAULT;
+    in += put;
+    offset += static_cast<uint64_t>(put);
+    size -= static_cast<size_t>(put);
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD CFileBlockDevice::Flush() {
+  if (m_bReadOnly) return ERROR_SUCCESS;
+  return ::fsync(m_nFd) == 0 ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+}
+
+#endif  // _WIN32
+
+CMemoryBlockDevice::CMemoryBlockDevice(std::vector<uint8_t> data, bool readOnly)
+    : m_data(std::move(data)), m_nSize(m_data.size()), m_bReadOnly(readOnly) {}
+
+CMemoryBlockDevice::CMemoryBlockDevice(std::vector<uint8_t> data, uint64_t logicalSize,
+                                       bool readOnly)
+    : m_data(std::move(data)), m_nSize(logicalSize), m_bReadOnly(readOnly) {
+  if (m_data.size() > m_nSize) m_data.resize(static_cast<size_t>(m_nSize));
+}
+
+DWORD CMemoryBlockDevice::Read(uint64_t offset, void* buffer, size_t size) {
+  if (!InRange(offset, size)) return ERROR_SECTOR_NOT_FOUND;
+  auto* out = static_cast<uint8_t*>(buffer);
+  size_t stored = 0;
+  if (offset < m_data.size()) {
+    stored = std::min<size_t>(size, m_data.size() - static_cast<size_t>(offset));
+    std::memcpy(out, m_data.data() + offset, stored);
+  }
+  std::memset(out + stored, 0, size - stored);
+  return ERROR_SUCCESS;
+}
+
+DWORD CMemoryBlockDevice::Write(uint64_t offset, const void* buffer, size_t size) {
+  if (m_bReadOnly) return ERROR_WRITE_PROTECT;
+  if (!InRange(offset, size)) return ERROR_SECTOR_NOT_FOUND;
+  if (size == 0) return ERROR_SUCCESS;
+  if (offset + size > m_data.size()) m_data.resize(static_cast<size_t>(offset + size));
+  std::memcpy(m_data.data() + offset, buffer, size);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace vt

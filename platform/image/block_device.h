@@ -1,0 +1,86 @@
+// The storage under a mounted volume: an image file, an unmounted block
+// device, or a buffer in memory. Offsets are 64-bit byte offsets; every call
+// answers with a Windows error code (ERROR_SUCCESS on success).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/winshapes.h"
+
+namespace vt {
+
+class CBlockDevice {
+ public:
+  virtual ~CBlockDevice() = default;
+
+  virtual uint64_t Size() const = 0;
+  virtual bool IsReadOnly() const = 0;
+  // Reads exactly `size` bytes; a range outside the device is
+  // ERROR_SECTOR_NOT_FOUND and nothing is read.
+  virtual DWORD Read(uint64_t offset, void* buffer, size_t size) = 0;
+  // Writes exactly `size` bytes inside the device (it never grows).
+  virtual DWORD Write(uint64_t offset, const void* buffer, size_t size) = 0;
+  // Pushes written data to stable storage.
+  virtual DWORD Flush() = 0;
+
+ protected:
+  bool InRange(uint64_t offset, size_t size) const {
+    return offset <= Size() && size <= Size() - offset;
+  }
+};
+
+// An image file or a block device node of the host, opened read-only or
+// read-write.
+class CFileBlockDevice : public CBlockDevice {
+ public:
+  ~CFileBlockDevice() override;
+  CFileBlockDevice(const CFileBlockDevice&) = delete;
+  CFileBlockDevice& operator=(const CFileBlockDevice&) = delete;
+
+  // ERROR_SUCCESS, or a Windows error code with a one-line reason.
+  static DWORD Open(const std::string& path, bool readOnly, std::unique_ptr<CBlockDevice>* device,
+                    std::string* message);
+
+  uint64_t Size() const override { return m_nSize; }
+  bool IsReadOnly() const override { return m_bReadOnly; }
+  DWORD Read(uint64_t offset, void* buffer, size_t size) override;
+  DWORD Write(uint64_t offset, const void* buffer, size_t size) override;
+  DWORD Flush() override;
+
+ private:
+  CFileBlockDevice() = default;
+#ifdef _WIN32
+  HANDLE m_hFile = INVALID_HANDLE_VALUE;
+#else
+  int m_nFd = -1;
+#endif
+  uint64_t m_nSize = 0;
+  bool m_bReadOnly = true;
+};
+
+// A volume held in memory (tests, fuzzing). Bytes past the stored data and
+// up to the logical size read as zeros, so a large volume whose tail is
+// empty costs only its head.
+class CMemoryBlockDevice : public CBlockDevice {
+ public:
+  explicit CMemoryBlockDevice(std::vector<uint8_t> data, bool readOnly = false);
+  CMemoryBlockDevice(std::vector<uint8_t> data, uint64_t logicalSize, bool readOnly);
+
+  uint64_t Size() const override { return m_nSize; }
+  bool IsReadOnly() const override { return m_bReadOnly; }
+  DWORD Read(uint64_t offset, void* buffer, size_t size) override;
+  DWORD Write(uint64_t offset, const void* buffer, size_t size) override;
+  DWORD Flush() override { return ERROR_SUCCESS; }
+  const std::vector<uint8_t>& Data() const { return m_data; }
+
+ private:
+  std::vector<uint8_t> m_data;
+  uint64_t m_nSize;
+  bool m_bReadOnly;
+};
+
+}  // namespace vt

@@ -1,0 +1,150 @@
+#include "platform/image/fat_table.h"
+
+#include "platform/image/le.h"
+
+namespace vt {
+
+DWORD CFatTable::Load(CBlockDevice* device, const CFatLayout& layout, std::string* message) {
+  m_pDevice = device;
+  m_layout = layout;
+  uint64_t bytes = layout.FatBytesNeeded();
+  // A FAT32 table is at most 1 GiB (2^28 entries); refuse before allocating
+  // anything absurd on a host that cannot hold it.
+  if (bytes > (static_cast<uint64_t>(1) << 30) || bytes > SIZE_MAX / 2) {
+    if (message) *message = "FAT too large to load";
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  m_fat.assign(static_cast<size_t>(bytes) + 4, 0);  // slack for the FAT12 pair read
+  DWORD err =
+      device->Read(layout.FatOffset(layout.m_nActiveFat), m_fat.data(), static_cast<size_t>(bytes));
+  if (err != ERROR_SUCCESS) {
+    if (message) *message = "cannot read the FAT";
+    m_fat.clear();
+    return err;
+  }
+  return ERROR_SUCCESS;
+}
+
+uint32_t CFatTable::Get(uint32_t cluster) const {
+  if (cluster > MaxCluster() || m_fat.empty()) return 1;  // reserved value: never a link
+  switch (m_layout.m_eType) {
+    case EFatType::kFat12: {
+      size_t off = static_cast<size_t>(cluster) + cluster / 2;
+      uint16_t pair = Le16(&m_fat[off]);
+      return (cluster & 1) ? (pair >> 4) : (pair & 0x0FFF);
+    }
+    case EFatType::kFat16:
+      return Le16(&m_fat[static_cast<size_t>(cluster) * 2]);
+    case EFatType::kFat32:
+      return Le32(&m_fat[static_cast<size_t>(cluster) * 4]) & 0x0FFFFFFF;
+  }
+  return 1;
+}
+
+uint32_t CFatTable::BadClusterValue() const {
+  switch (m_layout.m_eType) {
+    case EFatType::kFat12:
+      return 0xFF7;
+    case EFatType::kFat16:
+      return 0xFFF7;
+    case EFatType::kFat32:
+      return 0x0FFFFFF7;
+  }
+  return 0x0FFFFFF7;
+}
+
+uint32_t CFatTable::EndOfChainValue() const { return BadClusterValue() + 8; }
+
+EFatEntry CFatTable::Classify(uint32_t value) const {
+  if (value == 0) return EFatEntry::kFree;
+  uint32_t bad = BadClusterValue();
+  if (value == bad) return EFatEntry::kBad;
+  if (value > bad) return EFatEntry::kEnd;
+  if (value >= 2 && value <= MaxCluster()) return EFatEntry::kNext;
+  return EFatEntry::kInvalid;
+}
+
+DWORD CFatTable::ReadChain(uint32_t first, std::vector<CFsRun>* runs, uint64_t maxClusters) const {
+  if (first < 2 || first > MaxCluster()) return ERROR_FILE_CORRUPT;
+  uint64_t vcn = 0;
+  uint32_t cluster = first;
+  // Brent's cycle check: a loop is found within a few times the length of
+  // the chain's distinct part, so memory stays bounded by the real chain.
+  uint32_t saved = first;
+  uint64_t power = 1;
+  uint64_t sinceSaved = 0;
+  for (uint64_t steps = 1;; ++steps) {
+    if (steps > m_layout.m_nClusterCount || steps > maxClusters) return ERROR_FILE_CORRUPT;
+    uint64_t lcn = cluster - 2;
+    if (!runs->empty() && runs->back().m_nLcn + runs->back().m_nCount == lcn &&
+        runs->back().m_nVcn + runs->back().m_nCount == vcn) {
+      ++runs->back().m_nCount;
+    } else {
+      runs->push_back(CFsRun{vcn, lcn, 1});
+    }
+    ++vcn;
+    uint32_t next = Get(cluster);
+    switch (Classify(next)) {
+      case EFatEntry::kNext:
+        cluster = next;
+        break;
+      case EFatEntry::kEnd:
+        return ERROR_SUCCESS;
+      default:
+        return ERROR_FILE_CORRUPT;
+    }
+    if (cluster == saved) return ERROR_FILE_CORRUPT;
+    if (++sinceSaved == power) {
+      saved = cluster;
+      power *= 2;
+      sinceSaved = 0;
+    }
+  }
+}
+
+uint64_t CFatTable::CountFree() const {
+  uint64_t free = 0;
+  for (uint32_t c = 2; c <= MaxCluster(); ++c) {
+    if (Get(c) == 0) ++free;
+  }
+  return free;
+}
+
+DWORD CFatTable::WriteEntry(uint32_t cluster, uint32_t value) {
+  if (cluster < 2 || cluster > MaxCluster() || m_fat.empty()) return ERROR_INVALID_PARAMETER;
+  if (m_pDevice->IsReadOnly()) return ERROR_WRITE_PROTECT;
+  size_t off = 0;
+  size_t len = 0;
+  switch (m_layout.m_eType) {
+    case EFatType::kFat12: {
+      off = static_cast<size_t>(cluster) + cluster / 2;
+      len = 2;
+      uint16_t pair = Le16(&m_fat[off]);
+      value &= 0x0FFF;
+      pair = (cluster & 1) ? static_cast<uint16_t>((pair & 0x000F) | (value << 4))
+                           : static_cast<uint16_t>((pair & 0xF000) | value);
+      PutLe16(&m_fat[off], pair);
+      break;
+    }
+    case EFatType::kFat16:
+      off = static_cast<size_t>(cluster) * 2;
+      len = 2;
+      PutLe16(&m_fat[off], static_cast<uint16_t>(value));
+      break;
+    case EFatType::kFat32: {
+      off = static_cast<size_t>(cluster) * 4;
+      len = 4;
+      uint32_t old = Le32(&m_fat[off]);
+      PutLe32(&m_fat[off], (old & 0xF0000000) | (value & 0x0FFFFFFF));
+      break;
+    }
+  }
+  for (uint32_t copy = 0; copy < m_layout.m_nFats; ++copy) {
+    if (!m_layout.m_bMirrored && copy != m_layout.m_nActiveFat) continue;
+    DWORD err = m_pDevice->Write(m_layout.FatOffset(copy) + off, &m_fat[off], len);
+    if (err != ERROR_SUCCESS) return err;
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace vt

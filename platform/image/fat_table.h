@@ -1,0 +1,50 @@
+// The file allocation table: reads the copy in use, follows cluster chains
+// with loop and range checks, and writes entries to every copy in use.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/image/block_device.h"
+#include "platform/image/fat_boot.h"
+#include "platform/image/fs_types.h"
+
+namespace vt {
+
+enum class EFatEntry { kFree, kNext, kEnd, kBad, kInvalid };
+
+class CFatTable {
+ public:
+  // Reads the entries of every cluster from the FAT copy in use.
+  DWORD Load(CBlockDevice* device, const CFatLayout& layout, std::string* message);
+
+  // Raw entry of a cluster (0 .. cluster count + 1), FAT32 without its top
+  // four reserved bits. Out-of-range clusters read as invalid values.
+  uint32_t Get(uint32_t cluster) const;
+  EFatEntry Classify(uint32_t value) const;
+  EFatEntry Kind(uint32_t cluster) const { return Classify(Get(cluster)); }
+  uint32_t MaxCluster() const { return m_layout.m_nClusterCount + 1; }
+  uint32_t EndOfChainValue() const;
+  uint32_t BadClusterValue() const;
+
+  // Follows the chain that starts at `first` and appends its runs (LCN =
+  // cluster - 2). ERROR_FILE_CORRUPT for a first cluster out of range, a
+  // link to a free, bad, reserved or out-of-range cluster, a loop, or a
+  // chain longer than `maxClusters`.
+  DWORD ReadChain(uint32_t first, std::vector<CFsRun>* runs,
+                  uint64_t maxClusters = UINT64_MAX) const;
+
+  uint64_t CountFree() const;
+
+  // Sets one entry in memory and in every FAT copy in use (all of them
+  // unless FAT32 mirroring is off). FAT32 keeps the entry's top four bits.
+  DWORD WriteEntry(uint32_t cluster, uint32_t value);
+
+ private:
+  CBlockDevice* m_pDevice = nullptr;
+  CFatLayout m_layout;
+  std::vector<uint8_t> m_fat;  // the entries of clusters 0 .. MaxCluster()
+};
+
+}  // namespace vt

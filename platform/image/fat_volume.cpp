@@ -1,0 +1,173 @@
+#include "platform/image/fat_volume.h"
+
+#include <algorithm>
+
+#include "platform/image/fat_dir.h"
+#include "platform/image/le.h"
+
+namespace vt {
+
+namespace {
+
+constexpr size_t kFolderCacheSize = 16;
+constexpr uint32_t kFsInfoLead = 0x41615252;
+constexpr uint32_t kFsInfoStruct = 0x61417272;
+constexpr uint32_t kFsInfoTrail = 0xAA550000;
+
+}  // namespace
+
+DWORD CFatVolume::Open(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CFsVolume>* volume,
+                       std::string* message) {
+  std::vector<uint8_t> boot(512);
+  if (device->Size() < boot.size()) {
+    if (message) *message = "not a FAT volume: too short to hold a boot sector";
+    return ERROR_UNRECOGNIZED_VOLUME;
+  }
+  DWORD err = device->Read(0, boot.data(), boot.size());
+  if (err != ERROR_SUCCESS) {
+    if (message) *message = "cannot read the boot sector";
+    return err;
+  }
+  std::unique_ptr<CFatVolume> fat(new CFatVolume());
+  err = ParseFatBootSector(boot.data(), boot.size(), &fat->m_layout, message);
+  if (err != ERROR_SUCCESS) return err;
+  const CFatLayout& l = fat->m_layout;
+  if (device->Size() < l.HeapEnd()) {
+    if (message) {
+      *message = "image is truncated: " + std::to_string(device->Size()) +
+                 " bytes, the volume needs " + std::to_string(l.HeapEnd());
+    }
+    return ERROR_DISK_CORRUPT;
+  }
+  err = fat->m_table.Load(device.get(), l, message);
+  if (err != ERROR_SUCCESS) return err;
+  if (l.m_nFsInfoSector != 0) {
+    std::vector<uint8_t> info(512);
+    if (device->Read(static_cast<uint64_t>(l.m_nFsInfoSector) * l.m_nBytesPerSector, info.data(),
+                     info.size()) == ERROR_SUCCESS) {
+      fat->m_bFsInfo = Le32(&info[0]) == kFsInfoLead && Le32(&info[484]) == kFsInfoStruct &&
+                       Le32(&info[508]) == kFsInfoTrail;
+    }
+  }
+  fat->m_pDevice = std::move(device);
+  // The label lives in the root folder; a root that cannot be read leaves
+  // the volume usable without one.
+  std::vector<CFsNode> rootNodes;
+  fat->ReadFolder(fat->Root(), &rootNodes, &fat->m_strLabel);
+  *volume = std::move(fat);
+  return ERROR_SUCCESS;
+}
+
+const char* CFatVolume::FileSystemName() const {
+  return m_layout.m_eType == EFatType::kFat32 ? "FAT32" : "FAT";
+}
+
+uint64_t CFatVolume::FreeClusters() {
+  if (!m_bFreeKnown) {
+    m_nFree = m_table.CountFree();
+    m_bFreeKnown = true;
+  }
+  return m_nFree;
+}
+
+uint64_t CFatVolume::VolumeBytes() const {
+  return std::min<uint64_t>(m_layout.VolumeBytes(), m_pDevice->Size());
+}
+
+CFsNode CFatVolume::Root() const {
+  CFsNode root;
+  root.m_bRoot = true;
+  root.m_bDirectory = true;
+  root.m_nId = 0;
+  root.m_nRef = m_layout.m_eType == EFatType::kFat32 ? m_layout.m_nRootCluster : 0;
+  root.m_dwAttributes = FILE_ATTRIBUTE_DIRECTORY;
+  return root;
+}
+
+DWORD CFatVolume::ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes,
+                             std::string* label) {
+  CFatFolderSource source;
+  source.m_bRoot = folder.m_bRoot;
+  std::vector<uint8_t> data;
+  if (folder.m_bRoot && m_layout.m_eType != EFatType::kFat32) {
+    source.m_nSegmentBytes = m_layout.RootDirBytes();
+    source.m_segmentOffsets.push_back(m_layout.RootDirOffset());
+    data.resize(static_cast<size_t>(m_layout.RootDirBytes()));
+    DWORD err = m_pDevice->Read(m_layout.RootDirOffset(), data.data(), data.size());
+    if (err != ERROR_SUCCESS) return err;
+  } else {
+    if (!folder.m_bDirectory || folder.m_nRef > UINT32_MAX) return ERROR_FILE_CORRUPT;
+    std::vector<CFsRun> runs;
+    const uint64_t clusterBytes = m_layout.BytesPerCluster();
+    // A folder longer than FAT allows is as damaged as a looping one.
+    DWORD err = m_table.ReadChain(static_cast<uint32_t>(folder.m_nRef), &runs,
+                                  (kFatMaxFolderBytes + clusterBytes - 1) / clusterBytes);
+    if (err != ERROR_SUCCESS) return err;
+    source.m_nSegmentBytes = clusterBytes;
+    for (const CFsRun& run : runs) {
+      uint64_t have = data.size();
+      if (have >= kFatMaxFolderBytes) break;
+      uint64_t take = std::min<uint64_t>(
+          run.m_nCount, (kFatMaxFolderBytes - have + clusterBytes - 1) / clusterBytes);
+      data.resize(static_cast<size_t>(have + take * clusterBytes));
+      err = m_pDevice->Read(LcnOffset(run.m_nLcn), data.data() + have,
+                            static_cast<size_t>(take * clusterBytes));
+      if (err != ERROR_SUCCESS) return err;
+      for (uint64_t i = 0; i < take; ++i) {
+        source.m_segmentOffsets.push_back(LcnOffset(run.m_nLcn + i));
+      }
+    }
+  }
+  DecodeFatFolder(data.data(), std::min<size_t>(data.size(), kFatMaxFolderBytes), source,
+                  m_layout.m_eType, nodes, label);
+  return ERROR_SUCCESS;
+}
+
+DWORD CFatVolume::ListFolder(const CFsNode& folder, CFsListing* entries) {
+  uint64_t key = (folder.m_bRoot && m_layout.m_eType != EFatType::kFat32) ? 0 : folder.m_nRef;
+  for (size_t i = 0; i < m_folderCache.size(); ++i) {
+    if (m_folderCache[i].first == key) {
+      *entries = m_folderCache[i].second;
+      std::rotate(m_folderCache.begin() + i, m_folderCache.begin() + i + 1, m_folderCache.end());
+      return ERROR_SUCCESS;
+    }
+  }
+  auto nodes = std::make_shared<std::vector<CFsNode>>();
+  DWORD err = ReadFolder(folder, nodes.get(), nullptr);
+  if (err != ERROR_SUCCESS) return err;
+  if (m_folderCache.size() >= kFolderCacheSize) m_folderCache.erase(m_folderCache.begin());
+  m_folderCache.emplace_back(key, nodes);
+  *entries = std::move(nodes);
+  return ERROR_SUCCESS;
+}
+
+DWORD CFatVolume::GetRuns(const CFsNode& node, std::vector<CFsRun>* runs) {
+  runs->clear();
+  // The fixed root folder of FAT12/16 lies outside the cluster heap, and an
+  // empty file has no first cluster: neither has clusters to report.
+  if (node.m_bRoot && m_layout.m_eType != EFatType::kFat32) return ERROR_SUCCESS;
+  if (node.m_nRef == 0) return ERROR_SUCCESS;
+  if (node.m_nRef > UINT32_MAX) return ERROR_FILE_CORRUPT;
+  DWORD err = m_table.ReadChain(static_cast<uint32_t>(node.m_nRef), runs);
+  if (err != ERROR_SUCCESS) runs->clear();
+  return err;
+}
+
+DWORD CFatVolume::GetBitmap(uint64_t firstLcn, uint64_t count, uint8_t* bits) {
+  if (firstLcn > TotalClusters() || count > TotalClusters() - firstLcn) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  for (uint64_t i = 0; i < count; ++i) {
+    if (m_table.Get(static_cast<uint32_t>(firstLcn + i + 2)) != 0) {
+      bits[i / 8] = static_cast<uint8_t>(bits[i / 8] | (1u << (i % 8)));
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD CFatVolume::ReadRaw(uint64_t offset, void* buffer, size_t size) {
+  if (offset > VolumeBytes() || size > VolumeBytes() - offset) return ERROR_SECTOR_NOT_FOUND;
+  return m_pDevice->Read(offset, buffer, size);
+}
+
+}  // namespace vt

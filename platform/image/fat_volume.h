@@ -1,0 +1,62 @@
+// A FAT12/16/32 file system on a block device.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/image/block_device.h"
+#include "platform/image/fat_boot.h"
+#include "platform/image/fat_table.h"
+#include "platform/image/fs_volume.h"
+
+namespace vt {
+
+class CFatVolume : public CFsVolume {
+ public:
+  // Checks the boot sector, that the device holds the whole cluster heap,
+  // and loads the FAT.
+  static DWORD Open(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CFsVolume>* volume,
+                    std::string* message);
+
+  const char* FileSystemName() const override;
+  std::string Label() const override { return m_strLabel; }
+  DWORD Serial() const override { return m_layout.m_bHasSerial ? m_layout.m_nSerial : 0; }
+  DWORD BytesPerSector() const override { return m_layout.m_nBytesPerSector; }
+  DWORD SectorsPerCluster() const override { return m_layout.m_nSectorsPerCluster; }
+  uint64_t TotalClusters() const override { return m_layout.m_nClusterCount; }
+  uint64_t FreeClusters() override;
+  uint64_t VolumeBytes() const override;
+  uint64_t LcnOffset(uint64_t lcn) const override {
+    return m_layout.DataOffset() + lcn * m_layout.BytesPerCluster();
+  }
+
+  CFsNode Root() const override;
+  DWORD ListFolder(const CFsNode& folder, CFsListing* entries) override;
+  DWORD GetRuns(const CFsNode& node, std::vector<CFsRun>* runs) override;
+  DWORD GetBitmap(uint64_t firstLcn, uint64_t count, uint8_t* bits) override;
+  DWORD ReadRaw(uint64_t offset, void* buffer, size_t size) override;
+
+  const CFatLayout& Layout() const { return m_layout; }
+  const CFatTable& Table() const { return m_table; }
+  // The FSInfo sector of FAT32, when it carries valid signatures.
+  bool HasFsInfo() const { return m_bFsInfo; }
+
+ private:
+  CFatVolume() = default;
+  DWORD ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes, std::string* label);
+
+  std::unique_ptr<CBlockDevice> m_pDevice;
+  CFatLayout m_layout;
+  CFatTable m_table;
+  std::string m_strLabel;
+  bool m_bFsInfo = false;
+  bool m_bFreeKnown = false;
+  uint64_t m_nFree = 0;
+  // Recently listed folders by first cluster (0: the fixed root), newest last.
+  std::vector<std::pair<uint64_t, CFsListing>> m_folderCache;
+};
+
+}  // namespace vt

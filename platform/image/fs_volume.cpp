@@ -1,0 +1,27 @@
+#include "platform/image/fs_volume.h"
+
+#include "platform/image/codepage.h"
+#include "platform/image/fat_volume.h"
+
+namespace vt {
+
+DWORD CFsVolume::FindChild(const CFsNode& folder, const std::string& name, CFsNode* child) {
+  CFsListing entries;
+  DWORD err = ListFolder(folder, &entries);
+  if (err != ERROR_SUCCESS) return err;
+  for (const CFsNode& node : *entries) {
+    if (node.m_strName == "." || node.m_strName == "..") continue;
+    if (AnsiEqualNoCase(node.m_strName, name) || AnsiEqualNoCase(node.m_strShortName, name)) {
+      *child = node;
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_FILE_NOT_FOUND;
+}
+
+DWORD OpenFsVolume(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CFsVolume>* volume,
+                   std::string* message) {
+  return CFatVolume::Open(std::move(device), volume, message);
+}
+
+}  // namespace vt

@@ -1,0 +1,64 @@
+// One mounted file system as the volume set sees it: geometry, folder
+// listings, the runs of a file, the allocation bitmap and raw reads. FAT is
+// implemented now; NTFS plugs in beside it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/image/block_device.h"
+#include "platform/image/fs_types.h"
+
+namespace vt {
+
+using CFsListing = std::shared_ptr<const std::vector<CFsNode>>;
+
+class CFsVolume {
+ public:
+  virtual ~CFsVolume() = default;
+
+  // "FAT", "FAT32", "NTFS": the name GetVolumeInformationA reports.
+  virtual const char* FileSystemName() const = 0;
+  virtual std::string Label() const = 0;
+  virtual DWORD Serial() const = 0;
+  virtual DWORD BytesPerSector() const = 0;
+  virtual DWORD SectorsPerCluster() const = 0;
+  virtual uint64_t TotalClusters() const = 0;
+  virtual uint64_t FreeClusters() = 0;
+  // Bytes a raw volume read can reach.
+  virtual uint64_t VolumeBytes() const = 0;
+  // Byte offset on the volume of a logical cluster.
+  virtual uint64_t LcnOffset(uint64_t lcn) const = 0;
+  uint64_t BytesPerCluster() const {
+    return static_cast<uint64_t>(BytesPerSector()) * SectorsPerCluster();
+  }
+
+  virtual CFsNode Root() const = 0;
+  // Every entry of a folder in on-disk order, "." and ".." included where
+  // the folder has them. Bounded, and an error code for a damaged folder.
+  virtual DWORD ListFolder(const CFsNode& folder, CFsListing* entries) = 0;
+  // The child of a folder whose long or short name matches (ANSI, case
+  // insensitive); ERROR_FILE_NOT_FOUND when there is none.
+  virtual DWORD FindChild(const CFsNode& folder, const std::string& name, CFsNode* child);
+  // The clusters of a file or folder in file order, adjacent clusters merged.
+  virtual DWORD GetRuns(const CFsNode& node, std::vector<CFsRun>* runs) = 0;
+  // Sets bit i of `bits` (zeroed by the caller) when cluster firstLcn + i is
+  // in use; the range lies inside the volume.
+  virtual DWORD GetBitmap(uint64_t firstLcn, uint64_t count, uint8_t* bits) = 0;
+  virtual DWORD ReadRaw(uint64_t offset, void* buffer, size_t size) = 0;
+
+  // The NTFS controls; other file systems refuse them as Windows does.
+  virtual DWORD GetNtfsVolumeData(NTFS_VOLUME_DATA_BUFFER* data) {
+    (void)data;
+    return ERROR_INVALID_PARAMETER;
+  }
+};
+
+// Recognises the file system on a device and opens it. ERROR_SUCCESS, or a
+// Windows error code with a one-line reason.
+DWORD OpenFsVolume(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CFsVolume>* volume,
+                   std::string* message);
+
+}  // namespace vt
