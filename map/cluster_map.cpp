@@ -10,6 +10,14 @@
 
 namespace vt {
 
+namespace {
+// first + count < length, without the sum wrapping: a virtual extent's LCN
+// is all ones and must not come back round to the start of the map.
+bool Fits(uint64_t first, uint64_t count, uint64_t length) {
+  return first < length && count < length - first;
+}
+}  // namespace
+
 void CMapBytes::Fill(uint32_t first, uint32_t count, uint8_t v) {
   uint8_t* p = m_bytes.data() + first;
   for (uint32_t i = 0; i < count; ++i) StoreMapByte(p + i, v);
@@ -88,7 +96,7 @@ void ClusterMap::InitGrid(const CGrowableArray<CClusterItem>& freeRuns,
   // A run or fragment that does not fit wholly is skipped, not clipped.
   for (const CClusterItem& run : freeRuns) {
     if (run.m_nState != RUN_FREE) continue;
-    if (run.m_nLcn + run.m_nClusters < length)
+    if (Fits(run.m_nLcn, run.m_nClusters, length))
       std::memset(data + run.m_nLcn, CMS_FREE, run.m_nClusters);
   }
   // Files after free runs: where both claim a cluster the file wins, and a
@@ -99,7 +107,7 @@ void ClusterMap::InitGrid(const CGrowableArray<CClusterItem>& freeRuns,
     const uint8_t value = file.IsUnmovable() ? static_cast<uint8_t>(CMS_UNMOVABLE)
                                              : static_cast<uint8_t>(std::min<size_t>(n - 1, 15));
     for (const CFileClusterItem& f : file.m_fragments) {
-      if (f.m_nLcn + f.m_nClusters < length) std::memset(data + f.m_nLcn, value, f.m_nClusters);
+      if (Fits(f.m_nLcn, f.m_nClusters, length)) std::memset(data + f.m_nLcn, value, f.m_nClusters);
     }
   }
 
@@ -143,7 +151,7 @@ void ClusterMap::SelectFile(const CFileItem& file) {
   if (!bytes) return;
   const uint64_t length = bytes->Length();
   for (const CFileClusterItem& f : file.m_fragments) {
-    if (f.m_nLcn + f.m_nClusters >= length) continue;
+    if (!Fits(f.m_nLcn, f.m_nClusters, length)) continue;
     const uint32_t first = static_cast<uint32_t>(f.m_nLcn);
     for (uint32_t i = first; i < first + f.m_nClusters; ++i)
       bytes->Set(i, static_cast<uint8_t>(bytes->Get(i) | CMS_SELECTED));
@@ -155,7 +163,7 @@ void ClusterMap::SelectRun(const CClusterItem& run) {
   if (run.m_nState == RUN_MERGED) return;
   auto bytes = Current();
   if (!bytes) return;
-  if (run.m_nLcn + run.m_nClusters >= bytes->Length()) return;
+  if (!Fits(run.m_nLcn, run.m_nClusters, bytes->Length())) return;
   const uint32_t first = static_cast<uint32_t>(run.m_nLcn);
   for (uint32_t i = first; i < first + run.m_nClusters; ++i)
     bytes->Set(i, static_cast<uint8_t>(bytes->Get(i) | CMS_SELECTED));
@@ -189,7 +197,7 @@ void ClusterMap::MarkMove(uint64_t oldLcn, uint64_t newLcn, uint32_t count) {
   auto bytes = Current();
   if (!bytes) return;
   const uint64_t length = bytes->Length();
-  if (oldLcn + count >= length || newLcn + count >= length) return;
+  if (!Fits(oldLcn, count, length) || !Fits(newLcn, count, length)) return;
   bytes->Fill(static_cast<uint32_t>(oldLcn), count, CMS_FREE);
   bytes->Fill(static_cast<uint32_t>(newLcn), count, CMS_DEFRAGGED);
   if (m_pView) m_pView->OnMoveMarked(newLcn + count);

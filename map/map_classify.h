@@ -18,11 +18,14 @@ CClusterClass ClassOfCluster(uint8_t state);
 
 // Counter index of one sampled byte. Fragmented comes first, and the
 // selection bit plays no part: the sampled views never show "Selected".
+// An unknown byte (0x60) is in use, so it counts as unmovable before its
+// 0x20 bit could make it look free.
 inline int SampleClass(uint8_t state) {
   if (state & CMS_LEVEL_MASK) return CMC_FRAGMENTED;
+  if ((state & CMS_UNKNOWN) == CMS_UNKNOWN) return CMC_UNMOVABLE;
   if (state & CMS_FREE) return CMC_FREE;
   if (state & CMS_DEFRAGGED) return CMC_DEFRAGGED;
-  if ((state & CMS_UNMOVABLE) || state == CMS_UNKNOWN) return CMC_UNMOVABLE;
+  if (state & CMS_UNMOVABLE) return CMC_UNMOVABLE;
   return CMC_NOT_FRAGMENTED;
 }
 

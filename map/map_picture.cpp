@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/text.h"
 #include "map/bitmap_font.h"
 #include "map/cluster_map.h"
 #include "map/map_colours.h"
@@ -37,16 +38,6 @@ int LegendRows(int width) {
     x += w;
   }
   return rows;
-}
-
-std::string Grouped(uint64_t n) {
-  std::string digits = std::to_string(n);
-  std::string out;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
 }
 
 // A raised edge: light on the top and left, dark on the bottom and right.
@@ -138,13 +129,13 @@ void DrawLegend(CRgbImage& img, const CMapPictureLayout& l, const CMapBytes* byt
   }
   // What the picture shows, as the status bar would tell it.
   const uint64_t clusters = bytes && bytes->Length() > 0 ? bytes->Length() - 1u : 0;
-  std::string info = Grouped(clusters) + " clusters";
+  std::string info = GroupThousands(clusters) + " clusters";
   if (clusters > 0) {
     if (g.Compressed()) {
-      info += ", " + Grouped(g.ClustersPerBlock()) + " per block";
+      info += ", " + GroupThousands(g.ClustersPerBlock()) + " per block";
     } else {
       const uint64_t last = std::min<uint64_t>(range.m_nLast, clusters - 1);
-      info += ", showing " + Grouped(range.m_nFirst) + " - " + Grouped(last);
+      info += ", showing " + GroupThousands(range.m_nFirst) + " - " + GroupThousands(last);
     }
   }
   img.DrawText(6, y + kLegendRow + 2, info, white);

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "report/number_format.h"
+#include "engine/text.h"
 
 namespace vt {
 
@@ -151,7 +151,7 @@ void CReportDocument::AddLine(const std::string& label, const std::string& value
 }
 
 void CReportDocument::AddNumberLine(const std::string& label, uint64_t number) {
-  AddLine(label, FormatGroupedNumber(number));
+  AddLine(label, GroupThousands(number));
 }
 
 void CReportDocument::AddBold(const std::string& text) {
