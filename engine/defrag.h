@@ -23,7 +23,13 @@ class IClusterMapHost {
   virtual ~IClusterMapHost() = default;
   virtual void RebuildMap(const CDefrag& engine) = 0;
   virtual void MarkMove(uint64_t oldLcn, uint64_t newLcn, uint32_t count) = 0;
+  // Shows a file's clusters as unmovable (those inside the map) and repaints.
+  virtual void MarkUnmovable(const CFileItem& file) { (void)file; }
+  // Repaints the main window after a message box.
+  virtual void RepaintMainWindow() {}
 };
+
+class IReportSink;
 
 // First and last LCN of a reserved area, both inside; last = 0: absent.
 struct CLcnRange {
@@ -40,6 +46,23 @@ struct CEngineServices {
   IMessageSink* messages = nullptr;
   IPrompt* prompt = nullptr;
   IClusterMapHost* map = nullptr;  // optional
+  IReportSink* report = nullptr;   // optional
+};
+
+// Where a file's clusters go: the lowest run that holds it, or the highest,
+// with the file ending where that run ends.
+enum DefragPlacement : int { BestFit = 0, OuterTrack = 1 };
+
+// One move of a file's clusters into a free run.
+struct MoveRequest {
+  CFileItem* file = nullptr;
+  size_t targetRun = 0;    // index into m_freeRuns
+  int32_t error = 0;       // out: 0, the system error, or -1 when the file could not be opened
+  int32_t mode = 1;        // 1: every extent; 2: stop after the first chunk moved
+  bool hasFilter = false;  // move only the extent starting at filterLcn, filterCount clusters
+  uint64_t filterLcn = ~0ull;
+  uint32_t filterCount = 0;
+  bool silent = false;     // failures go to the error list instead of message boxes
 };
 
 class CDefrag {
@@ -65,6 +88,14 @@ class CDefrag {
                       const std::vector<uint64_t>* probe = nullptr);
   bool BuildFreeRunList();
 
+  // File defragmentation.
+  // Index of the chosen free run and the first target LCN, or false.
+  bool FindTargetRun(const CFileItem& file, DefragPlacement placement, size_t* run,
+                     uint64_t* targetLcn) const;
+  void AddFreeRun(uint64_t lcn, uint32_t count);
+  bool MoveFileClusters(MoveRequest& request);
+  bool DefragFile(CFileItem& file, DefragPlacement placement, bool report);
+
   // Look-ups.
   std::string GetItemPath(const CFileItem& item) const;
   // Folder path (with its backslash) of an NTFS folder record, or empty.
@@ -87,6 +118,8 @@ class CDefrag {
   IMessageSink& Messages() const { return *m_svc.messages; }
   IPrompt& Prompt() const { return *m_svc.prompt; }
   IClusterMapHost* MapHost() const { return m_svc.map; }
+  IReportSink* Report() const { return m_svc.report; }
+  void SetReport(IReportSink* report) { m_svc.report = report; }
   void SetMapHost(IClusterMapHost* map) { m_svc.map = map; }
   void SetProgressWindow(HWND wnd) { m_hProgressWnd = wnd; }
 
@@ -118,6 +151,9 @@ class CDefrag {
 
  private:
   void Checkpoint();
+  std::string SystemText(DWORD error);
+  void ReportMoveFailure(const CFileItem& file, const std::string& path, DWORD error,
+                         bool silent);
   LRESULT SendProgress(unsigned code, LPARAM arg);
 
   CEngineServices m_svc;

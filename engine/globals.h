@@ -24,6 +24,10 @@ void SetCurrentDrive(CDriveData* drive);
 bool IsUnattended();
 void SetUnattended(bool on);
 
+// The answer to "Move file anyway?" for the current batch: -1 not asked yet,
+// else IDYES (defrag), IDNO (skip) or IDCANCEL.
+std::atomic<int>& MoveAnywayAnswer();
+
 // Count of operations in progress; above 0 means busy.
 std::atomic<long>& BusyCounter();
 

@@ -55,18 +55,7 @@ int CDefrag::ShowError(const std::string& text) {
   return Prompt().ShowMessage(text, MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
 }
 
-void CDefrag::ShowSystemError(DWORD error) {
-  std::string text = System().FormatSystemMessage(error);
-  std::string clean;
-  clean.reserve(text.size());
-  for (char c : text) {
-    if (c == '\n')
-      clean += ' ';
-    else if (c != '\r')
-      clean += c;
-  }
-  ShowError(clean);
-}
+void CDefrag::ShowSystemError(DWORD error) { ShowError(SystemText(error)); }
 
 bool CDefrag::OpenVolume(CDriveData* drive) {
   Reset();

@@ -23,6 +23,13 @@ class IPrompt {
  public:
   virtual ~IPrompt() = default;
   virtual int ShowMessage(const std::string& text, UINT type) = 0;
+  // The "does not need to be defragmented" dialog: "Defrag file" (IDYES),
+  // "Skip file" (IDNO) or "Cancel" (IDCANCEL), and the state of its check box
+  // "Repeat for remaining file selections.".
+  virtual int ShowDefragPrompt(const std::string& text, bool* repeatChecked) {
+    if (repeatChecked) *repeatChecked = false;
+    return ShowMessage(text, MB_YESNOCANCEL | MB_ICONQUESTION);
+  }
 };
 
 // The caption of every message box of the program.

@@ -1,6 +1,7 @@
 #include "tests/support/fake_volume.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cctype>
 #include <cstring>
 
@@ -191,9 +192,81 @@ BOOL CFakeVolume::DeviceIoControl(HANDLE h, DWORD code, const void* in, DWORD in
       if (returned) *returned = static_cast<DWORD>(16 + count * 16);
       return i + count < node->extents.size() ? Fail(ERROR_MORE_DATA) : TRUE;
     }
+    case FSCTL_MOVE_FILE: {
+      if (!handle->volume) return Fail(ERROR_INVALID_PARAMETER);
+      if (inSize < sizeof(MOVE_FILE_DATA)) return Fail(ERROR_INVALID_PARAMETER);
+      MOVE_FILE_DATA move;
+      std::memcpy(&move, in, sizeof(move));
+      return MoveClusters(move);
+    }
     default:
       return Fail(ERROR_INVALID_FUNCTION);
   }
+}
+
+std::string CFakeVolume::PathOf(const FakeNode* node) const { return node ? node->name : ""; }
+
+BOOL CFakeVolume::MoveClusters(const MOVE_FILE_DATA& move) {
+  Handle* fh = Get(move.FileHandle);
+  FakeNode* node = fh ? fh->node : nullptr;
+  MoveCall call{PathOf(node), static_cast<uint64_t>(move.StartingVcn.QuadPart),
+                static_cast<uint64_t>(move.StartingLcn.QuadPart), move.ClusterCount, false};
+  auto fail = [&](DWORD error) {
+    moves.push_back(call);
+    return Fail(error);
+  };
+  if (!node) return fail(ERROR_INVALID_HANDLE);
+  if (moveError && (movesBeforeFailure < 0 ||
+                    static_cast<int>(std::count_if(moves.begin(), moves.end(),
+                                                   [](const MoveCall& m) { return m.ok; })) >=
+                        movesBeforeFailure))
+    return fail(moveError);
+  const uint64_t vcn = call.vcn;
+  const uint64_t count = call.count;
+  uint64_t lcn = call.lcn;
+  if (count == 0) return fail(ERROR_INVALID_PARAMETER);
+  if (misplaceMoves) lcn += 1;
+  for (uint64_t c = lcn; c < lcn + count; ++c)
+    if (c >= totalClusters || (c < used.size() && used[c])) return fail(ERROR_ACCESS_DENIED);
+  // Expand to one LCN per VCN, move, and merge back into extents.
+  std::vector<uint64_t> map;
+  uint64_t v = node->startingVcn;
+  for (const auto& e : node->extents) {
+    uint64_t first = v;
+    for (; v < e.nextVcn; ++v) map.push_back(e.lcn == ~0ull ? ~0ull : e.lcn + (v - first));
+  }
+  if (vcn < node->startingVcn || vcn + count > node->startingVcn + map.size())
+    return fail(ERROR_INVALID_PARAMETER);
+  for (uint64_t k = 0; k < count; ++k) {
+    uint64_t& slot = map[vcn - node->startingVcn + k];
+    if (slot == ~0ull) return fail(ERROR_INVALID_PARAMETER);
+  }
+  for (uint64_t k = 0; k < count; ++k) {
+    uint64_t& slot = map[vcn - node->startingVcn + k];
+    if (slot < used.size()) used[slot] = 0;
+    slot = lcn + k;
+    if (slot < used.size()) used[slot] = 1;
+  }
+  node->extents.clear();
+  for (size_t k = 0; k < map.size(); ++k) {
+    const uint64_t nextVcn = node->startingVcn + k + 1;
+    if (!node->extents.empty()) {
+      FakeExtent& last = node->extents.back();
+      const uint64_t lastLen = last.nextVcn - (node->extents.size() > 1
+                                                   ? node->extents[node->extents.size() - 2].nextVcn
+                                                   : node->startingVcn);
+      const bool bothSparse = last.lcn == ~0ull && map[k] == ~0ull;
+      const bool adjacent = last.lcn != ~0ull && map[k] != ~0ull && last.lcn + lastLen == map[k];
+      if (bothSparse || adjacent) {
+        last.nextVcn = nextVcn;
+        continue;
+      }
+    }
+    node->extents.push_back({nextVcn, map[k]});
+  }
+  call.ok = true;
+  moves.push_back(call);
+  return TRUE;
 }
 
 BOOL CFakeVolume::ReadFile(HANDLE, void*, DWORD, DWORD*) { return Fail(ERROR_INVALID_FUNCTION); }

@@ -75,6 +75,18 @@ class CFakeVolume : public IVolumeOps {
   DWORD bitmapError = 0;  // error for every bitmap call
   DWORD bitmapErrorAfterFirst = 0;  // error for every bitmap call after the first
   DWORD diskFreeSpaceError = 0;
+  DWORD moveError = 0;           // every move fails with this error
+  int movesBeforeFailure = -1;   // moves that succeed before moveError applies (-1: none)
+  // Moves land somewhere else than asked (an older system's silent failure).
+  bool misplaceMoves = false;
+
+  struct MoveCall {
+    std::string file;
+    uint64_t vcn, lcn;
+    uint32_t count;
+    bool ok;
+  };
+  std::vector<MoveCall> moves;
 
   FakeNode root;
   std::vector<OpenCall> opens;
@@ -127,6 +139,8 @@ class CFakeVolume : public IVolumeOps {
     return FALSE;
   }
   void Fill(const FakeNode& node, WIN32_FIND_DATAA* data) const;
+  BOOL MoveClusters(const MOVE_FILE_DATA& move);
+  std::string PathOf(const FakeNode* node) const;
 
   char m_letter;
   DWORD m_lastError = 0;

@@ -1,0 +1,330 @@
+// Moving one file's clusters into a free run: choosing the run, issuing the
+// moves chunk by chunk, keeping the free-run list current, and the
+// user-level defragmentation of one file with its prompts and report.
+#include <cstring>
+#include <vector>
+
+#include "engine/defrag.h"
+#include "engine/globals.h"
+#include "engine/text.h"
+#include "report/report_sink.h"
+
+namespace vt {
+
+namespace {
+constexpr uint64_t kNoLcn = ~0ull;
+constexpr size_t kMaxRecordedPositions = 100;
+
+int64_t ReadI64(const uint8_t* p) {
+  int64_t v;
+  std::memcpy(&v, p, sizeof(v));
+  return v;
+}
+
+uint32_t SizeNeeded(const CFileItem& file) {
+  uint32_t size = 0;
+  for (const auto& f : file.m_fragments) size += f.m_nClusters;
+  return size;
+}
+}  // namespace
+
+std::string CDefrag::SystemText(DWORD error) {
+  std::string text = System().FormatSystemMessage(error);
+  std::string clean;
+  clean.reserve(text.size());
+  for (char c : text) {
+    if (c == '\n')
+      clean += ' ';
+    else if (c != '\r')
+      clean += c;
+  }
+  return clean;
+}
+
+bool CDefrag::FindTargetRun(const CFileItem& file, DefragPlacement placement, size_t* run,
+                            uint64_t* targetLcn) const {
+  const uint32_t needed = SizeNeeded(file);
+  const size_t n = m_freeRuns.GetSize();
+  if (placement == OuterTrack) {
+    for (size_t i = n; i-- > 0;) {
+      const CClusterItem& r = m_freeRuns[i];
+      if (r.m_nState == RUN_FREE && r.m_nClusters >= needed) {
+        *run = i;
+        *targetLcn = r.m_nLcn + r.m_nClusters - needed;
+        return true;
+      }
+    }
+    return false;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const CClusterItem& r = m_freeRuns[i];
+    if (r.m_nState == RUN_FREE && r.m_nClusters >= needed) {
+      *run = i;
+      *targetLcn = r.m_nLcn;
+      return true;
+    }
+  }
+  return false;
+}
+
+void CDefrag::AddFreeRun(uint64_t lcn, uint32_t count) {
+  size_t at = m_freeRuns.GetSize();
+  for (size_t i = 0; i < m_freeRuns.GetSize(); ++i) {
+    if (m_freeRuns[i].m_nState == RUN_FREE && m_freeRuns[i].m_nLcn > lcn) {
+      at = i;
+      break;
+    }
+  }
+  CClusterItem added;
+  added.m_nLcn = lcn;
+  added.m_nClusters = count;
+  added.m_nState = RUN_FREE;
+  m_freeRuns.InsertAt(at, added);
+  // Only the predecessor takes the new run in; a successor never does.
+  const size_t before = at == 0 ? 0 : at - 1;
+  CClusterItem& prev = m_freeRuns[before];
+  if (before != at && prev.m_nState == RUN_FREE && prev.m_nLcn + prev.m_nClusters == lcn) {
+    prev.m_nClusters += count;
+    m_freeRuns[at].m_nState = RUN_MERGED;
+  }
+}
+
+void CDefrag::ReportMoveFailure(const CFileItem& file, const std::string& path, DWORD error,
+                                bool silent) {
+  if (silent) {
+    CFileErrors entry;
+    entry.m_strPath = path;
+    entry.m_nSize = file.m_nSize;
+    entry.m_dwError = error;
+    m_errors.Add(std::move(entry));
+    return;
+  }
+  std::string text = Format("%s could not defragment the following file:\n\n%s\n\nSystem error message: %s",
+                            kMessageCaption, path.c_str(), SystemText(error).c_str());
+  if (Prompt().ShowMessage(text, MB_OKCANCEL | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND) ==
+      IDCANCEL)
+    SetCancel(true);
+}
+
+bool CDefrag::MoveFileClusters(MoveRequest& request) {
+  CFileItem& file = *request.file;
+  if (m_pDrive) m_pDrive->m_bDirty = true;
+  if (IsCancelled()) return true;
+  if (file.m_fragments.GetSize() == 0 || file.IsUnmovable()) return false;
+  if (request.targetRun >= m_freeRuns.GetSize()) return false;
+
+  const std::string path = GetItemPath(file);
+  HANDLE opened = OpenFileForMove(path);
+  if (opened == INVALID_HANDLE_VALUE) {
+    const DWORD error = Ops().GetLastError();
+    request.error = -1;
+    file.m_wFlags |= FI_UNMOVABLE;
+    if (MapHost()) MapHost()->MarkUnmovable(file);
+    if (request.silent) {
+      CFileErrors entry;
+      entry.m_strPath = path;
+      entry.m_nSize = file.m_nSize;
+      entry.m_dwError = error;
+      m_errors.Add(std::move(entry));
+    } else {
+      std::string text =
+          Format("Defrag file error:  %s\n\n%s", path.c_str(), SystemText(error).c_str());
+      if (Prompt().ShowMessage(text, MB_OKCANCEL | MB_ICONERROR | MB_TASKMODAL |
+                                         MB_SETFOREGROUND) == IDCANCEL)
+        SetCancel(true);
+      if (MapHost()) MapHost()->RepaintMainWindow();
+    }
+    return false;
+  }
+  CHandle handle(&Ops(), opened);
+
+  const std::string sizeText = file.m_nSize == 0 ? std::string("folder") : FormatByteSize(file.m_nSize);
+  const uint32_t bytesPerCluster =
+      m_pDrive && m_pDrive->m_dwBytesPerCluster ? m_pDrive->m_dwBytesPerCluster : m_dwBytesPerCluster;
+
+  struct Chunk {
+    uint64_t lcn;
+    uint32_t count;
+  };
+  std::vector<Chunk> vacated;
+  std::vector<uint64_t> positions;
+  uint64_t runningTarget = m_freeRuns[request.targetRun].m_nLcn;
+  uint64_t currentVcn = 0;
+  DWORD result = 0;
+  std::vector<uint8_t> reply(kRetrievalReplySize);
+  const size_t maxExtents = (reply.size() - 16) / 16;
+  bool stop = false;
+
+  while (!IsCancelled() && !stop) {
+    STARTING_VCN_INPUT_BUFFER query = {};
+    query.StartingVcn.QuadPart = static_cast<LONGLONG>(currentVcn);
+    DWORD returned = 0;
+    BOOL ok = Ops().DeviceIoControl(handle.Get(), FSCTL_GET_RETRIEVAL_POINTERS, &query,
+                                    sizeof(query), reply.data(), static_cast<DWORD>(reply.size()),
+                                    &returned);
+    result = ok ? 0 : Ops().GetLastError();
+    if (!ok && result != ERROR_MORE_DATA) break;
+
+    uint32_t count;
+    std::memcpy(&count, reply.data(), sizeof(count));
+    if (count > maxExtents) count = static_cast<uint32_t>(maxExtents);
+    if (!request.silent) {
+      uint64_t range = count;
+      SendProgress(PROGRESS_RANGE, reinterpret_cast<LPARAM>(&range));
+      std::string status = "Moving: " + path;
+      SendProgress(PROGRESS_TEXT, reinterpret_cast<LPARAM>(status.c_str()));
+    }
+    const uint64_t askedFrom = currentVcn;
+    for (uint32_t i = 0; i < count && !IsCancelled(); ++i) {
+      const uint8_t* e = reply.data() + 16 + static_cast<size_t>(i) * 16;
+      const uint64_t nextVcn = static_cast<uint64_t>(ReadI64(e));
+      const uint64_t lcn = static_cast<uint64_t>(ReadI64(e + 8));
+      if (lcn == kNoLcn) {
+        currentVcn = nextVcn;
+        continue;
+      }
+      if (!request.silent) {
+        uint64_t position = i + 1;
+        SendProgress(PROGRESS_POSITION, reinterpret_cast<LPARAM>(&position));
+      }
+      uint64_t chunkVcn = currentVcn;
+      uint32_t chunkCount = static_cast<uint32_t>(nextVcn - currentVcn);
+      if (request.hasFilter && request.filterLcn != kNoLcn) {
+        currentVcn = nextVcn;
+        chunkCount = request.filterCount;
+        if (lcn != request.filterLcn) continue;
+      }
+
+      std::string chunkText = Format("%10s / %s",
+                                     FormatByteSize(static_cast<uint64_t>(bytesPerCluster) * chunkCount).c_str(),
+                                     sizeText.c_str());
+      SendProgress(PROGRESS_THROUGHPUT, reinterpret_cast<LPARAM>(chunkText.c_str()));
+      m_nMovedClusters += chunkCount;
+      MOVE_FILE_DATA move = {};
+      move.FileHandle = handle.Get();
+      move.StartingVcn.QuadPart = static_cast<LONGLONG>(chunkVcn);
+      move.StartingLcn.QuadPart = static_cast<LONGLONG>(runningTarget);
+      move.ClusterCount = chunkCount;
+      DWORD moved = 0;
+      if (!Ops().DeviceIoControl(m_hVolume.Get(), FSCTL_MOVE_FILE, &move, sizeof(move), nullptr, 0,
+                                 &moved)) {
+        result = Ops().GetLastError();
+        vacated.clear();
+        BuildFreeRunList();
+        file.m_nMoveFailures = static_cast<uint8_t>(file.m_nMoveFailures + 1);
+        if (file.m_nMoveFailures > 4) file.m_wFlags |= FI_UNMOVABLE;
+        stop = true;
+        break;
+      }
+      if (MapHost()) MapHost()->MarkMove(lcn, runningTarget, chunkCount);
+      CClusterItem& target = m_freeRuns[request.targetRun];
+      target.m_nLcn += chunkCount;
+      target.m_nClusters -= chunkCount;
+      if (target.m_nClusters == 0) target.m_nState = RUN_MERGED;
+      vacated.push_back({lcn, chunkCount});
+      if (!m_bXPOrLater && positions.size() < kMaxRecordedPositions)
+        positions.push_back(runningTarget);
+      if (request.mode == 2) {
+        stop = true;
+        break;
+      }
+      runningTarget += chunkCount;
+      currentVcn = nextVcn;
+    }
+    if (result != ERROR_MORE_DATA) break;
+    // A reply that does not move on would be asked for again for ever.
+    if (count == 0 || currentVcn <= askedFrom) break;
+  }
+
+  // The re-read closes the handle.
+  const int reread = GetFileClusters(file, handle.Release(), m_bXPOrLater ? nullptr : &positions);
+  if (result == 0 || result == ERROR_MORE_DATA) result = static_cast<DWORD>(reread);
+  request.error = static_cast<int32_t>(result);
+
+  if (result == 0 || result == ERROR_MORE_DATA) {
+    for (const Chunk& c : vacated) AddFreeRun(c.lcn, c.count);
+    return true;
+  }
+  if (file.IsUnmovable()) ReportMoveFailure(file, path, result, request.silent);
+  return false;
+}
+
+bool CDefrag::DefragFile(CFileItem& file, DefragPlacement placement, bool report) {
+  if (file.m_fragments.GetSize() <= 1) {
+    int answer = MoveAnywayAnswer().load();
+    if (answer == -1) {
+      std::string text = Format("%s does not need to be defragmented.\nMove file anyway?",
+                                file.m_strName.c_str());
+      bool repeat = false;
+      answer = Prompt().ShowDefragPrompt(text, &repeat);
+      MoveAnywayAnswer().store(answer);
+    }
+    if (answer == IDNO) return false;
+    if (answer == IDCANCEL) {
+      SetCancel(true);
+      return false;
+    }
+  }
+
+  if (m_freeRuns.IsEmpty()) BuildFreeRunList();
+
+  size_t run = 0;
+  uint64_t targetLcn = 0;
+  if (!FindTargetRun(file, placement, &run, &targetLcn)) {
+    std::string text = Format(
+        "Your drive does not have sufficient contiguous free space.\nTo defrag %s you will need "
+        "to first Defrag Free Space.\n\nWould you like to do this now?",
+        file.m_strName.c_str());
+    int answer = Prompt().ShowMessage(text, MB_YESNOCANCEL | MB_ICONQUESTION | MB_TASKMODAL |
+                                                MB_SETFOREGROUND);
+    if (MapHost()) MapHost()->RepaintMainWindow();
+    if (answer == IDYES) {
+      SetCancel(true);
+      Messages().Post(m_hProgressWnd, UM_DEFRAG_FREE_NOW, 0, 0);
+    } else if (answer == IDCANCEL) {
+      SetCancel(true);
+    }
+    return false;
+  }
+
+  const size_t fragmentsBefore = file.m_fragments.GetSize();
+  const uint64_t firstLcnBefore = file.m_nFirstLcn;
+
+  bool ok = false;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (attempt == 1) {
+      if (file.IsUnmovable() || !FindTargetRun(file, placement, &run, &targetLcn)) break;
+    }
+    if (placement == OuterTrack) m_freeRuns[run].m_nLcn = targetLcn;
+    MoveRequest request;
+    request.file = &file;
+    request.targetRun = run;
+    request.mode = 1;
+    request.silent = m_bSilent;
+    ok = MoveFileClusters(request);
+    if (ok) break;
+  }
+
+  if (placement == OuterTrack) BuildFreeRunList();
+
+  if (report && Report()) {
+    IReportSink& sink = *Report();
+    sink.AddHeading("Defrag file");
+    sink.AddLine("Filename:\t", GetItemPath(file));
+    sink.AddLine("Size:\t", FormatByteSize(file.m_nSize));
+    sink.AddNumberLine("Clusters:\t", file.GetClusters());
+    sink.AddNumberLine("Fragments prior to defragging:", fragmentsBefore);
+    if (file.m_fragments.GetSize() < 2)
+      sink.AddLine("Fragments after defragging:\t", "Not fragmented");
+    else
+      sink.AddNumberLine("Fragments after defragging:\t", file.m_fragments.GetSize());
+    sink.AddLine("Defrag method:\t\t", placement == OuterTrack ? "Outer track" : "Best fit");
+    sink.AddNumberLine("Starting cluster prior to defrag:", firstLcnBefore);
+    sink.AddNumberLine("Starting cluster after defrag:\t", file.m_nFirstLcn);
+  }
+
+  Messages().Post(m_hProgressWnd, UM_DRIVE_UPDATE, 0, 0);
+  return ok;
+}
+
+}  // namespace vt
