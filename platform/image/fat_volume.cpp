@@ -10,6 +10,7 @@ namespace vt {
 namespace {
 
 constexpr size_t kFolderCacheSize = 16;
+constexpr uint64_t kFixedRootKey = ~static_cast<uint64_t>(0);
 constexpr uint32_t kFsInfoLead = 0x41615252;
 constexpr uint32_t kFsInfoStruct = 0x61417272;
 constexpr uint32_t kFsInfoTrail = 0xAA550000;
@@ -124,7 +125,10 @@ DWORD CFatVolume::ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes,
 }
 
 DWORD CFatVolume::ListFolder(const CFsNode& folder, CFsListing* entries) {
-  uint64_t key = (folder.m_bRoot && m_layout.m_eType != EFatType::kFat32) ? 0 : folder.m_nRef;
+  // A folder without clusters (other than the fixed root) is damaged.
+  if (!folder.m_bRoot && folder.m_nRef == 0) return ERROR_FILE_CORRUPT;
+  uint64_t key =
+      (folder.m_bRoot && m_layout.m_eType != EFatType::kFat32) ? kFixedRootKey : folder.m_nRef;
   for (size_t i = 0; i < m_folderCache.size(); ++i) {
     if (m_folderCache[i].first == key) {
       *entries = m_folderCache[i].second;

@@ -55,7 +55,7 @@ class CFatVolume : public CFsVolume {
   bool m_bFsInfo = false;
   bool m_bFreeKnown = false;
   uint64_t m_nFree = 0;
-  // Recently listed folders by first cluster (0: the fixed root), newest last.
+  // Recently listed folders by first cluster, newest last.
   std::vector<std::pair<uint64_t, CFsListing>> m_folderCache;
 };
 
