@@ -7,22 +7,13 @@
 #include "cli/session.h"
 #include "engine/statistics.h"
 #include "engine/text.h"
+#include "cli/text_out.h"
 #include "pages/file_rows.h"
+#include "report/report_document.h"
 
 namespace vt {
 
 namespace {
-
-bool ReadLetter(const CParsedArgs& parsed, char* letter, std::string* error) {
-  std::string text = parsed.Get("letter", "V");
-  if (text.size() == 2 && text[1] == ':') text.resize(1);
-  if (text.size() != 1 || !std::isalpha(static_cast<unsigned char>(text[0]))) {
-    *error = "--letter takes one drive letter, A to Z";
-    return false;
-  }
-  *letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-  return true;
-}
 
 // Opens and analyses the one VOLUME of a command; prints the failure.
 int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session) {
@@ -31,7 +22,7 @@ int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session) {
     return Fail(EXIT_USAGE, "name exactly one VOLUME (see --help)");
   char letter = 'V';
   std::string error;
-  if (!ReadLetter(parsed, &letter, &error)) return Fail(EXIT_USAGE, error);
+  if (!ReadLetterOption(parsed, &letter, &error)) return Fail(EXIT_USAGE, error);
   int rc = session.Open(parsed.positional[0], letter, &error);
   if (rc != EXIT_OK) return Fail(rc, error);
   rc = session.Analyze(&error);
@@ -51,17 +42,6 @@ void WriteErrors(CJsonWriter& json, const CDefrag& engine) {
     json.EndObject();
   }
   json.EndArray();
-}
-
-void PrintErrorList(const CDefrag& engine) {
-  if (engine.m_errors.IsEmpty()) return;
-  std::printf("\nThe following files could not be processed.\n");
-  for (const auto& e : engine.m_errors) {
-    if (e.m_dwError != 0)
-      std::printf("%s\t\t%s\n", FormatByteSize(e.m_nSize).c_str(), e.m_strPath.c_str());
-    else
-      std::printf("%s\n", e.m_strMessage.c_str());
-  }
 }
 
 }  // namespace
@@ -102,17 +82,22 @@ int RunAnalyze(const std::vector<std::string>& args) {
     return EXIT_OK;
   }
 
-  std::printf("Drive\t%s\n", drive.m_strDrive.c_str());
-  std::printf("Files\t%s\n", GroupThousands(drive.m_nItems).c_str());
-  std::printf("Files Fragmented\t%s\n", GroupThousands(drive.m_nFragmentedFiles).c_str());
-  std::printf("%% Fragmented\t%.02f%%\n", drive.m_dPercentFragmented);
-  std::printf("Disk Size\t%s\n", FormatByteSize(drive.m_nDiskSize).c_str());
-  std::printf("Free Space\t%s\n", FormatByteSize(drive.m_nFreeBytes).c_str());
-  std::printf("File System\t%s\n", drive.m_strFileSystem.c_str());
-  std::printf("\n%s\n", AnalysisHeading(drive).c_str());
+  std::string row;
+  row += "Drive\t" + drive.m_strDrive + "\n";
+  row += "Files\t" + GroupThousands(drive.m_nItems) + "\n";
+  row += "Files Fragmented\t" + GroupThousands(drive.m_nFragmentedFiles) + "\n";
+  row += Format("%% Fragmented\t%.02f%%\n", drive.m_dPercentFragmented);
+  row += "Disk Size\t" + FormatByteSize(drive.m_nDiskSize) + "\n";
+  row += "Free Space\t" + FormatByteSize(drive.m_nFreeBytes) + "\n";
+  row += "File System\t" + drive.m_strFileSystem + "\n";
+  PrintText(row);
+
+  CReportDocument report;
+  report.AddHeading(AnalysisHeading(drive));
   for (const auto& line : AnalysisReportLines(engine, drive, session.ElapsedMs()))
-    std::printf("%s\t%s\n", line.label.c_str(), line.value.c_str());
-  PrintErrorList(engine);
+    report.AddLine(line.label, line.value);
+  report.AddFileList(engine.m_errors);
+  PrintText(report.PlainText());
   return EXIT_OK;
 }
 
@@ -167,9 +152,9 @@ int RunFiles(const std::vector<std::string>& args) {
 
   std::printf("Name\tSize\tFragments\tClusters\tFragmentation Degree\tLast Write Time\tFolder\n");
   for (const auto& row : rows)
-    std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\n", row.m_strName.c_str(), row.m_strSize.c_str(),
-                row.m_strFragments.c_str(), row.m_strClusters.c_str(), row.m_strDegree.c_str(),
-                row.m_strLastWrite.c_str(), row.m_strFolder.c_str());
+    PrintText(row.m_strName + "\t" + row.m_strSize + "\t" + row.m_strFragments + "\t" +
+              row.m_strClusters + "\t" + row.m_strDegree + "\t" + row.m_strLastWrite + "\t" +
+              row.m_strFolder + "\n");
   std::printf("%s\n", FragmentedCountText(engine, rows).c_str());
   return EXIT_OK;
 }

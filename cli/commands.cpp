@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "cli/session.h"
@@ -10,6 +11,7 @@ namespace {
 const CommandEntry kCommands[] = {
     {"analyze", &RunAnalyze},
     {"files", &RunFiles},
+    {"defrag-file", &RunDefragFile},
 };
 }  // namespace
 
@@ -82,6 +84,17 @@ CParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<st
     }
   }
   return parsed;
+}
+
+bool ReadLetterOption(const CParsedArgs& parsed, char* letter, std::string* error) {
+  std::string text = parsed.Get("letter", "V");
+  if (text.size() == 2 && text[1] == ':') text.resize(1);
+  if (text.size() != 1 || !std::isalpha(static_cast<unsigned char>(text[0]))) {
+    *error = "--letter takes one drive letter, A to Z";
+    return false;
+  }
+  *letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  return true;
 }
 
 int Fail(int code, const std::string& text) {

@@ -29,10 +29,14 @@ struct CParsedArgs {
 CParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& flags,
                       const std::vector<std::string>& withValue);
 
+// Reads --letter (default V) as an upper-case drive letter.
+bool ReadLetterOption(const CParsedArgs& parsed, char* letter, std::string* error);
+
 // Prints "vantrel-cli: <text>" on stderr and returns code.
 int Fail(int code, const std::string& text);
 
 int RunAnalyze(const std::vector<std::string>& args);
 int RunFiles(const std::vector<std::string>& args);
+int RunDefragFile(const std::vector<std::string>& args);
 
 }  // namespace vt

@@ -39,6 +39,7 @@ class CConsolePrompt : public IPrompt {
   const std::vector<std::string>& Messages() const { return m_messages; }
   std::string LastMessage() const { return m_messages.empty() ? std::string() : m_messages.back(); }
   void SetEcho(bool on) { m_bEcho = on; }
+  void SetAnswer(int answer) { m_nAnswer = answer; }
 
  private:
   int m_nAnswer;

@@ -69,6 +69,33 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
   return EXIT_OK;
 }
 
+int CCliSession::AnalyzeFiles(const std::vector<std::string>& paths, std::string* error) {
+  SetCancel(false);
+  if (!m_engine->OpenVolume(&m_drive)) {
+    *error = m_prompt.LastMessage();
+    if (error->empty()) *error = "cannot open volume " + m_strRoot;
+    return EXIT_USAGE;
+  }
+  m_engine->GetVolumeClusters();
+  if (!m_engine->BuildFreeRunList()) {
+    *error = m_prompt.LastMessage();
+    return EXIT_FAILED;
+  }
+  for (std::string path : paths) {
+    for (char& c : path)
+      if (c == '/') c = '\\';
+    if (path.size() >= 2 && path[1] == ':') path = path.substr(2);
+    while (!path.empty() && path[0] == '\\') path.erase(0, 1);
+    while (!path.empty() && path.back() == '\\') path.pop_back();
+    const size_t slash = path.rfind('\\');
+    const std::string folder = m_strRoot.substr(0, 2) + (slash == std::string::npos ? "" : "\\" + path.substr(0, slash));
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (!name.empty()) m_engine->ScanFolder(folder, name);
+  }
+  m_sink->Finish();
+  return EXIT_OK;
+}
+
 int CCliSession::Analyze(std::string* error) {
   CBusy busy;
   SetCancel(false);

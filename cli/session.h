@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/console_host.h"
 #include "engine/defrag.h"
@@ -25,6 +26,11 @@ class CCliSession {
   // count, folder walk, free runs, statistics). Returns EXIT_OK, EXIT_USAGE
   // when the volume cannot be opened, EXIT_FAILED when the analysis failed.
   int Analyze(std::string* error);
+
+  // Opens the volume and analyses only the named paths ("V:\Data\a.txt"):
+  // the free runs first, then each path's folder walked with the name as
+  // filter, as the fragmented-file page handles a request.
+  int AnalyzeFiles(const std::vector<std::string>& paths, std::string* error);
 
   IVolumeOps& Ops() { return *m_ops; }
   CDefrag& Engine() { return *m_engine; }
