@@ -83,11 +83,13 @@ DWORD CImageVolumeSet::Impl::CheckSharing(const CMountedVolume* volume, bool isV
                                           DWORD access, DWORD share) const {
   // Only data and delete access take part in sharing, as on Windows: a
   // handle that reads attributes alone conflicts with nobody.
+  if (!(access & (kReadRights | kWriteRights | kAccessDelete))) return ERROR_SUCCESS;
   for (const auto& entry : m_handles) {
     const CHandleObject& other = *entry.second;
     if (other.m_eKind == CHandleObject::kFind || other.m_pVolume.get() != volume) continue;
     bool otherIsVolume = other.m_eKind == CHandleObject::kVolume;
     if (otherIsVolume != isVolume || (!isVolume && other.m_node.m_nId != id)) continue;
+    if (!(other.m_dwAccess & (kReadRights | kWriteRights | kAccessDelete))) continue;
     if ((access & kReadRights) && !(other.m_dwShare & FILE_SHARE_READ)) {
       return ERROR_SHARING_VIOLATION;
     }
