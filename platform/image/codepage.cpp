@@ -59,7 +59,7 @@ std::string Utf16ToAnsi(const std::u16string& text) {
   return out;
 }
 
-char AnsiUpper(char ch) {
+char Cp1252Upper(char ch) {
   auto c = static_cast<uint8_t>(ch);
   if (c >= 'a' && c <= 'z') return static_cast<char>(c - 0x20);
   if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char>(c - 0x20);
@@ -77,7 +77,7 @@ char AnsiUpper(char ch) {
   }
 }
 
-char AnsiLower(char ch) {
+char Cp1252Lower(char ch) {
   auto c = static_cast<uint8_t>(ch);
   if (c >= 'A' && c <= 'Z') return static_cast<char>(c + 0x20);
   if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char>(c + 0x20);
@@ -95,10 +95,10 @@ char AnsiLower(char ch) {
   }
 }
 
-bool AnsiEqualNoCase(const std::string& a, const std::string& b) {
+bool Cp1252EqualNoCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (AnsiUpper(a[i]) != AnsiUpper(b[i])) return false;
+    if (Cp1252Upper(a[i]) != Cp1252Upper(b[i])) return false;
   }
   return true;
 }

@@ -18,8 +18,8 @@ char UnicodeToAnsi(uint32_t c);
 std::string Utf16ToAnsi(const std::u16string& text);
 
 // Case folding of Windows-1252 letters, as the file systems compare names.
-char AnsiUpper(char c);
-char AnsiLower(char c);
-bool AnsiEqualNoCase(const std::string& a, const std::string& b);
+char Cp1252Upper(char c);
+char Cp1252Lower(char c);
+bool Cp1252EqualNoCase(const std::string& a, const std::string& b);
 
 }  // namespace vt

@@ -113,7 +113,7 @@ std::string ShortPart(const uint8_t* bytes, size_t len, bool lower) {
     // A byte that would split or escape a path still gets a name it can be
     // opened by.
     char c = IsPathUnsafe(u) ? '_' : UnicodeToAnsi(u);
-    out.push_back(lower ? AnsiLower(c) : c);
+    out.push_back(lower ? Cp1252Lower(c) : c);
   }
   return out;
 }

@@ -11,7 +11,7 @@ DWORD CFsVolume::FindChild(const CFsNode& folder, const std::string& name, CFsNo
   if (err != ERROR_SUCCESS) return err;
   for (const CFsNode& node : *entries) {
     if (node.m_strName == "." || node.m_strName == "..") continue;
-    if (AnsiEqualNoCase(node.m_strName, name) || AnsiEqualNoCase(node.m_strShortName, name)) {
+    if (Cp1252EqualNoCase(node.m_strName, name) || Cp1252EqualNoCase(node.m_strShortName, name)) {
       *child = node;
       return ERROR_SUCCESS;
     }

@@ -17,7 +17,7 @@ bool IsLetterColon(const std::string& s, size_t pos) {
 
 bool StartsWithNoCase(const std::string& s, size_t pos, const char* prefix) {
   for (size_t i = 0; prefix[i]; ++i) {
-    if (pos + i >= s.size() || AnsiUpper(s[pos + i]) != AnsiUpper(prefix[i])) return false;
+    if (pos + i >= s.size() || Cp1252Upper(s[pos + i]) != Cp1252Upper(prefix[i])) return false;
   }
   return true;
 }
@@ -104,7 +104,8 @@ bool MatchWildcard(const std::string& pattern, const std::string& name) {
   // Iterative match with one backtrack point for the last '*'.
   size_t p = 0, n = 0, star = std::string::npos, mark = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || AnsiUpper(pattern[p]) == AnsiUpper(name[n]))) {
+    if (p < pattern.size() &&
+        (pattern[p] == '?' || Cp1252Upper(pattern[p]) == Cp1252Upper(name[n]))) {
       ++p;
       ++n;
     } else if (p < pattern.size() && pattern[p] == '*') {

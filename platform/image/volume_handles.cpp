@@ -366,8 +366,8 @@ HANDLE CImageVolumeSet::FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* da
     bool dots = node.m_strName == "." || node.m_strName == "..";
     bool match = wild ? (MatchWildcard(namePattern, node.m_strName) ||
                          (!dots && MatchWildcard(namePattern, node.m_strShortName)))
-                      : (!dots && (AnsiEqualNoCase(namePattern, node.m_strName) ||
-                                   AnsiEqualNoCase(namePattern, node.m_strShortName)));
+                      : (!dots && (Cp1252EqualNoCase(namePattern, node.m_strName) ||
+                                   Cp1252EqualNoCase(namePattern, node.m_strShortName)));
     if (!match) continue;
     object->m_found.push_back(node);
     if (!wild) break;
