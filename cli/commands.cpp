@@ -11,6 +11,7 @@ namespace {
 const CommandEntry kCommands[] = {
     {"analyze", &RunAnalyze},
     {"files", &RunFiles},
+    {"settings", &RunSettings},
     {"defrag-file", &RunDefragFile},
 };
 }  // namespace

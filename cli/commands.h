@@ -37,6 +37,7 @@ int Fail(int code, const std::string& text);
 
 int RunAnalyze(const std::vector<std::string>& args);
 int RunFiles(const std::vector<std::string>& args);
+int RunSettings(const std::vector<std::string>& args);
 int RunDefragFile(const std::vector<std::string>& args);
 
 }  // namespace vt

@@ -23,6 +23,8 @@ const char kUsage[] =
     "  defrag-file VOLUME PATH... [--placement best-fit|outer-track]\n"
     "              [--move-anyway|--skip-unfragmented] [--json]\n"
     "                                           defragment the named files as one batch\n"
+    "  settings [get KEY | set KEY VALUE | list | path] [--file INI]\n"
+    "                                           read or write the settings file\n"
     "\n"
     "common options:\n"
     "  --letter L                               drive letter of the image (default V)\n"

@@ -1,0 +1,112 @@
+// The custom defrag options: the filter the drive page's worker reads from
+// the settings, and the logic of the "Custom Defrag Options" page (its size
+// entries, its type lists, the known extensions), which the dialog shows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/defrag_filter.h"
+#include "app/settings_file.h"
+#include "platform/winshapes.h"
+
+#ifndef ERROR_NO_MORE_ITEMS
+#define ERROR_NO_MORE_ITEMS 259L
+#endif
+
+namespace vt {
+
+// The option identifiers, as "CustomDefragByFileType" stores them.
+constexpr int kFilterOptionAll = 2139;
+constexpr int kFilterOptionSize = 2140;
+constexpr int kFilterOptionPercent = 2141;
+constexpr int kFilterOptionOnlyTypes = 2169;
+constexpr int kFilterOptionExcludeTypes = 2170;
+
+constexpr const char* kKeyFilterOption = "CustomDefragByFileType";
+constexpr const char* kKeySizeThreshold = "IgnoreFilesGreaterThanSize";
+constexpr const char* kKeyPercentThreshold = "ByFragmentationPercentage";
+constexpr const char* kKeyIncludeTypes = "CustomFileTypeInclude";
+constexpr const char* kKeyIgnoreTypes = "CustomFileTypeIgnore";
+
+// Longest type-list entry taken from the settings.
+constexpr size_t kMaxTypeEntryChars = 259;
+
+struct CSizeEntry {
+  const char* m_pszText;
+  uint32_t m_nBytes;
+};
+constexpr size_t kSizeEntryCount = 5;
+extern const CSizeEntry kSizeEntries[kSizeEntryCount];
+
+// A stored type list: the text before each comma, each cut to 259
+// characters, up to the first empty entry; a last entry without its comma
+// is not read.
+std::vector<std::string> ReadTypeList(const std::string& text);
+
+// The filter of the next drive pass, as the drive page's worker reads it.
+// Values that cannot be meant (text, a negative size, a degree outside 0 to
+// 99) give the worker's defaults.
+CDefragFilter ReadDefragFilter(const SettingsFile& settings);
+
+// The subkeys of the registry's class root, by index (RegEnumKeyExA with a
+// buffer of 80 characters): ERROR_SUCCESS with the name, ERROR_MORE_DATA for
+// a name too long for it, ERROR_NO_MORE_ITEMS at the end.
+class IClassKeySource {
+ public:
+  virtual ~IClassKeySource() = default;
+  virtual LONG EnumKey(DWORD index, std::string* name) = 0;
+};
+// HKEY_CLASSES_ROOT on Windows; other systems have no class registry and
+// list nothing.
+IClassKeySource& HostClassKeys();
+
+// The known extensions: the names that begin with "." in index order, up to
+// the first name without a dot after a dotted one. A name too long for the
+// buffer is passed over.
+std::vector<std::string> KnownExtensions(IClassKeySource& source);
+
+// The state of the options page between showing it and accepting it.
+class CCustomDefragOptions {
+ public:
+  // On showing the page.
+  void Load(const SettingsFile& settings);
+  // A radio button was chosen; a type option reloads its own list.
+  void ChooseOption(int option, const SettingsFile& settings);
+  // The list, the drop-down and both arrows are usable.
+  bool TypeListEnabled() const;
+
+  // "<": the drop-down's text as an entry (a dot put in front when missing),
+  // selected. False when it is empty, already listed, or cannot be stored.
+  bool AddType(const std::string& text);
+  // ">": removes the selected entry and selects the last one left.
+  bool RemoveSelectedType();
+  void SelectType(int index);
+
+  void SelectSize(size_t index);
+  // The spin control's new position, clamped to 0 to 99; returns the
+  // number field's text, "%u %%".
+  std::string SetPercent(int position);
+
+  // When the sheet is accepted. False when a value could not be written.
+  bool Save(SettingsFile& settings) const;
+
+  int Option() const { return m_nOption; }
+  size_t SizeIndex() const { return m_nSizeIndex; }
+  int Percent() const { return m_nPercent; }
+  const std::vector<std::string>& Types() const { return m_types; }
+  int SelectedType() const { return m_nSelectedType; }
+
+ private:
+  void LoadTypes(const SettingsFile& settings);
+
+  int m_nOption = kFilterOptionAll;
+  size_t m_nSizeIndex = 0;
+  int m_nPercent = 50;
+  std::vector<std::string> m_types;
+  int m_nSelectedType = -1;
+};
+
+}  // namespace vt
