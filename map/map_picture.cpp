@@ -124,7 +124,7 @@ void DrawLegend(CRgbImage& img, const CMapPictureLayout& l, const CMapBytes* byt
       y += kLegendRow;
     }
     DrawSwatch(img, x, y, LegendColour(c));
-    img.DrawText(x + kSwatch + 3, y + 3, LegendText(c), white);
+    img.PutText(x + kSwatch + 3, y + 3, LegendText(c), white);
     x += itemWidth;
   }
   // What the picture shows, as the status bar would tell it.
@@ -138,7 +138,7 @@ void DrawLegend(CRgbImage& img, const CMapPictureLayout& l, const CMapBytes* byt
       info += ", showing " + GroupThousands(range.m_nFirst) + " - " + GroupThousands(last);
     }
   }
-  img.DrawText(6, y + kLegendRow + 2, info, white);
+  img.PutText(6, y + kLegendRow + 2, info, white);
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ void CRgbImage::FrameRect(int x, int y, int w, int h, CRgb c) {
   FillRect(x + w - 1, y, 1, h, c);
 }
 
-void CRgbImage::DrawText(int x, int y, const std::string& text, CRgb c) {
+void CRgbImage::PutText(int x, int y, const std::string& text, CRgb c) {
   for (char ch : text) {
     for (int gy = 0; gy < kGlyphHeight; ++gy) {
       for (int gx = 0; gx < kGlyphWidth; ++gx) {

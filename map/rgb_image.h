@@ -23,7 +23,7 @@ class CRgbImage {
   void Set(int x, int y, CRgb c);
   void FillRect(int x, int y, int w, int h, CRgb c);
   void FrameRect(int x, int y, int w, int h, CRgb c);
-  void DrawText(int x, int y, const std::string& text, CRgb c);
+  void PutText(int x, int y, const std::string& text, CRgb c);
 
  private:
   int m_nWidth = 0;

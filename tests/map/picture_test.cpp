@@ -213,8 +213,11 @@ TEST_F(PictureTest, WritesAPngFileOrSaysWhyNot) {
   MapPictureOptions o;
   std::string error;
   ASSERT_TRUE(WriteMapPng(map, o, path, &error)) << error;
-  std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+  std::vector<uint8_t> bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   CRgbImage img;
   ASSERT_TRUE(RenderMapPicture(map, o, &img, nullptr));
   EXPECT_EQ(bytes, EncodePng(img));
