@@ -6,6 +6,7 @@
 
 #include "engine/defrag.h"
 #include "engine/globals.h"
+#include "engine/ntfs_reader.h"
 #include "engine/text.h"
 
 namespace vt {
@@ -50,9 +51,38 @@ bool CDefrag::AnalyzeVolume(HWND notifyWnd) {
   if (!m_bNtfs) {
     ScanFolder(m_strRoot, std::string());
   } else {
-    // NTFS volumes are read through their master file table; that reader
-    // comes with the NTFS backend, and until then such a volume is refused.
-    return false;
+    m_dirMap.clear();
+    m_dirMap.rehash(7919);
+    CNtfsReader reader(*this, m_files, m_dirMap);
+    if (!reader.ScanVolume(m_hVolume.Get())) return false;
+
+    // Records whose extents the reader could not see (spread over extension
+    // records) are read through the platform. The first 23 items are the
+    // volume's own metadata files and are left as they are.
+    for (size_t i = 23; i < m_files.GetSize(); ++i) {
+      if (IsCancelled()) break;
+      if (m_files[i].m_wFlags & FI_NEEDS_EXTENTS) GetFileClusters(m_files[i]);
+    }
+
+    m_folders.push_back(m_strRoot + "\\");
+    const int32_t rootIndex = static_cast<int32_t>(m_folders.size() - 1);
+    const struct {
+      const char* name;
+      const CLcnRange* range;
+    } reserved[] = {{"$MFT", &m_mftRange}, {"$MFT2", &m_mftZoneRange},
+                    {"$MFT:MIRROR", &m_mftMirrorRange}};
+    for (const auto& r : reserved) {
+      if (r.range->m_nLast == 0) continue;
+      CFileItem item;
+      item.m_strName = r.name;
+      item.m_wFlags = FI_UNMOVABLE;
+      item.m_nSize = 0;
+      item.m_nFolder = rootIndex;
+      item.m_nFirstLcn = r.range->m_nFirst;
+      item.m_fragments.Add(CFileClusterItem(
+          r.range->m_nFirst, static_cast<uint32_t>(r.range->m_nLast - r.range->m_nFirst)));
+      m_files.Add(std::move(item));
+    }
   }
 
   if (m_hNotifyWnd) Messages().Send(m_hNotifyWnd, WM_APP, 0, 0);

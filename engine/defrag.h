@@ -96,6 +96,16 @@ class CDefrag {
   bool MoveFileClusters(MoveRequest& request);
   bool DefragFile(CFileItem& file, DefragPlacement placement, bool report);
 
+  // The analysis cache: one file per drive letter in the temporary folder.
+  std::string GetCachePath(const CDriveData& drive);
+  bool CacheExists(const CDriveData& drive);
+  void DeleteCache(const CDriveData& drive);
+  void DeleteAllCaches();
+  bool SaveDriveData(CDriveData& drive);
+  bool LoadDriveData(CDriveData& drive);
+  // Keeps cache files in this folder instead of the temporary folder.
+  void SetCacheFolder(const std::string& folder) { m_strCacheFolder = folder; }
+
   // Look-ups.
   std::string GetItemPath(const CFileItem& item) const;
   // Folder path (with its backslash) of an NTFS folder record, or empty.
@@ -157,6 +167,7 @@ class CDefrag {
   LRESULT SendProgress(unsigned code, LPARAM arg);
 
   CEngineServices m_svc;
+  std::string m_strCacheFolder;
   uint64_t m_nBytesAnalyzed = 0;
 };
 

@@ -1,4 +1,7 @@
 // Paths of items and the look-ups by cluster that the map uses.
+#include <algorithm>
+#include <vector>
+
 #include "engine/defrag.h"
 
 namespace vt {
@@ -14,11 +17,14 @@ std::string CDefrag::GetItemPath(const CFileItem& item) const {
 }
 
 std::string CDefrag::GetNtfsFolderPath(uint32_t folderRecord) const {
+  // A damaged parent chain may loop or run very deep: a chain that comes back
+  // to a record, or passes 1,024 levels, has no path.
+  constexpr size_t kMaxDepth = 1024;
+  std::vector<uint32_t> visited;
   std::string relative;
   uint32_t p = folderRecord;
   bool resolved = false;
-  // A damaged parent chain could loop; no real path is deeper than this.
-  for (int depth = 0; depth < 1024; ++depth) {
+  for (;;) {
     auto it = m_dirMap.find(p);
     if (it == m_dirMap.end()) {
       resolved = resolved || p == 5;
@@ -29,6 +35,10 @@ std::string CDefrag::GetNtfsFolderPath(uint32_t folderRecord) const {
       resolved = true;
       break;
     }
+    if (visited.size() >= kMaxDepth ||
+        std::find(visited.begin(), visited.end(), p) != visited.end())
+      return std::string();
+    visited.push_back(p);
     relative = it->second.m_strName + "\\" + relative;
     resolved = true;
     p = parent;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 
 #include "engine/text.h"
 
@@ -192,6 +193,23 @@ BOOL CFakeVolume::DeviceIoControl(HANDLE h, DWORD code, const void* in, DWORD in
       if (returned) *returned = static_cast<DWORD>(16 + count * 16);
       return i + count < node->extents.size() ? Fail(ERROR_MORE_DATA) : TRUE;
     }
+    case FSCTL_GET_NTFS_FILE_RECORD: {
+      if (!handle->volume || inSize < 8) return Fail(ERROR_INVALID_PARAMETER);
+      uint64_t number;
+      std::memcpy(&number, in, 8);
+      recordRequests.push_back(number);
+      // Windows answers with the nearest record in use at or below the number.
+      auto it = records.upper_bound(number);
+      if (it == records.begin()) return Fail(ERROR_INVALID_PARAMETER);
+      --it;
+      if (outSize < 12 + it->second.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
+      std::memcpy(o, &it->first, 8);
+      uint32_t length = static_cast<uint32_t>(it->second.size());
+      std::memcpy(o + 8, &length, 4);
+      std::memcpy(o + 12, it->second.data(), it->second.size());
+      if (returned) *returned = 12 + length;
+      return TRUE;
+    }
     case FSCTL_MOVE_FILE: {
       if (!handle->volume) return Fail(ERROR_INVALID_PARAMETER);
       if (inSize < sizeof(MOVE_FILE_DATA)) return Fail(ERROR_INVALID_PARAMETER);
@@ -269,10 +287,26 @@ BOOL CFakeVolume::MoveClusters(const MOVE_FILE_DATA& move) {
   return TRUE;
 }
 
-BOOL CFakeVolume::ReadFile(HANDLE, void*, DWORD, DWORD*) { return Fail(ERROR_INVALID_FUNCTION); }
+BOOL CFakeVolume::ReadFile(HANDLE h, void* buffer, DWORD toRead, DWORD* read) {
+  Handle* handle = Get(h);
+  if (!handle || !handle->volume) return Fail(ERROR_INVALID_HANDLE);
+  if (read) *read = 0;
+  if (handle->position >= raw.size()) return TRUE;
+  size_t n = std::min<size_t>(toRead, raw.size() - static_cast<size_t>(handle->position));
+  std::memcpy(buffer, raw.data() + handle->position, n);
+  handle->position += n;
+  if (read) *read = static_cast<DWORD>(n);
+  return TRUE;
+}
 
-BOOL CFakeVolume::SetFilePointerEx(HANDLE, LARGE_INTEGER, LARGE_INTEGER*, DWORD) {
-  return Fail(ERROR_INVALID_FUNCTION);
+BOOL CFakeVolume::SetFilePointerEx(HANDLE h, LARGE_INTEGER distance, LARGE_INTEGER* newPosition,
+                                   DWORD method) {
+  Handle* handle = Get(h);
+  if (!handle) return Fail(ERROR_INVALID_HANDLE);
+  if (method != FILE_BEGIN || distance.QuadPart < 0) return Fail(ERROR_INVALID_PARAMETER);
+  handle->position = static_cast<uint64_t>(distance.QuadPart);
+  if (newPosition) newPosition->QuadPart = distance.QuadPart;
+  return TRUE;
 }
 
 BOOL CFakeVolume::GetFileSizeEx(HANDLE h, LARGE_INTEGER* size) {
@@ -396,12 +430,21 @@ DWORD CFakeVolume::GetTempPathA(DWORD size, char* buffer) {
   return 5;
 }
 
-DWORD CFakeVolume::GetFileAttributesA(const char*) {
-  m_lastError = ERROR_FILE_NOT_FOUND;
-  return INVALID_FILE_ATTRIBUTES;
+// Host files (the analysis cache) are real files.
+DWORD CFakeVolume::GetFileAttributesA(const char* path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    m_lastError = ERROR_FILE_NOT_FOUND;
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return std::filesystem::is_directory(path, ec) ? FILE_ATTRIBUTE_DIRECTORY
+                                                 : FILE_ATTRIBUTE_ARCHIVE;
 }
 
-BOOL CFakeVolume::DeleteFileA(const char*) { return Fail(ERROR_FILE_NOT_FOUND); }
+BOOL CFakeVolume::DeleteFileA(const char* path) {
+  std::error_code ec;
+  return std::filesystem::remove(path, ec) ? TRUE : Fail(ERROR_FILE_NOT_FOUND);
+}
 
 }  // namespace test
 }  // namespace vt

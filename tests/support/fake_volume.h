@@ -88,6 +88,12 @@ class CFakeVolume : public IVolumeOps {
   };
   std::vector<MoveCall> moves;
 
+  // Raw bytes of the volume (ReadFile on the volume handle) and the file
+  // records handed out by number.
+  std::vector<uint8_t> raw;
+  std::map<uint64_t, std::vector<uint8_t>> records;
+  std::vector<uint64_t> recordRequests;
+
   FakeNode root;
   std::vector<OpenCall> opens;
   size_t openHandles() const { return m_handles.size(); }
@@ -130,6 +136,7 @@ class CFakeVolume : public IVolumeOps {
     FakeNode* node = nullptr;
     std::vector<FakeNode*> entries;  // find handles
     size_t next = 0;
+    uint64_t position = 0;
   };
   FakeNode* Lookup(const std::string& path, bool* byShortName);
   HANDLE NewHandle(Handle h);

@@ -1,0 +1,50 @@
+// The direct NTFS reader: builds the file list and the directory map from
+// the master file table, record by record, instead of walking folders.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/defrag.h"
+#include "engine/ntfs_record.h"
+
+namespace vt {
+
+class CNtfsReader {
+ public:
+  CNtfsReader(CDefrag& engine, CGrowableArray<CFileItem>& files,
+              std::unordered_map<uint32_t, CFileItem>& dirMap);
+
+  // Reads every in-use record of the volume. False (after its message) when
+  // the boot sector or the MFT's bitmap cannot be read; true otherwise, also
+  // after a cancel.
+  bool ScanVolume(HANDLE volume);
+
+  // Turns one base record into a file item and stores it when it qualifies.
+  // The record must be a checked "FILE" record of `size` bytes.
+  void ProcessRecord(uint32_t r, const uint8_t* record, size_t size, CFileItem& item);
+
+  uint32_t RecordSize() const { return m_nRecordSize; }
+
+ private:
+  bool ReadRaw(uint64_t offset, void* buffer, DWORD size);
+  bool ReadMftRecordRaw(uint32_t index, std::vector<uint8_t>* record);
+  bool LoadMftBitmap(std::vector<uint8_t>* bitmap, uint64_t* records);
+  bool ReadNonResident(const CByteView& record, const CNtfsAttribute& attribute,
+                       std::vector<uint8_t>* value);
+
+  CDefrag& m_engine;
+  CGrowableArray<CFileItem>& m_files;
+  std::unordered_map<uint32_t, CFileItem>& m_dirMap;
+  HANDLE m_hVolume = INVALID_HANDLE_VALUE;
+  uint8_t m_boot[512] = {};
+  uint32_t m_nBytesPerSector = 0;
+  uint32_t m_nSectorsPerCluster = 0;
+  uint64_t m_nMftLcn = 0;
+  uint32_t m_nRecordSize = 0;
+  std::vector<uint8_t> m_record0;
+};
+
+}  // namespace vt

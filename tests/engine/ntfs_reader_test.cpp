@@ -1,0 +1,386 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/ntfs_reader.h"
+#include "engine/ntfs_record.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/ntfs_builder.h"
+
+namespace vt {
+namespace test {
+namespace {
+
+constexpr uint32_t kRoot = 5;
+
+TEST(NtfsRecord, RecordSizeFromTheBootSector) {
+  EXPECT_EQ(NtfsRecordSize(0xF6, 8, 512), 1024u);
+  EXPECT_EQ(NtfsRecordSize(0xF4, 8, 512), 4096u);
+  EXPECT_EQ(NtfsRecordSize(2, 8, 512), 8192u);
+  EXPECT_EQ(NtfsRecordSize(1, 1, 512), 512u);
+  EXPECT_EQ(NtfsRecordSize(0x80, 8, 512), 0u);  // 2^128 does not exist
+}
+
+TEST(NtfsRecord, RunListExample) {
+  const uint8_t bytes[] = {0x21, 0x18, 0x34, 0x56, 0x11, 0x10, 0xF0, 0x00};
+  std::vector<CNtfsRun> runs;
+  ASSERT_TRUE(DecodeRunList(CByteView(bytes, sizeof(bytes)), 0, &runs));
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].length, 0x18u);
+  EXPECT_EQ(runs[0].lcn, 0x5634);
+  EXPECT_EQ(runs[1].length, 0x10u);
+  EXPECT_EQ(runs[1].lcn, 0x5624);
+}
+
+TEST(NtfsRecord, RunListsWithSparseRunsAndDamage) {
+  const uint8_t sparse[] = {0x11, 0x04, 0x20, 0x01, 0x08, 0x11, 0x02, 0x10, 0x00};
+  std::vector<CNtfsRun> runs;
+  ASSERT_TRUE(DecodeRunList(CByteView(sparse, sizeof(sparse)), 0, &runs));
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_TRUE(runs[1].sparse);
+  EXPECT_EQ(runs[2].lcn, 0x30);  // relative to the last real run
+  uint64_t lcn = 0, remaining = 0;
+  bool isSparse = false;
+  ASSERT_TRUE(LookupRun(runs, 0, 13, 5, &lcn, &remaining, &isSparse));
+  EXPECT_TRUE(isSparse);
+  EXPECT_EQ(remaining, 7u);
+  ASSERT_TRUE(LookupRun(runs, 0, 13, 13, &lcn, &remaining, &isSparse));
+  EXPECT_EQ(lcn, 0x31u);
+  EXPECT_FALSE(LookupRun(runs, 0, 13, 14, &lcn, &remaining, &isSparse));  // past the last VCN
+  EXPECT_FALSE(LookupRun(runs, 0, 99, 20, &lcn, &remaining, &isSparse));  // past the runs
+
+  const uint8_t cut[] = {0x33, 0x01, 0x02};  // promises 6 bytes, has 2
+  EXPECT_FALSE(DecodeRunList(CByteView(cut, sizeof(cut)), 0, &runs));
+  const uint8_t wide[] = {0x19, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_FALSE(DecodeRunList(CByteView(wide, sizeof(wide)), 0, &runs));
+}
+
+TEST(NtfsRecord, FixupsPutSectorEndsBack) {
+  std::vector<uint8_t> record = CNtfsRecordBuilder().StandardInformation(0).Build(true);
+  record[510] = 0x07;  // the check value sits at each sector end
+  std::vector<uint8_t> plain = CNtfsRecordBuilder().StandardInformation(0).Build(false);
+  ASSERT_TRUE(ApplyFixups(record.data(), record.size()));
+  EXPECT_EQ(record[510], plain[510]);
+  EXPECT_EQ(record[1022], plain[1022]);
+  // An array outside the record is refused.
+  record[4] = 0xFE;  // the array would start at 1022 and need 6 bytes
+  record[5] = 0x03;
+  EXPECT_FALSE(ApplyFixups(record.data(), record.size()));
+}
+
+TEST(NtfsRecord, AttributeWalkStopsAtDamage) {
+  std::vector<uint8_t> record =
+      CNtfsRecordBuilder().StandardInformation(0).FileName(u"a", kRoot, 1, false).Build();
+  CByteView view(record.data(), record.size());
+  ASSERT_EQ(ListAttributes(view).size(), 2u);
+  // A length running past the record ends the walk at that attribute.
+  const size_t second = ListAttributes(view)[1].offset;
+  record[second + 4] = 0xFF;
+  record[second + 5] = 0xFF;
+  EXPECT_EQ(ListAttributes(CByteView(record.data(), record.size())).size(), 1u);
+  record[second + 4] = 0;
+  record[second + 5] = 0;
+  EXPECT_EQ(ListAttributes(CByteView(record.data(), record.size())).size(), 1u);
+}
+
+class NtfsProcess : public EngineTest {
+ protected:
+  NtfsProcess() {
+    drive.m_strDrive = "C:\\";
+    drive.m_bNtfs = true;
+    SetCurrentDrive(&drive);
+    engine->m_strDrive = "C:\\";
+    engine->m_bNtfs = true;
+  }
+  void Process(uint32_t r, const std::vector<uint8_t>& record) {
+    CNtfsReader reader(*engine, engine->m_files, engine->m_dirMap);
+    CFileItem item;
+    reader.ProcessRecord(r, record.data(), record.size(), item);
+  }
+  const CFileItem* Last() const {
+    return engine->m_files.IsEmpty() ? nullptr : &engine->m_files.back();
+  }
+};
+
+TEST_F(NtfsProcess, Win32NameWinsOverTheDosName) {
+  Process(40, CNtfsRecordBuilder()
+                  .FileName(u"LONGFI~1.TXT", kRoot, 2, false)
+                  .FileName(u"Long file name.txt", kRoot, 1, false)
+                  .NonResident(0x80, {{100, 2}}, 5000)
+                  .Build());
+  ASSERT_NE(Last(), nullptr);
+  EXPECT_EQ(Last()->m_strName, "Long file name.txt");
+  Process(41, CNtfsRecordBuilder()
+                  .FileName(u"Long file name 2.txt", kRoot, 1, false)
+                  .FileName(u"LONGFI~2.TXT", kRoot, 2, false)
+                  .NonResident(0x80, {{200, 2}}, 5000)
+                  .Build());
+  EXPECT_EQ(Last()->m_strName, "Long file name 2.txt");
+  // POSIX and DOS only: the last one stays.
+  Process(42, CNtfsRecordBuilder()
+                  .FileName(u"posix", kRoot, 0, false)
+                  .FileName(u"POSIX~1", kRoot, 2, false)
+                  .NonResident(0x80, {{300, 1}}, 10)
+                  .Build());
+  EXPECT_EQ(Last()->m_strName, "POSIX~1");
+  EXPECT_EQ(Last()->m_nRecord, 42u);
+  EXPECT_EQ(Last()->m_nFolder, static_cast<int32_t>(kRoot));
+}
+
+TEST_F(NtfsProcess, ExtentsSizesAndFlags) {
+  Process(50, CNtfsRecordBuilder()
+                  .StandardInformation(0x20)
+                  .FileName(u"frag.bin", kRoot, 3, false)
+                  .NonResident(0x80, {{100, 4}, {104, 2}, {-1, 3}, {500, 1}}, 40000)
+                  .Build());
+  const CFileItem* f = Last();
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(f->m_fragments.GetSize(), 2u);  // 100..105 merged, the hole skipped
+  EXPECT_EQ(f->m_fragments[0].m_nClusters, 6u);
+  EXPECT_EQ(f->m_fragments[1].m_nLcn, 500u);
+  EXPECT_EQ(f->m_nFirstLcn, 100u);
+  EXPECT_EQ(f->m_nSize, 40000u);
+  EXPECT_EQ(f->m_wFlags & (FI_VIRTUAL | FI_UNMOVABLE | FI_DIRECTORY), 0);
+  EXPECT_EQ(f->m_ftLastWrite.dwHighDateTime, 0x01D00000u);
+
+  Process(51, CNtfsRecordBuilder()
+                  .FileName(u"packed.bin", kRoot, 1, false)
+                  .NonResident(0x80, {{700, 4}, {-1, 12}}, 65536, true)
+                  .Build());
+  EXPECT_NE(Last()->m_wFlags & FI_VIRTUAL, 0);
+  EXPECT_EQ(drive.m_nFiles, 2u);
+}
+
+TEST_F(NtfsProcess, ResidentFilesAreCountedNotStored) {
+  Process(60, CNtfsRecordBuilder().FileName(u"tiny.txt", kRoot, 1, false).ResidentData(20).Build());
+  EXPECT_EQ(Last(), nullptr);
+  EXPECT_EQ(drive.m_nFiles, 1u);
+}
+
+TEST_F(NtfsProcess, ResidentFoldersAreStoredAndMapped) {
+  Process(70, CNtfsRecordBuilder().FileName(u"Small", kRoot, 1, true).Build());
+  ASSERT_NE(Last(), nullptr);
+  EXPECT_EQ(Last()->m_fragments.GetSize(), 0u);
+  EXPECT_NE(Last()->m_wFlags & FI_DIRECTORY, 0);
+  ASSERT_EQ(engine->m_dirMap.count(70), 1u);
+  EXPECT_EQ(drive.m_nFolders, 1u);
+  Process(71, CNtfsRecordBuilder()
+                  .FileName(u"Big", kRoot, 1, true)
+                  .NonResident(0xA0, {{900, 2}}, 8192, false, 0, -1, u"$I30")
+                  .Build());
+  EXPECT_EQ(Last()->m_fragments.GetSize(), 1u);
+  EXPECT_EQ(Last()->m_nSize, 8192u);
+}
+
+TEST_F(NtfsProcess, AttributeListsLeaveExtentsForLater) {
+  Process(80, CNtfsRecordBuilder()
+                  .StandardInformation(0)
+                  .AttributeList()
+                  .FileName(u"huge.bin", kRoot, 1, false)
+                  .NonResident(0x80, {{100, 4}}, 16384)
+                  .Build());
+  ASSERT_NE(Last(), nullptr);
+  EXPECT_NE(Last()->m_wFlags & FI_NEEDS_EXTENTS, 0);
+  EXPECT_EQ(Last()->m_fragments.GetSize(), 0u);
+}
+
+TEST_F(NtfsProcess, SystemFilesAreUnmovable) {
+  Process(2, CNtfsRecordBuilder()
+                 .StandardInformation(0x06)
+                 .FileName(u"$LogFile", kRoot, 3, false)
+                 .NonResident(0x80, {{1000, 16}}, 65536)
+                 .Build());
+  EXPECT_NE(Last()->m_wFlags & FI_UNMOVABLE, 0);
+  EXPECT_EQ(Last()->m_nSize, 16u * 8 * 512);  // sectors per cluster and sector size of the reader
+  Process(900, CNtfsRecordBuilder()
+                   .StandardInformation(0x20)
+                   .FileName(u"$notes.txt", kRoot, 1, false)
+                   .NonResident(0x80, {{1100, 1}}, 100)
+                   .Build());
+  EXPECT_EQ(Last()->m_wFlags & FI_UNMOVABLE, 0);
+}
+
+TEST_F(NtfsProcess, VcnOutsideTheRunsAbandonsTheRecord) {
+  // The attribute claims 10 clusters, its runs hold 4.
+  Process(90, CNtfsRecordBuilder()
+                  .FileName(u"broken.bin", kRoot, 1, false)
+                  .NonResident(0x80, {{100, 4}}, 40960, false, 0, 9)
+                  .Build());
+  EXPECT_EQ(Last(), nullptr);
+  EXPECT_EQ(drive.m_nFiles, 0u);
+}
+
+TEST_F(NtfsProcess, FolderPathsThroughTheDirectoryMap) {
+  Process(kRoot, CNtfsRecordBuilder().FileName(u".", kRoot, 3, true).Build());
+  Process(700, CNtfsRecordBuilder().FileName(u"Users", kRoot, 1, true).Build());
+  Process(900, CNtfsRecordBuilder().FileName(u"x", 700, 1, true).Build());
+  Process(950, CNtfsRecordBuilder().FileName(u"a.txt", 900, 1, false).NonResident(0x80, {{5, 1}}, 9).Build());
+  EXPECT_EQ(engine->GetItemPath(*Last()), "C:\\Users\\x\\a.txt");
+  EXPECT_EQ(engine->GetNtfsFolderPath(kRoot), "C:\\");
+  EXPECT_EQ(engine->GetNtfsFolderPath(12345), "");  // unknown parent: no path
+  // A loop has no path, and does not hang.
+  engine->m_dirMap[800].m_strName = "loopA";
+  engine->m_dirMap[800].m_nFolder = 801;
+  engine->m_dirMap[801].m_strName = "loopB";
+  engine->m_dirMap[801].m_nFolder = 800;
+  EXPECT_EQ(engine->GetNtfsFolderPath(800), "");
+  // A chain deeper than 1,024 folders has no path either.
+  for (uint32_t r = 2000; r < 3100; ++r) {
+    engine->m_dirMap[r].m_strName = "d";
+    engine->m_dirMap[r].m_nFolder = static_cast<int32_t>(r == 2000 ? kRoot : r - 1);
+  }
+  EXPECT_EQ(engine->GetNtfsFolderPath(2500).size(), 3u + 501 * 2);
+  EXPECT_EQ(engine->GetNtfsFolderPath(3099), "");
+}
+
+// A whole volume: boot sector and MFT in the raw bytes, records by number.
+class NtfsScan : public EngineTest {
+ protected:
+  static constexpr uint64_t kMftLcn = 4;
+  NtfsScan() {
+    volume.fsName = "NTFS";
+    volume.totalClusters = 4000;
+    volume.used.assign(4000, 0);
+    volume.raw.assign((kMftLcn * 4096) + 64 * 1024, 0);
+    uint8_t* boot = volume.raw.data();
+    std::memcpy(boot + 3, "NTFS    ", 8);
+    boot[0x0B] = 0x00;
+    boot[0x0C] = 0x02;  // 512 bytes per sector
+    boot[0x0D] = 8;
+    boot[0x30] = static_cast<uint8_t>(kMftLcn);
+    boot[0x40] = 0xF6;  // 1024-byte records
+  }
+  // Record 0 with the MFT bitmap marking the given records in use.
+  void SetMft(const std::vector<uint32_t>& inUse, uint32_t recordCount) {
+    std::vector<uint8_t> bits((recordCount + 7) / 8, 0);
+    for (uint32_t r : inUse) bits[r / 8] |= static_cast<uint8_t>(1u << (r % 8));
+    std::vector<uint8_t> bitmap(bits);
+    CNtfsRecordBuilder b;
+    b.FileName(u"$MFT", kRoot, 3, false).NonResident(0x80, {{kMftLcn, 16}}, recordCount * 1024ull);
+    std::vector<uint8_t> record = b.Build();
+    // Append a resident $BITMAP by rebuilding with it.
+    CNtfsRecordBuilder withBitmap;
+    withBitmap.FileName(u"$MFT", kRoot, 3, false)
+        .NonResident(0x80, {{kMftLcn, 16}}, recordCount * 1024ull)
+        .ResidentData(static_cast<uint32_t>(bits.size()), 0xB0);
+    record = withBitmap.Build();
+    // ResidentData fills with 'A'; put the real bits in.
+    CByteView view(record.data(), record.size());
+    CNtfsAttribute attr;
+    ASSERT_TRUE(FindAttribute(view, 0xB0, nullptr, &attr));
+    std::memcpy(record.data() + attr.offset + attr.valueOffset, bits.data(), bits.size());
+    std::vector<uint8_t> raw0 = record;
+    std::memcpy(volume.raw.data() + kMftLcn * 4096, raw0.data(), raw0.size());
+    volume.records[0] = record;
+  }
+  bool Scan() {
+    if (!Open()) return false;
+    CNtfsReader reader(*engine, engine->m_files, engine->m_dirMap);
+    return reader.ScanVolume(engine->m_hVolume.Get());
+  }
+};
+
+TEST_F(NtfsScan, ReadsEveryRecordInUse) {
+  SetMft({0, 5, 40, 41, 43}, 64);
+  volume.records[5] = CNtfsRecordBuilder().FileName(u".", kRoot, 3, true).Build();
+  volume.records[40] =
+      CNtfsRecordBuilder().FileName(u"a.bin", kRoot, 1, false).NonResident(0x80, {{100, 2}}, 5000).Build();
+  volume.records[41] = CNtfsRecordBuilder()
+                           .FileName(u"ext", kRoot, 1, false)
+                           .NonResident(0x80, {{200, 2}}, 5000)
+                           .BaseReference(40)
+                           .Build();
+  // Record 43 is asked for but 42 comes back (the nearest in use below): skipped.
+  volume.records[42] =
+      CNtfsRecordBuilder().FileName(u"stale.bin", kRoot, 1, false).NonResident(0x80, {{300, 1}}, 9).Build();
+  ASSERT_TRUE(Scan());
+  std::vector<std::string> names;
+  for (const auto& item : engine->m_files) names.push_back(item.m_strName);
+  EXPECT_EQ(names, (std::vector<std::string>{"$MFT", ".", "a.bin"}));
+  EXPECT_EQ(volume.recordRequests, (std::vector<uint64_t>{0, 5, 40, 41, 43}));
+  EXPECT_EQ(sink.ProgressTexts(PROGRESS_TEXT), (std::vector<std::string>{"Analyzing drive: C:\\"}));
+  EXPECT_EQ(sink.ProgressValues(PROGRESS_RANGE).back(), 64u);
+}
+
+TEST_F(NtfsScan, CheckpointsTenTimesAScan) {
+  std::vector<uint32_t> used;
+  for (uint32_t r = 0; r < 100; ++r) used.push_back(r);
+  SetMft(used, 100);
+  ASSERT_TRUE(Scan());
+  // Every tenth record: ten map rebuilds, the byte count on every second.
+  EXPECT_EQ(map.rebuildsAtFileCount.size(), 10u);
+  EXPECT_EQ(sink.ProgressValues(PROGRESS_PERCENT), (std::vector<uint64_t>{0, 20, 40, 60, 80}));
+}
+
+TEST_F(NtfsScan, BadBootSectorAndMissingBitmap) {
+  SetMft({0}, 8);
+  for (int i = 3; i < 7; ++i) {
+    uint8_t saved = volume.raw[i];
+    volume.raw[i] ^= 0x20;
+    EXPECT_FALSE(Scan());
+    EXPECT_EQ(prompt.Texts().back(), "Invalid signature found when reading boot block.");
+    volume.raw[i] = saved;
+  }
+  // Record 0 without a bitmap, and none in records 1 to 31.
+  std::vector<uint8_t> record = CNtfsRecordBuilder()
+                                    .FileName(u"$MFT", kRoot, 3, false)
+                                    .NonResident(0x80, {{kMftLcn, 16}}, 8 * 1024)
+                                    .Build();
+  std::memcpy(volume.raw.data() + kMftLcn * 4096, record.data(), record.size());
+  EXPECT_FALSE(Scan());
+  EXPECT_EQ(prompt.Texts().back(), "Error loading NTFS $Bitmap.");
+  // A bitmap as the first attribute of record 3 serves instead; N = 8 x its size.
+  std::vector<uint8_t> holder = CNtfsRecordBuilder().ResidentData(2, 0xB0).Build();
+  std::memcpy(volume.raw.data() + kMftLcn * 4096 + 3 * 1024, holder.data(), holder.size());
+  volume.records[0] = record;
+  EXPECT_TRUE(Scan());
+  EXPECT_EQ(sink.ProgressValues(PROGRESS_RANGE).back(), 16u);
+}
+
+TEST_F(NtfsScan, AnalysisAddsReservedAreasAndCompletesAttributeLists) {
+  SetMft({0, 5, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50,
+          51, 52},
+         64);
+  volume.records[5] = CNtfsRecordBuilder().FileName(u".", kRoot, 3, true).Build();
+  for (uint32_t r = 30; r < 52; ++r)
+    volume.records[r] = CNtfsRecordBuilder()
+                            .FileName(std::u16string(u"f") + static_cast<char16_t>(u'A' + (r - 30)),
+                                      kRoot, 1, false)
+                            .NonResident(0x80, {{100 + r * 2, 1}}, 100)
+                            .Build();
+  volume.records[52] = CNtfsRecordBuilder()
+                           .AttributeList()
+                           .FileName(u"listed.bin", kRoot, 1, false)
+                           .Build();
+  volume.root.AddFile("listed.bin", 3 * 4096, {{1, 3000}, {3, 3100}});
+  volume.hasNtfsData = true;
+  volume.ntfsData.BytesPerCluster = 4096;
+  volume.ntfsData.MftValidDataLength.QuadPart = 64 * 1024;
+  volume.ntfsData.MftStartLcn.QuadPart = kMftLcn;
+  volume.ntfsData.Mft2StartLcn.QuadPart = 2000;
+  volume.ntfsData.MftZoneStart.QuadPart = 20;
+  volume.ntfsData.MftZoneEnd.QuadPart = 500;
+  ASSERT_TRUE(Analyze());
+  const CFileItem* listed = nullptr;
+  for (const auto& item : engine->m_files)
+    if (item.m_strName == "listed.bin") listed = &item;
+  ASSERT_NE(listed, nullptr);
+  ASSERT_EQ(listed->m_fragments.GetSize(), 2u);  // read by path after the scan
+  EXPECT_EQ(listed->m_fragments[1].m_nLcn, 3100u);
+
+  const size_t n = engine->m_files.GetSize();
+  ASSERT_GE(n, 3u);
+  EXPECT_EQ(engine->m_files[n - 3].m_strName, "$MFT");
+  EXPECT_EQ(engine->m_files[n - 2].m_strName, "$MFT2");
+  EXPECT_EQ(engine->m_files[n - 1].m_strName, "$MFT:MIRROR");
+  EXPECT_EQ(engine->m_files[n - 1].m_nFirstLcn, 2000u);
+  EXPECT_EQ(engine->m_files[n - 1].m_fragments[0].m_nClusters, 16u);
+  EXPECT_EQ(engine->m_files[n - 2].m_fragments[0].m_nClusters, 480u);
+  EXPECT_NE(engine->m_files[n - 2].m_wFlags & FI_UNMOVABLE, 0);
+  EXPECT_EQ(engine->m_folders.back(), "C:\\");
+  EXPECT_EQ(engine->m_files[n - 2].m_nFolder, static_cast<int32_t>(engine->m_folders.size() - 1));
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace vt
