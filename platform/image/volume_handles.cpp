@@ -116,6 +116,7 @@ HANDLE CImageVolumeSet::CreateFileA(const char* path, DWORD access, DWORD share,
                                     DWORD flags) {
   std::lock_guard<std::mutex> lock(m_impl->m_mutex);
   if (!path) return FailHandle(ERROR_INVALID_PARAMETER);
+  if (IsPathTooLong(path)) return FailHandle(kErrorFilenameTooLong);
   CImagePath parsed;
   DWORD err = ParseImagePath(path, &parsed);
   if (err != ERROR_SUCCESS) return FailHandle(err);
@@ -331,6 +332,7 @@ BOOL CImageVolumeSet::GetFileSizeEx(HANDLE h, LARGE_INTEGER* size) {
 HANDLE CImageVolumeSet::FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
   std::lock_guard<std::mutex> lock(m_impl->m_mutex);
   if (!pattern || !data) return FailHandle(ERROR_INVALID_PARAMETER);
+  if (IsPathTooLong(pattern)) return FailHandle(kErrorFilenameTooLong);
   std::string text(pattern);
   size_t cut = text.find_last_of("\\/");
   // The last component is the name pattern; what precedes it is the folder.

@@ -99,6 +99,12 @@ DWORD CopyText(const std::string& text, char* buffer, DWORD size) {
 
 void StoreLastError(DWORD error) { t_lastError = error; }
 
+bool IsPathTooLong(const char* path) {
+  size_t n = std::strlen(path);
+  bool verbatim = n >= 4 && path[0] == '\\' && path[1] == '\\' && path[2] == '?' && path[3] == '\\';
+  return !verbatim && n >= MAX_PATH;
+}
+
 DWORD MapGenericAccess(DWORD access) {
   DWORD out = access & 0x0FFFFFFF;
   if (access & GENERIC_READ) {
@@ -352,6 +358,7 @@ DWORD CImageVolumeSet::GetFileAttributesA(const char* path) {
     auto volume = err == ERROR_SUCCESS ? m_impl->VolumeOf(parsed) : nullptr;
     if (err != ERROR_SUCCESS || volume) {
       if (err == ERROR_SUCCESS && parsed.m_eKind != CImagePath::kItem) err = ERROR_INVALID_FUNCTION;
+      if (err == ERROR_SUCCESS && IsPathTooLong(path)) err = kErrorFilenameTooLong;
       CFsNode node;
       if (err == ERROR_SUCCESS) err = m_impl->Resolve(*volume, parsed.m_components, &node);
       if (err == ERROR_SUCCESS && parsed.m_bTrailingSeparator && !node.m_bDirectory) {
@@ -376,6 +383,7 @@ BOOL CImageVolumeSet::DeleteFileA(const char* path) {
     if (err != ERROR_SUCCESS) return Fail(err);
     if (volume) {
       if (parsed.m_eKind != CImagePath::kItem) return Fail(ERROR_ACCESS_DENIED);
+      if (IsPathTooLong(path)) return Fail(kErrorFilenameTooLong);
       CFsNode node;
       err = m_impl->Resolve(*volume, parsed.m_components, &node);
       if (err != ERROR_SUCCESS) return Fail(err);

@@ -72,6 +72,9 @@ struct CImageVolumeSet::Impl {
 };
 
 DWORD MapGenericAccess(DWORD access);
+// ANSI paths stop at MAX_PATH unless they start with \\?\, as on Windows.
+// This also bounds every walk down a damaged image whose folders loop.
+bool IsPathTooLong(const char* path);
 void StoreLastError(DWORD error);
 
 }  // namespace vt

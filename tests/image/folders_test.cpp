@@ -2,6 +2,7 @@
 // damaged long-name sequences and folders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -226,6 +227,43 @@ TEST(ImageFolders, DamagedFoldersGiveErrorsNotHangs) {
   EXPECT_EQ(INVALID_HANDLE_VALUE, h);
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_CORRUPT), set.GetLastError());
   EXPECT_EQ(4u, List(set, "V:\\*").size());
+}
+
+// Counts the folders a walk reaches, going into every subfolder.
+int WalkDepth(CImageVolumeSet& set, const std::string& folder, int depth) {
+  WIN32_FIND_DATAA data;
+  HANDLE h = set.FindFirstFileA((folder + "\\*").c_str(), &data);
+  if (h == INVALID_HANDLE_VALUE) return depth;
+  int deepest = depth;
+  do {
+    std::string name = data.cFileName;
+    if (name != "." && name != ".." && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      deepest = std::max(deepest, WalkDepth(set, folder + "\\" + name, depth + 1));
+    }
+  } while (set.FindNextFileA(h, &data));
+  set.FindClose(h);
+  return deepest;
+}
+
+TEST(ImageFolders, AFolderThatContainsItselfEndsAtTheLongestPath) {
+  CFatImageBuilder b(EBuildType::kFat12);
+  uint32_t dir = b.AddFolder(0, u"", "LOOP       ", {30});
+  b.AddShortEntry(dir, "AGAIN      ", 0x10, dir, 0);  // points back at its own folder
+  CImageVolumeSet set;
+  ASSERT_EQ(ERROR_SUCCESS, set.MountDevice('V', b.Device(), "cycle", false));
+  int depth = WalkDepth(set, "V:", 0);
+  EXPECT_GT(depth, 30);
+  EXPECT_LT(depth, 50);  // "\AGAIN" is 6 characters: MAX_PATH stops the walk
+  std::string longPath = "V:\\LOOP";
+  while (longPath.size() < MAX_PATH) longPath += "\\AGAIN";
+  EXPECT_EQ(INVALID_HANDLE_VALUE,
+            set.CreateFileA(longPath.c_str(), GENERIC_READ, 7, OPEN_EXISTING, 0x02000000));
+  EXPECT_EQ(206u, set.GetLastError());  // ERROR_FILENAME_EXCED_RANGE
+  // The verbatim form has no such limit.
+  HANDLE h =
+      set.CreateFileA(("\\\\?\\" + longPath).c_str(), GENERIC_READ, 7, OPEN_EXISTING, 0x02000000);
+  EXPECT_NE(INVALID_HANDLE_VALUE, h);
+  set.CloseHandle(h);
 }
 
 }  // namespace
