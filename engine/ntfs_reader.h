@@ -27,6 +27,12 @@ class CNtfsReader {
   void ProcessRecord(uint32_t r, const uint8_t* record, size_t size, CFileItem& item);
 
   uint32_t RecordSize() const { return m_nRecordSize; }
+  // The geometry a scan reads from the boot sector, for records processed
+  // on their own.
+  void SetGeometry(uint32_t bytesPerSector, uint32_t sectorsPerCluster) {
+    m_nBytesPerSector = bytesPerSector;
+    m_nSectorsPerCluster = sectorsPerCluster;
+  }
 
  private:
   bool ReadRaw(uint64_t offset, void* buffer, DWORD size);

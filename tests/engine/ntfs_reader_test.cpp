@@ -94,6 +94,7 @@ class NtfsProcess : public EngineTest {
   }
   void Process(uint32_t r, const std::vector<uint8_t>& record) {
     CNtfsReader reader(*engine, engine->m_files, engine->m_dirMap);
+    reader.SetGeometry(512, 8);
     CFileItem item;
     reader.ProcessRecord(r, record.data(), record.size(), item);
   }
@@ -190,6 +191,7 @@ TEST_F(NtfsProcess, SystemFilesAreUnmovable) {
                  .FileName(u"$LogFile", kRoot, 3, false)
                  .NonResident(0x80, {{1000, 16}}, 65536)
                  .Build());
+  ASSERT_NE(Last(), nullptr);
   EXPECT_NE(Last()->m_wFlags & FI_UNMOVABLE, 0);
   EXPECT_EQ(Last()->m_nSize, 16u * 8 * 512);  // sectors per cluster and sector size of the reader
   Process(900, CNtfsRecordBuilder()
@@ -197,6 +199,8 @@ TEST_F(NtfsProcess, SystemFilesAreUnmovable) {
                    .FileName(u"$notes.txt", kRoot, 1, false)
                    .NonResident(0x80, {{1100, 1}}, 100)
                    .Build());
+  ASSERT_NE(Last(), nullptr);
+  EXPECT_EQ(Last()->m_strName, "$notes.txt");
   EXPECT_EQ(Last()->m_wFlags & FI_UNMOVABLE, 0);
 }
 
