@@ -25,6 +25,7 @@ int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session) {
   if (!ReadLetterOption(parsed, &letter, &error)) return Fail(EXIT_USAGE, error);
   int rc = session.Open(parsed.positional[0], letter, &error);
   if (rc != EXIT_OK) return Fail(rc, error);
+  session.UseCache(parsed.Has("cache"));
   rc = session.Analyze(&error);
   if (rc != EXIT_OK) return Fail(rc, error);
   return EXIT_OK;
@@ -47,7 +48,7 @@ void WriteErrors(CJsonWriter& json, const CDefrag& engine) {
 }  // namespace
 
 int RunAnalyze(const std::vector<std::string>& args) {
-  CParsedArgs parsed = ParseArgs(args, {"json"}, {"letter"});
+  CParsedArgs parsed = ParseArgs(args, {"json", "cache"}, {"letter"});
   CCliSession session;
   int rc = OpenAndAnalyze(parsed, session);
   if (rc != EXIT_OK) return rc;
@@ -76,6 +77,7 @@ int RunAnalyze(const std::vector<std::string>& args) {
     json.Field("free_runs", static_cast<uint64_t>(engine.m_freeRuns.GetSize()));
     json.Field("largest_free_block", largest);
     json.Field("elapsed_ms", session.ElapsedMs());
+    json.Field("from_cache", session.LoadedFromCache());
     WriteErrors(json, engine);
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());
@@ -102,7 +104,7 @@ int RunAnalyze(const std::vector<std::string>& args) {
 }
 
 int RunFiles(const std::vector<std::string>& args) {
-  CParsedArgs parsed = ParseArgs(args, {"json", "all"}, {"letter", "filter"});
+  CParsedArgs parsed = ParseArgs(args, {"json", "all", "cache"}, {"letter", "filter"});
   CCliSession session;
   int rc = OpenAndAnalyze(parsed, session);
   if (rc != EXIT_OK) return rc;

@@ -28,6 +28,7 @@ const char kUsage[] =
     "\n"
     "common options:\n"
     "  --letter L                               drive letter of the image (default V)\n"
+    "  --cache                                  (analyze, files) reuse and keep the analysis cache\n"
     "  --help                                   this text\n"
     "\n"
     "exit status: 0 success, 1 the operation failed, 2 bad usage or an unreadable volume\n";

@@ -2,6 +2,9 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
 #include "engine/drive_info.h"
 #include "engine/globals.h"
@@ -27,7 +30,52 @@ CCliSession::~CCliSession() {
   SetCurrentDrive(nullptr);
 }
 
+std::string ImageCacheFolder(const std::string& imagePath) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path image = fs::absolute(imagePath, ec);
+  if (ec) return std::string();
+  const uint64_t size = fs::file_size(image, ec);
+  const auto stamp = fs::last_write_time(image, ec).time_since_epoch().count();
+  // FNV-1a of what identifies the image's contents as of now.
+  uint64_t hash = 1469598103934665603ull;
+  auto mix = [&hash](const std::string& text) {
+    for (unsigned char c : text) {
+      hash ^= c;
+      hash *= 1099511628211ull;
+    }
+  };
+  mix(image.string());
+  mix(std::to_string(size));
+  mix(std::to_string(static_cast<long long>(stamp)));
+  fs::path base;
+#ifdef _WIN32
+  base = fs::temp_directory_path(ec);
+#else
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  const char* home = std::getenv("HOME");
+  if (xdg && *xdg)
+    base = xdg;
+  else if (home && *home)
+    base = fs::path(home) / ".cache";
+  else
+    return std::string();
+#endif
+  char name[32];
+  std::snprintf(name, sizeof(name), "%016llx", static_cast<unsigned long long>(hash));
+  fs::path folder = base / "vantrel" / name;
+  fs::create_directories(folder, ec);
+  if (ec) return std::string();
+#ifndef _WIN32
+  // The cache tells what files a volume holds: it is the user's alone.
+  fs::permissions(base / "vantrel", fs::perms::owner_all, fs::perm_options::replace, ec);
+  fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
+#endif
+  return folder.string();
+}
+
 int CCliSession::Open(const std::string& volume, char letter, std::string* error) {
+  m_strVolumeArg = volume;
   letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   if (IsDriveRoot(volume)) {
 #ifdef _WIN32
@@ -106,8 +154,21 @@ int CCliSession::Analyze(std::string* error) {
   }
   m_engine->GetVolumeClusters();
   auto start = std::chrono::steady_clock::now();
-  bool ok = m_engine->AnalyzeVolume(nullptr);
-  if (ok) ok = m_engine->BuildFreeRunList();
+  bool ok = true;
+  m_bFromCache = false;
+  if (m_bUseCache) {
+    if (!IsDriveRoot(m_strVolumeArg)) {
+      const std::string folder = ImageCacheFolder(m_strVolumeArg);
+      if (folder.empty()) m_bUseCache = false;
+      m_engine->SetCacheFolder(folder);
+    }
+    if (m_bUseCache) m_bFromCache = m_engine->LoadDriveData(m_drive);
+  }
+  if (!m_bFromCache) {
+    ok = m_engine->AnalyzeVolume(nullptr);
+    if (ok) ok = m_engine->BuildFreeRunList();
+    if (ok && m_bUseCache && !IsCancelled()) m_engine->SaveDriveData(m_drive);
+  }
   m_nElapsedMs = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                            std::chrono::steady_clock::now() - start)
                                            .count());

@@ -26,6 +26,10 @@ class CCliSession {
   // count, folder walk, free runs, statistics). Returns EXIT_OK, EXIT_USAGE
   // when the volume cannot be opened, EXIT_FAILED when the analysis failed.
   int Analyze(std::string* error);
+  // Restores the analysis from the cache when it holds one for this volume,
+  // and saves it after an analysis that ran to the end.
+  void UseCache(bool on) { m_bUseCache = on; }
+  bool LoadedFromCache() const { return m_bFromCache; }
 
   // Opens the volume and analyses only the named paths ("V:\Data\a.txt"):
   // the free runs first, then each path's folder walked with the name as
@@ -47,9 +51,19 @@ class CCliSession {
   CDriveData m_drive;
   std::string m_strRoot;
   uint64_t m_nElapsedMs = 0;
+  std::string m_strVolumeArg;
+  bool m_bUseCache = false;
+  bool m_bFromCache = false;
 };
 
 // "C:" or "c:\" and the like.
 bool IsDriveRoot(const std::string& text);
+
+// The folder of an image's analysis cache: a folder of its own under the
+// user's cache folder ($XDG_CACHE_HOME or ~/.cache, "vantrel"; the temporary
+// folder on Windows), named after the image's path, size and modification
+// time, so that a cache never answers for another or a changed image.
+// Empty when it cannot be made.
+std::string ImageCacheFolder(const std::string& imagePath);
 
 }  // namespace vt
