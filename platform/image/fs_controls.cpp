@@ -80,8 +80,10 @@ DWORD AnswerRetrievalPointers(CFsVolume& fs, const CFsNode& node, const void* in
     const CFsRun& run = first[static_cast<ptrdiff_t>(i)];
     size_t at = kPointersHeader + i * kExtentSize;
     WriteI64(out, at, static_cast<int64_t>(run.m_nVcn + run.m_nCount));
-    WriteI64(out, at + sizeof(LARGE_INTEGER),
-             static_cast<int64_t>(run.m_nLcn + (i == 0 ? startLcnShift : 0)));
+    // A sparse run stays sparse wherever inside it the reply starts.
+    const uint64_t lcn =
+        run.m_nLcn == kFsSparseLcn ? run.m_nLcn : run.m_nLcn + (i == 0 ? startLcnShift : 0);
+    WriteI64(out, at + sizeof(LARGE_INTEGER), static_cast<int64_t>(lcn));
   }
   DWORD extentCount = static_cast<DWORD>(count);
   std::memcpy(static_cast<uint8_t*>(out) + offsetof(RETRIEVAL_POINTERS_BUFFER, ExtentCount),

@@ -8,6 +8,10 @@
 
 namespace vt {
 
+// The LCN of a run with no clusters on disk (a sparse or unallocated part),
+// as the retrieval pointer reply shows it.
+constexpr uint64_t kFsSparseLcn = ~static_cast<uint64_t>(0);
+
 // One physically contiguous piece of a file: `m_nCount` clusters from
 // virtual cluster `m_nVcn` stored at logical cluster `m_nLcn`.
 struct CFsRun {

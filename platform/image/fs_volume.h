@@ -49,9 +49,27 @@ class CFsVolume {
   virtual DWORD GetBitmap(uint64_t firstLcn, uint64_t count, uint8_t* bits) = 0;
   virtual DWORD ReadRaw(uint64_t offset, void* buffer, size_t size) = 0;
 
+  // The flags GetVolumeInformationA reports (without FILE_READ_ONLY_VOLUME,
+  // which the volume set adds for read-only mounts).
+  virtual DWORD FileSystemFlags() const { return FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK; }
+  // Reads `size` bytes of a file's data from `offset` (the range lies inside
+  // the file). File systems whose data is not plain runs of clusters
+  // (resident, sparse or compressed data) answer here; the default
+  // ERROR_CALL_NOT_IMPLEMENTED lets the caller read through GetRuns.
+  virtual DWORD ReadFileData(const CFsNode& node, uint64_t offset, void* buffer, size_t size) {
+    (void)node, (void)offset, (void)buffer, (void)size;
+    return ERROR_CALL_NOT_IMPLEMENTED;
+  }
+
   // The NTFS controls; other file systems refuse them as Windows does.
   virtual DWORD GetNtfsVolumeData(NTFS_VOLUME_DATA_BUFFER* data) {
     (void)data;
+    return ERROR_INVALID_PARAMETER;
+  }
+  // FSCTL_GET_NTFS_FILE_RECORD with the control's own buffers.
+  virtual DWORD GetNtfsFileRecord(const void* in, DWORD inSize, void* out, DWORD outSize,
+                                  DWORD* returned) {
+    (void)in, (void)inSize, (void)out, (void)outSize, (void)returned;
     return ERROR_INVALID_PARAMETER;
   }
 };

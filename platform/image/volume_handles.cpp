@@ -217,7 +217,8 @@ BOOL CImageVolumeSet::DeviceIoControl(HANDLE h, DWORD code, const void* in, DWOR
       }
       break;
     case FSCTL_GET_NTFS_FILE_RECORD:
-      err = ERROR_INVALID_PARAMETER;
+      err = isVolume ? fs.GetNtfsFileRecord(in, inSize, out, outSize, returned)
+                     : ERROR_INVALID_PARAMETER;
       break;
     case FSCTL_MOVE_FILE:
       err = ERROR_INVALID_FUNCTION;
@@ -261,8 +262,15 @@ BOOL CImageVolumeSet::ReadFile(HANDLE h, void* buffer, DWORD toRead, DWORD* read
   uint64_t pos = object->m_nPosition;
   uint64_t n = pos >= node.m_nSize ? 0 : std::min<uint64_t>(toRead, node.m_nSize - pos);
   if (n == 0) return Succeed();
+  DWORD err = fs.ReadFileData(node, pos, out, static_cast<size_t>(n));
+  if (err != ERROR_CALL_NOT_IMPLEMENTED) {
+    if (err != ERROR_SUCCESS) return Fail(err);
+    object->m_nPosition += n;
+    *read = static_cast<DWORD>(n);
+    return Succeed();
+  }
   std::vector<CFsRun> runs;
-  DWORD err = fs.GetRuns(node, &runs);
+  err = fs.GetRuns(node, &runs);
   if (err != ERROR_SUCCESS) return Fail(err);
   const uint64_t clusterBytes = fs.BytesPerCluster();
   uint64_t allocated = runs.empty() ? 0 : (runs.back().m_nVcn + runs.back().m_nCount);

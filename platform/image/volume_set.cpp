@@ -298,8 +298,7 @@ BOOL CImageVolumeSet::GetVolumeInformationA(const char* root, char* volumeName,
   if (serial) *serial = fs.Serial();
   if (maxComponent) *maxComponent = 255;
   if (fsFlags) {
-    *fsFlags = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK |
-               (volume->m_bReadOnly ? FILE_READ_ONLY_VOLUME : 0);
+    *fsFlags = fs.FileSystemFlags() | (volume->m_bReadOnly ? FILE_READ_ONLY_VOLUME : 0);
   }
   return Succeed();
 }
