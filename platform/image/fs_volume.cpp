@@ -2,6 +2,8 @@
 
 #include "platform/image/codepage.h"
 #include "platform/image/fat_volume.h"
+#include "platform/image/ntfs_boot.h"
+#include "platform/image/ntfs_volume.h"
 
 namespace vt {
 
@@ -21,6 +23,11 @@ DWORD CFsVolume::FindChild(const CFsNode& folder, const std::string& name, CFsNo
 
 DWORD OpenFsVolume(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CFsVolume>* volume,
                    std::string* message) {
+  uint8_t boot[16] = {};
+  if (device->Size() >= sizeof(boot) && device->Read(0, boot, sizeof(boot)) == ERROR_SUCCESS &&
+      ntfs::HasNtfsSignature(boot, sizeof(boot))) {
+    return CNtfsVolume::Open(std::move(device), volume, message);
+  }
   return CFatVolume::Open(std::move(device), volume, message);
 }
 

@@ -1,0 +1,155 @@
+#include "platform/image/ntfs_attr.h"
+
+#include <algorithm>
+
+#include "platform/image/ntfs_layout.h"
+
+namespace vt {
+namespace ntfs {
+
+namespace {
+
+// Common attribute header.
+constexpr size_t kType = 0x00;
+constexpr size_t kLength = 0x04;
+constexpr size_t kNonResident = 0x08;
+constexpr size_t kNameLength = 0x09;
+constexpr size_t kNameOffset = 0x0A;
+constexpr size_t kFlags = 0x0C;
+constexpr size_t kInstance = 0x0E;
+// Resident part.
+constexpr size_t kValueLength = 0x10;
+constexpr size_t kValueOffset = 0x14;
+constexpr size_t kResidentHeader = 0x18;
+// Non-resident part.
+constexpr size_t kFirstVcn = 0x10;
+constexpr size_t kLastVcn = 0x18;
+constexpr size_t kRunsOffset = 0x20;
+constexpr size_t kCompressionUnit = 0x22;
+constexpr size_t kAllocatedSize = 0x28;
+constexpr size_t kDataSize = 0x30;
+constexpr size_t kInitializedSize = 0x38;
+constexpr size_t kNonResidentHeader = 0x40;
+// Sizes beyond this are not a volume's.
+constexpr uint64_t kMaxSize = 1ull << 62;
+
+// Attribute list entry.
+constexpr size_t kEntryType = 0x00;
+constexpr size_t kEntryLength = 0x04;
+constexpr size_t kEntryNameLength = 0x06;
+constexpr size_t kEntryNameOffset = 0x07;
+constexpr size_t kEntryFirstVcn = 0x08;
+constexpr size_t kEntryReference = 0x10;
+constexpr size_t kEntryInstance = 0x18;
+constexpr size_t kEntryHeader = 0x1A;
+
+std::u16string ReadName(const uint8_t* p, size_t count) {
+  std::u16string name(count, u'\0');
+  for (size_t i = 0; i < count; ++i) name[i] = static_cast<char16_t>(Le16(p + 2 * i));
+  return name;
+}
+
+DWORD ParseOne(const uint8_t* record, size_t offset, size_t available, CAttribute* a) {
+  const uint8_t* p = record + offset;
+  a->m_nOffset = offset;
+  a->m_nType = Le32(p + kType);
+  a->m_nLength = Le32(p + kLength);
+  a->m_bNonResident = p[kNonResident] != 0;
+  a->m_nFlags = Le16(p + kFlags);
+  a->m_nInstance = Le16(p + kInstance);
+  const size_t header = a->m_bNonResident ? kNonResidentHeader : kResidentHeader;
+  if (a->m_nLength < header || a->m_nLength % 8 != 0 || a->m_nLength > available) {
+    return ERROR_FILE_CORRUPT;
+  }
+  const size_t nameLength = p[kNameLength];
+  const size_t nameOffset = Le16(p + kNameOffset);
+  if (nameLength > 0) {
+    if (nameOffset < header || nameOffset + 2 * nameLength > a->m_nLength) {
+      return ERROR_FILE_CORRUPT;
+    }
+    a->m_name = ReadName(p + nameOffset, nameLength);
+  }
+  if (!a->m_bNonResident) {
+    a->m_nValueLength = Le32(p + kValueLength);
+    a->m_nValueOffset = Le16(p + kValueOffset);
+    if (a->m_nValueOffset < kResidentHeader || a->m_nValueOffset > a->m_nLength ||
+        a->m_nValueLength > a->m_nLength - a->m_nValueOffset) {
+      return ERROR_FILE_CORRUPT;
+    }
+    return ERROR_SUCCESS;
+  }
+  const auto firstVcn = static_cast<int64_t>(Le64(p + kFirstVcn));
+  a->m_nLastVcn = static_cast<int64_t>(Le64(p + kLastVcn));
+  a->m_nRunsOffset = Le16(p + kRunsOffset);
+  a->m_nCompressionUnit = p[kCompressionUnit];
+  a->m_nAllocatedSize = Le64(p + kAllocatedSize);
+  a->m_nDataSize = Le64(p + kDataSize);
+  a->m_nInitializedSize = Le64(p + kInitializedSize);
+  if (firstVcn < 0 || a->m_nLastVcn < firstVcn - 1 ||
+      static_cast<uint64_t>(a->m_nLastVcn) >= kMaxSize) {
+    return ERROR_FILE_CORRUPT;
+  }
+  a->m_nFirstVcn = static_cast<uint64_t>(firstVcn);
+  if (a->m_nRunsOffset < kNonResidentHeader || a->m_nRunsOffset >= a->m_nLength) {
+    return ERROR_FILE_CORRUPT;
+  }
+  // Units above 2^16 clusters are not compression units of any NTFS.
+  if (a->m_nCompressionUnit > 16) return ERROR_FILE_CORRUPT;
+  if (a->m_nFirstVcn == 0 &&
+      (a->m_nAllocatedSize >= kMaxSize || a->m_nDataSize > a->m_nAllocatedSize ||
+       a->m_nInitializedSize > a->m_nAllocatedSize)) {
+    return ERROR_FILE_CORRUPT;
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD ParseAttributes(const uint8_t* record, size_t size, const CRecordHeader& header,
+                      std::vector<CAttribute>* attributes) {
+  std::vector<CAttribute> found;
+  const size_t end = std::min<size_t>(header.m_nBytesInUse, size);
+  size_t offset = header.m_nFirstAttribute;
+  while (true) {
+    if (offset + 4 > end) return ERROR_FILE_CORRUPT;  // no end marker
+    if (Le32(record + offset) == kAttrEnd) break;
+    if (offset + kResidentHeader > end) return ERROR_FILE_CORRUPT;
+    CAttribute a;
+    DWORD err = ParseOne(record, offset, end - offset, &a);
+    if (err != ERROR_SUCCESS) return err;
+    offset += a.m_nLength;
+    found.push_back(std::move(a));
+  }
+  *attributes = std::move(found);
+  return ERROR_SUCCESS;
+}
+
+DWORD ParseAttributeList(const uint8_t* data, size_t size, std::vector<CListEntry>* entries) {
+  std::vector<CListEntry> found;
+  size_t pos = 0;
+  while (size - pos >= kEntryHeader) {
+    const uint8_t* p = data + pos;
+    const size_t length = Le16(p + kEntryLength);
+    if (length < kEntryHeader || length > size - pos) return ERROR_FILE_CORRUPT;
+    CListEntry e;
+    e.m_nType = Le32(p + kEntryType);
+    const size_t nameLength = p[kEntryNameLength];
+    const size_t nameOffset = p[kEntryNameOffset];
+    if (nameLength > 0) {
+      if (nameOffset < kEntryHeader || nameOffset + 2 * nameLength > length) {
+        return ERROR_FILE_CORRUPT;
+      }
+      e.m_name = ReadName(p + nameOffset, nameLength);
+    }
+    e.m_nFirstVcn = Le64(p + kEntryFirstVcn);
+    e.m_nReference = Le64(p + kEntryReference);
+    e.m_nInstance = Le16(p + kEntryInstance);
+    found.push_back(std::move(e));
+    pos += length;
+  }
+  *entries = std::move(found);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace ntfs
+}  // namespace vt

@@ -1,0 +1,77 @@
+// Attributes inside a file record, and the entries of an attribute list.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/image/ntfs_record.h"
+#include "platform/winshapes.h"
+
+namespace vt {
+namespace ntfs {
+
+// One attribute header, checked against its record. Offsets are relative to
+// the attribute's start, which is `m_nOffset` bytes into the record.
+struct CAttribute {
+  uint32_t m_nType = 0;
+  uint32_t m_nLength = 0;
+  bool m_bNonResident = false;
+  uint16_t m_nFlags = 0;
+  uint16_t m_nInstance = 0;
+  std::u16string m_name;
+  size_t m_nOffset = 0;
+
+  // Resident.
+  uint32_t m_nValueLength = 0;
+  uint16_t m_nValueOffset = 0;
+
+  // Non-resident. Sizes are meaningful only in the segment that starts at
+  // VCN 0. An empty attribute has m_nLastVcn + 1 == m_nFirstVcn == 0.
+  uint64_t m_nFirstVcn = 0;
+  int64_t m_nLastVcn = -1;
+  uint16_t m_nRunsOffset = 0;
+  uint8_t m_nCompressionUnit = 0;  // log2 of clusters per compression unit
+  uint64_t m_nAllocatedSize = 0;
+  uint64_t m_nDataSize = 0;
+  uint64_t m_nInitializedSize = 0;
+
+  bool NameIs(const std::u16string& name) const { return m_name == name; }
+  // Clusters the segment covers.
+  uint64_t VcnCount() const { return static_cast<uint64_t>(m_nLastVcn + 1) - m_nFirstVcn; }
+};
+
+// Walks the attributes of a record whose header is checked. Every attribute
+// must lie inside the bytes in use with its name, value or run list inside
+// itself, and the list must end with the end marker; ERROR_FILE_CORRUPT
+// otherwise.
+DWORD ParseAttributes(const uint8_t* record, size_t size, const CRecordHeader& header,
+                      std::vector<CAttribute>* attributes);
+
+// The value bytes of a resident attribute.
+inline const uint8_t* ResidentValue(const uint8_t* record, const CAttribute& a) {
+  return record + a.m_nOffset + a.m_nValueOffset;
+}
+// The mapping pairs of a non-resident attribute and their byte count.
+inline const uint8_t* RunListBytes(const uint8_t* record, const CAttribute& a, size_t* size) {
+  *size = a.m_nLength - a.m_nRunsOffset;
+  return record + a.m_nOffset + a.m_nRunsOffset;
+}
+
+// One entry of an attribute list: where an attribute (or the part of it
+// from m_nFirstVcn on) is kept.
+struct CListEntry {
+  uint32_t m_nType = 0;
+  std::u16string m_name;
+  uint64_t m_nFirstVcn = 0;
+  uint64_t m_nReference = 0;  // file reference of the record holding it
+  uint16_t m_nInstance = 0;
+};
+
+// Decodes an attribute list value. ERROR_FILE_CORRUPT for an entry whose
+// length is too short, runs past the value or whose name lies outside it.
+DWORD ParseAttributeList(const uint8_t* data, size_t size, std::vector<CListEntry>* entries);
+
+}  // namespace ntfs
+}  // namespace vt

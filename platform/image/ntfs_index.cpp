@@ -1,0 +1,163 @@
+#include "platform/image/ntfs_index.h"
+
+#include <set>
+
+#include "platform/image/ntfs_layout.h"
+#include "platform/image/ntfs_record.h"
+
+namespace vt {
+namespace ntfs {
+
+namespace {
+
+// $INDEX_ROOT value.
+constexpr size_t kRootIndexedType = 0x00;
+constexpr size_t kRootCollation = 0x04;
+constexpr size_t kRootBlockSize = 0x08;
+constexpr size_t kRootClustersPerBlock = 0x0C;
+constexpr size_t kRootNode = 0x10;
+// Index block.
+constexpr size_t kBlockVcn = 0x10;
+constexpr size_t kBlockNode = 0x18;
+// Node header, relative to its start.
+constexpr size_t kNodeEntriesOffset = 0x00;
+constexpr size_t kNodeIndexLength = 0x04;
+constexpr size_t kNodeAllocatedSize = 0x08;
+constexpr size_t kNodeHeader = 0x10;
+// Index entry.
+constexpr size_t kEntryReference = 0x00;
+constexpr size_t kEntryLength = 0x08;
+constexpr size_t kEntryKeyLength = 0x0A;
+constexpr size_t kEntryFlags = 0x0C;
+constexpr size_t kEntryKey = 0x10;
+constexpr uint16_t kEntryHasSubNode = 0x0001;
+constexpr uint16_t kEntryLast = 0x0002;
+
+// Real indexes are a handful of levels deep even with millions of entries.
+constexpr size_t kMaxDepth = 32;
+
+struct CNodeEntry {
+  size_t m_nOffset = 0;  // in the frame's bytes
+  size_t m_nKeyLength = 0;
+  bool m_bLast = false;
+  bool m_bSubNode = false;
+  uint64_t m_nSubVcn = 0;
+};
+
+struct CFrame {
+  std::vector<uint8_t> m_bytes;
+  std::vector<CNodeEntry> m_entries;
+  size_t m_nNext = 0;
+  bool m_bDescended = false;
+};
+
+// Decodes the entries of a node whose header starts at `node` in `bytes`,
+// with `available` bytes from there on. The last entry must be marked.
+DWORD ParseNode(const std::vector<uint8_t>& bytes, size_t node, size_t available,
+                std::vector<CNodeEntry>* entries) {
+  if (available < kNodeHeader) return ERROR_FILE_CORRUPT;
+  const uint8_t* h = bytes.data() + node;
+  const uint32_t first = Le32(h + kNodeEntriesOffset);
+  const uint32_t length = Le32(h + kNodeIndexLength);
+  const uint32_t allocated = Le32(h + kNodeAllocatedSize);
+  if (first < kNodeHeader || first % 8 != 0 || first > length || length > allocated ||
+      allocated > available) {
+    return ERROR_FILE_CORRUPT;
+  }
+  entries->clear();
+  size_t pos = first;
+  while (true) {
+    if (length - pos < kEntryKey) return ERROR_FILE_CORRUPT;  // no last entry
+    const uint8_t* e = h + pos;
+    CNodeEntry entry;
+    entry.m_nOffset = node + pos;
+    const size_t entryLength = Le16(e + kEntryLength);
+    entry.m_nKeyLength = Le16(e + kEntryKeyLength);
+    const uint16_t flags = Le16(e + kEntryFlags);
+    entry.m_bLast = (flags & kEntryLast) != 0;
+    entry.m_bSubNode = (flags & kEntryHasSubNode) != 0;
+    const size_t tail = entry.m_bSubNode ? 8 : 0;
+    if (entryLength < kEntryKey + tail || entryLength % 8 != 0 || entryLength > length - pos ||
+        entry.m_nKeyLength > entryLength - kEntryKey - tail) {
+      return ERROR_FILE_CORRUPT;
+    }
+    if (entry.m_bSubNode) entry.m_nSubVcn = Le64(e + entryLength - 8);
+    entries->push_back(entry);
+    if (entry.m_bLast) break;
+    pos += entryLength;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD LoadBlock(const CIndexBlockReader& reader, uint64_t vcn, uint32_t blockSize, CFrame* frame) {
+  DWORD err = reader(vcn, &frame->m_bytes);
+  if (err != ERROR_SUCCESS) return err;
+  std::vector<uint8_t>& b = frame->m_bytes;
+  if (b.size() != blockSize || blockSize < kBlockNode + kNodeHeader) return ERROR_FILE_CORRUPT;
+  if (Le32(b.data()) != kIndexBlockSignature) return ERROR_FILE_CORRUPT;
+  err = ApplyFixups(b.data(), b.size());
+  if (err != ERROR_SUCCESS) return err;
+  if (Le64(b.data() + kBlockVcn) != vcn) return ERROR_FILE_CORRUPT;
+  return ParseNode(b, kBlockNode, b.size() - kBlockNode, &frame->m_entries);
+}
+
+bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+}  // namespace
+
+DWORD ParseIndexRoot(const uint8_t* value, size_t size, CIndexRoot* root) {
+  if (size < kRootNode + kNodeHeader) return ERROR_FILE_CORRUPT;
+  CIndexRoot r;
+  r.m_nIndexedType = Le32(value + kRootIndexedType);
+  r.m_nCollation = Le32(value + kRootCollation);
+  r.m_nBlockSize = Le32(value + kRootBlockSize);
+  r.m_nClustersPerBlock = value[kRootClustersPerBlock];
+  if (!IsPowerOfTwo(r.m_nBlockSize) || r.m_nBlockSize < 512 || r.m_nBlockSize > 65536) {
+    return ERROR_FILE_CORRUPT;
+  }
+  *root = r;
+  return ERROR_SUCCESS;
+}
+
+DWORD WalkIndex(const uint8_t* rootValue, size_t rootSize, uint32_t blockSize,
+                const CIndexBlockReader& reader, const CIndexVisitor& visit) {
+  CIndexRoot root;
+  DWORD err = ParseIndexRoot(rootValue, rootSize, &root);
+  if (err != ERROR_SUCCESS) return err;
+  std::vector<CFrame> stack(1);
+  stack[0].m_bytes.assign(rootValue, rootValue + rootSize);
+  err = ParseNode(stack[0].m_bytes, kRootNode, rootSize - kRootNode, &stack[0].m_entries);
+  if (err != ERROR_SUCCESS) return err;
+  std::set<uint64_t> visited;
+  while (!stack.empty()) {
+    CFrame& top = stack.back();
+    if (top.m_nNext == top.m_entries.size()) {
+      stack.pop_back();
+      continue;
+    }
+    const CNodeEntry entry = top.m_entries[top.m_nNext];
+    if (entry.m_bSubNode && !top.m_bDescended) {
+      top.m_bDescended = true;
+      if (stack.size() >= kMaxDepth || !visited.insert(entry.m_nSubVcn).second) {
+        return ERROR_FILE_CORRUPT;
+      }
+      CFrame child;
+      err = LoadBlock(reader, entry.m_nSubVcn, blockSize, &child);
+      if (err != ERROR_SUCCESS) return err;
+      stack.push_back(std::move(child));
+      continue;
+    }
+    top.m_bDescended = false;
+    ++top.m_nNext;
+    if (entry.m_bLast) continue;
+    CIndexEntry out;
+    out.m_nReference = Le64(top.m_bytes.data() + entry.m_nOffset + kEntryReference);
+    out.m_pKey = top.m_bytes.data() + entry.m_nOffset + kEntryKey;
+    out.m_nKeyLength = entry.m_nKeyLength;
+    if (!visit(out)) return ERROR_SUCCESS;
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace ntfs
+}  // namespace vt

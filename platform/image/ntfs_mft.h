@@ -1,0 +1,64 @@
+// The master file table: records by number through $MFT's own run list, and
+// which of them are in use.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/image/block_device.h"
+#include "platform/image/ntfs_attr.h"
+#include "platform/image/ntfs_boot.h"
+#include "platform/image/ntfs_record.h"
+#include "platform/image/ntfs_stream.h"
+
+namespace vt {
+namespace ntfs {
+
+// A file record read from the MFT: fix-ups applied, header and attributes
+// checked.
+struct CLoadedRecord {
+  uint64_t m_nNumber = 0;
+  std::vector<uint8_t> m_bytes;
+  CRecordHeader m_header;
+  std::vector<CAttribute> m_attributes;
+};
+
+class CMft {
+ public:
+  // Reads record 0 where the boot sector places it and puts $MFT's data
+  // together, following its attribute list into extension records that the
+  // part already known reaches; then loads the MFT's bitmap. ERROR_SUCCESS
+  // or ERROR_DISK_CORRUPT with a one-line reason.
+  DWORD Open(CBlockDevice* device, const CNtfsGeometry& geometry, std::string* message);
+
+  CBlockDevice& Device() const { return *m_pDevice; }
+  const CNtfsGeometry& Geometry() const { return m_geometry; }
+  // $MFT's unnamed $DATA.
+  const CStream& Data() const { return m_data; }
+  // Records inside the MFT's valid data.
+  uint64_t RecordCount() const { return m_nRecordCount; }
+  // Whether the MFT's bitmap marks a record in use.
+  bool IsInUse(uint64_t number) const;
+
+  // Reads record `number` with its fix-ups applied. ERROR_INVALID_PARAMETER
+  // past the end of the MFT, ERROR_FILE_CORRUPT for a damaged record.
+  DWORD ReadRecord(uint64_t number, std::vector<uint8_t>* bytes) const;
+  // As ReadRecord, and checks the header and walks the attributes.
+  DWORD LoadRecord(uint64_t number, CLoadedRecord* record) const;
+
+ private:
+  DWORD ReadRecordAt(uint64_t number, const CStream& data, std::vector<uint8_t>* bytes) const;
+
+  CBlockDevice* m_pDevice = nullptr;
+  CNtfsGeometry m_geometry;
+  CStream m_data;
+  uint64_t m_nRecordCount = 0;
+  std::vector<uint8_t> m_bitmap;
+};
+
+// Checks a record (fix-ups applied) and walks its attributes.
+DWORD ParseRecord(uint64_t number, std::vector<uint8_t> bytes, CLoadedRecord* record);
+
+}  // namespace ntfs
+}  // namespace vt

@@ -1,0 +1,101 @@
+// An NTFS file system on a block device, answering the volume operations as
+// Windows answers them for an NTFS drive.
+//
+// Choices where an image has no Windows to ask:
+// * The MFT zone reported by FSCTL_GET_NTFS_VOLUME_DATA starts right after
+//   the MFT's last cluster and covers an eighth (12.5%) of the volume, cut
+//   at the volume's end, as Windows reserves it by default. TotalReserved is
+//   0: nothing is held back for pending allocations in an image.
+// * FSCTL_GET_NTFS_FILE_RECORD takes the record number from the low 48 bits
+//   of the file reference. A record the MFT bitmap marks free is answered
+//   with the nearest lower record in use (as Windows does), and the reply's
+//   FileReferenceNumber is the number of the record returned, without a
+//   sequence number. A number at or past the MFT's end is
+//   ERROR_INVALID_PARAMETER; a record that fails its update sequence or
+//   header checks is ERROR_FILE_CORRUPT.
+// * Folder listings come from the index entries (their copy of the size,
+//   times and attributes, as Windows lists them); opening a file reads its
+//   record, so the handle has the size of its $DATA and the attributes of
+//   its standard information. The metafiles (records below 16) are not
+//   listed but open by name.
+// * Retrieval pointers of a folder are those of its $I30 index allocation;
+//   a folder whose index fits in its record, like a file whose data does,
+//   has none (ERROR_HANDLE_EOF).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/image/block_device.h"
+#include "platform/image/fs_volume.h"
+#include "platform/image/ntfs_boot.h"
+#include "platform/image/ntfs_mft.h"
+
+namespace vt {
+
+class CNtfsVolume : public CFsVolume {
+ public:
+  // Checks the boot sector, that the device holds the whole volume, and
+  // loads the MFT's run list and bitmap, the volume bitmap's place (and its
+  // free count) and the label.
+  static DWORD Open(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CFsVolume>* volume,
+                    std::string* message);
+
+  const char* FileSystemName() const override { return "NTFS"; }
+  std::string Label() const override { return m_strLabel; }
+  DWORD Serial() const override { return static_cast<DWORD>(m_geometry.m_nSerial); }
+  DWORD BytesPerSector() const override { return m_geometry.m_nBytesPerSector; }
+  DWORD SectorsPerCluster() const override { return m_geometry.m_nSectorsPerCluster; }
+  uint64_t TotalClusters() const override { return m_geometry.TotalClusters(); }
+  uint64_t FreeClusters() override { return m_nFreeClusters; }
+  uint64_t VolumeBytes() const override { return m_geometry.VolumeBytes(); }
+  uint64_t LcnOffset(uint64_t lcn) const override { return m_geometry.LcnOffset(lcn); }
+  DWORD FileSystemFlags() const override;
+
+  CFsNode Root() const override { return m_root; }
+  DWORD ListFolder(const CFsNode& folder, CFsListing* entries) override;
+  DWORD FindChild(const CFsNode& folder, const std::string& name, CFsNode* child) override;
+  DWORD GetRuns(const CFsNode& node, std::vector<CFsRun>* runs) override;
+  DWORD GetBitmap(uint64_t firstLcn, uint64_t count, uint8_t* bits) override;
+  DWORD ReadRaw(uint64_t offset, void* buffer, size_t size) override;
+  DWORD ReadFileData(const CFsNode& node, uint64_t offset, void* buffer, size_t size) override;
+  DWORD GetNtfsVolumeData(NTFS_VOLUME_DATA_BUFFER* data) override;
+  DWORD GetNtfsFileRecord(const void* in, DWORD inSize, void* out, DWORD outSize,
+                          DWORD* returned) override;
+
+  const ntfs::CNtfsGeometry& Geometry() const { return m_geometry; }
+  const ntfs::CMft& Mft() const { return m_mft; }
+
+ private:
+  // A folder as read from its index: what listings show, and the metafiles
+  // they hide (found by name only).
+  struct CFolder {
+    CFsListing m_visible;
+    std::vector<CFsNode> m_hidden;
+  };
+
+  CNtfsVolume() = default;
+  DWORD ReadFolder(const CFsNode& folder, CFolder* out);
+  DWORD LoadFolder(const CFsNode& folder, std::shared_ptr<const CFolder>* out);
+  // The node of a file as its own records describe it.
+  DWORD NodeFromRecords(uint64_t reference, CFsNode* node);
+  // The stream whose clusters a node's retrieval pointers show: $DATA, or
+  // the $I30 allocation of a folder.
+  DWORD MainStream(const CFsNode& node, ntfs::CStream* stream, bool* found);
+  DWORD CountFree(std::string* message);
+
+  std::unique_ptr<CBlockDevice> m_pDevice;
+  ntfs::CNtfsGeometry m_geometry;
+  ntfs::CMft m_mft;
+  ntfs::CStream m_bitmap;  // $Bitmap's data
+  uint64_t m_nFreeClusters = 0;
+  std::string m_strLabel;
+  CFsNode m_root;
+  // Recently listed folders by record number, newest last.
+  std::vector<std::pair<uint64_t, std::shared_ptr<const CFolder>>> m_folderCache;
+};
+
+}  // namespace vt
