@@ -53,6 +53,24 @@ struct CEngineServices {
 // with the file ending where that run ends.
 enum DefragPlacement : int { BestFit = 0, OuterTrack = 1 };
 
+// Which files the drive pass takes.
+enum DefragFilter : int {
+  AllFiles = 0,
+  BySize = 1,
+  ByPercent = 2,
+  ExcludeTypes = 3,
+  OnlyTypes = 4,
+};
+
+// Free-space consolidation modes as stored under "DefragFreeMode".
+enum : int32_t { kFreeModeDontFragment = 2, kFreeModeMaximize = 3 };
+
+// The choice of FindCandidate: a whole file (LCN all ones) or part of one extent.
+struct CCandidateChoice {
+  uint64_t m_nLcn = ~0ull;
+  uint32_t m_nClusters = 0;
+};
+
 // One move of a file's clusters into a free run.
 struct MoveRequest {
   CFileItem* file = nullptr;
@@ -95,6 +113,19 @@ class CDefrag {
   void AddFreeRun(uint64_t lcn, uint32_t count);
   bool MoveFileClusters(MoveRequest& request);
   bool DefragFile(CFileItem& file, DefragPlacement placement, bool report);
+
+  // The drive pass: every fragmented file the filter takes, each into the
+  // lowest free run that holds it. Returns the clusters moved.
+  uint64_t DefragDrive(DefragFilter kind, bool silent, double percentThreshold,
+                       uint32_t sizeThreshold, const std::vector<std::string>& types);
+
+  // Free-space consolidation: moves data above each gap down into it until
+  // a whole pass moves nothing. Returns the clusters moved.
+  uint64_t DefragFreeSpace(int32_t mode);
+  void BuildCandidateList(CSortedArray& list);
+  long FindCandidate(CSortedArray& list, int32_t mode, uint64_t start, uint32_t length,
+                     CCandidateChoice* choice);
+  void FreeSpacePass(int32_t mode, bool& movedAnything, CSortedArray& list);
 
   // The analysis cache: one file per drive letter in the temporary folder.
   std::string GetCachePath(const CDriveData& drive);

@@ -1,0 +1,111 @@
+// The drive pass: every fragmented file that passes the filter, moved into
+// the lowest free run that holds it.
+#include "engine/defrag.h"
+#include "engine/globals.h"
+#include "engine/text.h"
+
+namespace vt {
+
+namespace {
+// The same file is attempted again while a move leaves it fragmented; a
+// file that keeps coming back that way is given up after this many tries.
+constexpr int kMaxAttemptsPerFile = 8;
+
+std::string Extension(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+}  // namespace
+
+uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThreshold,
+                              uint32_t sizeThreshold, const std::vector<std::string>& types) {
+  CDriveData* drive = m_pDrive ? m_pDrive : CurrentDrive();
+  uint64_t range = drive ? drive->m_nFragmentedFiles : 0;
+  SendProgress(PROGRESS_RANGE, reinterpret_cast<LPARAM>(&range));
+  uint64_t processed = 0;
+
+  m_nMovedClusters = 0;
+  bool movedSinceRebuild = false;
+  BuildFreeRunList();
+  m_dwStartTick = System().GetTickCount();
+
+  auto record = [this](const std::string& message) {
+    CFileErrors entry;
+    entry.m_strMessage = message;
+    m_errors.Add(std::move(entry));
+  };
+
+  for (size_t index = 0; index < m_files.GetSize() && !IsCancelled(); ++index) {
+    for (int attempt = 0; attempt < kMaxAttemptsPerFile && !IsCancelled(); ++attempt) {
+      CFileItem& file = m_files[index];
+      if (file.IsUnmovable() || file.m_fragments.GetSize() < 2) break;
+      if (processed < range) {
+        ++processed;
+        SendProgress(PROGRESS_POSITION, reinterpret_cast<LPARAM>(&processed));
+      }
+      const std::string path = GetItemPath(file);
+
+      if (kind == ByPercent) {
+        const double degree = file.GetFragmentationDegree();
+        if (degree < percentThreshold) {
+          record(Format("File ignored. Percent fragmented equals (%.02f%%) %s ", degree,
+                        path.c_str()));
+          break;
+        }
+      } else if (kind == BySize) {
+        if (file.m_nSize >= (1ull << 32) || file.m_nSize > sizeThreshold) {
+          record(Format("File ignored. Size equals (%s) %s ", FormatByteSize(file.m_nSize).c_str(),
+                        path.c_str()));
+          break;
+        }
+      } else if (kind == ExcludeTypes || kind == OnlyTypes) {
+        const std::string ext = Extension(file.m_strName);
+        if (!ext.empty()) {
+          bool listed = false;
+          for (const auto& t : types) {
+            if (EqualsNoCase(t, ext)) {
+              listed = true;
+              break;
+            }
+          }
+          if ((kind == ExcludeTypes && listed) || (kind == OnlyTypes && !listed)) break;
+        }
+      }
+
+      size_t run = 0;
+      uint64_t target = 0;
+      bool found = FindTargetRun(file, BestFit, &run, &target);
+      if (!found && movedSinceRebuild) {
+        BuildFreeRunList();
+        movedSinceRebuild = false;
+        found = FindTargetRun(file, BestFit, &run, &target);
+      }
+      if (!found) {
+        record(Format("Your drive does not have sufficient contiguous free space. To defrag this "
+                      "file you will need to first Defrag Free Space. %s.",
+                      path.c_str()));
+        break;
+      }
+
+      std::string status = "Defragging file: " + path;
+      SendProgress(PROGRESS_TEXT, reinterpret_cast<LPARAM>(status.c_str()));
+      movedSinceRebuild = true;
+      MoveRequest request;
+      request.file = &file;
+      request.targetRun = run;
+      request.mode = 1;
+      request.silent = silent;
+      const bool ok = MoveFileClusters(request);
+      if (ok && file.m_fragments.GetSize() == 1) {
+        Messages().Post(m_hProgressWnd, UM_DRIVE_UPDATE, 0, 0);
+        break;
+      }
+      if (request.error == -1 || file.IsUnmovable()) break;
+    }
+  }
+
+  BuildFreeRunList();
+  return m_nMovedClusters;
+}
+
+}  // namespace vt
