@@ -178,7 +178,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& bytes, st
                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
       return true;
     const DWORD code = ::GetLastError();
-    if (attempt >= 100 || (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION)) {
+    if (attempt >= 200 || (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION)) {
       *error = SystemError(code);
       ::DeleteFileA(temp.c_str());
       return false;

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <mutex>
+#include <shared_mutex>
 
 #include "app/ini_text.h"
 #include "engine/text.h"
@@ -13,7 +14,20 @@ namespace {
 
 // Writers of one process read, change and replace the file in turn, so that
 // two keys written at once by two threads both survive.
-std::mutex g_writeLock;
+#ifdef _WIN32
+// Windows cannot replace a file while it is open, so this process's readers
+// also step aside while a writer renames; others are waited out by the writer.
+std::shared_mutex g_fileLock;
+using CReadGuard = std::shared_lock<std::shared_mutex>;
+using CWriteGuard = std::unique_lock<std::shared_mutex>;
+#else
+// Readers need no lock here: a rename replaces the file whole.
+std::mutex g_fileLock;
+struct CReadGuard {
+  explicit CReadGuard(std::mutex&) {}
+};
+using CWriteGuard = std::unique_lock<std::mutex>;
+#endif
 
 bool HasLineBreakOrNul(const std::string& text) {
   return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
@@ -137,7 +151,11 @@ bool SettingsFile::ReadValue(const char* section, const char* key, size_t buffer
   if (m_strPath.empty() || !section || !key || bufferChars == 0) return false;
   std::string bytes;
   std::string error;
-  if (ReadWholeFile(m_strPath, kMaxSettingsFileBytes, &bytes, &error) != FILE_READ_OK) return false;
+  {
+    CReadGuard guard(g_fileLock);
+    if (ReadWholeFile(m_strPath, kMaxSettingsFileBytes, &bytes, &error) != FILE_READ_OK)
+      return false;
+  }
   CIniText ini;
   ini.Parse(bytes);
   std::string raw;
@@ -165,7 +183,7 @@ bool SettingsFile::WriteValue(const char* section, const char* key, const std::s
     m_strError = "a value cannot hold a line break or a NUL character";
     return false;
   }
-  std::lock_guard<std::mutex> lock(g_writeLock);
+  CWriteGuard guard(g_fileLock);
   std::string bytes;
   std::string error;
   const FileReadResult read = ReadWholeFile(m_strPath, kMaxSettingsFileBytes, &bytes, &error);
