@@ -93,7 +93,7 @@ TEST(ImageMount, DamagedBootSectorsAreRefusedWithAReason) {
          b.Boot()[510] = 0;
        },
        ERROR_UNRECOGNIZED_VOLUME},
-      {"ntfs", [](CFatImageBuilder& b) { std::memcpy(b.Boot() + 3, "NTFS    ", 8); },
+      {"exfat", [](CFatImageBuilder& b) { std::memcpy(b.Boot() + 3, "EXFAT   ", 8); },
        ERROR_UNRECOGNIZED_VOLUME},
       {"bytes per sector 0", [](CFatImageBuilder& b) { b.Boot()[0x0B] = b.Boot()[0x0C] = 0; },
        ERROR_DISK_CORRUPT},
@@ -124,7 +124,7 @@ TEST(ImageMount, DamagedBootSectorsAreRefusedWithAReason) {
     c.damage(b);
     CImageVolumeSet set;
     std::string message;
-    EXPECT_EQ(c.expected, MountBuilt(set, 'V', b, false, &message));
+    EXPECT_EQ(c.expected, MountBuilt(set, 'V', b, false, &message)) << message;
     EXPECT_FALSE(message.empty());
     EXPECT_EQ(std::string::npos, message.find('\n'));
     EXPECT_FALSE(set.IsMounted('V'));
