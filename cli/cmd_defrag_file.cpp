@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "cli/json_writer.h"
+#include "cli/report_log.h"
 #include "cli/session.h"
 #include "cli/text_out.h"
 #include "engine/globals.h"
@@ -35,7 +36,7 @@ CFileItem* FindItem(CDefrag& engine, const std::string& path) {
 }  // namespace
 
 int RunDefragFile(const std::vector<std::string>& args) {
-  CParsedArgs parsed = ParseArgs(args, {"json", "move-anyway", "skip-unfragmented"},
+  CParsedArgs parsed = ParseArgs(args, {"json", "move-anyway", "skip-unfragmented", "log"},
                                  {"letter", "placement"});
   if (!parsed.error.empty()) return Fail(EXIT_USAGE, parsed.error);
   if (parsed.positional.size() < 2) return Fail(EXIT_USAGE, "name a VOLUME and at least one PATH");
@@ -115,13 +116,13 @@ int RunDefragFile(const std::vector<std::string>& args) {
   engine.SetReport(nullptr);
   MoveAnywayAnswer().store(-1);
 
+  const bool logged = FinishReport(report, !parsed.Has("json"), parsed.Has("log"));
   if (parsed.Has("json")) {
     std::printf("%s\n", json.Text().c_str());
   } else {
-    PrintText(report.PlainText());
     for (const auto& m : session.Prompt().Messages()) PrintText("\n" + m + "\n");
   }
-  return failures == 0 ? EXIT_OK : EXIT_FAILED;
+  return failures == 0 && logged ? EXIT_OK : EXIT_FAILED;
 }
 
 }  // namespace vt

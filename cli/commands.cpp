@@ -13,6 +13,10 @@ const CommandEntry kCommands[] = {
     {"files", &RunFiles},
     {"settings", &RunSettings},
     {"defrag-file", &RunDefragFile},
+    {"defrag", &RunDefrag},
+    {"freespace", &RunFreeSpace},
+    {"map", &RunMap},
+    {"logs", &RunLogs},
 };
 }  // namespace
 

@@ -39,5 +39,9 @@ int RunAnalyze(const std::vector<std::string>& args);
 int RunFiles(const std::vector<std::string>& args);
 int RunSettings(const std::vector<std::string>& args);
 int RunDefragFile(const std::vector<std::string>& args);
+int RunDefrag(const std::vector<std::string>& args);
+int RunFreeSpace(const std::vector<std::string>& args);
+int RunMap(const std::vector<std::string>& args);
+int RunLogs(const std::vector<std::string>& args);
 
 }  // namespace vt

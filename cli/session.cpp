@@ -114,6 +114,7 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
   services.messages = m_sink.get();
   services.prompt = &m_prompt;
   m_engine = std::make_unique<CDefrag>(services);
+  if (m_bMap) m_engine->SetMapHost(&m_mapHost);
   return EXIT_OK;
 }
 
@@ -142,6 +143,17 @@ int CCliSession::AnalyzeFiles(const std::vector<std::string>& paths, std::string
   }
   m_sink->Finish();
   return EXIT_OK;
+}
+
+void CCliSession::EnableMap() {
+  m_bMap = true;
+  if (m_engine) m_engine->SetMapHost(&m_mapHost);
+}
+
+void CCliSession::RefreshMap() {
+  if (!m_bMap) return;
+  m_map.InitGrid(*m_engine);
+  m_map.ExtractMapRuns(*m_engine);
 }
 
 int CCliSession::Analyze(std::string* error) {
@@ -179,6 +191,7 @@ int CCliSession::Analyze(std::string* error) {
     return EXIT_FAILED;
   }
   ComputeDriveStatistics(*m_engine, m_drive);
+  RefreshMap();
   if (!IsCancelled()) m_drive.m_nState = DRIVE_STATE_ANALYZED;
   return EXIT_OK;
 }

@@ -9,6 +9,8 @@
 
 #include "cli/console_host.h"
 #include "engine/defrag.h"
+#include "map/cluster_map.h"
+#include "map/cluster_map_host.h"
 
 namespace vt {
 
@@ -36,6 +38,13 @@ class CCliSession {
   // filter, as the fragmented-file page handles a request.
   int AnalyzeFiles(const std::vector<std::string>& paths, std::string* error);
 
+  // Keeps a cluster map: rebuilt during and after the analysis, told of
+  // every move. Call before Analyze.
+  void EnableMap();
+  ClusterMap& Map() { return m_map; }
+  // Rebuilds the map from the engine's lists (after an operation).
+  void RefreshMap();
+
   IVolumeOps& Ops() { return *m_ops; }
   CDefrag& Engine() { return *m_engine; }
   CDriveData& Drive() { return m_drive; }
@@ -47,6 +56,9 @@ class CCliSession {
   std::unique_ptr<IVolumeOps> m_ops;
   std::unique_ptr<CConsoleSink> m_sink;
   CConsolePrompt m_prompt;
+  ClusterMap m_map{&m_prompt};
+  CClusterMapHost m_mapHost{m_map};
+  bool m_bMap = false;
   std::unique_ptr<CDefrag> m_engine;
   CDriveData m_drive;
   std::string m_strRoot;

@@ -1,0 +1,284 @@
+// defrag, freespace and map: the drive page's operations on one volume.
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/custom_defrag_options.h"
+#include "app/settings_file.h"
+#include "cli/commands.h"
+#include "cli/json_writer.h"
+#include "cli/report_log.h"
+#include "cli/session.h"
+#include "cli/text_out.h"
+#include "engine/globals.h"
+#include "engine/statistics.h"
+#include "engine/text.h"
+#include "map/map_picture.h"
+#include "report/report_document.h"
+
+namespace vt {
+
+namespace {
+
+// "all", "size:BYTES", "degree:PERCENT", "only:.ext,.ext", "exclude:.ext,.ext".
+bool ParseFilter(const std::string& text, CDefragFilter* filter, std::string* error) {
+  const size_t colon = text.find(':');
+  const std::string kind = text.substr(0, colon);
+  const std::string value = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+  if (kind == "all" && colon == std::string::npos) {
+    *filter = CDefragFilter::All();
+    return true;
+  }
+  if (kind == "size") {
+    uint32_t bytes = 0;
+    if (!ParseUInt32(value, &bytes)) {
+      *error = "--filter size:BYTES takes a whole number of bytes below 4 GiB";
+      return false;
+    }
+    *filter = CDefragFilter::Size(bytes);
+    return true;
+  }
+  if (kind == "degree") {
+    char* end = nullptr;
+    const double percent = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || !(percent >= 0.0) || percent > 100.0) {
+      *error = "--filter degree:PERCENT takes a number from 0 to 100";
+      return false;
+    }
+    *filter = CDefragFilter::Percent(percent);
+    return true;
+  }
+  if (kind == "only" || kind == "exclude") {
+    std::vector<std::string> types;
+    size_t start = 0;
+    while (start <= value.size()) {
+      size_t comma = value.find(',', start);
+      if (comma == std::string::npos) comma = value.size();
+      std::string entry = value.substr(start, comma - start);
+      if (!entry.empty()) {
+        if (entry[0] != '.') entry = "." + entry;
+        types.push_back(entry);
+      }
+      start = comma + 1;
+    }
+    *filter = CDefragFilter::Types(kind == "only" ? OnlyTypes : ExcludeTypes, types);
+    return true;
+  }
+  *error = "--filter is all, size:BYTES, degree:PERCENT, only:.ext,... or exclude:.ext,...";
+  return false;
+}
+
+bool ReadPictureOptions(const CParsedArgs& parsed, MapPictureOptions* options,
+                        std::string* error) {
+  auto number = [&](const char* name, uint64_t* out) {
+    if (!parsed.Has(name)) return true;
+    const std::string text = parsed.Get(name);
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || text[0] == '-') {
+      *error = std::string("--") + name + " takes a whole number";
+      return false;
+    }
+    *out = v;
+    return true;
+  };
+  uint64_t width = static_cast<uint64_t>(options->width);
+  uint64_t height = static_cast<uint64_t>(options->height);
+  uint64_t block = static_cast<uint64_t>(SettingsFile().GetInt("BlockSize", options->blockSize));
+  if (block < 1 || block > 10) block = 7;
+  if (!number("width", &width) || !number("height", &height) ||
+      !number("block-size", &block) || !number("first-cluster", &options->firstCluster))
+    return false;
+  if (width > 20000 || height > 20000 || block > 10) {
+    *error = "--width and --height go up to 20000 pixels, --block-size from 1 to 10";
+    return false;
+  }
+  options->width = static_cast<int>(width);
+  options->height = static_cast<int>(height);
+  options->blockSize = static_cast<int>(block);
+  options->uncompressed = parsed.Has("uncompressed");
+  return CheckMapPictureOptions(*options, error);
+}
+
+int OpenForOperation(const CParsedArgs& parsed, CCliSession& session, bool map) {
+  if (!parsed.error.empty()) return Fail(EXIT_USAGE, parsed.error);
+  if (parsed.positional.size() != 1)
+    return Fail(EXIT_USAGE, "name exactly one VOLUME (see --help)");
+  char letter = 'V';
+  std::string error;
+  if (!ReadLetterOption(parsed, &letter, &error)) return Fail(EXIT_USAGE, error);
+  int rc = session.Open(parsed.positional[0], letter, &error);
+  if (rc != EXIT_OK) return Fail(rc, error);
+  if (map) session.EnableMap();
+  rc = session.Analyze(&error);
+  if (rc != EXIT_OK) return Fail(rc, error);
+  return EXIT_OK;
+}
+
+uint64_t LargestFreeBlock(CCliSession& session) {
+  return LargestFreeRunClusters(session.Engine()) * session.Drive().m_dwBytesPerCluster;
+}
+
+void WriteErrorList(CJsonWriter& json, const CDefrag& engine) {
+  json.Key("errors");
+  json.BeginArray();
+  for (const auto& e : engine.m_errors) {
+    json.BeginObject();
+    json.Field("path", e.m_strPath);
+    json.Field("size", e.m_nSize);
+    json.Field("error", e.m_dwError);
+    json.Field("message", e.m_strMessage);
+    json.EndObject();
+  }
+  json.EndArray();
+}
+
+// Draws the map after the operation, its moves still marked.
+int DrawAfter(const CParsedArgs& parsed, CCliSession& session) {
+  if (!parsed.Has("png")) return EXIT_OK;
+  MapPictureOptions options;
+  std::string error;
+  if (!ReadPictureOptions(parsed, &options, &error)) return Fail(EXIT_USAGE, error);
+  if (!WriteMapPng(session.Map(), options, parsed.Get("png"), &error))
+    return Fail(EXIT_FAILED, error);
+  return EXIT_OK;
+}
+
+const std::vector<std::string> kPictureOptions = {"png", "width", "height", "block-size",
+                                                  "first-cluster"};
+
+std::vector<std::string> With(std::vector<std::string> list, std::vector<std::string> more) {
+  list.insert(list.end(), more.begin(), more.end());
+  return list;
+}
+
+}  // namespace
+
+int RunDefrag(const std::vector<std::string>& args) {
+  CParsedArgs parsed = ParseArgs(args, {"json", "log", "uncompressed"},
+                                 With({"letter", "filter"}, kPictureOptions));
+  CDefragFilter filter;
+  if (parsed.error.empty()) {
+    std::string error;
+    if (parsed.Has("filter")) {
+      if (!ParseFilter(parsed.Get("filter"), &filter, &error)) return Fail(EXIT_USAGE, error);
+    } else {
+      filter = ReadDefragFilter(SettingsFile());
+    }
+  }
+  CCliSession session;
+  int rc = OpenForOperation(parsed, session, parsed.Has("png"));
+  if (rc != EXIT_OK) return rc;
+  CDefrag& engine = session.Engine();
+  CDriveData& drive = session.Drive();
+
+  const uint64_t fragmentedBefore = drive.m_nFragmentedFiles;
+  const uint64_t largestBefore = LargestFreeBlock(session);
+  const uint32_t start = HostSystem().GetTickCount();
+  SettingsFile settings;
+  settings.ApplyProcessSettings();
+  engine.m_errors.RemoveAll();
+  SetCancel(false);
+  const uint64_t moved = RunDefragDrive(engine, filter);
+  SettingsFile::ResetProcessSettings();
+  const uint64_t elapsed = HostSystem().GetTickCount() - start;
+  drive.m_nState = DRIVE_STATE_ANALYZED;
+  ComputeDriveStatistics(engine, drive);
+
+  CJsonWriter json;
+  json.BeginObject();
+  json.Field("drive", drive.m_strDrive);
+  json.Field("moved_clusters", moved);
+  json.Field("fragmented_files_before", fragmentedBefore);
+  json.Field("fragmented_files_after", drive.m_nFragmentedFiles);
+  json.Field("largest_free_block_before", largestBefore);
+  json.Field("largest_free_block_after", LargestFreeBlock(session));
+  WriteErrorList(json, engine);
+  json.EndObject();
+
+  CReportDocument report;
+  report.AddHeading("Defrag Drive " + drive.m_strDrive);
+  report.AddLine("Total time:", FormatElapsed(elapsed, elapsed >= 86400000ull));
+  report.AddLine("Bytes processed:", FormatByteSize(moved * drive.m_dwBytesPerCluster));
+  report.AddFileList(engine.m_errors);
+  const bool logged = FinishReport(report, !parsed.Has("json"), parsed.Has("log"));
+  if (parsed.Has("json")) std::printf("%s\n", json.Text().c_str());
+
+  rc = DrawAfter(parsed, session);
+  if (rc != EXIT_OK) return rc;
+  return logged ? EXIT_OK : EXIT_FAILED;
+}
+
+int RunFreeSpace(const std::vector<std::string>& args) {
+  CParsedArgs parsed = ParseArgs(args, {"json", "log", "uncompressed"},
+                                 With({"letter", "mode"}, kPictureOptions));
+  int32_t mode = SettingsFile().GetInt("DefragFreeMode", kFreeModeDontFragment);
+  if (parsed.Has("mode")) {
+    const std::string text = parsed.Get("mode");
+    if (text == "dont-fragment")
+      mode = kFreeModeDontFragment;
+    else if (text == "maximize")
+      mode = kFreeModeMaximize;
+    else
+      return Fail(EXIT_USAGE, "--mode is dont-fragment or maximize");
+  }
+  CCliSession session;
+  int rc = OpenForOperation(parsed, session, parsed.Has("png"));
+  if (rc != EXIT_OK) return rc;
+  CDefrag& engine = session.Engine();
+  CDriveData& drive = session.Drive();
+
+  const uint64_t fragmentedBefore = drive.m_nFragmentedFiles;
+  const uint64_t largestBefore = LargestFreeBlock(session);
+  const uint32_t start = HostSystem().GetTickCount();
+  SettingsFile settings;
+  settings.ApplyProcessSettings();
+  SetCancel(false);
+  const uint64_t moved = engine.DefragFreeSpace(mode);
+  SettingsFile::ResetProcessSettings();
+  const uint64_t elapsed = HostSystem().GetTickCount() - start;
+  engine.BuildFreeRunList();
+  ComputeDriveStatistics(engine, drive);
+
+  CJsonWriter json;
+  json.BeginObject();
+  json.Field("drive", drive.m_strDrive);
+  json.Field("mode", static_cast<int>(mode));
+  json.Field("moved_clusters", moved);
+  json.Field("fragmented_files_before", fragmentedBefore);
+  json.Field("fragmented_files_after", drive.m_nFragmentedFiles);
+  json.Field("largest_free_block_before", largestBefore);
+  json.Field("largest_free_block_after", LargestFreeBlock(session));
+  WriteErrorList(json, engine);
+  json.EndObject();
+
+  CReportDocument report;
+  report.AddHeading("Defrag free space " + drive.m_strDrive);
+  report.AddLine("Total time:", FormatElapsed(elapsed, elapsed >= 86400000ull));
+  report.AddLine("Bytes processed:", FormatByteSize(moved * drive.m_dwBytesPerCluster));
+  report.AddLine("Largest free block:", FormatByteSize(LargestFreeBlock(session)));
+  report.AddFileList(engine.m_errors);
+  const bool logged = FinishReport(report, !parsed.Has("json"), parsed.Has("log"));
+  if (parsed.Has("json")) std::printf("%s\n", json.Text().c_str());
+  rc = DrawAfter(parsed, session);
+  if (rc != EXIT_OK) return rc;
+  return logged ? EXIT_OK : EXIT_FAILED;
+}
+
+int RunMap(const std::vector<std::string>& args) {
+  CParsedArgs parsed = ParseArgs(args, {"uncompressed"}, With({"letter"}, kPictureOptions));
+  if (parsed.error.empty() && !parsed.Has("png"))
+    return Fail(EXIT_USAGE, "map needs --png FILE");
+  MapPictureOptions options;
+  std::string error;
+  if (parsed.error.empty() && !ReadPictureOptions(parsed, &options, &error))
+    return Fail(EXIT_USAGE, error);
+  CCliSession session;
+  int rc = OpenForOperation(parsed, session, true);
+  if (rc != EXIT_OK) return rc;
+  if (!WriteMapPng(session.Map(), options, parsed.Get("png"), &error))
+    return Fail(EXIT_FAILED, error);
+  return EXIT_OK;
+}
+
+}  // namespace vt
