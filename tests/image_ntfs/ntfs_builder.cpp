@@ -330,6 +330,7 @@ uint64_t CNtfsImageBuilder::IndexBlockLcn(uint64_t folder, size_t block) const {
 void CNtfsImageBuilder::Write(uint64_t offset, const void* data, size_t size) {
   if (offset + size > m_bytes.size()) Fail("write past the image");
   std::memcpy(m_bytes.data() + offset, data, size);
+  m_nWritten = std::max<uint64_t>(m_nWritten, offset + size);
 }
 
 void CNtfsImageBuilder::WriteRecord(uint64_t number, const std::vector<uint8_t>& record) {
@@ -389,13 +390,16 @@ void CNtfsImageBuilder::WriteFolderIndex(uint64_t number, Item* item,
     return;
   }
   // One level of leaves; the entry after each leaf but the last moves up.
-  const size_t perLeaf = 4;
+  const size_t perLeaf = 8;
   std::vector<std::vector<std::vector<uint8_t>>> leaves;
   std::vector<std::vector<uint8_t>> root;
   size_t i = 0;
   while (i < children.size()) {
     std::vector<std::vector<uint8_t>> leaf;
     while (leaf.size() < perLeaf && i < children.size()) leaf.push_back(children[i++].entry);
+    // A single entry left over joins this leaf rather than needing a
+    // separator of its own.
+    if (children.size() - i == 1) leaf.push_back(children[i++].entry);
     leaves.push_back(leaf);
     if (i < children.size()) {
       std::vector<uint8_t> up = children[i++].entry;
@@ -553,7 +557,10 @@ void CNtfsImageBuilder::Finish() {
 }
 
 std::unique_ptr<CBlockDevice> CNtfsImageBuilder::Device(bool readOnly) const {
-  return std::make_unique<CMemoryBlockDevice>(m_bytes, readOnly);
+  // Only the written head is copied; the empty tail reads as zeros.
+  const size_t used = static_cast<size_t>(std::min<uint64_t>(m_nWritten, m_bytes.size()));
+  return std::make_unique<CMemoryBlockDevice>(
+      std::vector<uint8_t>(m_bytes.begin(), m_bytes.begin() + used), m_bytes.size(), readOnly);
 }
 
 }  // namespace test

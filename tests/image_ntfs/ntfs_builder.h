@@ -7,6 +7,7 @@
 // run lists with fixed 8-byte fields, its own index layout).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -92,7 +93,10 @@ class CNtfsImageBuilder {
   void SetNamespace(uint64_t record, uint8_t space);  // of its first name
   // Splits $MFT's data into two segments; the second lives in record 15
   // behind an attribute list of record 0.
-  void SplitMft() { m_bSplitMft = true; }
+  void SplitMft() {
+    m_bSplitMft = true;
+    m_nNextLcn = std::max<uint64_t>(m_nNextLcn, 48);
+  }
   void SetRootEntries(size_t n) { m_nRootEntries = n; }
   void SetLabel(const std::u16string& label) { m_label = label; }
 
@@ -101,7 +105,7 @@ class CNtfsImageBuilder {
   // The volume offset of record `number` (the MFT is contiguous).
   uint64_t RecordOffset(uint64_t number) const;
   uint64_t IndexBlockLcn(uint64_t folder, size_t block) const;
-  // Raw access for damage (after Finish).
+  // Raw access for damage (after Finish), inside what was written.
   void Write(uint64_t offset, const void* data, size_t size);
   std::vector<uint8_t>& Bytes() { return m_bytes; }
   std::unique_ptr<CBlockDevice> Device(bool readOnly = false) const;
@@ -141,6 +145,7 @@ class CNtfsImageBuilder {
   std::map<uint64_t, Item> m_items;
   std::vector<uint8_t> m_bitmap;
   std::vector<uint8_t> m_bytes;
+  uint64_t m_nWritten = 0;  // end of the bytes written so far
 };
 
 }  // namespace test
