@@ -83,6 +83,11 @@ CDefragFilter ReadDefragFilter(const SettingsFile& settings) {
   }
 }
 
+uint64_t RunDefragDrive(CDefrag& engine, const CDefragFilter& filter) {
+  return engine.DefragDrive(filter.m_kind, true, filter.m_dPercentThreshold,
+                            filter.m_nSizeThreshold, filter.m_types);
+}
+
 IClassKeySource& HostClassKeys() {
 #ifdef _WIN32
   static CRegistryClassKeys host;

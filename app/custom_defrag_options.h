@@ -51,6 +51,10 @@ std::vector<std::string> ReadTypeList(const std::string& text);
 // 99) give the worker's defaults.
 CDefragFilter ReadDefragFilter(const SettingsFile& settings);
 
+// The drive pass with that filter, silent, as the drive page's worker runs
+// it. Returns the clusters moved.
+uint64_t RunDefragDrive(CDefrag& engine, const CDefragFilter& filter);
+
 // The subkeys of the registry's class root, by index (RegEnumKeyExA with a
 // buffer of 80 characters): ERROR_SUCCESS with the name, ERROR_MORE_DATA for
 // a name too long for it, ERROR_NO_MORE_ITEMS at the end.

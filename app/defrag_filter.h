@@ -1,5 +1,6 @@
-// The filter of the drive pass: which fragmented files it takes. Depends on
-// the standard library only, so the engine can hold it.
+// The filter of the drive pass as one value: its kind (the engine's
+// DefragFilter) and the parameters CDefrag::DefragDrive takes, with the rule
+// by which a file passes.
 #pragma once
 
 #include <cstddef>
@@ -8,15 +9,9 @@
 #include <utility>
 #include <vector>
 
-namespace vt {
+#include "engine/defrag.h"
 
-enum DefragFilter : int {
-  AllFiles = 0,
-  BySize = 1,
-  ByPercent = 2,
-  ExcludeTypes = 3,
-  OnlyTypes = 4,
-};
+namespace vt {
 
 // Why a file is or is not taken. The pass records a line for a size or a
 // degree, none for a type.
