@@ -128,6 +128,8 @@ int RunFiles(const std::vector<std::string>& args) {
       json.Field("folder", row.m_strFolder);
       json.Field("directory", item.IsDirectory());
       json.Field("unmovable", item.IsUnmovable());
+      json.Field("virtual", (item.m_wFlags & FI_VIRTUAL) != 0);
+      json.Field("record", item.m_nRecord);
       json.Field("size", item.m_nSize);
       json.Field("fragments", static_cast<uint64_t>(item.m_fragments.GetSize()));
       json.Field("clusters", item.GetClusters());

@@ -57,10 +57,13 @@ bool CDefrag::AnalyzeVolume(HWND notifyWnd) {
     if (!reader.ScanVolume(m_hVolume.Get())) return false;
 
     // Records whose extents the reader could not see (spread over extension
-    // records) are read through the platform. The first 23 items are the
-    // volume's own metadata files and are left as they are.
-    for (size_t i = 23; i < m_files.GetSize(); ++i) {
+    // records) are read through the platform. The first 23 items are taken
+    // to be the volume's own metadata files and are left as they are; on a
+    // volume that stores fewer of those, a user's file (record 24 or above)
+    // can sit among the first 23 and is read all the same.
+    for (size_t i = 0; i < m_files.GetSize(); ++i) {
       if (IsCancelled()) break;
+      if (i < 23 && m_files[i].m_nRecord < 24) continue;
       if (m_files[i].m_wFlags & FI_NEEDS_EXTENTS) GetFileClusters(m_files[i]);
     }
 

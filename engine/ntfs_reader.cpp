@@ -1,5 +1,6 @@
 #include "engine/ntfs_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -206,6 +207,86 @@ bool CNtfsReader::ScanVolume(HANDLE volume) {
   return true;
 }
 
+void CNtfsReader::TakeFileName(const CByteView& view, const CNtfsAttribute& a, CFileItem& item,
+                               bool* hasName, bool* nameFinal) {
+  if (*nameFinal || a.nonResident) return;
+  const size_t v = a.offset + a.valueOffset;
+  if (a.valueLength < 0x42 || !view.Has(v, a.valueLength)) return;
+  const uint8_t chars = view.U8(v + 0x40);
+  if (0x42u + chars * 2u > a.valueLength) return;
+  std::u16string name;
+  for (size_t k = 0; k < chars; ++k) name += static_cast<char16_t>(view.U16(v + 0x42 + 2 * k));
+  item.m_strName = Utf16ToSystemAnsi(name);
+  *hasName = true;
+  if (view.U32(v + 0x38) & kFileNameIsDirectory)
+    item.m_wFlags |= FI_DIRECTORY;
+  else
+    item.m_wFlags &= static_cast<uint16_t>(~FI_DIRECTORY);
+  item.m_nFolder = static_cast<int32_t>(view.U32(v));
+  const uint64_t time = view.U64(v + 0x18);
+  item.m_ftLastWrite.dwLowDateTime = static_cast<DWORD>(time);
+  item.m_ftLastWrite.dwHighDateTime = static_cast<DWORD>(time >> 32);
+  if (view.U8(v + 0x41) & 1) *nameFinal = true;
+}
+
+bool CNtfsReader::NameFromAttributeList(uint32_t r, const CByteView& record, CFileItem& item) {
+  if (m_hVolume == INVALID_HANDLE_VALUE || m_hVolume == nullptr) return false;
+  CNtfsAttribute list;
+  if (!FindAttribute(record, kNtfsAttrAttributeList, nullptr, &list)) return false;
+  std::vector<uint8_t> value;
+  if (list.nonResident) {
+    const uint64_t size = static_cast<uint64_t>(list.allocatedSize);
+    if (list.allocatedSize <= 0 || size > (1u << 20)) return false;
+    value.assign(static_cast<size_t>(size), 0);
+    if (!ReadNonResident(record, list, &value)) return false;
+    if (list.realSize >= 0 && static_cast<uint64_t>(list.realSize) < value.size())
+      value.resize(static_cast<size_t>(list.realSize));
+  } else {
+    const size_t at = list.offset + list.valueOffset;
+    if (!record.Has(at, list.valueLength)) return false;
+    value.assign(record.Data() + at, record.Data() + at + list.valueLength);
+  }
+
+  // Entries: type (4), length (2), name length (1), name offset (1), first
+  // VCN (8), file reference (8), attribute id (2).
+  std::vector<uint32_t> holders;
+  CByteView entries(value.data(), value.size());
+  for (size_t at = 0; entries.Has(at, 0x1A);) {
+    const uint32_t type = entries.U32(at);
+    const uint16_t length = entries.U16(at + 4);
+    if (length < 0x1A) break;
+    if (type == kNtfsAttrFileName) {
+      const uint32_t holder = static_cast<uint32_t>(entries.U64(at + 0x10) & 0xFFFFFFFFFFFFull);
+      if (holder != r && std::find(holders.begin(), holders.end(), holder) == holders.end())
+        holders.push_back(holder);
+    }
+    at += length;
+  }
+
+  bool hasName = false;
+  bool nameFinal = false;
+  std::vector<uint8_t> reply(kRecordReplySize);
+  for (uint32_t holder : holders) {
+    NTFS_FILE_RECORD_INPUT_BUFFER request = {};
+    request.FileReferenceNumber.QuadPart = holder;
+    DWORD returned = 0;
+    if (!m_engine.Ops().DeviceIoControl(m_hVolume, FSCTL_GET_NTFS_FILE_RECORD, &request,
+                                        sizeof(request), reply.data(), kRecordReplySize, &returned))
+      continue;
+    CByteView out(reply.data(), reply.size());
+    const uint32_t length = out.U32(8);
+    if ((out.U64(0) & 0xFFFFFFFFFFFFull) != holder || length > kMaxRecordSize) continue;
+    CByteView extension(reply.data() + 12, length);
+    // Only an extension record of this file may lend it a name.
+    if (extension.U32(0) != kNtfsRecordSignature ||
+        (extension.U64(0x20) & 0xFFFFFFFFFFFFull) != r)
+      continue;
+    for (const CNtfsAttribute& a : ListAttributes(extension))
+      if (a.type == kNtfsAttrFileName) TakeFileName(extension, a, item, &hasName, &nameFinal);
+  }
+  return hasName;
+}
+
 void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, CFileItem& item) {
   CByteView view(record, size);
   uint32_t fileAttributes = 0;
@@ -223,27 +304,9 @@ void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, 
       case kNtfsAttrAttributeList:
         hasAttributeList = true;
         break;
-      case kNtfsAttrFileName: {
-        if (nameFinal || a.nonResident) break;
-        const size_t v = a.offset + a.valueOffset;
-        if (a.valueLength < 0x42 || !view.Has(v, a.valueLength)) break;
-        const uint8_t chars = view.U8(v + 0x40);
-        if (!view.Has(v + 0x42, chars * 2u) || 0x42u + chars * 2u > a.valueLength) break;
-        std::u16string name;
-        for (size_t k = 0; k < chars; ++k) name += static_cast<char16_t>(view.U16(v + 0x42 + 2 * k));
-        item.m_strName = Utf16ToSystemAnsi(name);
-        hasName = true;
-        if (view.U32(v + 0x38) & kFileNameIsDirectory)
-          item.m_wFlags |= FI_DIRECTORY;
-        else
-          item.m_wFlags &= static_cast<uint16_t>(~FI_DIRECTORY);
-        item.m_nFolder = static_cast<int32_t>(view.U32(v));
-        const uint64_t time = view.U64(v + 0x18);
-        item.m_ftLastWrite.dwLowDateTime = static_cast<DWORD>(time);
-        item.m_ftLastWrite.dwHighDateTime = static_cast<DWORD>(time >> 32);
-        if (view.U8(v + 0x41) & 1) nameFinal = true;
+      case kNtfsAttrFileName:
+        TakeFileName(view, a, item, &hasName, &nameFinal);
         break;
-      }
       case kNtfsAttrData:
       case kNtfsAttrIndexAllocation: {
         if (hasAttributeList || !a.nonResident || a.realSize == 0 ||
@@ -291,6 +354,11 @@ void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, 
         break;
     }
   }
+
+  // A record whose names were moved out to extension records (as some
+  // writers do once the record fills) would otherwise be counted but never
+  // listed, and so never defragmented: its names are read from there.
+  if (!hasName && hasAttributeList) hasName = NameFromAttributeList(r, view, item);
 
   CDriveData* drive = CurrentDrive() ? CurrentDrive() : m_engine.m_pDrive;
   if (drive) {

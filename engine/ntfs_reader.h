@@ -40,6 +40,11 @@ class CNtfsReader {
   bool LoadMftBitmap(std::vector<uint8_t>* bitmap, uint64_t* records);
   bool ReadNonResident(const CByteView& record, const CNtfsAttribute& attribute,
                        std::vector<uint8_t>* value);
+  // The file names kept in extension records, found through the record's
+  // attribute list.
+  bool NameFromAttributeList(uint32_t r, const CByteView& record, CFileItem& item);
+  void TakeFileName(const CByteView& view, const CNtfsAttribute& a, CFileItem& item,
+                    bool* hasName, bool* nameFinal);
 
   CDefrag& m_engine;
   CGrowableArray<CFileItem>& m_files;

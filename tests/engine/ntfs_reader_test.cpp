@@ -385,6 +385,38 @@ TEST_F(NtfsScan, AnalysisAddsReservedAreasAndCompletesAttributeLists) {
   EXPECT_EQ(engine->m_files[n - 2].m_nFolder, static_cast<int32_t>(engine->m_folders.size() - 1));
 }
 
+TEST_F(NtfsScan, NamesKeptInExtensionRecordsAreFound) {
+  // Some writers move the names out of a full base record; the file must
+  // still be listed (and so be defragmented).
+  SetMft({0, 5, 40, 41, 42}, 64);
+  volume.records[5] = CNtfsRecordBuilder().FileName(u".", kRoot, 3, true).Build();
+  volume.records[40] = CNtfsRecordBuilder()
+                           .StandardInformation(0)
+                           .AttributeList({{0x10, 40}, {0x30, 41}, {0x80, 42}})
+                           .Build();
+  volume.records[41] =
+      CNtfsRecordBuilder().FileName(u"moved name.bin", kRoot, 3, false).BaseReference(40).Build();
+  volume.records[42] =
+      CNtfsRecordBuilder().NonResident(0x80, {{100, 2}, {200, 2}}, 16384).BaseReference(40).Build();
+  volume.root.AddFile("moved name.bin", 16384, {{2, 100}, {4, 200}});
+  ASSERT_TRUE(Analyze());
+  const CFileItem* moved = nullptr;
+  for (const auto& item : engine->m_files)
+    if (item.m_strName == "moved name.bin") moved = &item;
+  ASSERT_NE(moved, nullptr);
+  EXPECT_EQ(moved->m_nRecord, 40u);
+  EXPECT_NE(moved->m_wFlags & FI_NEEDS_EXTENTS, 0);
+  // Among the first 23 items, but not a metadata record: its extents are read.
+  ASSERT_EQ(moved->m_fragments.GetSize(), 2u);
+  EXPECT_EQ(drive.m_nFiles, 2u);  // $MFT and this one; extension records are not counted
+
+  // A record that is not this file's extension lends it nothing.
+  volume.records[41] =
+      CNtfsRecordBuilder().FileName(u"stranger.bin", kRoot, 3, false).BaseReference(39).Build();
+  ASSERT_TRUE(Analyze());
+  for (const auto& item : engine->m_files) EXPECT_NE(item.m_strName, "stranger.bin");
+}
+
 }  // namespace
 }  // namespace test
 }  // namespace vt

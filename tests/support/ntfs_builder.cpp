@@ -90,6 +90,21 @@ CNtfsRecordBuilder& CNtfsRecordBuilder::AttributeList() {
   return *this;
 }
 
+CNtfsRecordBuilder& CNtfsRecordBuilder::AttributeList(
+    const std::vector<std::pair<uint32_t, uint64_t>>& entries) {
+  std::vector<uint8_t> v;
+  for (const auto& e : entries) {
+    std::vector<uint8_t> entry(0x20, 0);
+    Put32(entry, 0, e.first);
+    Put16(entry, 4, 0x20);
+    entry[7] = 0x1A;
+    Put64(entry, 0x10, e.second | (1ull << 48));
+    v.insert(v.end(), entry.begin(), entry.end());
+  }
+  Add(Resident(0x20, v));
+  return *this;
+}
+
 CNtfsRecordBuilder& CNtfsRecordBuilder::ResidentData(uint32_t length, uint32_t type) {
   Add(Resident(type, std::vector<uint8_t>(length, 0x41)));
   return *this;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vt {
@@ -21,6 +22,9 @@ class CNtfsRecordBuilder {
   CNtfsRecordBuilder& FileName(const std::u16string& name, uint32_t parent, uint8_t nameSpace,
                                bool directory, uint64_t time = 0x01D0000012345678ull);
   CNtfsRecordBuilder& AttributeList();
+  // A resident attribute list naming, for each attribute type, the record
+  // that holds it.
+  CNtfsRecordBuilder& AttributeList(const std::vector<std::pair<uint32_t, uint64_t>>& entries);
   CNtfsRecordBuilder& ResidentData(uint32_t length, uint32_t type = 0x80);
   CNtfsRecordBuilder& NonResident(uint32_t type, const std::vector<NtfsRunSpec>& runs,
                                   uint64_t realSize, bool compressed = false,
