@@ -134,6 +134,8 @@ def ntfs_runs(img, rel):
             in_runs = True
             continue
         if in_runs:
+            if "<RL_NOT_MAPPED>" in line:
+                continue  # the VCNs before this segment, mapped by another record
             m = re.match(r"\s+(0x[0-9a-f]+)\s+(0x[0-9a-f]+|<HOLE>)\s+(0x[0-9a-f]+)\s*$", line)
             if not m:
                 in_runs = False
@@ -161,6 +163,8 @@ def finish(img, name, man, runs_for=(), reparse=(), reparse_dirs=()):
             in_runs = True
             continue
         m = re.match(r"\s+(0x[0-9a-f]+)\s+(0x[0-9a-f]+)\s+(0x[0-9a-f]+)\s*$", line)
+        if in_runs and "<RL_NOT_MAPPED>" in line:
+            continue
         if in_runs and m:
             lines.append("mftrun\t%d\t%d\t%d" % tuple(int(g, 16) for g in m.groups()))
         elif in_runs:
