@@ -266,9 +266,10 @@ int RunFreeSpace(const std::vector<std::string>& args) {
 }
 
 int RunMap(const std::vector<std::string>& args) {
-  CParsedArgs parsed = ParseArgs(args, {"uncompressed"}, With({"letter"}, kPictureOptions));
-  if (parsed.error.empty() && !parsed.Has("png"))
-    return Fail(EXIT_USAGE, "map needs --png FILE");
+  CParsedArgs parsed =
+      ParseArgs(args, {"uncompressed"}, With({"letter", "bytes"}, kPictureOptions));
+  if (parsed.error.empty() && !parsed.Has("png") && !parsed.Has("bytes"))
+    return Fail(EXIT_USAGE, "map needs --png FILE or --bytes FILE");
   MapPictureOptions options;
   std::string error;
   if (parsed.error.empty() && !ReadPictureOptions(parsed, &options, &error))
@@ -276,7 +277,16 @@ int RunMap(const std::vector<std::string>& args) {
   CCliSession session;
   int rc = OpenForOperation(parsed, session, true);
   if (rc != EXIT_OK) return rc;
-  if (!WriteMapPng(session.Map(), options, parsed.Get("png"), &error))
+  if (parsed.Has("bytes")) {
+    // One state byte per cluster, as the map holds them.
+    CMapSnapshot bytes = session.Map().Snapshot();
+    std::FILE* out = std::fopen(parsed.Get("bytes").c_str(), "wb");
+    const size_t n = bytes ? bytes->Length() : 0;
+    const bool ok = out && (n == 0 || std::fwrite(bytes->Data(), 1, n, out) == n);
+    if (out && std::fclose(out) != 0) return Fail(EXIT_FAILED, "cannot write " + parsed.Get("bytes"));
+    if (!ok) return Fail(EXIT_FAILED, "cannot write " + parsed.Get("bytes"));
+  }
+  if (parsed.Has("png") && !WriteMapPng(session.Map(), options, parsed.Get("png"), &error))
     return Fail(EXIT_FAILED, error);
   return EXIT_OK;
 }

@@ -31,6 +31,7 @@ const char kUsage[] =
     "  map VOLUME --png FILE [--width PX] [--height PX] [--block-size 1..10]\n"
     "             [--uncompressed] [--first-cluster N]\n"
     "                                           draw the cluster map as a picture\n"
+    "  map VOLUME --bytes FILE                  write the map's state bytes, one per cluster\n"
     "  logs [list | show NAME [--raw] | delete [--yes]]\n"
     "                                           the log files of the run reports\n"
     "  settings [get KEY | set KEY VALUE | list | path] [--file INI]\n"
