@@ -168,21 +168,6 @@ TEST(ProcessSettings, AppliedFromTheKeysAndReset) {
   EXPECT_EQ(process.m_calls, (std::vector<std::string>{"affinity 15", "priority 32"}));
 }
 
-TEST(ProcessSettings, NiceLevels) {
-  int nice = 99;
-  const std::pair<DWORD, int> table[] = {{kPriorityHigh, -10},
-                                         {kPriorityAboveNormal, -5},
-                                         {kPriorityNormal, 0},
-                                         {kPriorityBelowNormal, 10},
-                                         {kPriorityIdle, 19}};
-  for (const auto& entry : table) {
-    ASSERT_TRUE(NiceLevelForPriorityClass(entry.first, &nice));
-    EXPECT_EQ(nice, entry.second);
-  }
-  EXPECT_FALSE(NiceLevelForPriorityClass(0, &nice));
-  EXPECT_FALSE(NiceLevelForPriorityClass(256, &nice));
-}
-
 #ifndef _WIN32
 
 // Runs check in a child process, since nice levels cannot always be raised
