@@ -7,9 +7,10 @@
 namespace vt {
 
 namespace {
-// The same file is attempted again while a move leaves it fragmented; a
-// file that keeps coming back that way is given up after this many tries.
-constexpr int kMaxAttemptsPerFile = 8;
+// The same file is attempted again while a move leaves it fragmented or its
+// extents cannot be read; after this many attempts in one pass it is
+// recorded as not processed.
+constexpr int kMaxAttemptsPerFile = 3;
 
 std::string Extension(const std::string& name) {
   const size_t dot = name.rfind('.');
@@ -36,7 +37,10 @@ uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThre
   };
 
   for (size_t index = 0; index < m_files.GetSize() && !IsCancelled(); ++index) {
-    for (int attempt = 0; attempt < kMaxAttemptsPerFile && !IsCancelled(); ++attempt) {
+    // Failed chunk moves are bounded by the file's failure count (it becomes
+    // unmovable); the other retries by kMaxAttemptsPerFile.
+    int attempts = 0;
+    while (!IsCancelled()) {
       CFileItem& file = m_files[index];
       if (file.IsUnmovable() || file.m_fragments.GetSize() < 2) break;
       if (processed < range) {
@@ -95,12 +99,24 @@ uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThre
       request.targetRun = run;
       request.mode = 1;
       request.silent = silent;
+      const uint8_t failuresBefore = file.m_nMoveFailures;
       const bool ok = MoveFileClusters(request);
       if (ok && file.m_fragments.GetSize() == 1) {
         Messages().Post(m_hProgressWnd, UM_DRIVE_UPDATE, 0, 0);
         break;
       }
       if (request.error == -1 || file.IsUnmovable()) break;
+      if (file.m_nMoveFailures != failuresBefore) continue;
+      if (++attempts == kMaxAttemptsPerFile) {
+        CFileErrors entry;
+        entry.m_strPath = path;
+        entry.m_nSize = file.m_nSize;
+        entry.m_dwError = request.error > 0 ? static_cast<uint32_t>(request.error) : 0;
+        // Without an error code the list shows the message: the path.
+        if (entry.m_dwError == 0) entry.m_strMessage = path;
+        m_errors.Add(std::move(entry));
+        break;
+      }
     }
   }
 

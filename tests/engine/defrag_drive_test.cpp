@@ -155,6 +155,21 @@ TEST_F(DrivePass, FailingFilesEndUpUnmovableAndListed) {
   EXPECT_EQ(volume.moves.size(), 5u);
 }
 
+TEST_F(DrivePass, FilesThatStayFragmentedAreGivenUpAfterThreeAttempts) {
+  // Every move lands one cluster off, so the file never comes together.
+  AddFile("wobbly.bin", {{2, 10}, {4, 20}});
+  ASSERT_TRUE(Analyze());
+  ComputeDriveStatistics(*engine, drive);
+  volume.misplaceMoves = true;
+  engine->DefragDrive(AllFiles, true, 0, 0, {});
+  size_t moveCalls = volume.moves.size();
+  EXPECT_EQ(moveCalls, 3u * 2u);  // three attempts of two chunks each
+  ASSERT_EQ(engine->m_errors.GetSize(), 1u);
+  EXPECT_EQ(engine->m_errors[0].m_strPath, "C:\\wobbly.bin");
+  EXPECT_EQ(engine->m_errors[0].m_strMessage, "C:\\wobbly.bin");
+  EXPECT_FALSE(Item("wobbly.bin")->IsUnmovable());
+}
+
 class FreeSpace : public DrivePass {};
 
 TEST_F(FreeSpace, NoGapsMovesNothingInOnePass) {

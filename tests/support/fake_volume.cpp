@@ -243,7 +243,7 @@ BOOL CFakeVolume::MoveClusters(const MOVE_FILE_DATA& move) {
   const uint64_t count = call.count;
   uint64_t lcn = call.lcn;
   if (count == 0) return fail(ERROR_INVALID_PARAMETER);
-  if (misplaceMoves) lcn += 1;
+  if (misplaceMoves) lcn += 1 + 2 * moves.size();  // each one further off
   for (uint64_t c = lcn; c < lcn + count; ++c)
     if (c >= totalClusters || (c < used.size() && used[c])) return fail(ERROR_ACCESS_DENIED);
   // Expand to one LCN per VCN, move, and merge back into extents.
