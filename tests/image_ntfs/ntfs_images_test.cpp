@@ -120,12 +120,14 @@ std::string Sha(const std::string& data) {
   return h.HexDigest();
 }
 
+#ifndef _WIN32
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
 }
+#endif
 
 // Where the images are, making them when needed; empty with a reason when
 // there are none.

@@ -534,7 +534,7 @@ TEST_F(NtfsVolume, ByteDamageSweepNeverCrashes) {
                               b.RecordOffset(file), b.ClusterOffset(b.IndexBlockLcn(dir, 0))};
   int mounted = 0;
   for (uint64_t base : targets) {
-    for (size_t at = 0; at < 1024; at += 3) {
+    for (size_t at = 0; at < 1024; at += 5) {
       b.Bytes() = clean;
       b.Bytes()[base + at] ^= static_cast<uint8_t>(0x5A + at);
       // Keep the update sequence intact so the damage reaches the parsers.
