@@ -72,6 +72,21 @@ class CFsVolume {
     (void)in, (void)inSize, (void)out, (void)outSize, (void)returned;
     return ERROR_INVALID_PARAMETER;
   }
+
+  // FSCTL_MOVE_FILE for one file: moves `count` (> 0) clusters from virtual
+  // cluster `vcn` to the free clusters from logical cluster `lcn`, with the
+  // checks only the file system can make (what may move, the file's extent,
+  // a free target). The volume set has already checked the handles, the
+  // buffer, the count and read-only mounts. On success `node` is updated
+  // where the move changed it (FAT: the first cluster), and the volume set
+  // updates every open handle of the same file from it.
+  virtual DWORD MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) {
+    (void)node, (void)vcn, (void)lcn, (void)count;
+    return ERROR_INVALID_FUNCTION;
+  }
+  // The last volume handle was closed or the volume is being unmounted:
+  // finish what moves left open (FAT: mark the volume clean again).
+  virtual void EndWrites() {}
 };
 
 // Recognises the file system on a device and opens it. ERROR_SUCCESS, or a

@@ -170,7 +170,12 @@ BOOL CImageVolumeSet::CloseHandle(HANDLE h) {
   std::lock_guard<std::mutex> lock(m_impl->m_mutex);
   CHandleObject* object = m_impl->Find(h);
   if (!object || object->m_eKind == CHandleObject::kFind) return Fail(ERROR_INVALID_HANDLE);
+  std::shared_ptr<CMountedVolume> volume = object->m_pVolume;
+  bool wasVolume = object->m_eKind == CHandleObject::kVolume;
   m_impl->m_handles.erase(reinterpret_cast<uintptr_t>(h));
+  if (wasVolume && volume->m_bMounted && !m_impl->HasVolumeHandle(volume.get())) {
+    volume->m_pFs->EndWrites();
+  }
   return Succeed();
 }
 
@@ -221,7 +226,8 @@ BOOL CImageVolumeSet::DeviceIoControl(HANDLE h, DWORD code, const void* in, DWOR
                      : ERROR_INVALID_PARAMETER;
       break;
     case FSCTL_MOVE_FILE:
-      err = ERROR_INVALID_FUNCTION;
+      // Moves are asked of the volume, naming the file in the input.
+      err = isVolume ? m_impl->MoveFile(*object->m_pVolume, in, inSize) : ERROR_INVALID_PARAMETER;
       break;
     default:
       err = ERROR_INVALID_FUNCTION;

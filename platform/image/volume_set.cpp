@@ -247,6 +247,7 @@ void CImageVolumeSet::Unmount(char letter) {
   if (!volume) return;
   // Handles still open on it answer ERROR_NOT_READY from now on, as for a
   // dismounted volume.
+  volume->m_pFs->EndWrites();
   volume->m_bMounted = false;
   m_impl->m_letters[std::toupper(static_cast<unsigned char>(letter)) - 'A'].reset();
 }

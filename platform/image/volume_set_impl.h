@@ -69,6 +69,10 @@ struct CImageVolumeSet::Impl {
   // same object.
   DWORD CheckSharing(const CMountedVolume* volume, bool isVolume, uint64_t id, DWORD access,
                      DWORD share) const;
+  // FSCTL_MOVE_FILE issued on a handle of `volume` (volume_move.cpp).
+  DWORD MoveFile(CMountedVolume& volume, const void* in, DWORD inSize);
+  // Whether `volume` still has an open volume handle.
+  bool HasVolumeHandle(const CMountedVolume* volume) const;
 };
 
 DWORD MapGenericAccess(DWORD access);
