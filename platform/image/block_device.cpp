@@ -161,7 +161,9 @@ DWORD CFileBlockDevice::Write(uint64_t offset, const void* buffer, size_t size) 
 
 DWORD CFileBlockDevice::Flush() {
   if (m_bReadOnly) return ERROR_SUCCESS;
-  return ::fsync(m_nFd) == 0 ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+  // The image never changes size, so the data alone needs forcing out; the
+  // file's times can follow later, which makes a flush several times cheaper.
+  return ::fdatasync(m_nFd) == 0 ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
 #endif  // _WIN32

@@ -1,5 +1,7 @@
 #include "platform/image/fat_table.h"
 
+#include <algorithm>
+
 #include "platform/image/le.h"
 
 namespace vt {
@@ -110,41 +112,106 @@ uint64_t CFatTable::CountFree() const {
   return free;
 }
 
-DWORD CFatTable::WriteEntry(uint32_t cluster, uint32_t value) {
-  if (cluster < 2 || cluster > MaxCluster() || m_fat.empty()) return ERROR_INVALID_PARAMETER;
-  if (m_pDevice->IsReadOnly()) return ERROR_WRITE_PROTECT;
-  size_t off = 0;
-  size_t len = 0;
+void CFatTable::Store(uint32_t cluster, uint32_t value, size_t* offset, size_t* length) {
   switch (m_layout.m_eType) {
     case EFatType::kFat12: {
-      off = static_cast<size_t>(cluster) + cluster / 2;
-      len = 2;
+      size_t off = static_cast<size_t>(cluster) + cluster / 2;
       uint16_t pair = Le16(&m_fat[off]);
       value &= 0x0FFF;
       pair = (cluster & 1) ? static_cast<uint16_t>((pair & 0x000F) | (value << 4))
                            : static_cast<uint16_t>((pair & 0xF000) | value);
       PutLe16(&m_fat[off], pair);
-      break;
+      *offset = off;
+      *length = 2;
+      return;
     }
     case EFatType::kFat16:
-      off = static_cast<size_t>(cluster) * 2;
-      len = 2;
-      PutLe16(&m_fat[off], static_cast<uint16_t>(value));
-      break;
+      *offset = static_cast<size_t>(cluster) * 2;
+      *length = 2;
+      PutLe16(&m_fat[*offset], static_cast<uint16_t>(value));
+      return;
     case EFatType::kFat32: {
-      off = static_cast<size_t>(cluster) * 4;
-      len = 4;
-      uint32_t old = Le32(&m_fat[off]);
-      PutLe32(&m_fat[off], (old & 0xF0000000) | (value & 0x0FFFFFFF));
-      break;
+      *offset = static_cast<size_t>(cluster) * 4;
+      *length = 4;
+      uint32_t old = Le32(&m_fat[*offset]);
+      PutLe32(&m_fat[*offset], (old & 0xF0000000) | (value & 0x0FFFFFFF));
+      return;
     }
   }
+}
+
+DWORD CFatTable::WriteSpans(const std::vector<std::pair<size_t, size_t>>& spans) {
   for (uint32_t copy = 0; copy < m_layout.m_nFats; ++copy) {
     if (!m_layout.m_bMirrored && copy != m_layout.m_nActiveFat) continue;
-    DWORD err = m_pDevice->Write(m_layout.FatOffset(copy) + off, &m_fat[off], len);
-    if (err != ERROR_SUCCESS) return err;
+    for (const auto& span : spans) {
+      DWORD err = m_pDevice->Write(m_layout.FatOffset(copy) + span.first, &m_fat[span.first],
+                                   span.second - span.first);
+      if (err != ERROR_SUCCESS) return err;
+    }
   }
   return ERROR_SUCCESS;
+}
+
+DWORD CFatTable::WriteEntry(uint32_t cluster, uint32_t value) {
+  return WriteEntries({{cluster, value}});
+}
+
+DWORD CFatTable::WriteEntries(const std::vector<std::pair<uint32_t, uint32_t>>& entries) {
+  if (m_fat.empty()) return ERROR_INVALID_PARAMETER;
+  for (const auto& e : entries) {
+    if (e.first < 2 || e.first > MaxCluster()) return ERROR_INVALID_PARAMETER;
+  }
+  if (m_pDevice->IsReadOnly()) return ERROR_WRITE_PROTECT;
+  // Byte ranges [begin, end) of the table, merged where they touch.
+  std::vector<std::pair<size_t, size_t>> spans;
+  for (const auto& e : entries) {
+    size_t off = 0;
+    size_t len = 0;
+    Store(e.first, e.second, &off, &len);
+    spans.emplace_back(off, off + len);
+  }
+  std::sort(spans.begin(), spans.end());
+  std::vector<std::pair<size_t, size_t>> merged;
+  for (const auto& span : spans) {
+    if (!merged.empty() && span.first <= merged.back().second) {
+      merged.back().second = std::max(merged.back().second, span.second);
+    } else {
+      merged.push_back(span);
+    }
+  }
+  return WriteSpans(merged);
+}
+
+bool CFatTable::IsCleanBitSet() const {
+  switch (m_layout.m_eType) {
+    case EFatType::kFat12:
+      return true;
+    case EFatType::kFat16:
+      return m_fat.size() >= 4 && (Le16(&m_fat[2]) & 0x8000) != 0;
+    case EFatType::kFat32:
+      return m_fat.size() >= 8 && (Le32(&m_fat[4]) & 0x08000000) != 0;
+  }
+  return true;
+}
+
+DWORD CFatTable::SetCleanBit(bool clean) {
+  if (!HasCleanBit()) return ERROR_SUCCESS;
+  if (m_fat.size() < 8) return ERROR_INVALID_PARAMETER;
+  if (m_pDevice->IsReadOnly()) return ERROR_WRITE_PROTECT;
+  size_t off = 0;
+  size_t len = 0;
+  if (m_layout.m_eType == EFatType::kFat16) {
+    uint16_t v = Le16(&m_fat[2]);
+    PutLe16(&m_fat[2], static_cast<uint16_t>(clean ? (v | 0x8000) : (v & 0x7FFF)));
+    off = 2;
+    len = 2;
+  } else {
+    uint32_t v = Le32(&m_fat[4]);
+    PutLe32(&m_fat[4], clean ? (v | 0x08000000) : (v & ~0x08000000u));
+    off = 4;
+    len = 4;
+  }
+  return WriteSpans({{off, off + len}});
 }
 
 }  // namespace vt

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/image/block_device.h"
@@ -40,8 +41,25 @@ class CFatTable {
   // Sets one entry in memory and in every FAT copy in use (all of them
   // unless FAT32 mirroring is off). FAT32 keeps the entry's top four bits.
   DWORD WriteEntry(uint32_t cluster, uint32_t value);
+  // Sets several entries (cluster, value) in memory, then writes the bytes
+  // they touched to the first copy in use, then to the next: every copy
+  // holds either the old or the new entries until its turn comes. Entries
+  // that share or touch bytes go out in one write, so no FAT12 entry is
+  // ever half written.
+  DWORD WriteEntries(const std::vector<std::pair<uint32_t, uint32_t>>& entries);
+
+  // The clean-shutdown bit of entry 1 (FAT16 bit 15, FAT32 bit 27); FAT12
+  // has none.
+  bool HasCleanBit() const { return m_layout.m_eType != EFatType::kFat12; }
+  bool IsCleanBitSet() const;
+  DWORD SetCleanBit(bool clean);
 
  private:
+  // Puts `value` into the in-memory entry of `cluster`; returns the byte
+  // range of the table it changed.
+  void Store(uint32_t cluster, uint32_t value, size_t* offset, size_t* length);
+  DWORD WriteSpans(const std::vector<std::pair<size_t, size_t>>& spans);
+
   CBlockDevice* m_pDevice = nullptr;
   CFatLayout m_layout;
   std::vector<uint8_t> m_fat;  // the entries of clusters 0 .. MaxCluster()

@@ -50,6 +50,11 @@ DWORD CFatVolume::Open(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CFs
                        Le32(&info[508]) == kFsInfoTrail;
     }
   }
+  if (l.m_bHasSerial) {
+    fat->m_nDirtyFlagOffset = l.m_eType == EFatType::kFat32 ? 0x41 : 0x25;
+  }
+  fat->m_bWasDirty = (fat->m_nDirtyFlagOffset != 0 && (boot[fat->m_nDirtyFlagOffset] & 1) != 0) ||
+                     !fat->m_table.IsCleanBitSet();
   fat->m_pDevice = std::move(device);
   // The label lives in the root folder; a root that cannot be read leaves
   // the volume usable without one.

@@ -20,6 +20,8 @@ class CFatVolume : public CFsVolume {
   // and loads the FAT.
   static DWORD Open(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CFsVolume>* volume,
                     std::string* message);
+  // Marks the volume clean again if moves marked it dirty.
+  ~CFatVolume() override;
 
   const char* FileSystemName() const override;
   std::string Label() const override { return m_strLabel; }
@@ -38,15 +40,26 @@ class CFatVolume : public CFsVolume {
   DWORD GetRuns(const CFsNode& node, std::vector<CFsRun>* runs) override;
   DWORD GetBitmap(uint64_t firstLcn, uint64_t count, uint8_t* bits) override;
   DWORD ReadRaw(uint64_t offset, void* buffer, size_t size) override;
+  DWORD MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) override;
+  void EndWrites() override;
 
   const CFatLayout& Layout() const { return m_layout; }
   const CFatTable& Table() const { return m_table; }
   // The FSInfo sector of FAT32, when it carries valid signatures.
   bool HasFsInfo() const { return m_bFsInfo; }
+  // Whether the volume was marked dirty (boot sector flag or the FAT's
+  // clean-shutdown bit) when it was opened; moves then leave the marks alone.
+  bool WasDirtyAtOpen() const { return m_bWasDirty; }
 
  private:
   CFatVolume() = default;
   DWORD ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes, std::string* label);
+  // fat_move.cpp: the parts of a move.
+  DWORD ReadDirEntry(const CFsNode& node, uint8_t entry[32]);
+  DWORD MarkDirty();
+  DWORD SetBootDirtyFlag(bool dirty);
+  DWORD CopyAndVerify(const std::vector<CFsRun>& source, uint64_t targetLcn);
+  void AfterMetadataChange();
 
   std::unique_ptr<CBlockDevice> m_pDevice;
   CFatLayout m_layout;
@@ -54,6 +67,11 @@ class CFatVolume : public CFsVolume {
   std::string m_strLabel;
   bool m_bFsInfo = false;
   bool m_bFreeKnown = false;
+  // Boot sector byte whose bit 0 says "dirty" (0: no extended boot record).
+  uint32_t m_nDirtyFlagOffset = 0;
+  bool m_bWasDirty = false;
+  bool m_bMarkedDirty = false;  // by our moves, to be cleared by EndWrites
+  bool m_bUnflushed = false;    // writes not yet pushed to stable storage
   uint64_t m_nFree = 0;
   // Recently listed folders by first cluster, newest last.
   std::vector<std::pair<uint64_t, CFsListing>> m_folderCache;

@@ -1,0 +1,321 @@
+// FSCTL_MOVE_FILE on hand-built FAT images: the refusals and their codes,
+// chains relinked in both FAT copies, the folder entry's first cluster, the
+// dirty marks, handles that follow their file, and a read-back that does
+// not match.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/image/fat_builder.h"
+#include "tests/image_move/move_support.h"
+
+namespace vt {
+namespace test {
+namespace {
+
+const EBuildType kTypes[] = {EBuildType::kFat12, EBuildType::kFat16, EBuildType::kFat32};
+
+std::string Pattern(size_t size, char seed) {
+  std::string s(size, '\0');
+  for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>(seed + i * 7 + i / 511);
+  return s;
+}
+
+// Fragmented.bin on clusters 10 11 20 21 30 (three fragments, a partial last
+// cluster), Other.bin on 12, an empty file, a folder on 40 holding Inner.txt
+// on 41. Everything from 42 on is free.
+struct CScene {
+  explicit CScene(EBuildType type) : builder(type) {
+    frag = Pattern(5 * 512 - 100, 'a');
+    builder.AddFile(0, u"Fragmented.bin", "FRAGMENTBIN", {10, 11, 20, 21, 30}, frag);
+    builder.AddFile(0, u"Other.bin", "OTHER   BIN", {12}, Pattern(300, 'o'));
+    builder.AddFile(0, u"Empty.txt", "EMPTY   TXT", {}, "");
+    uint32_t dir = builder.AddFolder(0, u"Folder", "FOLDER     ", {40});
+    builder.AddFile(dir, u"Inner.txt", "INNER   TXT", {41}, Pattern(200, 'i'));
+  }
+  CFatImageBuilder builder;
+  std::string frag;
+};
+
+struct COpened {
+  explicit COpened(CScene& scene, bool readOnly = false)
+      : volume(scene.builder.Bytes(), scene.builder.VolumeBytes(), readOnly) {
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), volume.m_dwMount);
+    vol = volume.m_set.CreateFileA("\\\\.\\V:", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   OPEN_EXISTING, 0);
+    file = Open("V:\\Fragmented.bin");
+  }
+  HANDLE Open(const char* path) {
+    return volume.m_set.CreateFileA(path, FILE_READ_ATTRIBUTES | FILE_READ_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS);
+  }
+  DWORD Move(uint64_t vcn, uint64_t lcn, uint32_t count, HANDLE which = nullptr) {
+    return MoveFile(volume.m_set, vol, which ? which : file, vcn, lcn, count);
+  }
+  std::string ReadAll(HANDLE h) {
+    LARGE_INTEGER zero = {};
+    volume.m_set.SetFilePointerEx(h, zero, nullptr, FILE_BEGIN);
+    std::string data(8192, '\0');
+    DWORD got = 0;
+    volume.m_set.ReadFile(h, &data[0], static_cast<DWORD>(data.size()), &got);
+    data.resize(got);
+    return data;
+  }
+  CMovableVolume volume;
+  HANDLE vol = INVALID_HANDLE_VALUE;
+  HANDLE file = INVALID_HANDLE_VALUE;
+};
+
+uint32_t FatEntry(const std::vector<uint8_t>& bytes, EBuildType type, int copy, uint32_t cluster) {
+  CFatRegions r = Regions(bytes);
+  const uint8_t* fat = bytes.data() + (copy == 0 ? r.m_nFat0 : r.m_nFat1);
+  switch (type) {
+    case EBuildType::kFat12: {
+      size_t at = cluster + cluster / 2;
+      uint32_t pair = fat[at] | (fat[at + 1] << 8);
+      return (cluster & 1) ? pair >> 4 : pair & 0xFFF;
+    }
+    case EBuildType::kFat16:
+      return fat[cluster * 2] | (fat[cluster * 2 + 1] << 8);
+    case EBuildType::kFat32:
+      return (fat[cluster * 4] | (fat[cluster * 4 + 1] << 8) | (fat[cluster * 4 + 2] << 16) |
+              (static_cast<uint32_t>(fat[cluster * 4 + 3]) << 24)) &
+             0x0FFFFFFF;
+  }
+  return 0;
+}
+
+// Follows a chain in one FAT copy of the raw image.
+std::vector<uint32_t> Chain(const std::vector<uint8_t>& bytes, EBuildType type, int copy,
+                            uint32_t first) {
+  std::vector<uint32_t> out;
+  for (uint32_t c = first; c >= 2 && c < 0x0FFFFFF0 && out.size() < 100;) {
+    out.push_back(c);
+    c = FatEntry(bytes, type, copy, c);
+    if ((type == EBuildType::kFat12 && c >= 0xFF8) || (type == EBuildType::kFat16 && c >= 0xFFF8))
+      break;
+  }
+  return out;
+}
+
+TEST(MoveFile, RefusalsUseWindowsCodesAndWriteNothing) {
+  for (EBuildType type : kTypes) {
+    CScene scene(type);
+    COpened o(scene);
+    ASSERT_NE(INVALID_HANDLE_VALUE, o.file);
+    HANDLE folder = o.Open("V:\\Folder");
+    HANDLE empty = o.Open("V:\\Empty.txt");
+    HANDLE root = o.Open("V:\\");
+    ASSERT_NE(INVALID_HANDLE_VALUE, folder);
+    const std::vector<uint8_t> before = o.volume.Bytes();
+    const uint64_t total = scene.builder.TotalClusters();
+    IVolumeOps& ops = o.volume.m_set;
+
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), o.Move(0, 60, 0)) << "count 0";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), o.Move(0, 9, 2)) << "target partly used";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), o.Move(0, 18, 1)) << "own cluster 20";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), o.Move(3, 60, 3)) << "past the end";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), o.Move(5, 60, 1)) << "VCN at the end";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), o.Move(0, total - 1, 2))
+        << "target past the volume";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), o.Move(0, 60, 1, empty));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), o.Move(0, 60, 1, folder))
+        << "a folder's first cluster";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), o.Move(1, 60, 1, folder))
+        << "a folder's later clusters";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), o.Move(0, 60, 1, root));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), o.Move(0, 60, 1, o.vol))
+        << "the volume handle as the file";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE),
+              o.Move(0, 60, 1, reinterpret_cast<HANDLE>(0x7777)));
+
+    // Issued on the file handle instead of the volume.
+    MOVE_FILE_DATA move = {};
+    move.FileHandle = o.file;
+    move.StartingLcn.QuadPart = 60;
+    move.ClusterCount = 1;
+    EXPECT_FALSE(
+        ops.DeviceIoControl(o.file, FSCTL_MOVE_FILE, &move, sizeof(move), nullptr, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), ops.GetLastError());
+    EXPECT_FALSE(
+        ops.DeviceIoControl(o.vol, FSCTL_MOVE_FILE, &move, sizeof(move) - 1, nullptr, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), ops.GetLastError());
+    move.StartingLcn.QuadPart = -1;
+    EXPECT_FALSE(
+        ops.DeviceIoControl(o.vol, FSCTL_MOVE_FILE, &move, sizeof(move), nullptr, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), ops.GetLastError());
+
+    // A file of another volume.
+    CScene other(type);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              o.volume.m_set.MountDevice('W', other.builder.Device(), "other", false));
+    HANDLE foreign = o.Open("W:\\Fragmented.bin");
+    ASSERT_NE(INVALID_HANDLE_VALUE, foreign);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), o.Move(0, 60, 1, foreign));
+    ops.CloseHandle(foreign);
+
+    HANDLE closed = o.Open("V:\\Other.bin");
+    ops.CloseHandle(closed);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), o.Move(0, 60, 1, closed));
+
+    ops.CloseHandle(o.vol);
+    EXPECT_EQ(0u, o.volume.m_pPlan->m_nWrites);
+    EXPECT_TRUE(before == o.volume.Bytes());
+  }
+}
+
+TEST(MoveFile, ReadOnlyMountsAreWriteProtected) {
+  CScene scene(EBuildType::kFat16);
+  COpened o(scene, true);
+  ASSERT_NE(INVALID_HANDLE_VALUE, o.vol);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_WRITE_PROTECT), o.Move(0, 60, 1));
+  EXPECT_EQ(0u, o.volume.m_pPlan->m_nWrites);
+}
+
+TEST(MoveFile, RelinksBothFatCopiesAndKeepsTheContent) {
+  struct Case {
+    const char* what;
+    uint64_t vcn;
+    uint32_t count;
+    std::vector<uint32_t> chain;  // the file's clusters afterwards (target at 60)
+  };
+  const Case cases[] = {
+      {"first fragment", 0, 2, {62, 63, 20, 21, 30}},
+      {"middle fragment", 2, 2, {10, 11, 62, 63, 30}},
+      {"last cluster", 4, 1, {10, 11, 20, 21, 62}},
+      {"across fragments", 1, 3, {10, 62, 63, 64, 30}},
+      {"whole file", 0, 5, {62, 63, 64, 65, 66}},
+  };
+  for (EBuildType type : kTypes) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      CScene scene(type);
+      COpened o(scene);
+      ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), o.Move(c.vcn, 60, c.count));
+      EXPECT_EQ(scene.frag, o.ReadAll(o.file));
+      o.volume.m_set.CloseHandle(o.file);
+      o.volume.m_set.CloseHandle(o.vol);
+      const std::vector<uint8_t> after = o.volume.Bytes();
+      for (int copy = 0; copy < 2; ++copy) {
+        EXPECT_EQ(c.chain, Chain(after, type, copy, c.chain[0])) << "copy " << copy;
+      }
+      CFatRegions r = Regions(after);
+      EXPECT_EQ(0, std::memcmp(&after[r.m_nFat0], &after[r.m_nFat1], r.m_nFatBytes));
+      CImageSurvey survey = Survey(after, scene.builder.VolumeBytes());
+      EXPECT_EQ("", survey.m_strProblem);
+      EXPECT_EQ(0u, survey.m_nLostClusters) << "old clusters freed";
+      EXPECT_EQ(scene.frag, survey.m_files["\\Fragmented.bin"]);
+      EXPECT_EQ(Pattern(200, 'i'), survey.m_files["\\Folder\\Inner.txt"]);
+    }
+  }
+}
+
+TEST(MoveFile, FirstClusterAbove65535FillsBothHalvesOfTheEntry) {
+  CScene scene(EBuildType::kFat32);
+  COpened o(scene);
+  const uint64_t lcn = 0x10000 + 40;  // cluster 0x1002A
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), o.Move(0, lcn, 2));
+  auto extents = Extents(o.volume.m_set, o.file);
+  ASSERT_FALSE(extents.empty());
+  EXPECT_EQ(lcn, extents[0].first);
+  o.volume.m_set.CloseHandle(o.vol);
+  CImageSurvey survey = Survey(o.volume.Bytes(), scene.builder.VolumeBytes());
+  EXPECT_EQ("", survey.m_strProblem);
+  EXPECT_EQ(scene.frag, survey.m_files["\\Fragmented.bin"]);
+}
+
+TEST(MoveFile, OtherHandlesOfTheFileFollowItsNewStart) {
+  for (EBuildType type : kTypes) {
+    CScene scene(type);
+    COpened o(scene);
+    HANDLE second = o.Open("V:\\Fragmented.bin");
+    ASSERT_NE(INVALID_HANDLE_VALUE, second);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), o.Move(0, 80, 5));
+    auto extents = Extents(o.volume.m_set, second);
+    ASSERT_EQ(1u, extents.size());
+    EXPECT_EQ(80u, extents[0].first);
+    EXPECT_EQ(5u, extents[0].second);
+    EXPECT_EQ(scene.frag, o.ReadAll(second));
+    // And a further move through the second handle finds the file.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), o.Move(0, 100, 5, second));
+    EXPECT_EQ(scene.frag, o.ReadAll(o.file));
+  }
+}
+
+TEST(MoveFile, DirtyMarksLastFromTheFirstMoveToTheVolumeHandleClose) {
+  for (EBuildType type : kTypes) {
+    CScene scene(type);
+    const std::vector<uint8_t> original = scene.builder.Bytes();
+    const size_t flag = type == EBuildType::kFat32 ? 0x41 : 0x25;
+    COpened o(scene);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), o.Move(0, 60, 2));
+    std::vector<uint8_t> during = o.volume.Bytes();
+    EXPECT_EQ(1, during[flag] & 1);
+    for (int copy = 0; copy < 2; ++copy) {
+      uint32_t entry1 = FatEntry(during, type, copy, 1);
+      if (type == EBuildType::kFat16) {
+        EXPECT_EQ(0u, entry1 & 0x8000);
+      } else if (type == EBuildType::kFat32) {
+        EXPECT_EQ(0u, entry1 & 0x08000000);
+      } else {
+        EXPECT_EQ(0xFFFu, entry1);  // FAT12 has no such bit
+      }
+    }
+    // A second move does not mark again; a file handle closing ends nothing.
+    uint64_t writes = o.volume.m_pPlan->m_nWrites;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), o.Move(2, 70, 2));
+    o.volume.m_set.CloseHandle(o.file);
+    EXPECT_EQ(1, o.volume.Bytes()[flag] & 1);
+    EXPECT_GT(o.volume.m_pPlan->m_nWrites - writes, 0u);
+    o.volume.m_set.CloseHandle(o.vol);
+    std::vector<uint8_t> after = o.volume.Bytes();
+    EXPECT_EQ(original[flag], after[flag]);
+    EXPECT_EQ(FatEntry(original, type, 0, 1), FatEntry(after, type, 0, 1));
+    EXPECT_EQ(FatEntry(original, type, 1, 1), FatEntry(after, type, 1, 1));
+  }
+}
+
+TEST(MoveFile, AVolumeDirtyWhenMountedKeepsItsMarks) {
+  for (EBuildType type : kTypes) {
+    CScene scene(type);
+    const size_t flag = type == EBuildType::kFat32 ? 0x41 : 0x25;
+    scene.builder.Boot()[flag] |= 1;
+    if (type != EBuildType::kFat12) scene.builder.SetFat(1, 0x07FF7FFF);  // clean bit off
+    const std::vector<uint8_t> original = scene.builder.Bytes();
+    COpened o(scene);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), o.Move(0, 60, 2));
+    o.volume.m_set.Unmount('V');  // ends writes as closing the handle would
+    std::vector<uint8_t> after = o.volume.Bytes();
+    EXPECT_EQ(original[flag], after[flag]);
+    EXPECT_EQ(FatEntry(original, type, 0, 1), FatEntry(after, type, 0, 1));
+  }
+}
+
+TEST(MoveFile, ATargetThatReadsBackWrongFailsWithCrcAndChangesNothing) {
+  for (EBuildType type : kTypes) {
+    CScene scene(type);
+    COpened o(scene);
+    const std::vector<uint8_t> before = o.volume.Bytes();
+    o.volume.m_pPlan->m_nBadFrom = scene.builder.ClusterOffset(62) + 100;
+    o.volume.m_pPlan->m_nBadTo = o.volume.m_pPlan->m_nBadFrom + 1;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CRC), o.Move(0, 60, 2));
+    o.volume.m_pPlan->m_nBadTo = 0;
+    EXPECT_EQ(scene.frag, o.ReadAll(o.file));
+    o.volume.m_set.CloseHandle(o.vol);
+    std::vector<uint8_t> after = o.volume.Bytes();
+    CFatRegions r = Regions(after);
+    // FATs and folders as they were; only free clusters took the copy.
+    EXPECT_EQ(0, std::memcmp(&before[r.m_nFat0], &after[r.m_nFat0], 2 * r.m_nFatBytes));
+    CImageSurvey survey = Survey(after, scene.builder.VolumeBytes());
+    EXPECT_EQ("", survey.m_strProblem);
+    EXPECT_EQ(0u, survey.m_nLostClusters);
+    EXPECT_EQ(scene.frag, survey.m_files["\\Fragmented.bin"]);
+  }
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace vt
