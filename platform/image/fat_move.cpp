@@ -117,26 +117,43 @@ DWORD CFatVolume::ReadDirEntry(const CFsNode& node, uint8_t entry[32]) {
 }
 
 DWORD CFatVolume::CopyAndVerify(const std::vector<CFsRun>& source, uint64_t targetLcn) {
+  // The target is contiguous, so each piece of it is one large write,
+  // gathered from however many source runs fill it.
   struct Piece {
-    uint64_t from;
     uint64_t to;
     size_t bytes;
+    std::vector<std::pair<uint64_t, size_t>> from;  // source offset, bytes
   };
   const uint64_t clusterBytes = BytesPerCluster();
   const uint64_t chunkClusters = std::max<uint64_t>(1, kCopyChunkBytes / clusterBytes);
   std::vector<Piece> pieces;
   for (const CFsRun& run : source) {
-    for (uint64_t done = 0; done < run.m_nCount; done += chunkClusters) {
-      uint64_t n = std::min(chunkClusters, run.m_nCount - done);
-      pieces.push_back(Piece{LcnOffset(run.m_nLcn + done), LcnOffset(targetLcn + run.m_nVcn + done),
-                             static_cast<size_t>(n * clusterBytes)});
+    for (uint64_t done = 0; done < run.m_nCount;) {
+      if (pieces.empty() || pieces.back().bytes == chunkClusters * clusterBytes) {
+        pieces.push_back(Piece{LcnOffset(targetLcn + run.m_nVcn + done), 0, {}});
+      }
+      Piece& piece = pieces.back();
+      uint64_t room = chunkClusters - piece.bytes / clusterBytes;
+      uint64_t n = std::min(room, run.m_nCount - done);
+      piece.from.emplace_back(LcnOffset(run.m_nLcn + done), static_cast<size_t>(n * clusterBytes));
+      piece.bytes += static_cast<size_t>(n * clusterBytes);
+      done += n;
     }
   }
   std::vector<uint8_t> data;
   std::vector<uint8_t> check;
-  for (const Piece& p : pieces) {
+  auto gather = [&](const Piece& p) -> DWORD {
     data.resize(p.bytes);
-    DWORD err = m_pDevice->Read(p.from, data.data(), p.bytes);
+    size_t at = 0;
+    for (const auto& from : p.from) {
+      DWORD err = m_pDevice->Read(from.first, data.data() + at, from.second);
+      if (err != ERROR_SUCCESS) return err;
+      at += from.second;
+    }
+    return ERROR_SUCCESS;
+  };
+  for (const Piece& p : pieces) {
+    DWORD err = gather(p);
     if (err != ERROR_SUCCESS) return err;
     m_bUnflushed = true;
     err = m_pDevice->Write(p.to, data.data(), p.bytes);
@@ -148,8 +165,7 @@ DWORD CFatVolume::CopyAndVerify(const std::vector<CFsRun>& source, uint64_t targ
   for (const Piece& p : pieces) {
     // One piece is still in the buffer; more are read again from the source.
     if (pieces.size() > 1) {
-      data.resize(p.bytes);
-      err = m_pDevice->Read(p.from, data.data(), p.bytes);
+      err = gather(p);
       if (err != ERROR_SUCCESS) return err;
     }
     check.resize(p.bytes);
