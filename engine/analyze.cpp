@@ -179,7 +179,8 @@ int CDefrag::GetFileClusters(CFileItem& item, HANDLE handle, const std::vector<u
   }
   CHandle file(&Ops(), handle);
 
-  std::vector<uint8_t> reply(kRetrievalReplySize);
+  if (m_retrievalReply.size() != kRetrievalReplySize) m_retrievalReply.resize(kRetrievalReplySize);
+  std::vector<uint8_t>& reply = m_retrievalReply;
   const size_t maxExtents = (reply.size() - 16) / 16;
   STARTING_VCN_INPUT_BUFFER request = {};
   request.StartingVcn.QuadPart = 0;

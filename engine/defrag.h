@@ -199,6 +199,8 @@ class CDefrag {
 
   CEngineServices m_svc;
   std::string m_strCacheFolder;
+  // Reply buffer of the extent queries, kept between calls (64 KB each).
+  std::vector<uint8_t> m_retrievalReply;
   uint64_t m_nBytesAnalyzed = 0;
 };
 

@@ -1,5 +1,10 @@
 #include "platform/image/fs_volume.h"
 
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
 #include "platform/image/codepage.h"
 #include "platform/image/fat_volume.h"
 #include "platform/image/ntfs_boot.h"
@@ -7,18 +12,47 @@
 
 namespace vt {
 
+namespace {
+std::string FoldName(const std::string& name) {
+  std::string folded(name);
+  for (char& c : folded) c = Cp1252Upper(c);
+  return folded;
+}
+
+// Name look-ups in the folder listed last: opening every file of a large
+// folder would otherwise compare each name with every entry before it.
+struct CListingIndex {
+  std::weak_ptr<const std::vector<CFsNode>> listing;
+  const void* raw = nullptr;
+  std::unordered_map<std::string, size_t> byName;
+};
+thread_local CListingIndex t_index;
+}  // namespace
+
 DWORD CFsVolume::FindChild(const CFsNode& folder, const std::string& name, CFsNode* child) {
   CFsListing entries;
   DWORD err = ListFolder(folder, &entries);
   if (err != ERROR_SUCCESS) return err;
-  for (const CFsNode& node : *entries) {
-    if (node.m_strName == "." || node.m_strName == "..") continue;
-    if (Cp1252EqualNoCase(node.m_strName, name) || Cp1252EqualNoCase(node.m_strShortName, name)) {
-      *child = node;
-      return ERROR_SUCCESS;
+  if (t_index.listing.expired() || t_index.raw != entries.get()) {
+    t_index.byName.clear();
+    t_index.listing = entries;
+    t_index.raw = entries.get();
+    // Long names first, so that a long name wins over another entry's short name.
+    for (size_t i = 0; i < entries->size(); ++i) {
+      const CFsNode& node = (*entries)[i];
+      if (node.m_strName == "." || node.m_strName == "..") continue;
+      t_index.byName.emplace(FoldName(node.m_strName), i);
+    }
+    for (size_t i = 0; i < entries->size(); ++i) {
+      const CFsNode& node = (*entries)[i];
+      if (node.m_strName == "." || node.m_strName == ".." || node.m_strShortName.empty()) continue;
+      t_index.byName.emplace(FoldName(node.m_strShortName), i);
     }
   }
-  return ERROR_FILE_NOT_FOUND;
+  auto it = t_index.byName.find(FoldName(name));
+  if (it == t_index.byName.end()) return ERROR_FILE_NOT_FOUND;
+  *child = (*entries)[it->second];
+  return ERROR_SUCCESS;
 }
 
 DWORD OpenFsVolume(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CFsVolume>* volume,
