@@ -47,6 +47,7 @@ DWORD ExpandChunk(const uint8_t* in, size_t pos, size_t chunkEnd, uint8_t* out, 
 }  // namespace
 
 DWORD DecompressLznt1(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
+  if (outSize == 0) return ERROR_SUCCESS;
   size_t pos = 0;
   size_t dst = 0;
   DWORD result = ERROR_SUCCESS;

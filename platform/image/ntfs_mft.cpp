@@ -14,6 +14,7 @@ namespace {
 constexpr size_t kRecordNumberField = 0x2C;
 // From NTFS 3.1 on, records carry their own number behind the header.
 constexpr size_t kUsaOffsetWithNumber = 0x30;
+constexpr uint64_t kReadAheadBytes = 64 * 1024;
 
 DWORD Corrupt(std::string* message, const std::string& reason) {
   if (message) *message = "damaged NTFS volume: " + reason;
@@ -60,7 +61,23 @@ DWORD CMft::ReadRecordAt(uint64_t number, const CStream& data, std::vector<uint8
 
 DWORD CMft::ReadRecord(uint64_t number, std::vector<uint8_t>* bytes) const {
   if (number >= m_nRecordCount) return ERROR_INVALID_PARAMETER;
-  return ReadRecordAt(number, m_data, bytes);
+  const uint64_t size = m_geometry.m_nRecordSize;
+  const uint64_t offset = number * size;
+  if (offset < m_nReadAheadOffset || offset + size > m_nReadAheadOffset + m_readAhead.size()) {
+    const uint64_t start = offset / kReadAheadBytes * kReadAheadBytes;
+    const uint64_t end = std::min(start + kReadAheadBytes, m_nRecordCount * size);
+    m_readAhead.resize(static_cast<size_t>(end - start));
+    m_nReadAheadOffset = start;
+    if (ReadStream(*m_pDevice, m_geometry, m_data, start, m_readAhead.data(), m_readAhead.size()) !=
+        ERROR_SUCCESS) {
+      // A stretch that cannot be read whole may still hold this record.
+      m_readAhead.clear();
+      return ReadRecordAt(number, m_data, bytes);
+    }
+  }
+  const uint8_t* at = m_readAhead.data() + (offset - m_nReadAheadOffset);
+  bytes->assign(at, at + size);
+  return ApplyFixups(bytes->data(), bytes->size());
 }
 
 DWORD CMft::LoadRecord(uint64_t number, CLoadedRecord* record) const {
@@ -73,6 +90,30 @@ DWORD CMft::LoadRecord(uint64_t number, CLoadedRecord* record) const {
 bool CMft::IsInUse(uint64_t number) const {
   return number < m_nRecordCount && number / 8 < m_bitmap.size() &&
          (m_bitmap[static_cast<size_t>(number / 8)] >> (number % 8)) & 1;
+}
+
+uint64_t CMft::InUseAtOrBelow(uint64_t number) const {
+  if (number >= m_nRecordCount) return 0;
+  uint64_t byte = number / 8;
+  if (byte >= m_bitmap.size()) {
+    if (m_bitmap.empty()) return 0;
+    byte = m_bitmap.size() - 1;
+    number = byte * 8 + 7;
+  }
+  // Whole free bytes are skipped at once, so a long free stretch costs
+  // little.
+  unsigned mask = (2u << (number % 8)) - 1;
+  while (true) {
+    const unsigned bits = m_bitmap[static_cast<size_t>(byte)] & mask;
+    if (bits) {
+      unsigned top = 7;
+      while (!((bits >> top) & 1)) --top;
+      return byte * 8 + top;
+    }
+    if (byte == 0) return 0;
+    --byte;
+    mask = 0xFF;
+  }
 }
 
 DWORD CMft::Open(CBlockDevice* device, const CNtfsGeometry& geometry, std::string* message) {

@@ -40,12 +40,16 @@ class CMft {
   uint64_t RecordCount() const { return m_nRecordCount; }
   // Whether the MFT's bitmap marks a record in use.
   bool IsInUse(uint64_t number) const;
+  // The highest record at or below `number` that is in use; 0 when none is.
+  uint64_t InUseAtOrBelow(uint64_t number) const;
 
   // Reads record `number` with its fix-ups applied. ERROR_INVALID_PARAMETER
   // past the end of the MFT, ERROR_FILE_CORRUPT for a damaged record.
   DWORD ReadRecord(uint64_t number, std::vector<uint8_t>* bytes) const;
   // As ReadRecord, and checks the header and walks the attributes.
   DWORD LoadRecord(uint64_t number, CLoadedRecord* record) const;
+  // Forgets the records read ahead; whoever writes records calls it.
+  void DropReadAhead() const { m_readAhead.clear(); }
 
  private:
   DWORD ReadRecordAt(uint64_t number, const CStream& data, std::vector<uint8_t>* bytes) const;
@@ -55,6 +59,9 @@ class CMft {
   CStream m_data;
   uint64_t m_nRecordCount = 0;
   std::vector<uint8_t> m_bitmap;
+  // Records are read a stretch at a time: scans ask for them in order.
+  mutable std::vector<uint8_t> m_readAhead;
+  mutable uint64_t m_nReadAheadOffset = 0;
 };
 
 // Checks a record (fix-ups applied) and walks its attributes.

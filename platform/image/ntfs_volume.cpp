@@ -254,7 +254,7 @@ DWORD CNtfsVolume::GetNtfsFileRecord(const void* in, DWORD inSize, void* out, DW
   std::memcpy(reference, in, sizeof(reference));
   uint64_t number = RecordNumberOf(Le64(reference));
   if (number >= m_mft.RecordCount()) return ERROR_INVALID_PARAMETER;
-  while (number > 0 && !m_mft.IsInUse(number)) --number;
+  number = m_mft.InUseAtOrBelow(number);
   std::vector<uint8_t> record;
   CRecordHeader header;
   if (m_mft.ReadRecord(number, &record) != ERROR_SUCCESS ||
