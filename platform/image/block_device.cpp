@@ -82,6 +82,8 @@ DWORD CFileBlockDevice::Flush() {
   return ::FlushFileBuffers(m_hFile) ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
+void CFileBlockDevice::DropCached(uint64_t offset, size_t size) { (void)offset, (void)size; }
+
 #else  // !_WIN32
 
 CFileBlockDevice::~CFileBlockDevice() {
@@ -164,6 +166,11 @@ DWORD CFileBlockDevice::Flush() {
   // The image never changes size, so the data alone needs forcing out; the
   // file's times can follow later, which makes a flush several times cheaper.
   return ::fdatasync(m_nFd) == 0 ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+}
+
+void CFileBlockDevice::DropCached(uint64_t offset, size_t size) {
+  // Clean pages only; a range not yet flushed simply stays cached.
+  ::posix_fadvise(m_nFd, static_cast<off_t>(offset), static_cast<off_t>(size), POSIX_FADV_DONTNEED);
 }
 
 #endif  // _WIN32

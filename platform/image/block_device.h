@@ -26,6 +26,9 @@ class CBlockDevice {
   virtual DWORD Write(uint64_t offset, const void* buffer, size_t size) = 0;
   // Pushes written data to stable storage.
   virtual DWORD Flush() = 0;
+  // After a flush: lets the next reads of the range come from the storage
+  // itself rather than from a cache, so that reading back checks the media.
+  virtual void DropCached(uint64_t offset, size_t size) { (void)offset, (void)size; }
 
  protected:
   bool InRange(uint64_t offset, size_t size) const {
@@ -50,6 +53,7 @@ class CFileBlockDevice : public CBlockDevice {
   DWORD Read(uint64_t offset, void* buffer, size_t size) override;
   DWORD Write(uint64_t offset, const void* buffer, size_t size) override;
   DWORD Flush() override;
+  void DropCached(uint64_t offset, size_t size) override;
 
  private:
   CFileBlockDevice() = default;

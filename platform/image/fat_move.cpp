@@ -7,24 +7,29 @@
 //      flag. EndWrites (last volume handle closed, unmount, destruction)
 //      flushes and marks it clean again. A volume that was already dirty
 //      when opened keeps its marks as they are.
-//   1. Copy the clusters to the free target; flush; read the target back
-//      and compare. A difference fails the move with ERROR_CRC, and since
-//      only free clusters were written the volume is unchanged.
-//   2. Link the target clusters into a chain of their own whose tail points
-//      where the moved range went on (the rest of the file or end of chain);
-//      flush. The file still owns the old clusters; the target is a lost
-//      chain.
+//   1. Copy the clusters to the free target, and link the target clusters
+//      into a chain of their own whose tail points where the moved range
+//      went on (the rest of the file, or end of chain); flush. No file sees
+//      either yet (the target is a lost chain), so one flush serves both.
+//      Then read the target back from the storage, past any cache, and
+//      compare: a difference takes the target chain back and fails the move
+//      with ERROR_CRC, leaving the volume as it was.
+//   2. Free the clusters the previous move left behind: the flush of step
+//      1 has stored that move's relink.
 //   3. Point the file at the target: the predecessor's entry, or the folder
-//      entry (both halves on FAT32) when the first cluster moves; flush.
-//      Now the old clusters are the lost chain.
-//   4. Free the old clusters. Their flush rides on the next move's first
-//      flush or on EndWrites; a crash before it only leaves them lost.
+//      entry (both halves on FAT32) when the first cluster moves. Now the
+//      old clusters are a lost chain; they stay marked in use until a flush
+//      has stored this relink: the next move's step 1, or SettleFrees
+//      (before the volume bitmap or free count is read, before a move whose
+//      target they are, and in EndWrites).
 //
-// The flushes order the steps on storage that reorders writes: a relink
-// stored before its chain would point into free clusters, and a free stored
-// before its relink would take clusters from a live file. Each FAT update is
-// written to the first copy, then to the next, so between the two each copy
-// on its own describes a consistent volume (the state before or after).
+// So a move costs one flush, and the order holds on storage that reorders
+// writes between flushes: a relink stored before its copy and chain would
+// point at garbage or free clusters, and a free stored before its relink
+// would take clusters from a live file; old clusters get new data only
+// after they are free on storage. Each FAT update is written to the first
+// copy, then to the next, so between the two each copy on its own describes
+// a consistent volume (the state before or after).
 //
 // Folders are not moved: the first cluster of a folder is named by the ".."
 // entries of its subfolders, as the Windows FAT driver also refuses it, and
@@ -80,7 +85,28 @@ DWORD CFatVolume::MarkDirty() {
   return err;
 }
 
+DWORD CFatVolume::WriteDeferredFrees() {
+  if (m_deferredFrees.empty()) return ERROR_SUCCESS;
+  m_bUnflushed = true;
+  DWORD err = m_table.WriteEntries(m_deferredFrees);
+  if (err != ERROR_SUCCESS) {
+    // Whatever was not written stays a lost chain; the disk has the say.
+    m_table.Load(m_pDevice.get(), m_layout, nullptr);
+  }
+  m_deferredFrees.clear();
+  AfterMetadataChange();
+  return err;
+}
+
+void CFatVolume::SettleFrees() {
+  if (m_deferredFrees.empty()) return;
+  if (m_pDevice->Flush() != ERROR_SUCCESS) return;  // still held: not known to be stored
+  m_bUnflushed = false;
+  WriteDeferredFrees();
+}
+
 void CFatVolume::EndWrites() {
+  SettleFrees();
   if (m_bUnflushed) {
     // Nothing may say "clean" before the moves are on stable storage.
     if (m_pDevice->Flush() != ERROR_SUCCESS) return;
@@ -116,7 +142,9 @@ DWORD CFatVolume::ReadDirEntry(const CFsNode& node, uint8_t entry[32]) {
   return ERROR_SUCCESS;
 }
 
-DWORD CFatVolume::CopyAndVerify(const std::vector<CFsRun>& source, uint64_t targetLcn) {
+DWORD CFatVolume::CopyAndVerify(const std::vector<CFsRun>& source, uint64_t targetLcn,
+                                const std::vector<std::pair<uint32_t, uint32_t>>& chain,
+                                bool* chainWritten) {
   // The target is contiguous, so each piece of it is one large write,
   // gathered from however many source runs fill it.
   struct Piece {
@@ -159,7 +187,9 @@ DWORD CFatVolume::CopyAndVerify(const std::vector<CFsRun>& source, uint64_t targ
     err = m_pDevice->Write(p.to, data.data(), p.bytes);
     if (err != ERROR_SUCCESS) return err;
   }
-  DWORD err = m_pDevice->Flush();
+  *chainWritten = true;
+  DWORD err = m_table.WriteEntries(chain);
+  if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
   if (err != ERROR_SUCCESS) return err;
   m_bUnflushed = false;
   for (const Piece& p : pieces) {
@@ -168,6 +198,7 @@ DWORD CFatVolume::CopyAndVerify(const std::vector<CFsRun>& source, uint64_t targ
       err = gather(p);
       if (err != ERROR_SUCCESS) return err;
     }
+    m_pDevice->DropCached(p.to, p.bytes);
     check.resize(p.bytes);
     err = m_pDevice->Read(p.to, check.data(), p.bytes);
     if (err != ERROR_SUCCESS) return err;
@@ -199,6 +230,12 @@ DWORD CFatVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64
   if (err != ERROR_SUCCESS) return err;
   const uint64_t length = runs.back().m_nVcn + runs.back().m_nCount;
   if (vcn >= length || count > length - vcn) return ERROR_INVALID_PARAMETER;
+  for (const auto& held : m_deferredFrees) {
+    if (held.first >= lcn + 2 && held.first - 2 - lcn < count) {
+      SettleFrees();
+      break;
+    }
+  }
   // The file's own clusters are not free either, so a target that overlaps
   // the file is refused here too.
   for (uint64_t i = 0; i < count; ++i) {
@@ -222,21 +259,27 @@ DWORD CFatVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64
   const uint32_t after = m_table.Get(lastOld);
   const uint32_t first = static_cast<uint32_t>(lcn + 2);
 
-  err = MarkDirty();
-  if (err == ERROR_SUCCESS) {
-    err = CopyAndVerify(moved, lcn);
-    if (err != ERROR_SUCCESS) return err;  // only free clusters were written
-
-    std::vector<std::pair<uint32_t, uint32_t>> entries;
-    entries.reserve(static_cast<size_t>(count));
-    for (uint64_t i = 0; i < count; ++i) {
-      entries.emplace_back(static_cast<uint32_t>(first + i),
-                           i + 1 < count ? static_cast<uint32_t>(first + i + 1) : after);
-    }
-    m_bUnflushed = true;
-    err = m_table.WriteEntries(entries);
-    if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
+  std::vector<std::pair<uint32_t, uint32_t>> chain;
+  chain.reserve(static_cast<size_t>(count));
+  for (uint64_t i = 0; i < count; ++i) {
+    chain.emplace_back(static_cast<uint32_t>(first + i),
+                       i + 1 < count ? static_cast<uint32_t>(first + i + 1) : after);
   }
+  bool chainWritten = false;
+  err = MarkDirty();
+  if (err == ERROR_SUCCESS) err = CopyAndVerify(moved, lcn, chain, &chainWritten);
+  if (err != ERROR_SUCCESS && chainWritten && m_table.Get(first) != 0) {
+    // The copy did not read back as written: take the target back, so the
+    // volume is as it was (if this too fails, the target is only lost).
+    for (auto& entry : chain) entry.second = 0;
+    m_bUnflushed = true;
+    if (m_table.WriteEntries(chain) == ERROR_SUCCESS) {
+      AfterMetadataChange();
+      return err;
+    }
+  }
+  if (err != ERROR_SUCCESS && !chainWritten) return err;  // only free clusters were written
+  if (err == ERROR_SUCCESS) err = WriteDeferredFrees();
   if (err == ERROR_SUCCESS) {
     if (vcn == 0) {
       PutLe16(entry + kEntryClusterLow, static_cast<uint16_t>(first));
@@ -247,17 +290,15 @@ DWORD CFatVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64
     } else {
       err = m_table.WriteEntry(previous, first);
     }
-    if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
+    m_bUnflushed = true;
   }
   if (err == ERROR_SUCCESS) {
     if (vcn == 0) node->m_nRef = first;
-    std::vector<std::pair<uint32_t, uint32_t>> freed;
     for (const CFsRun& run : moved) {
       for (uint64_t i = 0; i < run.m_nCount; ++i) {
-        freed.emplace_back(static_cast<uint32_t>(run.m_nLcn + i + 2), 0);
+        m_deferredFrees.emplace_back(static_cast<uint32_t>(run.m_nLcn + i + 2), 0);
       }
     }
-    err = m_table.WriteEntries(freed);
   }
   AfterMetadataChange();
   if (err != ERROR_SUCCESS) {

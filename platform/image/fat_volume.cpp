@@ -69,6 +69,7 @@ const char* CFatVolume::FileSystemName() const {
 }
 
 uint64_t CFatVolume::FreeClusters() {
+  SettleFrees();
   if (!m_bFreeKnown) {
     m_nFree = m_table.CountFree();
     m_bFreeKnown = true;
@@ -163,6 +164,7 @@ DWORD CFatVolume::GetRuns(const CFsNode& node, std::vector<CFsRun>* runs) {
 }
 
 DWORD CFatVolume::GetBitmap(uint64_t firstLcn, uint64_t count, uint8_t* bits) {
+  SettleFrees();
   if (firstLcn > TotalClusters() || count > TotalClusters() - firstLcn) {
     return ERROR_INVALID_PARAMETER;
   }

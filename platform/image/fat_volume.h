@@ -58,8 +58,12 @@ class CFatVolume : public CFsVolume {
   DWORD ReadDirEntry(const CFsNode& node, uint8_t entry[32]);
   DWORD MarkDirty();
   DWORD SetBootDirtyFlag(bool dirty);
-  DWORD CopyAndVerify(const std::vector<CFsRun>& source, uint64_t targetLcn);
+  DWORD CopyAndVerify(const std::vector<CFsRun>& source, uint64_t targetLcn,
+                      const std::vector<std::pair<uint32_t, uint32_t>>& chain, bool* chainWritten);
   void AfterMetadataChange();
+  // Frees the clusters moves left behind once their relink is stored.
+  DWORD WriteDeferredFrees();
+  void SettleFrees();
 
   std::unique_ptr<CBlockDevice> m_pDevice;
   CFatLayout m_layout;
@@ -72,6 +76,9 @@ class CFatVolume : public CFsVolume {
   bool m_bWasDirty = false;
   bool m_bMarkedDirty = false;  // by our moves, to be cleared by EndWrites
   bool m_bUnflushed = false;    // writes not yet pushed to stable storage
+  // The old clusters of the last move: still marked in use until a flush
+  // has stored the relink that let go of them.
+  std::vector<std::pair<uint32_t, uint32_t>> m_deferredFrees;
   uint64_t m_nFree = 0;
   // Recently listed folders by first cluster, newest last.
   std::vector<std::pair<uint64_t, CFsListing>> m_folderCache;

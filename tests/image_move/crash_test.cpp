@@ -5,6 +5,8 @@
 // same volume must still move the file correctly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,97 @@ void ExpectIntact(const std::vector<uint8_t>& bytes, uint64_t size,
     CImageSurvey s = Survey(variant == 0 ? bytes : WithSecondFat(bytes), size);
     EXPECT_EQ("", s.m_strProblem) << where << (variant ? ", second FAT" : "");
     EXPECT_TRUE(s.m_files == files) << where << (variant ? ", second FAT" : "");
+  }
+}
+
+// A second move into the clusters the first one just left, in the same
+// session: they may take new data only once the first relink is stored.
+DWORD RunTwoMoves(CMovableVolume& v) {
+  HANDLE vol = v.m_set.CreateFileA("\\\\.\\V:", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   OPEN_EXISTING, 0);
+  HANDLE first = v.m_set.CreateFileA("V:\\Fragmented.bin", FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                     OPEN_EXISTING, 0);
+  HANDLE second = v.m_set.CreateFileA("V:\\Neighbour.bin", FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                      OPEN_EXISTING, 0);
+  DWORD result = MoveFile(v.m_set, vol, first, 0, 60, 2);                         // 10 11 -> 62 63
+  if (result == ERROR_SUCCESS) result = MoveFile(v.m_set, vol, second, 0, 8, 2);  // 12 13 -> 10 11
+  v.m_set.CloseHandle(first);
+  v.m_set.CloseHandle(second);
+  v.m_set.CloseHandle(vol);
+  return result;
+}
+
+TEST(MoveCrash, ASecondMoveIntoJustFreedClustersIsSafeAtEveryWrite) {
+  for (EBuildType type : {EBuildType::kFat12, EBuildType::kFat16, EBuildType::kFat32}) {
+    CFatImageBuilder b = Scene(type);
+    const uint64_t size = b.VolumeBytes();
+    const std::map<std::string, std::string> files = Survey(b.Bytes(), size).m_files;
+    CMovableVolume dry(b.Bytes(), size);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), RunTwoMoves(dry));
+    CImageSurvey done = Survey(dry.Bytes(), size);
+    EXPECT_EQ(0u, done.m_nLostClusters);
+    EXPECT_TRUE(done.m_files == files);
+    for (uint64_t n = 0; n <= dry.m_pPlan->m_nWrites; ++n) {
+      CMovableVolume cut(b.Bytes(), size);
+      cut.m_pPlan->m_eMode = CFaultPlan::kCrashAfter;
+      cut.m_pPlan->m_nAt = n;
+      RunTwoMoves(cut);
+      ExpectIntact(cut.Bytes(), size, files,
+                   "two moves, power cut after write " + std::to_string(n));
+    }
+  }
+}
+
+// The image after a power cut when the writes since the last flush landed
+// only in part: everything before flush `epoch`, and of that epoch's writes
+// those `keep` says.
+std::vector<uint8_t> Landed(const std::vector<uint8_t>& base, const CFaultPlan& plan,
+                            uint64_t epoch, const std::vector<bool>& keep) {
+  std::vector<uint8_t> out = base;
+  size_t k = 0;
+  for (const auto& w : plan.m_log) {
+    if (w.m_nEpoch > epoch || (w.m_nEpoch == epoch && !keep[k++])) continue;
+    if (out.size() < w.m_nOffset + w.m_data.size()) out.resize(w.m_nOffset + w.m_data.size());
+    std::copy(w.m_data.begin(), w.m_data.end(), out.begin() + static_cast<ptrdiff_t>(w.m_nOffset));
+  }
+  return out;
+}
+
+// Between two flushes the storage may keep any of the writes: each one
+// alone, and all but each one, must leave every file whole.
+void ExpectOrderFree(CFatImageBuilder& b, DWORD (*run)(CMovableVolume&), const char* what) {
+  const uint64_t size = b.VolumeBytes();
+  const std::map<std::string, std::string> files = Survey(b.Bytes(), size).m_files;
+  CMovableVolume v(b.Bytes(), size);
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), run(v));
+  const CFaultPlan& plan = *v.m_pPlan;
+  for (uint64_t epoch = 0; epoch <= plan.m_nFlushes; ++epoch) {
+    size_t n = 0;
+    for (const auto& w : plan.m_log) n += w.m_nEpoch == epoch;
+    for (size_t i = 0; i < n && n > 1; ++i) {
+      for (bool alone : {true, false}) {
+        std::vector<bool> keep(n, !alone);
+        keep[i] = alone;
+        ExpectIntact(Landed(b.Bytes(), plan, epoch, keep), size, files,
+                     std::string(what) + ", after flush " + std::to_string(epoch) + ", write " +
+                         std::to_string(i + 1) + " of " + std::to_string(n) +
+                         (alone ? " alone" : " missing"));
+      }
+    }
+  }
+}
+
+DWORD RunFirstFragment(CMovableVolume& v) { return RunMove(v, kSteps[0], 60); }
+DWORD RunMiddleFragment(CMovableVolume& v) { return RunMove(v, kSteps[1], 60); }
+DWORD RunWholeFile(CMovableVolume& v) { return RunMove(v, kSteps[2], 60); }
+
+TEST(MoveCrash, WritesBetweenFlushesMayLandInAnyOrder) {
+  for (EBuildType type : {EBuildType::kFat12, EBuildType::kFat16, EBuildType::kFat32}) {
+    CFatImageBuilder b = Scene(type);
+    ExpectOrderFree(b, &RunFirstFragment, "first fragment");
+    ExpectOrderFree(b, &RunMiddleFragment, "middle fragment");
+    ExpectOrderFree(b, &RunWholeFile, "whole file");
+    ExpectOrderFree(b, &RunTwoMoves, "two moves");
   }
 }
 

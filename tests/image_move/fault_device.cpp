@@ -17,6 +17,9 @@ DWORD CFaultBlockDevice::Write(uint64_t offset, const void* buffer, size_t size)
   uint64_t n = ++m_pPlan->m_nWrites;
   if (m_pPlan->m_eMode == CFaultPlan::kFailAt && n == m_pPlan->m_nAt) return ERROR_WRITE_FAULT;
   if (m_pPlan->m_eMode == CFaultPlan::kCrashAfter && n > m_pPlan->m_nAt) return ERROR_SUCCESS;
+  const auto* bytes = static_cast<const uint8_t*>(buffer);
+  m_pPlan->m_log.push_back(
+      CFaultPlan::CWrite{offset, std::vector<uint8_t>(bytes, bytes + size), m_pPlan->m_nFlushes});
   return m_pInner->Write(offset, buffer, size);
 }
 

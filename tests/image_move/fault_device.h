@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/image/block_device.h"
 
@@ -23,6 +24,14 @@ struct CFaultPlan {
   // Reads that overlap [m_nBadFrom, m_nBadTo) get one byte flipped.
   uint64_t m_nBadFrom = 0;
   uint64_t m_nBadTo = 0;
+  // Every write that reached the storage, with the number of flushes before
+  // it: storage may put the writes between two flushes in any order.
+  struct CWrite {
+    uint64_t m_nOffset;
+    std::vector<uint8_t> m_data;
+    uint64_t m_nEpoch;
+  };
+  std::vector<CWrite> m_log;
 };
 
 class CFaultBlockDevice : public CBlockDevice {
@@ -35,6 +44,7 @@ class CFaultBlockDevice : public CBlockDevice {
   DWORD Read(uint64_t offset, void* buffer, size_t size) override;
   DWORD Write(uint64_t offset, const void* buffer, size_t size) override;
   DWORD Flush() override;
+  void DropCached(uint64_t offset, size_t size) override { m_pInner->DropCached(offset, size); }
 
  private:
   std::unique_ptr<CBlockDevice> m_pInner;

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Move throughput on FAT32: vantrel-cli defrag-file on a 100 MB file in 500
+# fragments, beside dd copying the same number of bytes within the same
+# image file. Prints bytes moved per second, dd's figures and the ratios.
+#   bench/move_fat.sh [BUILD_DIR] [RUNS]
+# Every move is made durable before the next (two flushes a move), so dd is
+# also shown with one flush at the end and with a flush after each
+# fragment-sized block. The images are fully allocated files, as a disk or
+# a preallocated image is: writing into the holes of a sparse file makes
+# each flush several times dearer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/native}
+runs=${2:-3}
+cli=$build/cli/vantrel-cli
+[ -x "$cli" ] || { echo "build vantrel-cli first (cmake --build --preset native)"; exit 2; }
+export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8 PATH=$PATH:/usr/sbin:/sbin
+for tool in mkfs.fat mcopy mdel dd python3; do
+  command -v "$tool" >/dev/null || { echo "move_fat: $tool is missing"; exit 2; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/vt-move-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+img=$work/pristine.img
+fragments=500
+fragment_kib=200  # 100 MB in all
+clear_hint() {  # mtools follows FSInfo's next-free hint; from the start it fills gaps
+  printf '\xff\xff\xff\xff' | dd of="$img" bs=1 seek=$((512 + 0x1EC)) conv=notrunc status=none
+}
+mkfs.fat -C -F 32 -s 8 -n MOVEBENCH "$img" $((512 * 1024)) >/dev/null
+# Fillers twice the fragment count, every other one deleted: 500 gaps of
+# one fragment each, which the big file then fills in order.
+mkdir "$work/fill"
+head -c $((fragment_kib * 1024)) /dev/urandom >"$work/fill/proto"
+names=()
+for i in $(seq -w 1 $((2 * fragments))); do
+  cp "$work/fill/proto" "$work/fill/f$i.bin"
+  names+=("$work/fill/f$i.bin")
+done
+mmd -i "$img" ::/fill
+clear_hint
+mcopy -i "$img" "${names[@]}" ::/fill/
+odd=()
+for i in $(seq -w 1 2 $((2 * fragments))); do odd+=("::/fill/f$i.bin"); done
+mdel -i "$img" "${odd[@]}"
+rm -rf "$work/fill"
+head -c $((fragments * fragment_kib * 1024)) /dev/urandom >"$work/big.bin"
+clear_hint
+mcopy -i "$img" "$work/big.bin" ::/big.bin
+rm -f "$work/big.bin"
+before=$("$cli" files "$img" --all --json | python3 -c '
+import json, sys
+for f in json.load(sys.stdin)["files"]:
+    if f["name"] == "big.bin": print(f["fragments"], f["clusters"])')
+read -r frag_before clusters <<<"$before"
+cluster_bytes=4096
+bytes=$((clusters * cluster_bytes))
+echo "image: FAT32, 512 MiB, 4 KiB clusters; big.bin: $((bytes / 1024 / 1024)) MiB in $frag_before fragments"
+
+now_ns() { date +%s%N; }
+best_cli_ns=0
+moved=0
+for _ in $(seq 1 "$runs"); do
+  cp --sparse=never "$img" "$work/run.img"
+  sync
+  cat "$work/run.img" >/dev/null
+  t0=$(now_ns)
+  out=$("$cli" defrag-file "$work/run.img" 'big.bin' --json)
+  t1=$(now_ns)
+  ns=$((t1 - t0))
+  if [ "$best_cli_ns" = 0 ] || [ "$ns" -lt "$best_cli_ns" ]; then best_cli_ns=$ns; fi
+  read -r moved after <<<"$(python3 -c '
+import json, sys
+d = json.loads(sys.argv[1]); print(d["moved_clusters"], d["files"][0]["fragments_after"])' "$out")"
+  [ "$after" = 1 ] || { echo "move_fat: big.bin still in $after fragments"; exit 1; }
+done
+fsck.fat -n "$work/run.img" >/dev/null || { echo "move_fat: fsck.fat rejects the result"; exit 1; }
+moved_bytes=$((moved * cluster_bytes))
+
+# dd within one image file: the first MiBs of the data area to its free end.
+from=$((64 * 1024 * 1024))
+to=$((400 * 1024 * 1024))
+best_dd() {  # best_dd DD_ARGS... -> best ns
+  local best=0 t0 t1 ns
+  for _ in $(seq 1 "$runs"); do
+    cp --sparse=never "$img" "$work/dd.img"
+    sync
+    cat "$work/dd.img" >/dev/null
+    t0=$(now_ns)
+    dd if="$work/dd.img" of="$work/dd.img" iflag=skip_bytes,count_bytes skip=$from seek=$to \
+      count=$moved_bytes status=none "$@"
+    t1=$(now_ns)
+    ns=$((t1 - t0))
+    if [ "$best" = 0 ] || [ "$ns" -lt "$best" ]; then best=$ns; fi
+  done
+  echo "$best"
+}
+dd_plain=$(best_dd bs=1M oflag=seek_bytes conv=notrunc)
+dd_flush=$(best_dd bs=1M oflag=seek_bytes conv=notrunc,fdatasync)
+dd_each=$(best_dd bs=$((fragment_kib * 1024)) oflag=seek_bytes,dsync conv=notrunc)
+
+rate() { python3 -c "print('%.0f' % ($1 / ($2 / 1e9) / 1e6))"; }
+ratio() { python3 -c "print('%.2f' % ($1 / $2))"; }  # dd ns / vantrel ns
+cli_rate=$(rate "$moved_bytes" "$best_cli_ns")
+printf 'vantrel-cli defrag-file: %6d ms  %5s MB/s  (%d clusters moved in %d moves)\n' \
+  $((best_cli_ns / 1000000)) "$cli_rate" "$moved" "$frag_before"
+for pair in "dd bs=1M:$dd_plain" "dd bs=1M, fdatasync at the end:$dd_flush" \
+  "dd ${fragment_kib}K blocks, each synced:$dd_each"; do
+  label=${pair%%:*}
+  ns=${pair##*:}
+  printf '%-34s %6d ms  %5s MB/s  vantrel / dd = %s\n' "$label:" $((ns / 1000000)) \
+    "$(rate "$moved_bytes" "$ns")" "$(ratio "$ns" "$best_cli_ns")"
+done
