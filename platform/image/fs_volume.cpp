@@ -19,38 +19,55 @@ std::string FoldName(const std::string& name) {
   return folded;
 }
 
-// Name look-ups in the folder listed last: opening every file of a large
-// folder would otherwise compare each name with every entry before it.
+// Name look-ups in recently listed folders: opening every file of a large
+// folder would otherwise compare each name with every entry before it. A
+// path walk alternates between a folder and its parents, so a few folders
+// are kept.
 struct CListingIndex {
   std::weak_ptr<const std::vector<CFsNode>> listing;
   const void* raw = nullptr;
   std::unordered_map<std::string, size_t> byName;
+  uint64_t used = 0;
 };
-thread_local CListingIndex t_index;
+constexpr size_t kIndexedListings = 8;
+thread_local CListingIndex t_indexes[kIndexedListings];
+thread_local uint64_t t_clock = 0;
+
+const CListingIndex& IndexOf(const CFsListing& entries) {
+  CListingIndex* slot = nullptr;
+  for (CListingIndex& index : t_indexes) {
+    if (index.raw == entries.get() && !index.listing.expired()) {
+      index.used = ++t_clock;
+      return index;
+    }
+    if (!slot || index.used < slot->used) slot = &index;
+  }
+  slot->byName.clear();
+  slot->listing = entries;
+  slot->raw = entries.get();
+  slot->used = ++t_clock;
+  // Long names first, so that a long name wins over another entry's short name.
+  for (size_t i = 0; i < entries->size(); ++i) {
+    const CFsNode& node = (*entries)[i];
+    if (node.m_strName == "." || node.m_strName == "..") continue;
+    slot->byName.emplace(FoldName(node.m_strName), i);
+  }
+  for (size_t i = 0; i < entries->size(); ++i) {
+    const CFsNode& node = (*entries)[i];
+    if (node.m_strName == "." || node.m_strName == ".." || node.m_strShortName.empty()) continue;
+    slot->byName.emplace(FoldName(node.m_strShortName), i);
+  }
+  return *slot;
+}
 }  // namespace
 
 DWORD CFsVolume::FindChild(const CFsNode& folder, const std::string& name, CFsNode* child) {
   CFsListing entries;
   DWORD err = ListFolder(folder, &entries);
   if (err != ERROR_SUCCESS) return err;
-  if (t_index.listing.expired() || t_index.raw != entries.get()) {
-    t_index.byName.clear();
-    t_index.listing = entries;
-    t_index.raw = entries.get();
-    // Long names first, so that a long name wins over another entry's short name.
-    for (size_t i = 0; i < entries->size(); ++i) {
-      const CFsNode& node = (*entries)[i];
-      if (node.m_strName == "." || node.m_strName == "..") continue;
-      t_index.byName.emplace(FoldName(node.m_strName), i);
-    }
-    for (size_t i = 0; i < entries->size(); ++i) {
-      const CFsNode& node = (*entries)[i];
-      if (node.m_strName == "." || node.m_strName == ".." || node.m_strShortName.empty()) continue;
-      t_index.byName.emplace(FoldName(node.m_strShortName), i);
-    }
-  }
-  auto it = t_index.byName.find(FoldName(name));
-  if (it == t_index.byName.end()) return ERROR_FILE_NOT_FOUND;
+  const CListingIndex& index = IndexOf(entries);
+  auto it = index.byName.find(FoldName(name));
+  if (it == index.byName.end()) return ERROR_FILE_NOT_FOUND;
   *child = (*entries)[it->second];
   return ERROR_SUCCESS;
 }
