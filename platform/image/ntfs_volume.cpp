@@ -105,6 +105,7 @@ DWORD CNtfsVolume::Open(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CF
   }
   err = ntfs->CountFree(message);
   if (err != ERROR_SUCCESS) return err;
+  ntfs->JudgeClean();
 
   // A label or root that cannot be read leaves the volume usable without
   // them; listing the root then reports the damage.

@@ -21,6 +21,12 @@
 // * Retrieval pointers of a folder are those of its $I30 index allocation;
 //   a folder whose index fits in its record, like a file whose data does,
 //   has none (ERROR_HANDLE_EOF).
+// * Writes (FSCTL_MOVE_FILE) are made only to a clean volume: $Volume's
+//   dirty flag clear and $LogFile either empty or its restart area saying
+//   the volume was shut down cleanly. Any other volume mounts as usual and
+//   reads normally, but every move fails with ERROR_WRITE_PROTECT, so a
+//   volume Windows hibernated or did not shut down is never changed behind
+//   its log. See ntfs_move.cpp for the moves themselves.
 #pragma once
 
 #include <cstdint>
@@ -65,6 +71,11 @@ class CNtfsVolume : public CFsVolume {
   DWORD GetNtfsVolumeData(NTFS_VOLUME_DATA_BUFFER* data) override;
   DWORD GetNtfsFileRecord(const void* in, DWORD inSize, void* out, DWORD outSize,
                           DWORD* returned) override;
+  DWORD MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) override;
+
+  // Whether moves may write, and why not ("" when they may).
+  bool IsWritable() const { return m_strUnclean.empty(); }
+  const std::string& UncleanReason() const { return m_strUnclean; }
 
   const ntfs::CNtfsGeometry& Geometry() const { return m_geometry; }
   const ntfs::CMft& Mft() const { return m_mft; }
@@ -86,6 +97,13 @@ class CNtfsVolume : public CFsVolume {
   // the $I30 allocation of a folder.
   DWORD MainStream(const CFsNode& node, ntfs::CStream* stream, bool* found);
   DWORD CountFree(std::string* message);
+  // Sets m_strUnclean from $Volume's flags and $LogFile (ntfs_move.cpp).
+  void JudgeClean();
+  // Sets (or clears) the $Bitmap bits of clusters [lcn, lcn + count).
+  DWORD MarkClusters(uint64_t lcn, uint64_t count, bool used);
+  // Whether clusters [lcn, lcn + count) are all free.
+  DWORD AllFree(uint64_t lcn, uint64_t count, bool* free);
+  DWORD CopyClusters(const std::vector<ntfs::CRun>& from, uint64_t lcn);
 
   std::unique_ptr<CBlockDevice> m_pDevice;
   ntfs::CNtfsGeometry m_geometry;
@@ -93,6 +111,7 @@ class CNtfsVolume : public CFsVolume {
   ntfs::CStream m_bitmap;  // $Bitmap's data
   uint64_t m_nFreeClusters = 0;
   std::string m_strLabel;
+  std::string m_strUnclean;  // why writes are refused; "" for a clean volume
   CFsNode m_root;
   // Recently listed folders by record number, newest last.
   std::vector<std::pair<uint64_t, std::shared_ptr<const CFolder>>> m_folderCache;

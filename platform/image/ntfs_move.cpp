@@ -1,0 +1,356 @@
+// FSCTL_MOVE_FILE on NTFS images, and whether the volume may be written.
+//
+// A move is ordered so that a crash at any write leaves every file's data
+// intact, at worst with clusters marked in use that no file owns:
+//   1. the clusters are copied to the target, flushed, read back past the
+//      cache and compared;
+//   2. the target is marked in use in $Bitmap, flushed;
+//   3. the new run list goes into the file record, which is written back
+//      with a fresh update sequence, flushed;
+//   4. the old clusters are marked free in $Bitmap, flushed.
+//
+// What is refused, with the code Windows gives where it gives one:
+// * records below 24 (the metafiles and their reserve): ERROR_ACCESS_DENIED;
+//   folders (their index blocks are not moved in images): ERROR_ACCESS_DENIED;
+// * a file without non-resident unnamed data, or a range past its
+//   allocation or touching a sparse run, or a target past the volume's end:
+//   ERROR_INVALID_PARAMETER;
+// * a target that is not wholly free: ERROR_ACCESS_DENIED;
+// * data kept in extension records behind an attribute list:
+//   ERROR_NOT_SUPPORTED (not moved in images);
+// * a new run list that does not fit in the record: ERROR_DISK_FULL, and
+//   nothing is changed;
+// * data that reads back different from what was written: ERROR_CRC, with
+//   only free clusters written.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/image/ntfs_file.h"
+#include "platform/image/ntfs_layout.h"
+#include "platform/image/ntfs_volume.h"
+
+namespace vt {
+
+using ntfs::CAttribute;
+using ntfs::CFileRecords;
+using ntfs::CLoadedRecord;
+using ntfs::CRun;
+using ntfs::CStream;
+
+namespace {
+
+constexpr uint64_t kRecordLogFile = 2;
+// Records 16 to 23 are reserved for the metafiles too.
+constexpr uint64_t kFirstMovableRecord = 24;
+constexpr size_t kCopyChunk = 1 << 20;
+
+// $VOLUME_INFORMATION.
+constexpr size_t kVolumeFlags = 0x0A;
+constexpr uint16_t kVolumeDirty = 0x0001;
+
+// $LogFile restart page and area.
+constexpr uint32_t kRestartMagic = 0x52545352;  // "RSTR"
+constexpr uint32_t kChkdskMagic = 0x444B4843;   // "CHKD"
+constexpr size_t kRestartPageSize = 0x10;
+constexpr size_t kRestartAreaOffset = 0x18;
+constexpr size_t kAreaInUseList = 0x0C;
+constexpr size_t kAreaFlags = 0x0E;
+constexpr uint16_t kNoClient = 0xFFFF;
+constexpr uint16_t kAreaVolumeClean = 0x0002;
+constexpr size_t kFirstLogBytes = 4096;
+
+// Record header fields rewritten by a move.
+constexpr size_t kRecordBytesInUse = 0x18;
+constexpr size_t kAttrLength = 0x04;
+
+// Writes bytes of a non-resident stream where its runs place them. Sparse
+// runs and ranges past the runs are ERROR_FILE_CORRUPT and nothing is
+// written. The pieces are written in order, one write for each run touched.
+DWORD WriteStream(CBlockDevice& device, const ntfs::CNtfsGeometry& g, const CStream& stream,
+                  uint64_t offset, const uint8_t* data, size_t size) {
+  if (stream.m_bResident) return ERROR_NOT_SUPPORTED;
+  const uint64_t cb = g.ClusterBytes();
+  struct CPiece {
+    uint64_t at;
+    size_t from, bytes;
+  };
+  std::vector<CPiece> pieces;
+  size_t covered = 0;
+  for (const CRun& run : stream.m_runs) {
+    const uint64_t begin = std::max(offset, run.m_nVcn * cb);
+    const uint64_t end = std::min(offset + size, run.EndVcn() * cb);
+    if (begin >= end) continue;
+    if (run.IsSparse()) return ERROR_FILE_CORRUPT;
+    pieces.push_back({g.LcnOffset(run.m_nLcn) + (begin - run.m_nVcn * cb),
+                      static_cast<size_t>(begin - offset), static_cast<size_t>(end - begin)});
+    covered += static_cast<size_t>(end - begin);
+  }
+  if (covered != size) return ERROR_FILE_CORRUPT;
+  // Pieces that continue each other on disk go out as one write, so a record
+  // stored in one place is written at once.
+  for (size_t i = 0; i < pieces.size();) {
+    size_t j = i + 1;
+    size_t bytes = pieces[i].bytes;
+    while (j < pieces.size() && pieces[j].at == pieces[i].at + bytes) bytes += pieces[j++].bytes;
+    DWORD err = device.Write(pieces[i].at, data + pieces[i].from, bytes);
+    if (err != ERROR_SUCCESS) return err;
+    i = j;
+  }
+  return ERROR_SUCCESS;
+}
+
+// The runs of `runs` inside [vcn, vcn + count), cut to it.
+std::vector<CRun> Slice(const std::vector<CRun>& runs, uint64_t vcn, uint64_t count) {
+  std::vector<CRun> out;
+  for (const CRun& run : runs) {
+    const uint64_t begin = std::max(vcn, run.m_nVcn);
+    const uint64_t end = std::min(vcn + count, run.EndVcn());
+    if (begin >= end) continue;
+    CRun piece = run;
+    piece.m_nVcn = begin;
+    piece.m_nCount = end - begin;
+    if (!run.IsSparse()) piece.m_nLcn = run.m_nLcn + (begin - run.m_nVcn);
+    out.push_back(piece);
+  }
+  return out;
+}
+
+// `runs` with [vcn, vcn + count) stored from `lcn`.
+std::vector<CRun> Remapped(const std::vector<CRun>& runs, uint64_t vcn, uint64_t lcn,
+                           uint64_t count) {
+  const uint64_t end = runs.empty() ? 0 : runs.back().EndVcn();
+  std::vector<CRun> out = Slice(runs, 0, vcn);
+  CRun moved;
+  moved.m_nVcn = vcn;
+  moved.m_nLcn = lcn;
+  moved.m_nCount = count;
+  out.push_back(moved);
+  for (const CRun& run : Slice(runs, vcn + count, end - (vcn + count))) out.push_back(run);
+  ntfs::MergeRuns(&out);
+  return out;
+}
+
+}  // namespace
+
+void CNtfsVolume::JudgeClean() {
+  m_strUnclean.clear();
+  CFileRecords volumeFile;
+  CStream info;
+  bool found = false;
+  if (volumeFile.Load(m_mft, ntfs::kRecordVolume) != ERROR_SUCCESS ||
+      volumeFile.FindStream(ntfs::kAttrVolumeInformation, u"", &info, &found) != ERROR_SUCCESS ||
+      !found || !info.m_bResident || info.m_value.size() < kVolumeFlags + 2) {
+    m_strUnclean = "the volume information in $Volume cannot be read";
+    return;
+  }
+  if (Le16(info.m_value.data() + kVolumeFlags) & kVolumeDirty) {
+    m_strUnclean = "the volume is marked dirty";
+    return;
+  }
+
+  CFileRecords logFile;
+  CStream log;
+  if (logFile.Load(m_mft, kRecordLogFile) != ERROR_SUCCESS ||
+      logFile.FindStream(ntfs::kAttrData, u"", &log, &found) != ERROR_SUCCESS || !found ||
+      log.Size() < kFirstLogBytes) {
+    m_strUnclean = "$LogFile cannot be read";
+    return;
+  }
+  std::vector<uint8_t> page(kFirstLogBytes);
+  if (ntfs::ReadStream(*m_pDevice, m_geometry, log, 0, page.data(), page.size()) != ERROR_SUCCESS) {
+    m_strUnclean = "$LogFile cannot be read";
+    return;
+  }
+  // A log emptied at a clean unmount is all 0xFF.
+  if (std::all_of(page.begin(), page.end(), [](uint8_t b) { return b == 0xFF; })) return;
+  const uint32_t magic = Le32(page.data());
+  const uint32_t pageSize = Le32(page.data() + kRestartPageSize);
+  if ((magic != kRestartMagic && magic != kChkdskMagic) || pageSize < ntfs::kFixupStride ||
+      pageSize > 65536 || (pageSize & (pageSize - 1)) != 0 || pageSize > log.Size()) {
+    m_strUnclean = "the $LogFile restart page is damaged";
+    return;
+  }
+  page.resize(pageSize);
+  if (ntfs::ReadStream(*m_pDevice, m_geometry, log, 0, page.data(), page.size()) != ERROR_SUCCESS ||
+      ntfs::ApplyFixups(page.data(), page.size()) != ERROR_SUCCESS) {
+    m_strUnclean = "the $LogFile restart page is damaged";
+    return;
+  }
+  const size_t area = Le16(page.data() + kRestartAreaOffset);
+  if (area < kRestartAreaOffset + 2 || area + kAreaFlags + 2 > page.size()) {
+    m_strUnclean = "the $LogFile restart area is damaged";
+    return;
+  }
+  const uint16_t inUse = Le16(page.data() + area + kAreaInUseList);
+  const uint16_t flags = Le16(page.data() + area + kAreaFlags);
+  if (inUse != kNoClient && !(flags & kAreaVolumeClean)) {
+    m_strUnclean = "$LogFile holds changes not yet applied (unclean shutdown or hibernation)";
+  }
+}
+
+DWORD CNtfsVolume::AllFree(uint64_t lcn, uint64_t count, bool* free) {
+  *free = false;
+  std::vector<uint8_t> bits(static_cast<size_t>(std::min<uint64_t>(count, kCopyChunk * 8) + 7) / 8);
+  for (uint64_t done = 0; done < count;) {
+    const uint64_t n = std::min<uint64_t>(count - done, kCopyChunk * 8);
+    std::fill(bits.begin(), bits.end(), 0);
+    DWORD err = GetBitmap(lcn + done, n, bits.data());
+    if (err != ERROR_SUCCESS) return err;
+    for (uint64_t i = 0; i < n; ++i) {
+      if ((bits[static_cast<size_t>(i / 8)] >> (i % 8)) & 1) return ERROR_SUCCESS;
+    }
+    done += n;
+  }
+  *free = true;
+  return ERROR_SUCCESS;
+}
+
+DWORD CNtfsVolume::MarkClusters(uint64_t lcn, uint64_t count, bool used) {
+  if (count == 0) return ERROR_SUCCESS;
+  const uint64_t firstByte = lcn / 8;
+  const uint64_t endByte = (lcn + count + 7) / 8;
+  std::vector<uint8_t> bytes(static_cast<size_t>(endByte - firstByte));
+  DWORD err =
+      ntfs::ReadStream(*m_pDevice, m_geometry, m_bitmap, firstByte, bytes.data(), bytes.size());
+  if (err != ERROR_SUCCESS) return ERROR_DISK_CORRUPT;
+  for (uint64_t c = lcn; c < lcn + count; ++c) {
+    uint8_t& b = bytes[static_cast<size_t>(c / 8 - firstByte)];
+    const auto bit = static_cast<uint8_t>(1u << (c % 8));
+    b = static_cast<uint8_t>(used ? (b | bit) : (b & ~bit));
+  }
+  err = WriteStream(*m_pDevice, m_geometry, m_bitmap, firstByte, bytes.data(), bytes.size());
+  if (err != ERROR_SUCCESS) return err;
+  if (used) {
+    m_nFreeClusters -= std::min(m_nFreeClusters, count);
+  } else {
+    m_nFreeClusters += count;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD CNtfsVolume::CopyClusters(const std::vector<CRun>& from, uint64_t lcn) {
+  const uint64_t cb = BytesPerCluster();
+  std::vector<uint8_t> buffer;
+  std::vector<uint8_t> check;
+  // The pieces in file order land one after another from `lcn`.
+  for (int pass = 0; pass < 2; ++pass) {
+    uint64_t target = LcnOffset(lcn);
+    for (const CRun& run : from) {
+      const uint64_t source = LcnOffset(run.m_nLcn);
+      const uint64_t bytes = run.m_nCount * cb;
+      for (uint64_t done = 0; done < bytes;) {
+        const auto n = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, bytes - done));
+        buffer.resize(n);
+        DWORD err = m_pDevice->Read(source + done, buffer.data(), n);
+        if (err != ERROR_SUCCESS) return err;
+        if (pass == 0) {
+          err = m_pDevice->Write(target, buffer.data(), n);
+        } else {
+          check.resize(n);
+          err = m_pDevice->Read(target, check.data(), n);
+          if (err == ERROR_SUCCESS && check != buffer) err = ERROR_CRC;
+        }
+        if (err != ERROR_SUCCESS) return err;
+        done += n;
+        target += n;
+      }
+    }
+    if (pass == 0) {
+      DWORD err = m_pDevice->Flush();
+      if (err != ERROR_SUCCESS) return err;
+      uint64_t total = 0;
+      for (const CRun& run : from) total += run.m_nCount;
+      m_pDevice->DropCached(LcnOffset(lcn), static_cast<size_t>(total * cb));
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) {
+  if (count == 0) return ERROR_INVALID_PARAMETER;
+  if (!IsWritable()) return ERROR_WRITE_PROTECT;
+  const uint64_t number = ntfs::RecordNumberOf(node->m_nRef);
+  if (number < kFirstMovableRecord) return ERROR_ACCESS_DENIED;
+  CFileRecords file;
+  DWORD err = file.Load(m_mft, node->m_nRef);
+  if (err != ERROR_SUCCESS) return err;
+  if (file.Header().IsDirectory()) return ERROR_ACCESS_DENIED;
+  CStream stream;
+  bool found = false;
+  err = file.FindStream(ntfs::kAttrData, u"", &stream, &found);
+  if (err != ERROR_SUCCESS) return err;
+  if (!found || stream.m_bResident) return ERROR_INVALID_PARAMETER;
+  const uint64_t clusters = stream.m_runs.empty() ? 0 : stream.m_runs.back().EndVcn();
+  if (vcn >= clusters || count > clusters - vcn) return ERROR_INVALID_PARAMETER;
+  const uint64_t total = TotalClusters();
+  if (lcn >= total || count > total - lcn) return ERROR_INVALID_PARAMETER;
+
+  // The whole run list must be in the base record's one $DATA segment.
+  CLoadedRecord record;
+  err = m_mft.LoadRecord(number, &record);
+  if (err != ERROR_SUCCESS) return err;
+  const CAttribute* data = nullptr;
+  for (const CAttribute& a : record.m_attributes) {
+    if (a.m_nType == ntfs::kAttrData && a.m_name.empty()) data = &a;
+  }
+  if (!data || !data->m_bNonResident || data->m_nFirstVcn != 0 || data->VcnCount() != clusters) {
+    return ERROR_NOT_SUPPORTED;
+  }
+
+  const std::vector<CRun> source = Slice(stream.m_runs, vcn, count);
+  bool already = true;
+  for (const CRun& run : source) {
+    if (run.IsSparse()) return ERROR_INVALID_PARAMETER;
+    if (run.m_nLcn != lcn + (run.m_nVcn - vcn)) already = false;
+  }
+  if (already) return ERROR_SUCCESS;
+  bool free = false;
+  err = AllFree(lcn, count, &free);
+  if (err != ERROR_SUCCESS) return err;
+  if (!free) return ERROR_ACCESS_DENIED;
+
+  // The record with its new run list, made and checked before any write.
+  std::vector<uint8_t> pairs;
+  err = ntfs::EncodeRunList(Remapped(stream.m_runs, vcn, lcn, count), &pairs);
+  if (err != ERROR_SUCCESS) return err;
+  std::vector<uint8_t> bytes = record.m_bytes;
+  const size_t at = data->m_nOffset;
+  const size_t oldLength = data->m_nLength;
+  const size_t newLength = (data->m_nRunsOffset + pairs.size() + 7) / 8 * 8;
+  const size_t inUse = record.m_header.m_nBytesInUse;
+  if (inUse - oldLength + newLength > bytes.size()) return ERROR_DISK_FULL;
+  const size_t tail = inUse - (at + oldLength);
+  std::memmove(bytes.data() + at + newLength, bytes.data() + at + oldLength, tail);
+  std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at + data->m_nRunsOffset),
+            bytes.begin() + static_cast<std::ptrdiff_t>(at + newLength), 0);
+  std::copy(pairs.begin(), pairs.end(), bytes.begin() + at + data->m_nRunsOffset);
+  const size_t newInUse = inUse - oldLength + newLength;
+  if (newInUse < inUse) {
+    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(newInUse),
+              bytes.begin() + static_cast<std::ptrdiff_t>(inUse), 0);
+  }
+  PutLe32(bytes.data() + at + kAttrLength, static_cast<uint32_t>(newLength));
+  PutLe32(bytes.data() + kRecordBytesInUse, static_cast<uint32_t>(newInUse));
+  CLoadedRecord rewritten;
+  if (ntfs::ParseRecord(number, bytes, &rewritten) != ERROR_SUCCESS) return ERROR_FILE_CORRUPT;
+  err = ntfs::PrepareFixups(bytes.data(), bytes.size());
+  if (err != ERROR_SUCCESS) return err;
+
+  err = CopyClusters(source, lcn);
+  if (err != ERROR_SUCCESS) return err;
+  err = MarkClusters(lcn, count, true);
+  if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
+  if (err != ERROR_SUCCESS) return err;
+  err = WriteStream(*m_pDevice, m_geometry, m_mft.Data(), number * m_geometry.m_nRecordSize,
+                    bytes.data(), bytes.size());
+  m_mft.DropReadAhead();
+  if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
+  if (err != ERROR_SUCCESS) return err;
+  for (const CRun& run : source) {
+    err = MarkClusters(run.m_nLcn, run.m_nCount, false);
+    if (err != ERROR_SUCCESS) return err;
+  }
+  return m_pDevice->Flush();
+}
+
+}  // namespace vt
