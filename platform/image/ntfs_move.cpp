@@ -43,6 +43,7 @@ constexpr uint64_t kRecordLogFile = 2;
 // Records 16 to 23 are reserved for the metafiles too.
 constexpr uint64_t kFirstMovableRecord = 24;
 constexpr size_t kCopyChunk = 1 << 20;
+constexpr uint64_t kFreeGroupBytes = 64 * 1024;
 
 // $VOLUME_INFORMATION.
 constexpr size_t kVolumeFlags = 0x0A;
@@ -205,7 +206,7 @@ DWORD CNtfsVolume::AllFree(uint64_t lcn, uint64_t count, bool* free) {
   return ERROR_SUCCESS;
 }
 
-DWORD CNtfsVolume::MarkClusters(uint64_t lcn, uint64_t count, bool used) {
+DWORD CNtfsVolume::MarkUsed(uint64_t lcn, uint64_t count) {
   if (count == 0) return ERROR_SUCCESS;
   const uint64_t firstByte = lcn / 8;
   const uint64_t endByte = (lcn + count + 7) / 8;
@@ -216,52 +217,87 @@ DWORD CNtfsVolume::MarkClusters(uint64_t lcn, uint64_t count, bool used) {
   for (uint64_t c = lcn; c < lcn + count; ++c) {
     uint8_t& b = bytes[static_cast<size_t>(c / 8 - firstByte)];
     const auto bit = static_cast<uint8_t>(1u << (c % 8));
-    b = static_cast<uint8_t>(used ? (b | bit) : (b & ~bit));
+    b = static_cast<uint8_t>(b | bit);
   }
   err = WriteStream(*m_pDevice, m_geometry, m_bitmap, firstByte, bytes.data(), bytes.size());
   if (err != ERROR_SUCCESS) return err;
-  if (used) {
-    m_nFreeClusters -= std::min(m_nFreeClusters, count);
-  } else {
-    m_nFreeClusters += count;
-  }
+  m_nFreeClusters -= std::min(m_nFreeClusters, count);
   return ERROR_SUCCESS;
 }
 
 DWORD CNtfsVolume::CopyClusters(const std::vector<CRun>& from, uint64_t lcn) {
+  // The pieces in file order land one after another from `lcn`: they are
+  // gathered into large writes, then read back past the cache and compared.
   const uint64_t cb = BytesPerCluster();
+  uint64_t total = 0;
+  for (const CRun& run : from) total += run.m_nCount;
   std::vector<uint8_t> buffer;
   std::vector<uint8_t> check;
-  // The pieces in file order land one after another from `lcn`.
   for (int pass = 0; pass < 2; ++pass) {
     uint64_t target = LcnOffset(lcn);
-    for (const CRun& run : from) {
-      const uint64_t source = LcnOffset(run.m_nLcn);
-      const uint64_t bytes = run.m_nCount * cb;
-      for (uint64_t done = 0; done < bytes;) {
-        const auto n = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, bytes - done));
-        buffer.resize(n);
-        DWORD err = m_pDevice->Read(source + done, buffer.data(), n);
+    size_t piece = 0;
+    uint64_t pieceDone = 0;  // bytes of from[piece] already taken
+    for (uint64_t done = 0; done < total * cb;) {
+      const auto n = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, total * cb - done));
+      buffer.resize(n);
+      for (size_t filled = 0; filled < n;) {
+        const uint64_t left = from[piece].m_nCount * cb - pieceDone;
+        const auto take = static_cast<size_t>(std::min<uint64_t>(left, n - filled));
+        DWORD err = m_pDevice->Read(LcnOffset(from[piece].m_nLcn) + pieceDone,
+                                    buffer.data() + filled, take);
         if (err != ERROR_SUCCESS) return err;
-        if (pass == 0) {
-          err = m_pDevice->Write(target, buffer.data(), n);
-        } else {
-          check.resize(n);
-          err = m_pDevice->Read(target, check.data(), n);
-          if (err == ERROR_SUCCESS && check != buffer) err = ERROR_CRC;
-        }
-        if (err != ERROR_SUCCESS) return err;
-        done += n;
-        target += n;
+        filled += take;
+        pieceDone += take;
+        if (pieceDone == from[piece].m_nCount * cb) ++piece, pieceDone = 0;
       }
+      DWORD err = ERROR_SUCCESS;
+      if (pass == 0) {
+        err = m_pDevice->Write(target, buffer.data(), n);
+      } else {
+        check.resize(n);
+        err = m_pDevice->Read(target, check.data(), n);
+        if (err == ERROR_SUCCESS && check != buffer) err = ERROR_CRC;
+      }
+      if (err != ERROR_SUCCESS) return err;
+      done += n;
+      target += n;
     }
     if (pass == 0) {
       DWORD err = m_pDevice->Flush();
       if (err != ERROR_SUCCESS) return err;
-      uint64_t total = 0;
-      for (const CRun& run : from) total += run.m_nCount;
       m_pDevice->DropCached(LcnOffset(lcn), static_cast<size_t>(total * cb));
     }
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD CNtfsVolume::FreeRuns(std::vector<CRun> runs) {
+  // Runs whose bitmap bytes lie close together are freed by one write.
+  std::sort(runs.begin(), runs.end(),
+            [](const CRun& a, const CRun& b) { return a.m_nLcn < b.m_nLcn; });
+  for (size_t i = 0; i < runs.size();) {
+    size_t j = i + 1;
+    while (j < runs.size() &&
+           (runs[j].m_nLcn + runs[j].m_nCount) / 8 - runs[i].m_nLcn / 8 < kFreeGroupBytes) {
+      ++j;
+    }
+    const uint64_t first = runs[i].m_nLcn;
+    const uint64_t end = runs[j - 1].m_nLcn + runs[j - 1].m_nCount;
+    const uint64_t firstByte = first / 8;
+    std::vector<uint8_t> bytes(static_cast<size_t>((end + 7) / 8 - firstByte));
+    DWORD err =
+        ntfs::ReadStream(*m_pDevice, m_geometry, m_bitmap, firstByte, bytes.data(), bytes.size());
+    if (err != ERROR_SUCCESS) return ERROR_DISK_CORRUPT;
+    for (size_t k = i; k < j; ++k) {
+      for (uint64_t c = runs[k].m_nLcn; c < runs[k].m_nLcn + runs[k].m_nCount; ++c) {
+        uint8_t& b = bytes[static_cast<size_t>(c / 8 - firstByte)];
+        b = static_cast<uint8_t>(b & ~(1u << (c % 8)));
+      }
+      m_nFreeClusters += runs[k].m_nCount;
+    }
+    err = WriteStream(*m_pDevice, m_geometry, m_bitmap, firstByte, bytes.data(), bytes.size());
+    if (err != ERROR_SUCCESS) return err;
+    i = j;
   }
   return ERROR_SUCCESS;
 }
@@ -338,7 +374,7 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
 
   err = CopyClusters(source, lcn);
   if (err != ERROR_SUCCESS) return err;
-  err = MarkClusters(lcn, count, true);
+  err = MarkUsed(lcn, count);
   if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
   if (err != ERROR_SUCCESS) return err;
   err = WriteStream(*m_pDevice, m_geometry, m_mft.Data(), number * m_geometry.m_nRecordSize,
@@ -346,11 +382,8 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
   m_mft.DropReadAhead();
   if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
   if (err != ERROR_SUCCESS) return err;
-  for (const CRun& run : source) {
-    err = MarkClusters(run.m_nLcn, run.m_nCount, false);
-    if (err != ERROR_SUCCESS) return err;
-  }
-  return m_pDevice->Flush();
+  err = FreeRuns(source);
+  return err == ERROR_SUCCESS ? m_pDevice->Flush() : err;
 }
 
 }  // namespace vt

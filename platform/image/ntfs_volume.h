@@ -99,8 +99,10 @@ class CNtfsVolume : public CFsVolume {
   DWORD CountFree(std::string* message);
   // Sets m_strUnclean from $Volume's flags and $LogFile (ntfs_move.cpp).
   void JudgeClean();
-  // Sets (or clears) the $Bitmap bits of clusters [lcn, lcn + count).
-  DWORD MarkClusters(uint64_t lcn, uint64_t count, bool used);
+  // Sets the $Bitmap bits of clusters [lcn, lcn + count).
+  DWORD MarkUsed(uint64_t lcn, uint64_t count);
+  // Clears the $Bitmap bits of the runs' clusters.
+  DWORD FreeRuns(std::vector<ntfs::CRun> runs);
   // Whether clusters [lcn, lcn + count) are all free.
   DWORD AllFree(uint64_t lcn, uint64_t count, bool* free);
   DWORD CopyClusters(const std::vector<ntfs::CRun>& from, uint64_t lcn);
