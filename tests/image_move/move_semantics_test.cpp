@@ -167,6 +167,20 @@ TEST(MoveFile, RefusalsUseWindowsCodesAndWriteNothing) {
   }
 }
 
+TEST(MoveFile, DamagedChainsAreRefusedWithoutWriting) {
+  for (uint32_t next : {50u, 90u, 0x0FFFFFF0u}) {  // a loop, a free cluster, a reserved value
+    CScene scene(EBuildType::kFat16);
+    scene.builder.AddFile(0, u"Damaged.bin", "DAMAGED BIN", {50, 51}, Pattern(1000, 'd'));
+    scene.builder.SetFat(51, next);
+    COpened o(scene);
+    HANDLE damaged = o.Open("V:\\Damaged.bin");
+    ASSERT_NE(INVALID_HANDLE_VALUE, damaged);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_CORRUPT), o.Move(1, 60, 1, damaged)) << next;
+    o.volume.m_set.CloseHandle(o.vol);
+    EXPECT_EQ(0u, o.volume.m_pPlan->m_nWrites) << next;
+  }
+}
+
 TEST(MoveFile, ReadOnlyMountsAreWriteProtected) {
   CScene scene(EBuildType::kFat16);
   COpened o(scene, true);
