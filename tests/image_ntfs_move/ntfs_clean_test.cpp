@@ -1,0 +1,186 @@
+// A volume is written only when it is clean: $Volume's dirty flag clear and
+// $LogFile empty or its restart area saying the volume was shut down
+// cleanly. Otherwise it reads as usual and every move fails with
+// ERROR_WRITE_PROTECT, writing nothing. The flag and the restart page are
+// set here with this test's own knowledge of the layout.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/image/le.h"
+#include "tests/image_ntfs_move/ntfs_move_support.h"
+
+namespace vt {
+namespace test {
+namespace {
+
+struct CRawGeometry {
+  uint64_t m_nCluster = 0;
+  uint64_t m_nRecord = 0;
+  uint64_t m_nMftOffset = 0;
+};
+
+CRawGeometry Geometry(const std::vector<uint8_t>& img) {
+  CRawGeometry g;
+  g.m_nCluster = static_cast<uint64_t>(Le16(&img[0x0B])) * img[0x0D];
+  const auto perRecord = static_cast<int8_t>(img[0x40]);
+  g.m_nRecord = perRecord < 0 ? 1ull << -perRecord : perRecord * g.m_nCluster;
+  uint64_t mftLcn = 0;
+  for (int i = 7; i >= 0; --i) mftLcn = (mftLcn << 8) | img[0x30 + i];
+  g.m_nMftOffset = mftLcn * g.m_nCluster;
+  return g;
+}
+
+// Undoes (or redoes, with the same check value) a record's update sequence.
+void Fixups(uint8_t* record, size_t size, bool undo) {
+  const size_t usa = Le16(record + 4);
+  const size_t count = Le16(record + 6);
+  ASSERT_EQ(size / 512 + 1, count);
+  for (size_t i = 1; i < count; ++i) {
+    uint8_t* end = record + i * 512 - 2;
+    if (undo) {
+      std::memcpy(end, record + usa + 2 * i, 2);
+    } else {
+      std::memcpy(record + usa + 2 * i, end, 2);
+      std::memcpy(end, record + usa, 2);
+    }
+  }
+}
+
+// The offset in a record (fix-ups undone) of its first attribute of `type`.
+size_t FindAttribute(const uint8_t* record, size_t size, uint32_t type) {
+  for (size_t at = Le16(record + 0x14); at + 8 <= size;) {
+    const uint32_t t = Le32(record + at);
+    if (t == type) return at;
+    const uint32_t length = Le32(record + at + 4);
+    if (t == 0xFFFFFFFF || length == 0) break;
+    at += length;
+  }
+  return 0;
+}
+
+void SetDirty(std::vector<uint8_t>* img) {
+  const CRawGeometry g = Geometry(*img);
+  uint8_t* record = img->data() + g.m_nMftOffset + 3 * g.m_nRecord;  // $Volume
+  Fixups(record, g.m_nRecord, true);
+  const size_t attr = FindAttribute(record, g.m_nRecord, 0x70);
+  ASSERT_NE(0u, attr);
+  uint8_t* flags = record + attr + Le16(record + attr + 0x14) + 0x0A;
+  PutLe16(flags, static_cast<uint16_t>(Le16(flags) | 0x0001));
+  Fixups(record, g.m_nRecord, false);
+}
+
+// Writes a restart page at the start of $LogFile with the given client
+// in-use list and flags; `pageSize` as the page states it. `at` receives
+// the page's offset in the image.
+void SetRestartPage(std::vector<uint8_t>* img, uint16_t inUse, uint16_t flags,
+                    uint32_t pageSize = 4096, uint64_t* at = nullptr) {
+  const CRawGeometry g = Geometry(*img);
+  uint8_t* record = img->data() + g.m_nMftOffset + 2 * g.m_nRecord;  // $LogFile
+  std::vector<uint8_t> copy(record, record + g.m_nRecord);
+  Fixups(copy.data(), copy.size(), true);
+  const size_t attr = FindAttribute(copy.data(), copy.size(), 0x80);
+  ASSERT_NE(0u, attr);
+  const uint8_t* runs = copy.data() + attr + Le16(copy.data() + attr + 0x20);
+  const int lengthBytes = runs[0] & 0x0F;
+  const int offsetBytes = runs[0] >> 4;
+  uint64_t lcn = 0;
+  for (int i = offsetBytes - 1; i >= 0; --i) lcn = (lcn << 8) | runs[1 + lengthBytes + i];
+  std::vector<uint8_t> page(4096, 0);
+  std::memcpy(page.data(), "RSTR", 4);
+  PutLe16(&page[0x04], 0x1E);
+  PutLe16(&page[0x06], 4096 / 512 + 1);
+  PutLe32(&page[0x10], pageSize);
+  PutLe32(&page[0x14], 4096);
+  PutLe16(&page[0x18], 0x30);
+  PutLe16(&page[0x1A], 1);
+  PutLe16(&page[0x1C], 1);
+  PutLe16(&page[0x30 + 0x08], 1);       // one client
+  PutLe16(&page[0x30 + 0x0A], 0xFFFF);  // no free clients
+  PutLe16(&page[0x30 + 0x0C], inUse);
+  PutLe16(&page[0x30 + 0x0E], flags);
+  PutLe16(&page[0x1E], 7);  // check value
+  Fixups(page.data(), page.size(), false);
+  ASSERT_LE((lcn + 1) * g.m_nCluster + page.size(), img->size());
+  std::memcpy(img->data() + lcn * g.m_nCluster, page.data(), page.size());
+  if (at) *at = lcn * g.m_nCluster;
+}
+
+class NtfsClean : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    const std::string dir = NtfsImageDir(&why);
+    if (dir.empty()) GTEST_SKIP() << why;
+    m_bytes = ReadWholeFile(dir + "/ntfs-main.img");
+    ASSERT_FALSE(m_bytes.empty());
+    ASSERT_TRUE(LoadNtfsManifest(dir + "/ntfs-main.manifest", &m_manifest));
+  }
+
+  // Mounts the image, reads a file whole, and tries to move its first
+  // cluster: the move's result, with the check that nothing was written.
+  DWORD TryMove(const std::vector<uint8_t>& img) {
+    CNtfsMovable v(img);
+    EXPECT_EQ(ERROR_SUCCESS, v.m_dwMount);
+    HANDLE volume = v.OpenVolume();
+    HANDLE file = v.OpenFile("plain 100k.bin");
+    EXPECT_NE(INVALID_HANDLE_VALUE, file);
+    std::vector<char> data(100 * 1024 + 1);
+    DWORD read = 0;
+    HANDLE reader =
+        v.m_set.CreateFileA("V:\\plain 100k.bin", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+    EXPECT_TRUE(v.m_set.ReadFile(reader, data.data(), static_cast<DWORD>(data.size()), &read));
+    EXPECT_EQ(100000u, read);  // reads are as usual
+    v.m_set.CloseHandle(reader);
+    const int64_t target = FindFreeRun(v.m_set, volume, 1);
+    const DWORD result = MoveClusters(v.m_set, volume, file, 0, static_cast<uint64_t>(target), 1);
+    if (result != ERROR_SUCCESS) {
+      EXPECT_EQ(0u, v.m_pPlan->m_nWrites);
+    }
+    v.m_set.CloseHandle(file);
+    v.m_set.CloseHandle(volume);
+    return result;
+  }
+
+  std::vector<uint8_t> m_bytes;
+  CNtfsManifest m_manifest;
+};
+
+TEST_F(NtfsClean, ADirtyVolumeIsReadButNotWritten) {
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), TryMove(m_bytes));
+  std::vector<uint8_t> dirty = m_bytes;
+  SetDirty(&dirty);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_WRITE_PROTECT), TryMove(dirty));
+}
+
+TEST_F(NtfsClean, TheLogFileRestartAreaDecides) {
+  struct Case {
+    const char* what;
+    uint16_t inUse, flags;
+    uint32_t pageSize;
+    DWORD expected;
+  } cases[] = {
+      {"a client in use, not clean", 0, 0, 4096, ERROR_WRITE_PROTECT},
+      {"a client in use, marked clean", 0, 0x0002, 4096, ERROR_SUCCESS},
+      {"no client in use", 0xFFFF, 0, 4096, ERROR_SUCCESS},
+      {"a page size that is no power of two", 0xFFFF, 0x0002, 3000, ERROR_WRITE_PROTECT},
+      {"a page size past 64 KB", 0xFFFF, 0x0002, 1 << 17, ERROR_WRITE_PROTECT},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> img = m_bytes;
+    SetRestartPage(&img, c.inUse, c.flags, c.pageSize);
+    EXPECT_EQ(c.expected, TryMove(img)) << c.what;
+  }
+  // A torn restart page (its update sequence broken) is not trusted.
+  std::vector<uint8_t> torn = m_bytes;
+  uint64_t at = 0;
+  SetRestartPage(&torn, 0xFFFF, 0x0002, 4096, &at);
+  torn[at + 1022] ^= 0xFF;  // the second stride's check value
+  EXPECT_EQ(static_cast<DWORD>(ERROR_WRITE_PROTECT), TryMove(torn));
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace vt

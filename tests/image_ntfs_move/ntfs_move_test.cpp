@@ -1,0 +1,297 @@
+// FSCTL_MOVE_FILE on NTFS images made by mkntfs and ntfs-3g, judged by the
+// NTFS tools: after the moves a read-only ntfs-3g mount reads every file
+// with the checksum the manifest recorded, ntfsfix -n finds nothing to fix
+// and ntfsinfo shows the new runs. Refused moves write nothing; a volume
+// that is not clean is read normally but never written.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/image/le.h"
+#include "tests/image_ntfs_move/ntfs_move_support.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace vt {
+namespace test {
+namespace {
+
+using Runs = std::vector<std::vector<int64_t>>;
+
+class NtfsMove : public ::testing::Test {
+ protected:
+  // Loads IMAGE.img and its manifest; false (and the test skipped) when
+  // there are no images.
+  bool Load(const std::string& name) {
+    std::string why;
+    const std::string dir = NtfsImageDir(&why);
+    if (dir.empty()) {
+      m_strSkip = why;
+      return false;
+    }
+    m_bytes = ReadWholeFile(dir + "/" + name + ".img");
+    EXPECT_FALSE(m_bytes.empty()) << dir;
+    EXPECT_TRUE(LoadNtfsManifest(dir + "/" + name + ".manifest", &m_manifest));
+    return !m_bytes.empty();
+  }
+
+  // Writes the image to a scratch file and checks it with the NTFS tools:
+  // every file reads as the manifest says, and ntfsfix -n accepts it.
+  void ExpectToolsAccept(const std::vector<uint8_t>& bytes, const std::string& where) {
+    std::string why;
+    if (!NtfsToolsUsable(&why)) return;
+    const std::string path = ScratchImage();
+    ASSERT_TRUE(WriteWholeFile(path, bytes));
+    std::map<std::string, std::string> sha;
+    ASSERT_TRUE(MountedChecksums(path, &sha, &why)) << where << ": " << why;
+    for (const auto& file : m_manifest.m_sha) {
+      if (m_manifest.m_kind[file.first] == "reparse") continue;  // the mount does not read them
+      EXPECT_EQ(file.second, sha[file.first]) << where << ": " << file.first;
+    }
+    std::string output;
+    EXPECT_EQ(0, NtfsfixCheck(path, &output)) << where << ": " << output;
+  }
+
+  std::string ScratchImage() const {
+#ifdef _WIN32
+    return "vantrel-ntfs-move.img";
+#else
+    return "/tmp/vantrel-ntfs-move-" + std::to_string(::getpid()) + ".img";
+#endif
+  }
+  void TearDown() override { std::remove(ScratchImage().c_str()); }
+
+  std::vector<uint8_t> m_bytes;
+  CNtfsManifest m_manifest;
+  std::string m_strSkip;
+};
+
+// Every extent of a file moved, one FSCTL_MOVE_FILE each as the engine
+// issues them, to follow each other from `target`.
+DWORD MoveExtentsTo(CNtfsMovable& v, HANDLE volume, HANDLE file, uint64_t target) {
+  for (const auto& e : FileExtents(v.m_set, file)) {
+    if (e[1] < 0) continue;  // holes stay holes
+    DWORD err = MoveClusters(v.m_set, volume, file, static_cast<uint64_t>(e[0]),
+                             target + static_cast<uint64_t>(e[0]), static_cast<uint32_t>(e[2]));
+    if (err != ERROR_SUCCESS) return err;
+  }
+  return ERROR_SUCCESS;
+}
+
+TEST_F(NtfsMove, EveryFragmentedFileEndsInOneRun) {
+  if (!Load("ntfs-frag")) GTEST_SKIP() << m_strSkip;
+  CNtfsMovable v(m_bytes);
+  ASSERT_EQ(ERROR_SUCCESS, v.m_dwMount);
+  HANDLE volume = v.OpenVolume();
+  std::map<std::string, uint64_t> targets;
+  for (const auto& entry : m_manifest.m_runs) {
+    const std::string& path = entry.first;
+    HANDLE file = v.OpenFile(path);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
+    const Runs before = FileExtents(v.m_set, file);
+    uint64_t clusters = 0;
+    for (const auto& e : before) clusters += static_cast<uint64_t>(e[2]);
+    if (m_manifest.m_attrList.count(path)) {
+      // Data spread over extension records is not moved in images.
+      const int64_t target = FindFreeRun(v.m_set, volume, static_cast<uint64_t>(before[0][2]));
+      ASSERT_GE(target, 0) << path;
+      EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED),
+                MoveClusters(v.m_set, volume, file, 0, static_cast<uint64_t>(target),
+                             static_cast<uint32_t>(before[0][2])))
+          << path;
+      EXPECT_EQ(before, FileExtents(v.m_set, file)) << path;
+    } else {
+      const int64_t target = FindFreeRun(v.m_set, volume, clusters);
+      ASSERT_GE(target, 0) << path;
+      const DWORD err = MoveExtentsTo(v, volume, file, static_cast<uint64_t>(target));
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), err) << path;
+      EXPECT_EQ(Runs({{0, target, static_cast<int64_t>(clusters)}}), FileExtents(v.m_set, file))
+          << path;
+      targets[path] = static_cast<uint64_t>(target);
+      // The old clusters are free again.
+      for (const auto& e : before) EXPECT_FALSE(ClusterUsed(v.m_set, volume, e[1])) << path;
+    }
+    v.m_set.CloseHandle(file);
+  }
+  v.m_set.CloseHandle(volume);
+  ASSERT_EQ(2u, targets.size());
+  ExpectToolsAccept(v.Bytes(), "after the moves");
+  std::string why;
+  if (!NtfsToolsUsable(&why)) return;
+  ASSERT_TRUE(WriteWholeFile(ScratchImage(), v.Bytes()));
+  for (const auto& t : targets) {
+    const auto clusters = static_cast<int64_t>(m_manifest.m_runs[t.first].back()[0] +
+                                               m_manifest.m_runs[t.first].back()[2]);
+    EXPECT_EQ(Runs({{0, static_cast<int64_t>(t.second), clusters}}),
+              NtfsinfoRuns(ScratchImage(), t.first))
+        << t.first;
+  }
+}
+
+// Holes stay holes and compressed units keep their shape: only allocated
+// extents move.
+TEST_F(NtfsMove, SparseAndCompressedFilesMoveTheirAllocatedExtents) {
+  if (!Load("ntfs-main")) GTEST_SKIP() << m_strSkip;
+  CNtfsMovable v(m_bytes);
+  ASSERT_EQ(ERROR_SUCCESS, v.m_dwMount);
+  HANDLE volume = v.OpenVolume();
+  std::map<std::string, Runs> expected;
+  for (const char* path : {"sparse/hole in middle.bin", "compressed/text 300k.txt"}) {
+    HANDLE file = v.OpenFile(path);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
+    Runs runs = m_manifest.m_runs[path];
+    ASSERT_GE(runs.size(), 3u) << path;
+    // A range reaching into a hole is refused.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+              MoveClusters(v.m_set, volume, file, static_cast<uint64_t>(runs[0][0]),
+                           static_cast<uint64_t>(FindFreeRun(v.m_set, volume, 64)),
+                           static_cast<uint32_t>(runs[0][2] + 1)));
+    // The first and the third (allocated) runs move; the hole between stays.
+    for (size_t i : {size_t(0), size_t(2)}) {
+      const int64_t target = FindFreeRun(v.m_set, volume, static_cast<uint64_t>(runs[i][2]));
+      ASSERT_GE(target, 0);
+      ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+                MoveClusters(v.m_set, volume, file, static_cast<uint64_t>(runs[i][0]),
+                             static_cast<uint64_t>(target), static_cast<uint32_t>(runs[i][2])))
+          << path;
+      runs[i][1] = target;
+    }
+    expected[path] = runs;
+    v.m_set.CloseHandle(file);
+  }
+  v.m_set.CloseHandle(volume);
+  ExpectToolsAccept(v.Bytes(), "after the moves");
+  std::string why;
+  if (!NtfsToolsUsable(&why)) return;
+  ASSERT_TRUE(WriteWholeFile(ScratchImage(), v.Bytes()));
+  for (const auto& e : expected) EXPECT_EQ(e.second, NtfsinfoRuns(ScratchImage(), e.first));
+}
+
+TEST_F(NtfsMove, RefusedMovesWriteNothing) {
+  if (!Load("ntfs-main")) GTEST_SKIP() << m_strSkip;
+  CNtfsMovable v(m_bytes);
+  ASSERT_EQ(ERROR_SUCCESS, v.m_dwMount);
+  HANDLE volume = v.OpenVolume();
+  HANDLE plain = v.OpenFile("plain 100k.bin");
+  HANDLE other = v.OpenFile("compressed/random 100k.bin");
+  HANDLE resident = v.OpenFile("readme.txt");
+  HANDLE mft = v.OpenFile("$MFT");
+  HANDLE folder = v.m_set.CreateFileA("V:\\compressed", FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  ASSERT_NE(INVALID_HANDLE_VALUE, plain);
+  ASSERT_NE(INVALID_HANDLE_VALUE, other);
+  ASSERT_NE(INVALID_HANDLE_VALUE, resident);
+  ASSERT_NE(INVALID_HANDLE_VALUE, mft);
+  ASSERT_NE(INVALID_HANDLE_VALUE, folder);
+  const Runs runs = FileExtents(v.m_set, plain);
+  ASSERT_EQ(1u, runs.size());
+  const auto free = static_cast<uint64_t>(FindFreeRun(v.m_set, volume, 64));
+  const auto otherLcn = static_cast<uint64_t>(FileExtents(v.m_set, other)[0][1]);
+  struct Case {
+    const char* what;
+    HANDLE file;
+    uint64_t vcn, lcn;
+    uint32_t count;
+    DWORD expected;
+  } cases[] = {
+      {"target in use", plain, 0, otherLcn, 1, ERROR_ACCESS_DENIED},
+      {"target partly in use", plain, 0, otherLcn - 1, 2, ERROR_ACCESS_DENIED},
+      {"start past the allocation", plain, 25, free, 1, ERROR_INVALID_PARAMETER},
+      {"range past the allocation", plain, 20, free, 6, ERROR_INVALID_PARAMETER},
+      {"target past the volume", plain, 0, 1ull << 40, 1, ERROR_INVALID_PARAMETER},
+      {"count of zero", plain, 0, free, 0, ERROR_INVALID_PARAMETER},
+      {"resident data", resident, 0, free, 1, ERROR_INVALID_PARAMETER},
+      {"$MFT", mft, 0, free, 1, ERROR_ACCESS_DENIED},
+      {"a folder", folder, 0, free, 1, ERROR_ACCESS_DENIED},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.expected, MoveClusters(v.m_set, volume, c.file, c.vcn, c.lcn, c.count)) << c.what;
+  }
+  EXPECT_EQ(0u, v.m_pPlan->m_nWrites);
+  EXPECT_EQ(runs, FileExtents(v.m_set, plain));
+  // Moving clusters onto themselves is done at once, without writing.
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+            MoveClusters(v.m_set, volume, plain, 3, static_cast<uint64_t>(runs[0][1] + 3), 4));
+  EXPECT_EQ(0u, v.m_pPlan->m_nWrites);
+  for (HANDLE h : {plain, other, resident, mft, folder, volume}) v.m_set.CloseHandle(h);
+}
+
+// Data that reads back different from what was written stops the move
+// before any metadata changes.
+TEST_F(NtfsMove, ABadReadBackLeavesTheFileWhereItWas) {
+  if (!Load("ntfs-frag")) GTEST_SKIP() << m_strSkip;
+  CNtfsMovable v(m_bytes);
+  ASSERT_EQ(ERROR_SUCCESS, v.m_dwMount);
+  HANDLE volume = v.OpenVolume();
+  HANDLE file = v.OpenFile("frag 12.bin");
+  const Runs before = FileExtents(v.m_set, file);
+  const int64_t target = FindFreeRun(v.m_set, volume, 24);
+  ASSERT_GE(target, 0);
+  const uint64_t at = static_cast<uint64_t>(target + 5) * 512;  // 512-byte clusters
+  v.m_pPlan->m_nBadFrom = at;
+  v.m_pPlan->m_nBadTo = at + 1;
+  EXPECT_EQ(static_cast<DWORD>(ERROR_CRC),
+            MoveClusters(v.m_set, volume, file, 0, static_cast<uint64_t>(target), 24));
+  v.m_pPlan->m_nBadTo = 0;
+  EXPECT_EQ(before, FileExtents(v.m_set, file));
+  EXPECT_FALSE(ClusterUsed(v.m_set, volume, static_cast<uint64_t>(target)));
+  v.m_set.CloseHandle(file);
+  v.m_set.CloseHandle(volume);
+  ExpectToolsAccept(v.Bytes(), "after the failed move");
+}
+
+// A power cut after each write of a move: every file still reads whole and
+// the tools accept the volume. A failing write leaves the same.
+TEST_F(NtfsMove, ACrashAtEveryWriteOfAMoveLeavesFilesIntact) {
+  if (!Load("ntfs-frag")) GTEST_SKIP() << m_strSkip;
+  auto move = [&](CNtfsMovable& v) {
+    HANDLE volume = v.OpenVolume();
+    HANDLE file = v.OpenFile("frag 12.bin");
+    const int64_t target = FindFreeRun(v.m_set, volume, 24);
+    const DWORD err =
+        target < 0 ? ERROR_DISK_FULL
+                   : MoveClusters(v.m_set, volume, file, 0, static_cast<uint64_t>(target), 24);
+    const Runs after = FileExtents(v.m_set, file);
+    v.m_set.CloseHandle(file);
+    v.m_set.CloseHandle(volume);
+    return std::make_pair(err, after);
+  };
+  uint64_t writes = 0;
+  {
+    CNtfsMovable v(m_bytes);
+    ASSERT_EQ(ERROR_SUCCESS, v.m_dwMount);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), move(v).first);
+    writes = v.m_pPlan->m_nWrites;
+  }
+  // Copy, mark the target, the record, free the old clusters.
+  ASSERT_GE(writes, 4u);
+  for (uint64_t n = 0; n < writes; ++n) {
+    CNtfsMovable v(m_bytes);
+    v.m_pPlan->m_eMode = CFaultPlan::kCrashAfter;
+    v.m_pPlan->m_nAt = n;
+    move(v);
+    ExpectToolsAccept(v.Bytes(), "power cut after write " + std::to_string(n));
+  }
+  for (uint64_t n = 1; n <= writes; ++n) {
+    CNtfsMovable v(m_bytes);
+    v.m_pPlan->m_eMode = CFaultPlan::kFailAt;
+    v.m_pPlan->m_nAt = n;
+    EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), move(v).first) << "write " << n;
+    // The same volume moves the file once the device works again.
+    v.m_pPlan->m_eMode = CFaultPlan::kNone;
+    const auto retried = move(v);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), retried.first) << "write " << n;
+    EXPECT_EQ(1u, retried.second.size()) << "write " << n;
+    if (n == 1 || n == writes)
+      ExpectToolsAccept(v.Bytes(), "retry after write " + std::to_string(n));
+  }
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace vt
