@@ -26,13 +26,13 @@ std::vector<std::string> Split(const std::string& line, char sep) {
   return parts;
 }
 
+#ifndef _WIN32
 std::string Quote(const std::string& s) {
   std::string out = "'";
   for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
 }
 
-#ifndef _WIN32
 // Runs a shell command; its exit status, stdout (and stderr) in `output`.
 int Shell(const std::string& command, std::string* output) {
   output->clear();
