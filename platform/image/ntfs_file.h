@@ -26,6 +26,8 @@ class CFileRecords {
   uint64_t Number() const { return m_records.empty() ? 0 : m_records[0].m_nNumber; }
   const CRecordHeader& Header() const { return m_records[0].m_header; }
   bool HasAttributeList() const { return m_bAttributeList; }
+  // The base record first, then the extension records.
+  const std::vector<CLoadedRecord>& Records() const { return m_records; }
 
   // Finds an attribute by type and name and puts its segments together.
   // ERROR_SUCCESS with *found false when the file has no such attribute.

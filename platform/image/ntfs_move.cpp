@@ -5,7 +5,9 @@
 //   1. the clusters are copied to the target, flushed, read back past the
 //      cache and compared;
 //   2. the target is marked in use in $Bitmap, flushed;
-//   3. the new run list goes into the file record, which is written back
+//   3. the new run lists go into the file records holding the segments the
+//      move touches (the base record, or extension records found through the
+//      attribute list, each covering its own VCN range), each written back
 //      with a fresh update sequence, flushed;
 //   4. the old clusters are marked free in $Bitmap, flushed.
 //
@@ -16,9 +18,7 @@
 //   allocation or touching a sparse run, or a target past the volume's end:
 //   ERROR_INVALID_PARAMETER;
 // * a target that is not wholly free: ERROR_ACCESS_DENIED;
-// * data kept in extension records behind an attribute list:
-//   ERROR_NOT_SUPPORTED (not moved in images);
-// * a new run list that does not fit in the record: ERROR_DISK_FULL, and
+// * a new run list that does not fit in its record: ERROR_DISK_FULL, and
 //   nothing is changed;
 // * data that reads back different from what was written: ERROR_CRC, with
 //   only free clusters written.
@@ -34,6 +34,7 @@ namespace vt {
 using ntfs::CAttribute;
 using ntfs::CFileRecords;
 using ntfs::CLoadedRecord;
+using ntfs::CRecordHeader;
 using ntfs::CRun;
 using ntfs::CStream;
 
@@ -129,6 +130,33 @@ std::vector<CRun> Remapped(const std::vector<CRun>& runs, uint64_t vcn, uint64_t
   for (const CRun& run : Slice(runs, vcn + count, end - (vcn + count))) out.push_back(run);
   ntfs::MergeRuns(&out);
   return out;
+}
+
+// Puts new mapping pairs into a segment of a record (fix-ups undone),
+// moving the attributes after it. ERROR_DISK_FULL when the record has no
+// room; `bytes` may then be half changed and must be dropped.
+DWORD RewriteRunList(const CAttribute& a, const std::vector<CRun>& runs,
+                     std::vector<uint8_t>* bytes, CRecordHeader* header) {
+  std::vector<uint8_t> pairs;
+  DWORD err = ntfs::EncodeRunList(runs, &pairs);
+  if (err != ERROR_SUCCESS) return err;
+  const size_t at = a.m_nOffset;
+  const size_t oldLength = a.m_nLength;
+  const size_t newLength = (a.m_nRunsOffset + pairs.size() + 7) / 8 * 8;
+  const size_t inUse = header->m_nBytesInUse;
+  if (at + oldLength > inUse || inUse - oldLength + newLength > bytes->size()) {
+    return ERROR_DISK_FULL;
+  }
+  const size_t newInUse = inUse - oldLength + newLength;
+  uint8_t* p = bytes->data();
+  std::memmove(p + at + newLength, p + at + oldLength, inUse - (at + oldLength));
+  std::fill(p + at + a.m_nRunsOffset, p + at + newLength, 0);
+  std::copy(pairs.begin(), pairs.end(), p + at + a.m_nRunsOffset);
+  if (newInUse < inUse) std::fill(p + newInUse, p + inUse, 0);
+  PutLe32(p + at + kAttrLength, static_cast<uint32_t>(newLength));
+  PutLe32(p + kRecordBytesInUse, static_cast<uint32_t>(newInUse));
+  header->m_nBytesInUse = static_cast<uint32_t>(newInUse);
+  return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -321,18 +349,6 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
   const uint64_t total = TotalClusters();
   if (lcn >= total || count > total - lcn) return ERROR_INVALID_PARAMETER;
 
-  // The whole run list must be in the base record's one $DATA segment.
-  CLoadedRecord record;
-  err = m_mft.LoadRecord(number, &record);
-  if (err != ERROR_SUCCESS) return err;
-  const CAttribute* data = nullptr;
-  for (const CAttribute& a : record.m_attributes) {
-    if (a.m_nType == ntfs::kAttrData && a.m_name.empty()) data = &a;
-  }
-  if (!data || !data->m_bNonResident || data->m_nFirstVcn != 0 || data->VcnCount() != clusters) {
-    return ERROR_NOT_SUPPORTED;
-  }
-
   const std::vector<CRun> source = Slice(stream.m_runs, vcn, count);
   bool already = true;
   for (const CRun& run : source) {
@@ -345,40 +361,49 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
   if (err != ERROR_SUCCESS) return err;
   if (!free) return ERROR_ACCESS_DENIED;
 
-  // The record with its new run list, made and checked before any write.
-  std::vector<uint8_t> pairs;
-  err = ntfs::EncodeRunList(Remapped(stream.m_runs, vcn, lcn, count), &pairs);
-  if (err != ERROR_SUCCESS) return err;
-  std::vector<uint8_t> bytes = record.m_bytes;
-  const size_t at = data->m_nOffset;
-  const size_t oldLength = data->m_nLength;
-  const size_t newLength = (data->m_nRunsOffset + pairs.size() + 7) / 8 * 8;
-  const size_t inUse = record.m_header.m_nBytesInUse;
-  if (inUse - oldLength + newLength > bytes.size()) return ERROR_DISK_FULL;
-  const size_t tail = inUse - (at + oldLength);
-  std::memmove(bytes.data() + at + newLength, bytes.data() + at + oldLength, tail);
-  std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at + data->m_nRunsOffset),
-            bytes.begin() + static_cast<std::ptrdiff_t>(at + newLength), 0);
-  std::copy(pairs.begin(), pairs.end(), bytes.begin() + at + data->m_nRunsOffset);
-  const size_t newInUse = inUse - oldLength + newLength;
-  if (newInUse < inUse) {
-    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(newInUse),
-              bytes.begin() + static_cast<std::ptrdiff_t>(inUse), 0);
+  // Every record holding a segment the move touches, with the segment's new
+  // run list, made and checked before any write.
+  const std::vector<CRun> remapped = Remapped(stream.m_runs, vcn, lcn, count);
+  std::vector<std::pair<uint64_t, std::vector<uint8_t>>> records;
+  for (const CLoadedRecord& record : file.Records()) {
+    std::vector<uint8_t> bytes = record.m_bytes;
+    CRecordHeader header = record.m_header;
+    bool changed = false;
+    // Offsets shift as segments change length: walk from the last one back.
+    for (auto a = record.m_attributes.rbegin(); a != record.m_attributes.rend(); ++a) {
+      if (a->m_nType != ntfs::kAttrData || !a->m_name.empty() || !a->m_bNonResident) continue;
+      const uint64_t first = a->m_nFirstVcn;
+      const uint64_t end = first + a->VcnCount();
+      if (end <= vcn || first >= vcn + count) continue;
+      std::vector<CRun> runs = Slice(remapped, first, end - first);
+      ntfs::MergeRuns(&runs);
+      err = RewriteRunList(*a, runs, &bytes, &header);
+      if (err != ERROR_SUCCESS) return err;
+      changed = true;
+    }
+    if (!changed) continue;
+    CLoadedRecord check;
+    if (ntfs::ParseRecord(record.m_nNumber, bytes, &check) != ERROR_SUCCESS) {
+      return ERROR_FILE_CORRUPT;
+    }
+    err = ntfs::PrepareFixups(bytes.data(), bytes.size());
+    if (err != ERROR_SUCCESS) return err;
+    records.emplace_back(record.m_nNumber, std::move(bytes));
   }
-  PutLe32(bytes.data() + at + kAttrLength, static_cast<uint32_t>(newLength));
-  PutLe32(bytes.data() + kRecordBytesInUse, static_cast<uint32_t>(newInUse));
-  CLoadedRecord rewritten;
-  if (ntfs::ParseRecord(number, bytes, &rewritten) != ERROR_SUCCESS) return ERROR_FILE_CORRUPT;
-  err = ntfs::PrepareFixups(bytes.data(), bytes.size());
-  if (err != ERROR_SUCCESS) return err;
+  if (records.empty()) return ERROR_FILE_CORRUPT;
 
   err = CopyClusters(source, lcn);
   if (err != ERROR_SUCCESS) return err;
   err = MarkUsed(lcn, count);
   if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
   if (err != ERROR_SUCCESS) return err;
-  err = WriteStream(*m_pDevice, m_geometry, m_mft.Data(), number * m_geometry.m_nRecordSize,
-                    bytes.data(), bytes.size());
+  // Until the old clusters are freed both places hold the data, so records
+  // written before a crash and those not yet written both read correctly.
+  for (const auto& record : records) {
+    err = WriteStream(*m_pDevice, m_geometry, m_mft.Data(), record.first * m_geometry.m_nRecordSize,
+                      record.second.data(), record.second.size());
+    if (err != ERROR_SUCCESS) break;
+  }
   m_mft.DropReadAhead();
   if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
   if (err != ERROR_SUCCESS) return err;
