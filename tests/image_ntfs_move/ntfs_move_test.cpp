@@ -134,8 +134,11 @@ TEST_F(NtfsMove, EveryFragmentedFileEndsInOneRun) {
       EXPECT_EQ(Runs({{0, target, static_cast<int64_t>(clusters)}}), FileExtents(v.m_set, file))
           << path;
       targets[path] = static_cast<uint64_t>(target);
-      // The old clusters are free again.
+      // The old clusters are free again, the new ones in use.
       for (const auto& e : before) EXPECT_FALSE(ClusterUsed(v.m_set, volume, e[1])) << path;
+      EXPECT_TRUE(ClusterUsed(v.m_set, volume, static_cast<uint64_t>(target))) << path;
+      EXPECT_TRUE(ClusterUsed(v.m_set, volume, static_cast<uint64_t>(target) + clusters - 1))
+          << path;
     }
     v.m_set.CloseHandle(file);
   }
