@@ -334,3 +334,45 @@ INSTANTIATE_TEST_SUITE_P(Files, NtfsMoveCrash,
 }  // namespace
 }  // namespace test
 }  // namespace vt
+
+namespace vt {
+namespace test {
+namespace {
+
+// Splitting runs of data whose records ntfs-3g filled with mapping pairs
+// runs out of room in a record: that move is refused and writes nothing,
+// and the file still reads whole.
+TEST_F(NtfsMove, ARunListThatNoLongerFitsIsRefused) {
+  if (!Load("ntfs-frag")) GTEST_SKIP() << m_strSkip;
+  CNtfsMovable v(m_bytes);
+  ASSERT_EQ(ERROR_SUCCESS, v.m_dwMount);
+  HANDLE volume = v.OpenVolume();
+  HANDLE file = v.OpenFile("frag 1200.bin");
+  const Runs extents = FileExtents(v.m_set, file);
+  ASSERT_EQ(1200u, extents.size());
+  int full = 0;
+  uint64_t from = 0;
+  for (const auto& e : extents) {
+    // The second cluster of each two-cluster extent, alone, elsewhere.
+    const int64_t target = FindFreeRun(v.m_set, volume, 3, from);
+    if (target < 0) break;
+    from = static_cast<uint64_t>(target) + 3;
+    const uint64_t writes = v.m_pPlan->m_nWrites;
+    const DWORD err = MoveClusters(v.m_set, volume, file, static_cast<uint64_t>(e[0]) + 1,
+                                   static_cast<uint64_t>(target) + 1, 1);
+    if (err == ERROR_DISK_FULL) {
+      ++full;
+      EXPECT_EQ(writes, v.m_pPlan->m_nWrites);
+    } else {
+      ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), err);
+    }
+  }
+  v.m_set.CloseHandle(file);
+  v.m_set.CloseHandle(volume);
+  EXPECT_GT(full, 0);
+  ExpectToolsAccept(v.Bytes(), "after the split runs");
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace vt
