@@ -20,6 +20,8 @@
 // * a target that is not wholly free: ERROR_ACCESS_DENIED;
 // * a new run list that does not fit in its record: ERROR_DISK_FULL, and
 //   nothing is changed;
+// * a file whose record to rewrite is split over two pieces of the MFT (a
+//   crash between their writes would tear it): ERROR_NOT_SUPPORTED;
 // * data that reads back different from what was written: ERROR_CRC, with
 //   only free clusters written.
 #include <algorithm>
@@ -99,6 +101,26 @@ DWORD WriteStream(CBlockDevice& device, const ntfs::CNtfsGeometry& g, const CStr
     i = j;
   }
   return ERROR_SUCCESS;
+}
+
+// Whether bytes of a stream lie in one stretch of the device, so that one
+// write stores them.
+bool InOnePlace(const ntfs::CNtfsGeometry& g, const CStream& stream, uint64_t offset,
+                uint64_t size) {
+  const uint64_t cb = g.ClusterBytes();
+  uint64_t next = 0;
+  bool started = false;
+  for (const CRun& run : stream.m_runs) {
+    const uint64_t begin = std::max(offset, run.m_nVcn * cb);
+    const uint64_t end = std::min(offset + size, run.EndVcn() * cb);
+    if (begin >= end) continue;
+    if (run.IsSparse()) return false;
+    const uint64_t at = g.LcnOffset(run.m_nLcn) + (begin - run.m_nVcn * cb);
+    if (started && at != next) return false;
+    started = true;
+    next = at + (end - begin);
+  }
+  return started;
 }
 
 // The runs of `runs` inside [vcn, vcn + count), cut to it.
@@ -382,6 +404,12 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
       changed = true;
     }
     if (!changed) continue;
+    // A record split over two places in the MFT would be written in two
+    // pieces, and a crash between them would leave it torn.
+    const uint64_t recordBytes = m_geometry.m_nRecordSize;
+    if (!InOnePlace(m_geometry, m_mft.Data(), record.m_nNumber * recordBytes, recordBytes)) {
+      return ERROR_NOT_SUPPORTED;
+    }
     CLoadedRecord check;
     if (ntfs::ParseRecord(record.m_nNumber, bytes, &check) != ERROR_SUCCESS) {
       return ERROR_FILE_CORRUPT;
