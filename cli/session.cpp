@@ -119,6 +119,9 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
 }
 
 int CCliSession::AnalyzeFiles(const std::vector<std::string>& paths, std::string* error) {
+  // On NTFS the items carry MFT parents, which only the reader's directory
+  // map resolves: the whole volume is read (the reader is fast).
+  if (m_drive.m_bNtfs) return Analyze(error);
   SetCancel(false);
   if (!m_engine->OpenVolume(&m_drive)) {
     *error = m_prompt.LastMessage();
