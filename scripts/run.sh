@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, makes the demo volumes with
-# the independent FAT tools and analyses each of them with vantrel-cli.
+# the independent FAT and NTFS tools, analyses each with vantrel-cli, draws its
+# cluster map, defragments it and shows the result.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -11,11 +12,19 @@ demo=out/demo
 rm -rf "$demo"
 mkdir -p "$demo"
 bash tests/tools/make_fat_images.sh "$demo" >/dev/null
+# NTFS images need an ntfs-3g mount (root); without one the demo is FAT only.
+bash tests/tools/make_ntfs_images.sh "$demo" >/dev/null 2>&1 || echo "(no NTFS demo volumes: making them needs root and ntfs-3g)"
 cli=build/native/cli/vantrel-cli
 for image in "$demo"/*.img; do
-  echo "=== $(basename "$image")"
+  name=$(basename "$image" .img)
+  echo "=== $name: analysis"
   "$cli" analyze "$image"
+  "$cli" files "$image" | head -8
+  "$cli" map "$image" --png "$demo/$name-before.png"
   echo
-  "$cli" files "$image" | head -15
+  echo "=== $name: defragmentation"
+  "$cli" defrag "$image" --filter all --png "$demo/$name-after.png" || true
+  "$cli" files "$image" | tail -1
+  echo "    maps: $demo/$name-before.png, $demo/$name-after.png"
   echo
 done
