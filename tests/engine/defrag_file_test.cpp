@@ -148,6 +148,27 @@ TEST_F(FileDefrag, MovesAFragmentedFileIntoOneRun) {
   EXPECT_EQ(volume.openHandles(), 1u);
 }
 
+TEST_F(FileDefrag, KeptFreeRunsMatchAFreshRebuild) {
+  AddFile("a.bin", {{2, 10}, {4, 20}, {5, 40}});
+  AddFile("b.bin", {{3, 12}, {6, 30}});
+  AddFile("c.bin", {{1, 50}, {2, 60}});
+  ASSERT_TRUE(Analyze());
+  for (const char* name : {"a.bin", "b.bin", "c.bin"})
+    ASSERT_TRUE(engine->DefragFile(*Item(name), BestFit, false)) << name;
+  // The list kept up during the moves, consumed entries left out and
+  // neighbouring entries joined (a vacated chunk never joins its successor).
+  std::vector<std::pair<uint64_t, uint32_t>> kept;
+  for (const auto& r : engine->m_freeRuns) {
+    if (r.m_nState != RUN_FREE || r.m_nClusters == 0) continue;
+    if (!kept.empty() && kept.back().first + kept.back().second == r.m_nLcn)
+      kept.back().second += r.m_nClusters;
+    else
+      kept.push_back({r.m_nLcn, r.m_nClusters});
+  }
+  ASSERT_TRUE(engine->BuildFreeRunList());
+  EXPECT_EQ(kept, FreeRuns());
+}
+
 TEST_F(FileDefrag, OuterTrackEndsAtTheRunsEndAndRebuildsTheList) {
   AddFile("f.bin", {{2, 10}, {4, 20}});
   ASSERT_TRUE(Analyze());
