@@ -31,20 +31,6 @@ int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session) {
   return EXIT_OK;
 }
 
-void WriteErrors(CJsonWriter& json, const CDefrag& engine) {
-  json.Key("errors");
-  json.BeginArray();
-  for (const auto& e : engine.m_errors) {
-    json.BeginObject();
-    json.Field("path", e.m_strPath);
-    json.Field("size", e.m_nSize);
-    json.Field("error", e.m_dwError);
-    json.Field("message", e.m_strMessage);
-    json.EndObject();
-  }
-  json.EndArray();
-}
-
 }  // namespace
 
 int RunAnalyze(const std::vector<std::string>& args) {
@@ -78,7 +64,7 @@ int RunAnalyze(const std::vector<std::string>& args) {
     json.Field("largest_free_block", largest);
     json.Field("elapsed_ms", session.ElapsedMs());
     json.Field("from_cache", session.LoadedFromCache());
-    WriteErrors(json, engine);
+    WriteErrorList(json, engine);
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());
     return EXIT_OK;
@@ -148,7 +134,7 @@ int RunFiles(const std::vector<std::string>& args) {
       json.EndObject();
     }
     json.EndArray();
-    WriteErrors(json, engine);
+    WriteErrorList(json, engine);
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());
     return EXIT_OK;

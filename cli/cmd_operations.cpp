@@ -119,18 +119,16 @@ uint64_t LargestFreeBlock(CCliSession& session) {
   return LargestFreeRunClusters(session.Engine()) * session.Drive().m_dwBytesPerCluster;
 }
 
-void WriteErrorList(CJsonWriter& json, const CDefrag& engine) {
-  json.Key("errors");
-  json.BeginArray();
-  for (const auto& e : engine.m_errors) {
-    json.BeginObject();
-    json.Field("path", e.m_strPath);
-    json.Field("size", e.m_nSize);
-    json.Field("error", e.m_dwError);
-    json.Field("message", e.m_strMessage);
-    json.EndObject();
-  }
-  json.EndArray();
+// The figures both drive operations print: clusters moved, fragmented files
+// and the largest free block before and after, and the error list.
+void WriteOperationFigures(CJsonWriter& json, CCliSession& session, uint64_t moved,
+                           uint64_t fragmentedBefore, uint64_t largestBefore) {
+  json.Field("moved_clusters", moved);
+  json.Field("fragmented_files_before", fragmentedBefore);
+  json.Field("fragmented_files_after", session.Drive().m_nFragmentedFiles);
+  json.Field("largest_free_block_before", largestBefore);
+  json.Field("largest_free_block_after", LargestFreeBlock(session));
+  WriteErrorList(json, session.Engine());
 }
 
 // Draws the map after the operation, its moves still marked.
@@ -188,12 +186,7 @@ int RunDefrag(const std::vector<std::string>& args) {
   CJsonWriter json;
   json.BeginObject();
   json.Field("drive", drive.m_strDrive);
-  json.Field("moved_clusters", moved);
-  json.Field("fragmented_files_before", fragmentedBefore);
-  json.Field("fragmented_files_after", drive.m_nFragmentedFiles);
-  json.Field("largest_free_block_before", largestBefore);
-  json.Field("largest_free_block_after", LargestFreeBlock(session));
-  WriteErrorList(json, engine);
+  WriteOperationFigures(json, session, moved, fragmentedBefore, largestBefore);
   json.EndObject();
 
   CReportDocument report;
@@ -244,12 +237,7 @@ int RunFreeSpace(const std::vector<std::string>& args) {
   json.BeginObject();
   json.Field("drive", drive.m_strDrive);
   json.Field("mode", static_cast<int>(mode));
-  json.Field("moved_clusters", moved);
-  json.Field("fragmented_files_before", fragmentedBefore);
-  json.Field("fragmented_files_after", drive.m_nFragmentedFiles);
-  json.Field("largest_free_block_before", largestBefore);
-  json.Field("largest_free_block_after", LargestFreeBlock(session));
-  WriteErrorList(json, engine);
+  WriteOperationFigures(json, session, moved, fragmentedBefore, largestBefore);
   json.EndObject();
 
   CReportDocument report;

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "cli/json_writer.h"
 #include "cli/session.h"
 
 namespace vt {
@@ -100,6 +101,20 @@ bool ReadLetterOption(const CParsedArgs& parsed, char* letter, std::string* erro
   }
   *letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
   return true;
+}
+
+void WriteErrorList(CJsonWriter& json, const CDefrag& engine) {
+  json.Key("errors");
+  json.BeginArray();
+  for (const auto& e : engine.m_errors) {
+    json.BeginObject();
+    json.Field("path", e.m_strPath);
+    json.Field("size", e.m_nSize);
+    json.Field("error", e.m_dwError);
+    json.Field("message", e.m_strMessage);
+    json.EndObject();
+  }
+  json.EndArray();
 }
 
 int Fail(int code, const std::string& text) {

@@ -32,6 +32,11 @@ CParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<st
 // Reads --letter (default V) as an upper-case drive letter.
 bool ReadLetterOption(const CParsedArgs& parsed, char* letter, std::string* error);
 
+// The engine's error list as the "errors" array of --json output.
+class CJsonWriter;
+class CDefrag;
+void WriteErrorList(CJsonWriter& json, const CDefrag& engine);
+
 // Prints "vantrel-cli: <text>" on stderr and returns code.
 int Fail(int code, const std::string& text);
 
