@@ -92,6 +92,13 @@ bool CMft::IsInUse(uint64_t number) const {
          (m_bitmap[static_cast<size_t>(number / 8)] >> (number % 8)) & 1;
 }
 
+void CMft::SetInUse(uint64_t number, bool inUse) {
+  if (number / 8 >= m_bitmap.size()) return;
+  uint8_t& b = m_bitmap[static_cast<size_t>(number / 8)];
+  const auto bit = static_cast<uint8_t>(1u << (number % 8));
+  b = static_cast<uint8_t>(inUse ? (b | bit) : (b & ~bit));
+}
+
 uint64_t CMft::InUseAtOrBelow(uint64_t number) const {
   if (number >= m_nRecordCount) return 0;
   uint64_t byte = number / 8;
@@ -212,6 +219,7 @@ DWORD CMft::Open(CBlockDevice* device, const CNtfsGeometry& geometry, std::strin
   m_bitmap.resize(static_cast<size_t>(std::min<uint64_t>(bitmap.Size(), (m_nRecordCount + 7) / 8)));
   err = ReadStream(*device, g, bitmap, 0, m_bitmap.data(), m_bitmap.size());
   if (err != ERROR_SUCCESS) return Corrupt(message, "cannot read the MFT's bitmap");
+  m_bitmapStream = std::move(bitmap);
   return ERROR_SUCCESS;
 }
 

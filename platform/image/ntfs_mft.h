@@ -40,6 +40,10 @@ class CMft {
   uint64_t RecordCount() const { return m_nRecordCount; }
   // Whether the MFT's bitmap marks a record in use.
   bool IsInUse(uint64_t number) const;
+  // The MFT's own bitmap attribute, for whoever marks records in use.
+  const CStream& BitmapStream() const { return m_bitmapStream; }
+  // Keeps the copy of the bitmap in step with a bit written to the volume.
+  void SetInUse(uint64_t number, bool inUse);
   // The highest record at or below `number` that is in use; 0 when none is.
   uint64_t InUseAtOrBelow(uint64_t number) const;
 
@@ -59,6 +63,7 @@ class CMft {
   CStream m_data;
   uint64_t m_nRecordCount = 0;
   std::vector<uint8_t> m_bitmap;
+  CStream m_bitmapStream;
   // Records are read a stretch at a time: scans ask for them in order.
   mutable std::vector<uint8_t> m_readAhead;
   mutable uint64_t m_nReadAheadOffset = 0;

@@ -18,8 +18,9 @@
 //   allocation or touching a sparse run, or a target past the volume's end:
 //   ERROR_INVALID_PARAMETER;
 // * a target that is not wholly free: ERROR_ACCESS_DENIED;
-// * a new run list that does not fit in its record: ERROR_DISK_FULL, and
-//   nothing is changed;
+// * a new run list that does not fit in its record, when the file has no
+//   attribute list or no record or room is left to split the segment into
+//   (ntfs_grow.cpp): ERROR_DISK_FULL, and nothing is changed;
 // * a file whose record to rewrite is split over two pieces of the MFT (a
 //   crash between their writes would tear it): ERROR_NOT_SUPPORTED;
 // * data that reads back different from what was written: ERROR_CRC, with
@@ -27,6 +28,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/image/ntfs_edit.h"
 #include "platform/image/ntfs_file.h"
 #include "platform/image/ntfs_layout.h"
 #include "platform/image/ntfs_volume.h"
@@ -39,6 +41,9 @@ using ntfs::CLoadedRecord;
 using ntfs::CRecordHeader;
 using ntfs::CRun;
 using ntfs::CStream;
+using ntfs::InOnePlace;
+using ntfs::RewriteRunList;
+using ntfs::WriteStream;
 
 namespace {
 
@@ -47,6 +52,8 @@ constexpr uint64_t kRecordLogFile = 2;
 constexpr uint64_t kFirstMovableRecord = 24;
 constexpr size_t kCopyChunk = 1 << 20;
 constexpr uint64_t kFreeGroupBytes = 64 * 1024;
+// Splits of full records one move may make before it gives up.
+constexpr int kMaxSplits = 8;
 
 // $VOLUME_INFORMATION.
 constexpr size_t kVolumeFlags = 0x0A;
@@ -62,66 +69,6 @@ constexpr size_t kAreaFlags = 0x0E;
 constexpr uint16_t kNoClient = 0xFFFF;
 constexpr uint16_t kAreaVolumeClean = 0x0002;
 constexpr size_t kFirstLogBytes = 4096;
-
-// Record header fields rewritten by a move.
-constexpr size_t kRecordBytesInUse = 0x18;
-constexpr size_t kAttrLength = 0x04;
-
-// Writes bytes of a non-resident stream where its runs place them. Sparse
-// runs and ranges past the runs are ERROR_FILE_CORRUPT and nothing is
-// written. The pieces are written in order, one write for each run touched.
-DWORD WriteStream(CBlockDevice& device, const ntfs::CNtfsGeometry& g, const CStream& stream,
-                  uint64_t offset, const uint8_t* data, size_t size) {
-  if (stream.m_bResident) return ERROR_NOT_SUPPORTED;
-  const uint64_t cb = g.ClusterBytes();
-  struct CPiece {
-    uint64_t at;
-    size_t from, bytes;
-  };
-  std::vector<CPiece> pieces;
-  size_t covered = 0;
-  for (const CRun& run : stream.m_runs) {
-    const uint64_t begin = std::max(offset, run.m_nVcn * cb);
-    const uint64_t end = std::min(offset + size, run.EndVcn() * cb);
-    if (begin >= end) continue;
-    if (run.IsSparse()) return ERROR_FILE_CORRUPT;
-    pieces.push_back({g.LcnOffset(run.m_nLcn) + (begin - run.m_nVcn * cb),
-                      static_cast<size_t>(begin - offset), static_cast<size_t>(end - begin)});
-    covered += static_cast<size_t>(end - begin);
-  }
-  if (covered != size) return ERROR_FILE_CORRUPT;
-  // Pieces that continue each other on disk go out as one write, so a record
-  // stored in one place is written at once.
-  for (size_t i = 0; i < pieces.size();) {
-    size_t j = i + 1;
-    size_t bytes = pieces[i].bytes;
-    while (j < pieces.size() && pieces[j].at == pieces[i].at + bytes) bytes += pieces[j++].bytes;
-    DWORD err = device.Write(pieces[i].at, data + pieces[i].from, bytes);
-    if (err != ERROR_SUCCESS) return err;
-    i = j;
-  }
-  return ERROR_SUCCESS;
-}
-
-// Whether bytes of a stream lie in one stretch of the device, so that one
-// write stores them.
-bool InOnePlace(const ntfs::CNtfsGeometry& g, const CStream& stream, uint64_t offset,
-                uint64_t size) {
-  const uint64_t cb = g.ClusterBytes();
-  uint64_t next = 0;
-  bool started = false;
-  for (const CRun& run : stream.m_runs) {
-    const uint64_t begin = std::max(offset, run.m_nVcn * cb);
-    const uint64_t end = std::min(offset + size, run.EndVcn() * cb);
-    if (begin >= end) continue;
-    if (run.IsSparse()) return false;
-    const uint64_t at = g.LcnOffset(run.m_nLcn) + (begin - run.m_nVcn * cb);
-    if (started && at != next) return false;
-    started = true;
-    next = at + (end - begin);
-  }
-  return started;
-}
 
 // The runs of `runs` inside [vcn, vcn + count), cut to it.
 std::vector<CRun> Slice(const std::vector<CRun>& runs, uint64_t vcn, uint64_t count) {
@@ -152,33 +99,6 @@ std::vector<CRun> Remapped(const std::vector<CRun>& runs, uint64_t vcn, uint64_t
   for (const CRun& run : Slice(runs, vcn + count, end - (vcn + count))) out.push_back(run);
   ntfs::MergeRuns(&out);
   return out;
-}
-
-// Puts new mapping pairs into a segment of a record (fix-ups undone),
-// moving the attributes after it. ERROR_DISK_FULL when the record has no
-// room; `bytes` may then be half changed and must be dropped.
-DWORD RewriteRunList(const CAttribute& a, const std::vector<CRun>& runs,
-                     std::vector<uint8_t>* bytes, CRecordHeader* header) {
-  std::vector<uint8_t> pairs;
-  DWORD err = ntfs::EncodeRunList(runs, &pairs);
-  if (err != ERROR_SUCCESS) return err;
-  const size_t at = a.m_nOffset;
-  const size_t oldLength = a.m_nLength;
-  const size_t newLength = (a.m_nRunsOffset + pairs.size() + 7) / 8 * 8;
-  const size_t inUse = header->m_nBytesInUse;
-  if (at + oldLength > inUse || inUse - oldLength + newLength > bytes->size()) {
-    return ERROR_DISK_FULL;
-  }
-  const size_t newInUse = inUse - oldLength + newLength;
-  uint8_t* p = bytes->data();
-  std::memmove(p + at + newLength, p + at + oldLength, inUse - (at + oldLength));
-  std::fill(p + at + a.m_nRunsOffset, p + at + newLength, 0);
-  std::copy(pairs.begin(), pairs.end(), p + at + a.m_nRunsOffset);
-  if (newInUse < inUse) std::fill(p + newInUse, p + inUse, 0);
-  PutLe32(p + at + kAttrLength, static_cast<uint32_t>(newLength));
-  PutLe32(p + kRecordBytesInUse, static_cast<uint32_t>(newInUse));
-  header->m_nBytesInUse = static_cast<uint32_t>(newInUse);
-  return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -357,66 +277,81 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
   if (!IsWritable()) return ERROR_WRITE_PROTECT;
   const uint64_t number = ntfs::RecordNumberOf(node->m_nRef);
   if (number < kFirstMovableRecord) return ERROR_ACCESS_DENIED;
-  CFileRecords file;
-  DWORD err = file.Load(m_mft, node->m_nRef);
-  if (err != ERROR_SUCCESS) return err;
-  if (file.Header().IsDirectory()) return ERROR_ACCESS_DENIED;
-  CStream stream;
-  bool found = false;
-  err = file.FindStream(ntfs::kAttrData, u"", &stream, &found);
-  if (err != ERROR_SUCCESS) return err;
-  if (!found || stream.m_bResident) return ERROR_INVALID_PARAMETER;
-  const uint64_t clusters = stream.m_runs.empty() ? 0 : stream.m_runs.back().EndVcn();
-  if (vcn >= clusters || count > clusters - vcn) return ERROR_INVALID_PARAMETER;
-  const uint64_t total = TotalClusters();
-  if (lcn >= total || count > total - lcn) return ERROR_INVALID_PARAMETER;
-
-  const std::vector<CRun> source = Slice(stream.m_runs, vcn, count);
-  bool already = true;
-  for (const CRun& run : source) {
-    if (run.IsSparse()) return ERROR_INVALID_PARAMETER;
-    if (run.m_nLcn != lcn + (run.m_nVcn - vcn)) already = false;
-  }
-  if (already) return ERROR_SUCCESS;
-  bool free = false;
-  err = AllFree(lcn, count, &free);
-  if (err != ERROR_SUCCESS) return err;
-  if (!free) return ERROR_ACCESS_DENIED;
-
   // Every record holding a segment the move touches, with the segment's new
-  // run list, made and checked before any write.
-  const std::vector<CRun> remapped = Remapped(stream.m_runs, vcn, lcn, count);
+  // run list, made and checked before any write. A segment that no longer
+  // fits its record is split first (ntfs_grow.cpp) and the plan made again.
+  CFileRecords file;
+  std::vector<CRun> source;
   std::vector<std::pair<uint64_t, std::vector<uint8_t>>> records;
-  for (const CLoadedRecord& record : file.Records()) {
-    std::vector<uint8_t> bytes = record.m_bytes;
-    CRecordHeader header = record.m_header;
-    bool changed = false;
-    // Offsets shift as segments change length: walk from the last one back.
-    for (auto a = record.m_attributes.rbegin(); a != record.m_attributes.rend(); ++a) {
-      if (a->m_nType != ntfs::kAttrData || !a->m_name.empty() || !a->m_bNonResident) continue;
-      const uint64_t first = a->m_nFirstVcn;
-      const uint64_t end = first + a->VcnCount();
-      if (end <= vcn || first >= vcn + count) continue;
-      std::vector<CRun> runs = Slice(remapped, first, end - first);
-      ntfs::MergeRuns(&runs);
-      err = RewriteRunList(*a, runs, &bytes, &header);
-      if (err != ERROR_SUCCESS) return err;
-      changed = true;
-    }
-    if (!changed) continue;
-    // A record split over two places in the MFT would be written in two
-    // pieces, and a crash between them would leave it torn.
-    const uint64_t recordBytes = m_geometry.m_nRecordSize;
-    if (!InOnePlace(m_geometry, m_mft.Data(), record.m_nNumber * recordBytes, recordBytes)) {
-      return ERROR_NOT_SUPPORTED;
-    }
-    CLoadedRecord check;
-    if (ntfs::ParseRecord(record.m_nNumber, bytes, &check) != ERROR_SUCCESS) {
-      return ERROR_FILE_CORRUPT;
-    }
-    err = ntfs::PrepareFixups(bytes.data(), bytes.size());
+  DWORD err = ERROR_SUCCESS;
+  for (int splits = 0;; ++splits) {
+    err = file.Load(m_mft, node->m_nRef);
     if (err != ERROR_SUCCESS) return err;
-    records.emplace_back(record.m_nNumber, std::move(bytes));
+    if (file.Header().IsDirectory()) return ERROR_ACCESS_DENIED;
+    CStream stream;
+    bool found = false;
+    err = file.FindStream(ntfs::kAttrData, u"", &stream, &found);
+    if (err != ERROR_SUCCESS) return err;
+    if (!found || stream.m_bResident) return ERROR_INVALID_PARAMETER;
+    const uint64_t clusters = stream.m_runs.empty() ? 0 : stream.m_runs.back().EndVcn();
+    if (vcn >= clusters || count > clusters - vcn) return ERROR_INVALID_PARAMETER;
+    const uint64_t total = TotalClusters();
+    if (lcn >= total || count > total - lcn) return ERROR_INVALID_PARAMETER;
+
+    source = Slice(stream.m_runs, vcn, count);
+    bool already = true;
+    for (const CRun& run : source) {
+      if (run.IsSparse()) return ERROR_INVALID_PARAMETER;
+      if (run.m_nLcn != lcn + (run.m_nVcn - vcn)) already = false;
+    }
+    if (already) return ERROR_SUCCESS;
+    bool free = false;
+    err = AllFree(lcn, count, &free);
+    if (err != ERROR_SUCCESS) return err;
+    if (!free) return ERROR_ACCESS_DENIED;
+
+    const std::vector<CRun> remapped = Remapped(stream.m_runs, vcn, lcn, count);
+    records.clear();
+    bool split = false;
+    for (size_t index = 0; index < file.Records().size() && !split; ++index) {
+      const CLoadedRecord& record = file.Records()[index];
+      std::vector<uint8_t> bytes = record.m_bytes;
+      CRecordHeader header = record.m_header;
+      bool changed = false;
+      // Offsets shift as segments change length: walk from the last one back.
+      for (auto a = record.m_attributes.rbegin(); a != record.m_attributes.rend(); ++a) {
+        if (a->m_nType != ntfs::kAttrData || !a->m_name.empty() || !a->m_bNonResident) continue;
+        const uint64_t first = a->m_nFirstVcn;
+        const uint64_t end = first + a->VcnCount();
+        if (end <= vcn || first >= vcn + count) continue;
+        std::vector<CRun> runs = Slice(remapped, first, end - first);
+        ntfs::MergeRuns(&runs);
+        err = RewriteRunList(*a, runs, &bytes, &header);
+        if (err == ERROR_DISK_FULL && splits < kMaxSplits) {
+          err = SplitDataSegment(file, index, *a, lcn, count);
+          if (err != ERROR_SUCCESS) return err;
+          split = true;
+          break;
+        }
+        if (err != ERROR_SUCCESS) return err;
+        changed = true;
+      }
+      if (split || !changed) continue;
+      // A record split over two places in the MFT would be written in two
+      // pieces, and a crash between them would leave it torn.
+      const uint64_t recordBytes = m_geometry.m_nRecordSize;
+      if (!InOnePlace(m_geometry, m_mft.Data(), record.m_nNumber * recordBytes, recordBytes)) {
+        return ERROR_NOT_SUPPORTED;
+      }
+      CLoadedRecord check;
+      if (ntfs::ParseRecord(record.m_nNumber, bytes, &check) != ERROR_SUCCESS) {
+        return ERROR_FILE_CORRUPT;
+      }
+      err = ntfs::PrepareFixups(bytes.data(), bytes.size());
+      if (err != ERROR_SUCCESS) return err;
+      records.emplace_back(record.m_nNumber, std::move(bytes));
+    }
+    if (!split) break;
   }
   if (records.empty()) return ERROR_FILE_CORRUPT;
 

@@ -42,6 +42,10 @@
 
 namespace vt {
 
+namespace ntfs {
+class CFileRecords;
+}
+
 class CNtfsVolume : public CFsVolume {
  public:
   // Checks the boot sector, that the device holds the whole volume, and
@@ -106,6 +110,26 @@ class CNtfsVolume : public CFsVolume {
   // Whether clusters [lcn, lcn + count) are all free.
   DWORD AllFree(uint64_t lcn, uint64_t count, bool* free);
   DWORD CopyClusters(const std::vector<ntfs::CRun>& from, uint64_t lcn);
+
+  // Room for a run list that outgrows its record (ntfs_grow.cpp): moves the
+  // second half of the unnamed $DATA segment `a`, held by record `index` of
+  // `file`, into a new extension record, without moving any data. Clusters
+  // it takes for the attribute list keep clear of the free run that holds
+  // or touches [avoidLcn, avoidLcn + avoidCount). ERROR_DISK_FULL when the
+  // file has no attribute list, the segment has a single run, or no free
+  // record or room is left; nothing is written then.
+  DWORD SplitDataSegment(const ntfs::CFileRecords& file, size_t index, const ntfs::CAttribute& a,
+                         uint64_t avoidLcn, uint64_t avoidCount);
+  // A record the MFT bitmap and the record itself show free, in one piece,
+  // not among `taken`, with the sequence number it is to be used with.
+  DWORD FindFreeRecord(const std::vector<uint64_t>& taken, uint64_t* number, uint16_t* sequence);
+  // Writes a bit of the MFT's bitmap.
+  DWORD SetRecordInUse(uint64_t number, bool inUse);
+  // The smallest free run of at least `count` clusters away from the free
+  // run around [avoidLcn, avoidLcn + avoidCount).
+  DWORD FindRoom(uint64_t count, uint64_t avoidLcn, uint64_t avoidCount, uint64_t* lcn);
+  // Writes a record whose update sequence is prepared.
+  DWORD WriteRecord(uint64_t number, const std::vector<uint8_t>& bytes);
 
   std::unique_ptr<CBlockDevice> m_pDevice;
   ntfs::CNtfsGeometry m_geometry;

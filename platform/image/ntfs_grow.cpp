@@ -1,0 +1,441 @@
+// Room for a run list that a move makes longer than its record can hold.
+//
+// Moving one piece of a badly fragmented file can lengthen its mapping
+// pairs by a byte or two (a far target needs a longer offset), and the
+// records that hold them are often filled to the last byte. Half of the
+// segment then goes to a new extension record, without moving any data.
+// There is no log here to make several record writes one, so every step
+// leaves a volume that reads the same; a crash leaves at worst clusters or
+// records marked in use that nothing refers to:
+//   1. the new extension records are written and marked in the MFT's
+//      bitmap;
+//   2. the attribute list with the new entries is written to new clusters,
+//      read back and compared, and they are marked in use (a list kept in
+//      the base record changes with step 3 instead);
+//   3. the base record is written once: the attribute list at its new place
+//      and, when the segment split was the base record's own, that segment
+//      cut to its first half. Before this write nothing refers to the new
+//      records; after it the old ones are no longer named;
+//   4. the list's old clusters are freed;
+//   5. an extension record that was split is never rewritten in place (the
+//      list names it with its whole range until step 3): both halves went to
+//      new records, and the old one is now marked free.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/image/ntfs_edit.h"
+#include "platform/image/ntfs_file.h"
+#include "platform/image/ntfs_layout.h"
+#include "platform/image/ntfs_volume.h"
+
+namespace vt {
+
+using ntfs::CAttribute;
+using ntfs::CFileRecords;
+using ntfs::CLoadedRecord;
+using ntfs::CRecordHeader;
+using ntfs::CRun;
+using ntfs::CStream;
+
+namespace {
+
+// Records 16 to 23 are held back for the metafiles, as NTFS does.
+constexpr uint64_t kFirstFreeRecord = 24;
+
+// File record header (NTFS 3.1, which keeps the record's own number).
+constexpr uint16_t kUsaOffset31 = 0x30;
+constexpr size_t kLinkCount = 0x12;
+constexpr size_t kFirstAttribute = 0x14;
+constexpr size_t kBytesAllocated = 0x1C;
+constexpr size_t kBaseReference = 0x20;
+constexpr size_t kNextInstance = 0x28;
+constexpr size_t kRecordNumber = 0x2C;
+
+// Attribute header.
+constexpr size_t kInstance = 0x0E;
+constexpr size_t kValueLength = 0x10;
+constexpr size_t kFirstVcn = 0x10;
+constexpr size_t kLastVcn = 0x18;
+constexpr size_t kAllocatedSize = 0x28;
+constexpr size_t kDataSize = 0x30;
+constexpr size_t kInitializedSize = 0x38;
+constexpr size_t kSizesEnd = 0x40;
+constexpr size_t kCompressedSizeEnd = 0x48;
+
+// Attribute list entry.
+constexpr size_t kEntryType = 0x00;
+constexpr size_t kEntryLength = 0x04;
+constexpr size_t kEntryNameLength = 0x06;
+constexpr size_t kEntryNameOffset = 0x07;
+constexpr size_t kEntryFirstVcn = 0x08;
+constexpr size_t kEntryReference = 0x10;
+constexpr size_t kEntryInstance = 0x18;
+constexpr size_t kEntryHeader = 0x1A;
+constexpr size_t kUnnamedEntryLength = 0x20;
+
+constexpr uint64_t kBitmapChunkBytes = 64 * 1024;
+
+size_t Align8(size_t n) { return (n + 7) / 8 * 8; }
+
+uint64_t Reference(uint64_t number, uint16_t sequence) {
+  return number | (static_cast<uint64_t>(sequence) << 48);
+}
+
+// An extension record of the file `baseReference` holding one segment of
+// attribute `a` of `source` (fix-ups undone) with `runs`; its update
+// sequence is prepared for writing.
+DWORD MakeExtensionRecord(const ntfs::CNtfsGeometry& g, uint64_t number, uint16_t sequence,
+                          uint64_t baseReference, const uint8_t* source, const CAttribute& a,
+                          const std::vector<CRun>& runs, std::vector<uint8_t>* out) {
+  std::vector<uint8_t> pairs;
+  DWORD err = ntfs::EncodeRunList(runs, &pairs);
+  if (err != ERROR_SUCCESS) return err;
+  const size_t size = g.m_nRecordSize;
+  const size_t usaCount = size / ntfs::kFixupStride + 1;
+  const size_t first = Align8(kUsaOffset31 + 2 * usaCount);
+  const size_t length = Align8(a.m_nRunsOffset + pairs.size());
+  if (runs.empty() || first + length + 8 > size) return ERROR_DISK_FULL;
+
+  std::vector<uint8_t> r(size, 0);
+  uint8_t* p = r.data();
+  PutLe32(p, ntfs::kRecordSignature);
+  PutLe16(p + ntfs::kMultiSectorUsaOffset, kUsaOffset31);
+  PutLe16(p + ntfs::kMultiSectorUsaCount, static_cast<uint16_t>(usaCount));
+  PutLe16(p + kUsaOffset31, 1);
+  PutLe16(p + ntfs::kRecordSequenceField, sequence);
+  PutLe16(p + kLinkCount, 0);
+  PutLe16(p + kFirstAttribute, static_cast<uint16_t>(first));
+  PutLe16(p + ntfs::kRecordFlagsField, CRecordHeader::kFlagInUse);
+  PutLe32(p + ntfs::kRecordBytesInUseField, static_cast<uint32_t>(first + length + 8));
+  PutLe32(p + kBytesAllocated, static_cast<uint32_t>(size));
+  ntfs::PutLe64(p + kBaseReference, baseReference);
+  PutLe16(p + kNextInstance, 1);
+  PutLe32(p + kRecordNumber, static_cast<uint32_t>(number));
+
+  // The attribute's header as the segment being split has it (type, flags,
+  // name, compression unit); sizes are kept only in the first segment.
+  uint8_t* at = p + first;
+  std::memcpy(at, source + a.m_nOffset, a.m_nRunsOffset);
+  PutLe32(at + 4, static_cast<uint32_t>(length));
+  PutLe16(at + kInstance, 0);
+  ntfs::PutLe64(at + kFirstVcn, runs.front().m_nVcn);
+  ntfs::PutLe64(at + kLastVcn, runs.back().EndVcn() - 1);
+  const size_t nameStart = a.m_name.empty() ? a.m_nRunsOffset : Le16(source + a.m_nOffset + 0x0A);
+  const size_t sizesEnd =
+      std::min<size_t>(std::min<size_t>(nameStart, a.m_nRunsOffset), kCompressedSizeEnd);
+  if (sizesEnd > kAllocatedSize) std::fill(at + kAllocatedSize, at + sizesEnd, 0);
+  std::copy(pairs.begin(), pairs.end(), at + a.m_nRunsOffset);
+  PutLe32(at + length, ntfs::kAttrEnd);
+
+  ntfs::CLoadedRecord check;
+  err = ntfs::ParseRecord(number, r, &check);
+  if (err != ERROR_SUCCESS) return err;
+  err = ntfs::PrepareFixups(r.data(), r.size());
+  if (err != ERROR_SUCCESS) return err;
+  *out = std::move(r);
+  return ERROR_SUCCESS;
+}
+
+// The byte offset of the list entry naming the unnamed $DATA segment that
+// starts at `firstVcn` in record `number`; false when there is none.
+bool FindDataEntry(const std::vector<uint8_t>& list, uint64_t firstVcn, uint64_t number,
+                   size_t* offset, size_t* length) {
+  for (size_t pos = 0; list.size() - pos >= kEntryHeader;) {
+    const uint8_t* e = list.data() + pos;
+    const size_t n = Le16(e + kEntryLength);
+    if (n < kEntryHeader || n > list.size() - pos) return false;
+    if (Le32(e + kEntryType) == ntfs::kAttrData && e[kEntryNameLength] == 0 &&
+        ntfs::Le64(e + kEntryFirstVcn) == firstVcn &&
+        ntfs::RecordNumberOf(ntfs::Le64(e + kEntryReference)) == number) {
+      *offset = pos;
+      *length = n;
+      return true;
+    }
+    pos += n;
+  }
+  return false;
+}
+
+std::vector<uint8_t> DataEntry(uint64_t firstVcn, uint64_t reference) {
+  std::vector<uint8_t> e(kUnnamedEntryLength, 0);
+  PutLe32(e.data() + kEntryType, ntfs::kAttrData);
+  PutLe16(e.data() + kEntryLength, static_cast<uint16_t>(kUnnamedEntryLength));
+  e[kEntryNameLength] = 0;
+  e[kEntryNameOffset] = static_cast<uint8_t>(kEntryHeader);
+  ntfs::PutLe64(e.data() + kEntryFirstVcn, firstVcn);
+  ntfs::PutLe64(e.data() + kEntryReference, reference);
+  PutLe16(e.data() + kEntryInstance, 0);
+  return e;
+}
+
+}  // namespace
+
+DWORD CNtfsVolume::WriteRecord(uint64_t number, const std::vector<uint8_t>& bytes) {
+  const DWORD err =
+      ntfs::WriteStream(*m_pDevice, m_geometry, m_mft.Data(), number * m_geometry.m_nRecordSize,
+                        bytes.data(), bytes.size());
+  m_mft.DropReadAhead();
+  return err;
+}
+
+DWORD CNtfsVolume::FindFreeRecord(const std::vector<uint64_t>& taken, uint64_t* number,
+                                  uint16_t* sequence) {
+  const uint64_t size = m_geometry.m_nRecordSize;
+  for (uint64_t n = kFirstFreeRecord; n < m_mft.RecordCount(); ++n) {
+    if (m_mft.IsInUse(n) || std::find(taken.begin(), taken.end(), n) != taken.end()) continue;
+    if (!ntfs::InOnePlace(m_geometry, m_mft.Data(), n * size, size)) continue;
+    std::vector<uint8_t> bytes;
+    const DWORD err = m_mft.ReadRecord(n, &bytes);
+    uint16_t next = 1;
+    if (err == ERROR_SUCCESS && Le32(bytes.data()) == ntfs::kRecordSignature) {
+      // The bitmap and the record disagree: leave that one alone.
+      if (Le16(bytes.data() + ntfs::kRecordFlagsField) & CRecordHeader::kFlagInUse) continue;
+      next = Le16(bytes.data() + ntfs::kRecordSequenceField);
+      if (next == 0) next = 1;
+    } else if (err != ERROR_SUCCESS && err != ERROR_FILE_CORRUPT) {
+      return err;
+    }
+    *number = n;
+    *sequence = next;
+    return ERROR_SUCCESS;
+  }
+  return ERROR_DISK_FULL;
+}
+
+DWORD CNtfsVolume::SetRecordInUse(uint64_t number, bool inUse) {
+  const CStream& bitmap = m_mft.BitmapStream();
+  if (bitmap.m_bResident || number / 8 >= bitmap.Size()) return ERROR_NOT_SUPPORTED;
+  uint8_t byte = 0;
+  DWORD err = ntfs::ReadStream(*m_pDevice, m_geometry, bitmap, number / 8, &byte, 1);
+  if (err != ERROR_SUCCESS) return ERROR_DISK_CORRUPT;
+  const auto bit = static_cast<uint8_t>(1u << (number % 8));
+  byte = static_cast<uint8_t>(inUse ? (byte | bit) : (byte & ~bit));
+  err = ntfs::WriteStream(*m_pDevice, m_geometry, bitmap, number / 8, &byte, 1);
+  if (err != ERROR_SUCCESS) return err;
+  m_mft.SetInUse(number, inUse);
+  return ERROR_SUCCESS;
+}
+
+DWORD CNtfsVolume::FindRoom(uint64_t count, uint64_t avoidLcn, uint64_t avoidCount, uint64_t* lcn) {
+  const uint64_t total = TotalClusters();
+  const uint64_t avoidEnd = avoidLcn + avoidCount;
+  uint64_t best = 0, bestLength = 0;
+  uint64_t runStart = 0;
+  bool inRun = false;
+  auto consider = [&](uint64_t start, uint64_t end) {
+    // The free run the move's target lies in, or touches, is the mover's.
+    if (start <= avoidEnd && end >= avoidLcn) return;
+    const uint64_t length = end - start;
+    if (length >= count && (bestLength == 0 || length < bestLength)) {
+      best = start;
+      bestLength = length;
+    }
+  };
+  std::vector<uint8_t> bytes;
+  for (uint64_t first = 0; first < total && bestLength != count;) {
+    const uint64_t n = std::min<uint64_t>(kBitmapChunkBytes * 8, total - first);
+    bytes.resize(static_cast<size_t>((n + 7) / 8));
+    DWORD err =
+        ntfs::ReadStream(*m_pDevice, m_geometry, m_bitmap, first / 8, bytes.data(), bytes.size());
+    if (err != ERROR_SUCCESS) return ERROR_DISK_CORRUPT;
+    for (uint64_t i = 0; i < n; ++i) {
+      const bool used = (bytes[static_cast<size_t>(i / 8)] >> (i % 8)) & 1;
+      if (!used && !inRun) runStart = first + i, inRun = true;
+      if (used && inRun) consider(runStart, first + i), inRun = false;
+    }
+    first += n;
+  }
+  if (inRun) consider(runStart, total);
+  if (bestLength == 0) return ERROR_DISK_FULL;
+  *lcn = best;
+  return ERROR_SUCCESS;
+}
+
+DWORD CNtfsVolume::SplitDataSegment(const CFileRecords& file, size_t index, const CAttribute& a,
+                                    uint64_t avoidLcn, uint64_t avoidCount) {
+  if (!file.HasAttributeList() || index >= file.Records().size()) return ERROR_DISK_FULL;
+  if (a.m_nType != ntfs::kAttrData || !a.m_name.empty() || !a.m_bNonResident) {
+    return ERROR_DISK_FULL;
+  }
+  const CLoadedRecord& base = file.Records()[0];
+  const CLoadedRecord& holder = file.Records()[index];
+  const bool inBase = index == 0;
+  const uint64_t recordBytes = m_geometry.m_nRecordSize;
+  if (Le16(base.m_bytes.data() + ntfs::kMultiSectorUsaOffset) != kUsaOffset31 ||
+      m_mft.BitmapStream().m_bResident) {
+    return ERROR_NOT_SUPPORTED;
+  }
+  if (!ntfs::InOnePlace(m_geometry, m_mft.Data(), base.m_nNumber * recordBytes, recordBytes) ||
+      !ntfs::InOnePlace(m_geometry, m_mft.Data(), holder.m_nNumber * recordBytes, recordBytes)) {
+    return ERROR_NOT_SUPPORTED;
+  }
+
+  // The segment's runs in two halves.
+  std::vector<CRun> runs;
+  size_t pairsSize = 0;
+  const uint8_t* pairs = ntfs::RunListBytes(holder.m_bytes.data(), a, &pairsSize);
+  if (ntfs::DecodeRunList(pairs, pairsSize, a.m_nFirstVcn, &runs) != ERROR_SUCCESS) {
+    return ERROR_FILE_CORRUPT;
+  }
+  if (runs.size() < 2) return ERROR_DISK_FULL;
+  const std::vector<CRun> low(runs.begin(), runs.begin() + static_cast<long>(runs.size() / 2));
+  const std::vector<CRun> high(runs.begin() + static_cast<long>(runs.size() / 2), runs.end());
+  const uint64_t splitVcn = high.front().m_nVcn;
+
+  // The attribute list as it is.
+  const CAttribute* listAttr = nullptr;
+  for (const CAttribute& b : base.m_attributes) {
+    if (b.m_nType == ntfs::kAttrAttributeList) listAttr = &b;
+  }
+  if (!listAttr) return ERROR_FILE_CORRUPT;
+  CStream listStream;
+  DWORD err = ntfs::AssembleStream({{base.m_bytes.data(), listAttr}}, m_geometry, &listStream);
+  if (err != ERROR_SUCCESS) return err;
+  if (listStream.Size() > ntfs::kMaxAttributeListBytes) return ERROR_FILE_CORRUPT;
+  std::vector<uint8_t> list(static_cast<size_t>(listStream.Size()));
+  err = ntfs::ReadStream(*m_pDevice, m_geometry, listStream, 0, list.data(), list.size());
+  if (err != ERROR_SUCCESS) return err;
+  size_t entryAt = 0, entryLength = 0;
+  if (!FindDataEntry(list, a.m_nFirstVcn, holder.m_nNumber, &entryAt, &entryLength)) {
+    return ERROR_FILE_CORRUPT;
+  }
+
+  // The new extension records: the second half, and for a split extension
+  // record its first half too.
+  const uint64_t baseReference = Reference(base.m_nNumber, base.m_header.m_nSequence);
+  struct CNewRecord {
+    uint64_t number;
+    uint16_t sequence;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<CNewRecord> made;
+  std::vector<uint64_t> taken;
+  for (const std::vector<CRun>* half : {&high, &low}) {
+    if (inBase && half == &low) break;
+    CNewRecord r;
+    err = FindFreeRecord(taken, &r.number, &r.sequence);
+    if (err != ERROR_SUCCESS) return err;
+    taken.push_back(r.number);
+    err = MakeExtensionRecord(m_geometry, r.number, r.sequence, baseReference,
+                              holder.m_bytes.data(), a, *half, &r.bytes);
+    if (err != ERROR_SUCCESS) return err;
+    made.push_back(std::move(r));
+  }
+
+  // The new list: the entry of the split segment now names its first half
+  // (in place, or a new record), followed by an entry for the second half.
+  std::vector<uint8_t> newList = list;
+  if (!inBase) {
+    ntfs::PutLe64(newList.data() + entryAt + kEntryReference,
+                  Reference(made[1].number, made[1].sequence));
+    PutLe16(newList.data() + entryAt + kEntryInstance, 0);
+  }
+  const std::vector<uint8_t> added =
+      DataEntry(splitVcn, Reference(made[0].number, made[0].sequence));
+  newList.insert(newList.begin() + static_cast<long>(entryAt + entryLength), added.begin(),
+                 added.end());
+
+  // The base record as it is to be written.
+  std::vector<uint8_t> baseBytes = base.m_bytes;
+  CRecordHeader header = base.m_header;
+  const uint64_t cb = m_geometry.ClusterBytes();
+  const uint64_t listClusters = (newList.size() + cb - 1) / cb;
+  uint64_t listLcn = 0;
+  if (!listStream.m_bResident) {
+    err = FindRoom(listClusters, avoidLcn, avoidCount, &listLcn);
+    if (err != ERROR_SUCCESS) return err;
+  }
+  auto editList = [&]() -> DWORD {
+    if (!listStream.m_bResident) {
+      DWORD e =
+          ntfs::RewriteRunList(*listAttr, {CRun{0, listLcn, listClusters}}, &baseBytes, &header);
+      if (e != ERROR_SUCCESS) return e;
+      uint8_t* at = baseBytes.data() + listAttr->m_nOffset;
+      ntfs::PutLe64(at + kLastVcn, listClusters - 1);
+      ntfs::PutLe64(at + kAllocatedSize, listClusters * cb);
+      ntfs::PutLe64(at + kDataSize, newList.size());
+      ntfs::PutLe64(at + kInitializedSize, newList.size());
+      return ERROR_SUCCESS;
+    }
+    DWORD e = ntfs::ResizeAttribute(*listAttr, Align8(listAttr->m_nValueOffset + newList.size()),
+                                    &baseBytes, &header);
+    if (e != ERROR_SUCCESS) return e;
+    uint8_t* at = baseBytes.data() + listAttr->m_nOffset;
+    std::copy(newList.begin(), newList.end(), at + listAttr->m_nValueOffset);
+    PutLe32(at + kValueLength, static_cast<uint32_t>(newList.size()));
+    return ERROR_SUCCESS;
+  };
+  auto editData = [&]() -> DWORD {
+    DWORD e = ntfs::RewriteRunList(a, low, &baseBytes, &header);
+    if (e == ERROR_SUCCESS) ntfs::PutLe64(baseBytes.data() + a.m_nOffset + kLastVcn, splitVcn - 1);
+    return e;
+  };
+  // Attributes move as earlier ones change length: the later one first.
+  if (inBase && a.m_nOffset > listAttr->m_nOffset) {
+    err = editData();
+    if (err == ERROR_SUCCESS) err = editList();
+  } else {
+    err = editList();
+    if (err == ERROR_SUCCESS && inBase) err = editData();
+  }
+  if (err != ERROR_SUCCESS) return err;
+  CLoadedRecord check;
+  if (ntfs::ParseRecord(base.m_nNumber, baseBytes, &check) != ERROR_SUCCESS) {
+    return ERROR_FILE_CORRUPT;
+  }
+  err = ntfs::PrepareFixups(baseBytes.data(), baseBytes.size());
+  if (err != ERROR_SUCCESS) return err;
+
+  // 1. The new records, unreferenced until the base record names them.
+  for (const CNewRecord& r : made) {
+    err = WriteRecord(r.number, r.bytes);
+    if (err == ERROR_SUCCESS) err = SetRecordInUse(r.number, true);
+    if (err != ERROR_SUCCESS) return err;
+  }
+  err = m_pDevice->Flush();
+  if (err != ERROR_SUCCESS) return err;
+  // 2. The list at its new place, checked before anything points there.
+  if (!listStream.m_bResident) {
+    std::vector<uint8_t> padded(static_cast<size_t>(listClusters * cb), 0);
+    std::copy(newList.begin(), newList.end(), padded.begin());
+    err = m_pDevice->Write(LcnOffset(listLcn), padded.data(), padded.size());
+    if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
+    if (err != ERROR_SUCCESS) return err;
+    m_pDevice->DropCached(LcnOffset(listLcn), padded.size());
+    std::vector<uint8_t> back(padded.size());
+    err = m_pDevice->Read(LcnOffset(listLcn), back.data(), back.size());
+    if (err == ERROR_SUCCESS && back != padded) err = ERROR_CRC;
+    if (err == ERROR_SUCCESS) err = MarkUsed(listLcn, listClusters);
+    if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
+    if (err != ERROR_SUCCESS) return err;
+  }
+  // 3. The switch.
+  err = WriteRecord(base.m_nNumber, baseBytes);
+  if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
+  if (err != ERROR_SUCCESS) return err;
+  // 4. The list's old clusters.
+  if (!listStream.m_bResident) {
+    std::vector<CRun> old;
+    for (const CRun& run : listStream.m_runs) {
+      if (!run.IsSparse()) old.push_back(run);
+    }
+    err = FreeRuns(old);
+    if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
+    if (err != ERROR_SUCCESS) return err;
+  }
+  // 5. The split extension record, no longer named, freed as NTFS frees one.
+  if (!inBase) {
+    std::vector<uint8_t> freed = holder.m_bytes;
+    PutLe16(freed.data() + ntfs::kRecordFlagsField,
+            static_cast<uint16_t>(holder.m_header.m_nFlags & ~CRecordHeader::kFlagInUse));
+    PutLe16(freed.data() + ntfs::kRecordSequenceField,
+            ntfs::NextSequence(holder.m_header.m_nSequence));
+    err = ntfs::PrepareFixups(freed.data(), freed.size());
+    if (err == ERROR_SUCCESS) err = WriteRecord(holder.m_nNumber, freed);
+    if (err == ERROR_SUCCESS) err = SetRecordInUse(holder.m_nNumber, false);
+    if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
+  }
+  return err;
+}
+
+}  // namespace vt
