@@ -63,33 +63,47 @@ class Fat:
             return struct.unpack_from("<H", self.fat, c * 2)[0]
         return struct.unpack_from("<I", self.fat, c * 4)[0] & 0x0FFFFFFF
 
-    def free_runs(self):
-        runs, previous = 0, False
+    def free_run_list(self):
+        """(first cluster, length) of every run of free clusters, in order."""
+        runs = []
         for c in range(2, self.clusters + 2):
-            free = self.entry(c) == 0
-            runs += free and not previous
-            previous = free
-        return runs
+            if self.entry(c) != 0:
+                continue
+            if runs and runs[-1][0] + runs[-1][1] == c:
+                runs[-1][1] += 1
+            else:
+                runs.append([c, 1])
+        return [tuple(r) for r in runs]
 
-    def fragments(self, first):
+    def free_runs(self):
+        return len(self.free_run_list())
+
+    def chain(self, first):
+        """The clusters of the chain from first, in order; None for a loop."""
         if first < 2:
-            return 0
-        count, c, seen = 1, first, 0
-        while seen <= self.clusters:
+            return []
+        out, c = [first], first
+        while len(out) <= self.clusters:
             n = self.entry(c)
             if n < 2 or n > self.clusters + 1:
-                return count
-            if n != c + 1:
-                count += 1
-            c, seen = n, seen + 1
-        return -1  # a loop
+                return out
+            out.append(n)
+            c = n
+        return None
+
+    def fragments(self, first):
+        chain = self.chain(first)
+        if chain is None:
+            return -1  # a loop
+        return len(chain) and 1 + sum(b != a + 1 for a, b in zip(chain, chain[1:]))
 
 
 LIST_LINE = re.compile(r"^([fd]) \S+ \S+\s+(.*?)\s+c=(\d+)")
 
 
-def files_with_first_clusters(image, path="/"):
-    """(path, first cluster) of every file, walking folders with fatcat -l."""
+def files_with_first_clusters(image, path="/", with_folders=False):
+    """(path, first cluster) of every file, walking folders with fatcat -l;
+    with_folders: the folders too, their paths ending in "/"."""
     out = []
     listing = run(["fatcat", image, "-l", path]).stdout.decode("latin-1")
     for line in listing.splitlines():
@@ -101,7 +115,10 @@ def files_with_first_clusters(image, path="/"):
         if kind == "d":
             name = name.rstrip("/")
             if name not in (".", "..") and name.isascii():
-                out += files_with_first_clusters(image, path.rstrip("/") + "/" + name)
+                sub = path.rstrip("/") + "/" + name
+                if with_folders:
+                    out.append((sub + "/", cluster))
+                out += files_with_first_clusters(image, sub, with_folders)
         else:
             out.append((path.rstrip("/") + "/" + name, cluster))
     return out
