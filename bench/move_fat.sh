@@ -57,7 +57,7 @@ cluster_bytes=4096
 bytes=$((clusters * cluster_bytes))
 echo "image: FAT32, 512 MiB, 4 KiB clusters; big.bin: $((bytes / 1024 / 1024)) MiB in $frag_before fragments"
 
-now_ns() { date +%s%N; }
+. "$(dirname "$0")/dd_compare.sh"
 best_cli_ns=0
 moved=0
 for _ in $(seq 1 "$runs"); do
@@ -78,36 +78,6 @@ fsck.fat -n "$work/run.img" >/dev/null || { echo "move_fat: fsck.fat rejects the
 moved_bytes=$((moved * cluster_bytes))
 
 # dd within one image file: the first MiBs of the data area to its free end.
-from=$((64 * 1024 * 1024))
-to=$((400 * 1024 * 1024))
-best_dd() {  # best_dd DD_ARGS... -> best ns
-  local best=0 t0 t1 ns
-  for _ in $(seq 1 "$runs"); do
-    cp --sparse=never "$img" "$work/dd.img"
-    sync
-    cat "$work/dd.img" >/dev/null
-    t0=$(now_ns)
-    dd if="$work/dd.img" of="$work/dd.img" iflag=skip_bytes,count_bytes skip=$from seek=$to \
-      count=$moved_bytes status=none "$@"
-    t1=$(now_ns)
-    ns=$((t1 - t0))
-    if [ "$best" = 0 ] || [ "$ns" -lt "$best" ]; then best=$ns; fi
-  done
-  echo "$best"
-}
-dd_plain=$(best_dd bs=1M oflag=seek_bytes conv=notrunc)
-dd_flush=$(best_dd bs=1M oflag=seek_bytes conv=notrunc,fdatasync)
-dd_each=$(best_dd bs=$((fragment_kib * 1024)) oflag=seek_bytes,dsync conv=notrunc)
-
-rate() { python3 -c "print('%.0f' % ($1 / ($2 / 1e9) / 1e6))"; }
-ratio() { python3 -c "print('%.2f' % ($1 / $2))"; }  # dd ns / vantrel ns
-cli_rate=$(rate "$moved_bytes" "$best_cli_ns")
-printf 'vantrel-cli defrag-file: %6d ms  %5s MB/s  (%d clusters moved in %d moves)\n' \
-  $((best_cli_ns / 1000000)) "$cli_rate" "$moved" "$frag_before"
-for pair in "dd bs=1M:$dd_plain" "dd bs=1M, fdatasync at the end:$dd_flush" \
-  "dd ${fragment_kib}K blocks, each synced:$dd_each"; do
-  label=${pair%%:*}
-  ns=${pair##*:}
-  printf '%-34s %6d ms  %5s MB/s  vantrel / dd = %s\n' "$label:" $((ns / 1000000)) \
-    "$(rate "$moved_bytes" "$ns")" "$(ratio "$ns" "$best_cli_ns")"
-done
+dd_compare "$img" "$work" "$runs" "$moved_bytes" $((64 * 1024 * 1024)) $((400 * 1024 * 1024)) \
+  $((fragment_kib * 1024)) "$best_cli_ns" "vantrel-cli defrag-file" \
+  "$moved clusters moved in $frag_before moves"

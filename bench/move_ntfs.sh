@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Move throughput on NTFS: vantrel-cli defrag-file on a file of about 100 MB
 # in about 500 fragments (made through an ntfs-3g mount, as root), beside dd
-# copying the same number of bytes within the same image file, and dd with a
-# flush after each fragment-sized block. Prints bytes moved per second and
-# the ratios.
+# copying the same number of bytes within the same image file (plain, with
+# one flush at the end, and flushing each fragment-sized block). Prints bytes
+# moved per second and the ratios; checks the result with ntfsfix -n and the
+# file's checksum through an ntfs-3g mount.
 #   bench/move_ntfs.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -77,6 +78,9 @@ ntfsresize -f -f -b -s 768M "$img" >/dev/null 2>&1 || ntfsresize -f -f -s 768M "
 # the image writes only to clean volumes.
 ntfsfix -d "$img" >/dev/null
 
+ntfs-3g -o ro "$img" "$mnt"
+before_sum=$(sha256sum <"$mnt/big.bin")
+umount "$mnt"
 read -r frag_before clusters bpc < <("$cli" files "$img" --all --json | python3 -c '
 import json, sys
 for f in json.load(sys.stdin)["files"]:
@@ -84,30 +88,31 @@ for f in json.load(sys.stdin)["files"]:
 bytes=$((clusters * bpc))
 echo "image: NTFS, 512 MiB, 4 KiB clusters; big.bin: $((bytes / 1024 / 1024)) MiB in $frag_before fragments"
 
+. "$(dirname "$0")/dd_compare.sh"
 best_ns=0
+moved=0
 for _ in $(seq 1 "$runs"); do
   cp --sparse=never "$img" "$work/run.img"
   sync
-  t0=$(date +%s%N)
+  cat "$work/run.img" >/dev/null
+  t0=$(now_ns)
   out=$("$cli" defrag-file "$work/run.img" 'big.bin' --json) || { echo "move_ntfs: defrag-file failed: $out"; exit 1; }
-  t1=$(date +%s%N)
+  t1=$(now_ns)
   ns=$((t1 - t0))
   if [ "$best_ns" = 0 ] || [ "$ns" -lt "$best_ns" ]; then best_ns=$ns; fi
-  after=$(python3 -c 'import json,sys; print(json.loads(sys.argv[1])["files"][0]["fragments_after"])' "$out")
+  read -r moved after <<<"$(python3 -c '
+import json, sys
+d = json.loads(sys.argv[1]); print(d["moved_clusters"], d["files"][0]["fragments_after"])' "$out")"
+  [ "$after" = 1 ] || { echo "move_ntfs: big.bin still in $after fragments"; exit 1; }
 done
 ntfsfix -n "$work/run.img" >/dev/null || { echo "move_ntfs: ntfsfix -n rejects the result"; exit 1; }
+mkdir -p "$mnt"
+ntfs-3g -o ro "$work/run.img" "$mnt"
+after_sum=$(sha256sum <"$mnt/big.bin")
+umount "$mnt"
+[ "$after_sum" = "$before_sum" ] || { echo "move_ntfs: big.bin reads differently after the moves"; exit 1; }
 
-mib=$((bytes / 1048576))
-dd_plain=$( { /usr/bin/time -f %e dd if="$work/run.img" of="$work/run.img" bs=1M count="$mib" skip=1 seek=$((mib + 8)) conv=notrunc status=none; } 2>&1 )
-t0=$(date +%s%N)
-dd if="$work/run.img" of="$work/run.img" bs=${fragment_kib}K count=$((mib * 1024 / fragment_kib)) skip=5 seek=$((mib * 1024 / fragment_kib + 40)) conv=notrunc,fsync oflag=dsync status=none
-t1=$(date +%s%N)
-dd_sync_ns=$((t1 - t0))
-python3 - "$bytes" "$best_ns" "$dd_plain" "$dd_sync_ns" "$after" <<'PY'
-import sys
-b, ns, dd_s, sync_ns, after = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3] or 0.001), int(sys.argv[4]), sys.argv[5]
-v = b / (ns / 1e9); d = b / max(dd_s, 0.001); s = b / (sync_ns / 1e9)
-print("vantrel-cli defrag-file: %.0f ms, %.0f MB/s (fragments after: %s)" % (ns / 1e6, v / 1e6, after))
-print("dd bs=1M:                %.0f MB/s   (vantrel / dd = %.2f)" % (d / 1e6, v / d))
-print("dd, each block flushed:  %.0f MB/s   (vantrel / dd = %.2f)" % (s / 1e6, v / s))
-PY
+# dd within one image file: 64 MiB in, to the volume's grown free end.
+dd_compare "$img" "$work" "$runs" $((moved * bpc)) $((64 * 1024 * 1024)) $((560 * 1024 * 1024)) \
+  $((fragment_kib * 1024)) "$best_ns" "vantrel-cli defrag-file" \
+  "$moved clusters moved in $frag_before moves"

@@ -2,14 +2,20 @@
 //
 // A move is ordered so that a crash at any write leaves every file's data
 // intact, at worst with clusters marked in use that no file owns:
-//   1. the clusters are copied to the target, flushed, read back past the
-//      cache and compared;
-//   2. the target is marked in use in $Bitmap, flushed;
-//   3. the new run lists go into the file records holding the segments the
+//   1. the clusters are copied to the target and the target is marked in
+//      use in $Bitmap, flushed (nothing names the target yet, so one flush
+//      serves both), then read back past the cache and compared; a
+//      difference frees the target again;
+//   2. the new run lists go into the file records holding the segments the
 //      move touches (the base record, or extension records found through the
 //      attribute list, each covering its own VCN range), each written back
 //      with a fresh update sequence, flushed;
-//   4. the old clusters are marked free in $Bitmap, flushed.
+//   3. the old clusters are marked free in $Bitmap. That write is stored by
+//      the next move's first flush or when the last volume handle closes
+//      (EndWrites): the records no longer naming them are stored already,
+//      so until then a crash only leaves them marked in use.
+//
+// So a move costs two flushes.
 //
 // What is refused, with the code Windows gives where it gives one:
 // * records below 24 (the metafiles and their reserve): ERROR_ACCESS_DENIED;
@@ -204,6 +210,12 @@ DWORD CNtfsVolume::CopyClusters(const std::vector<CRun>& from, uint64_t lcn) {
   std::vector<uint8_t> buffer;
   std::vector<uint8_t> check;
   for (int pass = 0; pass < 2; ++pass) {
+    // Once marked, the target is taken back when the check cannot finish:
+    // nothing names it yet.
+    auto fail = [&](DWORD err) {
+      if (pass == 1 && FreeRuns({CRun{0, lcn, total}}) == ERROR_SUCCESS) m_pDevice->Flush();
+      return err;
+    };
     uint64_t target = LcnOffset(lcn);
     size_t piece = 0;
     uint64_t pieceDone = 0;  // bytes of from[piece] already taken
@@ -215,7 +227,7 @@ DWORD CNtfsVolume::CopyClusters(const std::vector<CRun>& from, uint64_t lcn) {
         const auto take = static_cast<size_t>(std::min<uint64_t>(left, n - filled));
         DWORD err = m_pDevice->Read(LcnOffset(from[piece].m_nLcn) + pieceDone,
                                     buffer.data() + filled, take);
-        if (err != ERROR_SUCCESS) return err;
+        if (err != ERROR_SUCCESS) return fail(err);
         filled += take;
         pieceDone += take;
         if (pieceDone == from[piece].m_nCount * cb) ++piece, pieceDone = 0;
@@ -228,13 +240,15 @@ DWORD CNtfsVolume::CopyClusters(const std::vector<CRun>& from, uint64_t lcn) {
         err = m_pDevice->Read(target, check.data(), n);
         if (err == ERROR_SUCCESS && check != buffer) err = ERROR_CRC;
       }
-      if (err != ERROR_SUCCESS) return err;
+      if (err != ERROR_SUCCESS) return fail(err);
       done += n;
       target += n;
     }
     if (pass == 0) {
-      DWORD err = m_pDevice->Flush();
+      DWORD err = MarkUsed(lcn, total);
+      if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
       if (err != ERROR_SUCCESS) return err;
+      m_bUnflushed = false;
       m_pDevice->DropCached(LcnOffset(lcn), static_cast<size_t>(total * cb));
     }
   }
@@ -357,9 +371,6 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
 
   err = CopyClusters(source, lcn);
   if (err != ERROR_SUCCESS) return err;
-  err = MarkUsed(lcn, count);
-  if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
-  if (err != ERROR_SUCCESS) return err;
   // Until the old clusters are freed both places hold the data, so records
   // written before a crash and those not yet written both read correctly.
   for (const auto& record : records) {
@@ -370,8 +381,12 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
   m_mft.DropReadAhead();
   if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
   if (err != ERROR_SUCCESS) return err;
-  err = FreeRuns(source);
-  return err == ERROR_SUCCESS ? m_pDevice->Flush() : err;
+  m_bUnflushed = true;
+  return FreeRuns(source);
+}
+
+void CNtfsVolume::EndWrites() {
+  if (m_bUnflushed && m_pDevice->Flush() == ERROR_SUCCESS) m_bUnflushed = false;
 }
 
 }  // namespace vt

@@ -76,6 +76,9 @@ class CNtfsVolume : public CFsVolume {
   DWORD GetNtfsFileRecord(const void* in, DWORD inSize, void* out, DWORD outSize,
                           DWORD* returned) override;
   DWORD MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) override;
+  // Stores the last move's freeing of its old clusters.
+  void EndWrites() override;
+  ~CNtfsVolume() override { EndWrites(); }
 
   // Whether moves may write, and why not ("" when they may).
   bool IsWritable() const { return m_strUnclean.empty(); }
@@ -137,7 +140,8 @@ class CNtfsVolume : public CFsVolume {
   ntfs::CStream m_bitmap;  // $Bitmap's data
   uint64_t m_nFreeClusters = 0;
   std::string m_strLabel;
-  std::string m_strUnclean;  // why writes are refused; "" for a clean volume
+  std::string m_strUnclean;   // why writes are refused; "" for a clean volume
+  bool m_bUnflushed = false;  // written since the last flush
   CFsNode m_root;
   // Recently listed folders by record number, newest last.
   std::vector<std::pair<uint64_t, std::shared_ptr<const CFolder>>> m_folderCache;
