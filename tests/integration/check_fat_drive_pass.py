@@ -37,8 +37,9 @@ TARGETS = [
     ("deg40.dat", 2560, [3, 2]),         # 40 %
     ("size_eq.dat", 2500, [2, 3]),       # 40 %
     ("size_big.dat", 2501, [3, 2]),      # 40 %
-    ("Sub/deep.txt", 1000, [1, 1]),      # 100 %
-    ("Sub/deep.bin", 3000, [2, 2, 2]),   # 50 %
+    ("Sub.d/deep.txt", 1000, [1, 1]),    # 100 %
+    ("Sub.d/deep.bin", 3000, [2, 2, 2]), # 50 %
+    ("Sub.d/nodot", 1200, [2, 1]),       # 66.67 %, its folder's dot is not its own
 ]
 DISPLAY = {"/" + p.lower(): p for p, _, _ in TARGETS}
 NO_ROOM = ("Your drive does not have sufficient contiguous free space. To defrag this file you "
@@ -91,7 +92,7 @@ def build_base(image, fat, kib, work):
     b = Builder(image, fat, work)
     b.tool("mkfs.fat", "-C", "-F", str(fat), "-s", "1", "-S", "512", "-i", "0x1234ABCD",
            "-n", "PASS%d" % fat, "--invariant", image, str(kib))
-    b.tool("mmd", "-i", image, "::Sub", "::Keep", "::Gap")
+    b.tool("mmd", "-i", image, "::Sub.d", "::Keep", "::Gap")
     # Grow the FAT32 root ahead (empty files, then gone): the targets must not
     # find it full and take a gap for it.
     pads = ["::PAD%02d" % i for i in range(24)]
@@ -192,7 +193,7 @@ class Volume:
         shutil.rmtree(self.expected, ignore_errors=True)
         os.mkdir(self.expected)
         run(["mcopy", "-s", "-n", "-i", image, "::*", self.expected + "/"])
-        self.fat, self.files, self.folders = snapshot(image)
+        self.fat, self.files, _ = snapshot(image)
         self.sizes = {}
         for p, size, _ in TARGETS:
             self.sizes["/" + p.lower()] = size
@@ -338,6 +339,11 @@ def check_settings_filters(vol, vantrel):
                      no_lines)
     settings(vantrel, ("CustomDefragByFileType", "2170"), ("CustomFileTypeIgnore", ".bin,"))
     check_filter_run(vol, name + " 2170 .bin,", args, by_type("exclude", [".bin"]), no_lines)
+    # A last entry without its comma is not read (the cli refuses to store it).
+    path = settings(vantrel, ("CustomDefragByFileType", "2169"))
+    with open(path, "a") as f:
+        f.write('CustomFileTypeInclude=".txt,.bin"\n')
+    check_filter_run(vol, name + ' 2169 ".txt,.bin"', args, by_type("only", [".txt"]), no_lines)
     # The cli keeps to the page's identifiers, so an unknown one is written
     # straight into the file: the pass then takes every file.
     path = settings(vantrel, ("IgnoreFilesGreaterThanSize", "1"))
