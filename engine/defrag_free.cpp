@@ -1,5 +1,5 @@
 // Free-space consolidation: data above each gap moves down into it, from
-// the lowest gap up, until a whole pass moves nothing.
+// the lowest gap up, until a whole pass moves nothing and no move fails.
 #include "engine/defrag.h"
 #include "engine/globals.h"
 
@@ -23,8 +23,19 @@ uint64_t CDefrag::DefragFreeSpace(int32_t mode) {
   m_nMovedClusters = 0;
   m_dwStartTick = 0;
   bool movedAnything = true;
+  bool failedAnything = false;
   CSortedArray candidates;
-  while (!IsCancelled() && movedAnything) {
+  // A pass in which every move failed still changes the next one: the files
+  // that failed are nearer to unmovable, or are so now (one that cannot be
+  // opened), and with them out of the way data below them may move. Each
+  // file fails at most five times, so the passes end.
+  auto failures = [this] {
+    uint64_t n = 0;
+    for (const auto& file : m_files) n += file.m_nMoveFailures + (file.IsUnmovable() ? 1u : 0u);
+    return n;
+  };
+  while (!IsCancelled() && (movedAnything || failedAnything)) {
+    const uint64_t failuresBefore = failures();
     BuildFreeRunList();
     SendProgress(PROGRESS_RESET, 0);
     std::string optimizing = "Optimizing file map";
@@ -34,6 +45,7 @@ uint64_t CDefrag::DefragFreeSpace(int32_t mode) {
     std::string defragging = "Defragging free space";
     SendProgress(PROGRESS_TEXT, reinterpret_cast<LPARAM>(defragging.c_str()));
     FreeSpacePass(mode, movedAnything, candidates);
+    failedAnything = failures() != failuresBefore;
   }
   m_bSilent = false;
   candidates.RemoveAll();

@@ -241,6 +241,23 @@ TEST_F(FreeSpace, CancelStopsAndClearsSilent) {
   EXPECT_TRUE(volume.moves.empty());
 }
 
+TEST_F(FreeSpace, APassInWhichEveryMoveFailedIsNotTheLast) {
+  // The highest file is locked after the analysis: the first pass only fails
+  // on it, the next one moves the file below it into the gap.
+  volume.SetUsed(0, 1);
+  AddFile("a.bin", {{3, 1}});  // 1..3, then a gap of 16
+  AddFile("low.bin", {{4, 20}});
+  FakeNode* locked = AddFile("locked.bin", {{2, 40}});
+  ASSERT_TRUE(Analyze());
+  locked->openError = ERROR_SHARING_VIOLATION;
+  engine->DefragFreeSpace(kFreeModeDontFragment);
+  EXPECT_TRUE(Item("locked.bin")->IsUnmovable());
+  EXPECT_EQ(Item("locked.bin")->m_nFirstLcn, 40u);
+  EXPECT_EQ(Item("low.bin")->m_nFirstLcn, 4u);
+  ASSERT_EQ(engine->m_errors.GetSize(), 1u);
+  EXPECT_EQ(engine->m_errors[0].m_strPath, "C:\\locked.bin");
+}
+
 TEST_F(FreeSpace, ClusterZeroIsNeverFilledAndFatFoldersStay) {
   FakeNode* folder = volume.root.AddFolder("Dir");
   folder->extents = {{1, 50}};
