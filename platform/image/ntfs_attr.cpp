@@ -33,16 +33,6 @@ constexpr size_t kNonResidentHeader = 0x40;
 // Sizes beyond this are not a volume's.
 constexpr uint64_t kMaxSize = 1ull << 62;
 
-// Attribute list entry.
-constexpr size_t kEntryType = 0x00;
-constexpr size_t kEntryLength = 0x04;
-constexpr size_t kEntryNameLength = 0x06;
-constexpr size_t kEntryNameOffset = 0x07;
-constexpr size_t kEntryFirstVcn = 0x08;
-constexpr size_t kEntryReference = 0x10;
-constexpr size_t kEntryInstance = 0x18;
-constexpr size_t kEntryHeader = 0x1A;
-
 std::u16string ReadName(const uint8_t* p, size_t count) {
   std::u16string name(count, u'\0');
   for (size_t i = 0; i < count; ++i) name[i] = static_cast<char16_t>(Le16(p + 2 * i));

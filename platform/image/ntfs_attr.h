@@ -59,6 +59,16 @@ inline const uint8_t* RunListBytes(const uint8_t* record, const CAttribute& a, s
   return record + a.m_nOffset + a.m_nRunsOffset;
 }
 
+// Fields of an attribute list entry; the name follows the header.
+constexpr size_t kEntryType = 0x00;
+constexpr size_t kEntryLength = 0x04;
+constexpr size_t kEntryNameLength = 0x06;
+constexpr size_t kEntryNameOffset = 0x07;
+constexpr size_t kEntryFirstVcn = 0x08;
+constexpr size_t kEntryReference = 0x10;
+constexpr size_t kEntryInstance = 0x18;
+constexpr size_t kEntryHeader = 0x1A;
+
 // One entry of an attribute list: where an attribute (or the part of it
 // from m_nFirstVcn on) is kept.
 struct CListEntry {

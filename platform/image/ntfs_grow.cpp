@@ -59,18 +59,9 @@ constexpr size_t kLastVcn = 0x18;
 constexpr size_t kAllocatedSize = 0x28;
 constexpr size_t kDataSize = 0x30;
 constexpr size_t kInitializedSize = 0x38;
-constexpr size_t kSizesEnd = 0x40;
 constexpr size_t kCompressedSizeEnd = 0x48;
 
-// Attribute list entry.
-constexpr size_t kEntryType = 0x00;
-constexpr size_t kEntryLength = 0x04;
-constexpr size_t kEntryNameLength = 0x06;
-constexpr size_t kEntryNameOffset = 0x07;
-constexpr size_t kEntryFirstVcn = 0x08;
-constexpr size_t kEntryReference = 0x10;
-constexpr size_t kEntryInstance = 0x18;
-constexpr size_t kEntryHeader = 0x1A;
+// An attribute list entry for an unnamed attribute.
 constexpr size_t kUnnamedEntryLength = 0x20;
 
 constexpr uint64_t kBitmapChunkBytes = 64 * 1024;
@@ -140,13 +131,13 @@ DWORD MakeExtensionRecord(const ntfs::CNtfsGeometry& g, uint64_t number, uint16_
 // starts at `firstVcn` in record `number`; false when there is none.
 bool FindDataEntry(const std::vector<uint8_t>& list, uint64_t firstVcn, uint64_t number,
                    size_t* offset, size_t* length) {
-  for (size_t pos = 0; list.size() - pos >= kEntryHeader;) {
+  for (size_t pos = 0; list.size() - pos >= ntfs::kEntryHeader;) {
     const uint8_t* e = list.data() + pos;
-    const size_t n = Le16(e + kEntryLength);
-    if (n < kEntryHeader || n > list.size() - pos) return false;
-    if (Le32(e + kEntryType) == ntfs::kAttrData && e[kEntryNameLength] == 0 &&
-        ntfs::Le64(e + kEntryFirstVcn) == firstVcn &&
-        ntfs::RecordNumberOf(ntfs::Le64(e + kEntryReference)) == number) {
+    const size_t n = Le16(e + ntfs::kEntryLength);
+    if (n < ntfs::kEntryHeader || n > list.size() - pos) return false;
+    if (Le32(e + ntfs::kEntryType) == ntfs::kAttrData && e[ntfs::kEntryNameLength] == 0 &&
+        ntfs::Le64(e + ntfs::kEntryFirstVcn) == firstVcn &&
+        ntfs::RecordNumberOf(ntfs::Le64(e + ntfs::kEntryReference)) == number) {
       *offset = pos;
       *length = n;
       return true;
@@ -158,13 +149,13 @@ bool FindDataEntry(const std::vector<uint8_t>& list, uint64_t firstVcn, uint64_t
 
 std::vector<uint8_t> DataEntry(uint64_t firstVcn, uint64_t reference) {
   std::vector<uint8_t> e(kUnnamedEntryLength, 0);
-  PutLe32(e.data() + kEntryType, ntfs::kAttrData);
-  PutLe16(e.data() + kEntryLength, static_cast<uint16_t>(kUnnamedEntryLength));
-  e[kEntryNameLength] = 0;
-  e[kEntryNameOffset] = static_cast<uint8_t>(kEntryHeader);
-  ntfs::PutLe64(e.data() + kEntryFirstVcn, firstVcn);
-  ntfs::PutLe64(e.data() + kEntryReference, reference);
-  PutLe16(e.data() + kEntryInstance, 0);
+  PutLe32(e.data() + ntfs::kEntryType, ntfs::kAttrData);
+  PutLe16(e.data() + ntfs::kEntryLength, static_cast<uint16_t>(kUnnamedEntryLength));
+  e[ntfs::kEntryNameLength] = 0;
+  e[ntfs::kEntryNameOffset] = static_cast<uint8_t>(ntfs::kEntryHeader);
+  ntfs::PutLe64(e.data() + ntfs::kEntryFirstVcn, firstVcn);
+  ntfs::PutLe64(e.data() + ntfs::kEntryReference, reference);
+  PutLe16(e.data() + ntfs::kEntryInstance, 0);
   return e;
 }
 
@@ -326,9 +317,9 @@ DWORD CNtfsVolume::SplitDataSegment(const CFileRecords& file, size_t index, cons
   // (in place, or a new record), followed by an entry for the second half.
   std::vector<uint8_t> newList = list;
   if (!inBase) {
-    ntfs::PutLe64(newList.data() + entryAt + kEntryReference,
+    ntfs::PutLe64(newList.data() + entryAt + ntfs::kEntryReference,
                   Reference(made[1].number, made[1].sequence));
-    PutLe16(newList.data() + entryAt + kEntryInstance, 0);
+    PutLe16(newList.data() + entryAt + ntfs::kEntryInstance, 0);
   }
   const std::vector<uint8_t> added =
       DataEntry(splitVcn, Reference(made[0].number, made[0].sequence));
