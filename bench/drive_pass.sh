@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Drive defragmentation pass on FAT32 and NTFS: vantrel-cli defrag --filter all
-# over 2,000 files of 8 KB to 1 MB, each in 2 to 10 fragments, among 10,000
-# small contiguous files (FAT) and with room to spare. Prints, best of RUNS on
+# over 2,000 files of 8 KB to 1 MB, each in 2 to 10 fragments (on FAT among
+# some 10,700 one-cluster files), with room to spare. Prints, best of RUNS on
 # fresh copies: fragmented files per second, bytes moved against the bytes of
 # the fragmented files (1.0 is the least a pass can move), and bytes moved per
 # second against dd copying as many bytes within the same image file.
@@ -347,14 +347,15 @@ def bench(kind, pristine, plan):
                              % (what, len(bad), bad[:5]))
         checks = ("ntfsfix -n and ntfsresize -i clean after every run;"
                   " every file read back through ntfs-3g equal to what was written")
-    # dd last: it writes into the result. The pass makes every move durable
-    # before the next, so dd is also shown flushing after each file's bytes.
-    block = frag_bytes // max(len(taken), 1) // 4096 * 4096 or 4096
+    # dd last: it writes into the result. The pass moves a file a fragment at
+    # a time, each move durable before the next, so dd is also shown flushing
+    # after each fragment-sized block.
+    block = frag_bytes // max(pieces, 1) // 4096 * 4096 or 4096
     figures = ["%.0f MB/s" % (moved / secs / 1e6)]
     for label, how in (("dd bs=1M", ["bs=1M", "oflag=seek_bytes", "conv=notrunc"]),
                        ("dd bs=1M, fdatasync at the end",
                         ["bs=1M", "oflag=seek_bytes", "conv=notrunc,fdatasync"]),
-                       ("dd bs=%dK (the mean file), each block synced" % (block // 1024),
+                       ("dd bs=%dK (the mean fragment), each block synced" % (block // 1024),
                         ["bs=%d" % block, "oflag=seek_bytes,dsync", "conv=notrunc"])):
         ns = best_dd(run_img, moved, *how)
         figures.append("%s: %.0f MB/s (vantrel / dd = %.2f)" % (label, moved / (ns / 1e9) / 1e6,
