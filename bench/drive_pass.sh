@@ -30,6 +30,7 @@ cleanup() {
 }
 trap cleanup EXIT
 mkdir "$work/mnt"
+export XDG_CONFIG_HOME=$work/config  # the user's settings (priority...) play no part
 
 ntfs=1
 if [ "$(id -u)" != 0 ]; then

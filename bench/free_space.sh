@@ -19,13 +19,18 @@ runs=${2:-5}
 cli=$build/cli/vantrel-cli
 [ -x "$cli" ] || { echo "build vantrel-cli first (cmake --build --preset native)"; exit 2; }
 export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8 PATH=$PATH:/usr/sbin:/sbin
-need_ntfs=(mkntfs ntfs-3g ntfscat ntfscluster ntfsinfo ntfsfix ntfsresize)
-for tool in mkfs.fat fsck.fat mcopy mdel mmd fatcat python3 "${need_ntfs[@]}"; do
+tools=(mkfs.fat fsck.fat mcopy mdel mmd fatcat python3)
+if [ "$(id -u)" = 0 ]; then
+  tools+=(mkntfs ntfs-3g ntfscat ntfscluster ntfsinfo ntfsfix ntfsresize)
+else
+  echo "NTFS: skipped (the image is made through an ntfs-3g mount, which needs root)"
+fi
+for tool in "${tools[@]}"; do
   command -v "$tool" >/dev/null || { echo "free_space: $tool is missing"; exit 2; }
 done
-[ "$(id -u)" = 0 ] || echo "NTFS: skipped (the image is made through an ntfs-3g mount, which needs root)"
 work=$(mktemp -d "${TMPDIR:-/tmp}/vt-free-space.XXXXXX")
 trap 'mountpoint -q "$work/m" 2>/dev/null && umount "$work/m"; rm -rf "$work"' EXIT
+export XDG_CONFIG_HOME=$work/config  # the user's settings (priority...) play no part
 
 python3 - "$cli" "$runs" "$work" "$(id -u)" <<'PY'
 import hashlib, json, math, os, random, re, shutil, subprocess, sys, time
