@@ -3,7 +3,8 @@
 // Moving one piece of a badly fragmented file can lengthen its mapping
 // pairs by a byte or two (a far target needs a longer offset), and the
 // records that hold them are often filled to the last byte. Half of the
-// segment then goes to a new extension record, without moving any data.
+// segment then goes to a new extension record, without moving any data (the
+// same for a folder's index allocation).
 // There is no log here to make several record writes one, so every step
 // leaves a volume that reads the same; a crash leaves at worst clusters or
 // records marked in use that nothing refers to:
@@ -52,6 +53,7 @@ constexpr size_t kNextInstance = 0x28;
 constexpr size_t kRecordNumber = 0x2C;
 
 // Attribute header.
+constexpr size_t kNameOffset = 0x0A;
 constexpr size_t kInstance = 0x0E;
 constexpr size_t kValueLength = 0x10;
 constexpr size_t kFirstVcn = 0x10;
@@ -60,9 +62,6 @@ constexpr size_t kAllocatedSize = 0x28;
 constexpr size_t kDataSize = 0x30;
 constexpr size_t kInitializedSize = 0x38;
 constexpr size_t kCompressedSizeEnd = 0x48;
-
-// An attribute list entry for an unnamed attribute.
-constexpr size_t kUnnamedEntryLength = 0x20;
 
 constexpr uint64_t kBitmapChunkBytes = 64 * 1024;
 
@@ -127,16 +126,22 @@ DWORD MakeExtensionRecord(const ntfs::CNtfsGeometry& g, uint64_t number, uint16_
   return ERROR_SUCCESS;
 }
 
-// The byte offset of the list entry naming the unnamed $DATA segment that
-// starts at `firstVcn` in record `number`; false when there is none.
-bool FindDataEntry(const std::vector<uint8_t>& list, uint64_t firstVcn, uint64_t number,
+// The byte offset of the list entry naming the segment of attribute `a`
+// that starts at `firstVcn` in record `number`; false when there is none.
+bool FindListEntry(const std::vector<uint8_t>& list, const CAttribute& a, uint64_t number,
                    size_t* offset, size_t* length) {
   for (size_t pos = 0; list.size() - pos >= ntfs::kEntryHeader;) {
     const uint8_t* e = list.data() + pos;
     const size_t n = Le16(e + ntfs::kEntryLength);
     if (n < ntfs::kEntryHeader || n > list.size() - pos) return false;
-    if (Le32(e + ntfs::kEntryType) == ntfs::kAttrData && e[ntfs::kEntryNameLength] == 0 &&
-        ntfs::Le64(e + ntfs::kEntryFirstVcn) == firstVcn &&
+    const size_t nameLength = e[ntfs::kEntryNameLength];
+    const size_t nameOffset = e[ntfs::kEntryNameOffset];
+    bool sameName = nameLength == a.m_name.size() && nameOffset + 2 * nameLength <= n;
+    for (size_t i = 0; sameName && i < nameLength; ++i) {
+      sameName = Le16(e + nameOffset + 2 * i) == a.m_name[i];
+    }
+    if (Le32(e + ntfs::kEntryType) == a.m_nType && sameName &&
+        ntfs::Le64(e + ntfs::kEntryFirstVcn) == a.m_nFirstVcn &&
         ntfs::RecordNumberOf(ntfs::Le64(e + ntfs::kEntryReference)) == number) {
       *offset = pos;
       *length = n;
@@ -147,12 +152,16 @@ bool FindDataEntry(const std::vector<uint8_t>& list, uint64_t firstVcn, uint64_t
   return false;
 }
 
-std::vector<uint8_t> DataEntry(uint64_t firstVcn, uint64_t reference) {
-  std::vector<uint8_t> e(kUnnamedEntryLength, 0);
-  PutLe32(e.data() + ntfs::kEntryType, ntfs::kAttrData);
-  PutLe16(e.data() + ntfs::kEntryLength, static_cast<uint16_t>(kUnnamedEntryLength));
-  e[ntfs::kEntryNameLength] = 0;
+std::vector<uint8_t> ListEntry(const CAttribute& a, uint64_t firstVcn, uint64_t reference) {
+  const size_t length = Align8(ntfs::kEntryHeader + 2 * a.m_name.size());
+  std::vector<uint8_t> e(length, 0);
+  PutLe32(e.data() + ntfs::kEntryType, a.m_nType);
+  PutLe16(e.data() + ntfs::kEntryLength, static_cast<uint16_t>(length));
+  e[ntfs::kEntryNameLength] = static_cast<uint8_t>(a.m_name.size());
   e[ntfs::kEntryNameOffset] = static_cast<uint8_t>(ntfs::kEntryHeader);
+  for (size_t i = 0; i < a.m_name.size(); ++i) {
+    PutLe16(e.data() + ntfs::kEntryHeader + 2 * i, static_cast<uint16_t>(a.m_name[i]));
+  }
   ntfs::PutLe64(e.data() + ntfs::kEntryFirstVcn, firstVcn);
   ntfs::PutLe64(e.data() + ntfs::kEntryReference, reference);
   PutLe16(e.data() + ntfs::kEntryInstance, 0);
@@ -242,12 +251,10 @@ DWORD CNtfsVolume::FindRoom(uint64_t count, uint64_t avoidLcn, uint64_t avoidCou
   return ERROR_SUCCESS;
 }
 
-DWORD CNtfsVolume::SplitDataSegment(const CFileRecords& file, size_t index, const CAttribute& a,
-                                    uint64_t avoidLcn, uint64_t avoidCount) {
+DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CAttribute& a,
+                                uint64_t avoidLcn, uint64_t avoidCount) {
   if (!file.HasAttributeList() || index >= file.Records().size()) return ERROR_DISK_FULL;
-  if (a.m_nType != ntfs::kAttrData || !a.m_name.empty() || !a.m_bNonResident) {
-    return ERROR_DISK_FULL;
-  }
+  if (!a.m_bNonResident || a.m_name.size() > 255) return ERROR_DISK_FULL;
   const CLoadedRecord& base = file.Records()[0];
   const CLoadedRecord& holder = file.Records()[index];
   const bool inBase = index == 0;
@@ -287,7 +294,7 @@ DWORD CNtfsVolume::SplitDataSegment(const CFileRecords& file, size_t index, cons
   err = ntfs::ReadStream(*m_pDevice, m_geometry, listStream, 0, list.data(), list.size());
   if (err != ERROR_SUCCESS) return err;
   size_t entryAt = 0, entryLength = 0;
-  if (!FindDataEntry(list, a.m_nFirstVcn, holder.m_nNumber, &entryAt, &entryLength)) {
+  if (!FindListEntry(list, a, holder.m_nNumber, &entryAt, &entryLength)) {
     return ERROR_FILE_CORRUPT;
   }
 
@@ -322,7 +329,7 @@ DWORD CNtfsVolume::SplitDataSegment(const CFileRecords& file, size_t index, cons
     PutLe16(newList.data() + entryAt + ntfs::kEntryInstance, 0);
   }
   const std::vector<uint8_t> added =
-      DataEntry(splitVcn, Reference(made[0].number, made[0].sequence));
+      ListEntry(a, splitVcn, Reference(made[0].number, made[0].sequence));
   newList.insert(newList.begin() + static_cast<long>(entryAt + entryLength), added.begin(),
                  added.end());
 

@@ -17,12 +17,15 @@
 //
 // So a move costs two flushes.
 //
+// A folder's clusters are the index blocks of its $I30 index allocation
+// (blocks hold their own VCN, not their place, so they move as they are);
+// a file's are those of its unnamed $DATA.
+//
 // What is refused, with the code Windows gives where it gives one:
 // * records below 24 (the metafiles and their reserve): ERROR_ACCESS_DENIED;
-//   folders (their index blocks are not moved in images): ERROR_ACCESS_DENIED;
-// * a file without non-resident unnamed data, or a range past its
-//   allocation or touching a sparse run, or a target past the volume's end:
-//   ERROR_INVALID_PARAMETER;
+// * a file without non-resident unnamed data (a folder without an index
+//   allocation), or a range past its allocation or touching a sparse run,
+//   or a target past the volume's end: ERROR_INVALID_PARAMETER;
 // * a target that is not wholly free: ERROR_ACCESS_DENIED;
 // * a new run list that does not fit in its record, when the file has no
 //   attribute list or no record or room is left to split the segment into
@@ -301,10 +304,12 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
   for (int splits = 0;; ++splits) {
     err = file.Load(m_mft, node->m_nRef);
     if (err != ERROR_SUCCESS) return err;
-    if (file.Header().IsDirectory()) return ERROR_ACCESS_DENIED;
+    const bool folder = file.Header().IsDirectory();
+    const uint32_t type = folder ? ntfs::kAttrIndexAllocation : ntfs::kAttrData;
+    const std::u16string name = folder ? ntfs::kIndexI30 : u"";
     CStream stream;
     bool found = false;
-    err = file.FindStream(ntfs::kAttrData, u"", &stream, &found);
+    err = file.FindStream(type, name, &stream, &found);
     if (err != ERROR_SUCCESS) return err;
     if (!found || stream.m_bResident) return ERROR_INVALID_PARAMETER;
     const uint64_t clusters = stream.m_runs.empty() ? 0 : stream.m_runs.back().EndVcn();
@@ -334,7 +339,7 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
       bool changed = false;
       // Offsets shift as segments change length: walk from the last one back.
       for (auto a = record.m_attributes.rbegin(); a != record.m_attributes.rend(); ++a) {
-        if (a->m_nType != ntfs::kAttrData || !a->m_name.empty() || !a->m_bNonResident) continue;
+        if (a->m_nType != type || a->m_name != name || !a->m_bNonResident) continue;
         const uint64_t first = a->m_nFirstVcn;
         const uint64_t end = first + a->VcnCount();
         if (end <= vcn || first >= vcn + count) continue;
@@ -342,7 +347,7 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
         ntfs::MergeRuns(&runs);
         err = RewriteRunList(*a, runs, &bytes, &header);
         if (err == ERROR_DISK_FULL && splits < kMaxSplits) {
-          err = SplitDataSegment(file, index, *a, lcn, count);
+          err = SplitSegment(file, index, *a, lcn, count);
           if (err != ERROR_SUCCESS) return err;
           split = true;
           break;

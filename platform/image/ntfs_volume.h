@@ -115,14 +115,14 @@ class CNtfsVolume : public CFsVolume {
   DWORD CopyClusters(const std::vector<ntfs::CRun>& from, uint64_t lcn);
 
   // Room for a run list that outgrows its record (ntfs_grow.cpp): moves the
-  // second half of the unnamed $DATA segment `a`, held by record `index` of
+  // second half of the non-resident segment `a`, held by record `index` of
   // `file`, into a new extension record, without moving any data. Clusters
   // it takes for the attribute list keep clear of the free run that holds
   // or touches [avoidLcn, avoidLcn + avoidCount). ERROR_DISK_FULL when the
   // file has no attribute list, the segment has a single run, or no free
   // record or room is left; nothing is written then.
-  DWORD SplitDataSegment(const ntfs::CFileRecords& file, size_t index, const ntfs::CAttribute& a,
-                         uint64_t avoidLcn, uint64_t avoidCount);
+  DWORD SplitSegment(const ntfs::CFileRecords& file, size_t index, const ntfs::CAttribute& a,
+                     uint64_t avoidLcn, uint64_t avoidCount);
   // A record the MFT bitmap and the record itself show free, in one piece,
   // not among `taken`, with the sequence number it is to be used with.
   DWORD FindFreeRecord(const std::vector<uint64_t>& taken, uint64_t* number, uint16_t* sequence);
