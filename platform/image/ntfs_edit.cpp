@@ -80,6 +80,22 @@ DWORD ResizeAttribute(const CAttribute& a, size_t newLength, std::vector<uint8_t
   return ERROR_SUCCESS;
 }
 
+DWORD InsertAttribute(size_t offset, const std::vector<uint8_t>& attribute,
+                      std::vector<uint8_t>* bytes, CRecordHeader* header) {
+  const size_t inUse = header->m_nBytesInUse;
+  if (attribute.size() % 8 != 0 || offset > inUse || inUse > bytes->size() ||
+      inUse + attribute.size() > bytes->size()) {
+    return ERROR_DISK_FULL;
+  }
+  uint8_t* p = bytes->data();
+  std::memmove(p + offset + attribute.size(), p + offset, inUse - offset);
+  std::copy(attribute.begin(), attribute.end(), p + offset);
+  const size_t newInUse = inUse + attribute.size();
+  PutLe32(p + kRecordBytesInUseField, static_cast<uint32_t>(newInUse));
+  header->m_nBytesInUse = static_cast<uint32_t>(newInUse);
+  return ERROR_SUCCESS;
+}
+
 DWORD RewriteRunList(const CAttribute& a, const std::vector<CRun>& runs,
                      std::vector<uint8_t>* bytes, CRecordHeader* header) {
   std::vector<uint8_t> pairs;

@@ -38,6 +38,11 @@ bool InOnePlace(const CNtfsGeometry& g, const CStream& stream, uint64_t offset, 
 DWORD ResizeAttribute(const CAttribute& a, size_t newLength, std::vector<uint8_t>* bytes,
                       CRecordHeader* header);
 
+// Inserts a whole attribute (its length a multiple of 8) at byte `offset`
+// of a record, moving what follows. ERROR_DISK_FULL as above.
+DWORD InsertAttribute(size_t offset, const std::vector<uint8_t>& attribute,
+                      std::vector<uint8_t>* bytes, CRecordHeader* header);
+
 // Puts new mapping pairs into a non-resident attribute (or segment).
 // ERROR_DISK_FULL as above.
 DWORD RewriteRunList(const CAttribute& a, const std::vector<CRun>& runs,

@@ -56,6 +56,8 @@ constexpr size_t kRecordNumber = 0x2C;
 constexpr size_t kNameOffset = 0x0A;
 constexpr size_t kInstance = 0x0E;
 constexpr size_t kValueLength = 0x10;
+constexpr size_t kValueOffset = 0x14;
+constexpr size_t kResidentHeader = 0x18;
 constexpr size_t kFirstVcn = 0x10;
 constexpr size_t kLastVcn = 0x18;
 constexpr size_t kAllocatedSize = 0x28;
@@ -152,7 +154,8 @@ bool FindListEntry(const std::vector<uint8_t>& list, const CAttribute& a, uint64
   return false;
 }
 
-std::vector<uint8_t> ListEntry(const CAttribute& a, uint64_t firstVcn, uint64_t reference) {
+std::vector<uint8_t> ListEntry(const CAttribute& a, uint64_t firstVcn, uint64_t reference,
+                               uint16_t instance) {
   const size_t length = Align8(ntfs::kEntryHeader + 2 * a.m_name.size());
   std::vector<uint8_t> e(length, 0);
   PutLe32(e.data() + ntfs::kEntryType, a.m_nType);
@@ -164,7 +167,7 @@ std::vector<uint8_t> ListEntry(const CAttribute& a, uint64_t firstVcn, uint64_t 
   }
   ntfs::PutLe64(e.data() + ntfs::kEntryFirstVcn, firstVcn);
   ntfs::PutLe64(e.data() + ntfs::kEntryReference, reference);
-  PutLe16(e.data() + ntfs::kEntryInstance, 0);
+  PutLe16(e.data() + ntfs::kEntryInstance, instance);
   return e;
 }
 
@@ -253,7 +256,7 @@ DWORD CNtfsVolume::FindRoom(uint64_t count, uint64_t avoidLcn, uint64_t avoidCou
 
 DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CAttribute& a,
                                 uint64_t avoidLcn, uint64_t avoidCount) {
-  if (!file.HasAttributeList() || index >= file.Records().size()) return ERROR_DISK_FULL;
+  if (index >= file.Records().size()) return ERROR_DISK_FULL;
   if (!a.m_bNonResident || a.m_name.size() > 255) return ERROR_DISK_FULL;
   const CLoadedRecord& base = file.Records()[0];
   const CLoadedRecord& holder = file.Records()[index];
@@ -280,19 +283,33 @@ DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CA
   const std::vector<CRun> high(runs.begin() + static_cast<long>(runs.size() / 2), runs.end());
   const uint64_t splitVcn = high.front().m_nVcn;
 
-  // The attribute list as it is.
+  // The attribute list as it is, or, for a file that has none yet, the one
+  // that names what its base record holds (and a resident list to hold it).
+  const uint64_t baseReference = Reference(base.m_nNumber, base.m_header.m_nSequence);
   const CAttribute* listAttr = nullptr;
   for (const CAttribute& b : base.m_attributes) {
     if (b.m_nType == ntfs::kAttrAttributeList) listAttr = &b;
   }
-  if (!listAttr) return ERROR_FILE_CORRUPT;
-  CStream listStream;
-  DWORD err = ntfs::AssembleStream({{base.m_bytes.data(), listAttr}}, m_geometry, &listStream);
-  if (err != ERROR_SUCCESS) return err;
-  if (listStream.Size() > ntfs::kMaxAttributeListBytes) return ERROR_FILE_CORRUPT;
-  std::vector<uint8_t> list(static_cast<size_t>(listStream.Size()));
-  err = ntfs::ReadStream(*m_pDevice, m_geometry, listStream, 0, list.data(), list.size());
-  if (err != ERROR_SUCCESS) return err;
+  if (file.HasAttributeList() != (listAttr != nullptr)) return ERROR_FILE_CORRUPT;
+  CStream listStream;  // resident unless read otherwise
+  std::vector<uint8_t> list;
+  DWORD err = ERROR_SUCCESS;
+  if (listAttr) {
+    err = ntfs::AssembleStream({{base.m_bytes.data(), listAttr}}, m_geometry, &listStream);
+    if (err != ERROR_SUCCESS) return err;
+    if (listStream.Size() > ntfs::kMaxAttributeListBytes) return ERROR_FILE_CORRUPT;
+    list.resize(static_cast<size_t>(listStream.Size()));
+    err = ntfs::ReadStream(*m_pDevice, m_geometry, listStream, 0, list.data(), list.size());
+    if (err != ERROR_SUCCESS) return err;
+  } else {
+    if (!inBase) return ERROR_FILE_CORRUPT;
+    for (const CAttribute& b : base.m_attributes) {
+      if (b.m_name.size() > 255) return ERROR_DISK_FULL;
+      const std::vector<uint8_t> e =
+          ListEntry(b, b.m_bNonResident ? b.m_nFirstVcn : 0, baseReference, b.m_nInstance);
+      list.insert(list.end(), e.begin(), e.end());
+    }
+  }
   size_t entryAt = 0, entryLength = 0;
   if (!FindListEntry(list, a, holder.m_nNumber, &entryAt, &entryLength)) {
     return ERROR_FILE_CORRUPT;
@@ -300,7 +317,6 @@ DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CA
 
   // The new extension records: the second half, and for a split extension
   // record its first half too.
-  const uint64_t baseReference = Reference(base.m_nNumber, base.m_header.m_nSequence);
   struct CNewRecord {
     uint64_t number;
     uint16_t sequence;
@@ -329,7 +345,7 @@ DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CA
     PutLe16(newList.data() + entryAt + ntfs::kEntryInstance, 0);
   }
   const std::vector<uint8_t> added =
-      ListEntry(a, splitVcn, Reference(made[0].number, made[0].sequence));
+      ListEntry(a, splitVcn, Reference(made[0].number, made[0].sequence), 0);
   newList.insert(newList.begin() + static_cast<long>(entryAt + entryLength), added.begin(),
                  added.end());
 
@@ -344,6 +360,29 @@ DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CA
     if (err != ERROR_SUCCESS) return err;
   }
   auto editList = [&]() -> DWORD {
+    if (!listAttr) {
+      // A resident list after the attributes of lower types.
+      size_t at = header.m_nBytesInUse - 8;
+      for (const CAttribute& b : base.m_attributes) {
+        if (b.m_nType > ntfs::kAttrAttributeList) {
+          at = b.m_nOffset;
+          break;
+        }
+      }
+      std::vector<uint8_t> attr(Align8(kResidentHeader + newList.size()), 0);
+      PutLe32(attr.data(), ntfs::kAttrAttributeList);
+      PutLe32(attr.data() + 4, static_cast<uint32_t>(attr.size()));
+      PutLe16(attr.data() + kNameOffset, static_cast<uint16_t>(kResidentHeader));
+      PutLe16(attr.data() + kInstance, header.m_nNextInstance);
+      PutLe32(attr.data() + kValueLength, static_cast<uint32_t>(newList.size()));
+      PutLe16(attr.data() + kValueOffset, static_cast<uint16_t>(kResidentHeader));
+      std::copy(newList.begin(), newList.end(), attr.begin() + kResidentHeader);
+      DWORD e = ntfs::InsertAttribute(at, attr, &baseBytes, &header);
+      if (e != ERROR_SUCCESS) return e;
+      header.m_nNextInstance = static_cast<uint16_t>(header.m_nNextInstance + 1);
+      PutLe16(baseBytes.data() + kNextInstance, header.m_nNextInstance);
+      return ERROR_SUCCESS;
+    }
     if (!listStream.m_bResident) {
       DWORD e =
           ntfs::RewriteRunList(*listAttr, {CRun{0, listLcn, listClusters}}, &baseBytes, &header);
@@ -368,8 +407,9 @@ DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CA
     if (e == ERROR_SUCCESS) ntfs::PutLe64(baseBytes.data() + a.m_nOffset + kLastVcn, splitVcn - 1);
     return e;
   };
-  // Attributes move as earlier ones change length: the later one first.
-  if (inBase && a.m_nOffset > listAttr->m_nOffset) {
+  // Attributes move as earlier ones change length: the later one first (a
+  // new list goes before the data, whose type is higher).
+  if (inBase && (!listAttr || a.m_nOffset > listAttr->m_nOffset)) {
     err = editData();
     if (err == ERROR_SUCCESS) err = editList();
   } else {

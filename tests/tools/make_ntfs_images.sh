@@ -7,10 +7,10 @@
 #       names, a folder of 300 and one of 1,200 entries (index blocks two and
 #       three levels deep), resident tiny files, empty files, sparse files,
 #       hard links, compressed files, DOS names, reparse points.
-#   OUTDIR/ntfs-frag.img   512-byte clusters: files fragmented 12, 60, 400
-#       and 1,200 times; 400 fragments already move the data attribute into
-#       extension records behind an $ATTRIBUTE_LIST (ntfs-3g makes that list
-#       non-resident).
+#   OUTDIR/ntfs-frag.img   512-byte clusters: files fragmented 12, 60, 120,
+#       400 and 1,200 times; 120 fragments still fit the base record (most of
+#       it), 400 already move the data attribute into extension records behind
+#       an $ATTRIBUTE_LIST (ntfs-3g makes that list non-resident).
 #   OUTDIR/<image>.manifest  UTF-8, tab-separated, paths "/"-separated:
 #       volume KEY VALUE      label, clusters, free (ntfsinfo -m), cluster_bytes,
 #                             record_bytes
@@ -340,8 +340,8 @@ def frag_image():
         if m and lcn is not None:
             first_lcn[m.group(1)] = lcn
     order = sorted(first_lcn, key=lambda k: first_lcn[k])
-    targets = [("frag 12.bin", 12), ("frag 60.bin", 60), ("frag 400.bin", 400),
-               ("frag 1200.bin", 1200)]
+    targets = [("frag 12.bin", 12), ("frag 60.bin", 60), ("frag 120.bin", 120),
+               ("frag 400.bin", 400), ("frag 1200.bin", 1200)]
     mount(img)
     try:
         for name in order[0::2]:
