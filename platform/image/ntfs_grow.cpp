@@ -4,7 +4,8 @@
 // pairs by a byte or two (a far target needs a longer offset), and the
 // records that hold them are often filled to the last byte. Half of the
 // segment then goes to a new extension record, without moving any data (the
-// same for a folder's index allocation).
+// same for a folder's index allocation). A file that has no attribute list
+// yet gets one, resident in its base record, naming what that record holds.
 // There is no log here to make several record writes one, so every step
 // leaves a volume that reads the same; a crash leaves at worst clusters or
 // records marked in use that nothing refers to:
@@ -12,7 +13,7 @@
 //      bitmap;
 //   2. the attribute list with the new entries is written to new clusters,
 //      read back and compared, and they are marked in use (a list kept in
-//      the base record changes with step 3 instead);
+//      the base record, or a new one, comes with step 3 instead);
 //   3. the base record is written once: the attribute list at its new place
 //      and, when the segment split was the base record's own, that segment
 //      cut to its first half. Before this write nothing refers to the new

@@ -27,9 +27,9 @@
 //   allocation), or a range past its allocation or touching a sparse run,
 //   or a target past the volume's end: ERROR_INVALID_PARAMETER;
 // * a target that is not wholly free: ERROR_ACCESS_DENIED;
-// * a new run list that does not fit in its record, when the file has no
-//   attribute list or no record or room is left to split the segment into
-//   (ntfs_grow.cpp): ERROR_DISK_FULL, and nothing is changed;
+// * a new run list that does not fit in its record, when no free record or
+//   room is left to split the segment into (ntfs_grow.cpp): ERROR_DISK_FULL,
+//   and nothing is changed;
 // * a file whose record to rewrite is split over two pieces of the MFT (a
 //   crash between their writes would tear it): ERROR_NOT_SUPPORTED;
 // * data that reads back different from what was written: ERROR_CRC, with

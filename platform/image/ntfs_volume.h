@@ -118,9 +118,10 @@ class CNtfsVolume : public CFsVolume {
   // second half of the non-resident segment `a`, held by record `index` of
   // `file`, into a new extension record, without moving any data. Clusters
   // it takes for the attribute list keep clear of the free run that holds
-  // or touches [avoidLcn, avoidLcn + avoidCount). ERROR_DISK_FULL when the
-  // file has no attribute list, the segment has a single run, or no free
-  // record or room is left; nothing is written then.
+  // or touches [avoidLcn, avoidLcn + avoidCount). A file without an
+  // attribute list gets one in its base record. ERROR_DISK_FULL when the
+  // segment has a single run, or no free record or room (for the list in
+  // the base record, or for its clusters) is left; nothing is written then.
   DWORD SplitSegment(const ntfs::CFileRecords& file, size_t index, const ntfs::CAttribute& a,
                      uint64_t avoidLcn, uint64_t avoidCount);
   // A record the MFT bitmap and the record itself show free, in one piece,
