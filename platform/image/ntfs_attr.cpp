@@ -9,27 +9,6 @@ namespace ntfs {
 
 namespace {
 
-// Common attribute header.
-constexpr size_t kType = 0x00;
-constexpr size_t kLength = 0x04;
-constexpr size_t kNonResident = 0x08;
-constexpr size_t kNameLength = 0x09;
-constexpr size_t kNameOffset = 0x0A;
-constexpr size_t kFlags = 0x0C;
-constexpr size_t kInstance = 0x0E;
-// Resident part.
-constexpr size_t kValueLength = 0x10;
-constexpr size_t kValueOffset = 0x14;
-constexpr size_t kResidentHeader = 0x18;
-// Non-resident part.
-constexpr size_t kFirstVcn = 0x10;
-constexpr size_t kLastVcn = 0x18;
-constexpr size_t kRunsOffset = 0x20;
-constexpr size_t kCompressionUnit = 0x22;
-constexpr size_t kAllocatedSize = 0x28;
-constexpr size_t kDataSize = 0x30;
-constexpr size_t kInitializedSize = 0x38;
-constexpr size_t kNonResidentHeader = 0x40;
 // Sizes beyond this are not a volume's.
 constexpr uint64_t kMaxSize = 1ull << 62;
 
@@ -42,17 +21,17 @@ std::u16string ReadName(const uint8_t* p, size_t count) {
 DWORD ParseOne(const uint8_t* record, size_t offset, size_t available, CAttribute* a) {
   const uint8_t* p = record + offset;
   a->m_nOffset = offset;
-  a->m_nType = Le32(p + kType);
-  a->m_nLength = Le32(p + kLength);
-  a->m_bNonResident = p[kNonResident] != 0;
-  a->m_nFlags = Le16(p + kFlags);
-  a->m_nInstance = Le16(p + kInstance);
-  const size_t header = a->m_bNonResident ? kNonResidentHeader : kResidentHeader;
+  a->m_nType = Le32(p + attr::kType);
+  a->m_nLength = Le32(p + attr::kLength);
+  a->m_bNonResident = p[attr::kNonResident] != 0;
+  a->m_nFlags = Le16(p + attr::kFlags);
+  a->m_nInstance = Le16(p + attr::kInstance);
+  const size_t header = a->m_bNonResident ? attr::kNonResidentHeader : attr::kResidentHeader;
   if (a->m_nLength < header || a->m_nLength % 8 != 0 || a->m_nLength > available) {
     return ERROR_FILE_CORRUPT;
   }
-  const size_t nameLength = p[kNameLength];
-  const size_t nameOffset = Le16(p + kNameOffset);
+  const size_t nameLength = p[attr::kNameLength];
+  const size_t nameOffset = Le16(p + attr::kNameOffset);
   if (nameLength > 0) {
     if (nameOffset < header || nameOffset + 2 * nameLength > a->m_nLength) {
       return ERROR_FILE_CORRUPT;
@@ -60,27 +39,27 @@ DWORD ParseOne(const uint8_t* record, size_t offset, size_t available, CAttribut
     a->m_name = ReadName(p + nameOffset, nameLength);
   }
   if (!a->m_bNonResident) {
-    a->m_nValueLength = Le32(p + kValueLength);
-    a->m_nValueOffset = Le16(p + kValueOffset);
-    if (a->m_nValueOffset < kResidentHeader || a->m_nValueOffset > a->m_nLength ||
+    a->m_nValueLength = Le32(p + attr::kValueLength);
+    a->m_nValueOffset = Le16(p + attr::kValueOffset);
+    if (a->m_nValueOffset < attr::kResidentHeader || a->m_nValueOffset > a->m_nLength ||
         a->m_nValueLength > a->m_nLength - a->m_nValueOffset) {
       return ERROR_FILE_CORRUPT;
     }
     return ERROR_SUCCESS;
   }
-  const auto firstVcn = static_cast<int64_t>(Le64(p + kFirstVcn));
-  a->m_nLastVcn = static_cast<int64_t>(Le64(p + kLastVcn));
-  a->m_nRunsOffset = Le16(p + kRunsOffset);
-  a->m_nCompressionUnit = p[kCompressionUnit];
-  a->m_nAllocatedSize = Le64(p + kAllocatedSize);
-  a->m_nDataSize = Le64(p + kDataSize);
-  a->m_nInitializedSize = Le64(p + kInitializedSize);
+  const auto firstVcn = static_cast<int64_t>(Le64(p + attr::kFirstVcn));
+  a->m_nLastVcn = static_cast<int64_t>(Le64(p + attr::kLastVcn));
+  a->m_nRunsOffset = Le16(p + attr::kRunsOffset);
+  a->m_nCompressionUnit = p[attr::kCompressionUnit];
+  a->m_nAllocatedSize = Le64(p + attr::kAllocatedSize);
+  a->m_nDataSize = Le64(p + attr::kDataSize);
+  a->m_nInitializedSize = Le64(p + attr::kInitializedSize);
   if (firstVcn < 0 || a->m_nLastVcn < firstVcn - 1 ||
       static_cast<uint64_t>(a->m_nLastVcn) >= kMaxSize) {
     return ERROR_FILE_CORRUPT;
   }
   a->m_nFirstVcn = static_cast<uint64_t>(firstVcn);
-  if (a->m_nRunsOffset < kNonResidentHeader || a->m_nRunsOffset >= a->m_nLength) {
+  if (a->m_nRunsOffset < attr::kNonResidentHeader || a->m_nRunsOffset >= a->m_nLength) {
     return ERROR_FILE_CORRUPT;
   }
   // Units above 2^16 clusters are not compression units of any NTFS.
@@ -103,7 +82,7 @@ DWORD ParseAttributes(const uint8_t* record, size_t size, const CRecordHeader& h
   while (true) {
     if (offset + 4 > end) return ERROR_FILE_CORRUPT;  // no end marker
     if (Le32(record + offset) == kAttrEnd) break;
-    if (offset + kResidentHeader > end) return ERROR_FILE_CORRUPT;
+    if (offset + attr::kResidentHeader > end) return ERROR_FILE_CORRUPT;
     CAttribute a;
     DWORD err = ParseOne(record, offset, end - offset, &a);
     if (err != ERROR_SUCCESS) return err;

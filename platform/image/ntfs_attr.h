@@ -12,6 +12,31 @@
 namespace vt {
 namespace ntfs {
 
+// Offsets of an attribute header's fields from the attribute's start;
+// the resident and non-resident parts share offsets 0x10 on.
+namespace attr {
+constexpr size_t kType = 0x00;
+constexpr size_t kLength = 0x04;
+constexpr size_t kNonResident = 0x08;
+constexpr size_t kNameLength = 0x09;
+constexpr size_t kNameOffset = 0x0A;
+constexpr size_t kFlags = 0x0C;
+constexpr size_t kInstance = 0x0E;
+// Resident part.
+constexpr size_t kValueLength = 0x10;
+constexpr size_t kValueOffset = 0x14;
+constexpr size_t kResidentHeader = 0x18;
+// Non-resident part.
+constexpr size_t kFirstVcn = 0x10;
+constexpr size_t kLastVcn = 0x18;
+constexpr size_t kRunsOffset = 0x20;
+constexpr size_t kCompressionUnit = 0x22;
+constexpr size_t kAllocatedSize = 0x28;
+constexpr size_t kDataSize = 0x30;
+constexpr size_t kInitializedSize = 0x38;
+constexpr size_t kNonResidentHeader = 0x40;
+}  // namespace attr
+
 // One attribute header, checked against its record. Offsets are relative to
 // the attribute's start, which is `m_nOffset` bytes into the record.
 struct CAttribute {

@@ -8,10 +8,6 @@
 namespace vt {
 namespace ntfs {
 
-namespace {
-constexpr size_t kAttrLengthField = 0x04;
-}  // namespace
-
 DWORD WriteStream(CBlockDevice& device, const CNtfsGeometry& g, const CStream& stream,
                   uint64_t offset, const uint8_t* data, size_t size) {
   if (stream.m_bResident) return ERROR_NOT_SUPPORTED;
@@ -74,7 +70,7 @@ DWORD ResizeAttribute(const CAttribute& a, size_t newLength, std::vector<uint8_t
   std::memmove(p + at + newLength, p + at + oldLength, inUse - (at + oldLength));
   if (newLength > oldLength) std::fill(p + at + oldLength, p + at + newLength, 0);
   if (newInUse < inUse) std::fill(p + newInUse, p + inUse, 0);
-  PutLe32(p + at + kAttrLengthField, static_cast<uint32_t>(newLength));
+  PutLe32(p + at + attr::kLength, static_cast<uint32_t>(newLength));
   PutLe32(p + kRecordBytesInUseField, static_cast<uint32_t>(newInUse));
   header->m_nBytesInUse = static_cast<uint32_t>(newInUse);
   return ERROR_SUCCESS;

@@ -38,6 +38,7 @@ using ntfs::CLoadedRecord;
 using ntfs::CRecordHeader;
 using ntfs::CRun;
 using ntfs::CStream;
+namespace attr = ntfs::attr;
 
 namespace {
 
@@ -53,17 +54,8 @@ constexpr size_t kBaseReference = 0x20;
 constexpr size_t kNextInstance = 0x28;
 constexpr size_t kRecordNumber = 0x2C;
 
-// Attribute header.
-constexpr size_t kNameOffset = 0x0A;
-constexpr size_t kInstance = 0x0E;
-constexpr size_t kValueLength = 0x10;
-constexpr size_t kValueOffset = 0x14;
-constexpr size_t kResidentHeader = 0x18;
-constexpr size_t kFirstVcn = 0x10;
-constexpr size_t kLastVcn = 0x18;
-constexpr size_t kAllocatedSize = 0x28;
-constexpr size_t kDataSize = 0x30;
-constexpr size_t kInitializedSize = 0x38;
+// The compressed size, in the non-resident header of a compressed or
+// sparse attribute.
 constexpr size_t kCompressedSizeEnd = 0x48;
 
 constexpr uint64_t kBitmapChunkBytes = 64 * 1024;
@@ -109,14 +101,14 @@ DWORD MakeExtensionRecord(const ntfs::CNtfsGeometry& g, uint64_t number, uint16_
   // name, compression unit); sizes are kept only in the first segment.
   uint8_t* at = p + first;
   std::memcpy(at, source + a.m_nOffset, a.m_nRunsOffset);
-  PutLe32(at + 4, static_cast<uint32_t>(length));
-  PutLe16(at + kInstance, 0);
-  ntfs::PutLe64(at + kFirstVcn, runs.front().m_nVcn);
-  ntfs::PutLe64(at + kLastVcn, runs.back().EndVcn() - 1);
+  PutLe32(at + attr::kLength, static_cast<uint32_t>(length));
+  PutLe16(at + attr::kInstance, 0);
+  ntfs::PutLe64(at + attr::kFirstVcn, runs.front().m_nVcn);
+  ntfs::PutLe64(at + attr::kLastVcn, runs.back().EndVcn() - 1);
   const size_t nameStart = a.m_name.empty() ? a.m_nRunsOffset : Le16(source + a.m_nOffset + 0x0A);
   const size_t sizesEnd =
       std::min<size_t>(std::min<size_t>(nameStart, a.m_nRunsOffset), kCompressedSizeEnd);
-  if (sizesEnd > kAllocatedSize) std::fill(at + kAllocatedSize, at + sizesEnd, 0);
+  if (sizesEnd > attr::kAllocatedSize) std::fill(at + attr::kAllocatedSize, at + sizesEnd, 0);
   std::copy(pairs.begin(), pairs.end(), at + a.m_nRunsOffset);
   PutLe32(at + length, ntfs::kAttrEnd);
 
@@ -370,15 +362,15 @@ DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CA
           break;
         }
       }
-      std::vector<uint8_t> attr(Align8(kResidentHeader + newList.size()), 0);
-      PutLe32(attr.data(), ntfs::kAttrAttributeList);
-      PutLe32(attr.data() + 4, static_cast<uint32_t>(attr.size()));
-      PutLe16(attr.data() + kNameOffset, static_cast<uint16_t>(kResidentHeader));
-      PutLe16(attr.data() + kInstance, header.m_nNextInstance);
-      PutLe32(attr.data() + kValueLength, static_cast<uint32_t>(newList.size()));
-      PutLe16(attr.data() + kValueOffset, static_cast<uint16_t>(kResidentHeader));
-      std::copy(newList.begin(), newList.end(), attr.begin() + kResidentHeader);
-      DWORD e = ntfs::InsertAttribute(at, attr, &baseBytes, &header);
+      std::vector<uint8_t> added(Align8(attr::kResidentHeader + newList.size()), 0);
+      PutLe32(added.data(), ntfs::kAttrAttributeList);
+      PutLe32(added.data() + attr::kLength, static_cast<uint32_t>(added.size()));
+      PutLe16(added.data() + attr::kNameOffset, static_cast<uint16_t>(attr::kResidentHeader));
+      PutLe16(added.data() + attr::kInstance, header.m_nNextInstance);
+      PutLe32(added.data() + attr::kValueLength, static_cast<uint32_t>(newList.size()));
+      PutLe16(added.data() + attr::kValueOffset, static_cast<uint16_t>(attr::kResidentHeader));
+      std::copy(newList.begin(), newList.end(), added.begin() + attr::kResidentHeader);
+      DWORD e = ntfs::InsertAttribute(at, added, &baseBytes, &header);
       if (e != ERROR_SUCCESS) return e;
       header.m_nNextInstance = static_cast<uint16_t>(header.m_nNextInstance + 1);
       PutLe16(baseBytes.data() + kNextInstance, header.m_nNextInstance);
@@ -389,10 +381,10 @@ DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CA
           ntfs::RewriteRunList(*listAttr, {CRun{0, listLcn, listClusters}}, &baseBytes, &header);
       if (e != ERROR_SUCCESS) return e;
       uint8_t* at = baseBytes.data() + listAttr->m_nOffset;
-      ntfs::PutLe64(at + kLastVcn, listClusters - 1);
-      ntfs::PutLe64(at + kAllocatedSize, listClusters * cb);
-      ntfs::PutLe64(at + kDataSize, newList.size());
-      ntfs::PutLe64(at + kInitializedSize, newList.size());
+      ntfs::PutLe64(at + attr::kLastVcn, listClusters - 1);
+      ntfs::PutLe64(at + attr::kAllocatedSize, listClusters * cb);
+      ntfs::PutLe64(at + attr::kDataSize, newList.size());
+      ntfs::PutLe64(at + attr::kInitializedSize, newList.size());
       return ERROR_SUCCESS;
     }
     DWORD e = ntfs::ResizeAttribute(*listAttr, Align8(listAttr->m_nValueOffset + newList.size()),
@@ -400,12 +392,13 @@ DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CA
     if (e != ERROR_SUCCESS) return e;
     uint8_t* at = baseBytes.data() + listAttr->m_nOffset;
     std::copy(newList.begin(), newList.end(), at + listAttr->m_nValueOffset);
-    PutLe32(at + kValueLength, static_cast<uint32_t>(newList.size()));
+    PutLe32(at + attr::kValueLength, static_cast<uint32_t>(newList.size()));
     return ERROR_SUCCESS;
   };
   auto editData = [&]() -> DWORD {
     DWORD e = ntfs::RewriteRunList(a, low, &baseBytes, &header);
-    if (e == ERROR_SUCCESS) ntfs::PutLe64(baseBytes.data() + a.m_nOffset + kLastVcn, splitVcn - 1);
+    if (e == ERROR_SUCCESS)
+      ntfs::PutLe64(baseBytes.data() + a.m_nOffset + attr::kLastVcn, splitVcn - 1);
     return e;
   };
   // Attributes move as earlier ones change length: the later one first (a
