@@ -105,7 +105,8 @@ DWORD MakeExtensionRecord(const ntfs::CNtfsGeometry& g, uint64_t number, uint16_
   PutLe16(at + attr::kInstance, 0);
   ntfs::PutLe64(at + attr::kFirstVcn, runs.front().m_nVcn);
   ntfs::PutLe64(at + attr::kLastVcn, runs.back().EndVcn() - 1);
-  const size_t nameStart = a.m_name.empty() ? a.m_nRunsOffset : Le16(source + a.m_nOffset + 0x0A);
+  const size_t nameStart =
+      a.m_name.empty() ? a.m_nRunsOffset : Le16(source + a.m_nOffset + attr::kNameOffset);
   const size_t sizesEnd =
       std::min<size_t>(std::min<size_t>(nameStart, a.m_nRunsOffset), kCompressedSizeEnd);
   if (sizesEnd > attr::kAllocatedSize) std::fill(at + attr::kAllocatedSize, at + sizesEnd, 0);
