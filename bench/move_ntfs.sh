@@ -88,23 +88,8 @@ for f in json.load(sys.stdin)["files"]:
 bytes=$((clusters * bpc))
 echo "image: NTFS, 512 MiB, 4 KiB clusters; big.bin: $((bytes / 1024 / 1024)) MiB in $frag_before fragments"
 
-. "$(dirname "$0")/dd_compare.sh"
-best_ns=0
-moved=0
-for _ in $(seq 1 "$runs"); do
-  cp --sparse=never "$img" "$work/run.img"
-  sync
-  cat "$work/run.img" >/dev/null
-  t0=$(now_ns)
-  out=$("$cli" defrag-file "$work/run.img" 'big.bin' --json) || { echo "move_ntfs: defrag-file failed: $out"; exit 1; }
-  t1=$(now_ns)
-  ns=$((t1 - t0))
-  if [ "$best_ns" = 0 ] || [ "$ns" -lt "$best_ns" ]; then best_ns=$ns; fi
-  read -r moved after <<<"$(python3 -c '
-import json, sys
-d = json.loads(sys.argv[1]); print(d["moved_clusters"], d["files"][0]["fragments_after"])' "$out")"
-  [ "$after" = 1 ] || { echo "move_ntfs: big.bin still in $after fragments"; exit 1; }
-done
+. "$(dirname "$0")/move_common.sh"
+time_defrag_file "$cli" "$img" "$work" "$runs" big.bin
 ntfsfix -n "$work/run.img" >/dev/null || { echo "move_ntfs: ntfsfix -n rejects the result"; exit 1; }
 mkdir -p "$mnt"
 ntfs-3g -o ro "$work/run.img" "$mnt"

@@ -1,7 +1,35 @@
-# Sourced by the move benchmarks: dd copying the same number of bytes within
-# one image file, three ways, printed beside vantrel-cli's figure.
-#   dd_compare IMAGE WORK_DIR RUNS MOVED_BYTES FROM_BYTES TO_BYTES BLOCK_BYTES CLI_NS LABEL DETAIL
+# Sourced by the move benchmarks: timing vantrel-cli defrag-file on copies of
+# an image, and dd copying the same number of bytes within one image file,
+# three ways, printed beside vantrel-cli's figure.
 now_ns() { date +%s%N; }
+
+# time_defrag_file CLI IMAGE WORK_DIR RUNS NAME -> best_ns, moved (clusters);
+# each run on a fresh, fully written copy ($WORK_DIR/run.img, kept after the
+# last run for checking); fails unless NAME ends in one fragment.
+time_defrag_file() {
+  local cli=$1 image=$2 work=$3 runs=$4 name=$5 t0 t1 ns out after
+  best_ns=0
+  moved=0
+  for _ in $(seq 1 "$runs"); do
+    cp --sparse=never "$image" "$work/run.img"
+    sync
+    cat "$work/run.img" >/dev/null
+    t0=$(now_ns)
+    out=$("$cli" defrag-file "$work/run.img" "$name" --json) || {
+      echo "defrag-file failed: $out"
+      exit 1
+    }
+    t1=$(now_ns)
+    ns=$((t1 - t0))
+    if [ "$best_ns" = 0 ] || [ "$ns" -lt "$best_ns" ]; then best_ns=$ns; fi
+    read -r moved after <<<"$(python3 -c '
+import json, sys
+d = json.loads(sys.argv[1]); print(d["moved_clusters"], d["files"][0]["fragments_after"])' "$out")"
+    [ "$after" = 1 ] || { echo "$name still in $after fragments"; exit 1; }
+  done
+}
+
+#   dd_compare IMAGE WORK_DIR RUNS MOVED_BYTES FROM_BYTES TO_BYTES BLOCK_BYTES CLI_NS LABEL DETAIL
 
 _best_dd() {  # _best_dd DD_ARGS... -> best ns over $_runs copies of $_img
   local best=0 t0 t1 ns
