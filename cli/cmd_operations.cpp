@@ -2,6 +2,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <string>
 
 #include "app/custom_defrag_options.h"
 #include "app/settings_file.h"
@@ -68,8 +70,7 @@ bool ParseFilter(const std::string& text, CDefragFilter* filter, std::string* er
   return false;
 }
 
-bool ReadPictureOptions(const CParsedArgs& parsed, MapPictureOptions* options,
-                        std::string* error) {
+bool ReadPictureOptions(const CParsedArgs& parsed, MapPictureOptions* options, std::string* error) {
   auto number = [&](const char* name, uint64_t* out) {
     if (!parsed.Has(name)) return true;
     const std::string text = parsed.Get(name);
@@ -86,8 +87,8 @@ bool ReadPictureOptions(const CParsedArgs& parsed, MapPictureOptions* options,
   uint64_t height = static_cast<uint64_t>(options->height);
   uint64_t block = static_cast<uint64_t>(SettingsFile().GetInt("BlockSize", options->blockSize));
   if (block < 1 || block > 10) block = 7;
-  if (!number("width", &width) || !number("height", &height) ||
-      !number("block-size", &block) || !number("first-cluster", &options->firstCluster))
+  if (!number("width", &width) || !number("height", &height) || !number("block-size", &block) ||
+      !number("first-cluster", &options->firstCluster))
     return false;
   if (width > 20000 || height > 20000 || block > 10) {
     *error = "--width and --height go up to 20000 pixels, --block-size from 1 to 10";
@@ -152,18 +153,21 @@ std::vector<std::string> With(std::vector<std::string> list, std::vector<std::st
 
 }  // namespace
 
-int RunDefrag(const std::vector<std::string>& args) {
-  CParsedArgs parsed = ParseArgs(args, {"json", "log", "uncompressed"},
-                                 With({"letter", "filter"}, kPictureOptions));
-  CDefragFilter filter;
-  if (parsed.error.empty()) {
-    std::string error;
-    if (parsed.Has("filter")) {
-      if (!ParseFilter(parsed.Get("filter"), &filter, &error)) return Fail(EXIT_USAGE, error);
-    } else {
-      filter = ReadDefragFilter(SettingsFile());
-    }
-  }
+namespace {
+
+// A drive operation as the drive page runs it: the figures before, the
+// process settings around the engine call, the statistics after, then the
+// JSON figures and the report section.
+struct COperation {
+  std::string heading;   // report heading, the drive follows
+  bool hasMode = false;  // --json shows the free-space mode
+  int mode = 0;
+  bool largestInReport = false;  // the report shows "Largest free block:"
+  std::function<uint64_t(CDefrag&)> run;
+  std::function<void(CDefrag&, CDriveData&)> settle;  // after the call, before statistics
+};
+
+int RunOperation(const CParsedArgs& parsed, const COperation& op) {
   CCliSession session;
   int rc = OpenForOperation(parsed, session, parsed.Has("png"));
   if (rc != EXIT_OK) return rc;
@@ -177,22 +181,26 @@ int RunDefrag(const std::vector<std::string>& args) {
   settings.ApplyProcessSettings();
   engine.m_errors.RemoveAll();
   SetCancel(false);
-  const uint64_t moved = RunDefragDrive(engine, filter);
+  const uint64_t moved = op.run(engine);
   SettingsFile::ResetProcessSettings();
   const uint64_t elapsed = HostSystem().GetTickCount() - start;
-  drive.m_nState = DRIVE_STATE_ANALYZED;
+  op.settle(engine, drive);
   ComputeDriveStatistics(engine, drive);
 
   CJsonWriter json;
   json.BeginObject();
   json.Field("drive", drive.m_strDrive);
+  if (op.hasMode) json.Field("mode", op.mode);
   WriteOperationFigures(json, session, moved, fragmentedBefore, largestBefore);
   json.EndObject();
 
   CReportDocument report;
-  report.AddHeading("Defrag Drive " + drive.m_strDrive);
+  report.AddHeading(op.heading + drive.m_strDrive);
   report.AddLine("Total time:", FormatElapsed(elapsed, elapsed >= 86400000ull));
   report.AddLine("Bytes processed:", FormatByteSize(moved * drive.m_dwBytesPerCluster));
+  if (op.largestInReport) {
+    report.AddLine("Largest free block:", FormatByteSize(LargestFreeBlock(session)));
+  }
   report.AddFileList(engine.m_errors);
   const bool logged = FinishReport(report, !parsed.Has("json"), parsed.Has("log"));
   if (parsed.Has("json")) std::printf("%s\n", json.Text().c_str());
@@ -202,9 +210,30 @@ int RunDefrag(const std::vector<std::string>& args) {
   return logged ? EXIT_OK : EXIT_FAILED;
 }
 
+}  // namespace
+
+int RunDefrag(const std::vector<std::string>& args) {
+  CParsedArgs parsed =
+      ParseArgs(args, {"json", "log", "uncompressed"}, With({"letter", "filter"}, kPictureOptions));
+  CDefragFilter filter;
+  if (parsed.error.empty()) {
+    std::string error;
+    if (parsed.Has("filter")) {
+      if (!ParseFilter(parsed.Get("filter"), &filter, &error)) return Fail(EXIT_USAGE, error);
+    } else {
+      filter = ReadDefragFilter(SettingsFile());
+    }
+  }
+  COperation op;
+  op.heading = "Defrag Drive ";
+  op.run = [&filter](CDefrag& engine) { return RunDefragDrive(engine, filter); };
+  op.settle = [](CDefrag&, CDriveData& drive) { drive.m_nState = DRIVE_STATE_ANALYZED; };
+  return RunOperation(parsed, op);
+}
+
 int RunFreeSpace(const std::vector<std::string>& args) {
-  CParsedArgs parsed = ParseArgs(args, {"json", "log", "uncompressed"},
-                                 With({"letter", "mode"}, kPictureOptions));
+  CParsedArgs parsed =
+      ParseArgs(args, {"json", "log", "uncompressed"}, With({"letter", "mode"}, kPictureOptions));
   int32_t mode = SettingsFile().GetInt("DefragFreeMode", kFreeModeDontFragment);
   if (parsed.Has("mode")) {
     const std::string text = parsed.Get("mode");
@@ -215,42 +244,14 @@ int RunFreeSpace(const std::vector<std::string>& args) {
     else
       return Fail(EXIT_USAGE, "--mode is dont-fragment or maximize");
   }
-  CCliSession session;
-  int rc = OpenForOperation(parsed, session, parsed.Has("png"));
-  if (rc != EXIT_OK) return rc;
-  CDefrag& engine = session.Engine();
-  CDriveData& drive = session.Drive();
-
-  const uint64_t fragmentedBefore = drive.m_nFragmentedFiles;
-  const uint64_t largestBefore = LargestFreeBlock(session);
-  const uint32_t start = HostSystem().GetTickCount();
-  SettingsFile settings;
-  settings.ApplyProcessSettings();
-  SetCancel(false);
-  const uint64_t moved = engine.DefragFreeSpace(mode);
-  SettingsFile::ResetProcessSettings();
-  const uint64_t elapsed = HostSystem().GetTickCount() - start;
-  engine.BuildFreeRunList();
-  ComputeDriveStatistics(engine, drive);
-
-  CJsonWriter json;
-  json.BeginObject();
-  json.Field("drive", drive.m_strDrive);
-  json.Field("mode", static_cast<int>(mode));
-  WriteOperationFigures(json, session, moved, fragmentedBefore, largestBefore);
-  json.EndObject();
-
-  CReportDocument report;
-  report.AddHeading("Defrag free space " + drive.m_strDrive);
-  report.AddLine("Total time:", FormatElapsed(elapsed, elapsed >= 86400000ull));
-  report.AddLine("Bytes processed:", FormatByteSize(moved * drive.m_dwBytesPerCluster));
-  report.AddLine("Largest free block:", FormatByteSize(LargestFreeBlock(session)));
-  report.AddFileList(engine.m_errors);
-  const bool logged = FinishReport(report, !parsed.Has("json"), parsed.Has("log"));
-  if (parsed.Has("json")) std::printf("%s\n", json.Text().c_str());
-  rc = DrawAfter(parsed, session);
-  if (rc != EXIT_OK) return rc;
-  return logged ? EXIT_OK : EXIT_FAILED;
+  COperation op;
+  op.heading = "Defrag free space ";
+  op.hasMode = true;
+  op.mode = static_cast<int>(mode);
+  op.largestInReport = true;
+  op.run = [mode](CDefrag& engine) { return engine.DefragFreeSpace(mode); };
+  op.settle = [](CDefrag& engine, CDriveData&) { engine.BuildFreeRunList(); };
+  return RunOperation(parsed, op);
 }
 
 int RunMap(const std::vector<std::string>& args) {
@@ -271,7 +272,8 @@ int RunMap(const std::vector<std::string>& args) {
     std::FILE* out = std::fopen(parsed.Get("bytes").c_str(), "wb");
     const size_t n = bytes ? bytes->Length() : 0;
     const bool ok = out && (n == 0 || std::fwrite(bytes->Data(), 1, n, out) == n);
-    if (out && std::fclose(out) != 0) return Fail(EXIT_FAILED, "cannot write " + parsed.Get("bytes"));
+    if (out && std::fclose(out) != 0)
+      return Fail(EXIT_FAILED, "cannot write " + parsed.Get("bytes"));
     if (!ok) return Fail(EXIT_FAILED, "cannot write " + parsed.Get("bytes"));
   }
   if (parsed.Has("png") && !WriteMapPng(session.Map(), options, parsed.Get("png"), &error))
