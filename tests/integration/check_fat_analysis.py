@@ -9,10 +9,11 @@ reported extents (cut to the file size) against what mcopy reads.
 import json
 import os
 import re
-import struct
 import subprocess
 import sys
 import tempfile
+
+from fat_image import Fat
 
 ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", LC_ALL="C.UTF-8")
 failures = []
@@ -35,57 +36,11 @@ def cli_json(cli, *args):
     return json.loads(r.stdout.decode("utf-8"))
 
 
-def data_area(image):
-    """Byte offset of cluster 2 and the cluster size, read from the boot sector."""
-    with open(image, "rb") as f:
-        bs = f.read(512)
-    bps = struct.unpack_from("<H", bs, 11)[0]
-    spc = bs[13]
-    reserved = struct.unpack_from("<H", bs, 14)[0]
-    fats = bs[16]
-    root_entries = struct.unpack_from("<H", bs, 17)[0]
-    fat16 = struct.unpack_from("<H", bs, 22)[0]
-    fat_size = fat16 if fat16 else struct.unpack_from("<I", bs, 36)[0]
-    root_sectors = (root_entries * 32 + bps - 1) // bps
-    first_data = reserved + fats * fat_size + root_sectors
-    return first_data * bps, spc * bps
-
-
-def fat_free_clusters(image):
-    """Free clusters (as LCNs) read straight from the first FAT."""
-    with open(image, "rb") as f:
-        bs = f.read(512)
-        bps = struct.unpack_from("<H", bs, 11)[0]
-        spc = bs[13]
-        reserved = struct.unpack_from("<H", bs, 14)[0]
-        fats = bs[16]
-        root_entries = struct.unpack_from("<H", bs, 17)[0]
-        total16 = struct.unpack_from("<H", bs, 19)[0]
-        fat16 = struct.unpack_from("<H", bs, 22)[0]
-        total = total16 if total16 else struct.unpack_from("<I", bs, 32)[0]
-        fat_size = fat16 if fat16 else struct.unpack_from("<I", bs, 36)[0]
-        root_sectors = (root_entries * 32 + bps - 1) // bps
-        clusters = (total - reserved - fats * fat_size - root_sectors) // spc
-        f.seek(reserved * bps)
-        fat = f.read(fat_size * bps)
-    free = []
-    for c in range(2, clusters + 2):
-        if clusters < 4085:
-            v = struct.unpack_from("<H", fat, c * 3 // 2)[0]
-            v = (v >> 4) if c & 1 else (v & 0xFFF)
-        elif clusters < 65525:
-            v = struct.unpack_from("<H", fat, c * 2)[0]
-        else:
-            v = struct.unpack_from("<I", fat, c * 4)[0] & 0x0FFFFFFF
-        if v == 0:
-            free.append(c - 2)
-    return clusters, set(free)
-
-
 def check_map(cli, image, files):
     """The cluster map after analysis against the FAT itself."""
     name = os.path.basename(image)
-    clusters, free = fat_free_clusters(image)
+    fat = Fat(image)
+    clusters, free = fat.clusters, fat.free_clusters()
     with tempfile.NamedTemporaryFile() as out:
         r = run([cli, "map", image, "--bytes", out.name])
         check(r.returncode == 0, "%s: map --bytes failed: %s" % (name, r.stderr))
@@ -166,7 +121,8 @@ def check_image(cli, image):
     # Empty files own no cluster and are not stored.
     check(len(files) <= len(mfiles), "%s: more stored files than exist" % name)
 
-    offset, cluster = data_area(image)
+    layout = Fat(image)
+    offset, cluster = layout.data_offset, layout.cluster_bytes
     check(analysis["bytes_per_cluster"] == cluster,
           "%s: cluster size %d, boot sector says %d" % (name, analysis["bytes_per_cluster"], cluster))
     with open(image, "rb") as img:
