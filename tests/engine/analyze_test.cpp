@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/defrag.h"
 #include "engine/globals.h"
 #include "tests/support/engine_fixture.h"
@@ -184,6 +186,17 @@ TEST_F(Analysis, LongPathsAreWalkedAndUnlistableFoldersReported) {
   ASSERT_EQ(engine->m_errors.GetSize(), 2u);
   EXPECT_EQ(engine->m_errors[1].m_strPath, "C:\\locked");
   EXPECT_EQ(engine->m_errors[1].m_dwError, static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(Analysis, AWalkDeeperThanAnyRealVolumeEndsWithAnErrorEntry) {
+  FakeNode* folder = &volume.root;
+  for (int i = 0; i < 300; ++i) folder = folder->AddFolder("d");
+  ASSERT_TRUE(Analyze());
+  ASSERT_EQ(engine->m_errors.GetSize(), 1u);
+  EXPECT_EQ(engine->m_errors[0].m_dwError, static_cast<uint32_t>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_EQ(std::count(engine->m_errors[0].m_strPath.begin(), engine->m_errors[0].m_strPath.end(),
+                       '\\'),
+            257);
 }
 
 TEST_F(Analysis, NameFilterAnalysesOneEntry) {
