@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <string>
 
@@ -80,6 +82,18 @@ TEST(CliInterrupt, FirstCtrlCSetsTheCancelFlag) {
   EXPECT_TRUE(InterruptRequested());
   EXPECT_TRUE(IsCancelled());
   SetCancel(false);
+}
+
+TEST(CliInterruptDeathTest, SecondCtrlCEndsAtOnceWith130) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        OnInterrupt();
+        OnInterrupt();
+        std::fprintf(stderr, "went on\n");
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(kInterruptedExit), "stopped at once");
 }
 
 }  // namespace
