@@ -156,7 +156,9 @@ DWORD CNtfsVolume::CountFree(std::string* message) {
     for (; i + 8 <= chunk.size(); i += 8) {
       uint64_t word;
       std::memcpy(&word, chunk.data() + i, 8);
-      used += static_cast<uint64_t>(__builtin_popcountll(word));
+      // Words all free or all used are the rule; only mixed ones are counted.
+      if (word == 0) continue;
+      used += ~word == 0 ? 64u : static_cast<uint64_t>(__builtin_popcountll(word));
     }
     for (; i < chunk.size(); ++i) used += PopCount(chunk[i]);
   }
