@@ -64,11 +64,17 @@ DWORD CImageVolumeSet::Impl::Resolve(CMountedVolume& volume,
     for (char& c : folded) c = Cp1252Upper(c);
     return folded;
   };
+  auto same = [](const std::string& folded, const std::string& name) {
+    if (folded.size() != name.size()) return false;
+    for (size_t k = 0; k < name.size(); ++k)
+      if (folded[k] != Cp1252Upper(name[k])) return false;
+    return true;
+  };
   // Start below the folders this path shares with the last one.
   CFsNode current = fs.Root();
   size_t i = 0;
   const size_t folders = components.empty() ? 0 : components.size() - 1;
-  while (i < folders && i < known.size() && known[i].first == fold(components[i])) {
+  while (i < folders && i < known.size() && same(known[i].first, components[i])) {
     current = known[i].second;
     ++i;
   }
