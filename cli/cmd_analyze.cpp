@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "engine/globals.h"
 #include "cli/json_writer.h"
 #include "cli/session.h"
 #include "engine/statistics.h"
@@ -28,13 +29,16 @@ int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session) {
   session.UseCache(parsed.Has("cache"));
   rc = session.Analyze(&error);
   if (rc != EXIT_OK) return Fail(rc, error);
+  // Whatever was recorded stays, as in the drive page; the figures are
+  // printed but the status says the analysis did not end.
+  if (IsCancelled()) std::fprintf(stderr, "Analysis cancelled.\n");
   return EXIT_OK;
 }
 
 }  // namespace
 
 int RunAnalyze(const std::vector<std::string>& args) {
-  CParsedArgs parsed = ParseArgs(args, {"json", "cache"}, {"letter"});
+  CParsedArgs parsed = ParseCommandArgs("analyze", args);
   CCliSession session;
   int rc = OpenAndAnalyze(parsed, session);
   if (rc != EXIT_OK) return rc;
@@ -90,7 +94,7 @@ int RunAnalyze(const std::vector<std::string>& args) {
 }
 
 int RunFiles(const std::vector<std::string>& args) {
-  CParsedArgs parsed = ParseArgs(args, {"json", "all", "cache"}, {"letter", "filter"});
+  CParsedArgs parsed = ParseCommandArgs("files", args);
   CCliSession session;
   int rc = OpenAndAnalyze(parsed, session);
   if (rc != EXIT_OK) return rc;

@@ -143,14 +143,6 @@ int DrawAfter(const CParsedArgs& parsed, CCliSession& session) {
   return EXIT_OK;
 }
 
-const std::vector<std::string> kPictureOptions = {"png", "width", "height", "block-size",
-                                                  "first-cluster"};
-
-std::vector<std::string> With(std::vector<std::string> list, std::vector<std::string> more) {
-  list.insert(list.end(), more.begin(), more.end());
-  return list;
-}
-
 }  // namespace
 
 namespace {
@@ -180,8 +172,13 @@ int RunOperation(const CParsedArgs& parsed, const COperation& op) {
   SettingsFile settings;
   settings.ApplyProcessSettings();
   engine.m_errors.RemoveAll();
-  SetCancel(false);
+  SetCancel(InterruptRequested());
+  const uint64_t bytesPerCluster = drive.m_dwBytesPerCluster;
+  session.Sink().TrackMoves(
+      [&engine, bytesPerCluster] { return engine.m_nMovedClusters * bytesPerCluster; });
   const uint64_t moved = op.run(engine);
+  session.Sink().Finish();
+  const bool cancelled = IsCancelled();
   SettingsFile::ResetProcessSettings();
   const uint64_t elapsed = HostSystem().GetTickCount() - start;
   op.settle(engine, drive);
@@ -191,6 +188,7 @@ int RunOperation(const CParsedArgs& parsed, const COperation& op) {
   json.BeginObject();
   json.Field("drive", drive.m_strDrive);
   if (op.hasMode) json.Field("mode", op.mode);
+  json.Field("cancelled", cancelled);
   WriteOperationFigures(json, session, moved, fragmentedBefore, largestBefore);
   json.EndObject();
 
@@ -198,6 +196,7 @@ int RunOperation(const CParsedArgs& parsed, const COperation& op) {
   report.AddHeading(op.heading + drive.m_strDrive);
   report.AddLine("Total time:", FormatElapsed(elapsed, elapsed >= 86400000ull));
   report.AddLine("Bytes processed:", FormatByteSize(moved * drive.m_dwBytesPerCluster));
+  if (cancelled) report.AddLine("Cancelled:", "stopped by Ctrl-C after the move in progress");
   if (op.largestInReport) {
     report.AddLine("Largest free block:", FormatByteSize(LargestFreeBlock(session)));
   }
@@ -213,8 +212,7 @@ int RunOperation(const CParsedArgs& parsed, const COperation& op) {
 }  // namespace
 
 int RunDefrag(const std::vector<std::string>& args) {
-  CParsedArgs parsed =
-      ParseArgs(args, {"json", "log", "uncompressed"}, With({"letter", "filter"}, kPictureOptions));
+  CParsedArgs parsed = ParseCommandArgs("defrag", args);
   CDefragFilter filter;
   if (parsed.error.empty()) {
     std::string error;
@@ -232,8 +230,7 @@ int RunDefrag(const std::vector<std::string>& args) {
 }
 
 int RunFreeSpace(const std::vector<std::string>& args) {
-  CParsedArgs parsed =
-      ParseArgs(args, {"json", "log", "uncompressed"}, With({"letter", "mode"}, kPictureOptions));
+  CParsedArgs parsed = ParseCommandArgs("freespace", args);
   int32_t mode = SettingsFile().GetInt("DefragFreeMode", kFreeModeDontFragment);
   if (parsed.Has("mode")) {
     const std::string text = parsed.Get("mode");
@@ -255,8 +252,7 @@ int RunFreeSpace(const std::vector<std::string>& args) {
 }
 
 int RunMap(const std::vector<std::string>& args) {
-  CParsedArgs parsed =
-      ParseArgs(args, {"uncompressed"}, With({"letter", "bytes"}, kPictureOptions));
+  CParsedArgs parsed = ParseCommandArgs("map", args);
   if (parsed.error.empty() && !parsed.Has("png") && !parsed.Has("bytes"))
     return Fail(EXIT_USAGE, "map needs --png FILE or --bytes FILE");
   MapPictureOptions options;

@@ -114,7 +114,6 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
   services.messages = m_sink.get();
   services.prompt = &m_prompt;
   m_engine = std::make_unique<CDefrag>(services);
-  if (m_bMap) m_engine->SetMapHost(&m_mapHost);
   return EXIT_OK;
 }
 
@@ -122,7 +121,7 @@ int CCliSession::AnalyzeFiles(const std::vector<std::string>& paths, std::string
   // On NTFS the items carry MFT parents, which only the reader's directory
   // map resolves: the whole volume is read (the reader is fast).
   if (m_drive.m_bNtfs) return Analyze(error);
-  SetCancel(false);
+  SetCancel(InterruptRequested());  // a Ctrl-C before the start counts too
   if (!m_engine->OpenVolume(&m_drive)) {
     *error = m_prompt.LastMessage();
     if (error->empty()) *error = "cannot open volume " + m_strRoot;
@@ -148,20 +147,21 @@ int CCliSession::AnalyzeFiles(const std::vector<std::string>& paths, std::string
   return EXIT_OK;
 }
 
-void CCliSession::EnableMap() {
-  m_bMap = true;
-  if (m_engine) m_engine->SetMapHost(&m_mapHost);
-}
+void CCliSession::EnableMap() { m_bMap = true; }
 
 void CCliSession::RefreshMap() {
   if (!m_bMap) return;
+  // The engine reaches the map only once the analysis is done: the rebuilds
+  // an analysis makes on its way are for a window to watch, and the command
+  // line has none (on a large volume each costs a pass over the whole map).
+  m_engine->SetMapHost(&m_mapHost);
   m_map.InitGrid(*m_engine);
   m_map.ExtractMapRuns(*m_engine);
 }
 
 int CCliSession::Analyze(std::string* error) {
   CBusy busy;
-  SetCancel(false);
+  SetCancel(InterruptRequested());  // a Ctrl-C before the start counts too
   if (!m_engine->OpenVolume(&m_drive)) {
     *error = m_prompt.LastMessage();
     if (error->empty()) *error = "cannot open volume " + m_strRoot;
