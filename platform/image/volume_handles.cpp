@@ -65,16 +65,11 @@ DWORD CImageVolumeSet::Impl::Resolve(CMountedVolume& volume,
     known.clear();
     volume.m_nPathGeneration = fs.FolderGeneration();
   }
-  auto fold = [](const std::string& name) {
-    std::string folded(name);
-    for (char& c : folded) c = Cp1252Upper(c);
-    return folded;
-  };
+  // Names compare as the file systems compare them: by character, without
+  // regard to case.
+  auto fold = [](const std::string& name) { return FoldUtf8(name); };
   auto same = [](const std::string& folded, const std::string& name) {
-    if (folded.size() != name.size()) return false;
-    for (size_t k = 0; k < name.size(); ++k)
-      if (folded[k] != Cp1252Upper(name[k])) return false;
-    return true;
+    return folded == FoldUtf8(name);
   };
   // Start below the folders this path shares with the last one.
   CFsNode current = fs.Root();
