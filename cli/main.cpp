@@ -47,7 +47,11 @@ const char kUsage[] =
     "                                           marked\n"
     "  --help                                   this text\n"
     "\n"
-    "exit status: 0 success, 1 the operation failed, 2 bad usage or an unreadable volume\n";
+    "Commands that move clusters refuse a volume that is damaged, mounted by this\n"
+    "system or being written by another vantrel-cli, and nothing is written then.\n"
+    "\n"
+    "exit status: 0 success, 1 the operation failed, 2 bad usage, an unreadable\n"
+    "volume, or one refused for writing\n";
 
 }  // namespace
 
