@@ -149,9 +149,12 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
         while (!error->empty() && (error->back() == '\n' || error->back() == '\r')) error->pop_back();
         return EXIT_USAGE;
       }
-      if (!check.IsConsistent() && !m_bForReading) {
+      if (!check.IsConsistent()) {
         *error = DamagedVolumeMessage(*set, letter, check.m_strProblem);
-        return EXIT_USAGE;
+        if (!m_bForReading) return EXIT_USAGE;
+        // The analysis goes on: it is how the damage is looked at.
+        std::fprintf(stderr, "vantrel-cli: warning: %s\n", error->c_str());
+        error->clear();
       }
       m_nLostClusters = check.m_nLostClusters;
     }

@@ -97,6 +97,7 @@ DWORD CFatVolume::CheckAllocation(CAllocationCheck* result) {
     std::string m_strPath;
   };
   std::vector<CPending> pending;
+  std::string sizeProblem;
   CFsNode root = Root();
   uint64_t length = 0;
   if (m_layout.m_eType == EFatType::kFat32 && !claim(root.m_nRef, "\\", &length)) return ERROR_SUCCESS;
@@ -131,12 +132,19 @@ DWORD CFatVolume::CheckAllocation(CAllocationCheck* result) {
       if (!claim(static_cast<uint32_t>(child.m_nRef), path, &length)) return ERROR_SUCCESS;
       if (child.m_bDirectory) {
         pending.push_back(CPending{child, path});
-      } else if ((child.m_nSize + clusterBytes - 1) / clusterBytes != length) {
-        fail(path + ": its size of " + Num(child.m_nSize) + " bytes does not fit its chain of " +
-             Num(length) + " clusters");
-        return ERROR_SUCCESS;
+      } else if ((child.m_nSize + clusterBytes - 1) / clusterBytes != length &&
+                 sizeProblem.empty()) {
+        // Said only when no chain is broken: a chain that runs into another
+        // file's is the better name for what is wrong.
+        sizeProblem = path + ": its size of " + Num(child.m_nSize) +
+                      " bytes does not fit its chain of " + Num(length) + " clusters";
       }
     }
+  }
+
+  if (!sizeProblem.empty()) {
+    fail(sizeProblem);
+    return ERROR_SUCCESS;
   }
 
   // The copies must agree on every chain, or a checker that reads another
