@@ -68,10 +68,17 @@ std::vector<std::string> ReadTypeList(const std::string& text) {
   return entries;
 }
 
+uint32_t ReadSizeThreshold(const SettingsFile& settings) {
+  // A threshold of no size (missing, 0, negative or no number) would skip
+  // every file; it means the first choice, which the options page shows for it.
+  const uint32_t bytes = settings.GetUInt(kKeySizeThreshold, 0);
+  return bytes != 0 ? bytes : kSizeEntries[0].m_nBytes;
+}
+
 CDefragFilter ReadDefragFilter(const SettingsFile& settings) {
   switch (settings.GetInt(kKeyFilterOption, kFilterOptionAll)) {
     case kFilterOptionSize:
-      return CDefragFilter::Size(settings.GetUInt(kKeySizeThreshold, 0));
+      return CDefragFilter::Size(ReadSizeThreshold(settings));
     case kFilterOptionPercent:
       return CDefragFilter::Percent(ReadPercent(settings, 0));
     case kFilterOptionOnlyTypes:

@@ -46,6 +46,10 @@ extern const CSizeEntry kSizeEntries[kSizeEntryCount];
 // is not read.
 std::vector<std::string> ReadTypeList(const std::string& text);
 
+// The size threshold of the "By file size:" filter: the stored bytes, or the
+// first size choice when no size is stored (missing, 0, negative, text).
+uint32_t ReadSizeThreshold(const SettingsFile& settings);
+
 // The filter of the next drive pass, as the drive page's worker reads it.
 // Values that cannot be meant (text, a negative size, a degree outside 0 to
 // 99) give the worker's defaults.

@@ -24,6 +24,7 @@ int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session) {
   char letter = 'V';
   std::string error;
   if (!ReadLetterOption(parsed, &letter, &error)) return Fail(EXIT_USAGE, error);
+  session.ForReading();
   int rc = session.Open(parsed.positional[0], letter, &error);
   if (rc != EXIT_OK) return Fail(rc, error);
   session.UseCache(parsed.Has("cache"));
@@ -40,8 +41,10 @@ int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session) {
 int RunAnalyze(const std::vector<std::string>& args) {
   CParsedArgs parsed = ParseCommandArgs("analyze", args);
   CCliSession session;
+  session.CheckAlways();
   int rc = OpenAndAnalyze(parsed, session);
   if (rc != EXIT_OK) return rc;
+  session.NoteLostClusters();
 
   CDefrag& engine = session.Engine();
   CDriveData& drive = session.Drive();
@@ -68,6 +71,7 @@ int RunAnalyze(const std::vector<std::string>& args) {
     json.Field("largest_free_block", largest);
     json.Field("elapsed_ms", session.ElapsedMs());
     json.Field("from_cache", session.LoadedFromCache());
+    json.Field("lost_clusters", session.LostClusters());
     WriteErrorList(json, engine);
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());

@@ -182,6 +182,7 @@ int RunOperation(const CParsedArgs& parsed, const COperation& op) {
   SettingsFile::ResetProcessSettings();
   const uint64_t elapsed = HostSystem().GetTickCount() - start;
   op.settle(engine, drive);
+  session.NoteLostClusters();
   ComputeDriveStatistics(engine, drive);
 
   CJsonWriter json;
@@ -260,6 +261,7 @@ int RunMap(const std::vector<std::string>& args) {
   if (parsed.error.empty() && !ReadPictureOptions(parsed, &options, &error))
     return Fail(EXIT_USAGE, error);
   CCliSession session;
+  session.ForReading();
   int rc = OpenForOperation(parsed, session, true);
   if (rc != EXIT_OK) return rc;
   if (parsed.Has("bytes")) {

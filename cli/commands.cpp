@@ -154,8 +154,10 @@ std::string UsageText() {
   out +=
       "\nCtrl-C stops an operation after the move in progress; a second Ctrl-C ends\n"
       "at once.\n"
-      "\nexit status: 0 success, 1 the operation failed, 2 bad usage or an unreadable\n"
-      "volume, 130 stopped by Ctrl-C\n";
+      "\nCommands that move clusters refuse a volume that is damaged, mounted by this\n"
+      "system or being written by another vantrel-cli, and nothing is written then.\n"
+      "\nexit status: 0 success, 1 the operation failed, 2 bad usage, an unreadable\n"
+      "volume, or one refused for writing, 130 stopped by Ctrl-C\n";
   return out;
 }
 

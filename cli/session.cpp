@@ -9,6 +9,8 @@
 #include "engine/drive_info.h"
 #include "engine/globals.h"
 #include "engine/statistics.h"
+#include "platform/image/fs_volume.h"
+#include "platform/image/host_mounts.h"
 #include "platform/image/volume_set.h"
 #include "platform/system_ops.h"
 #ifdef _WIN32
@@ -16,6 +18,32 @@
 #endif
 
 namespace vt {
+
+namespace {
+
+// The one line that refuses a damaged volume: its first problem and the
+// checker that repairs it.
+std::string DamagedVolumeMessage(IVolumeOps& ops, char letter, const std::string& problem) {
+  char fsName[32] = {};
+  const std::string root = std::string(1, letter) + ":\\";
+  ops.GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, fsName,
+                            sizeof(fsName));
+  const std::string tool = std::string(fsName) == "NTFS" ? "ntfsfix" : "fsck.fat";
+  return "The volume is damaged (" + problem + "); nothing was changed. Check it with " + tool +
+         " or chkdsk /f first.";
+}
+
+}  // namespace
+
+void CCliSession::NoteLostClusters() {
+  if (m_nLostClusters == 0 || !m_engine) return;
+  const std::string tool = m_drive.m_bNtfs ? "ntfsfix or chkdsk /f" : "fsck.fat -a or chkdsk /f";
+  CFileErrors entry;
+  entry.m_strMessage = std::to_string(m_nLostClusters) +
+                       " clusters are in use by no file (left by an interrupted move); " + tool +
+                       " reclaims them.";
+  m_engine->m_errors.Add(std::move(entry));
+}
 
 bool IsDriveRoot(const std::string& text) {
   if (text.size() < 2 || text.size() > 3) return false;
@@ -88,10 +116,47 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
   } else {
     auto set = std::make_unique<CImageVolumeSet>();
     std::string message;
-    DWORD rc = set->Mount(letter, volume, false, &message);
+    DWORD rc = ERROR_SUCCESS;
+    bool readOnly = false;
+    if (m_bForReading) {
+      rc = set->MountForReading(letter, volume, &message);
+      const std::string where = rc == ERROR_SUCCESS ? FindHostMount(volume) : std::string();
+      if (!where.empty()) {
+        std::fprintf(stderr,
+                     "vantrel-cli: warning: %s is mounted at %s; its figures can be stale\n",
+                     volume.c_str(), where.c_str());
+      }
+    } else {
+      rc = set->Mount(letter, volume, false, &message);
+      if (rc == ERROR_WRITE_PROTECT || rc == ERROR_ACCESS_DENIED) {
+        readOnly = true;
+        rc = set->Mount(letter, volume, true, &message);
+      }
+    }
+    if (rc == ERROR_BUSY || rc == ERROR_SHARING_VIOLATION) {
+      *error = message;
+      return EXIT_USAGE;
+    }
     if (rc != ERROR_SUCCESS) {
       *error = "cannot open " + volume + ": " + (message.empty() ? "not a usable volume" : message);
       return EXIT_USAGE;
+    }
+    if ((!m_bForReading && !readOnly) || m_bCheckAlways) {
+      CAllocationCheck check;
+      rc = set->CheckAllocation(letter, &check);
+      if (rc != ERROR_SUCCESS) {
+        *error = "cannot check volume " + volume + ": " + HostSystem().FormatSystemMessage(rc);
+        while (!error->empty() && (error->back() == '\n' || error->back() == '\r')) error->pop_back();
+        return EXIT_USAGE;
+      }
+      if (!check.IsConsistent()) {
+        *error = DamagedVolumeMessage(*set, letter, check.m_strProblem);
+        if (!m_bForReading) return EXIT_USAGE;
+        // The analysis goes on: it is how the damage is looked at.
+        std::fprintf(stderr, "vantrel-cli: warning: %s\n", error->c_str());
+        error->clear();
+      }
+      m_nLostClusters = check.m_nLostClusters;
     }
     m_ops = std::move(set);
     m_strRoot = std::string(1, letter) + ":\\";

@@ -22,7 +22,21 @@ class CCliSession {
   ~CCliSession();
 
   // Opens VOLUME; on failure returns EXIT_USAGE with a one-line reason.
+  // An image opened for an operation that moves is refused while the host
+  // has it mounted or another process writes to it, and while its
+  // allocation check finds damage; one the host will not let us write opens
+  // read-only (the engine then answers "Drive is read-only.").
   int Open(const std::string& volume, char letter, std::string* error);
+  // Call before Open for commands that only read (analyze, files, map): the
+  // image is opened for reading, also when it cannot be written or is in use.
+  void ForReading() { m_bForReading = true; }
+  // Also checks the allocation of an image opened for reading (analyze).
+  void CheckAlways() { m_bCheckAlways = true; }
+  // Clusters marked in use that no file owns, as the allocation check of an
+  // image counted them (0 when it did not run).
+  uint64_t LostClusters() const { return m_nLostClusters; }
+  // Adds the line that says how to reclaim them to the engine's error list.
+  void NoteLostClusters();
 
   // Opens the volume in the engine and analyses it (volume open, cluster
   // count, folder walk, free runs, statistics). Returns EXIT_OK, EXIT_USAGE
@@ -66,6 +80,9 @@ class CCliSession {
   uint64_t m_nElapsedMs = 0;
   std::string m_strVolumeArg;
   bool m_bUseCache = false;
+  bool m_bForReading = false;
+  bool m_bCheckAlways = false;
+  uint64_t m_nLostClusters = 0;
   bool m_bFromCache = false;
 };
 

@@ -89,6 +89,14 @@ void CDefrag::AddFreeRun(uint64_t lcn, uint32_t count) {
   }
 }
 
+namespace {
+
+bool IsVolumeRefusal(DWORD error) {
+  return error == ERROR_DISK_CORRUPT || error == ERROR_WRITE_PROTECT || error == ERROR_BUSY;
+}
+
+}  // namespace
+
 void CDefrag::ReportMoveFailure(const CFileItem& file, const std::string& path, DWORD error,
                                 bool silent) {
   if (silent) {
@@ -154,6 +162,7 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
   std::vector<uint8_t> reply(kRetrievalReplySize);
   const size_t maxExtents = (reply.size() - 16) / 16;
   bool stop = false;
+  bool volumeRefused = false;
 
   while (!IsCancelled() && !stop) {
     STARTING_VCN_INPUT_BUFFER query = {};
@@ -213,6 +222,9 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
         BuildFreeRunList();
         file.m_nMoveFailures = static_cast<uint8_t>(file.m_nMoveFailures + 1);
         if (file.m_nMoveFailures > 4) file.m_wFlags |= FI_UNMOVABLE;
+        // A volume that refuses every write (damaged, read-only, in use)
+        // fails every other file the same way: say it once and stop.
+        volumeRefused = IsVolumeRefusal(result);
         stop = true;
         break;
       }
@@ -245,7 +257,8 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
     for (const Chunk& c : vacated) AddFreeRun(c.lcn, c.count);
     return true;
   }
-  if (file.IsUnmovable()) ReportMoveFailure(file, path, result, request.silent);
+  if (file.IsUnmovable() || volumeRefused) ReportMoveFailure(file, path, result, request.silent);
+  if (volumeRefused) SetCancel(true);
   return false;
 }
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/image/block_device.h"
+#include "platform/image/fs_volume.h"
 #include "platform/image/ntfs_attr.h"
 #include "platform/image/ntfs_compress.h"
 #include "platform/image/ntfs_filename.h"
@@ -126,6 +127,14 @@ void FuzzVolume(const uint8_t* data, size_t size) {
   CImageVolumeSet set;
   auto device = std::make_unique<CMemoryBlockDevice>(std::move(head), logical, true);
   if (set.MountDevice('V', std::move(device), "fuzz", true) != ERROR_SUCCESS) return;
+
+  // The allocation check that guards the first write reaches a verdict on
+  // any image, and counts no more lost clusters than the volume has.
+  vt::CAllocationCheck check;
+  DWORD clustersSeen = 0, ignored = 0;
+  set.GetDiskFreeSpaceA("V:\\", &ignored, &ignored, &ignored, &clustersSeen);
+  if (set.CheckAllocation('V', &check) == ERROR_SUCCESS && check.m_nLostClusters > clustersSeen)
+    __builtin_trap();
 
   char label[64], fsName[64];
   DWORD serial, maxComponent, flags, spc, bps, freeClusters, total;

@@ -242,6 +242,20 @@ void ClusterMap::MarkMove(uint64_t oldLcn, uint64_t newLcn, uint32_t count) {
   if (m_pView) m_pView->OnMoveMarked(newLcn + count);
 }
 
+void ClusterMap::MarkUnmovable(const CFileItem& file) {
+  if (IsUnattended()) return;
+  auto bytes = Current();
+  if (!bytes) return;
+  const uint64_t length = bytes->Length();
+  bool marked = false;
+  for (const CFileClusterItem& f : file.m_fragments) {
+    if (!Fits(f.m_nLcn, f.m_nClusters, length)) continue;
+    bytes->Fill(static_cast<uint32_t>(f.m_nLcn), f.m_nClusters, CMS_UNMOVABLE);
+    marked = true;
+  }
+  if (marked && m_pView) m_pView->OnMapRebuilt();
+}
+
 void ClusterMap::SetBlockSize(int size) { m_nBlockSize = std::min(std::max(size, 1), 10); }
 
 CMapGeometry ClusterMap::Geometry(int width, int height) const {

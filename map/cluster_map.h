@@ -114,6 +114,9 @@ class ClusterMap {
   void ClearMarks();
   // count clusters moved from oldLcn to newLcn (nothing when unattended).
   void MarkMove(uint64_t oldLcn, uint64_t newLcn, uint32_t count);
+  // Shows the fragments of a file that turned out unmovable as CMS_UNMOVABLE
+  // (those inside the map) and repaints (nothing when unattended).
+  void MarkUnmovable(const CFileItem& file);
 
   // The published array; null while the map is empty.
   CMapSnapshot Snapshot() const;

@@ -11,11 +11,12 @@ class CClusterMapHost : public IClusterMapHost {
  public:
   explicit CClusterMapHost(ClusterMap& map) : m_map(map) {}
 
-  // Both do nothing in the unattended run, where no map is shown.
+  // They do nothing in the unattended run, where no map is shown.
   void RebuildMap(const CDefrag& engine) override { m_map.InitGrid(engine); }
   void MarkMove(uint64_t oldLcn, uint64_t newLcn, uint32_t count) override {
     m_map.MarkMove(oldLcn, newLcn, count);
   }
+  void MarkUnmovable(const CFileItem& file) override { m_map.MarkUnmovable(file); }
 
   ClusterMap& Map() { return m_map; }
 

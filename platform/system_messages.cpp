@@ -48,6 +48,7 @@ const MessageEntry kMessages[] = {
     {123, "The filename, directory name, or volume label syntax is incorrect."},
     {131, "An attempt was made to move the file pointer before the beginning of the file."},
     {145, "The directory is not empty."},
+    {170, "The requested resource is in use."},
     {183, "Cannot create a file when that file already exists."},
     {206, "The filename or extension is too long."},
     {234, "More data is available."},

@@ -4,13 +4,18 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/image/host_mounts.h"
+
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace vt {
+
+const char kInUseByVantrel[] = "The volume is in use by another Vantrel process.";
 
 #ifdef _WIN32
 
@@ -22,10 +27,17 @@ DWORD CFileBlockDevice::Open(const std::string& path, bool readOnly,
                              std::unique_ptr<CBlockDevice>* device, std::string* message) {
   std::unique_ptr<CFileBlockDevice> dev(new CFileBlockDevice());
   DWORD access = GENERIC_READ | (readOnly ? 0 : GENERIC_WRITE);
-  dev->m_hFile = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // One writer at a time: a writer denies others the right to write, and
+  // the system drops that with the handle, also when the process is killed.
+  DWORD share = readOnly ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+  dev->m_hFile = ::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (dev->m_hFile == INVALID_HANDLE_VALUE) {
     DWORD err = ::GetLastError();
+    if (err == ERROR_SHARING_VIOLATION && !readOnly) {
+      if (message) *message = kInUseByVantrel;
+      return err;
+    }
     if (message) *message = "cannot open image '" + path + "'";
     return err ? err : ERROR_FILE_NOT_FOUND;
   }
@@ -93,18 +105,48 @@ CFileBlockDevice::~CFileBlockDevice() {
 DWORD CFileBlockDevice::Open(const std::string& path, bool readOnly,
                              std::unique_ptr<CBlockDevice>* device, std::string* message) {
   std::unique_ptr<CFileBlockDevice> dev(new CFileBlockDevice());
-  dev->m_nFd = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+  // A writer opens a block device exclusively: the kernel then refuses it
+  // while a file system is mounted on it, and refuses mounting one meanwhile.
+  struct stat st;
+  const bool block = ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+  dev->m_nFd = ::open(path.c_str(),
+                      (readOnly ? O_RDONLY : O_RDWR | (block ? O_EXCL : 0)) | O_CLOEXEC);
   if (dev->m_nFd < 0) {
     int err = errno;
     if (message) *message = "cannot open image '" + path + "': " + std::strerror(err);
     if (err == ENOENT || err == ENOTDIR) return ERROR_FILE_NOT_FOUND;
-    if (err == EACCES || err == EPERM || err == EROFS) return ERROR_ACCESS_DENIED;
+    if (err == EROFS) return ERROR_WRITE_PROTECT;
+    if (err == EACCES || err == EPERM) return ERROR_ACCESS_DENIED;
+    if (err == EBUSY) {
+      std::string where = FindHostMount(path);
+      if (message)
+        *message = InUseMessage(where.empty() ? "another program's file system" : where);
+      return ERROR_BUSY;
+    }
     return ERROR_GEN_FAILURE;
   }
-  struct stat st;
   if (::fstat(dev->m_nFd, &st) != 0) {
     if (message) *message = "cannot read the size of '" + path + "'";
     return ERROR_READ_FAULT;
+  }
+  if (!readOnly) {
+    // One writer at a time. The lock belongs to this open file, so the
+    // kernel drops it when the process ends, however it ends.
+    if (::flock(dev->m_nFd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno;
+      if (message) {
+        *message = err == EWOULDBLOCK ? kInUseByVantrel
+                                      : "cannot lock '" + path + "': " + std::strerror(err);
+      }
+      return err == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ERROR_LOCK_VIOLATION;
+    }
+    // Checked with the lock held: an image behind a mounted loop device, or
+    // a device a FUSE file system has open, is the host's to write.
+    std::string where = FindHostMount(path);
+    if (!where.empty()) {
+      if (message) *message = InUseMessage(where);
+      return ERROR_BUSY;
+    }
   }
   if (S_ISDIR(st.st_mode)) {
     if (message) *message = "'" + path + "' is a folder, not an image";

@@ -36,8 +36,14 @@ class CBlockDevice {
   }
 };
 
+// The refusal of a second writer to the same image or device.
+extern const char kInUseByVantrel[];
+
 // An image file or a block device node of the host, opened read-only or
-// read-write.
+// read-write. A writer holds the image's write lock (flock; a deny-write
+// share mode on Windows) for as long as the device is open, and is refused
+// a volume the host has mounted (ERROR_BUSY) or another writer holds
+// (ERROR_SHARING_VIOLATION), with the message to show.
 class CFileBlockDevice : public CBlockDevice {
  public:
   ~CFileBlockDevice() override;

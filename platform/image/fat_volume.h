@@ -42,6 +42,8 @@ class CFatVolume : public CFsVolume {
   DWORD ReadRaw(uint64_t offset, void* buffer, size_t size) override;
   DWORD MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) override;
   void EndWrites() override;
+  // fat_check.cpp.
+  DWORD CheckAllocation(CAllocationCheck* result) override;
 
   const CFatLayout& Layout() const { return m_layout; }
   const CFatTable& Table() const { return m_table; }

@@ -15,6 +15,17 @@ namespace vt {
 
 using CFsListing = std::shared_ptr<const std::vector<CFsNode>>;
 
+// What the allocation check before the first write found.
+struct CAllocationCheck {
+  // The first problem that makes writing unsafe, one line; empty when the
+  // allocation is consistent.
+  std::string m_strProblem;
+  // Clusters marked in use that no file owns: what an interrupted move
+  // leaves behind. They are harmless and the file system's checker frees them.
+  uint64_t m_nLostClusters = 0;
+  bool IsConsistent() const { return m_strProblem.empty(); }
+};
+
 class CFsVolume {
  public:
   virtual ~CFsVolume() = default;
@@ -87,6 +98,15 @@ class CFsVolume {
   virtual DWORD MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) {
     (void)node, (void)vcn, (void)lcn, (void)count;
     return ERROR_INVALID_FUNCTION;
+  }
+  // Checks that the allocation is consistent enough to write to: every
+  // cluster a file owns is marked in use and owned by that file alone (FAT
+  // adds its chain, size and copy checks). A target that is free is then
+  // owned by no file. ERROR_SUCCESS when the check ran, whatever it found;
+  // an error code only when the volume could not be read for it.
+  virtual DWORD CheckAllocation(CAllocationCheck* result) {
+    *result = CAllocationCheck();
+    return ERROR_SUCCESS;
   }
   // The last volume handle was closed or the volume is being unmounted:
   // finish what moves left open (FAT: mark the volume clean again).

@@ -78,6 +78,8 @@ class CNtfsVolume : public CFsVolume {
   DWORD MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) override;
   // Stores the last move's freeing of its old clusters.
   void EndWrites() override;
+  // ntfs_check.cpp.
+  DWORD CheckAllocation(CAllocationCheck* result) override;
   ~CNtfsVolume() override { EndWrites(); }
 
   // Whether moves may write, and why not ("" when they may).

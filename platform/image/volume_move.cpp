@@ -1,5 +1,5 @@
 // FSCTL_MOVE_FILE in the image volume set: the checks every file system
-// shares (buffer, handles, read-only mounts), then the file system's own
+// shares (buffer, handles, read-only mounts, the allocation check), then the file system's own
 // move, then every open handle of the moved file learns where it now starts.
 #include <cstring>
 
@@ -17,6 +17,13 @@ bool CImageVolumeSet::Impl::HasVolumeHandle(const CMountedVolume* volume) const 
   return false;
 }
 
+DWORD CImageVolumeSet::Impl::EnsureChecked(CMountedVolume& volume) {
+  if (volume.m_bChecked) return ERROR_SUCCESS;
+  DWORD err = volume.m_pFs->CheckAllocation(&volume.m_check);
+  if (err == ERROR_SUCCESS) volume.m_bChecked = true;
+  return err;
+}
+
 DWORD CImageVolumeSet::Impl::MoveFile(CMountedVolume& volume, const void* in, DWORD inSize) {
   if (!in || inSize < sizeof(MOVE_FILE_DATA)) return ERROR_INVALID_PARAMETER;
   MOVE_FILE_DATA move;
@@ -32,6 +39,11 @@ DWORD CImageVolumeSet::Impl::MoveFile(CMountedVolume& volume, const void* in, DW
     return ERROR_INVALID_PARAMETER;
   }
   if (volume.m_bReadOnly) return ERROR_WRITE_PROTECT;
+  if (volume.m_bReadAccess) return ERROR_ACCESS_DENIED;
+  // Nothing is written to a volume whose allocation does not add up.
+  DWORD checked = EnsureChecked(volume);
+  if (checked != ERROR_SUCCESS) return checked;
+  if (!volume.m_check.IsConsistent()) return ERROR_DISK_CORRUPT;
   CFsNode node = file->m_node;
   DWORD err = volume.m_pFs->MoveClusters(&node, static_cast<uint64_t>(move.StartingVcn.QuadPart),
                                          static_cast<uint64_t>(move.StartingLcn.QuadPart),

@@ -166,6 +166,35 @@ DWORD CImageVolumeSet::Mount(char letter, const std::string& imagePath, bool rea
 DWORD CImageVolumeSet::MountDevice(char letter, std::unique_ptr<CBlockDevice> device,
                                    const std::string& identity, bool readOnly, std::string* message,
                                    const std::string& displayName) {
+  return m_impl->AddVolume(letter, std::move(device), identity, readOnly, false, message,
+                           displayName);
+}
+
+DWORD CImageVolumeSet::MountForReading(char letter, const std::string& imagePath,
+                                       std::string* message) {
+  std::unique_ptr<CBlockDevice> device;
+  std::string reason;
+  DWORD err = CFileBlockDevice::Open(imagePath, true, &device, &reason);
+  if (err != ERROR_SUCCESS) {
+    if (message) *message = reason;
+    return err;
+  }
+  return m_impl->AddVolume(letter, std::move(device), CanonicalPath(imagePath), false, true,
+                           message, imagePath);
+}
+
+DWORD CImageVolumeSet::CheckAllocation(char letter, CAllocationCheck* result) {
+  std::lock_guard<std::mutex> lock(m_impl->m_mutex);
+  auto volume = m_impl->ByLetter(letter);
+  if (!volume) return ERROR_INVALID_DRIVE;
+  DWORD err = m_impl->EnsureChecked(*volume);
+  if (err == ERROR_SUCCESS) *result = volume->m_check;
+  return err;
+}
+
+DWORD CImageVolumeSet::Impl::AddVolume(char letter, std::unique_ptr<CBlockDevice> device,
+                                       const std::string& identity, bool readOnly, bool readAccess,
+                                       std::string* message, const std::string& displayName) {
   int c = std::toupper(static_cast<unsigned char>(letter));
   std::string name = displayName.empty() ? identity : displayName;
   if (c < 'A' || c > 'Z') {
@@ -173,8 +202,8 @@ DWORD CImageVolumeSet::MountDevice(char letter, std::unique_ptr<CBlockDevice> de
     return ERROR_INVALID_DRIVE;
   }
   {
-    std::lock_guard<std::mutex> lock(m_impl->m_mutex);
-    if (m_impl->m_letters[c - 'A']) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_letters[c - 'A']) {
       if (message)
         *message = "drive " + std::string(1, static_cast<char>(c)) + ": is already mounted";
       return ERROR_ALREADY_EXISTS;
@@ -187,7 +216,8 @@ DWORD CImageVolumeSet::MountDevice(char letter, std::unique_ptr<CBlockDevice> de
   auto volume = std::make_shared<CMountedVolume>();
   volume->m_cLetter = static_cast<char>(c);
   volume->m_strImage = name;
-  volume->m_bReadOnly = readOnly || device->IsReadOnly();
+  volume->m_bReadAccess = readAccess;
+  volume->m_bReadOnly = readOnly || (device->IsReadOnly() && !readAccess);
   volume->m_strVolumeId = MakeVolumeId(static_cast<char>(c), identity);
   std::string reason;
   DWORD err = OpenFsVolume(std::move(device), &volume->m_pFs, &reason);
@@ -195,13 +225,13 @@ DWORD CImageVolumeSet::MountDevice(char letter, std::unique_ptr<CBlockDevice> de
     if (message) *message = name + ": " + reason;
     return err;
   }
-  std::lock_guard<std::mutex> lock(m_impl->m_mutex);
-  if (m_impl->m_letters[c - 'A']) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_letters[c - 'A']) {
     if (message)
       *message = "drive " + std::string(1, static_cast<char>(c)) + ": is already mounted";
     return ERROR_ALREADY_EXISTS;
   }
-  m_impl->m_letters[c - 'A'] = volume;
+  m_letters[c - 'A'] = volume;
   return ERROR_SUCCESS;
 }
 
@@ -224,6 +254,12 @@ DWORD CImageVolumeSet::MountList(const std::string& list, bool readOnly, std::st
       err = ERROR_INVALID_PARAMETER;
     } else {
       err = Mount(item[0], item.substr(2), readOnly, message);
+      // An image that cannot be written still analyses: read-only when the
+      // host refuses writing, for reading only while it is in use.
+      if (!readOnly && (err == ERROR_WRITE_PROTECT || err == ERROR_ACCESS_DENIED))
+        err = Mount(item[0], item.substr(2), true, message);
+      else if (!readOnly && (err == ERROR_BUSY || err == ERROR_SHARING_VIOLATION))
+        err = MountForReading(item[0], item.substr(2), message);
     }
     if (err != ERROR_SUCCESS) {
       // All or nothing: a half-mounted list would hide the bad entry.

@@ -16,6 +16,7 @@
 namespace vt {
 
 class CBlockDevice;
+struct CAllocationCheck;
 
 class CImageVolumeSet : public IVolumeOps {
  public:
@@ -27,10 +28,21 @@ class CImageVolumeSet : public IVolumeOps {
   // Maps a drive letter (A to Z) to an image file or block device. Returns
   // ERROR_SUCCESS, or a Windows error code with a one-line reason in *message
   // (file missing, not a recognised file system, damaged boot sector, letter
-  // taken ...). A read-only mount reports FILE_READ_ONLY_VOLUME and refuses
-  // every change.
+  // taken, the host has the volume mounted, another process writes to it
+  // ...). A read-only mount reports FILE_READ_ONLY_VOLUME and refuses every
+  // change. A writable mount holds the image's write lock until unmounted.
   DWORD Mount(char letter, const std::string& imagePath, bool readOnly,
               std::string* message = nullptr);
+  // Mounts an image or device for analysis only: opened for reading, with
+  // no write lock and no refusal of a volume the host has mounted; the
+  // volume does not report itself read-only, but every move is refused with
+  // ERROR_ACCESS_DENIED.
+  DWORD MountForReading(char letter, const std::string& imagePath,
+                        std::string* message = nullptr);
+  // The allocation check that guards the first write to a volume, run once
+  // per mount (ERROR_INVALID_DRIVE for a letter not mounted). While it finds
+  // a problem, every move on the volume fails with ERROR_DISK_CORRUPT.
+  DWORD CheckAllocation(char letter, CAllocationCheck* result);
   // Mounts every "L=path" of a "V=path;W=path" list (VANTREL_VOLUMES).
   DWORD MountList(const std::string& list, bool readOnly, std::string* message = nullptr);
   // Mounts a device that is already open (an image held in memory, for

@@ -31,6 +31,12 @@ struct CMountedVolume {
   std::string m_strVolumeId;  // "Volume{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
   bool m_bReadOnly = false;
   bool m_bMounted = true;
+  // Opened for analysis only: the image could be written, but this mount
+  // never does.
+  bool m_bReadAccess = false;
+  // The allocation check, run once before the first write.
+  bool m_bChecked = false;
+  CAllocationCheck m_check;
   std::unique_ptr<CFsVolume> m_pFs;
   // The folders the last path resolved went through, from the root down
   // (name as written, upper-cased; node), valid while the file system's
@@ -77,6 +83,12 @@ struct CImageVolumeSet::Impl {
                      DWORD share) const;
   // FSCTL_MOVE_FILE issued on a handle of `volume` (volume_move.cpp).
   DWORD MoveFile(CMountedVolume& volume, const void* in, DWORD inSize);
+  // Runs the allocation check of `volume` unless it has run.
+  DWORD EnsureChecked(CMountedVolume& volume);
+  // Adds a volume whose device is open (volume_set.cpp).
+  DWORD AddVolume(char letter, std::unique_ptr<CBlockDevice> device, const std::string& identity,
+                  bool readOnly, bool readAccess, std::string* message,
+                  const std::string& displayName);
   // Whether `volume` still has an open volume handle.
   bool HasVolumeHandle(const CMountedVolume* volume) const;
 };

@@ -54,6 +54,18 @@ TEST_F(DrivePass, MovesEveryFragmentedFile) {
   EXPECT_EQ(sink.ProgressTexts(PROGRESS_TEXT).back(), "Defragging file: C:\\b.bin");
 }
 
+TEST_F(DrivePass, AVolumeThatRefusesWritesStopsThePassAtOnce) {
+  AddFile("a.bin", {{2, 10}, {4, 20}});
+  AddFile("b.bin", {{1, 30}, {3, 40}});
+  volume.moveError = ERROR_DISK_CORRUPT;
+  Run(AllFiles);
+  EXPECT_EQ(volume.moves.size(), 1u);  // no second file is tried
+  ASSERT_EQ(engine->m_errors.GetSize(), 1u);
+  EXPECT_EQ(engine->m_errors[0].m_dwError, static_cast<uint32_t>(ERROR_DISK_CORRUPT));
+  EXPECT_TRUE(IsCancelled());
+  SetCancel(false);
+}
+
 TEST_F(DrivePass, SizeThresholdIsInclusive) {
   AddFile("exact.bin", {{1, 10}, {2, 20}}, 5000);
   AddFile("over.bin", {{1, 30}, {2, 40}}, 5001);

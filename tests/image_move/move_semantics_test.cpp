@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/image/fs_volume.h"
 #include "tests/image/fat_builder.h"
 #include "tests/image_move/move_support.h"
 
@@ -167,18 +168,37 @@ TEST(MoveFile, RefusalsUseWindowsCodesAndWriteNothing) {
   }
 }
 
-TEST(MoveFile, DamagedChainsAreRefusedWithoutWriting) {
-  for (uint32_t next : {50u, 90u, 0x0FFFFFF0u}) {  // a loop, a free cluster, a reserved value
+TEST(MoveFile, DamagedVolumesAreRefusedWithoutWriting) {
+  // A loop, a free cluster, a reserved value, another file's cluster: the
+  // whole volume is refused, the healthy files on it too.
+  for (uint32_t next : {50u, 90u, 0x0FFFFFF0u, 12u}) {
     CScene scene(EBuildType::kFat16);
     scene.builder.AddFile(0, u"Damaged.bin", "DAMAGED BIN", {50, 51}, Pattern(1000, 'd'));
     scene.builder.SetFat(51, next);
     COpened o(scene);
     HANDLE damaged = o.Open("V:\\Damaged.bin");
     ASSERT_NE(INVALID_HANDLE_VALUE, damaged);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_CORRUPT), o.Move(1, 60, 1, damaged)) << next;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_CORRUPT), o.Move(1, 60, 1, damaged)) << next;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_CORRUPT), o.Move(0, 60, 1)) << next;
+    CAllocationCheck check;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), o.volume.m_set.CheckAllocation('V', &check));
+    EXPECT_NE(std::string::npos, check.m_strProblem.find("Damaged.bin")) << check.m_strProblem;
     o.volume.m_set.CloseHandle(o.vol);
     EXPECT_EQ(0u, o.volume.m_pPlan->m_nWrites) << next;
   }
+}
+
+TEST(MoveFile, LostClustersDoNotStopWrites) {
+  // What an interrupted move leaves: clusters in use that no file owns.
+  CScene scene(EBuildType::kFat32);
+  scene.builder.SetFat(70, 71);
+  scene.builder.SetFat(71, 0x0FFFFFFF);
+  COpened o(scene);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), o.Move(0, 60, 5));
+  CAllocationCheck check;
+  o.volume.m_set.CheckAllocation('V', &check);
+  EXPECT_TRUE(check.IsConsistent()) << check.m_strProblem;
+  EXPECT_EQ(2u, check.m_nLostClusters);
 }
 
 TEST(MoveFile, ReadOnlyMountsAreWriteProtected) {

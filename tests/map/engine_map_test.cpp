@@ -69,6 +69,25 @@ TEST_F(MapOverAnalysis, AgreesClusterByClusterWithTheVolume) {
   EXPECT_EQ(run.m_nClusters, 20u);
 }
 
+TEST_F(MapOverAnalysis, AFileThatFailsToOpenForItsMoveShowsUnmovable) {
+  volume.totalClusters = 100;
+  volume.used.assign(100, 0);
+  FakeNode* locked = volume.root.AddFile("locked.bin", 4 * 4096, {{2, 10}, {4, 20}});
+  volume.SetUsed(10, 2);
+  volume.SetUsed(20, 2);
+  ClusterMap map;
+  CClusterMapHost host(map);
+  engine->SetMapHost(&host);
+  ASSERT_TRUE(Analyze());
+  map.InitGrid(*engine);
+  EXPECT_EQ(map.Snapshot()->Get(10), 1);  // two fragments
+  locked->openError = ERROR_SHARING_VIOLATION;
+  engine->DefragDrive(AllFiles, true, 0, 0, {});
+  auto snap = map.Snapshot();
+  for (uint32_t lcn : {10u, 11u, 20u, 21u}) EXPECT_EQ(snap->Get(lcn), CMS_UNMOVABLE) << lcn;
+  EXPECT_EQ(snap->Get(12), CMS_FREE);
+}
+
 }  // namespace
 }  // namespace test
 }  // namespace vt

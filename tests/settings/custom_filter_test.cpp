@@ -82,13 +82,17 @@ TEST(CustomDefragSettings, WorkerMapping) {
 
   settings.SetInt(kKeyFilterOption, 2140);
   EXPECT_EQ(ReadDefragFilter(settings).m_kind, BySize);
-  EXPECT_EQ(ReadDefragFilter(settings).m_nSizeThreshold, 0u);  // the worker's default
+  // No size stored means the first choice, as the page shows it; a
+  // threshold of 0 would skip every file.
+  EXPECT_EQ(ReadDefragFilter(settings).m_nSizeThreshold, 10485760u);
   settings.SetInt(kKeySizeThreshold, 52428800);
   EXPECT_EQ(ReadDefragFilter(settings).m_nSizeThreshold, 52428800u);
-  settings.SetInt(kKeySizeThreshold, -5);  // a negative size is no size
-  EXPECT_EQ(ReadDefragFilter(settings).m_nSizeThreshold, 0u);
-  settings.SetString(kKeySizeThreshold, "lots");
-  EXPECT_EQ(ReadDefragFilter(settings).m_nSizeThreshold, 0u);
+  settings.SetInt(kKeySizeThreshold, 1);
+  EXPECT_EQ(ReadDefragFilter(settings).m_nSizeThreshold, 1u);
+  for (const char* none : {"-5", "0", "lots"}) {
+    settings.SetString(kKeySizeThreshold, none);
+    EXPECT_EQ(ReadDefragFilter(settings).m_nSizeThreshold, 10485760u) << none;
+  }
 
   settings.SetInt(kKeyFilterOption, 2141);
   EXPECT_EQ(ReadDefragFilter(settings).m_kind, ByPercent);
