@@ -65,20 +65,6 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 0
 fi
 ntfs=$work/ntfs.img
-truncate -s 2G "$ntfs"
-mkntfs -F -Q -q -L BENCH "$ntfs"
-mkdir -p "$mnt"
-ntfs-3g -o big_writes "$ntfs" "$mnt"
-python3 - "$mnt" "$count" <<'PY'
-import os, sys
-root, count = sys.argv[1], int(sys.argv[2])
-per = 1000
-for d in range((count + per - 1) // per):
-    folder = os.path.join(root, "folder%03d" % d)
-    os.mkdir(folder)
-    for f in range(min(per, count - d * per)):
-        with open(os.path.join(folder, "file%04d.dat" % f), "wb") as out:
-            out.write(b"x" * (5000 if f % 10 == 0 else 100))
-PY
-umount "$mnt"
+. bench/ntfs_files_image.sh
+make_ntfs_files "$ntfs" 2048 "$count" "$mnt"
 report "NTFS 2 GiB" "$ntfs"

@@ -27,22 +27,8 @@ trap cleanup EXIT
 # --- NTFS
 ntfs=$work/ntfs.img
 size_mb=$((1024 > count / 150 ? 1024 : count / 150))
-truncate -s "${size_mb}M" "$ntfs"
-mkntfs -F -Q -q -L BENCH "$ntfs" 2>/dev/null
-mkdir -p "$mnt"
-ntfs-3g -o big_writes "$ntfs" "$mnt"
-python3 - "$mnt" "$count" <<'PY'
-import os, sys
-root, count = sys.argv[1], int(sys.argv[2])
-per = 1000
-for d in range((count + per - 1) // per):
-    folder = os.path.join(root, "folder%04d" % d)
-    os.mkdir(folder)
-    for f in range(min(per, count - d * per)):
-        with open(os.path.join(folder, "file%04d.dat" % f), "wb") as out:
-            out.write(b"x" * (5000 if f % 10 == 0 else 100))
-PY
-umount "$mnt"
+. bench/ntfs_files_image.sh
+make_ntfs_files "$ntfs" "$size_mb" "$count" "$mnt"
 
 # --- FAT32, deep tree and flat
 deep=$work/deep.img

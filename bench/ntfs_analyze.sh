@@ -19,23 +19,8 @@ mnt=$work/mnt
 cleanup() { mountpoint -q "$mnt" 2>/dev/null && umount "$mnt"; rm -rf "$work"; }
 trap cleanup EXIT
 img=$work/bench.img
-truncate -s 2G "$img"
-mkntfs -F -Q -q -L BENCH "$img"
-mkdir -p "$mnt"
-ntfs-3g -o big_writes "$img" "$mnt"
-python3 - "$mnt" "$count" <<'PY'
-import os, sys
-root, count = sys.argv[1], int(sys.argv[2])
-per = 1000
-for d in range((count + per - 1) // per):
-    folder = os.path.join(root, "folder%03d" % d)
-    os.mkdir(folder)
-    for f in range(min(per, count - d * per)):
-        with open(os.path.join(folder, "file%04d.dat" % f), "wb") as out:
-            # Most files stay inside their records; every tenth owns clusters.
-            out.write(b"x" * (5000 if f % 10 == 0 else 100))
-PY
-umount "$mnt"
+. bench/ntfs_files_image.sh
+make_ntfs_files "$img" 2048 "$count" "$mnt"
 
 measure() {  # prints "best_ms peak_kib"
   python3 - "$runs" "$@" <<'PY'

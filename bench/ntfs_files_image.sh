@@ -1,0 +1,23 @@
+# Sourced by the benchmarks: make_ntfs_files IMG SIZE_MB COUNT MOUNTPOINT makes
+# an NTFS image (mkntfs) and writes COUNT files into it through an ntfs-3g
+# mount, 1,000 a folder. Most files stay inside their records; every tenth
+# owns clusters. Needs root for the mount.
+make_ntfs_files() {
+  local img=$1 size_mb=$2 count=$3 mnt=$4
+  truncate -s "${size_mb}M" "$img"
+  mkntfs -F -Q -q -L BENCH "$img" 2>/dev/null
+  mkdir -p "$mnt"
+  ntfs-3g -o big_writes "$img" "$mnt"
+  python3 - "$mnt" "$count" <<'PY'
+import os, sys
+root, count = sys.argv[1], int(sys.argv[2])
+per = 1000
+for d in range((count + per - 1) // per):
+    folder = os.path.join(root, "folder%04d" % d)
+    os.mkdir(folder)
+    for f in range(min(per, count - d * per)):
+        with open(os.path.join(folder, "file%04d.dat" % f), "wb") as out:
+            out.write(b"x" * (5000 if f % 10 == 0 else 100))
+PY
+  umount "$mnt"
+}
