@@ -13,30 +13,10 @@
 
 namespace vt {
 
-namespace {
-
-// Opens and analyses the one VOLUME of a command; prints the failure.
-int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session) {
-  if (!parsed.error.empty()) return Fail(EXIT_USAGE, parsed.error);
-  if (parsed.positional.size() != 1)
-    return Fail(EXIT_USAGE, "name exactly one VOLUME (see --help)");
-  char letter = 'V';
-  std::string error;
-  if (!ReadLetterOption(parsed, &letter, &error)) return Fail(EXIT_USAGE, error);
-  int rc = session.Open(parsed.positional[0], letter, &error);
-  if (rc != EXIT_OK) return Fail(rc, error);
-  session.UseCache(parsed.Has("cache"));
-  rc = session.Analyze(&error);
-  if (rc != EXIT_OK) return Fail(rc, error);
-  return EXIT_OK;
-}
-
-}  // namespace
-
 int RunAnalyze(const std::vector<std::string>& args) {
   CParsedArgs parsed = ParseArgs(args, {"json", "cache"}, {"letter"});
   CCliSession session;
-  int rc = OpenAndAnalyze(parsed, session);
+  int rc = OpenAndAnalyze(parsed, session, false);
   if (rc != EXIT_OK) return rc;
 
   CDefrag& engine = session.Engine();
@@ -92,7 +72,7 @@ int RunAnalyze(const std::vector<std::string>& args) {
 int RunFiles(const std::vector<std::string>& args) {
   CParsedArgs parsed = ParseArgs(args, {"json", "all", "cache"}, {"letter", "filter"});
   CCliSession session;
-  int rc = OpenAndAnalyze(parsed, session);
+  int rc = OpenAndAnalyze(parsed, session, false);
   if (rc != EXIT_OK) return rc;
 
   CDefrag& engine = session.Engine();
