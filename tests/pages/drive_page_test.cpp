@@ -18,8 +18,6 @@
 #include "report/report_document.h"
 #include "tests/image/fat_builder.h"
 
-#include <unistd.h>
-
 namespace vt {
 namespace {
 
@@ -42,6 +40,14 @@ std::unique_ptr<CBlockDevice> MakeVolume(char seed, CFatImageBuilder** keep = nu
   b.AddFile(0, u"", "WHOLE   TXT", {100}, Pattern(cb / 2, seed + 1));
   if (keep) *keep = &b;
   return b.Device();
+}
+
+void SetEnv(const char* name, const std::string& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.c_str());
+#else
+  ::setenv(name, value.c_str(), 1);
+#endif
 }
 
 class CFakeView : public IDrivePageView {
@@ -91,11 +97,13 @@ class DrivePageTest : public ::testing::Test {
     // Settings and caches of this test only.
     static const std::filesystem::path base = std::filesystem::temp_directory_path();
     m_home = base /
-             ("vt-pages-" + std::to_string(::getpid()) + "-" +
+             ("vt-pages-" + std::to_string(std::hash<std::string>()(base.string() + std::to_string(std::rand()))) + "-" +
               ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(m_home);
-    ::setenv("XDG_CONFIG_HOME", m_home.string().c_str(), 1);
-    ::setenv("TMPDIR", m_home.string().c_str(), 1);
+    SetEnv("XDG_CONFIG_HOME", m_home.string());
+    SetEnv("TMPDIR", m_home.string());
+    SetEnv("TMP", m_home.string());
+    SetEnv("TEMP", m_home.string());
     ASSERT_EQ(ERROR_SUCCESS, m_set.MountDevice('W', MakeVolume('w'), "mem-w", false));
     ASSERT_EQ(ERROR_SUCCESS, m_set.MountDevice('V', MakeVolume('v'), "mem-v", false));
     CEngineServices services;
