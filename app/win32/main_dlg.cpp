@@ -650,12 +650,6 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       ::SetTextColor(dc, RGB(255, 255, 255));
       ::SetBkColor(dc, kBackground);
       static HBRUSH s_blue = ::CreateSolidBrush(kBackground);
-      const int id = ::GetDlgCtrlID(ctl);
-      if (id == IDC_RANGE_TOP_LEFT || id == IDC_RANGE_TOP_RIGHT || id == IDC_RANGE_BOTTOM_LEFT ||
-          id == IDC_RANGE_BOTTOM_RIGHT) {
-        ::SetBkMode(dc, TRANSPARENT);
-        return reinterpret_cast<INT_PTR>(::GetStockObject(NULL_BRUSH));
-      }
       return reinterpret_cast<INT_PTR>(s_blue);
     }
     case WM_DRAWITEM:
