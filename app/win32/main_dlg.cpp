@@ -31,6 +31,7 @@ const char* kTabTitles[] = {"Drives", "Fragmented Files", "Report", "Help"};
 const char kProgressClass[] = "VantrelProgress";
 const char kSplitterClass[] = "VantrelSplitter";
 constexpr UINT WM_SPLITTER_MOVED = WM_APP + 30;
+constexpr int kStartWidth = 840;
 
 // The progress bar: a bar with its text drawn over it. The text is the
 // window's own, so other programs can read it.
@@ -303,6 +304,12 @@ void CMainDlg::OnInit() {
   m_size.cx = client.right;
   m_size.cy = client.bottom;
   Layout(client.right, client.bottom);
+  // Wide enough for every column title of the drive list at the start.
+  RECT window;
+  ::GetWindowRect(m_hWnd, &window);
+  if (window.right - window.left < kStartWidth)
+    ::SetWindowPos(m_hWnd, nullptr, 0, 0, kStartWidth, window.bottom - window.top,
+                   SWP_NOMOVE | SWP_NOZORDER);
 
   ::SendMessageA(Item(IDC_BLOCK_SLIDER), TBM_SETRANGE, TRUE, MAKELONG(kMinBlockSize, kMaxBlockSize));
   ::SendMessageA(Item(IDC_BLOCK_SLIDER), TBM_SETPAGESIZE, 0, 1);
