@@ -136,6 +136,10 @@ std::string CompletionMessage(const std::string& doneDrives) {
   return "Defragmentation is complete for drive(s):\n" + doneDrives + " ";
 }
 
+std::string CompletionCaptionShown(const std::string& caption, bool cancelled) {
+  return cancelled ? caption + " Cancelled" : caption;
+}
+
 CDrivePage::CDrivePage(CDefrag& engine, IDrivePageView& view, IReportSink* report)
     : m_engine(engine), m_view(view), m_pReport(report) {}
 

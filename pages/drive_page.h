@@ -82,6 +82,8 @@ std::string OperationTitle(const CDriveData* current, const std::string& text);
 // The completion dialog's caption and message.
 std::string CompletionCaption(int operation);
 std::string CompletionMessage(const std::string& doneDrives);
+// The dialog's caption as shown: " Cancelled" follows when Stop was pressed.
+std::string CompletionCaptionShown(const std::string& caption, bool cancelled);
 
 // What the page's workers need from the windows: rows and their checks, and
 // the notices to the main window. Called from the worker thread.

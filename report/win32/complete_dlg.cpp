@@ -1,13 +1,10 @@
 #include "report/win32/complete_dlg.h"
 
 #include "engine/globals.h"
+#include "pages/drive_page.h"
 #include "resources/resource.h"
 
 namespace vt {
-
-std::string CompletionCaptionShown(const std::string& caption, bool cancelled) {
-  return cancelled ? caption + " Cancelled" : caption;
-}
 
 INT_PTR CCompleteDlg::DoModal() {
   return ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_COMPLETE), m_hParent,

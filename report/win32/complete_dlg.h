@@ -21,7 +21,4 @@ class CCompleteDlg {
   HWND m_hParent;
 };
 
-// " Cancelled" follows the caption when the operation was stopped.
-std::string CompletionCaptionShown(const std::string& caption, bool cancelled);
-
 }  // namespace vt
