@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/text.h"
+#include "platform/image/codepage.h"
 
 namespace vt {
 
@@ -16,6 +17,15 @@ std::string TrimProfileBlanks(const std::string& text) {
   while (begin < end && IsProfileBlank(text[begin])) ++begin;
   while (end > begin && IsProfileBlank(text[end - 1])) --end;
   return text.substr(begin, end - begin);
+}
+
+// Values are UTF-8; one that is not is taken as Windows-1252, the code page
+// older files were written in, so that they keep working.
+static std::string AsUtf8(const std::string& value) {
+  if (IsValidUtf8(value)) return value;
+  std::string out;
+  for (char32_t c : DecodeUtf8(value)) AppendUtf8(out, c);
+  return out;
 }
 
 void CIniText::Parse(const char* data, size_t size) {
@@ -127,7 +137,7 @@ bool CIniText::Find(const std::string& section, const std::string& key, std::str
     const CLineParts parts = Classify(m_lines[i].m_strText);
     if (parts.kind != LINE_KEY || !EqualsNoCase(parts.name, wanted)) continue;
     if (!parts.hasValue) return false;
-    *value = parts.value;
+    *value = AsUtf8(parts.value);
     return true;
   }
   return false;
@@ -140,7 +150,7 @@ std::vector<std::pair<std::string, std::string>> CIniText::Keys(const std::strin
   if (!FindSection(section, &first, &end)) return keys;
   for (size_t i = first; i < end; ++i) {
     const CLineParts parts = Classify(m_lines[i].m_strText);
-    if (parts.kind == LINE_KEY) keys.emplace_back(parts.name, parts.value);
+    if (parts.kind == LINE_KEY) keys.emplace_back(parts.name, AsUtf8(parts.value));
   }
   return keys;
 }

@@ -7,6 +7,10 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 const char kUsage[] =
@@ -52,6 +56,11 @@ const char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // The arguments come in the process's code page, UTF-8 by the manifest;
+  // the console shows the output in the same.
+  ::SetConsoleOutputCP(CP_UTF8);
+#endif
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     std::fputs(kUsage, stderr);

@@ -12,6 +12,11 @@ namespace vt {
 
 namespace {
 
+// The file starts with "VTC8": names are stored in UTF-8. A cache of an
+// earlier build, whose names were Windows-1252, has no such start and is
+// ignored instead of misread.
+constexpr uint32_t kCacheSignature = 0x38435456;  // "VTC8" little-endian
+
 // Smallest stored sizes, to check counts against the bytes that remain.
 constexpr uint64_t kMinItemBytes = 2 + 4 + 4 + 8 + 8 + 4 + 4 + 1 + 4;
 constexpr uint64_t kRunBytes = 8 + 4 + 4;
@@ -166,6 +171,7 @@ bool CDefrag::SaveDriveData(CDriveData& drive) {
     CCacheWriter out(file.get());
     uint64_t range = m_files.GetSize();
     SendProgress(PROGRESS_RANGE, reinterpret_cast<LPARAM>(&range));
+    out.U32(kCacheSignature);
     out.U32(static_cast<uint32_t>(m_files.GetSize()));
     for (size_t i = 0; i < m_files.GetSize() && out.Ok(); ++i) {
       if (i % 4096 == 0) {
@@ -220,6 +226,7 @@ bool CDefrag::LoadDriveData(CDriveData& drive) {
   // the engine's lists as they were.
   CGrowableArray<CFileItem> files;
   files.SetGrowBy(32768);
+  if (in.U32() != kCacheSignature || !in.Ok()) return false;
   const uint32_t n = in.U32();
   if (!in.Fits(n, kMinItemBytes)) return false;
   std::string status = "Loading analysis cache...";

@@ -1,5 +1,6 @@
 // The analysis of a volume: the folder walk, the extents of each item and
 // the free-run list built from the volume bitmap.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -109,11 +110,33 @@ void CDefrag::ScanFolder(const std::string& folder, const std::string& nameFilte
   const int32_t f = static_cast<int32_t>(m_folders.size());
   m_folders.push_back(folder);
 
+  // A folder that cannot be listed is reported, not passed over: its files
+  // would otherwise be missing from every count without a word.
+  auto reportFolder = [&](DWORD error) {
+    CFileErrors entry;
+    entry.m_strPath = folder;
+    entry.m_nSize = 0;
+    entry.m_dwError = error;
+    m_errors.Add(std::move(entry));
+  };
+  // Each level of the walk takes stack; a chain of folders deeper than any
+  // real volume holds (or a damaged one that loops) ends here.
+  constexpr size_t kMaxFolderDepth = 256;
+  if (static_cast<size_t>(std::count(folder.begin(), folder.end(), '\\')) > kMaxFolderDepth) {
+    reportFolder(ERROR_FILENAME_EXCED_RANGE);
+    return;
+  }
+
   WIN32_FIND_DATAA data;
   std::memset(&data, 0, sizeof(data));
-  std::string pattern = folder + "\\*";
+  std::string pattern = LongPathForm(folder + "\\*");
   CFindHandle find(&Ops(), Ops().FindFirstFileA(pattern.c_str(), &data));
-  if (!find.IsValid()) return;
+  if (!find.IsValid()) {
+    const DWORD error = Ops().GetLastError();
+    // An empty root has no entries at all, not even "." and "..".
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) reportFolder(error);
+    return;
+  }
 
   if (drive) {
     if (drive->m_nFolders % 200 == 0) {
@@ -124,7 +147,7 @@ void CDefrag::ScanFolder(const std::string& folder, const std::string& nameFilte
   }
 
   do {
-    if (IsCancelled()) break;
+    if (IsCancelled()) return;
     data.cFileName[MAX_PATH - 1] = '\0';
     data.cAlternateFileName[13] = '\0';
     const std::string name = data.cFileName;
@@ -150,6 +173,9 @@ void CDefrag::ScanFolder(const std::string& folder, const std::string& nameFilte
       item.m_strName = data.cAlternateFileName;
       rc = GetFileClusters(item);
     }
+    // The name the item opened by (its short name when the long one failed)
+    // is also the one its folder is walked by.
+    const std::string opened = folder + "\\" + item.m_strName;
     if (rc != 0) {
       CFileErrors error;
       error.m_strPath = folder + "\\" + name;
@@ -162,11 +188,13 @@ void CDefrag::ScanFolder(const std::string& folder, const std::string& nameFilte
       Checkpoint();
     }
 
-    if (isFolder) ScanFolder(folder + "\\" + name, std::string());
+    if (isFolder) ScanFolder(opened, std::string());
     // With a name filter the walk of this folder ends after the named entry.
-    if (!nameFilter.empty()) break;
-    if (IsCancelled()) break;
+    if (!nameFilter.empty()) return;
+    if (IsCancelled()) return;
   } while (Ops().FindNextFileA(find.Get(), &data));
+  const DWORD error = Ops().GetLastError();
+  if (error != ERROR_NO_MORE_FILES && error != ERROR_SUCCESS) reportFolder(error);
 }
 
 int CDefrag::GetFileClusters(CFileItem& item, HANDLE handle, const std::vector<uint64_t>* probe) {

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/image/codepage.h"
+#include "platform/winshapes.h"
+
 namespace vt {
 
 std::string ToLowerAscii(std::string s) {
@@ -13,16 +16,12 @@ std::string ToLowerAscii(std::string s) {
   return s;
 }
 
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
+bool EqualsNoCase(const std::string& a, const std::string& b) { return Utf8EqualNoCase(a, b); }
+
+std::string LongPathForm(const std::string& path) {
+  const bool drivePath = path.size() >= 3 && path[1] == ':' && path[2] == '\\';
+  if (path.size() < MAX_PATH || !drivePath) return path;
+  return "\\\\?\\" + path;
 }
 
 std::string GroupThousands(uint64_t n) {

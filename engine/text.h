@@ -7,9 +7,14 @@
 
 namespace vt {
 
-// Case-insensitive comparison of 8-bit names (ASCII letters fold).
+// Case-insensitive comparison of UTF-8 names, folding letters as the file
+// systems do (Latin, Greek, Cyrillic and others; not only ASCII).
 bool EqualsNoCase(const std::string& a, const std::string& b);
 std::string ToLowerAscii(std::string s);
+
+// A drive path of MAX_PATH characters or more in its \\?\ form, which every
+// Windows takes at any length; shorter paths stay as they are.
+std::string LongPathForm(const std::string& path);
 
 // 1234567 -> "1,234,567".
 std::string GroupThousands(uint64_t n);

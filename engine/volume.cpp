@@ -5,6 +5,7 @@
 
 #include "engine/defrag.h"
 #include "engine/globals.h"
+#include "engine/text.h"
 
 namespace vt {
 
@@ -173,7 +174,8 @@ HANDLE CDefrag::OpenFileForMove(const std::string& path) {
   };
   HANDLE h = INVALID_HANDLE_VALUE;
   for (const Try& t : kTries) {
-    h = Ops().CreateFileA(path.c_str(), t.access, t.share, OPEN_EXISTING, t.flags);
+    h = Ops().CreateFileA(LongPathForm(path).c_str(), t.access, t.share, OPEN_EXISTING,
+                          t.flags);
     if (h != INVALID_HANDLE_VALUE) break;
   }
   return h;

@@ -49,6 +49,7 @@ const MessageEntry kMessages[] = {
     {131, "An attempt was made to move the file pointer before the beginning of the file."},
     {145, "The directory is not empty."},
     {183, "Cannot create a file when that file already exists."},
+    {206, "The filename or extension is too long."},
     {234, "More data is available."},
     {267, "The directory name is invalid."},
     {1005, "The volume does not contain a recognized file system.\r\nPlease make sure that all "

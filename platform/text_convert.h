@@ -1,5 +1,5 @@
-// UTF-16 names to the program's 8-bit strings: the system's ANSI code page
-// on Windows, Windows-1252 elsewhere.
+// UTF-16 names to the program's 8-bit strings: the process's ANSI code page
+// on Windows (UTF-8, as the executables' manifest declares), UTF-8 elsewhere.
 #pragma once
 
 #include <string>

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "engine/text.h"
+#include "platform/image/codepage.h"
 
 namespace vt {
 
@@ -21,10 +22,25 @@ int ColourIndex(const CTextFormat& f) {
 
 int FontIndex(const CTextFormat& f) { return f.m_strFace == kHeadingFace ? 1 : 0; }
 
+// Every character outside ASCII as \uN? (signed 16-bit UTF-16 units, with
+// '?' for readers that know no Unicode), so that any name shows in any
+// reader whatever its code page.
+void AppendUnicode(std::string& out, char32_t c) {
+  auto unit = [&out](unsigned u) {
+    out += "\\u" + std::to_string(u < 0x8000 ? static_cast<int>(u) : static_cast<int>(u) - 65536);
+    out += '?';
+  };
+  if (c >= 0x10000) {
+    unit(0xD800 + ((c - 0x10000) >> 10));
+    unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+  } else {
+    unit(c);
+  }
+}
+
 void AppendEscaped(std::string& out, const std::string& text) {
-  static const char kHex[] = "0123456789abcdef";
-  for (char ch : text) {
-    const unsigned char c = static_cast<unsigned char>(ch);
+  for (char32_t c : DecodeUtf8(text)) {
+    const char ch = static_cast<char>(c);
     switch (c) {
       case '\n':
         out += "\\par\r\n";
@@ -40,9 +56,7 @@ void AppendEscaped(std::string& out, const std::string& text) {
         break;
       default:
         if (c >= 0x80) {
-          out += "\\'";
-          out += kHex[c >> 4];
-          out += kHex[c & 15];
+          AppendUnicode(out, c);
         } else if (c >= 0x20) {
           out += ch;
         }

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <vector>
 
+#include "platform/image/codepage.h"
+
 namespace vt {
 
 namespace {
@@ -17,19 +19,6 @@ int HexValue(char c) {
   return -1;
 }
 
-void AppendUtf8(std::string& out, long cp) {
-  if (cp < 0) cp += 65536;  // \u takes signed 16-bit values
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | ((cp >> 12) & 0x0F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 }  // namespace
 
@@ -74,6 +63,7 @@ std::string RtfToText(const std::string& rtf) {
   // Per open group: whether its text is left out.
   std::vector<bool> skip(1, false);
   bool groupStart = false;  // just after '{': the group's first word decides
+  char32_t highSurrogate = 0;  // first half of a character past U+FFFF
   size_t skipChars = 0;     // characters that stand in for the last \u
   size_t i = 0;
   auto emit = [&](const std::string& s) {
@@ -119,7 +109,10 @@ std::string RtfToText(const std::string& rtf) {
         const int hi = i < n ? HexValue(rtf[i]) : -1;
         const int lo = i + 1 < n ? HexValue(rtf[i + 1]) : -1;
         if (hi >= 0 && lo >= 0) {
-          emit(std::string(1, static_cast<char>(hi * 16 + lo)));
+          // A byte of the document's Windows-1252 text.
+          std::string ch;
+          AppendUtf8(ch, DecodeUtf8(std::string(1, static_cast<char>(hi * 16 + lo)))[0]);
+          emit(ch);
           i += 2;
         }
       } else if (d == '*') {
@@ -162,9 +155,18 @@ std::string RtfToText(const std::string& rtf) {
       emit("\t");
     } else if (word == "u" && hasParam) {
       if (!skip.back()) {
-        std::string ch;
-        AppendUtf8(ch, param);
-        out += ch;
+        const char32_t unit = static_cast<char32_t>(param < 0 ? param + 65536 : param);
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+          highSurrogate = unit;  // the rest of the character follows
+        } else {
+          std::string ch;
+          if (unit >= 0xDC00 && unit <= 0xDFFF && highSurrogate != 0)
+            AppendUtf8(ch, 0x10000 + ((highSurrogate - 0xD800) << 10) + (unit - 0xDC00));
+          else
+            AppendUtf8(ch, unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : unit);
+          out += ch;
+          highSurrogate = 0;
+        }
         skipChars = 1;
       }
     }

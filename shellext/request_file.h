@@ -1,7 +1,7 @@
 // The request file the extension hands to the main program, and the other
 // texts of the context-menu commands.
 //
-// The file is 8-bit text in the system code page with CR LF line ends: the
+// The file is UTF-8 text (whatever Explorer's code page) with CR LF line ends: the
 // line "Vantrel", then one full path per selected item in the shell's order,
 // each followed by CR LF; there is no empty last line.
 #pragma once
@@ -15,7 +15,7 @@ namespace vt {
 constexpr const char* kRequestFileHeader = "Vantrel";
 // Prefix of the unique temporary file name (the system keeps three letters).
 constexpr const char* kRequestFilePrefix = "Vantrel";
-// Longest path the shell hands over that is passed on (520-byte buffer).
+// Longest path the shell hands over that is passed on, in UTF-16 characters.
 constexpr unsigned kRequestPathMax = 519;
 
 // Offsets of the two commands within the extension's command range.

@@ -95,16 +95,24 @@ HRESULT CVantrelShell::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY) {
     return E_FAIL;
   }
   HDROP drop = static_cast<HDROP>(medium.hGlobal);
-  UINT count = ::DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+  UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
   if (count > 0) {
     m_strPaths.clear();
-    std::vector<char> path(kRequestPathMax + 1);
+    // The paths are taken as UTF-16 and passed on as UTF-8, whatever code
+    // page Explorer runs in: the main program's code page is UTF-8.
+    std::vector<WCHAR> path(kRequestPathMax + 1);
     for (UINT i = 0; i < count; ++i) {
       // A longer path would arrive cut off and name some other item.
-      if (::DragQueryFileA(drop, i, nullptr, 0) > kRequestPathMax) continue;
-      UINT length = ::DragQueryFileA(drop, i, path.data(), static_cast<UINT>(path.size()));
+      if (::DragQueryFileW(drop, i, nullptr, 0) > kRequestPathMax) continue;
+      UINT length = ::DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size()));
       if (length == 0) continue;
-      AppendRequestPath(&m_strPaths, path.data(), length);
+      int bytes = ::WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(length), nullptr,
+                                        0, nullptr, nullptr);
+      if (bytes <= 0) continue;
+      std::string utf8(static_cast<size_t>(bytes), '\0');
+      ::WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(length), &utf8[0], bytes,
+                            nullptr, nullptr);
+      AppendRequestPath(&m_strPaths, utf8.data(), utf8.size());
     }
   }
   ::ReleaseStgMedium(&medium);

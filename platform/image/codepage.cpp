@@ -35,72 +35,168 @@ const char16_t kAnsiC1[32] = {
 
 char16_t Cp437ToUnicode(uint8_t c) { return c < 0x80 ? c : kCp437High[c - 0x80]; }
 
-char UnicodeToAnsi(uint32_t c) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
-  for (int i = 0; i < 32; ++i) {
-    if (kAnsiC1[i] != 0 && kAnsiC1[i] == c) return static_cast<char>(0x80 + i);
+namespace {
+
+// Size of a valid UTF-8 sequence at text[i] and its character, or 0.
+size_t Utf8Sequence(const std::string& text, size_t i, char32_t* out) {
+  const auto c = static_cast<uint8_t>(text[i]);
+  size_t n;
+  char32_t cp;
+  if (c < 0x80) {
+    *out = c;
+    return 1;
+  } else if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+    cp = c & 0x1F;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    cp = c & 0x0F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    cp = c & 0x07;
+  } else {
+    return 0;
   }
-  return '?';
+  if (i + n > text.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    const auto b = static_cast<uint8_t>(text[i + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+  if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+      (cp >= 0xD800 && cp <= 0xDFFF))
+    return 0;
+  *out = cp;
+  return n;
 }
 
-std::string Utf16ToAnsi(const std::u16string& text) {
+char32_t AnsiToUnicode(uint8_t c) {
+  if (c >= 0x80 && c < 0xA0) return kAnsiC1[c - 0x80] ? kAnsiC1[c - 0x80] : c;
+  return c;
+}
+
+}  // namespace
+
+std::string Utf16ToUtf8(const std::u16string& text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
+    char32_t c = text[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
         text[i + 1] <= 0xDFFF) {
-      ++i;  // a character outside the BMP has no ANSI form
-      out.push_back('?');
-      continue;
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
     }
-    out.push_back(UnicodeToAnsi(c));
+    AppendUtf8(out, c);
   }
   return out;
 }
 
-char Cp1252Upper(char ch) {
-  auto c = static_cast<uint8_t>(ch);
-  if (c >= 'a' && c <= 'z') return static_cast<char>(c - 0x20);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char>(c - 0x20);
-  switch (c) {
-    case 0x9A:
-      return static_cast<char>(0x8A);
-    case 0x9C:
-      return static_cast<char>(0x8C);
-    case 0x9E:
-      return static_cast<char>(0x8E);
-    case 0xFF:
-      return static_cast<char>(0x9F);
-    default:
-      return ch;
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
   }
 }
 
-char Cp1252Lower(char ch) {
-  auto c = static_cast<uint8_t>(ch);
-  if (c >= 'A' && c <= 'Z') return static_cast<char>(c + 0x20);
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char>(c + 0x20);
-  switch (c) {
-    case 0x8A:
-      return static_cast<char>(0x9A);
-    case 0x8C:
-      return static_cast<char>(0x9C);
-    case 0x8E:
-      return static_cast<char>(0x9E);
-    case 0x9F:
-      return static_cast<char>(0xFF);
-    default:
-      return ch;
+std::u32string DecodeUtf8(const std::string& text) {
+  std::u32string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    char32_t c;
+    size_t n = Utf8Sequence(text, i, &c);
+    if (n == 0) {
+      c = AnsiToUnicode(static_cast<uint8_t>(text[i]));
+      n = 1;
+    }
+    out.push_back(c);
+    i += n;
   }
+  return out;
 }
 
-bool Cp1252EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Cp1252Upper(a[i]) != Cp1252Upper(b[i])) return false;
+bool IsValidUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    char32_t c;
+    size_t n = Utf8Sequence(text, i, &c);
+    if (n == 0) return false;
+    i += n;
   }
   return true;
+}
+
+char32_t UnicodeUpper(char32_t c) {
+  if (c < 0x80) return (c >= 'a' && c <= 'z') ? c - 0x20 : c;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;
+  if (c == 0xFF) return 0x178;
+  // Latin Extended-A: pairs of upper and lower case side by side.
+  if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c & ~1u;
+  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c : c - 1;
+  if (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) return c - 0x20;
+  if (c == 0x3C2) return 0x3A3;
+  if (c >= 0x430 && c <= 0x44F) return c - 0x20;
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F))
+    return c & ~1u;
+  if (c >= 0x561 && c <= 0x586) return c - 0x30;
+  if (c >= 0xFF41 && c <= 0xFF5A) return c - 0x20;
+  return c;
+}
+
+char32_t UnicodeLower(char32_t c) {
+  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 0x20 : c;
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;
+  if (c == 0x178) return 0xFF;
+  if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c | 1u;
+  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c + 1 : c;
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 0x20;
+  if (c >= 0x410 && c <= 0x42F) return c + 0x20;
+  if (c >= 0x400 && c <= 0x40F) return c + 0x50;
+  if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F))
+    return c | 1u;
+  if (c >= 0x531 && c <= 0x556) return c + 0x30;
+  if (c >= 0xFF21 && c <= 0xFF3A) return c + 0x20;
+  return c;
+}
+
+std::string FoldUtf8(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const auto b = static_cast<uint8_t>(text[i]);
+    if (b < 0x80) {  // the common case, without decoding
+      out += static_cast<char>(b >= 'a' && b <= 'z' ? b - 0x20 : b);
+      ++i;
+      continue;
+    }
+    char32_t c;
+    size_t n = Utf8Sequence(text, i, &c);
+    if (n == 0) {
+      c = AnsiToUnicode(b);
+      n = 1;
+    }
+    AppendUtf8(out, UnicodeUpper(c));
+    i += n;
+  }
+  return out;
+}
+
+bool Utf8EqualNoCase(const std::string& a, const std::string& b) {
+  return a == b || FoldUtf8(a) == FoldUtf8(b);
 }
 
 }  // namespace vt

@@ -1,5 +1,7 @@
-// Character sets of FAT names: short names are stored in the OEM code page
-// 437, long names in UTF-16; the ANSI interface answers in Windows-1252.
+// Character sets of names: FAT short names are stored in the OEM code page
+// 437, FAT long names and NTFS names in UTF-16. The program's 8-bit strings
+// are UTF-8; bytes that are not valid UTF-8 are read as Windows-1252, so older
+// text still shows.
 #pragma once
 
 #include <cstdint>
@@ -10,16 +12,23 @@ namespace vt {
 // The Unicode character of an OEM code page 437 byte.
 char16_t Cp437ToUnicode(uint8_t c);
 
-// The Windows-1252 byte of a Unicode character, or '?' when it has none.
-char UnicodeToAnsi(uint32_t c);
+// UTF-16 text to UTF-8. An unpaired surrogate becomes U+FFFD, so every name
+// still has a form it can be listed and looked up by.
+std::string Utf16ToUtf8(const std::u16string& text);
 
-// UTF-16 text to Windows-1252; unpaired surrogates and unmappable
-// characters become '?' (one per character).
-std::string Utf16ToAnsi(const std::u16string& text);
+// UTF-8 text as Unicode characters; a byte that does not start a valid
+// sequence is taken as a Windows-1252 character.
+std::u32string DecodeUtf8(const std::string& text);
+void AppendUtf8(std::string& out, char32_t c);
+bool IsValidUtf8(const std::string& text);
 
-// Case folding of Windows-1252 letters, as the file systems compare names.
-char Cp1252Upper(char c);
-char Cp1252Lower(char c);
-bool Cp1252EqualNoCase(const std::string& a, const std::string& b);
+// Simple upper and lower case of one character, as file systems fold names
+// (Latin, Greek, Cyrillic, Armenian and full-width letters; others stay).
+char32_t UnicodeUpper(char32_t c);
+char32_t UnicodeLower(char32_t c);
+
+// A UTF-8 name in upper case, for look-ups that ignore case.
+std::string FoldUtf8(const std::string& text);
+bool Utf8EqualNoCase(const std::string& a, const std::string& b);
 
 }  // namespace vt

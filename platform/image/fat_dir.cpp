@@ -112,8 +112,8 @@ std::string ShortPart(const uint8_t* bytes, size_t len, bool lower) {
     char16_t u = Cp437ToUnicode(b);
     // A byte that would split or escape a path still gets a name it can be
     // opened by.
-    char c = IsPathUnsafe(u) ? '_' : UnicodeToAnsi(u);
-    out.push_back(lower ? Cp1252Lower(c) : c);
+    char32_t c = IsPathUnsafe(u) ? U'_' : static_cast<char32_t>(u);
+    AppendUtf8(out, lower ? UnicodeLower(c) : c);
   }
   return out;
 }
@@ -225,7 +225,7 @@ void DecodeFatFolder(const uint8_t* data, size_t size, const CFatFolderSource& s
     for (char16_t c : longName) {
       if (IsPathUnsafe(c)) longOk = false;
     }
-    std::string longAnsi = longOk ? Utf16ToAnsi(longName) : std::string();
+    std::string longAnsi = longOk ? Utf16ToUtf8(longName) : std::string();
     if (longAnsi == "." || longAnsi == "..") longOk = false;
     if (longOk) {
       node.m_strName = longAnsi;

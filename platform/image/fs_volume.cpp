@@ -13,11 +13,7 @@
 namespace vt {
 
 namespace {
-std::string FoldName(const std::string& name) {
-  std::string folded(name);
-  for (char& c : folded) c = Cp1252Upper(c);
-  return folded;
-}
+std::string FoldName(const std::string& name) { return FoldUtf8(name); }
 
 // Name look-ups in recently listed folders: opening every file of a large
 // folder would otherwise compare each name with every entry before it. A

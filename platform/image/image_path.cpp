@@ -17,7 +17,9 @@ bool IsLetterColon(const std::string& s, size_t pos) {
 
 bool StartsWithNoCase(const std::string& s, size_t pos, const char* prefix) {
   for (size_t i = 0; prefix[i]; ++i) {
-    if (pos + i >= s.size() || Cp1252Upper(s[pos + i]) != Cp1252Upper(prefix[i])) return false;
+    if (pos + i >= s.size() || std::toupper(static_cast<unsigned char>(s[pos + i])) !=
+                                   std::toupper(static_cast<unsigned char>(prefix[i])))
+      return false;
   }
   return true;
 }
@@ -99,19 +101,22 @@ DWORD ParseImagePath(const std::string& path, CImagePath* out) {
 
 bool HasWildcard(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
 
-bool MatchWildcard(const std::string& pattern, const std::string& name) {
-  if (pattern == "*" || pattern == "*.*") return true;
+bool MatchWildcard(const std::string& patternText, const std::string& nameText) {
+  if (patternText == "*" || patternText == "*.*") return true;
+  // '?' stands for one character, not one byte of its UTF-8 form.
+  const std::u32string pattern = DecodeUtf8(patternText);
+  const std::u32string name = DecodeUtf8(nameText);
   // Iterative match with one backtrack point for the last '*'.
-  size_t p = 0, n = 0, star = std::string::npos, mark = 0;
+  size_t p = 0, n = 0, star = std::u32string::npos, mark = 0;
   while (n < name.size()) {
     if (p < pattern.size() &&
-        (pattern[p] == '?' || Cp1252Upper(pattern[p]) == Cp1252Upper(name[n]))) {
+        (pattern[p] == '?' || UnicodeUpper(pattern[p]) == UnicodeUpper(name[n]))) {
       ++p;
       ++n;
     } else if (p < pattern.size() && pattern[p] == '*') {
       star = p++;
       mark = n;
-    } else if (star != std::string::npos) {
+    } else if (star != std::u32string::npos) {
       p = star + 1;
       n = ++mark;
     } else {

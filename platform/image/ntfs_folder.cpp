@@ -26,7 +26,7 @@ CFsNode NodeFromName(uint64_t reference, const ntfs::CFileName& name) {
   node.m_ftCreation = name.m_ftCreation;
   node.m_ftAccess = name.m_ftAccess;
   node.m_ftWrite = name.m_ftWrite;
-  node.m_strName = Utf16ToAnsi(name.m_name);
+  node.m_strName = Utf16ToUtf8(name.m_name);
   if (name.m_nNamespace == ntfs::kNamespaceWin32AndDos) node.m_strShortName = node.m_strName;
   return node;
 }
@@ -116,7 +116,7 @@ DWORD CNtfsVolume::ReadFolder(const CFsNode& folder, CFolder* out) {
     if (ntfs::ParseFileName(entry.m_pKey, entry.m_nKeyLength, &name) != ERROR_SUCCESS) return true;
     const uint64_t number = ntfs::RecordNumberOf(entry.m_nReference);
     if (name.m_nNamespace == ntfs::kNamespaceDos) {
-      dosNames[number] = Utf16ToAnsi(name.m_name);
+      dosNames[number] = Utf16ToUtf8(name.m_name);
       return true;
     }
     CFsNode node = NodeFromName(entry.m_nReference, name);
@@ -184,8 +184,8 @@ DWORD CNtfsVolume::FindChild(const CFsNode& folder, const std::string& name, CFs
   DWORD err = LoadFolder(folder, &loaded);
   if (err != ERROR_SUCCESS) return err;
   auto matches = [&](const CFsNode& node) {
-    return Cp1252EqualNoCase(node.m_strName, name) ||
-           (!node.m_strShortName.empty() && Cp1252EqualNoCase(node.m_strShortName, name));
+    return Utf8EqualNoCase(node.m_strName, name) ||
+           (!node.m_strShortName.empty() && Utf8EqualNoCase(node.m_strShortName, name));
   };
   const CFsNode* match = nullptr;
   for (const CFsNode& node : *loaded->m_visible) {

@@ -118,7 +118,7 @@ DWORD CNtfsVolume::Open(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CF
     for (size_t i = 0; i < text.size(); ++i) {
       text[i] = static_cast<char16_t>(Le16(name.m_value.data() + 2 * i));
     }
-    ntfs->m_strLabel = Utf16ToAnsi(text);
+    ntfs->m_strLabel = Utf16ToUtf8(text);
   }
   CFsNode& root = ntfs->m_root;
   root.m_bRoot = true;

@@ -42,7 +42,13 @@ void FillFindData(const CFsNode& node, WIN32_FIND_DATAA* data) {
   data->ftLastWriteTime = node.m_ftWrite;
   data->nFileSizeHigh = static_cast<DWORD>(node.m_nSize >> 32);
   data->nFileSizeLow = static_cast<DWORD>(node.m_nSize);
+  // A name whose UTF-8 form is longer than the field (a 255-character name
+  // can take 765 bytes) is cut before a whole character; it then fails to
+  // open under that name and is found by its short name or reported.
   size_t n = std::min<size_t>(node.m_strName.size(), sizeof(data->cFileName) - 1);
+  while (n < node.m_strName.size() && n > 0 &&
+         (static_cast<uint8_t>(node.m_strName[n]) & 0xC0) == 0x80)
+    --n;
   std::memcpy(data->cFileName, node.m_strName.data(), n);
   n = std::min<size_t>(node.m_strAltName.size(), sizeof(data->cAlternateFileName) - 1);
   std::memcpy(data->cAlternateFileName, node.m_strAltName.data(), n);
@@ -382,8 +388,8 @@ HANDLE CImageVolumeSet::FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* da
     bool dots = node.m_strName == "." || node.m_strName == "..";
     bool match = wild ? (MatchWildcard(namePattern, node.m_strName) ||
                          (!dots && MatchWildcard(namePattern, node.m_strShortName)))
-                      : (!dots && (Cp1252EqualNoCase(namePattern, node.m_strName) ||
-                                   Cp1252EqualNoCase(namePattern, node.m_strShortName)));
+                      : (!dots && (Utf8EqualNoCase(namePattern, node.m_strName) ||
+                                   Utf8EqualNoCase(namePattern, node.m_strShortName)));
     if (!match) continue;
     object->m_found.push_back(node);
     if (!wild) break;

@@ -100,9 +100,8 @@ DWORD CopyText(const std::string& text, char* buffer, DWORD size) {
 void StoreLastError(DWORD error) { t_lastError = error; }
 
 bool IsPathTooLong(const char* path) {
-  size_t n = std::strlen(path);
-  bool verbatim = n >= 4 && path[0] == '\\' && path[1] == '\\' && path[2] == '?' && path[3] == '\\';
-  return !verbatim && n >= MAX_PATH;
+  constexpr size_t kLongestPath = 32767;
+  return std::strlen(path) > kLongestPath;
 }
 
 DWORD MapGenericAccess(DWORD access) {

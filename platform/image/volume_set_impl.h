@@ -76,8 +76,9 @@ struct CImageVolumeSet::Impl {
 };
 
 DWORD MapGenericAccess(DWORD access);
-// ANSI paths stop at MAX_PATH unless they start with \\?\, as on Windows.
-// This also bounds every walk down a damaged image whose folders loop.
+// The executables are long-path aware: a path may be as long as Windows takes
+// any path (32,767 characters), with or without \\?\. The limit also bounds
+// every walk down a damaged image whose folders loop.
 bool IsPathTooLong(const char* path);
 void StoreLastError(DWORD error);
 

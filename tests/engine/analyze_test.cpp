@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/defrag.h"
 #include "engine/globals.h"
 #include "tests/support/engine_fixture.h"
@@ -164,6 +166,37 @@ TEST_F(Analysis, ShortNameRetryThenErrorEntry) {
   EXPECT_EQ(engine->m_errors[1].m_dwError, static_cast<uint32_t>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(drive.m_nFiles, 3u);
   EXPECT_EQ(volume.openHandles(), 1u);  // only the volume
+}
+
+TEST_F(Analysis, LongPathsAreWalkedAndUnlistableFoldersReported) {
+  FakeNode* folder = &volume.root;
+  for (int i = 0; i < 9; ++i) folder = folder->AddFolder("Überschrift über lange Ordnernamen " +
+                                                         std::to_string(i));
+  folder->AddFile("Отчёт 🎉.txt", 10, {{2, 40}});
+  FakeNode* locked = volume.root.AddFolder("locked");
+  locked->openError = ERROR_ACCESS_DENIED;
+  locked->AddFile("inside.dat", 10, {{1, 60}});
+  ASSERT_TRUE(Analyze());
+
+  const CFileItem* deep = Find("Отчёт 🎉.txt");
+  ASSERT_NE(deep, nullptr);
+  EXPECT_GT(engine->GetItemPath(*deep).size(), 300u);
+  EXPECT_EQ(deep->m_nFirstLcn, 40u);
+  // The folder itself is an error entry, and so is the walk into it.
+  ASSERT_EQ(engine->m_errors.GetSize(), 2u);
+  EXPECT_EQ(engine->m_errors[1].m_strPath, "C:\\locked");
+  EXPECT_EQ(engine->m_errors[1].m_dwError, static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(Analysis, AWalkDeeperThanAnyRealVolumeEndsWithAnErrorEntry) {
+  FakeNode* folder = &volume.root;
+  for (int i = 0; i < 300; ++i) folder = folder->AddFolder("d");
+  ASSERT_TRUE(Analyze());
+  ASSERT_EQ(engine->m_errors.GetSize(), 1u);
+  EXPECT_EQ(engine->m_errors[0].m_dwError, static_cast<uint32_t>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_EQ(std::count(engine->m_errors[0].m_strPath.begin(), engine->m_errors[0].m_strPath.end(),
+                       '\\'),
+            257);
 }
 
 TEST_F(Analysis, NameFilterAnalysesOneEntry) {

@@ -117,10 +117,11 @@ TEST_F(Cache, LengthPrefixes) {
   engine->m_folders = {std::string(254, 'x'), std::string(255, 'y'), std::string(0xFFFE, 'z')};
   ASSERT_TRUE(engine->SaveDriveData(drive));
   std::vector<uint8_t> bytes = FileBytes();
-  // No items, no runs: u32 0, u32 0, u32 3, then the strings.
-  ASSERT_GT(bytes.size(), 12u + 255);
-  EXPECT_EQ(bytes[12], 254);
-  const size_t second = 12 + 1 + 254;
+  // Signature, no items, no runs: "VTC8", u32 0, u32 0, u32 3, then the strings.
+  ASSERT_GT(bytes.size(), 16u + 255);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "VTC8");
+  EXPECT_EQ(bytes[16], 254);
+  const size_t second = 16 + 1 + 254;
   EXPECT_EQ(bytes[second], 0xFF);
   EXPECT_EQ(bytes[second + 1] | (bytes[second + 2] << 8), 255);
   const size_t third = second + 3 + 255;
@@ -132,7 +133,7 @@ TEST_F(Cache, LengthPrefixes) {
 
 TEST_F(Cache, EmptyDrive) {
   ASSERT_TRUE(engine->SaveDriveData(drive));
-  EXPECT_EQ(FileBytes().size(), 4u + 4 + 4 + 8 + 8);
+  EXPECT_EQ(FileBytes().size(), 4u + 4 + 4 + 4 + 8 + 8);
   engine->m_files.Add(CFileItem());
   ASSERT_TRUE(engine->LoadDriveData(drive));
   EXPECT_TRUE(engine->m_files.IsEmpty());
@@ -154,8 +155,11 @@ TEST_F(Cache, DamagedFilesAreTreatedAsAbsentAndChangeNothing) {
     EXPECT_EQ(engine->m_files[0].m_strName, "kept");
   }
   std::vector<uint8_t> huge = good;
-  huge[0] = huge[1] = huge[2] = huge[3] = 0xFF;  // four billion items
+  huge[4] = huge[5] = huge[6] = huge[7] = 0xFF;  // four billion items
   WriteBytes(huge);
+  EXPECT_FALSE(engine->LoadDriveData(drive));
+  // The layout of earlier builds (no signature, Windows-1252 names) is not read.
+  WriteBytes(std::vector<uint8_t>(good.begin() + 4, good.end()));
   EXPECT_FALSE(engine->LoadDriveData(drive));
   WriteBytes({});
   EXPECT_FALSE(engine->LoadDriveData(drive));

@@ -265,23 +265,5 @@ std::unique_ptr<CBlockDevice> CFatImageBuilder::Device(bool readOnly) const {
   return std::make_unique<CMemoryBlockDevice>(m_bytes, VolumeBytes(), readOnly);
 }
 
-std::string Utf8ToAnsi(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if ((c & 0xE0) == 0xC0 && i + 1 < text.size()) {
-      unsigned code = ((c & 0x1F) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F);
-      out.push_back(code <= 0xFF ? static_cast<char>(code) : '?');
-    } else {
-      // Longer sequences are outside Latin-1: one '?' per character.
-      while (i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) ++i;
-      out.push_back('?');
-    }
-  }
-  return out;
-}
-
 }  // namespace test
 }  // namespace vt

@@ -87,8 +87,5 @@ class CFatImageBuilder {
   std::map<uint32_t, Folder> m_folders;
 };
 
-// UTF-8 text (as the tools print it) to the ANSI code page the interface uses.
-std::string Utf8ToAnsi(const std::string& text);
-
 }  // namespace test
 }  // namespace vt

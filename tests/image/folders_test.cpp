@@ -151,16 +151,22 @@ TEST(ImageFolders, CodePagesOfLongAndShortNames) {
   ASSERT_EQ(ERROR_SUCCESS, set.MountDevice('V', b.Device(), "cp", false));
   auto list = List(set, "V:\\*");
   ASSERT_EQ(6u, list.size());
-  EXPECT_STREQ("Caf\xE9 12.txt", list[0].cFileName);
-  EXPECT_STREQ(
-      "CAF\xC9"
-      "12~1.TXT",
-      list[0].cAlternateFileName);
-  EXPECT_STREQ("\x80 price\x99.txt", list[1].cFileName);
-  EXPECT_STREQ("??.txt", list[2].cFileName);
-  EXPECT_STREQ("emoji?.txt", list[3].cFileName);
-  EXPECT_STREQ("R\xE9SUM\xC9.TXT", list[4].cFileName);
-  EXPECT_STREQ("?BC.TXT", list[5].cFileName);  // OEM 0xE5 is sigma, which ANSI lacks
+  // Long names and OEM short names alike come out as UTF-8.
+  EXPECT_STREQ(u8"Café 12.txt", list[0].cFileName);
+  EXPECT_STREQ(u8"CAFÉ12~1.TXT", list[0].cAlternateFileName);
+  EXPECT_STREQ(u8"€ price™.txt", list[1].cFileName);
+  EXPECT_STREQ(u8"中文.txt", list[2].cFileName);
+  EXPECT_STREQ(u8"emoji😀.txt", list[3].cFileName);
+  EXPECT_STREQ(u8"RéSUMÉ.TXT", list[4].cFileName);
+  EXPECT_STREQ(u8"σBC.TXT", list[5].cFileName);  // OEM 0xE5 is sigma
+  // Names are found by their UTF-8 form, in any case; '?' is one character.
+  EXPECT_EQ((std::vector<std::string>{u8"Café 12.txt"}), Names(List(set, u8"V:\\CAFÉ 12.TXT")));
+  EXPECT_EQ((std::vector<std::string>{u8"RéSUMÉ.TXT"}), Names(List(set, u8"V:\\RÉSUMÉ.txt")));
+  EXPECT_EQ((std::vector<std::string>{u8"中文.txt"}), Names(List(set, "V:\\??.txt")));
+  EXPECT_EQ((std::vector<std::string>{u8"emoji😀.txt"}), Names(List(set, "V:\\emoji?.*")));
+  HANDLE h = set.CreateFileA(u8"V:\\€ PRICE™.TXT", GENERIC_READ, 7, OPEN_EXISTING, 0);
+  EXPECT_NE(INVALID_HANDLE_VALUE, h);
+  set.CloseHandle(h);
 }
 
 TEST(ImageFolders, BrokenLongNamesFallBackToTheShortName) {
@@ -230,40 +236,27 @@ TEST(ImageFolders, DamagedFoldersGiveErrorsNotHangs) {
 }
 
 // Counts the folders a walk reaches, going into every subfolder.
-int WalkDepth(CImageVolumeSet& set, const std::string& folder, int depth) {
-  WIN32_FIND_DATAA data;
-  HANDLE h = set.FindFirstFileA((folder + "\\*").c_str(), &data);
-  if (h == INVALID_HANDLE_VALUE) return depth;
-  int deepest = depth;
-  do {
-    std::string name = data.cFileName;
-    if (name != "." && name != ".." && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      deepest = std::max(deepest, WalkDepth(set, folder + "\\" + name, depth + 1));
-    }
-  } while (set.FindNextFileA(h, &data));
-  set.FindClose(h);
-  return deepest;
-}
-
 TEST(ImageFolders, AFolderThatContainsItselfEndsAtTheLongestPath) {
   CFatImageBuilder b(EBuildType::kFat12);
   uint32_t dir = b.AddFolder(0, u"", "LOOP       ", {30});
   b.AddShortEntry(dir, "AGAIN      ", 0x10, dir, 0);  // points back at its own folder
   CImageVolumeSet set;
   ASSERT_EQ(ERROR_SUCCESS, set.MountDevice('V', b.Device(), "cycle", false));
-  int depth = WalkDepth(set, "V:", 0);
-  EXPECT_GT(depth, 30);
-  EXPECT_LT(depth, 50);  // "\AGAIN" is 6 characters: MAX_PATH stops the walk
+  // Paths past MAX_PATH open with or without \\?\, up to 32,767 characters.
   std::string longPath = "V:\\LOOP";
-  while (longPath.size() < MAX_PATH) longPath += "\\AGAIN";
+  while (longPath.size() + 6 <= 32767) longPath += "\\AGAIN";
+  for (const std::string& path : {longPath, "\\\\?\\" + longPath.substr(0, 7 + 6 * 60)}) {
+    HANDLE h = set.CreateFileA(path.c_str(), GENERIC_READ, 7, OPEN_EXISTING, 0x02000000);
+    EXPECT_NE(INVALID_HANDLE_VALUE, h) << path.size();
+    set.CloseHandle(h);
+  }
+  longPath += "\\AGAIN";
   EXPECT_EQ(INVALID_HANDLE_VALUE,
             set.CreateFileA(longPath.c_str(), GENERIC_READ, 7, OPEN_EXISTING, 0x02000000));
   EXPECT_EQ(206u, set.GetLastError());  // ERROR_FILENAME_EXCED_RANGE
-  // The verbatim form has no such limit.
-  HANDLE h =
-      set.CreateFileA(("\\\\?\\" + longPath).c_str(), GENERIC_READ, 7, OPEN_EXISTING, 0x02000000);
-  EXPECT_NE(INVALID_HANDLE_VALUE, h);
-  set.CloseHandle(h);
+  WIN32_FIND_DATAA data;
+  EXPECT_EQ(INVALID_HANDLE_VALUE, set.FindFirstFileA((longPath + "\\*").c_str(), &data));
+  EXPECT_EQ(206u, set.GetLastError());
 }
 
 }  // namespace

@@ -93,7 +93,7 @@ bool LoadManifest(const std::string& path, Manifest* m) {
       e.cluster = f[1];
       e.size = std::stoull(f[2]);
       e.copy = f[3];
-      std::string name = Utf8ToAnsi(f[4]);
+      std::string name = f[4];  // UTF-8, as the interface names it
       for (char& c : name) {
         if (c == '/') c = '\\';
       }

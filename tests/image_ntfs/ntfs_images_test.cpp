@@ -98,22 +98,6 @@ bool LoadManifest(const std::string& path, CManifest* m) {
   return !m->files.empty();
 }
 
-// UTF-8 text to the ANSI code page of the interface.
-std::string Ansi(const std::string& utf8) {
-  std::string out;
-  for (size_t i = 0; i < utf8.size();) {
-    const auto c = static_cast<uint8_t>(utf8[i]);
-    const int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-    uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < utf8.size(); ++k) {
-      cp = (cp << 6) | (static_cast<uint8_t>(utf8[i + k]) & 0x3F);
-    }
-    out.push_back(cp > 0xFFFF ? '?' : UnicodeToAnsi(cp));
-    i += 1 + extra;
-  }
-  return out;
-}
-
 std::string Sha(const std::string& data) {
   CSha256 h;
   h.Add(data.data(), data.size());
@@ -200,19 +184,10 @@ class NtfsImage : public ::testing::TestWithParam<const char*> {
     if (m_hVolume != INVALID_HANDLE_VALUE) m_set.CloseHandle(m_hVolume);
   }
 
-  // The ANSI path that opens a manifest path: components without an ANSI
-  // form are named by their DOS name.
+  // The path that opens a manifest path: the same UTF-8 names.
   std::string OpenPath(const std::string& utf8) {
     std::string out = "\\\\?\\V:";
-    std::string sofar;
-    for (const std::string& part : Split(utf8, '/')) {
-      sofar += (sofar.empty() ? "" : "/") + part;
-      std::string ansi = Ansi(part);
-      if (ansi.find('?') != std::string::npos && m_manifest.dosnames.count(sofar)) {
-        ansi = m_manifest.dosnames[sofar];
-      }
-      out += "\\" + ansi;
-    }
+    for (const std::string& part : Split(utf8, '/')) out += "\\" + part;
     return out;
   }
   bool ReadVolume(uint64_t offset, void* buffer, DWORD size) {
@@ -333,7 +308,7 @@ TEST_P(NtfsImage, VolumeInformationAndFreeClustersAgreeWithNtfsinfo) {
   DWORD flags = 0;
   ASSERT_TRUE(m_set.GetVolumeInformationA("V:\\", label, 64, nullptr, nullptr, &flags, fs, 16));
   EXPECT_STREQ("NTFS", fs);
-  EXPECT_EQ(Ansi(m_manifest.volume["label"]), label);
+  EXPECT_EQ(m_manifest.volume["label"], label);
   EXPECT_TRUE(flags & FILE_READ_ONLY_VOLUME);
   DWORD spc = 0, bps = 0, freeClusters = 0, total = 0;
   ASSERT_TRUE(m_set.GetDiskFreeSpaceA("V:\\", &spc, &bps, &freeClusters, &total));
@@ -373,9 +348,9 @@ TEST_P(NtfsImage, FolderWalkFindsEveryFolderAndFileWithItsSize) {
   std::vector<std::string> dirs;
   Walk("\\\\?\\V:", "", &files, &dirs);
   std::vector<std::pair<std::string, uint64_t>> expectedFiles;
-  for (const CManifestFile& f : m_manifest.files) expectedFiles.push_back({Ansi(f.path), f.size});
+  for (const CManifestFile& f : m_manifest.files) expectedFiles.push_back({f.path, f.size});
   std::vector<std::string> expectedDirs;
-  for (const std::string& d : m_manifest.dirs) expectedDirs.push_back(Ansi(d));
+  for (const std::string& d : m_manifest.dirs) expectedDirs.push_back(d);
   std::sort(files.begin(), files.end());
   std::sort(expectedFiles.begin(), expectedFiles.end());
   std::sort(dirs.begin(), dirs.end());

@@ -135,7 +135,7 @@ TEST_F(NtfsVolume, ReportsNtfsInformationGeometryAndVolumeData) {
   ASSERT_TRUE(
       m_set.GetVolumeInformationA("V:\\", label, 64, &serial, &maxComponent, &flags, fs, 64));
   EXPECT_STREQ("NTFS", fs);
-  EXPECT_STREQ("T\xEBst", label);
+  EXPECT_STREQ(u8"Tëst", label);
   EXPECT_EQ(0x55667788u, serial);
   EXPECT_EQ(255u, maxComponent);
   EXPECT_EQ(0x03E700FFu, flags);
@@ -259,7 +259,9 @@ TEST_F(NtfsVolume, ListingsHideMetafilesShowDotsAndShortNames) {
   EXPECT_STREQ("..", found[1].cFileName);
   EXPECT_TRUE(found[0].dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_TRUE(found[1].dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_STREQ("b\xe9ta?.txt", found[2].cFileName);
+  EXPECT_STREQ(u8"béta中.txt", found[2].cFileName);
+  std::vector<WIN32_FIND_DATAA> byName;
+  EXPECT_EQ(ERROR_SUCCESS, List(u8"V:\\FOLDER\\BÉTA中.TXT", &byName));
   EXPECT_STREQ("Long File Name.txt", found[3].cFileName);
   EXPECT_STREQ("LONGFI~1.TXT", found[3].cAlternateFileName);
   EXPECT_EQ(4u, found[3].nFileSizeLow);

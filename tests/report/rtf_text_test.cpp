@@ -32,10 +32,9 @@ TEST(RtfText, TextLeavesTablesOutAndDecodesCharacters) {
   const std::string rtf =
       "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\colortbl ;\\red0\\green0\\blue255;}"
       "{\\*\\generator Some 1.0;}\\pard\\f0 caf\\'e9\\tab \\{x\\}\\\\\\par\r\n"
-      "\\u8364?uro\\line end}";
-  EXPECT_EQ(RtfToText(rtf),
-            "caf\xe9\t{x}\\\n\xe2\x82\xac"
-            "uro\nend");
+      "\\u8364?uro\\line end \\u-10179?\\u-8704?}";
+  // Windows-1252 bytes and UTF-16 units (a surrogate pair too) come out as UTF-8.
+  EXPECT_EQ(RtfToText(rtf), u8"café\t{x}\\\n€uro\nend 😀");
 }
 
 TEST(RtfText, DamagedInputEndsWithoutReadingPastIt) {

@@ -51,6 +51,13 @@ TEST(IniText, ReadsLikeTheProfileFunctions) {
   EXPECT_EQ(Lookup(ini, "Missing", "BlockSize"), "<absent>");
 }
 
+TEST(IniText, ValuesAreUtf8AndOlderWindows1252ValuesStillRead) {
+  const CIniText ini = ParseText(u8"[S]\r\nnew=Отчёт Café\r\nold=Caf\xE9 \x80 5\r\n");
+  EXPECT_EQ(Lookup(ini, "S", "new"), u8"Отчёт Café");
+  EXPECT_EQ(Lookup(ini, "S", "old"), u8"Café € 5");
+  EXPECT_EQ(ini.Keys("S").back().second, u8"Café € 5");
+}
+
 TEST(IniText, AllLineEndsAndMarks) {
   for (const char* eol : {"\r\n", "\n", "\r", "\n\r"}) {
     const std::string text = std::string("[A]") + eol + "k=1" + eol + eol + "j=2";

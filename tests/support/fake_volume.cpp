@@ -50,8 +50,12 @@ CFakeVolume::Handle* CFakeVolume::Get(HANDLE h) {
   return it == m_handles.end() ? nullptr : &it->second;
 }
 
-FakeNode* CFakeVolume::Lookup(const std::string& path, bool* byShortName) {
+FakeNode* CFakeVolume::Lookup(const std::string& fullPath, bool* byShortName) {
   *byShortName = false;
+  // As a system without long-path support: past MAX_PATH only the \\?\ form.
+  const bool verbatim = fullPath.compare(0, 4, "\\\\?\\") == 0;
+  if (!verbatim && fullPath.size() >= MAX_PATH) return nullptr;
+  const std::string path = verbatim ? fullPath.substr(4) : fullPath;
   std::string prefix = std::string(1, m_letter) + ":";
   if (path.size() < 2 || !EqualsNoCase(path.substr(0, 2), prefix)) return nullptr;
   FakeNode* node = &root;

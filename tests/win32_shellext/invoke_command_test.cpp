@@ -107,11 +107,12 @@ class ShellInvoke : public ::testing::Test {
 };
 
 TEST_F(ShellInvoke, DefragOfTwoFilesWritesTheRequestAndStartsTheProgram) {
-  const std::wstring second = L"C:\\Data\\Caf\u00e9 12.txt";  // system code page in the file
-  Select({L"C:\\Data\\one.txt", second});
+  // UTF-8 in the file, whatever the code page of the process the extension
+  // runs in (this one keeps the system's): names beyond it arrive whole.
+  Select({L"C:\\Data\\one.txt", L"C:\\Data\\Caf\u00e9 \u041e\u0442\u0447\u0451\u0442 \U0001F389.txt"});
   std::string arguments = StartedWith(1);
   std::string bytes = RequestFileOf(arguments, "/defrag ");
-  EXPECT_EQ(bytes, "Vantrel\r\nC:\\Data\\one.txt\r\n" + Ansi(second) + "\r\n");
+  EXPECT_EQ(bytes, u8"Vantrel\r\nC:\\Data\\one.txt\r\nC:\\Data\\Café Отчёт 🎉.txt\r\n");
   EXPECT_EQ(CShellLibrary::Get().Records().size(), 1u);
 }
 

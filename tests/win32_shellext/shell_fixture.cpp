@@ -216,14 +216,5 @@ bool ReadWholeFile(const std::string& path, std::string* bytes) {
   return ok;
 }
 
-std::string Ansi(const std::wstring& text) {
-  int n = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                        nullptr);
-  return out;
-}
-
 }  // namespace test
 }  // namespace vt

@@ -84,8 +84,5 @@ std::vector<std::string> RequestFilesInTemp();
 bool ReadWholeFile(const std::string& path, std::string* bytes);
 std::string TempFolder();
 
-// The system code page form of a UTF-16 path.
-std::string Ansi(const std::wstring& text);
-
 }  // namespace test
 }  // namespace vt
