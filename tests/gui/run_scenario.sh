@@ -46,7 +46,7 @@ check() {  # check DESCRIPTION COMMAND...
   local what=$1; shift
   if "$@"; then log "ok   $what"; else log "FAIL $what"; failures=$((failures + 1)); fi
 }
-shot() { import -display "$DISPLAY" -window root "$out/$1.png"; log "shot $1.png"; }
+shot() { sleep 1; import -display "$DISPLAY" -window root "$out/$1.png"; log "shot $1.png"; }
 drive() { "$wine" "$driver" "$@" 2>>"$out/driver.err" | tr -d '\r'; }
 # A real click on a row's check box: the page takes only the user's clicks.
 check_row() {  # check_row ROW
