@@ -46,7 +46,10 @@ void SetEnv(const char* name, const std::string& value) {
 #ifdef _WIN32
   _putenv_s(name, value.c_str());
 #else
-  ::setenv(name, value.c_str(), 1);
+  if (value.empty())
+    ::unsetenv(name);
+  else
+    ::setenv(name, value.c_str(), 1);
 #endif
 }
 
@@ -100,6 +103,10 @@ class DrivePageTest : public ::testing::Test {
              ("vt-pages-" + std::to_string(std::hash<std::string>()(base.string() + std::to_string(std::rand()))) + "-" +
               ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(m_home);
+    for (const char* name : {"XDG_CONFIG_HOME", "TMPDIR", "TMP", "TEMP"}) {
+      const char* value = std::getenv(name);
+      m_saved.push_back({name, value ? value : ""});
+    }
     SetEnv("XDG_CONFIG_HOME", m_home.string());
     SetEnv("TMPDIR", m_home.string());
     SetEnv("TMP", m_home.string());
@@ -122,10 +129,13 @@ class DrivePageTest : public ::testing::Test {
     m_page.reset();
     m_engine.reset();
     SetCurrentDrive(nullptr);
+    // The next tests keep the folders they started with.
+    for (const auto& v : m_saved) SetEnv(v.first, v.second);
     std::error_code ec;
     std::filesystem::remove_all(m_home, ec);
   }
 
+  std::vector<std::pair<const char*, std::string>> m_saved;
   std::filesystem::path m_home;
   CImageVolumeSet m_set;
   CRecordingSink m_sink;
