@@ -51,24 +51,22 @@ HWND FindDialog(const char* prefix) {
 }
 
 // The main window: its title starts with "Vantrel" and it holds the tabs.
+BOOL CALLBACK FindMainWindow(HWND wnd, LPARAM param) {
+  char cls[64] = {}, title[512] = {};
+  ::GetClassNameA(wnd, cls, sizeof(cls));
+  ::GetWindowTextA(wnd, title, sizeof(title));
+  if (std::strcmp(cls, "#32770") == 0 && std::strncmp(title, "Vantrel", 7) == 0 &&
+      ::GetDlgItem(wnd, 1055)) {
+    *reinterpret_cast<HWND*>(param) = wnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 HWND FindMain() {
-  struct CState {
-    HWND found;
-  } state = {nullptr};
-  ::EnumWindows(
-      [](HWND wnd, LPARAM param) -> BOOL {
-        char cls[64] = {}, title[512] = {};
-        ::GetClassNameA(wnd, cls, sizeof(cls));
-        ::GetWindowTextA(wnd, title, sizeof(title));
-        if (std::strcmp(cls, "#32770") == 0 && std::strncmp(title, "Vantrel", 7) == 0 &&
-            ::GetDlgItem(wnd, 1055)) {
-          reinterpret_cast<CState*>(param)->found = wnd;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&state));
-  return state.found;
+  HWND found = nullptr;
+  ::EnumWindows(&FindMainWindow, reinterpret_cast<LPARAM>(&found));
+  return found;
 }
 
 struct CFindId {
