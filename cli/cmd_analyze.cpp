@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "engine/globals.h"
 #include "cli/json_writer.h"
 #include "cli/session.h"
 #include "engine/statistics.h"
@@ -14,10 +15,13 @@
 namespace vt {
 
 int RunAnalyze(const std::vector<std::string>& args) {
-  CParsedArgs parsed = ParseArgs(args, {"json", "cache"}, {"letter"});
+  CParsedArgs parsed = ParseCommandArgs("analyze", args);
   CCliSession session;
   int rc = OpenAndAnalyze(parsed, session, false);
   if (rc != EXIT_OK) return rc;
+  // Whatever was recorded stays, as in the drive page; the figures are
+  // printed but the status says the analysis did not end.
+  if (IsCancelled()) std::fprintf(stderr, "Analysis cancelled.\n");
 
   CDefrag& engine = session.Engine();
   CDriveData& drive = session.Drive();
@@ -70,10 +74,13 @@ int RunAnalyze(const std::vector<std::string>& args) {
 }
 
 int RunFiles(const std::vector<std::string>& args) {
-  CParsedArgs parsed = ParseArgs(args, {"json", "all", "cache"}, {"letter", "filter"});
+  CParsedArgs parsed = ParseCommandArgs("files", args);
   CCliSession session;
   int rc = OpenAndAnalyze(parsed, session, false);
   if (rc != EXIT_OK) return rc;
+  // Whatever was recorded stays, as in the drive page; the figures are
+  // printed but the status says the analysis did not end.
+  if (IsCancelled()) std::fprintf(stderr, "Analysis cancelled.\n");
 
   CDefrag& engine = session.Engine();
   std::vector<CFileRow> rows =

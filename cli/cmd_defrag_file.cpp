@@ -16,8 +16,7 @@
 namespace vt {
 
 int RunDefragFile(const std::vector<std::string>& args) {
-  CParsedArgs parsed = ParseArgs(args, {"json", "move-anyway", "skip-unfragmented", "log"},
-                                 {"letter", "placement"});
+  CParsedArgs parsed = ParseCommandArgs("defrag-file", args);
   if (!parsed.error.empty()) return Fail(EXIT_USAGE, parsed.error);
   if (parsed.positional.size() < 2) return Fail(EXIT_USAGE, "name a VOLUME and at least one PATH");
   if (parsed.Has("move-anyway") && parsed.Has("skip-unfragmented"))

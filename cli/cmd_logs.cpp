@@ -12,7 +12,7 @@
 namespace vt {
 
 int RunLogs(const std::vector<std::string>& args) {
-  CParsedArgs parsed = ParseArgs(args, {"yes", "raw"}, {});
+  CParsedArgs parsed = ParseCommandArgs("logs", args);
   if (!parsed.error.empty()) return Fail(EXIT_USAGE, parsed.error);
   const std::vector<std::string>& p = parsed.positional;
   const std::string verb = p.empty() ? "list" : p[0];

@@ -112,14 +112,6 @@ int DrawAfter(const CParsedArgs& parsed, CCliSession& session) {
   return EXIT_OK;
 }
 
-const std::vector<std::string> kPictureOptions = {"png", "width", "height", "block-size",
-                                                  "first-cluster"};
-
-std::vector<std::string> With(std::vector<std::string> list, std::vector<std::string> more) {
-  list.insert(list.end(), more.begin(), more.end());
-  return list;
-}
-
 }  // namespace
 
 namespace {
@@ -132,12 +124,23 @@ int RunOperation(const CParsedArgs& parsed, const CDriveOperation& op) {
   if (rc != EXIT_OK) return rc;
   CDriveData& drive = session.Drive();
   CReportDocument report;
-  const CDriveOperationResult result = RunDriveOperation(session.Engine(), drive, op, &report);
+  CDriveOperation run = op;
+  run.m_bStartCancelled = InterruptRequested();
+  run.m_strCancelledLine = "stopped by Ctrl-C after the move in progress";
+  CDefrag& engine = session.Engine();
+  const uint64_t bytesPerCluster = drive.m_dwBytesPerCluster;
+  run.m_onStart = [&session, &engine, bytesPerCluster] {
+    session.Sink().TrackMoves(
+        [&engine, bytesPerCluster] { return engine.m_nMovedClusters * bytesPerCluster; });
+  };
+  run.m_onEnd = [&session] { session.Sink().Finish(); };
+  const CDriveOperationResult result = RunDriveOperation(engine, drive, run, &report);
 
   CJsonWriter json;
   json.BeginObject();
   json.Field("drive", drive.m_strDrive);
   if (op.m_kind == DriveOperationKind::DefragFreeSpace) json.Field("mode", op.m_nFreeMode);
+  json.Field("cancelled", result.m_bCancelled);
   json.Field("moved_clusters", result.m_nMovedClusters);
   json.Field("fragmented_files_before", result.m_nFragmentedBefore);
   json.Field("fragmented_files_after", drive.m_nFragmentedFiles);
@@ -157,8 +160,7 @@ int RunOperation(const CParsedArgs& parsed, const CDriveOperation& op) {
 }  // namespace
 
 int RunDefrag(const std::vector<std::string>& args) {
-  CParsedArgs parsed =
-      ParseArgs(args, {"json", "log", "uncompressed"}, With({"letter", "filter"}, kPictureOptions));
+  CParsedArgs parsed = ParseCommandArgs("defrag", args);
   CDefragFilter filter;
   if (parsed.error.empty()) {
     std::string error;
@@ -175,8 +177,7 @@ int RunDefrag(const std::vector<std::string>& args) {
 }
 
 int RunFreeSpace(const std::vector<std::string>& args) {
-  CParsedArgs parsed =
-      ParseArgs(args, {"json", "log", "uncompressed"}, With({"letter", "mode"}, kPictureOptions));
+  CParsedArgs parsed = ParseCommandArgs("freespace", args);
   int32_t mode = SettingsFile().GetInt("DefragFreeMode", kFreeModeDontFragment);
   if (parsed.Has("mode")) {
     const std::string text = parsed.Get("mode");
@@ -194,8 +195,7 @@ int RunFreeSpace(const std::vector<std::string>& args) {
 }
 
 int RunMap(const std::vector<std::string>& args) {
-  CParsedArgs parsed =
-      ParseArgs(args, {"uncompressed"}, With({"letter", "bytes"}, kPictureOptions));
+  CParsedArgs parsed = ParseCommandArgs("map", args);
   if (parsed.error.empty() && !parsed.Has("png") && !parsed.Has("bytes"))
     return Fail(EXIT_USAGE, "map needs --png FILE or --bytes FILE");
   MapPictureOptions options;

@@ -40,7 +40,7 @@ int List(const SettingsFile& settings) {
 }  // namespace
 
 int RunSettings(const std::vector<std::string>& args) {
-  CParsedArgs parsed = ParseArgs(args, {}, {"file"});
+  CParsedArgs parsed = ParseCommandArgs("settings", args);
   if (!parsed.error.empty()) return Fail(EXIT_USAGE, parsed.error);
   SettingsFile settings = parsed.Has("file") ? SettingsFile(parsed.Get("file")) : SettingsFile();
   const std::vector<std::string>& p = parsed.positional;

@@ -5,26 +5,158 @@
 
 #include "cli/json_writer.h"
 #include "cli/session.h"
+#include "vt_version.h"
 
 namespace vt {
 
 namespace {
 const CommandEntry kCommands[] = {
-    {"analyze", &RunAnalyze},
-    {"files", &RunFiles},
-    {"settings", &RunSettings},
-    {"defrag-file", &RunDefragFile},
-    {"defrag", &RunDefrag},
-    {"freespace", &RunFreeSpace},
-    {"map", &RunMap},
-    {"logs", &RunLogs},
+    {"analyze", &RunAnalyze, "VOLUME", "analyse and print the drive's figures"},
+    {"files", &RunFiles, "VOLUME", "list fragmented files (--all: every file)"},
+    {"defrag-file", &RunDefragFile, "VOLUME PATH...", "defragment the named files as one batch"},
+    {"defrag", &RunDefrag, "VOLUME",
+     "defragment the drive (filter from the settings when not given)"},
+    {"freespace", &RunFreeSpace, "VOLUME",
+     "consolidate free space (mode from the settings when not given)"},
+    {"map", &RunMap, "VOLUME", "draw the cluster map as a picture, or write its state bytes"},
+    {"logs", &RunLogs, "[list | show NAME | delete]", "the log files of the run reports"},
+    {"settings", &RunSettings, "[get KEY | set KEY VALUE | list | path]",
+     "read or write the settings file"},
 };
+
+const OptionEntry kOptions[] = {
+    {"letter", "L", "analyze files defrag-file defrag freespace map",
+     "drive letter of the image (default V)"},
+    {"json", nullptr, "analyze files defrag-file defrag freespace",
+     "machine-readable output (no progress line)"},
+    {"cache", nullptr, "analyze files", "reuse and keep the analysis cache"},
+    {"all", nullptr, "files", "every file, not only the fragmented ones"},
+    {"filter", "TEXT", "files", "only paths that contain TEXT"},
+    {"placement", "best-fit|outer-track", "defrag-file", "where the files go (default best-fit)"},
+    {"move-anyway", nullptr, "defrag-file", "move files that are not fragmented too"},
+    {"skip-unfragmented", nullptr, "defrag-file", "leave files that are not fragmented"},
+    {"filter", "all|size:BYTES|degree:PERCENT|only:.ext,..|exclude:.ext,..", "defrag",
+     "which fragmented files the pass takes"},
+    {"mode", "dont-fragment|maximize", "freespace", "how far files may be split"},
+    {"log", nullptr, "defrag-file defrag freespace",
+     "append the report to today's log file when SaveLogFiles is on"},
+    {"png", "FILE", "defrag freespace map",
+     "draw the map as a picture (after an operation, its moves marked)"},
+    {"bytes", "FILE", "map", "write the map's state bytes, one per cluster"},
+    {"width", "PX", "defrag freespace map", "width of the picture"},
+    {"height", "PX", "defrag freespace map", "height of the picture"},
+    {"block-size", "1..10", "defrag freespace map", "size of a block in pixels"},
+    {"uncompressed", nullptr, "defrag freespace map", "one block per cluster, the map scrolls"},
+    {"first-cluster", "N", "defrag freespace map", "the first cluster of an uncompressed map"},
+    {"raw", nullptr, "logs", "show a log file as it is stored"},
+    {"yes", nullptr, "logs", "answer yes to the question before deleting"},
+    {"file", "INI", "settings", "another settings file"},
+    {"quiet", nullptr, "*", "no progress line"},
+    {"version", nullptr, "", "print the version and end"},
+    {"help", nullptr, "", "this text"},
+};
+
+bool TakesOption(const OptionEntry& option, const std::string& command) {
+  const std::string list = option.commands;
+  if (list == "*") return true;
+  if (command.empty()) return list.empty();
+  size_t at = 0;
+  while (at <= list.size()) {
+    size_t end = list.find(' ', at);
+    if (end == std::string::npos) end = list.size();
+    if (list.compare(at, end - at, command) == 0) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+std::string OptionText(const OptionEntry& option) {
+  std::string text = std::string("--") + option.name;
+  if (option.value) text += std::string(" ") + option.value;
+  return text;
+}
+
+// `text` at column 2, `help` from column 30 on, its words wrapped before
+// column 80 (on a line of its own when `text` leaves no room).
+void AddRow(std::string* out, const std::string& text, const std::string& help) {
+  std::string line = "  " + text;
+  if (line.size() > 28) {
+    *out += line + "\n";
+    line.clear();
+  }
+  line.resize(30, ' ');
+  bool first = true;
+  size_t at = 0;
+  while (at < help.size()) {
+    size_t end = help.find(' ', at);
+    if (end == std::string::npos) end = help.size();
+    const std::string word = help.substr(at, end - at);
+    if (!first && line.size() + 1 + word.size() > 79) {
+      *out += line + "\n";
+      line.assign(30, ' ');
+      first = true;
+    }
+    line += (first ? "" : " ") + word;
+    first = false;
+    at = end + 1;
+  }
+  *out += line + "\n";
+}
 }  // namespace
 
 const CommandEntry* FindCommand(const std::string& name) {
   for (const auto& c : kCommands)
     if (name == c.name) return &c;
   return nullptr;
+}
+
+std::vector<const OptionEntry*> CommandOptions(const std::string& command) {
+  std::vector<const OptionEntry*> out;
+  for (const auto& o : kOptions)
+    if (TakesOption(o, command)) out.push_back(&o);
+  return out;
+}
+
+CParsedArgs ParseCommandArgs(const std::string& command, const std::vector<std::string>& args) {
+  std::vector<std::string> flags, withValue;
+  for (const OptionEntry* o : CommandOptions(command))
+    (o->value ? withValue : flags).push_back(o->name);
+  return ParseArgs(args, flags, withValue);
+}
+
+const char* VersionText() { return VT_VERSION_TEXT; }
+
+std::string UsageText() {
+  std::string out =
+      "usage: vantrel-cli COMMAND VOLUME [options]\n"
+      "       vantrel-cli --version | --help\n"
+      "\n"
+      "VOLUME is a FAT or NTFS volume image (or an unmounted block device), or in\n"
+      "the Windows build a drive such as C:. An image appears as drive V: unless\n"
+      "--letter says otherwise.\n"
+      "\ncommands:\n";
+  for (const auto& c : kCommands) {
+    AddRow(&out, std::string(c.name) + " " + c.operands, c.help);
+    std::string names;
+    for (const OptionEntry* o : CommandOptions(c.name))
+      if (std::string(o->commands) != "*") names += (names.empty() ? "--" : " --") + std::string(o->name);
+    if (!names.empty()) AddRow(&out, "", "options: " + names);
+  }
+  out += "\noptions:\n";
+  for (const auto& o : kOptions) {
+    std::string where = o.commands;
+    if (where == "*")
+      where = "every command";
+    else if (where.empty())
+      where = "alone";
+    AddRow(&out, OptionText(o), std::string(o.help) + " (" + where + ")");
+  }
+  out +=
+      "\nCtrl-C stops an operation after the move in progress; a second Ctrl-C ends\n"
+      "at once.\n"
+      "\nexit status: 0 success, 1 the operation failed, 2 bad usage or an unreadable\n"
+      "volume, 130 stopped by Ctrl-C\n";
+  return out;
 }
 
 bool CParsedArgs::Has(const std::string& name) const {

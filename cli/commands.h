@@ -13,9 +13,26 @@ using CommandFunction = int (*)(const std::vector<std::string>& args);
 struct CommandEntry {
   const char* name;
   CommandFunction run;
+  const char* operands;  // what follows the command name in the usage text
+  const char* help;
+};
+
+// One option: the usage text and the parser are both made from the table
+// of these, so the two say the same.
+struct OptionEntry {
+  const char* name;      // without the leading "--"
+  const char* value;     // the value's name in the usage text; null for a flag
+  const char* commands;  // the commands that take it, blank separated; "*" for all
+  const char* help;
 };
 
 const CommandEntry* FindCommand(const std::string& name);
+// The options `command` takes ("" for the options before any command).
+std::vector<const OptionEntry*> CommandOptions(const std::string& command);
+// The whole --help text.
+std::string UsageText();
+// The program's version, the same as in the Windows version resource.
+const char* VersionText();
 
 // Splits a command's arguments into positional ones and --options. Options
 // listed in withValue take the next argument (or "=value"); flags take none.
@@ -30,6 +47,10 @@ struct CParsedArgs {
 
 CParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& flags,
                       const std::vector<std::string>& withValue);
+
+// ParseArgs with the flags and valued options the option table gives the
+// command.
+CParsedArgs ParseCommandArgs(const std::string& command, const std::vector<std::string>& args);
 
 // Reads --letter (default V) as an upper-case drive letter.
 bool ReadLetterOption(const CParsedArgs& parsed, char* letter, std::string* error);

@@ -1,7 +1,10 @@
 #include "cli/console_host.h"
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
+#include "engine/globals.h"
 #include "platform/system_ops.h"
 
 #ifdef _WIN32
@@ -9,6 +12,7 @@
 #define VT_ISATTY _isatty
 #define VT_FILENO _fileno
 #else
+#include <csignal>
 #include <unistd.h>
 #define VT_ISATTY isatty
 #define VT_FILENO fileno
@@ -17,6 +21,96 @@
 namespace vt {
 
 bool StderrIsTerminal() { return VT_ISATTY(VT_FILENO(stderr)) != 0; }
+
+namespace {
+std::atomic<bool> g_quiet{false};
+std::atomic<int> g_interrupts{0};
+
+#ifdef _WIN32
+BOOL WINAPI ConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  OnInterrupt();
+  return TRUE;
+}
+#else
+void OnSignal(int) { OnInterrupt(); }
+#endif
+}  // namespace
+
+void SetQuietProgress(bool quiet) { g_quiet.store(quiet); }
+bool QuietProgress() { return g_quiet.load(); }
+
+void OnInterrupt() {
+  // Only lock-free stores and _exit: this runs inside a signal handler.
+  if (g_interrupts.fetch_add(1) >= 1) {
+#ifdef _WIN32
+    ExitProcess(kInterruptedExit);
+#else
+    static const char kNote[] = "\nvantrel-cli: stopped at once\n";
+    ssize_t ignored = write(2, kNote, sizeof(kNote) - 1);
+    (void)ignored;
+    _exit(kInterruptedExit);
+#endif
+  }
+  SetCancel(true);
+}
+
+bool InterruptRequested() { return g_interrupts.load() > 0; }
+
+void InstallInterruptHandler() {
+#ifdef _WIN32
+  SetConsoleCtrlHandler(&ConsoleControl, TRUE);
+#else
+  struct sigaction action = {};
+  action.sa_handler = &OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+#endif
+}
+
+std::string FormatRate(double bytesPerSecond) {
+  static const char* const kUnits[] = {"B/s", "KB/s", "MB/s", "GB/s", "TB/s"};
+  int unit = 0;
+  while (bytesPerSecond >= 1000.0 && unit < 4) {
+    bytesPerSecond /= 1024.0;
+    ++unit;
+  }
+  char buf[32];
+  std::snprintf(buf, sizeof(buf), unit == 0 ? "%.0f %s" : "%.1f %s", bytesPerSecond, kUnits[unit]);
+  return buf;
+}
+
+std::string FormatTimeLeft(uint64_t seconds) {
+  char buf[32];
+  if (seconds >= 3600) {
+    std::snprintf(buf, sizeof(buf), "%llu:%02u:%02u",
+                  static_cast<unsigned long long>(seconds / 3600),
+                  static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60));
+  } else {
+    std::snprintf(buf, sizeof(buf), "%u:%02u", static_cast<unsigned>(seconds / 60),
+                  static_cast<unsigned>(seconds % 60));
+  }
+  return buf;
+}
+
+void CConsoleSink::TrackMoves(std::function<uint64_t()> movedBytes) {
+  m_moved = std::move(movedBytes);
+  m_dwMoveStart = HostSystem().GetTickCount();
+}
+
+std::string CConsoleSink::RateText(uint32_t now) const {
+  if (!m_moved) return std::string();
+  const uint32_t elapsedMs = now - m_dwMoveStart;
+  if (elapsedMs < 500) return std::string();
+  std::string text = FormatRate(static_cast<double>(m_moved()) * 1000.0 / elapsedMs);
+  if (m_nRange != 0 && m_nValue != 0 && m_nValue < m_nRange) {
+    const double done = static_cast<double>(m_nValue) / static_cast<double>(m_nRange);
+    const double left = elapsedMs / 1000.0 * (1.0 - done) / done;
+    text += "  " + FormatTimeLeft(static_cast<uint64_t>(left + 0.5)) + " left";
+  }
+  return text + "  ";
+}
 
 void CConsoleSink::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg != UM_PROGRESS) return;
@@ -44,7 +138,7 @@ void CConsoleSink::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void CConsoleSink::Draw() {
-  if (!m_bShow) return;
+  if (!m_bShow || QuietProgress()) return;
   // At most a few redraws a second; the text changes far more often.
   uint32_t now = HostSystem().GetTickCount();
   if (m_bDrawn && now - m_dwLastDraw < 100) return;
@@ -55,7 +149,9 @@ void CConsoleSink::Draw() {
     if (pct > 100.0) pct = 100.0;
     char buf[32];
     std::snprintf(buf, sizeof(buf), "%5.1f%%  ", pct);
-    line = buf + line;
+    line = buf + RateText(now) + line;
+  } else {
+    line = RateText(now) + line;
   }
   if (line.size() > 78) line = line.substr(0, 75) + "...";
   std::fprintf(stderr, "\r%-78s", line.c_str());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,11 +20,17 @@ class CConsoleSink : public IMessageSink {
   BOOL Post(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
   // Clears the progress line.
   void Finish();
+  // From now on the line also shows the rate of `movedBytes` and the time
+  // left, estimated from the progress so far.
+  void TrackMoves(std::function<uint64_t()> movedBytes);
 
  private:
   void Handle(UINT msg, WPARAM wParam, LPARAM lParam);
   void Draw();
+  std::string RateText(uint32_t now) const;
   bool m_bShow;
+  std::function<uint64_t()> m_moved;
+  uint32_t m_dwMoveStart = 0;
   bool m_bDrawn = false;
   std::string m_strText;
   uint64_t m_nRange = 0;
@@ -48,5 +55,24 @@ class CConsolePrompt : public IPrompt {
 };
 
 bool StderrIsTerminal();
+
+// "--quiet" (or --json): no progress line, whatever stderr is.
+void SetQuietProgress(bool quiet);
+bool QuietProgress();
+
+// Ctrl-C (the console control handler on Windows): the first sets the
+// engine's cancel flag, so the move in progress completes and the
+// operation stops at its next check; the second ends the process at once
+// with status 130 (every move is crash-safe).
+void InstallInterruptHandler();
+// A first Ctrl-C has come.
+bool InterruptRequested();
+// Counts one Ctrl-C as the handler does; for tests and the handler itself.
+void OnInterrupt();
+constexpr int kInterruptedExit = 130;
+
+// "12.3 MB/s" and "1:02:03" as the progress line shows them.
+std::string FormatRate(double bytesPerSecond);
+std::string FormatTimeLeft(uint64_t seconds);
 
 }  // namespace vt

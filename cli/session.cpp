@@ -115,7 +115,6 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
   services.messages = m_sink.get();
   services.prompt = &m_prompt;
   m_engine = std::make_unique<CDefrag>(services);
-  if (m_bMap) m_engine->SetMapHost(&m_mapHost);
   return EXIT_OK;
 }
 
@@ -123,7 +122,7 @@ int CCliSession::AnalyzeFiles(const std::vector<std::string>& paths, std::string
   // On NTFS the items carry MFT parents, which only the reader's directory
   // map resolves: the whole volume is read (the reader is fast).
   if (m_drive.m_bNtfs) return Analyze(error);
-  SetCancel(false);
+  SetCancel(InterruptRequested());  // a Ctrl-C before the start counts too
   if (!m_engine->OpenVolume(&m_drive)) {
     *error = m_prompt.LastMessage();
     if (error->empty()) *error = "cannot open volume " + m_strRoot;
@@ -149,13 +148,14 @@ int CCliSession::AnalyzeFiles(const std::vector<std::string>& paths, std::string
   return EXIT_OK;
 }
 
-void CCliSession::EnableMap() {
-  m_bMap = true;
-  if (m_engine) m_engine->SetMapHost(&m_mapHost);
-}
+void CCliSession::EnableMap() { m_bMap = true; }
 
 void CCliSession::RefreshMap() {
   if (!m_bMap) return;
+  // The engine reaches the map only once the analysis is done: the rebuilds
+  // an analysis makes on its way are for a window to watch, and the command
+  // line has none (on a large volume each costs a pass over the whole map).
+  m_engine->SetMapHost(&m_mapHost);
   m_map.InitGrid(*m_engine);
   m_map.ExtractMapRuns(*m_engine);
 }
@@ -168,6 +168,7 @@ int CCliSession::Analyze(std::string* error) {
   }
   CAnalyzeOptions options;
   options.m_bUseCache = m_bUseCache;
+  options.m_bStartCancelled = InterruptRequested();  // a Ctrl-C before the start counts too
   const CAnalysis analysis = OpenAndAnalyze(*m_engine, m_drive, options);
   m_bFromCache = analysis.m_bFromCache;
   m_nElapsedMs = analysis.m_nElapsedMs;
@@ -182,11 +183,8 @@ int CCliSession::Analyze(std::string* error) {
     if (error->empty()) *error = "the analysis of " + m_strRoot + " failed";
     return EXIT_FAILED;
   }
+  // A stop after the analysis ran to its end leaves the drive not analysed.
   RefreshMap();
-  if (analysis.m_result == AnalyzeResult::Cancelled) {
-    *error = "the analysis of " + m_strRoot + " was cancelled";
-    return EXIT_FAILED;
-  }
   return EXIT_OK;
 }
 

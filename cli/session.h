@@ -38,8 +38,8 @@ class CCliSession {
   // filter, as the fragmented-file page handles a request.
   int AnalyzeFiles(const std::vector<std::string>& paths, std::string* error);
 
-  // Keeps a cluster map: rebuilt during and after the analysis, told of
-  // every move. Call before Analyze.
+  // Keeps a cluster map: built after the analysis, told of every move.
+  // Call before Analyze.
   void EnableMap();
   ClusterMap& Map() { return m_map; }
   // Rebuilds the map from the engine's lists (after an operation).
@@ -49,6 +49,7 @@ class CCliSession {
   CDefrag& Engine() { return *m_engine; }
   CDriveData& Drive() { return m_drive; }
   CConsolePrompt& Prompt() { return m_prompt; }
+  CConsoleSink& Sink() { return *m_sink; }
   uint64_t ElapsedMs() const { return m_nElapsedMs; }
   const std::string& Root() const { return m_strRoot; }
 

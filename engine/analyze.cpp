@@ -20,6 +20,38 @@ CDriveData* CountingDrive(CDriveData* fallback) {
   return drive ? drive : fallback;
 }
 
+// `width` (1..64) bits of a bitmap from bit `bit` on, bit 0 first; the
+// bitmap holds `bytes` bytes and nothing past it is read.
+uint64_t LoadBits(const uint8_t* bitmap, uint64_t bytes, uint64_t bit, unsigned width) {
+  const uint64_t at = bit >> 3;
+  const unsigned shift = static_cast<unsigned>(bit & 7);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (shift == 0 && width == 64 && bytes - at >= 8) {
+    uint64_t v;
+    std::memcpy(&v, bitmap + at, 8);  // the usual case: whole aligned bytes
+    return v;
+  }
+#endif
+  uint8_t window[9] = {};
+  std::memcpy(window, bitmap + at, static_cast<size_t>(std::min<uint64_t>(9, bytes - at)));
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | window[i];
+  v >>= shift;
+  if (shift != 0) v |= static_cast<uint64_t>(window[8]) << (64 - shift);
+  return width == 64 ? v : v & ((1ull << width) - 1);
+}
+
+// The bits of clusters first .. first + width - 1 that lie in `range`.
+uint64_t RangeBits(const CLcnRange& range, uint64_t first, unsigned width) {
+  if (!range.IsPresent() || range.m_nFirst > range.m_nLast || range.m_nLast < first ||
+      range.m_nFirst >= first + width)
+    return 0;
+  const unsigned from = range.m_nFirst > first ? static_cast<unsigned>(range.m_nFirst - first) : 0;
+  const unsigned to = static_cast<unsigned>(std::min<uint64_t>(range.m_nLast - first, width - 1));
+  const unsigned len = to - from + 1;
+  return (len == 64 ? ~0ull : ((1ull << len) - 1)) << from;
+}
+
 int64_t ReadI64(const uint8_t* p) {
   int64_t v;
   std::memcpy(&v, p, sizeof(v));
@@ -298,71 +330,87 @@ bool CDefrag::BuildFreeRunList() {
   bool previousUsed = false;
   bool haveState = false;
   bool lastFree = false;
+  // The reply in hand: the volume is walked 655360 clusters at a time, and
+  // the system is asked again only when the walk leaves what the last reply
+  // holds (a full reply holds eight such steps).
+  uint64_t startingLcn = 0;
+  uint64_t available = 0;
+  bool haveReply = false;
   for (;;) {
-    STARTING_LCN_INPUT_BUFFER request = {};
-    request.StartingLcn.QuadPart = static_cast<LONGLONG>(c);
-    DWORD returned = 0;
-    BOOL ok = Ops().DeviceIoControl(m_hVolume.Get(), FSCTL_GET_VOLUME_BITMAP, &request,
-                                    sizeof(request), reply.data(), static_cast<DWORD>(reply.size()),
-                                    &returned);
-    if (!ok) {
-      DWORD error = Ops().GetLastError();
-      if (error == ERROR_INVALID_PARAMETER) break;
-      if (error != ERROR_MORE_DATA) {
-        ShowSystemError(error);
-        return false;
+    if (!haveReply || c - startingLcn >= available) {
+      STARTING_LCN_INPUT_BUFFER request = {};
+      request.StartingLcn.QuadPart = static_cast<LONGLONG>(c);
+      DWORD returned = 0;
+      BOOL ok = Ops().DeviceIoControl(m_hVolume.Get(), FSCTL_GET_VOLUME_BITMAP, &request,
+                                      sizeof(request), reply.data(),
+                                      static_cast<DWORD>(reply.size()), &returned);
+      if (!ok) {
+        DWORD error = Ops().GetLastError();
+        if (error == ERROR_INVALID_PARAMETER) break;
+        if (error != ERROR_MORE_DATA) {
+          ShowSystemError(error);
+          return false;
+        }
       }
+      startingLcn = static_cast<uint64_t>(ReadI64(reply.data()));
+      const int64_t bitmapSize = ReadI64(reply.data() + 8);
+      if (c != 0 && startingLcn == 0) return true;
+      if (startingLcn > c || bitmapSize <= 0) break;
+      // Only bits the reply holds are read.
+      available = returned > 16 ? (static_cast<uint64_t>(returned) - 16) * 8 : 0;
+      if (available > static_cast<uint64_t>(bitmapSize)) available = static_cast<uint64_t>(bitmapSize);
+      if (c - startingLcn >= available) break;
+      haveReply = true;
     }
-    const uint64_t startingLcn = static_cast<uint64_t>(ReadI64(reply.data()));
-    const int64_t bitmapSize = ReadI64(reply.data() + 8);
-    if (c != 0 && startingLcn == 0) return true;
-    if (startingLcn > c || bitmapSize <= 0) break;
-
     const uint64_t skip = c - startingLcn;
-    // Only bits the reply holds are read.
-    uint64_t available = returned > 16 ? (static_cast<uint64_t>(returned) - 16) * 8 : 0;
-    if (available > static_cast<uint64_t>(bitmapSize)) available = static_cast<uint64_t>(bitmapSize);
-    if (skip >= available) break;
-    uint64_t n = static_cast<uint64_t>(bitmapSize);
-    if (n > kBitmapReplySize) n = kBitmapReplySize;
+    uint64_t n = kBitmapReplySize;
     if (n > available - skip) n = available - skip;
 
+    // 64 clusters a step: the bits that differ from their predecessor mark
+    // where a free run starts or ends, and whole words of one state pass
+    // without a look at single bits.
     const uint8_t* bits = reply.data() + 16;
-    for (uint64_t k = 0; k < n; ++k) {
-      const uint64_t bit = skip + k;
-      const bool raw = (bits[bit >> 3] >> (bit & 7)) & 1;
-      bool used = raw;
-      if (!used && !m_bXPOrLater &&
-          (m_mftRange.Contains(c) || m_mftZoneRange.Contains(c) || m_mftMirrorRange.Contains(c)))
-        used = true;
+    const uint64_t replyBytes = reply.size() - 16;
+    for (uint64_t k = 0; k < n;) {
+      const unsigned width = static_cast<unsigned>(std::min<uint64_t>(64, n - k));
+      const uint64_t raw = LoadBits(bits, replyBytes, skip + k, width);
+      uint64_t used = raw;
+      if (!m_bXPOrLater) {
+        used |= RangeBits(m_mftRange, c, width) | RangeBits(m_mftZoneRange, c, width) |
+                RangeBits(m_mftMirrorRange, c, width);
+      }
       if (!haveState) {
-        previousUsed = raw;
+        previousUsed = raw & 1;
         haveState = true;
       }
-      if (used && !previousUsed) {
-        if (c > start) {
-          CClusterItem run;
-          run.m_nLcn = start;
-          run.m_nClusters = static_cast<uint32_t>(c - start);
-          run.m_nState = RUN_FREE;
-          m_freeRuns.Add(run);
+      const uint64_t mask = width == 64 ? ~0ull : (1ull << width) - 1;
+      uint64_t changes = (used ^ ((used << 1) | (previousUsed ? 1u : 0u))) & mask;
+      while (changes) {
+        const unsigned i = static_cast<unsigned>(__builtin_ctzll(changes));
+        changes &= changes - 1;
+        const uint64_t at = c + i;
+        if ((used >> i) & 1) {
+          if (at > start) AddFreeRunEntry(start, at);
+        } else {
+          start = at;
         }
-      } else if (!used && previousUsed) {
-        start = c;
       }
-      previousUsed = used;
-      lastFree = !used;
-      ++c;
+      previousUsed = (used >> (width - 1)) & 1;
+      lastFree = !previousUsed;
+      c += width;
+      k += width;
     }
   }
-  if (c != 0 && lastFree) {
-    CClusterItem run;
-    run.m_nLcn = start;
-    run.m_nClusters = static_cast<uint32_t>(c - start);
-    run.m_nState = RUN_FREE;
-    m_freeRuns.Add(run);
-  }
+  if (c != 0 && lastFree) AddFreeRunEntry(start, c);
   return true;
+}
+
+void CDefrag::AddFreeRunEntry(uint64_t first, uint64_t end) {
+  CClusterItem run;
+  run.m_nLcn = first;
+  run.m_nClusters = static_cast<uint32_t>(end - first);
+  run.m_nState = RUN_FREE;
+  m_freeRuns.Add(run);
 }
 
 }  // namespace vt

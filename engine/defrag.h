@@ -105,6 +105,8 @@ class CDefrag {
   int GetFileClusters(CFileItem& item, HANDLE handle = INVALID_HANDLE_VALUE,
                       const std::vector<uint64_t>* probe = nullptr);
   bool BuildFreeRunList();
+  // Appends the free run [first, end) to the free-run list.
+  void AddFreeRunEntry(uint64_t first, uint64_t end);
 
   // File defragmentation.
   // Index of the chosen free run and the first target LCN, or false.

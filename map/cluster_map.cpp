@@ -1,12 +1,17 @@
 #include "map/cluster_map.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
 
 #include "engine/defrag.h"
 #include "engine/globals.h"
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 namespace vt {
 
@@ -16,6 +21,7 @@ namespace {
 bool Fits(uint64_t first, uint64_t count, uint64_t length) {
   return first < length && count < length - first;
 }
+
 }  // namespace
 
 void CMapBytes::Fill(uint32_t first, uint32_t count, uint8_t v) {
@@ -45,9 +51,33 @@ void ClusterMap::ResetDirty() {
   m_dwDirtyHigh.store(0, std::memory_order_relaxed);
 }
 
-bool ClusterMap::MakeBytes(uint64_t n, uint8_t fill, std::vector<uint8_t>* out) {
+template <typename T>
+T* CMapAllocator<T>::allocate(size_t n) {
+  const size_t bytes = n * sizeof(T);
+#ifdef __linux__
+  constexpr size_t kHuge = 2u << 20;
+  if (bytes >= 2 * kHuge) {
+    void* p = std::aligned_alloc(kHuge, (bytes + kHuge - 1) / kHuge * kHuge);
+    if (!p) throw std::bad_alloc();
+    madvise(p, bytes, MADV_HUGEPAGE);  // advice only; fine if refused
+    return static_cast<T*>(p);
+  }
+#endif
+  void* p = std::malloc(bytes == 0 ? 1 : bytes);
+  if (!p) throw std::bad_alloc();
+  return static_cast<T*>(p);
+}
+
+template <typename T>
+void CMapAllocator<T>::deallocate(T* p, size_t) noexcept {
+  std::free(p);
+}
+
+template struct CMapAllocator<uint8_t>;
+
+bool ClusterMap::MakeBytes(uint64_t n, CMapStorage* out) {
   try {
-    out->assign(static_cast<size_t>(n), fill);
+    out->resize(static_cast<size_t>(n));
   } catch (const std::bad_alloc&) {
     return false;
   } catch (const std::length_error&) {
@@ -56,11 +86,11 @@ bool ClusterMap::MakeBytes(uint64_t n, uint8_t fill, std::vector<uint8_t>* out) 
   return true;
 }
 
-bool ClusterMap::Build(uint64_t n, uint8_t fill, std::vector<uint8_t>* out) {
+bool ClusterMap::Build(uint64_t n, CMapStorage* out) {
   // The length is kept in 32 bits; a larger volume is as unmappable as one
   // whose bytes cannot be allocated.
-  if (n <= 0xFFFFFFFFull && MakeBytes(n, fill, out)) return true;
-  std::vector<uint8_t>().swap(*out);
+  if (n <= 0xFFFFFFFFull && MakeBytes(n, out)) return true;
+  CMapStorage().swap(*out);
   Publish(nullptr);
   ResetDirty();
   if (m_pPrompt) m_pPrompt->ShowMessage(kGridAllocationFailed, MB_OK | MB_ICONERROR);
@@ -69,8 +99,9 @@ bool ClusterMap::Build(uint64_t n, uint8_t fill, std::vector<uint8_t>* out) {
 }
 
 bool ClusterMap::Allocate(uint64_t n) {
-  std::vector<uint8_t> bytes;
-  if (!Build(n, CMS_UNMOVABLE, &bytes)) return false;
+  CMapStorage bytes;
+  if (!Build(n, &bytes)) return false;
+  if (!bytes.empty()) std::memset(bytes.data(), CMS_UNMOVABLE, bytes.size());
   ResetDirty();
   Publish(std::make_shared<CMapBytes>(std::move(bytes)));
   return true;
@@ -88,17 +119,23 @@ void ClusterMap::InitGrid(const CGrowableArray<CClusterItem>& freeRuns,
   SetRightClickCluster(kNoCluster);
 
   // Built privately and published whole, so the painter never sees it half done.
-  std::vector<uint8_t> bytes;
-  if (!Build(totalClusters + 1, CMS_UNKNOWN, &bytes)) return;
+  CMapStorage bytes;
+  if (!Build(totalClusters + 1, &bytes)) return;
   const uint64_t length = bytes.size();
   uint8_t* data = bytes.data();
 
   // A run or fragment that does not fit wholly is skipped, not clipped.
+  // Free runs come in ascending order, so the bytes between them are set to
+  // unknown as the walk passes them and each byte is written once; a run
+  // out of order is still marked, over bytes already passed.
+  uint64_t passed = 0;
   for (const CClusterItem& run : freeRuns) {
-    if (run.m_nState != RUN_FREE) continue;
-    if (Fits(run.m_nLcn, run.m_nClusters, length))
-      std::memset(data + run.m_nLcn, CMS_FREE, run.m_nClusters);
+    if (run.m_nState != RUN_FREE || !Fits(run.m_nLcn, run.m_nClusters, length)) continue;
+    if (run.m_nLcn > passed) std::memset(data + passed, CMS_UNKNOWN, run.m_nLcn - passed);
+    std::memset(data + run.m_nLcn, CMS_FREE, run.m_nClusters);
+    passed = std::max<uint64_t>(passed, run.m_nLcn + run.m_nClusters);
   }
+  if (length > passed) std::memset(data + passed, CMS_UNKNOWN, length - passed);
   // Files after free runs: where both claim a cluster the file wins, and a
   // later file overwrites an earlier one.
   for (const CFileItem& file : files) {
@@ -123,12 +160,14 @@ void ClusterMap::ExtractMapRuns(CGrowableArray<CClusterItem>& mapRuns) {
   auto bytes = Current();
   if (!bytes) return;
   const uint32_t length = bytes->Length();
+  // memchr finds the next unknown cluster: only this thread writes the
+  // bytes while it runs.
+  const uint8_t* data = bytes->Data();
   uint32_t i = 0;
   while (i < length) {
-    if (bytes->Get(i) != CMS_UNKNOWN) {
-      ++i;
-      continue;
-    }
+    const void* hit = std::memchr(data + i, CMS_UNKNOWN, length - i);
+    if (!hit) break;
+    i = static_cast<uint32_t>(static_cast<const uint8_t*>(hit) - data);
     const uint32_t first = i;
     while (i < length && bytes->Get(i) == CMS_UNKNOWN) bytes->Set(i++, CMS_UNMOVABLE);
     CClusterItem run;

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "engine/records.h"
@@ -21,10 +23,38 @@ namespace vt {
 
 class CDefrag;
 
+// Storage of the map's bytes: made without writing them (the map writes
+// each byte once as it is built), and on Linux in huge pages where the
+// system gives them, since a map of a large volume runs to hundreds of
+// megabytes and its first touch otherwise costs a fault every 4 KiB.
+template <typename T>
+struct CMapAllocator {
+  using value_type = T;
+  CMapAllocator() = default;
+  template <typename U>
+  CMapAllocator(const CMapAllocator<U>&) {}
+  T* allocate(size_t n);
+  void deallocate(T* p, size_t n) noexcept;
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;  // default-initialised: not written
+  }
+  template <typename U, typename... A>
+  void construct(U* p, A&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
+  }
+  template <typename U>
+  bool operator==(const CMapAllocator<U>&) const { return true; }
+  template <typename U>
+  bool operator!=(const CMapAllocator<U>&) const { return false; }
+};
+using CMapStorage = std::vector<uint8_t, CMapAllocator<uint8_t>>;
+
 // One published byte array. Its length never changes; its bytes may.
 class CMapBytes {
  public:
-  explicit CMapBytes(std::vector<uint8_t>&& bytes) : m_bytes(std::move(bytes)) {}
+  explicit CMapBytes(CMapStorage&& bytes) : m_bytes(std::move(bytes)) {}
+  explicit CMapBytes(const std::vector<uint8_t>& bytes) : m_bytes(bytes.begin(), bytes.end()) {}
   CMapBytes(const CMapBytes&) = delete;
   CMapBytes& operator=(const CMapBytes&) = delete;
 
@@ -35,7 +65,7 @@ class CMapBytes {
   const uint8_t* Data() const { return m_bytes.data(); }
 
  private:
-  std::vector<uint8_t> m_bytes;
+  CMapStorage m_bytes;
 };
 
 using CMapSnapshot = std::shared_ptr<const CMapBytes>;
@@ -116,13 +146,14 @@ class ClusterMap {
   uint64_t ClusterAtPoint(int width, int height, int x, int y, uint64_t position) const;
 
  protected:
-  // Makes the storage for a new array; false when the memory cannot be had.
-  virtual bool MakeBytes(uint64_t n, uint8_t fill, std::vector<uint8_t>* out);
+  // Makes the storage for a new array of n bytes, not yet written; false
+  // when the memory cannot be had.
+  virtual bool MakeBytes(uint64_t n, CMapStorage* out);
 
  private:
   std::shared_ptr<CMapBytes> Current() const;
   void Publish(std::shared_ptr<CMapBytes> bytes);
-  bool Build(uint64_t n, uint8_t fill, std::vector<uint8_t>* out);
+  bool Build(uint64_t n, CMapStorage* out);
   void Widen(uint64_t first, uint64_t end);
   void ResetDirty();
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "map/deflate.h"
+#include <zlib.h>
 
 namespace vt {
 
@@ -19,7 +19,8 @@ void PutChunk(std::vector<uint8_t>* out, const char type[4], const std::vector<u
   const size_t start = out->size();
   out->insert(out->end(), type, type + 4);
   out->insert(out->end(), data.begin(), data.end());
-  PutBe32(out, Crc32(out->data() + start, out->size() - start));
+  PutBe32(out, static_cast<uint32_t>(crc32(0L, out->data() + start,
+                                             static_cast<uInt>(out->size() - start))));
 }
 
 }  // namespace
@@ -46,7 +47,16 @@ std::vector<uint8_t> EncodePng(const CRgbImage& image) {
     raw.push_back(0);
     raw.insert(raw.end(), pixels + stride * y, pixels + stride * (y + 1));
   }
-  PutChunk(&out, "IDAT", ZlibCompress(raw.data(), raw.size()));
+  // zlib counts in uLong, which is 32 bits on Windows.
+  if (raw.size() > 0xFFFFFFFFull / 2) return {};
+  std::vector<uint8_t> packed(compressBound(static_cast<uLong>(raw.size())));
+  uLongf packedSize = static_cast<uLongf>(packed.size());
+  if (compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()),
+                Z_BEST_COMPRESSION) != Z_OK) {
+    return {};
+  }
+  packed.resize(packedSize);
+  PutChunk(&out, "IDAT", packed);
   PutChunk(&out, "IEND", {});
   return out;
 }
@@ -57,6 +67,10 @@ bool WritePngFile(const CRgbImage& image, const std::string& path, std::string* 
     return false;
   }
   const std::vector<uint8_t> png = EncodePng(image);
+  if (png.empty()) {
+    if (error) *error = "the picture is too large to compress";
+    return false;
+  }
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) {
     if (error) *error = "cannot create " + path + ": " + std::strerror(errno);

@@ -9,6 +9,7 @@
 
 namespace vt {
 
+// Empty when the pixels cannot be compressed (a picture over 2 GB).
 std::vector<uint8_t> EncodePng(const CRgbImage& image);
 // Writes the encoded image to path; on failure false with the reason.
 bool WritePngFile(const CRgbImage& image, const std::string& path, std::string* error);

@@ -34,7 +34,7 @@ CFileItem* FindItem(CDefrag& engine, const std::string& path) {
 CAnalysis OpenAndAnalyze(CDefrag& engine, CDriveData& drive, const CAnalyzeOptions& options) {
   CAnalysis out;
   CBusy busy;
-  SetCancel(false);
+  SetCancel(options.m_bStartCancelled);
   if (!engine.OpenVolume(&drive)) {
     out.m_result = AnalyzeResult::OpenFailed;
     return out;
@@ -53,7 +53,7 @@ CAnalysis OpenAndAnalyze(CDefrag& engine, CDriveData& drive, const CAnalyzeOptio
   if (!ok) {
     // A cancelled analysis still leaves what it found for the views.
     if (IsCancelled()) ComputeDriveStatistics(engine, drive);
-    out.m_result = IsCancelled() ? AnalyzeResult::Cancelled : AnalyzeResult::Failed;
+    out.m_result = AnalyzeResult::Failed;
     return out;
   }
   ComputeDriveStatistics(engine, drive);
@@ -89,12 +89,15 @@ CDriveOperationResult RunDriveOperation(CDefrag& engine, CDriveData& drive,
   SettingsFile settings;
   settings.ApplyProcessSettings();
   engine.m_errors.RemoveAll();
-  SetCancel(false);
+  SetCancel(op.m_bStartCancelled);
+  if (op.m_onStart) op.m_onStart();
   if (op.m_kind == DriveOperationKind::DefragDrive) {
     out.m_nMovedClusters = RunDefragDrive(engine, op.m_filter);
   } else {
     out.m_nMovedClusters = engine.DefragFreeSpace(op.m_nFreeMode);
   }
+  if (op.m_onEnd) op.m_onEnd();
+  out.m_bCancelled = IsCancelled();
   SettingsFile::ResetProcessSettings();
   out.m_nElapsedMs = NowMs() - start;
   if (op.m_kind == DriveOperationKind::DefragDrive)
@@ -109,6 +112,8 @@ CDriveOperationResult RunDriveOperation(CDefrag& engine, CDriveData& drive,
     report->AddLine("Total time:", FormatElapsed(out.m_nElapsedMs, out.m_nElapsedMs >= 86400000ull));
     report->AddLine("Bytes processed:",
                     FormatByteSize(out.m_nMovedClusters * drive.m_dwBytesPerCluster));
+    if (out.m_bCancelled && !op.m_strCancelledLine.empty())
+      report->AddLine("Cancelled:", op.m_strCancelledLine);
     if (op.m_kind == DriveOperationKind::DefragFreeSpace)
       report->AddLine("Largest free block:", FormatByteSize(out.m_nLargestAfter));
     report->AddFileList(engine.m_errors);

@@ -19,12 +19,15 @@ struct CAnalyzeOptions {
   bool m_bUseCache = false;      // restore from the cache file, save one after
   bool m_bDeleteCache = false;   // delete the cache file first (Analyze button)
   bool m_bMarkAnalyzed = true;   // the drive counts as analysed unless cancelled
+  bool m_bStartCancelled = false;  // the cancel flag at the start (a stop asked already)
   IReportSink* m_pReport = nullptr;  // "Analyze Drive %s" section, unless cancelled
   // Called once the volume is open, before the analysis (the views switch to
   // the compressed map then).
   std::function<void()> m_onOpened;
 };
 
+// Cancelled: the analysis ran to its end but a stop came; Failed also
+// covers an analysis a stop broke off.
 enum class AnalyzeResult { Ok, OpenFailed, Failed, Cancelled };
 
 struct CAnalysis {
@@ -45,6 +48,12 @@ struct CDriveOperation {
   DriveOperationKind m_kind = DriveOperationKind::DefragDrive;
   CDefragFilter m_filter;                     // DefragDrive
   int32_t m_nFreeMode = kFreeModeDontFragment;  // DefragFreeSpace
+  bool m_bStartCancelled = false;  // the cancel flag at the start (a stop asked already)
+  // A report line "Cancelled:" with this text when the run was stopped.
+  std::string m_strCancelledLine;
+  // Around the engine call (a console's progress display).
+  std::function<void()> m_onStart;
+  std::function<void()> m_onEnd;
 };
 
 struct CDriveOperationResult {
@@ -53,6 +62,7 @@ struct CDriveOperationResult {
   uint64_t m_nLargestBefore = 0;  // bytes
   uint64_t m_nLargestAfter = 0;   // bytes
   uint64_t m_nElapsedMs = 0;
+  bool m_bCancelled = false;  // a stop ended the engine call
   // The files that could not be processed, as the report listed them.
   std::vector<CFileErrors> m_errors;
 };

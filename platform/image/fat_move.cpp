@@ -209,6 +209,7 @@ DWORD CFatVolume::CopyAndVerify(const std::vector<CFsRun>& source, uint64_t targ
 
 void CFatVolume::AfterMetadataChange() {
   m_folderCache.clear();
+  FoldersChanged();
   m_bFreeKnown = false;
 }
 

@@ -43,6 +43,37 @@ uint32_t CFatTable::Get(uint32_t cluster) const {
   return 1;
 }
 
+void CFatTable::UsedBits(uint32_t first, uint64_t count, uint8_t* bits) const {
+  if (m_fat.empty() || first > MaxCluster() || count > uint64_t(MaxCluster()) + 1 - first) return;
+  // Eight entries make one byte of the bitmap; the type is settled once,
+  // not per entry.
+  auto scan = [&](auto entry) {
+    for (uint64_t i = 0; i < count; i += 8) {
+      const unsigned n = static_cast<unsigned>(std::min<uint64_t>(8, count - i));
+      const uint32_t base = first + static_cast<uint32_t>(i);
+      unsigned byte = 0;
+      for (unsigned b = 0; b < n; ++b)
+        if (entry(base + b) != 0) byte |= 1u << b;
+      bits[i / 8] = static_cast<uint8_t>(bits[i / 8] | byte);
+    }
+  };
+  const uint8_t* fat = m_fat.data();
+  switch (m_layout.m_eType) {
+    case EFatType::kFat12:
+      scan([fat](uint32_t c) {
+        const uint16_t pair = Le16(fat + static_cast<size_t>(c) + c / 2);
+        return (c & 1) ? (pair >> 4) : (pair & 0x0FFF);
+      });
+      break;
+    case EFatType::kFat16:
+      scan([fat](uint32_t c) { return static_cast<uint32_t>(Le16(fat + size_t(c) * 2)); });
+      break;
+    case EFatType::kFat32:
+      scan([fat](uint32_t c) { return Le32(fat + size_t(c) * 4) & 0x0FFFFFFFu; });
+      break;
+  }
+}
+
 uint32_t CFatTable::BadClusterValue() const {
   switch (m_layout.m_eType) {
     case EFatType::kFat12:

@@ -37,6 +37,9 @@ class CFatTable {
                   uint64_t maxClusters = UINT64_MAX) const;
 
   uint64_t CountFree() const;
+  // Sets bit i of `bits` for each cluster first + i (i < count) whose entry
+  // is not free; other bits are left alone.
+  void UsedBits(uint32_t first, uint64_t count, uint8_t* bits) const;
 
   // Sets one entry in memory and in every FAT copy in use (all of them
   // unless FAT32 mirroring is off). FAT32 keeps the entry's top four bits.

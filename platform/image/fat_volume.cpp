@@ -168,11 +168,7 @@ DWORD CFatVolume::GetBitmap(uint64_t firstLcn, uint64_t count, uint8_t* bits) {
   if (firstLcn > TotalClusters() || count > TotalClusters() - firstLcn) {
     return ERROR_INVALID_PARAMETER;
   }
-  for (uint64_t i = 0; i < count; ++i) {
-    if (m_table.Get(static_cast<uint32_t>(firstLcn + i + 2)) != 0) {
-      bits[i / 8] = static_cast<uint8_t>(bits[i / 8] | (1u << (i % 8)));
-    }
-  }
+  m_table.UsedBits(static_cast<uint32_t>(firstLcn + 2), count, bits);
   return ERROR_SUCCESS;
 }
 

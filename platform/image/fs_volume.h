@@ -19,6 +19,10 @@ class CFsVolume {
  public:
   virtual ~CFsVolume() = default;
 
+  // Changes whenever a folder may have moved or changed: folder nodes found
+  // before are stale once it differs.
+  uint64_t FolderGeneration() const { return m_nFolderGeneration; }
+
   // "FAT", "FAT32", "NTFS": the name GetVolumeInformationA reports.
   virtual const char* FileSystemName() const = 0;
   virtual std::string Label() const = 0;
@@ -87,6 +91,12 @@ class CFsVolume {
   // The last volume handle was closed or the volume is being unmounted:
   // finish what moves left open (FAT: mark the volume clean again).
   virtual void EndWrites() {}
+
+ protected:
+  void FoldersChanged() { ++m_nFolderGeneration; }
+
+ private:
+  uint64_t m_nFolderGeneration = 0;
 };
 
 // Recognises the file system on a device and opens it. ERROR_SUCCESS, or a

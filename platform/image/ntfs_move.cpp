@@ -176,9 +176,10 @@ DWORD CNtfsVolume::AllFree(uint64_t lcn, uint64_t count, bool* free) {
     std::fill(bits.begin(), bits.end(), 0);
     DWORD err = GetBitmap(lcn + done, n, bits.data());
     if (err != ERROR_SUCCESS) return err;
-    for (uint64_t i = 0; i < n; ++i) {
-      if ((bits[static_cast<size_t>(i / 8)] >> (i % 8)) & 1) return ERROR_SUCCESS;
-    }
+    // Bits past n stay zero, so any set byte is a used cluster.
+    const size_t used = static_cast<size_t>((n + 7) / 8);
+    for (size_t i = 0; i < used; ++i)
+      if (bits[i] != 0) return ERROR_SUCCESS;
     done += n;
   }
   *free = true;

@@ -59,15 +59,36 @@ void FillFindData(const CFsNode& node, WIN32_FIND_DATAA* data) {
 DWORD CImageVolumeSet::Impl::Resolve(CMountedVolume& volume,
                                      const std::vector<std::string>& components,
                                      CFsNode* node) const {
-  CFsNode current = volume.m_pFs->Root();
-  for (size_t i = 0; i < components.size(); ++i) {
+  CFsVolume& fs = *volume.m_pFs;
+  std::vector<std::pair<std::string, CFsNode>>& known = volume.m_lastFolders;
+  if (volume.m_nPathGeneration != fs.FolderGeneration()) {
+    known.clear();
+    volume.m_nPathGeneration = fs.FolderGeneration();
+  }
+  // Names compare as the file systems compare them: by character, without
+  // regard to case.
+  auto fold = [](const std::string& name) { return FoldUtf8(name); };
+  auto same = [](const std::string& folded, const std::string& name) {
+    return folded == FoldUtf8(name);
+  };
+  // Start below the folders this path shares with the last one.
+  CFsNode current = fs.Root();
+  size_t i = 0;
+  const size_t folders = components.empty() ? 0 : components.size() - 1;
+  while (i < folders && i < known.size() && same(known[i].first, components[i])) {
+    current = known[i].second;
+    ++i;
+  }
+  known.resize(i);
+  for (; i < components.size(); ++i) {
     bool last = i + 1 == components.size();
     if (!current.m_bDirectory) return ERROR_PATH_NOT_FOUND;
     CFsNode child;
-    DWORD err = volume.m_pFs->FindChild(current, components[i], &child);
+    DWORD err = fs.FindChild(current, components[i], &child);
     if (err == ERROR_FILE_NOT_FOUND) return last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     if (err != ERROR_SUCCESS) return err;
     current = child;
+    if (!last && child.m_bDirectory) known.emplace_back(fold(components[i]), child);
   }
   *node = current;
   return ERROR_SUCCESS;

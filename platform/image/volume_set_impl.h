@@ -32,6 +32,12 @@ struct CMountedVolume {
   bool m_bReadOnly = false;
   bool m_bMounted = true;
   std::unique_ptr<CFsVolume> m_pFs;
+  // The folders the last path resolved went through, from the root down
+  // (name as written, upper-cased; node), valid while the file system's
+  // folder generation is m_nPathGeneration. Opening every file of a deep
+  // tree then walks only what differs from the file before.
+  std::vector<std::pair<std::string, CFsNode>> m_lastFolders;
+  uint64_t m_nPathGeneration = 0;
 };
 
 struct CHandleObject {

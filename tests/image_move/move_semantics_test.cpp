@@ -189,6 +189,33 @@ TEST(MoveFile, ReadOnlyMountsAreWriteProtected) {
   EXPECT_EQ(0u, o.volume.m_pPlan->m_nWrites);
 }
 
+TEST(MoveFile, OpensAfterAMoveSeeTheFileWhereItNowIs) {
+  // Opens remember the folders of the last path; the file itself is always
+  // looked up afresh, and paths that leave the remembered folders, or name
+  // what is not there, are answered as before.
+  for (EBuildType type : kTypes) {
+    CScene scene(type);
+    COpened o(scene);
+    HANDLE inner = o.Open("V:\\Folder\\Inner.txt");
+    ASSERT_NE(inner, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(o.Move(0, 50 - 2, 1, inner), static_cast<DWORD>(ERROR_SUCCESS));
+    o.volume.m_set.CloseHandle(inner);
+    inner = o.Open("V:\\FOLDER\\inner.txt");
+    ASSERT_NE(inner, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Extents(o.volume.m_set, inner),
+              (std::vector<std::pair<uint64_t, uint64_t>>{{48, 1}}));
+    EXPECT_EQ(o.ReadAll(inner), Pattern(200, 'i'));
+    o.volume.m_set.CloseHandle(inner);
+    HANDLE other = o.Open("V:\\Other.bin");
+    EXPECT_NE(other, INVALID_HANDLE_VALUE);
+    o.volume.m_set.CloseHandle(other);
+    EXPECT_EQ(o.Open("V:\\Folder\\Missing.txt"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(o.volume.m_set.GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(o.Open("V:\\Other.bin\\x"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(o.volume.m_set.GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  }
+}
+
 TEST(MoveFile, RelinksBothFatCopiesAndKeepsTheContent) {
   struct Case {
     const char* what;

@@ -144,9 +144,9 @@ class FailingMap : public ClusterMap {
   bool fail = true;
 
  protected:
-  bool MakeBytes(uint64_t n, uint8_t fill, std::vector<uint8_t>* out) override {
+  bool MakeBytes(uint64_t n, CMapStorage* out) override {
     if (fail) return false;
-    return ClusterMap::MakeBytes(n, fill, out);
+    return ClusterMap::MakeBytes(n, out);
   }
 };
 
