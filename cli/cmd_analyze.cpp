@@ -14,37 +14,17 @@
 
 namespace vt {
 
-namespace {
-
-// Opens and analyses the one VOLUME of a command; prints the failure.
-int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session) {
-  if (!parsed.error.empty()) return Fail(EXIT_USAGE, parsed.error);
-  if (parsed.positional.size() != 1)
-    return Fail(EXIT_USAGE, "name exactly one VOLUME (see --help)");
-  char letter = 'V';
-  std::string error;
-  if (!ReadLetterOption(parsed, &letter, &error)) return Fail(EXIT_USAGE, error);
-  session.ForReading();
-  int rc = session.Open(parsed.positional[0], letter, &error);
-  if (rc != EXIT_OK) return Fail(rc, error);
-  session.UseCache(parsed.Has("cache"));
-  rc = session.Analyze(&error);
-  if (rc != EXIT_OK) return Fail(rc, error);
-  // Whatever was recorded stays, as in the drive page; the figures are
-  // printed but the status says the analysis did not end.
-  if (IsCancelled()) std::fprintf(stderr, "Analysis cancelled.\n");
-  return EXIT_OK;
-}
-
-}  // namespace
-
 int RunAnalyze(const std::vector<std::string>& args) {
   CParsedArgs parsed = ParseCommandArgs("analyze", args);
   CCliSession session;
+  session.ForReading();
   session.CheckAlways();
-  int rc = OpenAndAnalyze(parsed, session);
+  int rc = OpenAndAnalyze(parsed, session, false);
   if (rc != EXIT_OK) return rc;
   session.NoteLostClusters();
+  // Whatever was recorded stays, as in the drive page; the figures are
+  // printed but the status says the analysis did not end.
+  if (IsCancelled()) std::fprintf(stderr, "Analysis cancelled.\n");
 
   CDefrag& engine = session.Engine();
   CDriveData& drive = session.Drive();
@@ -100,8 +80,12 @@ int RunAnalyze(const std::vector<std::string>& args) {
 int RunFiles(const std::vector<std::string>& args) {
   CParsedArgs parsed = ParseCommandArgs("files", args);
   CCliSession session;
-  int rc = OpenAndAnalyze(parsed, session);
+  session.ForReading();
+  int rc = OpenAndAnalyze(parsed, session, false);
   if (rc != EXIT_OK) return rc;
+  // Whatever was recorded stays, as in the drive page; the figures are
+  // printed but the status says the analysis did not end.
+  if (IsCancelled()) std::fprintf(stderr, "Analysis cancelled.\n");
 
   CDefrag& engine = session.Engine();
   std::vector<CFileRow> rows =

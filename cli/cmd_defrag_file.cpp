@@ -10,30 +10,10 @@
 #include "cli/text_out.h"
 #include "engine/globals.h"
 #include "engine/text.h"
+#include "pages/drive_operations.h"
 #include "report/report_document.h"
 
 namespace vt {
-
-namespace {
-
-// "\Data\a.txt", "/Data/a.txt", "Data/a.txt" or "V:\Data\a.txt" as a path
-// on the volume whose root is "V:\".
-std::string VolumePath(const std::string& root, std::string path) {
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  if (path.size() >= 2 && path[1] == ':') path = path.substr(2);
-  while (!path.empty() && path[0] == '\\') path.erase(0, 1);
-  while (!path.empty() && path.back() == '\\') path.pop_back();
-  return root.substr(0, 2) + "\\" + path;
-}
-
-CFileItem* FindItem(CDefrag& engine, const std::string& path) {
-  for (auto& item : engine.m_files)
-    if (EqualsNoCase(engine.GetItemPath(item), path)) return &item;
-  return nullptr;
-}
-
-}  // namespace
 
 int RunDefragFile(const std::vector<std::string>& args) {
   CParsedArgs parsed = ParseCommandArgs("defrag-file", args);
@@ -65,12 +45,13 @@ int RunDefragFile(const std::vector<std::string>& args) {
 
   CDefrag& engine = session.Engine();
   CReportDocument report;
-  engine.SetReport(&report);
-  MoveAnywayAnswer().store(parsed.Has("move-anyway")         ? IDYES
-                           : parsed.Has("skip-unfragmented") ? IDNO
-                                                             : -1);
-  engine.m_dwStartTick = HostSystem().GetTickCount();
-  engine.m_nMovedClusters = 0;
+  const int moveAnyway = parsed.Has("move-anyway")         ? IDYES
+                         : parsed.Has("skip-unfragmented") ? IDNO
+                                                           : -1;
+  const std::vector<CFileBatchItem> results = DefragFileBatch(
+      engine, session.Root(),
+      std::vector<std::string>(parsed.positional.begin() + 1, parsed.positional.end()), placement,
+      moveAnyway, &report);
 
   CJsonWriter json;
   json.BeginObject();
@@ -78,31 +59,21 @@ int RunDefragFile(const std::vector<std::string>& args) {
   json.Key("files");
   json.BeginArray();
   int failures = 0;
-  for (size_t i = 1; i < parsed.positional.size(); ++i) {
-    const std::string path = VolumePath(session.Root(), parsed.positional[i]);
-    CFileItem* item = FindItem(engine, path);
+  for (const CFileBatchItem& row : results) {
     json.BeginObject();
-    json.Field("path", path);
-    if (!item) {
+    json.Field("path", row.m_strPath);
+    if (row.m_result == FileBatchResult::NotFound) {
       ++failures;
-      std::string why = "not found, or it holds no clusters";
-      std::fprintf(stderr, "vantrel-cli: %s: %s\n", AnsiForTerminal(path).c_str(), why.c_str());
-      json.Field("result", std::string("not-found"));
-      json.EndObject();
-      continue;
+      std::fprintf(stderr, "vantrel-cli: %s: not found, or it holds no clusters\n",
+                   AnsiForTerminal(row.m_strPath).c_str());
+    } else {
+      if (row.m_result == FileBatchResult::Failed) ++failures;
+      json.Field("fragments_before", row.m_nFragmentsBefore);
+      json.Field("fragments_after", row.m_nFragmentsAfter);
+      json.Field("first_lcn_before", row.m_nFirstLcnBefore);
+      json.Field("first_lcn_after", row.m_nFirstLcnAfter);
     }
-    const uint64_t fragmentsBefore = item->m_fragments.GetSize();
-    const uint64_t firstBefore = item->m_nFirstLcn;
-    bool ok = IsCancelled() ? false : engine.DefragFile(*item, placement, true);
-    std::string result = ok ? "defragmented" : IsCancelled() ? "cancelled"
-                         : item->m_fragments.GetSize() <= 1 && fragmentsBefore <= 1 ? "skipped"
-                                                                                     : "failed";
-    if (!ok && result == "failed") ++failures;
-    json.Field("fragments_before", fragmentsBefore);
-    json.Field("fragments_after", static_cast<uint64_t>(item->m_fragments.GetSize()));
-    json.Field("first_lcn_before", firstBefore);
-    json.Field("first_lcn_after", item->m_nFirstLcn);
-    json.Field("result", result);
+    json.Field("result", std::string(FileBatchResultName(row.m_result)));
     json.EndObject();
   }
   json.EndArray();
@@ -112,8 +83,6 @@ int RunDefragFile(const std::vector<std::string>& args) {
   for (const auto& m : session.Prompt().Messages()) json.String(m);
   json.EndArray();
   json.EndObject();
-  engine.SetReport(nullptr);
-  MoveAnywayAnswer().store(-1);
 
   const bool logged = FinishReport(report, !parsed.Has("json"), parsed.Has("log"));
   if (parsed.Has("json")) {

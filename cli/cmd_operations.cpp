@@ -2,10 +2,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 
-#include "app/custom_defrag_options.h"
+#include "pages/custom_defrag_options.h"
 #include "app/settings_file.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
@@ -14,6 +13,7 @@
 #include "cli/text_out.h"
 #include "engine/globals.h"
 #include "engine/statistics.h"
+#include "pages/drive_operations.h"
 #include "engine/text.h"
 #include "map/map_picture.h"
 #include "report/report_document.h"
@@ -101,37 +101,6 @@ bool ReadPictureOptions(const CParsedArgs& parsed, MapPictureOptions* options, s
   return CheckMapPictureOptions(*options, error);
 }
 
-int OpenForOperation(const CParsedArgs& parsed, CCliSession& session, bool map) {
-  if (!parsed.error.empty()) return Fail(EXIT_USAGE, parsed.error);
-  if (parsed.positional.size() != 1)
-    return Fail(EXIT_USAGE, "name exactly one VOLUME (see --help)");
-  char letter = 'V';
-  std::string error;
-  if (!ReadLetterOption(parsed, &letter, &error)) return Fail(EXIT_USAGE, error);
-  int rc = session.Open(parsed.positional[0], letter, &error);
-  if (rc != EXIT_OK) return Fail(rc, error);
-  if (map) session.EnableMap();
-  rc = session.Analyze(&error);
-  if (rc != EXIT_OK) return Fail(rc, error);
-  return EXIT_OK;
-}
-
-uint64_t LargestFreeBlock(CCliSession& session) {
-  return LargestFreeRunClusters(session.Engine()) * session.Drive().m_dwBytesPerCluster;
-}
-
-// The figures both drive operations print: clusters moved, fragmented files
-// and the largest free block before and after, and the error list.
-void WriteOperationFigures(CJsonWriter& json, CCliSession& session, uint64_t moved,
-                           uint64_t fragmentedBefore, uint64_t largestBefore) {
-  json.Field("moved_clusters", moved);
-  json.Field("fragmented_files_before", fragmentedBefore);
-  json.Field("fragmented_files_after", session.Drive().m_nFragmentedFiles);
-  json.Field("largest_free_block_before", largestBefore);
-  json.Field("largest_free_block_after", LargestFreeBlock(session));
-  WriteErrorList(json, session.Engine());
-}
-
 // Draws the map after the operation, its moves still marked.
 int DrawAfter(const CParsedArgs& parsed, CCliSession& session) {
   if (!parsed.Has("png")) return EXIT_OK;
@@ -147,61 +116,42 @@ int DrawAfter(const CParsedArgs& parsed, CCliSession& session) {
 
 namespace {
 
-// A drive operation as the drive page runs it: the figures before, the
-// process settings around the engine call, the statistics after, then the
-// JSON figures and the report section.
-struct COperation {
-  std::string heading;   // report heading, the drive follows
-  bool hasMode = false;  // --json shows the free-space mode
-  int mode = 0;
-  bool largestInReport = false;  // the report shows "Largest free block:"
-  std::function<uint64_t(CDefrag&)> run;
-  std::function<void(CDefrag&, CDriveData&)> settle;  // after the call, before statistics
-};
-
-int RunOperation(const CParsedArgs& parsed, const COperation& op) {
+// A drive operation as the drive page runs it (pages/drive_operations), then
+// the JSON figures, the printed report and the map.
+int RunOperation(const CParsedArgs& parsed, const CDriveOperation& op) {
   CCliSession session;
-  int rc = OpenForOperation(parsed, session, parsed.Has("png"));
+  int rc = OpenAndAnalyze(parsed, session, parsed.Has("png"));
   if (rc != EXIT_OK) return rc;
-  CDefrag& engine = session.Engine();
   CDriveData& drive = session.Drive();
-
-  const uint64_t fragmentedBefore = drive.m_nFragmentedFiles;
-  const uint64_t largestBefore = LargestFreeBlock(session);
-  const uint32_t start = HostSystem().GetTickCount();
-  SettingsFile settings;
-  settings.ApplyProcessSettings();
-  engine.m_errors.RemoveAll();
-  SetCancel(InterruptRequested());
+  CReportDocument report;
+  CDriveOperation run = op;
+  run.m_bStartCancelled = InterruptRequested();
+  run.m_strCancelledLine = "stopped by Ctrl-C after the move in progress";
+  CDefrag& engine = session.Engine();
   const uint64_t bytesPerCluster = drive.m_dwBytesPerCluster;
-  session.Sink().TrackMoves(
-      [&engine, bytesPerCluster] { return engine.m_nMovedClusters * bytesPerCluster; });
-  const uint64_t moved = op.run(engine);
-  session.Sink().Finish();
-  const bool cancelled = IsCancelled();
-  SettingsFile::ResetProcessSettings();
-  const uint64_t elapsed = HostSystem().GetTickCount() - start;
-  op.settle(engine, drive);
-  session.NoteLostClusters();
-  ComputeDriveStatistics(engine, drive);
+  run.m_onStart = [&session, &engine, bytesPerCluster] {
+    session.Sink().TrackMoves(
+        [&engine, bytesPerCluster] { return engine.m_nMovedClusters * bytesPerCluster; });
+  };
+  run.m_onEnd = [&session] {
+    session.Sink().Finish();
+    session.NoteLostClusters();
+  };
+  const CDriveOperationResult result = RunDriveOperation(engine, drive, run, &report);
 
   CJsonWriter json;
   json.BeginObject();
   json.Field("drive", drive.m_strDrive);
-  if (op.hasMode) json.Field("mode", op.mode);
-  json.Field("cancelled", cancelled);
-  WriteOperationFigures(json, session, moved, fragmentedBefore, largestBefore);
+  if (op.m_kind == DriveOperationKind::DefragFreeSpace) json.Field("mode", op.m_nFreeMode);
+  json.Field("cancelled", result.m_bCancelled);
+  json.Field("moved_clusters", result.m_nMovedClusters);
+  json.Field("fragmented_files_before", result.m_nFragmentedBefore);
+  json.Field("fragmented_files_after", drive.m_nFragmentedFiles);
+  json.Field("largest_free_block_before", result.m_nLargestBefore);
+  json.Field("largest_free_block_after", result.m_nLargestAfter);
+  WriteErrorList(json, result.m_errors);
   json.EndObject();
 
-  CReportDocument report;
-  report.AddHeading(op.heading + drive.m_strDrive);
-  report.AddLine("Total time:", FormatElapsed(elapsed, elapsed >= 86400000ull));
-  report.AddLine("Bytes processed:", FormatByteSize(moved * drive.m_dwBytesPerCluster));
-  if (cancelled) report.AddLine("Cancelled:", "stopped by Ctrl-C after the move in progress");
-  if (op.largestInReport) {
-    report.AddLine("Largest free block:", FormatByteSize(LargestFreeBlock(session)));
-  }
-  report.AddFileList(engine.m_errors);
   const bool logged = FinishReport(report, !parsed.Has("json"), parsed.Has("log"));
   if (parsed.Has("json")) std::printf("%s\n", json.Text().c_str());
 
@@ -223,10 +173,9 @@ int RunDefrag(const std::vector<std::string>& args) {
       filter = ReadDefragFilter(SettingsFile());
     }
   }
-  COperation op;
-  op.heading = "Defrag Drive ";
-  op.run = [&filter](CDefrag& engine) { return RunDefragDrive(engine, filter); };
-  op.settle = [](CDefrag&, CDriveData& drive) { drive.m_nState = DRIVE_STATE_ANALYZED; };
+  CDriveOperation op;
+  op.m_kind = DriveOperationKind::DefragDrive;
+  op.m_filter = filter;
   return RunOperation(parsed, op);
 }
 
@@ -242,13 +191,9 @@ int RunFreeSpace(const std::vector<std::string>& args) {
     else
       return Fail(EXIT_USAGE, "--mode is dont-fragment or maximize");
   }
-  COperation op;
-  op.heading = "Defrag free space ";
-  op.hasMode = true;
-  op.mode = static_cast<int>(mode);
-  op.largestInReport = true;
-  op.run = [mode](CDefrag& engine) { return engine.DefragFreeSpace(mode); };
-  op.settle = [](CDefrag& engine, CDriveData&) { engine.BuildFreeRunList(); };
+  CDriveOperation op;
+  op.m_kind = DriveOperationKind::DefragFreeSpace;
+  op.m_nFreeMode = mode;
   return RunOperation(parsed, op);
 }
 
@@ -262,7 +207,7 @@ int RunMap(const std::vector<std::string>& args) {
     return Fail(EXIT_USAGE, error);
   CCliSession session;
   session.ForReading();
-  int rc = OpenForOperation(parsed, session, true);
+  int rc = OpenAndAnalyze(parsed, session, true);
   if (rc != EXIT_OK) return rc;
   if (parsed.Has("bytes")) {
     // One state byte per cluster, as the map holds them.

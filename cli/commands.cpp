@@ -238,9 +238,15 @@ bool ReadLetterOption(const CParsedArgs& parsed, char* letter, std::string* erro
 }
 
 void WriteErrorList(CJsonWriter& json, const CDefrag& engine) {
+  std::vector<CFileErrors> errors;
+  for (const auto& e : engine.m_errors) errors.push_back(e);
+  WriteErrorList(json, errors);
+}
+
+void WriteErrorList(CJsonWriter& json, const std::vector<CFileErrors>& errors) {
   json.Key("errors");
   json.BeginArray();
-  for (const auto& e : engine.m_errors) {
+  for (const auto& e : errors) {
     json.BeginObject();
     json.Field("path", e.m_strPath);
     json.Field("size", e.m_nSize);
@@ -249,6 +255,22 @@ void WriteErrorList(CJsonWriter& json, const CDefrag& engine) {
     json.EndObject();
   }
   json.EndArray();
+}
+
+int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session, bool map) {
+  if (!parsed.error.empty()) return Fail(EXIT_USAGE, parsed.error);
+  if (parsed.positional.size() != 1)
+    return Fail(EXIT_USAGE, "name exactly one VOLUME (see --help)");
+  char letter = 'V';
+  std::string error;
+  if (!ReadLetterOption(parsed, &letter, &error)) return Fail(EXIT_USAGE, error);
+  int rc = session.Open(parsed.positional[0], letter, &error);
+  if (rc != EXIT_OK) return Fail(rc, error);
+  if (map) session.EnableMap();
+  session.UseCache(parsed.Has("cache"));
+  rc = session.Analyze(&error);
+  if (rc != EXIT_OK) return Fail(rc, error);
+  return EXIT_OK;
 }
 
 int Fail(int code, const std::string& text) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/records.h"
+
 namespace vt {
 
 using CommandFunction = int (*)(const std::vector<std::string>& args);
@@ -57,6 +59,12 @@ bool ReadLetterOption(const CParsedArgs& parsed, char* letter, std::string* erro
 class CJsonWriter;
 class CDefrag;
 void WriteErrorList(CJsonWriter& json, const CDefrag& engine);
+void WriteErrorList(CJsonWriter& json, const std::vector<CFileErrors>& errors);
+
+// Opens the one VOLUME of a command and analyses it (from the cache with
+// --cache, keeping a map when asked); prints the failure and returns its code.
+class CCliSession;
+int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session, bool map);
 
 // Prints "vantrel-cli: <text>" on stderr and returns code.
 int Fail(int code, const std::string& text);

@@ -11,6 +11,7 @@
 #include "engine/statistics.h"
 #include "platform/image/fs_volume.h"
 #include "platform/image/host_mounts.h"
+#include "pages/drive_operations.h"
 #include "platform/image/volume_set.h"
 #include "platform/system_ops.h"
 #ifdef _WIN32
@@ -225,42 +226,30 @@ void CCliSession::RefreshMap() {
 }
 
 int CCliSession::Analyze(std::string* error) {
-  CBusy busy;
-  SetCancel(InterruptRequested());  // a Ctrl-C before the start counts too
-  if (!m_engine->OpenVolume(&m_drive)) {
+  if (m_bUseCache && !IsDriveRoot(m_strVolumeArg)) {
+    const std::string folder = ImageCacheFolder(m_strVolumeArg);
+    if (folder.empty()) m_bUseCache = false;
+    m_engine->SetCacheFolder(folder);
+  }
+  CAnalyzeOptions options;
+  options.m_bUseCache = m_bUseCache;
+  options.m_bStartCancelled = InterruptRequested();  // a Ctrl-C before the start counts too
+  const CAnalysis analysis = OpenAndAnalyze(*m_engine, m_drive, options);
+  m_bFromCache = analysis.m_bFromCache;
+  m_nElapsedMs = analysis.m_nElapsedMs;
+  m_sink->Finish();
+  if (analysis.m_result == AnalyzeResult::OpenFailed) {
     *error = m_prompt.LastMessage();
     if (error->empty()) *error = "cannot open volume " + m_strRoot;
     return EXIT_USAGE;
   }
-  m_engine->GetVolumeClusters();
-  auto start = std::chrono::steady_clock::now();
-  bool ok = true;
-  m_bFromCache = false;
-  if (m_bUseCache) {
-    if (!IsDriveRoot(m_strVolumeArg)) {
-      const std::string folder = ImageCacheFolder(m_strVolumeArg);
-      if (folder.empty()) m_bUseCache = false;
-      m_engine->SetCacheFolder(folder);
-    }
-    if (m_bUseCache) m_bFromCache = m_engine->LoadDriveData(m_drive);
-  }
-  if (!m_bFromCache) {
-    ok = m_engine->AnalyzeVolume(nullptr);
-    if (ok) ok = m_engine->BuildFreeRunList();
-    if (ok && m_bUseCache && !IsCancelled()) m_engine->SaveDriveData(m_drive);
-  }
-  m_nElapsedMs = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                           std::chrono::steady_clock::now() - start)
-                                           .count());
-  m_sink->Finish();
-  if (!ok) {
+  if (analysis.m_result == AnalyzeResult::Failed) {
     *error = m_prompt.LastMessage();
     if (error->empty()) *error = "the analysis of " + m_strRoot + " failed";
     return EXIT_FAILED;
   }
-  ComputeDriveStatistics(*m_engine, m_drive);
+  // A stop after the analysis ran to its end leaves the drive not analysed.
   RefreshMap();
-  if (!IsCancelled()) m_drive.m_nState = DRIVE_STATE_ANALYZED;
   return EXIT_OK;
 }
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/custom_defrag_options.h"
+#include "pages/custom_defrag_options.h"
 #include "app/ini_text.h"
 #include "app/settings_file.h"
 

@@ -255,6 +255,15 @@ typedef struct _TOKEN_PRIVILEGES {
 #define FSCTL_GET_VOLUME_BITMAP 0x0009006F
 #define FSCTL_GET_RETRIEVAL_POINTERS 0x00090073
 #define FSCTL_MOVE_FILE 0x00090074
+#define IOCTL_DISK_GET_DRIVE_GEOMETRY 0x00070000
+
+typedef struct {
+  LARGE_INTEGER Cylinders;
+  int MediaType;
+  DWORD TracksPerCylinder;
+  DWORD SectorsPerTrack;
+  DWORD BytesPerSector;
+} DISK_GEOMETRY, *PDISK_GEOMETRY;
 
 typedef struct {
   LARGE_INTEGER StartingLcn;
@@ -332,6 +341,7 @@ static_assert(sizeof(NTFS_FILE_RECORD_INPUT_BUFFER) == 8, "NTFS_FILE_RECORD_INPU
 static_assert(offsetof(NTFS_FILE_RECORD_OUTPUT_BUFFER, FileRecordBuffer) == 12,
               "NTFS_FILE_RECORD_OUTPUT_BUFFER.FileRecordBuffer");
 static_assert(sizeof(MOVE_FILE_DATA) == 32, "MOVE_FILE_DATA");
+static_assert(sizeof(DISK_GEOMETRY) == 24, "DISK_GEOMETRY");
 
 // Private window messages shared by the engine and the windows.
 #define UM_DRIVE_UPDATE (WM_APP + 0)

@@ -13,6 +13,9 @@
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
+#else
+#include <io.h>
 #endif
 
 namespace vt {
@@ -87,25 +90,50 @@ bool IsPlainName(const std::string& name) {
   return name.find_first_of("/\\:") == std::string::npos;
 }
 
-enum class Tail { Appendable, Other, Error };
+bool ReadWhole(const std::string& path, std::string* bytes) {
+  bytes->clear();
+#ifndef _WIN32
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+#endif
+  CFile file(path.c_str(), "rb");
+  if (!file.Get() || !Seek(file.Get(), 0, SEEK_END)) return false;
+  const int64_t size = Tell(file.Get());
+  if (size < 0 || static_cast<uint64_t>(size) > kMaxLogBytes) return false;
+  if (!Seek(file.Get(), 0, SEEK_SET)) return false;
+  bytes->resize(static_cast<size_t>(size));
+  return size == 0 || std::fread(&(*bytes)[0], 1, bytes->size(), file.Get()) == bytes->size();
+}
 
-// Where the stored document's closing brace starts, when it ends with one.
-Tail FindClosingBrace(std::FILE* f, int64_t size, int64_t* bracePos) {
-  const int64_t take = std::min<int64_t>(size, 3);
-  char tail[3] = {};
-  if (!Seek(f, size - take, SEEK_SET) ||
-      std::fread(tail, 1, static_cast<size_t>(take), f) != static_cast<size_t>(take))
-    return Tail::Error;
-  const std::string t(tail, static_cast<size_t>(take));
-  if (t.size() == 3 && t == "}\r\n") {
-    *bracePos = size - 3;
-    return Tail::Appendable;
-  }
-  if (t.size() >= 2 && t.compare(t.size() - 2, 2, "}\n") == 0) {
-    *bracePos = size - 2;
-    return Tail::Appendable;
-  }
-  return Tail::Other;
+// A stored document grows by the body of the next one: over its closing
+// brace and line end when it ends with them, else (a log cut short) after
+// its last byte, where a reader still finds the text.
+std::string AppendRtfBody(const std::string& stored, const std::string& next) {
+  const std::string body = RtfBodyForAppend(next);
+  size_t keep = stored.size();
+  if (keep >= 3 && stored.compare(keep - 3, 3, "}\r\n") == 0)
+    keep -= 3;
+  else if (keep >= 2 && stored.compare(keep - 2, 2, "}\n") == 0)
+    keep -= 2;
+  return stored.substr(0, keep) + body;
+}
+
+bool FlushToDisk(std::FILE* f) {
+  if (std::fflush(f) != 0) return false;
+#ifdef _WIN32
+  return ::FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != 0;
+#else
+  return ::fsync(fileno(f)) == 0;
+#endif
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+  return ::MoveFileExA(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+  return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
 }
 
 }  // namespace
@@ -123,39 +151,52 @@ CLogSave CLogFiles::SaveLog(const std::string& rtf, const std::string& plainText
   CLogSave result;
   if (plainText.empty() || rtf.empty()) return result;
   const std::string day = IsoDate(m_clock.LocalTime());
+  const std::string path = JoinPath(m_strFolder, day + ".rtf");
+  result.m_strPath = path;
   result.m_result = LogSaveResult::Failed;
+
+  // The day's log as it will be: what is stored, the day's older split
+  // files ("_2", "_3", ... of earlier versions) merged in, then this report.
+  std::string merged;
+  std::vector<std::string> absorbed;
+  bool stored = false;
   for (int n = 1; n <= kMaxFilesPerDay; ++n) {
     const std::string name = n == 1 ? day + ".rtf" : day + "_" + std::to_string(n) + ".rtf";
-    const std::string path = JoinPath(m_strFolder, name);
-    result.m_strPath = path;
-    CFile file(path.c_str(), "r+b");
-    if (!file.Get()) {
-      // A log that exists but cannot be opened is skipped without a message.
-      if (FileExists(path)) return result;
-      CFile created(path.c_str(), "w+b");
-      if (!created.Get()) return result;
-      const bool ok = std::fwrite(rtf.data(), 1, rtf.size(), created.Get()) == rtf.size();
-      if (created.Close() && ok) result.m_result = LogSaveResult::Created;
+    const std::string part = JoinPath(m_strFolder, name);
+    if (!FileExists(part)) {
+      if (n == 1) continue;
+      break;
+    }
+    std::string bytes;
+    // A log that exists but cannot be read is skipped without a message,
+    // and nothing is written over it.
+    if (!ReadWhole(part, &bytes)) return result;
+    if (n > 1) absorbed.push_back(part);
+    if (bytes.empty()) continue;
+    merged = stored ? AppendRtfBody(merged, bytes) : bytes;
+    stored = true;
+  }
+  merged = stored ? AppendRtfBody(merged, rtf) : rtf;
+
+  // A whole new file beside the old one, flushed, then renamed over it: a
+  // failed save leaves the old log as it was.
+  const std::string temp = path + ".tmp";
+  {
+    CFile out(temp.c_str(), "wb");
+    if (!out.Get()) return result;
+    const bool written = std::fwrite(merged.data(), 1, merged.size(), out.Get()) == merged.size() &&
+                         FlushToDisk(out.Get());
+    if (!out.Close() || !written) {
+      std::remove(temp.c_str());
       return result;
     }
-    if (!Seek(file.Get(), 0, SEEK_END)) return result;
-    const int64_t size = Tell(file.Get());
-    if (size < 0) return result;
-    if (size == 0) {
-      const bool ok = std::fwrite(rtf.data(), 1, rtf.size(), file.Get()) == rtf.size();
-      if (file.Close() && ok) result.m_result = LogSaveResult::Created;
-      return result;
-    }
-    int64_t brace = 0;
-    const Tail tail = FindClosingBrace(file.Get(), size, &brace);
-    if (tail == Tail::Error) return result;
-    if (tail == Tail::Other) continue;  // not ours to overwrite: try the next name
-    const std::string body = RtfBodyForAppend(rtf);
-    if (!Seek(file.Get(), brace, SEEK_SET)) return result;
-    const bool ok = std::fwrite(body.data(), 1, body.size(), file.Get()) == body.size();
-    if (file.Close() && ok) result.m_result = LogSaveResult::Appended;
+  }
+  if (!ReplaceFile(temp, path)) {
+    std::remove(temp.c_str());
     return result;
   }
+  for (const std::string& part : absorbed) std::remove(part.c_str());
+  result.m_result = stored ? LogSaveResult::Appended : LogSaveResult::Created;
   return result;
 }
 

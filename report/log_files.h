@@ -40,11 +40,13 @@ class CLogFiles {
   // Whether a listed name is today's log (ignoring case).
   bool IsTodaysLog(const std::string& name);
 
-  // Adds a report to today's log. A missing or empty file gets the whole
-  // document; a stored document ending with its closing brace and line end
-  // gets the new body written over that brace. A file ending otherwise is
-  // left as it is and the report goes to the next file of the same day
-  // ("%Y-%m-%d_2.rtf", "_3", ...), so nothing logged is ever overwritten.
+  // Adds a report to today's log, one file a day. A missing or empty file
+  // gets the whole document; a stored one grows by the new body, written
+  // over its closing brace and line end. The day's whole new log is written
+  // to a temporary file in the folder, flushed and renamed over the old
+  // one, so a failed save leaves what was logged as it was. Split files of
+  // the day left by earlier versions ("%Y-%m-%d_2.rtf", "_3", ...) are
+  // merged in and removed.
   CLogSave SaveLog(const std::string& rtf, const std::string& plainText);
   CLogSave SaveReport(const CReportDocument& report);
 

@@ -28,3 +28,22 @@ for image in "$demo"/*.img; do
   echo "    maps: $demo/$name-before.png, $demo/$name-after.png"
   echo
 done
+
+# The program itself: Vantrel.exe (64-bit) under Wine on two demo volumes.
+# With a display the program opens on them for the user; without one the
+# scenario drives it on a virtual frame buffer and leaves its screenshots
+# in out/demo/screens/.
+if cmake --preset mingw-x86_64 >/dev/null &&
+   cmake --build --preset mingw-x86_64 -j "$(nproc)" --target Vantrel vt-gui-driver >/dev/null; then
+  bash tests/tools/make_fat_images.sh "$demo/gui" >/dev/null
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    echo "=== Vantrel.exe on V: and W: (close its window to end)"
+    VANTREL_VOLUMES="V=Z:$(realpath "$demo/gui/fat16.img" | tr / '\\');W=Z:$(realpath "$demo/gui/fat32.img" | tr / '\\')" \
+      WINEDEBUG=-all wine64 build/mingw-x86_64/app/win32/Vantrel.exe || true
+  else
+    echo "=== Vantrel.exe on V: and W:, driven on a virtual frame buffer"
+    bash tests/gui/run_scenario.sh build/mingw-x86_64 "$demo/screens" \
+      "$demo/gui/fat16.img" "$demo/gui/fat32.img" || true
+    echo "    screenshots: $demo/screens/"
+  fi
+fi

@@ -71,21 +71,49 @@ TEST_F(LogFilesTest, SecondSaveWritesTheBodyOverTheClosingBrace) {
   EXPECT_EQ(stored.substr(stored.size() - 3), "}\r\n");
 }
 
-TEST_F(LogFilesTest, ALogNotEndingWithItsBraceIsKeptAndTheReportStartsANewFile) {
-  // A log cut short (say by a crash while it was written).
+TEST_F(LogFilesTest, ALogCutShortKeepsItsTextAndTheDayStaysOneFile) {
+  // A log cut short (say by a crash while an older version wrote it).
   const std::string damaged = "{\\rtf1\\ansi cut short \\par\r\n";
   WriteAll(logs.TodaysLogPath(), damaged);
   CLogSave r = Save("Defrag Drive C:");
-  EXPECT_EQ(r.m_result, LogSaveResult::Created);
-  EXPECT_EQ(r.m_strPath, folder.File("2009-03-05_2.rtf"));
-  EXPECT_EQ(ReadAll(logs.TodaysLogPath()), damaged);
-  EXPECT_EQ(ReadAll(r.m_strPath), Report("Defrag Drive C:"));
-  // Later saves of the day go on in the new file.
-  r = Save("Defrag free space C:");
   EXPECT_EQ(r.m_result, LogSaveResult::Appended);
-  EXPECT_EQ(r.m_strPath, folder.File("2009-03-05_2.rtf"));
-  EXPECT_EQ(ReadAll(logs.TodaysLogPath()), damaged);
-  EXPECT_EQ(logs.ListLogs(), (std::vector<std::string>{"2009-03-05.rtf", "2009-03-05_2.rtf"}));
+  EXPECT_EQ(r.m_strPath, logs.TodaysLogPath());
+  const std::string stored = ReadAll(logs.TodaysLogPath());
+  EXPECT_EQ(stored.compare(0, damaged.size(), damaged), 0);
+  const std::string text = RtfToText(stored);
+  EXPECT_NE(text.find("cut short"), std::string::npos);
+  EXPECT_NE(text.find("Action: Defrag Drive C:"), std::string::npos);
+  EXPECT_EQ(stored.substr(stored.size() - 3), "}\r\n");
+  EXPECT_EQ(logs.ListLogs(), (std::vector<std::string>{"2009-03-05.rtf"}));
+}
+
+TEST_F(LogFilesTest, SplitFilesOfTheDayAreMergedInOrderAndRemoved) {
+  WriteAll(logs.TodaysLogPath(), "{\\rtf1\\ansi first \\par\r\n");
+  WriteAll(folder.File("2009-03-05_2.rtf"), Report("Analyze Drive V:"));
+  WriteAll(folder.File("2009-03-05_3.rtf"), Report("Defrag Drive V:"));
+  WriteAll(folder.File("2009-03-04.rtf"), "{\\rtf1 yesterday}\r\n");
+  EXPECT_EQ(Save("Defrag free space V:").m_result, LogSaveResult::Appended);
+  EXPECT_EQ(logs.ListLogs(), (std::vector<std::string>{"2009-03-04.rtf", "2009-03-05.rtf"}));
+  const std::string stored = ReadAll(logs.TodaysLogPath());
+  EXPECT_EQ(Count(stored, "{\\rtf1"), 1u);
+  const std::string text = RtfToText(stored);
+  const size_t a = text.find("first"), b = text.find("Analyze Drive V:"),
+               c = text.find("Defrag Drive V:"), d = text.find("Defrag free space V:");
+  ASSERT_NE(d, std::string::npos);
+  EXPECT_TRUE(a < b && b < c && c < d) << text;
+  EXPECT_EQ(ReadAll(folder.File("2009-03-04.rtf")), "{\\rtf1 yesterday}\r\n");
+}
+
+TEST_F(LogFilesTest, AFailedSaveLeavesTheLogAsItWas) {
+  Save("Analyze Drive C:");
+  const std::string before = ReadAll(logs.TodaysLogPath());
+  // The temporary file cannot be made: a folder stands in its way.
+  std::filesystem::create_directory(logs.TodaysLogPath() + ".tmp");
+  EXPECT_EQ(Save("Defrag Drive C:").m_result, LogSaveResult::Failed);
+  EXPECT_EQ(ReadAll(logs.TodaysLogPath()), before);
+  std::filesystem::remove(logs.TodaysLogPath() + ".tmp");
+  EXPECT_EQ(Save("Defrag Drive C:").m_result, LogSaveResult::Appended);
+  EXPECT_FALSE(std::filesystem::exists(logs.TodaysLogPath() + ".tmp"));
 }
 
 TEST_F(LogFilesTest, ABraceWithABareLineFeedIsReplacedWhole) {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/custom_defrag_options.h"
+#include "pages/custom_defrag_options.h"
 #include "settings_test_util.h"
 
 namespace vt {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "../settings/settings_test_util.h"
-#include "app/custom_defrag_options.h"
+#include "pages/custom_defrag_options.h"
 #include "app/settings_file.h"
 #include "app/win32_window_placement.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/defrag_filter.h"
+#include "pages/defrag_filter.h"
 #include "app/settings_file.h"
 #include "platform/winshapes.h"
 

@@ -1,4 +1,4 @@
-#include "app/custom_defrag_options.h"
+#include "pages/custom_defrag_options.h"
 
 #include <algorithm>
 

@@ -1,0 +1,10 @@
+// CMainDlg: the program's window: the four pages on their tabs, the band
+// with the map, its labels and legend, the status bar and the progress bar.
+#pragma once
+
+namespace vt {
+
+// Creates the main window (template 130) and runs it until it closes.
+void RunMainDialog();
+
+}  // namespace vt

@@ -1,0 +1,191 @@
+#include "app/win32/pellworth_app.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <cstdlib>
+
+#include "app/startup.h"
+#include "app/win32/main_dlg.h"
+#include "engine/globals.h"
+#include "platform/image/volume_set.h"
+#include "platform/win32/win32_volume_ops.h"
+#include "resources/resource.h"
+#include "schedule/scheduled_task.h"
+
+namespace vt {
+
+LRESULT CWindowSink::Send(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  return wnd ? ::SendMessageA(wnd, msg, wParam, lParam) : 0;
+}
+
+BOOL CWindowSink::Post(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  return wnd ? ::PostMessageA(wnd, msg, wParam, lParam) : FALSE;
+}
+
+int CWindowPrompt::ShowMessage(const std::string& text, UINT type) {
+  HWND owner = App().MainWindow();
+  if (owner && !::IsWindowVisible(owner)) owner = nullptr;
+  return ::MessageBoxA(owner, text.c_str(), kMessageCaption,
+                       type | MB_TASKMODAL | MB_SETFOREGROUND);
+}
+
+namespace {
+
+CPellworthApp* g_app = nullptr;
+
+// Wine answers for the image volumes: its drives are the host's folders.
+bool RunningUnderWine() {
+  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+struct CFindCopy {
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindRunningCopy(HWND wnd, LPARAM param) {
+  char title[300] = {};
+  char cls[64] = {};
+  ::GetWindowTextA(wnd, title, sizeof(title));
+  ::GetClassNameA(wnd, cls, sizeof(cls));
+  if (!IsRunningCopyWindow(title, cls)) return TRUE;
+  reinterpret_cast<CFindCopy*>(param)->found = wnd;
+  return FALSE;
+}
+
+}  // namespace
+
+CPellworthApp& App() { return *g_app; }
+
+CPellworthApp::CPellworthApp() {
+  g_app = this;
+  const char* list = std::getenv("VANTREL_VOLUMES");
+  if ((list && *list) || RunningUnderWine()) {
+    auto set = std::make_unique<CImageVolumeSet>();
+    if (list && *list) {
+      std::string message;
+      if (set->MountList(list, false, &message) != ERROR_SUCCESS)
+        m_strVolumeError = "VANTREL_VOLUMES: " + message;
+    }
+    m_volumes = std::move(set);
+  } else {
+    m_volumes = std::make_unique<CWin32VolumeOps>();
+  }
+  CEngineServices services;
+  services.volume = m_volumes.get();
+  services.system = &HostSystem();
+  services.messages = &m_sink;
+  services.prompt = &m_prompt;
+  services.report = &m_report;
+  m_engine = std::make_unique<CDefrag>(services);
+}
+
+CPellworthApp::~CPellworthApp() {
+  m_engine.reset();
+  if (m_hMutex) ::CloseHandle(m_hMutex);
+  g_app = nullptr;
+}
+
+std::string CPellworthApp::ProgramFolder() {
+  char path[MAX_PATH * 4] = {};
+  const DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof(path));
+  std::string folder(path, n);
+  const size_t slash = folder.find_last_of('\\');
+  return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+void CPellworthApp::HandOff() {
+  CFindCopy find;
+  ::EnumWindows(&FindRunningCopy, reinterpret_cast<LPARAM>(&find));
+  if (!find.found) return;
+  ::ShowWindow(find.found, SW_RESTORE);
+  ::SetForegroundWindow(find.found);
+  if (m_strCommandLine.empty()) return;
+  auto block = MakeHandOffBlock(m_strCommandLine);
+  COPYDATASTRUCT data;
+  data.dwData = 0;
+  data.cbData = static_cast<DWORD>(block.size());
+  data.lpData = block.data();
+  ::SendMessageA(find.found, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+}
+
+void CPellworthApp::Uninstall() {
+  ::CoInitialize(nullptr);
+  {
+    CScheduledTask task(m_prompt);
+    task.RemoveTask("Vantrel");
+  }
+  // The Explorer extension unregisters itself; its messages are its own.
+  const std::string dll = ProgramFolder() + "VantrelShell.dll";
+  if (HMODULE lib = ::LoadLibraryA(dll.c_str())) {
+    typedef HRESULT(STDAPICALLTYPE * Unregister)();
+    auto fn = reinterpret_cast<Unregister>(
+        reinterpret_cast<void*>(::GetProcAddress(lib, "DllUnregisterServer")));
+    if (fn && FAILED(fn()))
+      m_prompt.ShowMessage("Unable to unregister the Explorer extension.", MB_OK | MB_ICONERROR);
+    ::FreeLibrary(lib);
+  }
+  ::CoUninitialize();
+}
+
+void CPellworthApp::DeleteCaches() { m_engine->DeleteAllCaches(); }
+
+bool CPellworthApp::InitInstance(const std::string& commandLine) {
+  m_strCommandLine = commandLine;
+  m_hMutex = ::CreateMutexA(nullptr, FALSE, "Vantrel");
+  const bool running = m_hMutex && ::GetLastError() == ERROR_ALREADY_EXISTS;
+  switch (ChooseStartMode(commandLine, running)) {
+    case StartMode::HandOff:
+      HandOff();
+      return false;
+    case StartMode::Uninstall:
+      Uninstall();
+      return false;
+    default:
+      break;
+  }
+  INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES |
+                                               ICC_BAR_CLASSES | ICC_TAB_CLASSES |
+                                               ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+  ::InitCommonControlsEx(&icc);
+  DeleteCaches();
+  ::LoadLibraryA("riched20.dll");
+  SetUnattended(HasSwitch(commandLine, "/auto"));
+  if (IsUnattended()) {
+    // The scheduled run lives in the tray, which this version does not have:
+    // say so instead of pretending to run.
+    m_prompt.ShowMessage(kAutoNotYetText, MB_OK | MB_ICONINFORMATION);
+    return false;
+  }
+  char path[MAX_PATH * 4] = {};
+  const DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof(path));
+  m_strHelpPath = HelpFilePath(std::string(path, n));
+  RunMainDialog();
+  DeleteCaches();
+  return false;
+}
+
+}  // namespace vt
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // The text after the program's own path.
+  const char* line = ::GetCommandLineA();
+  if (*line == '"') {
+    ++line;
+    while (*line && *line != '"') ++line;
+    if (*line) ++line;
+  } else {
+    while (*line && *line != ' ' && *line != '\t') ++line;
+  }
+  while (*line == ' ' || *line == '\t') ++line;
+  vt::CPellworthApp app;
+  if (app.InitInstance(line)) {
+    MSG msg;
+    while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageA(&msg);
+    }
+  }
+  return 0;
+}

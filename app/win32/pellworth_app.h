@@ -1,0 +1,69 @@
+// The application object: the single instance, the start-up modes and the
+// objects every window and worker shares for the whole run.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "engine/defrag.h"
+#include "report/win32/report_dlg.h"
+
+namespace vt {
+
+// SendMessage and PostMessage of the workers' notices.
+class CWindowSink : public IMessageSink {
+ public:
+  LRESULT Send(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
+  BOOL Post(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
+};
+
+// The program's message box: caption "Vantrel", task-modal, in front,
+// owned by the main window while it is visible.
+class CWindowPrompt : public IPrompt {
+ public:
+  int ShowMessage(const std::string& text, UINT type) override;
+};
+
+class CPellworthApp {
+ public:
+  CPellworthApp();
+  ~CPellworthApp();
+
+  // Returns true only for the unattended run (which then runs a message loop).
+  bool InitInstance(const std::string& commandLine);
+
+  CDefrag& Engine() { return *m_engine; }
+  IVolumeOps& Volumes() { return *m_volumes; }
+  CWindowPrompt& Prompt() { return m_prompt; }
+  CReportDlg& ReportPage() { return m_report; }
+  const std::string& CommandLine() const { return m_strCommandLine; }
+  const std::string& HelpPath() const { return m_strHelpPath; }
+  HWND MainWindow() const { return m_hMainWnd; }
+  void SetMainWindow(HWND wnd) { m_hMainWnd = wnd; }
+  // The folder of the program, with its trailing backslash.
+  static std::string ProgramFolder();
+  // Why the image volumes named in VANTREL_VOLUMES could not be mounted.
+  const std::string& VolumeError() const { return m_strVolumeError; }
+
+ private:
+  void HandOff();
+  void Uninstall();
+  void DeleteCaches();
+
+  HANDLE m_hMutex = nullptr;
+  std::string m_strCommandLine;
+  std::string m_strHelpPath;
+  std::string m_strVolumeError;
+  HWND m_hMainWnd = nullptr;
+  CWindowSink m_sink;
+  CWindowPrompt m_prompt;
+  CReportDlg m_report;
+  std::unique_ptr<IVolumeOps> m_volumes;
+  std::unique_ptr<CDefrag> m_engine;
+};
+
+CPellworthApp& App();
+
+}  // namespace vt

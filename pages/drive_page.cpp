@@ -1,0 +1,305 @@
+#include "pages/drive_page.h"
+
+#include <cstring>
+
+#include "app/settings_file.h"
+#include "engine/drive_info.h"
+#include "engine/globals.h"
+#include "engine/statistics.h"
+#include "engine/text.h"
+#include "pages/custom_defrag_options.h"
+
+namespace vt {
+
+const char* const kDriveColumnTitles[DRIVE_COLUMN_COUNT] = {
+    "Drive", "Files", "Files Fragmented", "% Fragmented", "Disk Size", "Free Space", "File System"};
+
+bool IsNumericColumn(int column) { return column != COL_DRIVE && column != COL_FILE_SYSTEM; }
+
+namespace {
+
+// Whether a floppy drive's device reports a medium of any size.
+bool FloppyHasGeometry(IVolumeOps& ops, char letter) {
+  const std::string device = std::string("\\\\.\\") + letter + ":";
+  CHandle h(&ops, ops.CreateFileA(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  OPEN_EXISTING, 0));
+  if (!h.IsValid()) return false;
+  DISK_GEOMETRY geometry;
+  std::memset(&geometry, 0, sizeof(geometry));
+  DWORD returned = 0;
+  if (!ops.DeviceIoControl(h.Get(), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry,
+                           sizeof(geometry), &returned))
+    return false;
+  const uint64_t size = static_cast<uint64_t>(geometry.Cylinders.QuadPart) *
+                        geometry.TracksPerCylinder * geometry.SectorsPerTrack *
+                        geometry.BytesPerSector;
+  return size != 0;
+}
+
+}  // namespace
+
+std::vector<CDriveData> EnumerateDrives(IVolumeOps& ops, const CEnumerateOptions& options,
+                                        IPrompt& prompt) {
+  std::vector<CDriveData> drives;
+  const DWORD mask = ops.GetLogicalDrives();
+  for (char letter = options.m_bIncludeFloppy ? 'A' : 'C'; letter <= 'Z'; ++letter) {
+    if (!(mask & (1u << (letter - 'A')))) continue;
+    const std::string root = std::string(1, letter) + ":\\";
+    const bool floppy = letter == 'A' || letter == 'B';
+    if (floppy && !FloppyHasGeometry(ops, letter)) continue;
+    const UINT type = ops.GetDriveTypeA(root.c_str());
+    if (type == DRIVE_REMOVABLE) {
+      if (floppy ? !options.m_bIncludeFloppy : !options.m_bIncludeRemovable) continue;
+    } else if (type != DRIVE_FIXED) {
+      continue;
+    }
+    CDriveData drive;
+    std::string error;
+    if (!ReadDriveData(ops, root, drive, &error)) {
+      if (!error.empty()) prompt.ShowMessage(error, MB_OK | MB_ICONERROR);
+      continue;
+    }
+    drive.m_nDriveIndex = static_cast<uint32_t>(drives.size());
+    drives.push_back(drive);
+  }
+  return drives;
+}
+
+std::string DriveCellText(const CDriveData& drive, int column) {
+  const bool analysed = drive.m_nState == DRIVE_STATE_ANALYZED;
+  switch (column) {
+    case COL_DRIVE: return drive.m_strDrive;
+    case COL_FILES: return analysed ? GroupThousands(drive.m_nItems) : std::string();
+    case COL_FRAGMENTED: return analysed ? GroupThousands(drive.m_nFragmentedFiles) : std::string();
+    case COL_PERCENT:
+      return analysed ? Format("%.02f%%", drive.m_dPercentFragmented) : std::string();
+    case COL_DISK_SIZE: return FormatByteSize(drive.m_nDiskSize);
+    case COL_FREE_SPACE: return FormatByteSize(drive.m_nFreeBytes);
+    case COL_FILE_SYSTEM: return drive.m_strFileSystem;
+    default: return std::string();
+  }
+}
+
+bool DriveRowGreater(const CDriveData& a, const CDriveData& b, int column) {
+  switch (column) {
+    case COL_DRIVE: return a.m_strDrive > b.m_strDrive;
+    case COL_FILES: return a.m_nItems > b.m_nItems;
+    case COL_FRAGMENTED: return a.m_nFragmentedFiles > b.m_nFragmentedFiles;
+    case COL_PERCENT: return a.m_dPercentFragmented > b.m_dPercentFragmented;
+    case COL_DISK_SIZE: return a.m_nDiskSize > b.m_nDiskSize;
+    case COL_FREE_SPACE: return a.m_nFreeBytes > b.m_nFreeBytes;
+    case COL_FILE_SYSTEM: return a.m_strFileSystem > b.m_strFileSystem;
+    default: return false;
+  }
+}
+
+void CDriveSort::Click(int column) {
+  if (column < 0 || column >= DRIVE_COLUMN_COUNT) return;
+  if (column == m_nColumn) {
+    m_bAscending = !m_bAscending;
+  } else {
+    m_nColumn = column;
+    m_bAscending = true;
+  }
+}
+
+bool CDriveSort::Before(const CDriveData& a, const CDriveData& b) const {
+  // The compare only answers "greater"; the reversed order swaps its arguments.
+  return m_bAscending ? DriveRowGreater(b, a, m_nColumn) : DriveRowGreater(a, b, m_nColumn);
+}
+
+bool IsDriveSelected(const std::string& root, const std::string& selectedDrives) {
+  return !root.empty() && selectedDrives.find(root) != std::string::npos;
+}
+
+std::string SelectedDrivesText(const std::vector<std::string>& roots) {
+  std::string text;
+  for (const auto& r : roots) text += r + ",";
+  return text;
+}
+
+std::string BaseTitle(const CDriveData* current) {
+  if (!current) return kMessageCaption;
+  return Format("%s - %s", kMessageCaption, current->m_strDrive.c_str());
+}
+
+std::string OperationTitle(const CDriveData* current, const std::string& text) {
+  if (text.empty()) return BaseTitle(current);
+  return Format("%s - %s", BaseTitle(current).c_str(), text.c_str());
+}
+
+std::string CompletionCaption(int operation) {
+  return operation == OP_DEFRAG_DRIVE ? "Defrag Drive " : "Defrag Free Space";
+}
+
+std::string CompletionMessage(const std::string& doneDrives) {
+  return "Defragmentation is complete for drive(s):\n" + doneDrives + " ";
+}
+
+std::string CompletionCaptionShown(const std::string& caption, bool cancelled) {
+  return cancelled ? caption + " Cancelled" : caption;
+}
+
+CDrivePage::CDrivePage(CDefrag& engine, IDrivePageView& view, IReportSink* report)
+    : m_engine(engine), m_view(view), m_pReport(report) {}
+
+void CDrivePage::Enumerate(const CEnumerateOptions& options) {
+  m_engine.Reset();
+  m_nCurrent = -1;
+  SetCurrentDrive(nullptr);
+  m_drives = EnumerateDrives(m_engine.Ops(), options, m_engine.Prompt());
+}
+
+CDriveData* CDrivePage::CurrentDrive() {
+  if (m_nCurrent < 0 || static_cast<size_t>(m_nCurrent) >= m_drives.size()) return nullptr;
+  return &m_drives[static_cast<size_t>(m_nCurrent)];
+}
+
+int CDrivePage::RowOfDrive(size_t drive) {
+  const int rows = m_view.RowCount();
+  for (int row = 0; row < rows; ++row)
+    if (m_view.RowDrive(row) == drive) return row;
+  return -1;
+}
+
+void CDrivePage::MakeCurrent(int row, bool analyse) {
+  if (row < 0 || row >= m_view.RowCount()) return;
+  const size_t index = m_view.RowDrive(row);
+  if (index >= m_drives.size()) return;
+  CDriveData& drive = m_drives[index];
+  m_view.SelectRow(row);
+  if (static_cast<int>(index) == m_nCurrent && drive.m_nState == DRIVE_STATE_ANALYZED && !analyse)
+    return;
+  m_nCurrent = static_cast<int>(index);
+  SetCurrentDrive(&drive);
+  m_view.EmptyFileList();
+  if (analyse) {
+    drive.m_nState = DRIVE_STATE_NOT_ANALYZED;
+    AnalyzeCurrent(false);
+  }
+}
+
+void CDrivePage::AnalyzeCurrent(bool deleteCache) {
+  CDriveData* drive = CurrentDrive();
+  if (!drive || drive->m_nState == DRIVE_STATE_ANALYZED) return;
+  CBusy busy;
+  SetCancel(false);
+  m_view.SetTitleText("Analyzing Volume");
+  m_view.EnableControls(false);
+  const int row = RowOfDrive(static_cast<size_t>(m_nCurrent));
+  CAnalyzeOptions options;
+  options.m_bUseCache = true;
+  options.m_bDeleteCache = deleteCache;
+  options.m_bMarkAnalyzed = false;
+  options.m_pReport = m_pReport;
+  options.m_onOpened = [&]() {
+    m_view.Notify(UM_SET_COMPRESSED, 1, false);
+    m_view.Notify(UM_VIEW_CHANGED, 0, false);
+    m_view.UpdateRow(row);
+  };
+  const CAnalysis analysis = OpenAndAnalyze(m_engine, *drive, options);
+  if (analysis.m_result != AnalyzeResult::OpenFailed) {
+    const bool mapped = m_view.RefreshMap();
+    m_engine.m_files.FreeExtra();
+    if (!IsCancelled() && analysis.m_result == AnalyzeResult::Ok)
+      drive->m_nState = mapped ? DRIVE_STATE_ANALYZED : DRIVE_STATE_NOT_ANALYZED;
+    m_view.UpdateRow(row);
+  }
+  m_view.SetStatus(IsCancelled() ? "Analysis cancelled." : "Analysis complete.");
+  m_view.EnableControls(true);
+  m_view.SetTitleText("");
+}
+
+void CDrivePage::UpdateStatistics(int row) {
+  CDriveData* drive = CurrentDrive();
+  if (drive) ComputeDriveStatistics(m_engine, *drive);
+  m_view.UpdateRow(row);
+}
+
+void CDrivePage::DefragDriveWorker(int row) {
+  CDriveData* drive = CurrentDrive();
+  if (!drive) return;
+  CBusy busy;
+  CDriveOperation op;
+  op.m_kind = DriveOperationKind::DefragDrive;
+  op.m_filter = ReadDefragFilter(SettingsFile());
+  m_view.SetTitleText(op.m_filter.m_kind == AllFiles ? "Defragging Drive"
+                                                     : "Custom Defragging Drive");
+  m_view.EnableControls(false);
+  m_view.Notify(UM_SET_COMPRESSED, 0, false);
+  RunDriveOperation(m_engine, *drive, op, m_pReport);
+  m_view.RefreshMap();
+  m_view.UpdateRow(row);
+  m_view.Notify(UM_FILL_FILE_LIST, 0, true);
+  m_view.SetStatus("Defrag drive complete");
+  m_view.EnableControls(true);
+  m_view.SetTitleText("");
+}
+
+void CDrivePage::DefragFreeWorker(int row) {
+  CDriveData* drive = CurrentDrive();
+  if (!drive) return;
+  CBusy busy;
+  CDriveOperation op;
+  op.m_kind = DriveOperationKind::DefragFreeSpace;
+  op.m_nFreeMode = SettingsFile().GetInt("DefragFreeMode", kFreeModeDontFragment);
+  if (op.m_nFreeMode != kFreeModeDontFragment && op.m_nFreeMode != kFreeModeMaximize)
+    op.m_nFreeMode = kFreeModeDontFragment;
+  m_view.SetTitleText("Defragging Free Space");
+  m_view.EnableControls(false);
+  m_view.Notify(UM_SET_COMPRESSED, 0, false);
+  RunDriveOperation(m_engine, *drive, op, m_pReport);
+  m_view.EnableControls(true);
+  m_view.RefreshMap();
+  m_view.Notify(UM_FILL_FILE_LIST, 0, true);
+  m_view.SetStatus("Defrag free space complete");
+  m_view.UpdateRow(row);
+  m_view.SetTitleText("");
+}
+
+std::string CDrivePage::RunOperation(int operation) {
+  CBusy busy;
+  SetCancel(false);
+  std::string done;
+  bool any = false;
+  const int rows = m_view.RowCount();
+  for (int row = 0; row < rows && !IsCancelled(); ++row) {
+    if (!m_view.IsRowChecked(row)) continue;
+    const size_t index = m_view.RowDrive(row);
+    if (index >= m_drives.size()) continue;
+    any = true;
+    CDriveData& drive = m_drives[index];
+    if (operation == OP_ANALYZE) {
+      m_view.EmptyFileList();
+      MakeCurrent(row, false);
+      m_engine.DeleteCache(drive);
+      drive.m_nState = DRIVE_STATE_NOT_ANALYZED;
+      AnalyzeCurrent(true);
+    } else {
+      MakeCurrent(row, false);
+      AnalyzeCurrent(false);
+      // A drive whose analysis did not finish is not defragmented.
+      if (drive.m_nState != DRIVE_STATE_ANALYZED || IsCancelled()) continue;
+      if (operation == OP_DEFRAG_DRIVE) {
+        DefragDriveWorker(row);
+        m_engine.DeleteCache(drive);
+      } else {
+        DefragFreeWorker(row);
+      }
+      m_engine.SaveDriveData(drive);
+    }
+    if (!done.empty()) done += ", ";
+    done += drive.m_strDrive;
+  }
+  if (!any) {
+    m_engine.Prompt().ShowMessage(kNoDriveChecked, MB_OK | MB_ICONERROR);
+    return done;
+  }
+  if (operation != OP_ANALYZE) {
+    if (m_view.ShowCompletion(CompletionCaption(operation), CompletionMessage(done)) == IDOK)
+      m_view.Notify(UM_SHOW_REPORT, 0, true);
+  }
+  return done;
+}
+
+}  // namespace vt

@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# Runs Vantrel.exe under Wine on an X virtual frame buffer over two volume
+# images and drives it through the drive workflow, saving a screenshot of
+# each step: the drive list, an analysis by checking a drive, Defrag Drive
+# on both drives with its completion dialog, "View Report", the hand-off of
+# a second start's command line and of "/auto". Every file's checksum is
+# taken before and compared after, and the file systems' checkers judge the
+# volumes (fsck.fat -n; ntfsfix -n for NTFS).
+#
+# usage: run_scenario.sh BUILD_DIR OUTDIR IMAGE_V IMAGE_W
+#   BUILD_DIR  a mingw-x86_64 build with Vantrel.exe and vt-gui-driver.exe
+#   OUTDIR     receives the screenshots and the transcript
+# Images are changed in place (they are defragmented). Exit 77: the tools
+# to run it are missing.
+set -uo pipefail
+build=${1:?usage: run_scenario.sh BUILD_DIR OUTDIR IMAGE_V IMAGE_W}
+out=${2:?}
+img_v=$(realpath "${3:?}")
+img_w=$(realpath "${4:?}")
+exe=$build/app/win32/Vantrel.exe
+driver=$build/tools/gui_driver/vt-gui-driver.exe
+PATH=$PATH:/usr/sbin:/sbin
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine64 || true)
+for tool in Xvfb import xdotool mcopy fsck.fat sha256sum; do
+  command -v "$tool" >/dev/null || { echo "run_scenario: $tool is missing" >&2; exit 77; }
+done
+[ -n "$wine" ] && [ -f "$exe" ] && [ -f "$driver" ] || { echo "run_scenario: wine64, Vantrel.exe or the driver is missing" >&2; exit 77; }
+
+mkdir -p "$out"
+work=$(mktemp -d)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+display=${VT_DISPLAY:-:$((50 + RANDOM % 400))}
+Xvfb "$display" -screen 0 1280x900x24 >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=$display
+cleanup() {
+  "${wine%64}server64" -k >/dev/null 2>&1 || /usr/lib/wine/wineserver64 -k >/dev/null 2>&1
+  kill "$xvfb" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+log() { echo "$*" | tee -a "$out/transcript.txt"; }
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1; shift
+  if "$@"; then log "ok   $what"; else log "FAIL $what"; failures=$((failures + 1)); fi
+}
+shot() { sleep 1; import -display "$DISPLAY" -window root "$out/$1.png"; log "shot $1.png"; }
+drive() { "$wine" "$driver" "$@" 2>>"$out/driver.err" | tr -d '\r'; }
+# A real click on a row's check box: the page takes only the user's clicks.
+check_row() {  # check_row ROW
+  local point
+  point=$(VT_CLICK_OUTSIDE=1 drive check "$1")
+  xdotool mousemove $point click 1
+}
+winpath() { echo "Z:${1//\//\\}"; }
+
+# Checksums of every file, read by mtools (FAT) or ntfs-3g's ntfscat (NTFS).
+sums() {  # sums IMAGE
+  local dir=$work/files-$RANDOM
+  mkdir -p "$dir"
+  if file -b "$1" | grep -q NTFS; then
+    ntfsls -R -p / "$1" 2>/dev/null | sort >"$dir.list"
+    echo "(ntfs)"; ntfsls -R "$1" 2>/dev/null | wc -l
+  else
+    MTOOLS_SKIP_CHECK=1 mcopy -s -n -i "$1" ::/ "$dir/" 2>/dev/null
+    (cd "$dir" && find . -type f -print0 | sort -z | xargs -0 -r sha256sum)
+  fi
+  rm -rf "$dir"
+}
+fs_check() {  # fs_check IMAGE
+  if file -b "$1" | grep -q NTFS; then ntfsfix -n "$1" >/dev/null 2>&1; else fsck.fat -n "$1" >/dev/null 2>&1; fi
+}
+sums "$img_v" >"$work/v.before"
+sums "$img_w" >"$work/w.before"
+
+: >"$out/transcript.txt"
+"$wine" wineboot -i >/dev/null 2>&1
+"${wine%wine64}wineserver64" -w 2>/dev/null || /usr/lib/wine/wineserver64 -w
+# Caption buttons need Marlett.
+[ -d /usr/share/wine/fonts ] && cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+
+export VANTREL_VOLUMES="V=$(winpath "$img_v");W=$(winpath "$img_w")"
+export VT_DESKTOP=Vantrel
+"$wine" explorer /desktop=$VT_DESKTOP,1024x720 "$exe" >/dev/null 2>&1 &
+title=$(drive wait-main 90)
+check "the main window opens" test "$title" = "Vantrel"
+sleep 2
+rows=$(drive rows)
+log "$rows"
+check "the drive list shows V: and W: with their file systems" \
+  bash -c '[[ "$0" == *"V:\\"* && "$0" == *"W:\\"* && "$0" == *FAT* ]]' "$rows"
+shot 01-main-before-analysis
+
+check_row 0
+sleep 1
+drive wait-idle 120
+status=$(drive text 1091)
+check "checking V: analyses it: \"$status\"" test "$status" = "Analysis complete."
+rows=$(drive rows)
+log "$rows"
+check "V:'s row shows its statistics" bash -c '[[ "$(head -1 <<<"$0" | cut -f3)" =~ ^[0-9,]+$ ]]' "$rows"
+check "the title names the current drive" test "$(drive title)" = 'Vantrel - V:\'
+shot 02-main-after-analysis
+
+check_row 1
+sleep 1
+drive wait-idle 120
+drive click 1103
+message=$(drive dialog "Defrag Drive" 300)
+log "$message"
+check "the completion dialog names both drives" \
+  test "$message" = "$(printf 'Defrag Drive \nDefragmentation is complete for drive(s):\nV:\\, W:\\ ')"
+shot 03-completion-dialog
+drive press "Defrag Drive" 1
+sleep 2
+check "View Report selects the Report tab" test "$(drive tab)" = 2
+report=$(drive text 2108)
+check "the report holds the analysis of V:" bash -c '[[ "$0" == *"Analyze Drive V:\\"* ]]' "$report"
+check "the report holds both drive passes" \
+  bash -c '[[ "$0" == *"Defrag Drive V:\\"* && "$0" == *"Defrag Drive W:\\"* ]]' "$report"
+shot 04-report-tab
+
+# A second start hands its command line over and ends.
+"$wine" explorer /desktop=$VT_DESKTOP,1024x720 "$exe" /defrag 'C:\request.txt' >/dev/null 2>&1
+sleep 4
+check "a second start's command line opens the Fragmented Files tab" test "$(drive tab)" = 1
+check "the request arrives whole" \
+  test "$(drive text 1200)" = 'Request received: /defrag C:\request.txt'
+"$wine" explorer /desktop=$VT_DESKTOP,1024x720 "$exe" /auto >/dev/null 2>&1 &
+message=$(drive dialog "Vantrel" 30)
+log "$message"
+check "a scheduled start while open shows the scheduler message" \
+  bash -c '[[ "$0" == *"Windows Scheduler is attempting to start a scheduled defrag"* ]]' "$message"
+shot 05-scheduler-message
+drive press "Vantrel" 1
+sleep 2
+shot 06-fragmented-files-tab
+
+drive close
+sleep 3
+"${wine%wine64}wineserver64" -w 2>/dev/null || /usr/lib/wine/wineserver64 -w
+check "V: passes its checker" fs_check "$img_v"
+check "W: passes its checker" fs_check "$img_w"
+check "every file of V: reads back unchanged" cmp -s "$work/v.before" <(sums "$img_v")
+check "every file of W: reads back unchanged" cmp -s "$work/w.before" <(sums "$img_w")
+
+log "$failures failure(s)"
+[ "$failures" = 0 ]

@@ -1,0 +1,150 @@
+// The operations both front ends call, on a hand-built FAT16 volume: one
+// open-and-analyse (cache, cancel, report), the drive operations' figures
+// and report sections, and the file batch's results per file.
+#include "pages/drive_operations.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/globals.h"
+#include "pages/drive_page.h"
+#include "platform/image/volume_set.h"
+#include "platform/recording.h"
+#include "report/report_document.h"
+#include "tests/image/fat_builder.h"
+
+namespace vt {
+namespace {
+
+using test::CFatImageBuilder;
+using test::EBuildType;
+
+class DriveOperationsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CFatImageBuilder b(EBuildType::kFat16);
+    const uint32_t cb = b.ClusterBytes();
+    b.AddFile(0, u"Split.bin", "SPLIT   BIN", {40, 41, 60, 61, 80}, std::string(cb * 5, 's'));
+    b.AddFile(0, u"Two.bin", "TWO     BIN", {90, 95}, std::string(cb * 2, 't'));
+    b.AddFile(0, u"", "WHOLE   TXT", {100}, std::string(cb / 2, 'w'));
+    ASSERT_EQ(ERROR_SUCCESS, m_set.MountDevice('V', b.Device(), "mem-ops", false));
+    CEngineServices services;
+    services.volume = &m_set;
+    services.system = &HostSystem();
+    services.messages = &m_sink;
+    services.prompt = &m_prompt;
+    m_engine = std::make_unique<CDefrag>(services);
+    CScriptedPrompt prompt;
+    std::vector<CDriveData> drives = EnumerateDrives(m_set, CEnumerateOptions(), prompt);
+    ASSERT_EQ(drives.size(), 1u);
+    m_drive = drives[0];
+    SetCancel(false);
+  }
+  void TearDown() override {
+    m_engine.reset();
+    SetCurrentDrive(nullptr);
+    SetCancel(false);
+  }
+
+  CImageVolumeSet m_set;
+  CRecordingSink m_sink;
+  CScriptedPrompt m_prompt;
+  std::unique_ptr<CDefrag> m_engine;
+  CDriveData m_drive;
+  CReportDocument m_report;
+};
+
+TEST_F(DriveOperationsTest, OpenAndAnalyzeFillsTheStatisticsAndTheReport) {
+  CAnalyzeOptions options;
+  options.m_pReport = &m_report;
+  bool opened = false;
+  options.m_onOpened = [&]() { opened = true; };
+  const CAnalysis a = OpenAndAnalyze(*m_engine, m_drive, options);
+  EXPECT_EQ(a.m_result, AnalyzeResult::Ok);
+  EXPECT_TRUE(opened);
+  EXPECT_FALSE(a.m_bFromCache);
+  EXPECT_EQ(m_drive.m_nState, DRIVE_STATE_ANALYZED);
+  EXPECT_EQ(m_drive.m_nFragmentedFiles, 2u);
+  EXPECT_EQ(m_drive.m_nFragments, 5u);
+  const std::string text = m_report.PlainText();
+  EXPECT_NE(text.find("Action: Analyze Drive V:\\"), std::string::npos);
+  EXPECT_NE(text.find("Total fragments:\t5"), std::string::npos);
+  EXPECT_EQ(BusyCounter().load(), 0);
+}
+
+TEST_F(DriveOperationsTest, TheCacheAnswersTheSecondAnalysisWithoutAReport) {
+  CAnalyzeOptions options;
+  options.m_bUseCache = true;
+  ASSERT_EQ(OpenAndAnalyze(*m_engine, m_drive, options).m_result, AnalyzeResult::Ok);
+  options.m_pReport = &m_report;
+  const CAnalysis again = OpenAndAnalyze(*m_engine, m_drive, options);
+  EXPECT_TRUE(again.m_bFromCache);
+  EXPECT_EQ(m_drive.m_nFragmentedFiles, 2u);
+  EXPECT_TRUE(m_report.IsEmpty());
+  // Deleting the cache first analyses from the disk again.
+  options.m_bDeleteCache = true;
+  EXPECT_FALSE(OpenAndAnalyze(*m_engine, m_drive, options).m_bFromCache);
+  EXPECT_FALSE(m_report.IsEmpty());
+  m_engine->DeleteCache(m_drive);
+}
+
+TEST_F(DriveOperationsTest, AVolumeThatCannotBeOpenedIsReportedAsSuch) {
+  m_set.Unmount('V');
+  EXPECT_EQ(OpenAndAnalyze(*m_engine, m_drive, CAnalyzeOptions()).m_result,
+            AnalyzeResult::OpenFailed);
+  EXPECT_EQ(m_drive.m_nState, DRIVE_STATE_NOT_ANALYZED);
+}
+
+TEST_F(DriveOperationsTest, DefragDriveGivesItsFiguresAndReportSection) {
+  ASSERT_EQ(OpenAndAnalyze(*m_engine, m_drive, CAnalyzeOptions()).m_result, AnalyzeResult::Ok);
+  SetCancel(true);  // left over from an earlier Stop: the operation clears it
+  CDriveOperation op;
+  const CDriveOperationResult r = RunDriveOperation(*m_engine, m_drive, op, &m_report);
+  EXPECT_EQ(r.m_nFragmentedBefore, 2u);
+  EXPECT_EQ(m_drive.m_nFragmentedFiles, 0u);
+  EXPECT_EQ(r.m_nMovedClusters, 7u);
+  EXPECT_TRUE(r.m_errors.empty());
+  const std::string text = m_report.PlainText();
+  EXPECT_NE(text.find("Action: Defrag Drive V:\\"), std::string::npos);
+  EXPECT_NE(text.find("Bytes processed:\t"), std::string::npos);
+  EXPECT_EQ(text.find("Largest free block:"), std::string::npos);
+}
+
+TEST_F(DriveOperationsTest, FreeSpaceReportsTheLargestFreeBlock) {
+  ASSERT_EQ(OpenAndAnalyze(*m_engine, m_drive, CAnalyzeOptions()).m_result, AnalyzeResult::Ok);
+  CDriveOperation op;
+  op.m_kind = DriveOperationKind::DefragFreeSpace;
+  op.m_nFreeMode = kFreeModeMaximize;
+  const CDriveOperationResult r = RunDriveOperation(*m_engine, m_drive, op, &m_report);
+  EXPECT_GE(r.m_nLargestAfter, r.m_nLargestBefore);
+  EXPECT_GT(r.m_nMovedClusters, 0u);
+  const std::string text = m_report.PlainText();
+  EXPECT_NE(text.find("Action: Defrag free space V:\\"), std::string::npos);
+  EXPECT_NE(text.find("Largest free block:"), std::string::npos);
+}
+
+TEST_F(DriveOperationsTest, TheFileBatchAnswersPerFile) {
+  ASSERT_EQ(OpenAndAnalyze(*m_engine, m_drive, CAnalyzeOptions()).m_result, AnalyzeResult::Ok);
+  const auto rows = DefragFileBatch(*m_engine, "V:\\", {"/Split.bin", "V:\\missing.txt", "WHOLE.TXT"},
+                                    BestFit, IDNO, &m_report);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0].m_strPath, "V:\\Split.bin");
+  EXPECT_EQ(rows[0].m_result, FileBatchResult::Defragmented);
+  EXPECT_EQ(rows[0].m_nFragmentsBefore, 3u);
+  EXPECT_EQ(rows[0].m_nFragmentsAfter, 1u);
+  EXPECT_EQ(rows[1].m_result, FileBatchResult::NotFound);
+  EXPECT_EQ(rows[2].m_result, FileBatchResult::Skipped);  // one fragment, "skip" answered
+  EXPECT_STREQ(FileBatchResultName(rows[2].m_result), "skipped");
+  EXPECT_EQ(MoveAnywayAnswer().load(), -1);
+  EXPECT_NE(m_report.PlainText().find("Action: Defrag file"), std::string::npos);
+  EXPECT_EQ(VolumePath("W:\\", "a/b/"), "W:\\a\\b");
+}
+
+TEST(CompletionTest, AStoppedRunSaysSoWithTwoBlanksAfterDrive) {
+  EXPECT_EQ(CompletionCaptionShown(CompletionCaption(OP_DEFRAG_DRIVE), true),
+            "Defrag Drive  Cancelled");
+  EXPECT_EQ(CompletionCaptionShown(CompletionCaption(OP_DEFRAG_FREE), false), "Defrag Free Space");
+  EXPECT_EQ(CompletionMessage("V:\\, W:\\"), "Defragmentation is complete for drive(s):\nV:\\, W:\\ ");
+}
+
+}  // namespace
+}  // namespace vt
