@@ -43,10 +43,12 @@ bool QuietProgress() { return g_quiet.load(); }
 void OnInterrupt() {
   // Only lock-free stores and _exit: this runs inside a signal handler.
   if (g_interrupts.fetch_add(1) >= 1) {
+    static const char kNote[] = "\nvantrel-cli: stopped at once\n";
 #ifdef _WIN32
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), kNote, sizeof(kNote) - 1, &written, nullptr);
     ExitProcess(kInterruptedExit);
 #else
-    static const char kNote[] = "\nvantrel-cli: stopped at once\n";
     ssize_t ignored = write(2, kNote, sizeof(kNote) - 1);
     (void)ignored;
     _exit(kInterruptedExit);
