@@ -28,12 +28,6 @@ DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
   *result = CAllocationCheck();
   const uint64_t total = TotalClusters();
   const size_t bitmapBytes = static_cast<size_t>((total + 7) / 8);
-  std::vector<uint8_t> marked(bitmapBytes);
-  DWORD err = ReadStream(*m_pDevice, m_geometry, m_bitmap, 0, marked.data(), marked.size());
-  if (err != ERROR_SUCCESS) {
-    result->m_strProblem = "$Bitmap cannot be read";
-    return ERROR_SUCCESS;
-  }
   // Every run of every record in use, checked for overlaps once sorted:
   // no second bitmap of the whole volume is needed for ownership.
   struct COwnedRun {
@@ -85,32 +79,54 @@ DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
     }
     end = run.lcn + run.count;
     ownedClusters += run.count;
-    uint64_t lcn = run.lcn;
-    while (lcn < end) {
-      // Whole bytes of eight marked clusters at a time.
-      if (lcn % 8 == 0 && end - lcn >= 8 && marked[static_cast<size_t>(lcn / 8)] == 0xFF) {
-        lcn += 8;
-        continue;
+  }
+  // $Bitmap is read a megabyte at a time (eight million clusters): every
+  // owned cluster must be marked, and the marked ones are counted 64 at a
+  // time (a volume of terabytes has hundreds of millions of clusters).
+  const size_t kChunk = size_t(1) << 20;
+  std::vector<uint8_t> marked(std::min(kChunk, bitmapBytes));
+  uint64_t markedClusters = 0;
+  size_t next = 0;  // the next owned run to test
+  uint64_t pos = owned.empty() ? total : owned[0].lcn;
+  for (size_t offset = 0; offset < bitmapBytes; offset += kChunk) {
+    const size_t n = std::min(kChunk, bitmapBytes - offset);
+    DWORD err = ReadStream(*m_pDevice, m_geometry, m_bitmap, offset, marked.data(), n);
+    if (err != ERROR_SUCCESS) {
+      result->m_strProblem = "$Bitmap cannot be read";
+      return ERROR_SUCCESS;
+    }
+    const uint64_t first = uint64_t(offset) * 8;
+    const uint64_t last = std::min<uint64_t>(total, first + uint64_t(n) * 8);
+    const uint64_t words = (last - first) / 64;
+    for (uint64_t w = 0; w < words; ++w) {
+      uint64_t m = 0;
+      std::memcpy(&m, &marked[static_cast<size_t>(w * 8)], 8);
+      markedClusters += static_cast<uint64_t>(__builtin_popcountll(m));
+    }
+    for (uint64_t lcn = first + words * 64; lcn < last; ++lcn)
+      markedClusters += TestBit(marked, lcn - first);
+    while (next < owned.size() && pos < last) {
+      const COwnedRun& run = owned[next];
+      const uint64_t stop = std::min(run.lcn + run.count, last);
+      while (pos < stop) {
+        const uint64_t at = pos - first;
+        // Whole bytes of eight marked clusters at a time.
+        if (at % 8 == 0 && stop - pos >= 8 && marked[static_cast<size_t>(at / 8)] == 0xFF) {
+          pos += 8;
+          continue;
+        }
+        if (!TestBit(marked, at)) {
+          result->m_strProblem = "MFT record " + Num(run.record) + ": cluster " + Num(pos) +
+                                 " is in use but free in $Bitmap";
+          return ERROR_SUCCESS;
+        }
+        ++pos;
       }
-      if (!TestBit(marked, lcn)) {
-        result->m_strProblem = "MFT record " + Num(run.record) + ": cluster " + Num(lcn) +
-                               " is in use but free in $Bitmap";
-        return ERROR_SUCCESS;
-      }
-      ++lcn;
+      if (pos == run.lcn + run.count && ++next < owned.size()) pos = owned[next].lcn;
     }
   }
-  // Lost clusters: marked but owned by nobody. Every owned cluster is marked
-  // and owned once, so they are the marked ones less the owned ones, counted
-  // 64 at a time (a volume of terabytes has hundreds of millions).
-  uint64_t markedClusters = 0;
-  const uint64_t words = total / 64;
-  for (uint64_t w = 0; w < words; ++w) {
-    uint64_t m = 0;
-    std::memcpy(&m, &marked[static_cast<size_t>(w * 8)], 8);
-    markedClusters += static_cast<uint64_t>(__builtin_popcountll(m));
-  }
-  for (uint64_t lcn = words * 64; lcn < total; ++lcn) markedClusters += TestBit(marked, lcn);
+  // Every owned cluster is marked and owned once, so the lost ones are the
+  // marked ones less the owned ones.
   result->m_nLostClusters = markedClusters - ownedClusters;
   return ERROR_SUCCESS;
 }
