@@ -30,9 +30,6 @@ constexpr const char* kSchedulerRunningText =
     "The Windows Scheduler is attempting to start a scheduled defrag however Vantrel is already "
     "running. \n\nYour defrag options will be executed at the next scheduled interval.";
 constexpr const char* kWaitForOperationText = "Please wait for the current operation to complete.";
-constexpr const char* kAutoNotYetText =
-    "Scheduled runs from the system tray are not available in this version of Vantrel. Open "
-    "Vantrel and defragment the drives from its Drives page.";
 
 // Whether a top-level window is the running copy's main window: its title
 // holds "Vantrel" (case-sensitive) and its class is the dialog class

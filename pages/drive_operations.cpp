@@ -108,7 +108,8 @@ CDriveOperationResult RunDriveOperation(CDefrag& engine, CDriveData& drive,
   out.m_nLargestAfter = LargestFreeBytes(engine, drive);
   for (const auto& e : engine.m_errors) out.m_errors.push_back(e);
   if (report) {
-    report->AddHeading(OperationHeading(op.m_kind) + drive.m_strDrive);
+    report->AddHeading((op.m_pszHeading ? op.m_pszHeading : OperationHeading(op.m_kind)) +
+                       drive.m_strDrive);
     report->AddLine("Total time:", FormatElapsed(out.m_nElapsedMs, out.m_nElapsedMs >= 86400000ull));
     report->AddLine("Bytes processed:",
                     FormatByteSize(out.m_nMovedClusters * drive.m_dwBytesPerCluster));

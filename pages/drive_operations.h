@@ -51,6 +51,8 @@ struct CDriveOperation {
   bool m_bStartCancelled = false;  // the cancel flag at the start (a stop asked already)
   // A report line "Cancelled:" with this text when the run was stopped.
   std::string m_strCancelledLine;
+  // The report heading instead of the operation's own (the scheduled run's).
+  const char* m_pszHeading = nullptr;
   // Around the engine call (a console's progress display).
   std::function<void()> m_onStart;
   std::function<void()> m_onEnd;

@@ -83,3 +83,39 @@
 
 #define VT_VERSION_TEXT "0.1.0.0"
 #define VT_VERSION_NUMBERS 0, 1, 0, 0
+
+// Options sheet, tray menu and help (the sheet's pages and the scheduled run).
+#define IDD_OPTIONS_GENERAL 2138
+#define IDD_CUSTOM_DEFRAG 2137
+#define IDD_SCHEDULER 2139
+#define IDM_TRAY 158
+#define ID_TRAY_CANCEL_DEFRAG 32816
+#define ID_HELP_TOPIC 57670
+// General page.
+#define IDC_CPU_LIST 2134
+#define IDC_PRIORITY 2135
+#define IDC_SHELL_EXTENSION 2109
+#define IDC_SAVE_LOG_FILES 2174
+// Custom Defrag Options page: the five options, then their fields.
+#define IDC_OPT_ALL_FILES 2139
+#define IDC_OPT_BY_SIZE 2140
+#define IDC_OPT_BY_PERCENT 2141
+#define IDC_OPT_ONLY_TYPES 2169
+#define IDC_OPT_EXCLUDE_TYPES 2170
+#define IDC_SIZE_LIST 2142
+#define IDC_PERCENT 2143
+#define IDC_PERCENT_SPIN 2144
+#define IDC_TYPE_LIST 2145
+#define IDC_EXTENSIONS 2146
+#define IDC_TYPE_ADD 2147
+#define IDC_TYPE_REMOVE 2148
+// Scheduler page.
+#define IDC_SCHEDULE_ON 2160
+#define IDC_SCHEDULE_DAYS 2149
+#define IDC_SCHEDULE_DRIVES 2150
+#define IDC_SCHEDULE_IDLE 2161
+#define IDC_SCHEDULE_RECUR 2166
+#define IDC_SCHEDULE_RECUR_SPIN 1011
+#define IDC_SCHEDULE_TIME 2168
+#define IDC_SCHEDULE_ACCOUNT 2167
+#define IDC_SCHEDULE_PASSWORD 2163

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "shellext/shell_clsid.h"
 #include "shellext/shell_module.h"
@@ -37,6 +38,10 @@ class CRegKey {
   CRegKey(const CRegKey&) = delete;
   CRegKey& operator=(const CRegKey&) = delete;
   HKEY Get() const { return m_h; }
+  void Close() {
+    if (m_h) ::RegCloseKey(m_h);
+    m_h = nullptr;
+  }
   HKEY* Put() { return &m_h; }
 
  private:
@@ -82,24 +87,44 @@ extern "C" {
 
 STDAPI DllRegisterServer() {
   using namespace vt;
+  // What this call creates, so that a registration failing part-way takes
+  // it away again: a class key without its server would make the program
+  // (and Explorer) believe in an extension that cannot load.
+  std::vector<std::string> created;
+  auto create = [&created](HKEY parent, const std::string& name, CRegKey* key) {
+    DWORD disposition = 0;
+    const LONG rc = ::RegCreateKeyExA(parent, name.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                      key->Put(), &disposition);
+    if (rc == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY && parent == HKEY_CLASSES_ROOT)
+      created.push_back(name);
+    return rc;
+  };
+  auto undo = [&created]() {
+    for (auto it = created.rbegin(); it != created.rend(); ++it)
+      DeleteKeyTree(HKEY_CLASSES_ROOT, it->c_str());
+    return SELFREG_E_CLASS;
+  };
   // The handler keys are best effort; the class key decides.
   for (const char* owner : kHandlerOwners) {
     CRegKey handler;
-    if (CreateForWriting(HKEY_CLASSES_ROOT, HandlerKey(owner), &handler) == ERROR_SUCCESS)
+    if (create(HKEY_CLASSES_ROOT, HandlerKey(owner), &handler) == ERROR_SUCCESS)
       SetText(handler.Get(), nullptr, kShellClsidText);
   }
 
-  CRegKey classKey;
-  if (CreateForWriting(HKEY_CLASSES_ROOT, ClassKey(), &classKey) != ERROR_SUCCESS)
-    return SELFREG_E_CLASS;
-  // A class key without its server would claim an extension that cannot load.
   std::string library = ShellModulePath();
-  CRegKey server;
-  if (library.empty() ||
-      CreateForWriting(classKey.Get(), "InprocServer32", &server) != ERROR_SUCCESS ||
-      SetText(server.Get(), nullptr, library) != ERROR_SUCCESS ||
-      SetText(server.Get(), "ThreadingModel", "Apartment") != ERROR_SUCCESS)
-    return SELFREG_E_CLASS;
+  {
+    CRegKey classKey;
+    if (library.empty() || create(HKEY_CLASSES_ROOT, ClassKey(), &classKey) != ERROR_SUCCESS)
+      return undo();
+    CRegKey server;
+    if (CreateForWriting(classKey.Get(), "InprocServer32", &server) != ERROR_SUCCESS ||
+        SetText(server.Get(), nullptr, library) != ERROR_SUCCESS ||
+        SetText(server.Get(), "ThreadingModel", "Apartment") != ERROR_SUCCESS) {
+      server.Close();
+      classKey.Close();
+      return undo();
+    }
+  }
   return S_OK;
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/startup.h"
 #include "app/win32/main_dlg.h"
+#include "app/win32/tray_wnd.h"
 #include "engine/globals.h"
 #include "platform/image/volume_set.h"
 #include "platform/win32/win32_volume_ops.h"
@@ -82,6 +83,7 @@ CPellworthApp::CPellworthApp() {
 }
 
 CPellworthApp::~CPellworthApp() {
+  m_tray.reset();
   m_engine.reset();
   if (m_hMutex) ::CloseHandle(m_hMutex);
   g_app = nullptr;
@@ -131,6 +133,11 @@ void CPellworthApp::Uninstall() {
 
 void CPellworthApp::DeleteCaches() { m_engine->DeleteAllCaches(); }
 
+void CPellworthApp::EndUnattended() {
+  m_tray.reset();
+  DeleteCaches();
+}
+
 bool CPellworthApp::InitInstance(const std::string& commandLine) {
   m_strCommandLine = commandLine;
   m_hMutex = ::CreateMutexA(nullptr, FALSE, "Vantrel");
@@ -153,10 +160,13 @@ bool CPellworthApp::InitInstance(const std::string& commandLine) {
   ::LoadLibraryA("riched20.dll");
   SetUnattended(HasSwitch(commandLine, "/auto"));
   if (IsUnattended()) {
-    // The scheduled run lives in the tray, which this version does not have:
-    // say so instead of pretending to run.
-    m_prompt.ShowMessage(kAutoNotYetText, MB_OK | MB_ICONINFORMATION);
-    return false;
+    // The scheduled run: only the tray icon; the run closes the tray window,
+    // which ends the message loop and the program.
+    m_tray = std::make_unique<CSysTray>();
+    if (!m_tray->Create()) return false;
+    m_tray->AddIcon();
+    m_tray->StartScheduledRun();
+    return true;
   }
   char path[MAX_PATH * 4] = {};
   const DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof(path));
@@ -186,6 +196,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       ::TranslateMessage(&msg);
       ::DispatchMessageA(&msg);
     }
+    app.EndUnattended();
   }
   return 0;
 }

@@ -26,6 +26,8 @@ class CWindowPrompt : public IPrompt {
   int ShowMessage(const std::string& text, UINT type) override;
 };
 
+class CSysTray;
+
 class CPellworthApp {
  public:
   CPellworthApp();
@@ -33,6 +35,8 @@ class CPellworthApp {
 
   // Returns true only for the unattended run (which then runs a message loop).
   bool InitInstance(const std::string& commandLine);
+  // After the unattended run's message loop: the tray goes, the caches too.
+  void EndUnattended();
 
   CDefrag& Engine() { return *m_engine; }
   IVolumeOps& Volumes() { return *m_volumes; }
@@ -62,6 +66,7 @@ class CPellworthApp {
   CReportDlg m_report;
   std::unique_ptr<IVolumeOps> m_volumes;
   std::unique_ptr<CDefrag> m_engine;
+  std::unique_ptr<CSysTray> m_tray;
 };
 
 CPellworthApp& App();

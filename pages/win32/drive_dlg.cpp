@@ -6,6 +6,7 @@
 
 #include "app/settings_file.h"
 #include "engine/globals.h"
+#include "pages/win32/options_sheet.h"
 #include "report/win32/complete_dlg.h"
 #include "resources/resource.h"
 
@@ -115,8 +116,7 @@ int CDriveDlg::ShowCompletion(const std::string& caption, const std::string& mes
 
 void CDriveDlg::EnableButtons(bool enable) {
   for (int id : kButtons) ::EnableWindow(::GetDlgItem(m_hWnd, id), enable);
-  // The options sheet comes with its pages; until then the button stays off.
-  ::EnableWindow(::GetDlgItem(m_hWnd, IDC_OPTIONS), FALSE);
+  ::EnableWindow(::GetDlgItem(m_hWnd, IDC_OPTIONS), enable);
   ::EnableWindow(::GetDlgItem(m_hWnd, IDC_STOP), !enable);
 }
 
@@ -418,6 +418,9 @@ INT_PTR CDriveDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case IDC_ANALYZE: StartOperation(OP_ANALYZE); return TRUE;
         case IDC_DEFRAG_DRIVE: StartOperation(OP_DEFRAG_DRIVE); return TRUE;
         case IDC_DEFRAG_FREE: StartOperation(OP_DEFRAG_FREE); return TRUE;
+        case IDC_OPTIONS:
+          if (BusyCounter().load() == 0) ShowOptionsSheet(m_hMain);
+          return TRUE;
         case IDC_STOP:
           SetCancel(true);
           ::SendMessageA(m_hMain, UM_PROGRESS, PROGRESS_TEXT,

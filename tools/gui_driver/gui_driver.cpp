@@ -157,6 +157,9 @@ void Click(int x, int y) {
 
 }  // namespace
 
+// The options sheet, message box and tray commands (options_commands.cpp).
+int RunOptionsCommand(int argc, char** argv);
+
 int main(int argc, char** argv) {
   if (argc < 2) return Fail("usage: vt-gui-driver COMMAND [ARGS]");
   // The program runs in Wine's virtual desktop named in VT_DESKTOP
@@ -172,6 +175,7 @@ int main(int argc, char** argv) {
     }
   }
   const std::string cmd = argv[1];
+  if (const int rc = RunOptionsCommand(argc, argv); rc >= 0) return rc;
   if (cmd == "wait-main" || cmd == "dialog" || cmd == "wait-idle") {
     const int seconds = std::atoi(argv[cmd == "dialog" ? 3 : 2] ? argv[cmd == "dialog" ? 3 : 2] : "10");
     for (int i = 0; i < seconds * 10; ++i) {

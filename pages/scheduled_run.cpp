@@ -1,0 +1,52 @@
+#include "pages/scheduled_run.h"
+
+#include "engine/globals.h"
+#include "pages/drive_operations.h"
+#include "pages/scheduler_page.h"
+
+namespace vt {
+
+std::string ScheduledRunTip(const std::string& root) {
+  std::string tip = "Vantrel - Defragging " + root;
+  if (tip.size() > 63) tip.resize(63);
+  return tip;
+}
+
+CScheduledRunResult RunScheduledDefrag(CDefrag& engine, const SettingsFile& settings,
+                                       std::vector<CDriveData>& candidates,
+                                       IScheduledRunView& view, IReportSink* report) {
+  CScheduledRunResult out;
+  CBusy busy;
+  const std::vector<int> requested = ParseIndexList(settings.GetString("AutoDefragDrives"));
+  SetCancel(false);
+  for (int index : requested) {
+    if (IsCancelled()) break;
+    for (CDriveData& drive : candidates) {
+      if (static_cast<int>(drive.m_nDriveIndex) != index) continue;
+      if (IsCancelled()) break;
+      SetCurrentDrive(&drive);
+      view.SetTip(ScheduledRunTip(drive.m_strDrive));
+      CAnalyzeOptions analyze;
+      analyze.m_bMarkAnalyzed = true;
+      analyze.m_bStartCancelled = IsCancelled();
+      engine.m_freeRuns.RemoveAll();
+      const CAnalysis analysis = OpenAndAnalyze(engine, drive, analyze);
+      if (analysis.m_result == AnalyzeResult::OpenFailed) continue;
+      if (analysis.m_result == AnalyzeResult::Failed && !IsCancelled()) continue;
+      // A stop during the analysis still ends in the drive's report; the
+      // pass then moves nothing.
+      CDriveOperation op;
+      op.m_kind = DriveOperationKind::DefragDrive;
+      op.m_filter = CDefragFilter::All();
+      op.m_bStartCancelled = IsCancelled();
+      op.m_pszHeading = kScheduledHeading;
+      RunDriveOperation(engine, drive, op, report);
+      out.m_done.push_back(drive.m_strDrive);
+    }
+  }
+  out.m_bCancelled = IsCancelled();
+  SetCurrentDrive(nullptr);
+  return out;
+}
+
+}  // namespace vt

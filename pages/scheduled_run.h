@@ -1,0 +1,42 @@
+// The unattended scheduled run ("/auto"): every drive chosen on the
+// Scheduler page, one after the other, defragmented with no filter; a
+// "Scheduled Defrag Drive " report per drive while logging is on.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/settings_file.h"
+#include "engine/defrag.h"
+
+namespace vt {
+
+class IReportSink;
+
+constexpr const char* kScheduledHeading = "Scheduled Defrag Drive ";
+
+// "Vantrel - Defragging C:\" (cut to the 63 characters a tip holds).
+std::string ScheduledRunTip(const std::string& root);
+
+// What the tray shows while the run works.
+class IScheduledRunView {
+ public:
+  virtual ~IScheduledRunView() = default;
+  virtual void SetTip(const std::string& text) = 0;
+};
+
+struct CScheduledRunResult {
+  std::vector<std::string> m_done;  // roots whose pass ran, in order
+  bool m_bCancelled = false;
+};
+
+// The run over "AutoDefragDrives": candidates are the fixed drives from C:
+// on (as the drive page lists them); an index without a candidate is passed
+// over, one listed twice runs twice, a drive that cannot be opened is
+// skipped. report: where the sections go (null: logging off). The cancel
+// flag is cleared at the start and checked before each drive.
+CScheduledRunResult RunScheduledDefrag(CDefrag& engine, const SettingsFile& settings,
+                                       std::vector<CDriveData>& candidates,
+                                       IScheduledRunView& view, IReportSink* report);
+
+}  // namespace vt
