@@ -12,6 +12,13 @@ std::string ScheduledRunTip(const std::string& root) {
   return tip;
 }
 
+int DriveLetterIndex(const CDriveData& drive) {
+  if (drive.m_strDrive.empty()) return -1;
+  char letter = drive.m_strDrive[0];
+  if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+  return letter >= 'A' && letter <= 'Z' ? letter - 'A' : -1;
+}
+
 CScheduledRunResult RunScheduledDefrag(CDefrag& engine, const SettingsFile& settings,
                                        std::vector<CDriveData>& candidates,
                                        IScheduledRunView& view, IReportSink* report) {
@@ -22,7 +29,7 @@ CScheduledRunResult RunScheduledDefrag(CDefrag& engine, const SettingsFile& sett
   for (int index : requested) {
     if (IsCancelled()) break;
     for (CDriveData& drive : candidates) {
-      if (static_cast<int>(drive.m_nDriveIndex) != index) continue;
+      if (DriveLetterIndex(drive) != index) continue;
       if (IsCancelled()) break;
       SetCurrentDrive(&drive);
       view.SetTip(ScheduledRunTip(drive.m_strDrive));

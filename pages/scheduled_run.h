@@ -18,6 +18,10 @@ constexpr const char* kScheduledHeading = "Scheduled Defrag Drive ";
 // "Vantrel - Defragging C:\" (cut to the 63 characters a tip holds).
 std::string ScheduledRunTip(const std::string& root);
 
+// The drive's letter as an index, 0 for A: (the drive page numbers its
+// rows in m_nDriveIndex instead); -1 without a letter.
+int DriveLetterIndex(const CDriveData& drive);
+
 // What the tray shows while the run works.
 class IScheduledRunView {
  public:

@@ -81,7 +81,7 @@ DWORD WINAPI CSysTray::Worker(LPVOID param) {
   // Fixed drives from C: on, as the drive page lists them.
   std::vector<CDriveData> candidates;
   for (CDriveData& drive : EnumerateDrives(App().Volumes(), CEnumerateOptions(), App().Prompt()))
-    if (drive.m_nDriveIndex >= 2) candidates.push_back(drive);
+    if (DriveLetterIndex(drive) >= 2) candidates.push_back(drive);
   const bool log = settings.GetInt("SaveLogFiles", 1) != 0;
   RunScheduledDefrag(engine, settings, candidates, *self, log ? &App().ReportPage() : nullptr);
   if (log) App().ReportPage().SaveLog();

@@ -11,6 +11,7 @@
 #include "app/settings_file.h"
 #include "app/win32/pellworth_app.h"
 #include "pages/drive_page.h"
+#include "pages/scheduled_run.h"
 #include "pages/win32/options_sheet.h"
 #include "resources/resource.h"
 #include "schedule/scheduled_task.h"
@@ -106,7 +107,7 @@ void CSchedulerDlg::OnInit() {
   const UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS);
   for (const CDriveData& drive : EnumerateDrives(App().Volumes(), CEnumerateOptions(), App().Prompt())) {
     CScheduleDriveItem item;
-    item.m_nIndex = static_cast<int>(drive.m_nDriveIndex);
+    item.m_nIndex = DriveLetterIndex(drive);
     SHFILEINFOA info = {};
     if (::SHGetFileInfoA(drive.m_strDrive.c_str(), 0, &info, sizeof(info), 0x4201) ||
         ::SHGetFileInfoA(drive.m_strDrive.c_str(), 0, &info, sizeof(info), 0x4601))

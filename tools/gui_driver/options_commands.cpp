@@ -18,6 +18,10 @@
 //   tray-menu                    opens the tray menu as a click on the icon
 //   tray-choose                  chooses the open menu's first item
 //   tray-gone SECONDS            the tray window has gone (the program ended)
+//   priority                     the tray's process: priority class and affinity
+//   tray-cancel TIP HOLD_MS      once the tip reads TIP: opens the menu, holds
+//                                it open HOLD_MS (for a screenshot), prints
+//                                the process's priority, chooses "Cancel Defrag"
 #include <windows.h>
 #include <commctrl.h>
 
@@ -123,6 +127,37 @@ bool SetPickerTime(HWND picker, int hour, int minute) {
   return ok;
 }
 
+// Item texts in UTF-8: the wide messages cross processes whole.
+std::string ItemText(HWND ctl, bool list, int item) {
+  wchar_t wide[512] = {};
+  ::SendMessageW(ctl, list ? LB_GETTEXT : CB_GETLBTEXT, item, reinterpret_cast<LPARAM>(wide));
+  char text[1024] = {};
+  ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof(text), nullptr, nullptr);
+  return text;
+}
+
+BOOL CALLBACK ListTop(HWND wnd, LPARAM) {
+  char title[256] = {}, cls[64] = {};
+  ::GetWindowTextA(wnd, title, sizeof(title));
+  ::GetClassNameA(wnd, cls, sizeof(cls));
+  if (::IsWindowVisible(wnd)) std::printf("%s\t%s\t%p\n", cls, title, static_cast<void*>(::GetDlgItem(wnd, 0xFFFF)));
+  return TRUE;
+}
+
+int PrintPriority(HWND tray) {
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(tray, &pid);
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+  if (!process) return Error("cannot open the process");
+  DWORD_PTR mask = 0, system = 0;
+  ::GetProcessAffinityMask(process, &mask, &system);
+  std::printf("class=%lu affinity=%llx\n", ::GetPriorityClass(process),
+              static_cast<unsigned long long>(mask));
+  std::fflush(stdout);
+  ::CloseHandle(process);
+  return 0;
+}
+
 constexpr UINT kSetMark = WM_APP + 60;  // the check-list combo's messages
 constexpr UINT kGetMark = WM_APP + 61;
 
@@ -148,7 +183,9 @@ int RunOptionsCommand(int argc, char** argv) {
       ::SendMessageA(sheet, PSM_SETCURSEL, num(2), 0);
       return 0;
     }
-    HWND ctl = SheetControl(sheet, num(2));
+    // The sheet's own buttons are its direct children; page controls may
+    // share their numbers.
+    HWND ctl = cmd == "sheet-press" ? ::GetDlgItem(sheet, num(2)) : SheetControl(sheet, num(2));
     if (!ctl) return Error("no such control on the shown page");
     if (cmd == "sheet-set") {
       ::SendMessageA(ctl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg(3)));
@@ -166,10 +203,8 @@ int RunOptionsCommand(int argc, char** argv) {
       const bool list = _stricmp(cls, "ListBox") == 0;
       const int count = static_cast<int>(::SendMessageA(ctl, list ? LB_GETCOUNT : CB_GETCOUNT, 0, 0));
       for (int i = 0; i < count; ++i) {
-        char text[512] = {};
-        ::SendMessageA(ctl, list ? LB_GETTEXT : CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
         const bool marked = !list && ::SendMessageA(ctl, kGetMark, i, 0) == 1;
-        std::printf("%s%s\n", marked ? "[x] " : "", text);
+        std::printf("%s%s\n", marked ? "[x] " : "", ItemText(ctl, list, i).c_str());
       }
     } else if (cmd == "sheet-text") {
       std::printf("%s%s\n", WindowText(ctl).c_str(), ::IsWindowEnabled(ctl) ? "" : "\ndisabled");
@@ -180,6 +215,10 @@ int RunOptionsCommand(int argc, char** argv) {
     } else {
       return Error("unknown sheet command");
     }
+    return 0;
+  }
+  if (cmd == "windows") {
+    ::EnumWindows(&ListTop, 0);
     return 0;
   }
   if (cmd == "msgbox") {
@@ -213,6 +252,32 @@ int RunOptionsCommand(int argc, char** argv) {
     ::Sleep(200);
     ::PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
     return 0;
+  }
+  if (cmd == "tray-cancel") {
+    HWND tray = WaitTop(nullptr, "VantrelTray", 60);
+    if (!tray) return Error("no tray window");
+    bool seen = false;
+    for (int i = 0; i < 1200 && !seen; ++i) {
+      seen = WindowText(tray) == arg(2);
+      if (!seen) ::Sleep(50);
+    }
+    if (!seen) return Error("the tip never read so");
+    ::PostMessageA(tray, ::RegisterWindowMessageA("VTRTaskbarMsg"), 1, WM_RBUTTONDOWN);
+    HWND menu = WaitTop(nullptr, "#32768", 10);
+    if (!menu) return Error("no menu open");
+    std::printf("menu open\n");
+    std::fflush(stdout);
+    ::Sleep(num(3));
+    PrintPriority(tray);
+    ::PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    ::Sleep(100);
+    ::PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+    return 0;
+  }
+  if (cmd == "priority") {
+    HWND tray = FindTop(nullptr, "VantrelTray");
+    if (!tray) return Error("no tray window");
+    return PrintPriority(tray);
   }
   if (cmd == "tray-gone") {
     for (int i = 0; i < num(2) * 10; ++i) {

@@ -1,0 +1,260 @@
+#!/usr/bin/env bash
+# Runs Vantrel.exe under Wine on an X virtual frame buffer and drives its
+# options sheet and its unattended scheduled run, saving a screenshot of
+# each step:
+#  - General page: priority, log switch and Explorer integration (the
+#    registry under Wine, 64-bit view); Custom Defrag Options: a type list;
+#  - Scheduler page: every validation message, OK creating the weekly task
+#    through Task Scheduler 1.0 (Wine reports Windows XP here), switching
+#    off removing it, the settings keys written;
+#  - "/auto" over the two volumes: the tray icon and its tip, the priority
+#    applied while it works, "Cancel Defrag" from the tray menu stopping
+#    after the first drive, then a full run over both; each run ends by
+#    itself and today's log holds the "Scheduled Defrag Drive" reports;
+#  - the volumes pass fsck.fat -n (ntfsfix -n for NTFS) with every file's
+#    checksum unchanged.
+#
+# usage: options_scenario.sh BUILD_DIR OUTDIR IMAGE_V IMAGE_W
+#   BUILD_DIR  a mingw-x86_64 build (Vantrel.exe, VantrelShell.dll,
+#              Vantrel.chm, vt-gui-driver.exe)
+# Images are changed in place (they are defragmented). Exit 77: the tools
+# to run it are missing.
+set -uo pipefail
+build=${1:?usage: options_scenario.sh BUILD_DIR OUTDIR IMAGE_V IMAGE_W}
+out=${2:?}
+img_v=$(realpath "${3:?}")
+img_w=$(realpath "${4:?}")
+driver=$build/tools/gui_driver/vt-gui-driver.exe
+PATH=$PATH:/usr/sbin:/sbin
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine64 || true)
+wineserver=/usr/lib/wine/wineserver64
+[ -x "$wineserver" ] || wineserver=$(command -v wineserver || true)
+for tool in Xvfb import mcopy fsck.fat sha256sum; do
+  command -v "$tool" >/dev/null || { echo "options_scenario: $tool is missing" >&2; exit 77; }
+done
+for f in "$build/app/win32/Vantrel.exe" "$build/app/win32/Vantrel.chm" "$build/shellext/VantrelShell.dll" "$driver"; do
+  [ -f "$f" ] || { echo "options_scenario: $f is missing" >&2; exit 77; }
+done
+[ -n "$wine" ] || { echo "options_scenario: wine64 is missing" >&2; exit 77; }
+
+mkdir -p "$out"
+work=$(mktemp -d)
+# The program's folder as an installer leaves it.
+program=$work/Vantrel
+mkdir -p "$program"
+cp "$build/app/win32/Vantrel.exe" "$build/app/win32/Vantrel.chm" "$build/shellext/VantrelShell.dll" "$program/"
+exe=$program/Vantrel.exe
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+display=${VT_DISPLAY:-:$((50 + RANDOM % 400))}
+Xvfb "$display" -screen 0 1280x900x24 >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=$display
+cleanup() {
+  "$wineserver" -k >/dev/null 2>&1
+  kill "$xvfb" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+log() { echo "$*" | tee -a "$out/transcript.txt"; }
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1; shift
+  if "$@"; then log "ok   $what"; else log "FAIL $what"; failures=$((failures + 1)); fi
+}
+shot() { sleep 1; import -display "$DISPLAY" -window root "$out/$1.png"; log "shot $1.png"; }
+drive() { "$wine" "$driver" "$@" 2>>"$out/driver.err" | tr -d '\r'; }
+winpath() { echo "Z:${1//\//\\}"; }
+start_program() {  # start_program [ARGS]
+  "$wine" explorer /desktop=$VT_DESKTOP,1024x720 "$exe" "$@" >/dev/null 2>&1 &
+}
+
+sums() {  # sums IMAGE: checksums of every file
+  local dir=$work/files-$RANDOM
+  mkdir -p "$dir"
+  if file -b "$1" | grep -q NTFS; then
+    ntfsls -R -p / "$1" 2>/dev/null | sort
+  else
+    MTOOLS_SKIP_CHECK=1 mcopy -s -n -i "$1" ::/ "$dir/" 2>/dev/null
+    (cd "$dir" && find . -type f -print0 | sort -z | xargs -0 -r sha256sum)
+  fi
+  rm -rf "$dir"
+}
+fs_check() {  # fs_check IMAGE
+  if file -b "$1" | grep -q NTFS; then ntfsfix -n "$1" >/dev/null 2>&1; else fsck.fat -n "$1" >/dev/null 2>&1; fi
+}
+sums "$img_v" >"$work/v.before"
+sums "$img_w" >"$work/w.before"
+
+: >"$out/transcript.txt"
+"$wine" wineboot -i >/dev/null 2>&1
+"$wineserver" -w
+[ -d /usr/share/wine/fonts ] && cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+# Windows XP: the scheduled task goes through Task Scheduler 1.0, which
+# Wine implements for weekly work items.
+"$wine" reg add 'HKCU\Software\Wine' /v Version /d winxp64 /f >/dev/null 2>&1
+"$wineserver" -w
+settings_file=$(find "$WINEPREFIX/drive_c/users" -maxdepth 3 -type d -name "AppData" | head -1)/Roaming/Norvane\ Utilities/Vantrel.ini
+job=$WINEPREFIX/drive_c/windows/tasks/Vantrel.job
+key() { grep -a "^$1=" "$settings_file" 2>/dev/null | head -1 | cut -d= -f2- | tr -d '\r'; }
+clsid='{5A1C07E2-94B3-4F6D-A2C8-3E7D19B04F55}'
+registered64() { "$wine" reg query "HKCR\\CLSID\\$clsid\\InprocServer32" /reg:64 >/dev/null 2>&1; }
+
+export VANTREL_VOLUMES="V=$(winpath "$img_v");W=$(winpath "$img_w")"
+export VT_DESKTOP=Vantrel
+start_program
+title=$(drive wait-main 90)
+check "the main window opens" test "$title" = "Vantrel"
+sleep 2
+
+open_sheet() {  # open_sheet PAGE
+  drive click 1105
+  drive sheet-wait 20 || return 1
+  drive sheet-page "$1"
+  sleep 1
+}
+ok_message() {  # ok_message EXPECTED: OK on the sheet shows this message
+  drive sheet-press 1
+  local text
+  text=$(drive msgbox 20)
+  log "message: $text"
+  drive msgbox-press 1
+  sleep 1
+  [ "$text" = "$1" ]
+}
+
+# --- General ------------------------------------------------------------------
+check "Options opens the sheet \"Vantrel Options\"" open_sheet 0
+cpus=$(drive sheet-items 2134)
+log "$cpus"
+check "the CPU list has every processor checked" bash -c '[[ "$0" == "[x] CPU 0"* ]]' "$cpus"
+check "the priority list shows Normal" test "$(drive sheet-text 2135)" = "Normal"
+drive sheet-select 2135 3
+drive sheet-check 2109 1
+shot 01-options-general
+cp "$out/01-options-general.png" "$out/options-general.png"
+drive sheet-page 1
+sleep 1
+drive sheet-check 2169 1
+drive sheet-set 2146 tmp
+drive sheet-press 2147
+sleep 1
+check "\"<\" adds .tmp to the type list" test "$(drive sheet-items 2145)" = ".tmp"
+shot 02-options-custom-defrag
+cp "$out/02-options-custom-defrag.png" "$out/options-custom-defrag.png"
+drive sheet-page 2
+sleep 1
+drive sheet-check 2160 1
+check "switching on enables the day list" bash -c '[[ "$0" != *disabled* ]]' "$(drive sheet-text 2149)"
+shot 03-options-scheduler
+check "no weekday: \"Please schedule the days...\"" ok_message "Please schedule the days you want to defragment your drives."
+drive sheet-mark 2149 1 1
+drive sheet-mark 2149 4 1
+for bad in 0 53 -1 weekly; do
+  drive sheet-set 2166 "$bad"
+  check "recurrence $bad: \"Valid recurring numbers are 1 through 52.\"" ok_message "Valid recurring numbers are 1 through 52."
+done
+drive sheet-set 2166 52
+check "no drive: \"Please select the drives to defragment\"" ok_message "Please select the drives to defragment"
+drives=$(drive sheet-items 2150)
+log "$drives"
+check "the drive list shows the fixed volumes V: and W:" bash -c '[[ "$0" == *"V:"* && "$0" == *"W:"* ]]' "$drives"
+drive sheet-mark 2150 0 1
+drive sheet-time 2168 7 30
+drive sheet-set 2167 ""
+drive sheet-page 2
+shot 04-options-scheduler-filled
+cp "$out/04-options-scheduler-filled.png" "$out/options-scheduler.png"
+drive sheet-press 1
+check "OK closes the sheet" drive sheet-gone 30
+check "the weekly task is saved through Task Scheduler 1.0" test -s "$job"
+check "AutoDefrag=1" test "$(key AutoDefrag)" = 1
+check "AutoDefragDays=18 (Monday, Thursday)" test "$(key AutoDefragDays)" = 18
+check "AutoDefragRecur=52" test "$(key AutoDefragRecur)" = 52
+check "AutoDefragStartTime=07,30,00," test "$(key AutoDefragStartTime)" = '"07,30,00,"'
+check "AutoDefragDrives=21," test "$(key AutoDefragDrives)" = '"21,"'
+check "ProcessorPriority=16384 (Below Normal)" test "$(key ProcessorPriority)" = 16384
+check "CustomDefragByFileType=2169 with .tmp listed" \
+  test "$(key CustomDefragByFileType) $(key CustomFileTypeInclude)" = '2169 ".tmp,"'
+check "Explorer integration: the class is registered in the 64-bit view" registered64
+inproc=$("$wine" reg query "HKCR\\CLSID\\$clsid\\InprocServer32" /reg:64 2>/dev/null | tr -d '\r')
+log "$inproc"
+check "the server is VantrelShell.dll from the program's folder" \
+  bash -c '[[ "$0" == *"VantrelShell.dll"* ]]' "$inproc"
+check "the handler key under * names the class" \
+  "$wine" reg query 'HKCR\*\ShellEx\ContextMenuHandlers\Vantrel' /reg:64
+
+# Switching off removes the task; the extension is unregistered; all
+# processors stay chosen.
+open_sheet 2
+drive sheet-check 2160 0
+check "switching off disables the day list" bash -c '[[ "$0" == *disabled* ]]' "$(drive sheet-text 2149)"
+drive sheet-page 0
+sleep 1
+drive sheet-check 2109 0
+drive sheet-press 1
+check "OK closes the sheet" drive sheet-gone 30
+check "switching off removes the task" test ! -e "$job"
+check "AutoDefrag=0" test "$(key AutoDefrag)" = 0
+check "unregistering removes the class" bash -c '! "$0" reg query "HKCR\\CLSID\\$1" /reg:64 >/dev/null 2>&1' "$wine" "$clsid"
+
+# On again with both drives, the custom filter back to all files.
+open_sheet 1
+drive sheet-check 2139 1
+drive sheet-page 2
+sleep 1
+drive sheet-check 2160 1
+drive sheet-mark 2150 1 1
+drive sheet-press 1
+check "OK closes the sheet" drive sheet-gone 30
+check "the task is saved again" test -s "$job"
+check "AutoDefragDrives=21,22," test "$(key AutoDefragDrives)" = '"21,22,"'
+drive close
+sleep 3
+"$wineserver" -w
+
+# --- "/auto": Cancel Defrag stops after the current drive ----------------------
+today=$(date +%Y-%m-%d)
+logfile="$(dirname "$settings_file")/$today.rtf"
+start_program /auto
+tray=$(drive tray 60)
+log "$tray"
+check "the tray icon appears" bash -c '[[ "$0" == icon=1* ]]' "$tray"
+tip=""
+for i in $(seq 1 300); do
+  tip=$(drive tray 1 | tail -1)
+  [ "$tip" = 'Vantrel - Defragging V:\' ] && break
+  sleep 0.2
+done
+check "the tip names V: while it works: \"$tip\"" test "$tip" = 'Vantrel - Defragging V:\'
+priority=$(drive priority)
+log "process while defragmenting: $priority"
+check "the chosen priority is applied to the run" bash -c '[[ "$0" == *"class=16384"* ]]' "$priority"
+drive tray-menu
+sleep 1
+shot 05-tray-menu
+cp "$out/05-tray-menu.png" "$out/tray-menu.png"
+drive tray-choose
+check "the run ends by itself after Cancel Defrag" drive tray-gone 300
+"$wineserver" -w
+report=$(tr -d '\r' <"$logfile" 2>/dev/null)
+check "today's log holds V:'s report" bash -c '[[ "$0" == *"Scheduled Defrag Drive V:"* ]]' "$report"
+check "W: was not started after the cancel" bash -c '[[ "$0" != *"Scheduled Defrag Drive W:"* ]]' "$report"
+
+# --- "/auto": the whole run ----------------------------------------------------
+start_program /auto
+tray=$(drive tray 60)
+check "the tray icon appears again" bash -c '[[ "$0" == icon=1* ]]' "$tray"
+check "the run over both drives ends by itself" drive tray-gone 600
+"$wineserver" -w
+report=$(tr -d '\r' <"$logfile" 2>/dev/null)
+check "today's log holds W:'s report" bash -c '[[ "$0" == *"Scheduled Defrag Drive W:"* ]]' "$report"
+check "V: has its second report" test "$(grep -o 'Scheduled Defrag Drive V:' <<<"$report" | wc -l)" -ge 2
+
+check "V: passes its checker" fs_check "$img_v"
+check "W: passes its checker" fs_check "$img_w"
+check "every file of V: reads back unchanged" cmp -s "$work/v.before" <(sums "$img_v")
+check "every file of W: reads back unchanged" cmp -s "$work/w.before" <(sums "$img_w")
+
+log "$failures failure(s)"
+[ "$failures" = 0 ]
