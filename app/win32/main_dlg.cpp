@@ -13,6 +13,7 @@
 #include "app/settings_file.h"
 #include "app/startup.h"
 #include "app/win32/pellworth_app.h"
+#include "pages/win32/options_sheet.h"
 #include "app/win32_window_placement.h"
 #include "engine/globals.h"
 #include "engine/text.h"
@@ -645,6 +646,13 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_INITDIALOG:
       OnInit();
       return FALSE;
+    case WM_HELP: {
+      // F1: the help topic of the page shown.
+      static const char* const kTopics[] = {"DrivesTab.htm", "FilesTab.htm", "ReportTab.htm",
+                                            "HelpTab.htm"};
+      OpenHelpTopic(m_nTab >= 0 && m_nTab < 4 ? kTopics[m_nTab] : "index.htm");
+      return TRUE;
+    }
     case WM_ERASEBKGND:
       PaintBackground(reinterpret_cast<HDC>(wParam));
       ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, 1);

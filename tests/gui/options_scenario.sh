@@ -94,9 +94,10 @@ sums "$img_w" >"$work/w.before"
 # Wine implements for weekly work items.
 "$wine" reg add 'HKCU\Software\Wine' /v Version /d winxp64 /f >/dev/null 2>&1
 "$wineserver" -w
-settings_file=$(find "$WINEPREFIX/drive_c/users" -maxdepth 3 -type d -name "AppData" | head -1)/Roaming/Norvane\ Utilities/Vantrel.ini
+# The settings folder: "Norvane Utilities" in the user's application data.
+settings_folder() { dirname "$(find "$WINEPREFIX/drive_c/users" -name Vantrel.ini -path '*Norvane Utilities*' | head -1)"; }
 job=$WINEPREFIX/drive_c/windows/tasks/Vantrel.job
-key() { grep -a "^$1=" "$settings_file" 2>/dev/null | head -1 | cut -d= -f2- | tr -d '\r'; }
+key() { grep -a "^$1=" "$(settings_folder)/Vantrel.ini" 2>/dev/null | head -1 | cut -d= -f2- | tr -d '\r'; }
 clsid='{5A1C07E2-94B3-4F6D-A2C8-3E7D19B04F55}'
 registered64() { "$wine" reg query "HKCR\\CLSID\\$clsid\\InprocServer32" /reg:64 >/dev/null 2>&1; }
 
@@ -141,6 +142,12 @@ drive sheet-press 2147
 sleep 1
 check "\"<\" adds .tmp to the type list" test "$(drive sheet-items 2145)" = ".tmp"
 shot 02-options-custom-defrag
+drive sheet-press 9
+sleep 5
+check "Help opens the help file in its own window" bash -c '[[ "$0" == *"Vantrel Help"* ]]' "$(drive windows)"
+shot 02b-help-window
+drive close-top "HH Parent"
+sleep 1
 cp "$out/02-options-custom-defrag.png" "$out/options-custom-defrag.png"
 drive sheet-page 2
 sleep 1
@@ -215,29 +222,28 @@ sleep 3
 
 # --- "/auto": Cancel Defrag stops after the current drive ----------------------
 today=$(date +%Y-%m-%d)
-logfile="$(dirname "$settings_file")/$today.rtf"
 start_program /auto
 tray=$(drive tray 60)
 log "$tray"
 check "the tray icon appears" bash -c '[[ "$0" == icon=1* ]]' "$tray"
-tip=""
+# One driver run waits for V:'s tip, opens the tray menu, holds it open for
+# the screenshot, reads the process's priority and chooses "Cancel Defrag".
+drive tray-cancel 'Vantrel - Defragging V:\' 2500 >"$work/cancel.out" &
+canceller=$!
 for i in $(seq 1 300); do
-  tip=$(drive tray 1 | tail -1)
-  [ "$tip" = 'Vantrel - Defragging V:\' ] && break
+  grep -q "menu open" "$work/cancel.out" 2>/dev/null && break
   sleep 0.2
 done
-check "the tip names V: while it works: \"$tip\"" test "$tip" = 'Vantrel - Defragging V:\'
-priority=$(drive priority)
-log "process while defragmenting: $priority"
-check "the chosen priority is applied to the run" bash -c '[[ "$0" == *"class=16384"* ]]' "$priority"
-drive tray-menu
-sleep 1
+check "the tip names V: while it works and the menu opens" grep -q "menu open" "$work/cancel.out"
 shot 05-tray-menu
 cp "$out/05-tray-menu.png" "$out/tray-menu.png"
-drive tray-choose
+wait "$canceller"
+priority=$(grep class= "$work/cancel.out")
+log "process while defragmenting: $priority"
+check "the chosen priority is applied to the run" bash -c '[[ "$0" == *"class=16384"* ]]' "$priority"
 check "the run ends by itself after Cancel Defrag" drive tray-gone 300
 "$wineserver" -w
-report=$(tr -d '\r' <"$logfile" 2>/dev/null)
+report=$(tr -d '\r' <"$(settings_folder)/$today.rtf" 2>/dev/null)
 check "today's log holds V:'s report" bash -c '[[ "$0" == *"Scheduled Defrag Drive V:"* ]]' "$report"
 check "W: was not started after the cancel" bash -c '[[ "$0" != *"Scheduled Defrag Drive W:"* ]]' "$report"
 
@@ -247,7 +253,7 @@ tray=$(drive tray 60)
 check "the tray icon appears again" bash -c '[[ "$0" == icon=1* ]]' "$tray"
 check "the run over both drives ends by itself" drive tray-gone 600
 "$wineserver" -w
-report=$(tr -d '\r' <"$logfile" 2>/dev/null)
+report=$(tr -d '\r' <"$(settings_folder)/$today.rtf" 2>/dev/null)
 check "today's log holds W:'s report" bash -c '[[ "$0" == *"Scheduled Defrag Drive W:"* ]]' "$report"
 check "V: has its second report" test "$(grep -o 'Scheduled Defrag Drive V:' <<<"$report" | wc -l)" -ge 2
 

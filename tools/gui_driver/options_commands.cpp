@@ -12,6 +12,8 @@
 //   sheet-time ID HH MM          sets the time picker
 //   sheet-press ID               clicks a button of the sheet (1 OK, 2 Cancel, 9 Help)
 //   sheet-gone SECONDS           the sheet has closed
+//   windows                      the visible top-level windows: class, title
+//   close-top CLASS              closes the first visible window of that class
 //   msgbox SECONDS               a message box "Vantrel": prints its text
 //   msgbox-press ID              clicks a button of that message box
 //   tray SECONDS                 the tray window: "icon=1|0" and its tip
@@ -185,7 +187,8 @@ int RunOptionsCommand(int argc, char** argv) {
     }
     // The sheet's own buttons are its direct children; page controls may
     // share their numbers.
-    HWND ctl = cmd == "sheet-press" ? ::GetDlgItem(sheet, num(2)) : SheetControl(sheet, num(2));
+    HWND ctl = cmd == "sheet-press" ? ::GetDlgItem(sheet, num(2)) : nullptr;
+    if (!ctl) ctl = SheetControl(sheet, num(2));
     if (!ctl) return Error("no such control on the shown page");
     if (cmd == "sheet-set") {
       ::SendMessageA(ctl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg(3)));
@@ -219,6 +222,12 @@ int RunOptionsCommand(int argc, char** argv) {
   }
   if (cmd == "windows") {
     ::EnumWindows(&ListTop, 0);
+    return 0;
+  }
+  if (cmd == "close-top") {
+    HWND wnd = FindTop(nullptr, arg(2));
+    if (!wnd) return Error("no such window");
+    ::PostMessageA(wnd, WM_CLOSE, 0, 0);
     return 0;
   }
   if (cmd == "msgbox") {
@@ -262,6 +271,8 @@ int RunOptionsCommand(int argc, char** argv) {
       if (!seen) ::Sleep(50);
     }
     if (!seen) return Error("the tip never read so");
+    // The menu opens at the cursor: near the corner where the icon would be.
+    ::SetCursorPos(760, 560);
     ::PostMessageA(tray, ::RegisterWindowMessageA("VTRTaskbarMsg"), 1, WM_RBUTTONDOWN);
     HWND menu = WaitTop(nullptr, "#32768", 10);
     if (!menu) return Error("no menu open");
