@@ -108,6 +108,7 @@ LRESULT CALLBACK CCheckCombo::ComboProc(HWND wnd, UINT msg, WPARAM wParam, LPARA
   switch (msg) {
     case CCM_SETCHECK:
       self->SetCheck(static_cast<int>(wParam), lParam != 0);
+      self->ShowFirstChecked();
       {
         HWND owner = ::GetParent(wnd);
         ::SendMessageA(owner, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(wnd), CBN_SELCHANGE),

@@ -112,6 +112,8 @@ void CSchedulerDlg::OnInit() {
     if (::SHGetFileInfoA(drive.m_strDrive.c_str(), 0, &info, sizeof(info), 0x4201) ||
         ::SHGetFileInfoA(drive.m_strDrive.c_str(), 0, &info, sizeof(info), 0x4601))
       item.m_strText = info.szDisplayName;
+    // An unlabelled volume's name starts with a blank before "(C:)".
+    item.m_strText.erase(0, item.m_strText.find_first_not_of(' '));
     if (item.m_strText.empty()) item.m_strText = drive.m_strDrive;
     items.push_back(item);
   }

@@ -54,7 +54,8 @@ BOOL CALLBACK FindTopExact(HWND wnd, LPARAM param) {
   ::GetClassNameA(wnd, cls, sizeof(cls));
   if (std::strcmp(cls, f->cls) != 0) return TRUE;
   if (f->title && std::strcmp(title, f->title) != 0) return TRUE;
-  if (std::strcmp(f->cls, "#32770") == 0 && !::IsWindowVisible(wnd)) return TRUE;
+  // Only the tray window is never shown.
+  if (std::strcmp(f->cls, "VantrelTray") != 0 && !::IsWindowVisible(wnd)) return TRUE;
   // A message box holds its text in static 0xFFFF; the sheet has no such.
   if (f->title && std::strcmp(f->title, "Vantrel") == 0 && !::GetDlgItem(wnd, 0xFFFF)) return TRUE;
   f->found = wnd;
@@ -243,7 +244,13 @@ int RunOptionsCommand(int argc, char** argv) {
     return 0;
   }
   if (cmd == "tray") {
-    HWND tray = WaitTop(nullptr, "VantrelTray", num(2));
+    // The window comes first, its icon a moment later.
+    HWND tray = nullptr;
+    for (int i = 0; i < num(2) * 10; ++i) {
+      tray = FindTop(nullptr, "VantrelTray");
+      if (tray && ::GetPropA(tray, "VantrelTrayIcon")) break;
+      ::Sleep(100);
+    }
     if (!tray) return Error("no tray window");
     std::printf("icon=%d\n%s\n", ::GetPropA(tray, "VantrelTrayIcon") ? 1 : 0, WindowText(tray).c_str());
     return 0;
@@ -272,7 +279,7 @@ int RunOptionsCommand(int argc, char** argv) {
     }
     if (!seen) return Error("the tip never read so");
     // The menu opens at the cursor: near the corner where the icon would be.
-    ::SetCursorPos(760, 560);
+    ::SetCursorPos(1000, 690);
     ::PostMessageA(tray, ::RegisterWindowMessageA("VTRTaskbarMsg"), 1, WM_RBUTTONDOWN);
     HWND menu = WaitTop(nullptr, "#32768", 10);
     if (!menu) return Error("no menu open");
