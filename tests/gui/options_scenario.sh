@@ -193,7 +193,10 @@ check "the handler key under * names the class" \
 
 # Switching off removes the task; the extension is unregistered; all
 # processors stay chosen.
-open_sheet 2
+open_sheet 0
+check "the registered extension shows as checked" bash -c '[[ "$0" == *checked* ]]' "$(drive sheet-text 2109)"
+drive sheet-page 2
+sleep 1
 drive sheet-check 2160 0
 check "switching off disables the day list" bash -c '[[ "$0" == *disabled* ]]' "$(drive sheet-text 2149)"
 drive sheet-page 0
@@ -205,8 +208,14 @@ check "switching off removes the task" test ! -e "$job"
 check "AutoDefrag=0" test "$(key AutoDefrag)" = 0
 check "unregistering removes the class" bash -c '! "$0" reg query "HKCR\\CLSID\\$1" /reg:64 >/dev/null 2>&1' "$wine" "$clsid"
 
+# A class key left behind whose server file is gone is not a registration.
+"$wine" reg add "HKCR\\CLSID\\$clsid\\InprocServer32" /ve /d 'C:\gone\VantrelShell.dll' /reg:64 /f >/dev/null 2>&1
 # On again with both drives, the custom filter back to all files.
-open_sheet 1
+open_sheet 0
+check "a class key naming a missing file reads as not registered" \
+  bash -c '[[ "$0" != *checked* ]]' "$(drive sheet-text 2109)"
+drive sheet-page 1
+sleep 1
 drive sheet-check 2139 1
 drive sheet-page 2
 sleep 1
@@ -216,6 +225,8 @@ drive sheet-press 1
 check "OK closes the sheet" drive sheet-gone 30
 check "the task is saved again" test -s "$job"
 check "AutoDefragDrives=21,22," test "$(key AutoDefragDrives)" = '"21,22,"'
+check "OK with the box unchecked removes the stale class key" \
+  bash -c '! "$0" reg query "HKCR\\CLSID\\$1" /reg:64 >/dev/null 2>&1' "$wine" "$clsid"
 drive close
 sleep 3
 "$wineserver" -w

@@ -8,7 +8,8 @@
 //   sheet-select ID ITEM         selects a combo box item, as a user would
 //   sheet-mark ID ITEM 0|1       sets a check-list combo item's mark
 //   sheet-items ID               a combo or list box's items ("[x] " marks checked)
-//   sheet-text ID                a control's text, and "disabled" when it is
+//   sheet-text ID                a control's text, then "checked" and "disabled"
+//                                lines when they apply
 //   sheet-time ID HH MM          sets the time picker
 //   sheet-press ID               clicks a button of the sheet (1 OK, 2 Cancel, 9 Help)
 //   sheet-gone SECONDS           the sheet has closed
@@ -211,7 +212,11 @@ int RunOptionsCommand(int argc, char** argv) {
         std::printf("%s%s\n", marked ? "[x] " : "", ItemText(ctl, list, i).c_str());
       }
     } else if (cmd == "sheet-text") {
-      std::printf("%s%s\n", WindowText(ctl).c_str(), ::IsWindowEnabled(ctl) ? "" : "\ndisabled");
+      char cls[64] = {};
+      ::GetClassNameA(ctl, cls, sizeof(cls));
+      const bool checked = _stricmp(cls, "Button") == 0 && ::SendMessageA(ctl, BM_GETCHECK, 0, 0) == BST_CHECKED;
+      std::printf("%s%s%s\n", WindowText(ctl).c_str(), checked ? "\nchecked" : "",
+                  ::IsWindowEnabled(ctl) ? "" : "\ndisabled");
     } else if (cmd == "sheet-time") {
       if (!SetPickerTime(ctl, num(3), num(4))) return Error("cannot set the time");
     } else if (cmd == "sheet-press") {
