@@ -125,9 +125,18 @@ drive press "Defrag Drive" 1
 sleep 2
 check "View Report selects the Report tab" test "$(drive tab)" = 2
 report=$(drive text 2108)
+echo "$report" >"$out/report.txt"
 check "the report holds the analysis of V:" bash -c '[[ "$0" == *"Analyze Drive V:\\"* ]]' "$report"
 check "the report holds both drive passes" \
   bash -c '[[ "$0" == *"Defrag Drive V:\\"* && "$0" == *"Defrag Drive W:\\"* ]]' "$report"
+# Each section reports its own drive's pass: files of its drive, bytes moved.
+section() { local t=${1#*"Action: Defrag Drive $2"}; echo "${t%%Action: *}"; }
+for d in V W; do
+  other=$([ $d = V ] && echo W || echo V)
+  check "the Defrag Drive $d: section reports $d:'s own pass" \
+    bash -c '[[ "$0" != *"$1:\\"* && "$0" == *"Bytes processed:"* && "$0" != *"Bytes processed:	0 bytes"* ]]' \
+    "$(section "$report" "$d:\\")" "$other"
+done
 shot 04-report-tab
 
 # A second start hands its command line over and ends.

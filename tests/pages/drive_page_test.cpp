@@ -210,6 +210,33 @@ TEST_F(DrivePageTest, DefragDriveRunsTheCheckedDrivesInRowOrderAndNamesBothWhenD
   EXPECT_EQ(data, Pattern(data.size(), 'v'));
 }
 
+// Each checked drive is defragmented from its own analysis, even when
+// another drive was analysed last and the engine still holds its files.
+TEST_F(DrivePageTest, DefragDriveWorksOnEachDrivesOwnFilesAfterAnotherWasAnalysed) {
+  m_page->MakeCurrent(0, true);
+  m_page->MakeCurrent(1, true);  // W analysed last
+  m_report.ClearReport();
+  m_view.checked = {true, true};
+  m_page->RunOperation(OP_DEFRAG_DRIVE);
+  const std::string text = m_report.PlainText();
+  const size_t v = text.find("Action: Defrag Drive V:\\"), w = text.find("Action: Defrag Drive W:\\");
+  ASSERT_NE(v, std::string::npos);
+  ASSERT_NE(w, std::string::npos);
+  EXPECT_EQ(text.substr(v, w - v).find("W:\\Split"), std::string::npos);
+  // Judged by the volumes, not the engine: each Split.bin is one extent.
+  for (const char* path : {"V:\\Split.bin", "W:\\Split.bin"}) {
+    HANDLE h = m_set.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    STARTING_VCN_INPUT_BUFFER in = {};
+    uint8_t out[256] = {};
+    DWORD returned = 0;
+    ASSERT_TRUE(m_set.DeviceIoControl(h, FSCTL_GET_RETRIEVAL_POINTERS, &in, sizeof(in), out,
+                                      sizeof(out), &returned));
+    m_set.CloseHandle(h);
+    EXPECT_EQ(reinterpret_cast<RETRIEVAL_POINTERS_BUFFER*>(out)->ExtentCount, 1u) << path;
+  }
+}
+
 TEST_F(DrivePageTest, StopDuringTheFirstDriveEndsTheRunAfterIt) {
   m_view.checked = {true, true};
   // Stop pressed as the first drive's pass ends.
