@@ -6,7 +6,7 @@
 #include "app/ini_text.h"
 #include "engine/text.h"
 #include "platform/system_ops.h"
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 #ifdef _WIN32
 #else

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/grow_array.h"
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 

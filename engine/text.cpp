@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/image/codepage.h"
-#include "platform/winshapes.h"
+#include "base/codepage.h"
+#include "base/winshapes.h"
 
 namespace vt {
 

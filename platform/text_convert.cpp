@@ -1,7 +1,7 @@
 #include "platform/text_convert.h"
 
-#include "platform/image/codepage.h"
-#include "platform/winshapes.h"
+#include "base/codepage.h"
+#include "base/winshapes.h"
 
 namespace vt {
 

@@ -7,7 +7,7 @@
 // the image backend answers over volume images.
 #pragma once
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 #include "report/report_document.h"
 #include "report/rtf_text.h"
 #include "report/settings_folder.h"

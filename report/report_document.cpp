@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "engine/text.h"
-#include "platform/image/codepage.h"
+#include "base/codepage.h"
 
 namespace vt {
 

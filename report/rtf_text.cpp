@@ -3,7 +3,7 @@
 #include <cctype>
 #include <vector>
 
-#include "platform/image/codepage.h"
+#include "base/codepage.h"
 
 namespace vt {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/ui_sink.h"
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 #include "tasklib/schedule_request.h"
 
 struct ITaskScheduler;

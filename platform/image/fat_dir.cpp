@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "platform/image/codepage.h"
-#include "platform/image/le.h"
+#include "base/codepage.h"
+#include "base/le.h"
 
 namespace vt {
 

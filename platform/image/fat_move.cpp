@@ -40,7 +40,7 @@
 
 #include "platform/image/fat_dir.h"
 #include "platform/image/fat_volume.h"
-#include "platform/image/le.h"
+#include "base/le.h"
 
 namespace vt {
 

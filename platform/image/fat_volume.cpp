@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/image/fat_dir.h"
-#include "platform/image/le.h"
+#include "base/le.h"
 
 namespace vt {
 

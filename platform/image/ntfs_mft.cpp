@@ -4,7 +4,7 @@
 #include <deque>
 
 #include "platform/image/ntfs_file.h"
-#include "platform/image/ntfs_layout.h"
+#include "ondisk/ntfs_layout.h"
 
 namespace vt {
 namespace ntfs {

@@ -39,7 +39,7 @@
 
 #include "platform/image/ntfs_edit.h"
 #include "platform/image/ntfs_file.h"
-#include "platform/image/ntfs_layout.h"
+#include "ondisk/ntfs_layout.h"
 #include "platform/image/ntfs_volume.h"
 
 namespace vt {

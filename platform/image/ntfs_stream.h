@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "platform/image/block_device.h"
-#include "platform/image/ntfs_attr.h"
-#include "platform/image/ntfs_boot.h"
-#include "platform/image/ntfs_runlist.h"
+#include "ondisk/ntfs_attr.h"
+#include "ondisk/ntfs_boot.h"
+#include "ondisk/ntfs_runlist.h"
 
 namespace vt {
 namespace ntfs {

@@ -37,7 +37,7 @@
 
 #include "platform/image/block_device.h"
 #include "platform/image/fs_volume.h"
-#include "platform/image/ntfs_boot.h"
+#include "ondisk/ntfs_boot.h"
 #include "platform/image/ntfs_mft.h"
 
 namespace vt {

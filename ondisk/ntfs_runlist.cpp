@@ -1,4 +1,4 @@
-#include "platform/image/ntfs_runlist.h"
+#include "ondisk/ntfs_runlist.h"
 
 namespace vt {
 namespace ntfs {

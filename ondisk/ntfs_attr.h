@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/image/ntfs_record.h"
-#include "platform/winshapes.h"
+#include "ondisk/ntfs_record.h"
+#include "base/winshapes.h"
 
 namespace vt {
 namespace ntfs {

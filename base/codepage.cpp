@@ -1,4 +1,4 @@
-#include "platform/image/codepage.h"
+#include "base/codepage.h"
 
 namespace vt {
 

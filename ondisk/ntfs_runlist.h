@@ -11,10 +11,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/image/fs_types.h"
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
+
+// The LCN of a run with no clusters on disk (a sparse or unallocated part),
+// as the retrieval pointer reply shows it.
+constexpr uint64_t kFsSparseLcn = ~static_cast<uint64_t>(0);
+
 namespace ntfs {
 
 struct CRun {

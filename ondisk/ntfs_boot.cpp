@@ -1,8 +1,8 @@
-#include "platform/image/ntfs_boot.h"
+#include "ondisk/ntfs_boot.h"
 
 #include <cstring>
 
-#include "platform/image/ntfs_layout.h"
+#include "ondisk/ntfs_layout.h"
 
 namespace vt {
 namespace ntfs {

@@ -1,8 +1,8 @@
-#include "platform/image/ntfs_attr.h"
+#include "ondisk/ntfs_attr.h"
 
 #include <algorithm>
 
-#include "platform/image/ntfs_layout.h"
+#include "ondisk/ntfs_layout.h"
 
 namespace vt {
 namespace ntfs {

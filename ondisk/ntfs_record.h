@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 namespace ntfs {
