@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/grow_array.h"
 #include "base/winshapes.h"
+#include "engine/grow_array.h"
 
 namespace vt {
 

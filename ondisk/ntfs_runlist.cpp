@@ -103,6 +103,13 @@ DWORD EncodeRunList(const std::vector<CRun>& runs, std::vector<uint8_t>* out) {
   return ERROR_SUCCESS;
 }
 
+const CRun* FindRun(const std::vector<CRun>& runs, uint64_t vcn) {
+  for (const CRun& run : runs) {
+    if (vcn >= run.m_nVcn && vcn - run.m_nVcn < run.m_nCount) return &run;
+  }
+  return nullptr;
+}
+
 void MergeRuns(std::vector<CRun>* runs) {
   std::vector<CRun> merged;
   for (const CRun& run : *runs) {

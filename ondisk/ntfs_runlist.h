@@ -47,6 +47,9 @@ DWORD DecodeRunList(const uint8_t* data, size_t size, uint64_t firstVcn, std::ve
 // for runs with gaps, zero lengths or LCNs that do not fit.
 DWORD EncodeRunList(const std::vector<CRun>& runs, std::vector<uint8_t>* out);
 
+// The run holding `vcn`; null when the runs do not reach it.
+const CRun* FindRun(const std::vector<CRun>& runs, uint64_t vcn);
+
 // Merges neighbouring runs that continue each other on disk (or are both
 // sparse), as the retrieval pointer reply shows them.
 void MergeRuns(std::vector<CRun>* runs);

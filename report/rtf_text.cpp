@@ -19,7 +19,6 @@ int HexValue(char c) {
   return -1;
 }
 
-
 }  // namespace
 
 size_t FindRtfControlWord(const std::string& rtf, const std::string& word) {
@@ -62,9 +61,9 @@ std::string RtfToText(const std::string& rtf) {
   const size_t n = rtf.size();
   // Per open group: whether its text is left out.
   std::vector<bool> skip(1, false);
-  bool groupStart = false;  // just after '{': the group's first word decides
+  bool groupStart = false;     // just after '{': the group's first word decides
   char32_t highSurrogate = 0;  // first half of a character past U+FFFF
-  size_t skipChars = 0;     // characters that stand in for the last \u
+  size_t skipChars = 0;        // characters that stand in for the last \u
   size_t i = 0;
   auto emit = [&](const std::string& s) {
     if (skip.back()) return;

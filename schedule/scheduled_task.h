@@ -8,8 +8,8 @@
 #include <ctime>
 #include <string>
 
-#include "platform/ui_sink.h"
 #include "base/winshapes.h"
+#include "platform/ui_sink.h"
 #include "tasklib/schedule_request.h"
 
 struct ITaskScheduler;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/image/fat_dir.h"
 #include "base/le.h"
+#include "platform/image/fat_dir.h"
 
 namespace vt {
 

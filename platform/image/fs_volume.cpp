@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "base/codepage.h"
-#include "platform/image/fat_volume.h"
 #include "ondisk/ntfs_boot.h"
+#include "platform/image/fat_volume.h"
 #include "platform/image/ntfs_volume.h"
 
 namespace vt {

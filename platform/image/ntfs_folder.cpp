@@ -4,9 +4,9 @@
 #include <map>
 
 #include "base/codepage.h"
+#include "ondisk/ntfs_layout.h"
 #include "platform/image/ntfs_file.h"
 #include "platform/image/ntfs_index.h"
-#include "ondisk/ntfs_layout.h"
 #include "platform/image/ntfs_volume.h"
 
 namespace vt {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <deque>
 
-#include "platform/image/ntfs_file.h"
 #include "ondisk/ntfs_layout.h"
+#include "platform/image/ntfs_file.h"
 
 namespace vt {
 namespace ntfs {

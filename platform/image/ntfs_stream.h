@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/image/block_device.h"
 #include "ondisk/ntfs_attr.h"
 #include "ondisk/ntfs_boot.h"
 #include "ondisk/ntfs_runlist.h"
+#include "platform/image/block_device.h"
 
 namespace vt {
 namespace ntfs {

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "base/codepage.h"
-#include "platform/image/ntfs_file.h"
 #include "ondisk/ntfs_layout.h"
+#include "platform/image/ntfs_file.h"
 
 namespace vt {
 

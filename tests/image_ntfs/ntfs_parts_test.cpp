@@ -14,7 +14,7 @@
 #include "ondisk/ntfs_layout.h"
 #include "ondisk/ntfs_record.h"
 #include "ondisk/ntfs_runlist.h"
-#include "tests/image_ntfs/ntfs_builder.h"
+#include "tests/support/ntfs_builder.h"
 
 namespace vt {
 namespace test {

@@ -1,4 +1,4 @@
-#include "report/settings_folder.h"
+#include "platform/settings_folder.h"
 
 #include "base/winshapes.h"
 
