@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/le.h"
 #include "base/text.h"
 #include "engine/defrag.h"
 #include "engine/globals.h"
@@ -51,12 +52,6 @@ uint64_t RangeBits(const CLcnRange& range, uint64_t first, unsigned width) {
   const unsigned to = static_cast<unsigned>(std::min<uint64_t>(range.m_nLast - first, width - 1));
   const unsigned len = to - from + 1;
   return (len == 64 ? ~0ull : ((1ull << len) - 1)) << from;
-}
-
-int64_t ReadI64(const uint8_t* p) {
-  int64_t v;
-  std::memcpy(&v, p, sizeof(v));
-  return v;
 }
 }  // namespace
 
@@ -351,8 +346,9 @@ bool CDefrag::BuildFreeRunList() {
           return false;
         }
       }
-      startingLcn = static_cast<uint64_t>(ReadI64(reply.data()));
-      const int64_t bitmapSize = ReadI64(reply.data() + 8);
+      // The reply's StartingLcn and BitmapSize (VOLUME_BITMAP_BUFFER).
+      startingLcn = CByteView(reply.data(), reply.size()).U64(0);
+      const auto bitmapSize = static_cast<int64_t>(CByteView(reply.data(), reply.size()).U64(8));
       if (c != 0 && startingLcn == 0) return true;
       if (startingLcn > c || bitmapSize <= 0) break;
       // Only bits the reply holds are read.
