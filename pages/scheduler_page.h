@@ -9,7 +9,7 @@
 
 #include "app/settings_file.h"
 #include "platform/ui_sink.h"
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 

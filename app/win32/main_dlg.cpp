@@ -16,7 +16,7 @@
 #include "pages/win32/options_sheet.h"
 #include "app/win32_window_placement.h"
 #include "engine/globals.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "map/map_colours.h"
 #include "map/map_state.h"
 #include "pages/win32/drive_dlg.h"
