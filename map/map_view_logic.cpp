@@ -15,7 +15,9 @@ bool EnsureVisiblePosition(const CMapGeometry& g, uint64_t position, uint64_t cl
   const uint64_t max = g.ScrollMax();
   const CVisibleRange range = g.VisibleRange(position);
   uint64_t first = range.m_nFirst;
-  uint64_t last = jump ? first + perRow : range.m_nLast;
+  // In jump mode only the top row counts as shown; its last cluster is
+  // first + perRow - 1, so that the target always ends on the top row.
+  uint64_t last = jump ? first + perRow - 1 : range.m_nLast;
   if (first <= cluster && cluster <= last) return false;
   const uint64_t half = jump ? 0 : static_cast<uint64_t>(g.VisibleRows() / 2);
   if (cluster < first) {
@@ -33,6 +35,7 @@ bool EnsureVisiblePosition(const CMapGeometry& g, uint64_t position, uint64_t cl
 
 uint64_t ScrolledPosition(const CMapGeometry& g, uint64_t position, MapScroll how,
                           uint64_t thumb) {
+  if (g.Compressed()) return 0;
   const uint64_t max = g.ScrollMax();
   const uint64_t page = std::max(g.VisibleRows(), 1);
   uint64_t p = position;

@@ -200,8 +200,12 @@ bool CWndGraph::EnsureVisible(uint64_t cluster, bool jump) {
 }
 
 void CWndGraph::Refresh() {
+  // The clusters an operation moved stay marked "Defragged" over the
+  // rebuild while data still lies there, so the user sees where it went.
+  const CMapSnapshot before = m_map.Snapshot();
   m_map.InitGrid(m_engine);
   m_map.ExtractMapRuns(m_engine);
+  m_map.KeepDefraggedMarks(before.get());
   ::PostMessageA(m_hWnd, WM_MAP_REBUILT, 0, 0);
 }
 

@@ -98,15 +98,15 @@ TEST(MapPainting, GridLinesFromSizeFiveAndTheLastRunIsDrawn) {
   }
   // A compressed view that samples: 99 clusters in 4 blocks of 25; the
   // last block, holding only 24 clusters, is still drawn.
-  const CMapGeometry g(20, 10, 10, true, snap->Length());
+  const CMapGeometry g(20, 20, 10, true, snap->Length());
   ASSERT_EQ(g.ClustersPerBlock(), 25u);
-  std::vector<uint32_t> px(20 * 10);
+  std::vector<uint32_t> px(20 * 20);
   PaintMapPixels(painter, px.data(), 20, snap.get(), g, 0);
-  EXPECT_NE(px[5 * 20 + 15], back);
+  EXPECT_NE(px[15 * 20 + 15], back);
   // An empty map is all background.
   std::fill(px.begin(), px.end(), 0);
   PaintMapPixels(painter, px.data(), 20, nullptr, g, 0);
-  EXPECT_EQ(std::count(px.begin(), px.end(), back), 200);
+  EXPECT_EQ(std::count(px.begin(), px.end(), back), 400);
 }
 
 TEST(MapScrolling, EnsureVisibleJumpsToTheTopRowOrCentres) {
@@ -124,7 +124,9 @@ TEST(MapScrolling, EnsureVisibleJumpsToTheTopRowOrCentres) {
   ASSERT_TRUE(EnsureVisiblePosition(g, 50, 15, false, &p));
   EXPECT_EQ(p, 0u);  // not above the top
   ASSERT_TRUE(EnsureVisiblePosition(g, 0, 1000, false, &p));
-  EXPECT_EQ(p, g.ScrollMax());  // not below the bottom
+  EXPECT_EQ(p, 97u);  // the row at the bottom, then half a view
+  ASSERT_TRUE(EnsureVisiblePosition(g, 99, 5, true, &p));
+  EXPECT_EQ(p, 0u);
   const CMapGeometry compressed(10, 8, 1, true, 1001);
   EXPECT_FALSE(EnsureVisiblePosition(compressed, 0, 900, true, &p));
 }
@@ -157,6 +159,7 @@ TEST(MapMenu, JumpsCompareStartsAndTheMenuFollowsTheOwner) {
   EXPECT_EQ(j.m_nNext, 500u);
   EXPECT_FALSE(FragmentJumps(f, 200, &j));
 
+  ASSERT_TRUE(FragmentJumps(f, 100, &j));
   CGridMenuState m = GridMenuState(false, 7, true, j);
   EXPECT_TRUE(m.m_bFileCommands);
   EXPECT_TRUE(m.m_bNext);
@@ -211,6 +214,37 @@ TEST_F(MapTexts, PointerAndBalloonNameTheOwner) {
   EXPECT_EQ(b.m_strTitle, "Free");
   EXPECT_EQ(b.m_strBody, "Total Clusters   : 20\nBytes   : 81,920");
   EXPECT_FALSE(ClickBalloon(*engine, 4096, 85, &b));
+}
+
+}  // namespace
+}  // namespace vt
+
+namespace vt {
+namespace {
+
+TEST(MapRefresh, MovedClustersStayDefraggedOverARebuild) {
+  ClusterMap map;
+  CGrowableArray<CClusterItem> free;
+  CGrowableArray<CFileItem> files;
+  free.Add(MapRun(0, 10));
+  files.Add(MapFile({{10, 2}, {20, 2}}));
+  map.InitGrid(free, files, 30);
+  map.MarkMove(10, 0, 2);
+  map.MarkMove(20, 2, 2);
+  const CMapSnapshot before = map.Snapshot();
+  // The file now lies in 0..3; 10 and 20 are free again.
+  free.RemoveAll();
+  free.Add(MapRun(4, 6));
+  free.Add(MapRun(10, 2));
+  free.Add(MapRun(20, 2));
+  files.RemoveAll();
+  files.Add(MapFile({{0, 4}}));
+  map.InitGrid(free, files, 30);
+  map.KeepDefraggedMarks(before.get());
+  const auto after = map.Snapshot();
+  for (uint32_t c = 0; c < 4; ++c) EXPECT_EQ(after->Get(c), CMS_DEFRAGGED) << c;
+  EXPECT_EQ(after->Get(4), CMS_FREE);
+  EXPECT_EQ(after->Get(10), CMS_FREE);
 }
 
 }  // namespace

@@ -20,8 +20,9 @@ using test::CFatImageBuilder;
 using test::EBuildType;
 
 std::string TempRequest(const std::string& body) {
-  char name[L_tmpnam + 1] = {};
-  const std::string path = std::string(std::tmpnam(name)) + "-request.txt";
+  static int s_count = 0;
+  const std::string path =
+      ::testing::TempDir() + "vt-request-" + std::to_string(++s_count) + ".txt";
   std::ofstream(path, std::ios::binary) << body;
   return path;
 }

@@ -1,0 +1,314 @@
+#!/usr/bin/env bash
+# Drives Vantrel.exe under Wine on an X virtual frame buffer through the
+# cluster map, its strip and the fragmented-file page, then through
+# Explorer's path (the registered VantrelShell.dll invoked on two files,
+# one named in Cyrillic). Screenshots of the map are read back pixel by
+# pixel against the same map drawn by vantrel-cli from the volume. Every
+# file's checksum is taken before and compared after; fsck.fat judges the
+# volume.
+#
+# usage: map_scenario.sh BUILD_DIR OUTDIR IMAGE
+#   BUILD_DIR  a mingw-x86_64 build (Vantrel.exe, VantrelShell.dll,
+#              vantrel-cli.exe, vt-gui-driver.exe, vt-shell-invoke.exe)
+#   IMAGE      a FAT image made by map_test.sh (its files are named below)
+# The image is changed in place. Exit 77: the tools to run it are missing.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:?usage: map_scenario.sh BUILD_DIR OUTDIR IMAGE}
+out=${2:?}
+img=$(realpath "${3:?}")
+PATH=$PATH:/usr/sbin:/sbin
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine64 || true)
+for tool in Xvfb import xdotool mcopy fsck.fat sha256sum python3; do
+  command -v "$tool" >/dev/null || { echo "map_scenario: $tool is missing" >&2; exit 77; }
+done
+[ -n "$wine" ] || { echo "map_scenario: wine64 is missing" >&2; exit 77; }
+
+mkdir -p "$out"
+work=$(mktemp -d)
+# The program and its extension side by side, as an installation has them.
+prog=$work/prog
+mkdir -p "$prog"
+for f in app/win32/Vantrel.exe shellext/VantrelShell.dll cli/vantrel-cli.exe \
+         tools/gui_driver/vt-gui-driver.exe tests/gui/vt-shell-invoke.exe; do
+  cp "$build/$f" "$prog/" || { echo "map_scenario: $f is missing" >&2; exit 77; }
+done
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+display=${VT_DISPLAY:-:$((50 + RANDOM % 400))}
+Xvfb "$display" -screen 0 1280x900x24 >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=$display
+server=${wine%wine64}wineserver64
+[ -x "$server" ] || server=/usr/lib/wine/wineserver64
+cleanup() {
+  "$server" -k >/dev/null 2>&1
+  kill "$xvfb" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+log() { echo "$*" | tee -a "$out/transcript.txt"; }
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1; shift
+  if "$@"; then log "ok   $what"; else log "FAIL $what"; failures=$((failures + 1)); fi
+}
+shot() { sleep 1; import -display "$DISPLAY" -window root "$out/$1.png"; log "shot $1.png"; }
+drive() { "$wine" "$prog/vt-gui-driver.exe" "$@" 2>>"$out/driver.err" | tr -d '\r'; }
+winpath() { echo "Z:${1//\//\\}"; }
+px() { python3 "$here/png_pixels.py" "$@"; }
+click() { xdotool mousemove $1 $2 click ${3:-1}; sleep 1; }
+export MTOOLS_SKIP_CHECK=1
+
+sums() {  # every file's checksum, read back by mtools
+  local dir=$work/files-$RANDOM
+  mkdir -p "$dir"
+  mcopy -s -n -i "$img" ::/ "$dir/" 2>/dev/null
+  (cd "$dir" && find . -type f -print0 | sort -z | xargs -0 -r sha256sum)
+  rm -rf "$dir"
+}
+sums >"$work/before"
+
+# The map as vantrel-cli draws it from the volume, for the view the window
+# shows now; the window's pixels must be the same, pixel for pixel.
+compare_map() {  # compare_map NAME
+  local name=$1 rect x y w h s first extra=() result
+  rect=$(drive map-rect); read -r x y w h <<<"$rect"
+  s=$(drive text 2102 | tr -dc '0-9')
+  first=$(drive text 1080)
+  [ "$(drive checked 2101)" = 0 ] && extra=(--uncompressed --first-cluster "$first")
+  import -display "$DISPLAY" -window root "$work/$name.png"
+  "$wine" "$prog/vantrel-cli.exe" map "$(winpath "$img")" --png "$(winpath "$work/$name-cli.png")" \
+    --width "$w" --height "$h" --block-size "$s" "${extra[@]}" >/dev/null 2>&1
+  result=$(px compare "$work/$name.png" "$x" "$y" "$work/$name-cli.png" 0 26 "$w" "$h")
+  log "  $name: block size $s, ${w}x$h, first $first, differing pixels: $result"
+  [ "${result%% *}" = 0 ]
+}
+
+: >"$out/transcript.txt"
+"$wine" wineboot -i >/dev/null 2>&1
+"$server" -w
+[ -d /usr/share/wine/fonts ] && cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+
+export VANTREL_VOLUMES="V=$(winpath "$img")"
+export VT_DESKTOP=Vantrel
+"$wine" explorer /desktop=$VT_DESKTOP,1180x860 "$prog/Vantrel.exe" >/dev/null 2>&1 &
+check "the main window opens" test "$(drive wait-main 90)" = "Vantrel"
+sleep 2
+
+# --- the map -----------------------------------------------------------------
+log "# the map"
+point=$(VT_CLICK_OUTSIDE=1 drive check 0)
+click $point
+sleep 1
+drive wait-idle 120
+check "checking V: analyses it" test "$(drive text 1091)" = "Analysis complete."
+sleep 2
+check "after the analysis the map is in the compressed view" test "$(drive checked 2101)" = 1
+check "the compressed map agrees with the map model" compare_map compressed
+rect=$(drive map-rect); read -r mx my mw mh <<<"$rect"
+srect=$(drive strip-rect); read -r sx sy sw sh <<<"$srect"
+check "no marker on the strip in the compressed view" \
+  test "$(px count "$work/compressed.png" "$sx" "$sy" "$sw" "$sh" 238 238 0)" = 0
+shot 01-map-compressed
+
+# A click in the compressed view: the uncompressed view with the clicked
+# cluster on the top row.
+s=7
+per_block=$(drive text 2111 | sed -n 's/.*1 Block = \([0-9]*\) Clusters.*/\1/p')
+cx=$((mx + 20 * s + 3)); cy=$((my + 10 * s + 3))
+clicked=$(( (10 * (mw / s) + 20) * per_block ))
+click $cx $cy
+sleep 1
+first=$(drive text 1080)
+per_row=$((mw / s))
+log "  clicked cluster $clicked (block $per_block clusters), top row starts at $first"
+check "a click switches to the uncompressed view" test "$(drive checked 2101)" = 0
+check "the clicked cluster is on the top row" \
+  bash -c "[ $first -le $clicked ] && [ $clicked -lt $((first + per_row)) ]"
+check "the uncompressed map agrees with the map model" compare_map uncompressed
+# The strip marks the visible range: a two-pixel yellow frame.
+check "the strip marks the visible range" \
+  bash -c "[ \$(python3 '$here/png_pixels.py' count '$work/uncompressed.png' $sx $sy $sw $sh 238 238 0) -gt 0 ]"
+shot 02-map-uncompressed
+
+log "# block sizes"
+for n in 1 2 3 4 5 6 7 8 9 10; do
+  drive block $n
+  sleep 1
+  check "block size $n draws as the model says" compare_map "block-$n"
+done
+drive block 7
+sleep 1
+
+# The pointer over a fragmented file's cluster names the cluster and file.
+log "# pointer, menu and Defrag file"
+"$wine" "$prog/vantrel-cli.exe" map "$(winpath "$img")" --bytes "$(winpath "$work/bytes")" >/dev/null 2>&1
+first=$(drive text 1080)
+rect=$(drive map-rect); read -r mx my mw mh <<<"$rect"
+per_row=$((mw / 7))
+target=$(python3 - "$work/bytes" "$first" "$((per_row * (mh / 7)))" <<'PY'
+import sys
+data = open(sys.argv[1], 'rb').read()
+first, count = int(sys.argv[2]), int(sys.argv[3])
+# The first cluster of a fragmented file in view whose next cluster is free
+# space, and a free cluster.
+frag = next((c for c in range(first, min(first + count, len(data) - 1)) if data[c] & 0x0F), -1)
+free = next((c for c in range(first, min(first + count, len(data) - 1)) if data[c] == 0x20), -1)
+print(frag, free)
+PY
+)
+read -r frag free <<<"$target"
+to_point() { echo $((mx + (($1 - first) % per_row) * 7 + 3)) $((my + (($1 - first) / per_row) * 7 + 3)); }
+log "  fragmented cluster $frag, free cluster $free"
+xdotool mousemove $(to_point "$frag"); sleep 1
+xdotool mousemove_relative 1 0; sleep 1
+pane=$(drive pane 1)
+status=$(drive text 1091)
+log "  pane 1: $pane; status: $status"
+check "the pointer text names the cluster" test "$pane" = "cluster: $frag"
+check "the pointer text names the owning file" bash -c '[[ "$0" == *"Alpha fragmented.bin"*"Fragments = "* ]]' "$status"
+
+click $(to_point "$frag") 3
+menu=$(drive menu)
+log "$menu"
+shot 03-context-menu
+check "the file's menu offers Defrag file, Explore and Properties" \
+  bash -c '[[ "$0" == *"Defrag file	enabled"* && "$0" == *"Explore	enabled"* && "$0" == *"Properties	enabled"* ]]' "$menu"
+check "the first fragment has no previous fragment but a next one" \
+  bash -c '[[ "$0" == *"Jump to next fragment	enabled"* && "$0" == *"Jump to previous fragment	grey"* ]]' "$menu"
+click $(drive menu-point "Jump to next fragment")
+jumped=$(drive text 1080)
+check "Jump to next fragment scrolls the map" test "$jumped" != "$first"
+drive block 7   # back to the first view
+sleep 1
+drive text 1080 >/dev/null
+# Back to the fragment by a click on the strip is not needed: use the keys.
+xdotool key Home; sleep 1
+first=$(drive text 1080)
+click $(to_point "$free") 3
+menu=$(drive menu)
+check "on free space the file commands and jumps are grey" \
+  bash -c '[[ "$0" == *"Defrag file	grey"* && "$0" == *"Explore	grey"* && "$0" == *"Properties	grey"* && "$0" == *"next fragment	grey"* && "$0" == *"previous fragment	grey"* ]]' "$menu"
+xdotool key Escape; sleep 1
+
+# The file page first, so that "Defrag file" in the map has a row to update.
+click $(drive tab-point 1)
+sleep 3
+files=$(drive files)
+log "$files"
+check "the file page lists the fragmented files" \
+  bash -c '[[ "$0" == *"Alpha fragmented.bin"* && "$0" == *"Beta fragmented.bin"* && "$0" != *"Epsilon whole.txt"* ]]' "$files"
+alpha_before=$(grep "Alpha fragmented.bin" <<<"$files" | cut -f4)
+
+click $(to_point "$frag") 3
+click $(drive menu-point "Defrag file")
+sleep 2
+drive wait-idle 120
+sleep 2
+check "Defrag file ends with \"Finished\"" test "$(drive text 1091)" = "Finished"
+import -display "$DISPLAY" -window root "$work/defragged.png"
+rect=$(drive map-rect); read -r mx my mw mh <<<"$rect"
+defragged=$(px blocks "$work/defragged.png" "$mx" "$my" "$mw" "$mh" 7 20 180 20)
+log "  blocks shown Defragged: $defragged"
+check "the map shows the moved clusters as Defragged" test "$defragged" -gt 0
+shot 04-map-defragged
+files=$(drive files)
+check "the file page's row follows: Alpha no longer fragmented (was $alpha_before)" \
+  bash -c '[[ "$(grep "Alpha fragmented.bin" <<<"$0" | cut -f4)" == "not fragmented" ]]' "$files"
+
+# --- the file page -----------------------------------------------------------
+log "# the file page"
+for col in 0 1 2 3 4 5 6; do
+  click $(drive header-point $col)
+  rows=$(drive files)
+  n=$(grep -c . <<<"$rows")
+  case $col in
+    0) sorted=$(cut -f2 <<<"$rows" | LC_ALL=C sort -f -c 2>&1 && echo yes) ;;
+    2|3) sorted=$( (cut -f$((col + 2)) <<<"$rows" | tr -d ',' | sed 's/not fragmented/1/' |
+                    awk '{print $1}' | sort -n -c) 2>&1 && echo yes) ;;
+    *) sorted=yes ;;
+  esac
+  check "sorting by column $col keeps the $n rows and orders them" \
+    bash -c "[ '$sorted' = yes ] && [ $n -ge 3 ]"
+done
+drive set-text 1206 b; drive set-text 1206 be; drive set-text 1206 bet
+sleep 3
+rows=$(drive files)
+log "$rows"
+check "the filter's final text wins" \
+  bash -c '[ -n "$0" ] && ! grep -vi bet <<<"$0" >/dev/null' "$rows"
+drive set-text 1206 ""
+sleep 3
+shot 05-file-page
+# Both placements, each on its own selection.
+rows=$(drive files)
+beta=$(grep -n "Beta fragmented.bin" <<<"$rows" | cut -d: -f1)
+drive file-select $((beta - 1))
+sleep 1
+drive click 1202
+sleep 2; drive wait-idle 120
+rows=$(drive files)
+check "Defrag File (best fit) defragments Beta" \
+  bash -c '[[ "$(grep "Beta fragmented.bin" <<<"$0" | cut -f4)" == "not fragmented" ]]' "$rows"
+read -r bx by bw bh <<<"$(drive ctl-rect 1202)"
+click $((bx + bw - 6)) $((by + bh / 2))
+sleep 1
+log "$(drive menu)"
+click $(drive menu-point "Move to outer")
+gamma=$(grep -n "Gamma fragmented.bin" <<<"$rows" | cut -d: -f1)
+drive file-select $((gamma - 1))
+sleep 1
+drive click 1202
+sleep 2; drive wait-idle 120
+rows=$(drive files)
+check "Defrag File (move to outer) defragments Gamma" \
+  bash -c '[[ "$(grep "Gamma fragmented.bin" <<<"$0" | cut -f4)" == "not fragmented" ]]' "$rows"
+log "$rows"
+
+# --- Explorer's path ---------------------------------------------------------
+log "# Explorer's path"
+temp=$("$wine" cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
+temp_unix=$("${wine%64}path" -u "$temp" 2>/dev/null || echo "$WINEPREFIX/drive_c/users/$USER/AppData/Local/Temp")
+"$wine" regsvr32 /s "$(winpath "$prog/VantrelShell.dll")" >/dev/null 2>&1
+"$wine" "$prog/vt-shell-invoke.exe" defrag 'V:\Данные.bin' 'V:\Epsilon whole.txt' >>"$out/transcript.txt" 2>&1
+check "the extension is registered and invoked" test $? = 0
+sleep 5
+drive wait-idle 180
+sleep 2
+rows=$(drive files)
+log "$rows"
+check "the request analyses exactly its two files" \
+  bash -c '[ "$(grep -c . <<<"$0")" = 2 ] && [[ "$0" == *"Данные.bin"* && "$0" == *"Epsilon whole.txt"* ]]' "$rows"
+check "the Cyrillic-named file is defragmented" \
+  bash -c '[[ "$(grep "Данные.bin" <<<"$0" | cut -f4)" == "not fragmented" ]]' "$rows"
+check "the request file is deleted" bash -c "! ls '$temp_unix' 2>/dev/null | grep -qi '^vtr'"
+shot 06-explorer-request
+
+# A request naming two volumes.
+printf 'Vantrel\r\nV:\\a.txt\r\nW:\\b.txt\r\n' >"$temp_unix/two-volumes.txt"
+"$wine" "$prog/Vantrel.exe" /defrag "$temp\\two-volumes.txt" >/dev/null 2>&1 &
+message=$(drive dialog "Vantrel" 30)
+log "$message"
+check "two volumes are refused" \
+  bash -c '[[ "$0" == *"You can only process files from one volume at a time."* ]]' "$message"
+shot 07-two-volumes
+drive press "Vantrel" 1
+sleep 2
+check "the refused request's file is deleted" test ! -e "$temp_unix/two-volumes.txt"
+
+# A defrag request with nothing fragmented.
+"$wine" "$prog/vt-shell-invoke.exe" defrag 'V:\Epsilon whole.txt' >/dev/null 2>&1
+message=$(drive dialog "Vantrel" 60)
+check "nothing fragmented: \"No files required defragmenting.\"" \
+  bash -c '[[ "$0" == *"No files required defragmenting."* ]]' "$message"
+drive press "Vantrel" 1
+sleep 2
+
+drive close
+sleep 3
+"$server" -w
+check "V: passes fsck.fat" fsck.fat -n "$img"
+check "every file reads back unchanged" cmp -s "$work/before" <(sums)
+log "$failures failure(s)"
+[ "$failures" = 0 ]
