@@ -33,6 +33,8 @@ namespace {
 const COLORREF kBackground = RGB(kWindowBackground.r, kWindowBackground.g, kWindowBackground.b);
 const char* kTabTitles[] = {"Drives", "Fragmented Files", "Report", "Help"};
 const char kProgressClass[] = "VantrelProgress";
+const int kLegendIds[] = {IDC_LEGEND_FREE,      IDC_LEGEND_UNMOVABLE, IDC_LEGEND_FRAGMENTED,
+                          IDC_LEGEND_DEFRAGGED, IDC_LEGEND_SELECTED,  IDC_LEGEND_NOT_FRAGMENTED};
 const char kSplitterClass[] = "VantrelSplitter";
 constexpr UINT WM_SPLITTER_MOVED = WM_APP + 30;
 constexpr int kStartWidth = 840;
@@ -322,9 +324,15 @@ void CMainDlg::OnInit() {
   m_nBlockSize = SettingsFile().GetInt("BlockSize", 7);
   if (m_nBlockSize < kMinBlockSize || m_nBlockSize > kMaxBlockSize) m_nBlockSize = 7;
   m_map.SetBlockSize(m_nBlockSize);
+  for (int id : kLegendIds)
+    ::SetWindowPos(Item(id), nullptr, 0, 0, 12, 12, SWP_NOMOVE | SWP_NOZORDER);
   m_graph.Create(m_hWnd, Item(IDC_MAP_FRAME), Item(IDC_MAP_SCROLL), &m_strip);
   m_strip.Create(m_hWnd, Item(IDC_OVERVIEW_FRAME), &m_graph);
   SetMapWindow(&m_graph);
+  m_graph.SetRelayout([this]() {
+    m_nBlockSize = m_map.BlockSize();
+    LayoutMap();
+  });
   App().Engine().SetMapHost(&m_mapHost);
   LayoutMap();
   OnRangeChanged();
@@ -530,6 +538,11 @@ void CMainDlg::PaintBackground(HDC dc) {
                bm.bmHeight, SRCCOPY);
   ::SelectObject(mem, old);
   ::DeleteDC(mem);
+  for (int id : kLegendIds) {
+    char text[64] = {};
+    ::GetWindowTextA(Item(id), text, sizeof(text));
+    DrawLegendText(dc, ItemRect(Item(id)), text);
+  }
 }
 
 void CMainDlg::DrawLegend(const DRAWITEMSTRUCT* item) {
@@ -708,11 +721,7 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (reinterpret_cast<HWND>(lParam) == Item(IDC_BLOCK_SLIDER)) {
         m_nBlockSize = SliderPosition(LOWORD(wParam), HIWORD(wParam), m_nBlockSize);
         ::SendMessageA(Item(IDC_BLOCK_SLIDER), TBM_SETPOS, TRUE, m_nBlockSize);
-        if (m_nBlockSize != m_map.BlockSize()) {
-          m_map.SetBlockSize(m_nBlockSize);
-          LayoutMap();
-          m_graph.SetBlockSize(m_nBlockSize);
-        }
+        if (m_nBlockSize != m_map.BlockSize()) m_graph.SetBlockSize(m_nBlockSize);
         OnViewChanged();
       }
       return TRUE;

@@ -219,8 +219,8 @@ void DrawLegendButton(const DRAWITEMSTRUCT* item, int mapClass, COLORREF backgro
   ::FillRect(dc, &r, back);
   ::DeleteObject(back);
   constexpr int kSide = 12;
-  const int top = r.top + (r.bottom - r.top - kSide) / 2;
-  const int left = r.left + 1;
+  const int top = r.top;
+  const int left = r.left;
   CRgb c = LegendColour(mapClass);
   for (int row = 0; row < kSide; ++row) {
     RECT line = {left, top + row, left + kSide, top + row + 1};
@@ -240,15 +240,16 @@ void DrawLegendButton(const DRAWITEMSTRUCT* item, int mapClass, COLORREF backgro
   edge(left, top, left + 1, top + kSide, RGB(0, 0, 0));
   edge(left + 1, top + kSide - 2, left + kSide - 1, top + kSide - 1, RGB(255, 255, 255));
   edge(left + kSide - 2, top + 1, left + kSide - 1, top + kSide - 1, RGB(255, 255, 255));
+}
+
+void DrawLegendText(HDC dc, const RECT& swatch, const char* text) {
   static HFONT s_font = ::CreateFontA(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                       DEFAULT_PITCH | FF_SWISS, "Arial");
-  char text[64] = {};
-  ::GetWindowTextA(item->hwndItem, text, sizeof(text));
   HGDIOBJ oldFont = ::SelectObject(dc, s_font);
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, RGB(255, 255, 255));
-  RECT t = {left + kSide + 3, top - 1, std::min<LONG>(r.right, left + kSide + 3 + 200), top + kSide + 10};
+  RECT t = {swatch.right + 3, swatch.top - 1, swatch.right + 3 + 200, swatch.bottom + 10};
   ::DrawTextA(dc, text, -1, &t, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
   ::SelectObject(dc, oldFont);
 }

@@ -47,9 +47,11 @@ class CHorizontalGrid {
   bool m_bDragging = false;
 };
 
-// A legend swatch (CLegendButton): 12 x 12 pixels from the class colour,
-// lightened by 12 a row, black top-left and white bottom-right edges, and
-// the text in white to its right in "Arial" 14 pixels.
+// A legend swatch (CLegendButton, 12 x 12 pixels): the class colour
+// lightened by 12 a row, black top-left and white bottom-right edges.
 void DrawLegendButton(const DRAWITEMSTRUCT* item, int mapClass, COLORREF background);
+// Its text, in the main window to the right of the swatch: white, "Arial"
+// 14 pixels, up to 200 pixels wide.
+void DrawLegendText(HDC dc, const RECT& swatch, const char* text);
 
 }  // namespace vt

@@ -183,6 +183,7 @@ void CWndGraph::SetCompressed(bool on) {
 void CWndGraph::SetBlockSize(int size) {
   const CVisibleRange old = VisibleRange();
   m_map.SetBlockSize(size);
+  if (m_relayout) m_relayout();
   m_nPosition = 0;
   UpdateScrollBar();
   EnsureVisible(old.m_nFirst + (old.m_nLast - old.m_nFirst) / 2, false);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <vector>
 
@@ -27,6 +28,8 @@ class CWndGraph : public IClusterMapView {
   // Takes the frame's place and size again (after the main window's layout).
   void FitFrame();
 
+  // The main window's layout, run when the block size changes the map's width.
+  void SetRelayout(std::function<void()> relayout) { m_relayout = std::move(relayout); }
   void SetCompressed(bool on);
   void SetBlockSize(int size);
   bool EnsureVisible(uint64_t cluster, bool jump);
@@ -80,6 +83,7 @@ class CWndGraph : public IClusterMapView {
   bool m_bTracking = false;
   size_t m_nDefragItem = SIZE_MAX;  // the file "Defrag file" takes, an index into m_files
   size_t m_nMenuItem = SIZE_MAX;    // the file under the last right click
+  std::function<void()> m_relayout;
 };
 
 // The program's one map window, for the pages and the main window.

@@ -8,6 +8,9 @@
   png_pixels.py count FILE X Y W H R G B  pixels of that colour in the area
   png_pixels.py blocks FILE X Y W H S R G B
       blocks of S pixels whose pixel (1, 1) has that colour
+  png_pixels.py menu-items FILE X Y W H
+      the text lines of an open popup menu in that area, top to bottom:
+      "Y enabled" for black text, "Y grey" for greyed text
 """
 import struct
 import sys
@@ -82,6 +85,26 @@ def main(argv):
         x0, y0, w, h, r, g, b = map(int, argv[3:10])
         print(sum(1 for y in range(y0, y0 + h) for x in range(x0, x0 + w)
                   if pixel(img, x, y) == (r, g, b)))
+    elif cmd == 'menu-items':
+        x0, y0, w, h = map(int, argv[3:7])
+        def kind(p):
+            if max(p) < 60:
+                return 'black'
+            if p[0] == p[1] == p[2] and 90 <= p[0] <= 180:
+                return 'grey'
+            return None
+        band, start = None, 0
+        for y in range(y0 + 3, y0 + h - 3):
+            kinds = [kind(pixel(img, x, y)) for x in range(x0 + 3, x0 + w - 3)]
+            marked = [k for k in kinds if k]
+            # Separators are lines across the whole menu, not text.
+            if marked and len(marked) < 0.6 * len(kinds):
+                if band is None:
+                    band, start = set(), y
+                band.update(marked)
+            elif band is not None:
+                print((start + y) // 2, 'enabled' if 'black' in band else 'grey')
+                band = None
     elif cmd == 'blocks':
         x0, y0, w, h, s, r, g, b = map(int, argv[3:11])
         print(sum(1 for y in range(y0, y0 + h - s + 1, s) for x in range(x0, x0 + w - s + 1, s)

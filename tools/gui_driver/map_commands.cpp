@@ -3,11 +3,11 @@
 //
 //   map-rect | strip-rect        the window's client origin on the screen and size
 //   pane N                       the status bar's pane N
-//   menu                         the open popup menu: text, enabled or grey, checked
-//   menu-point TEXT              the screen point of that item of the open menu
+//   menu-rect                    the open popup menu's screen rectangle
 //   files                        the file list: selection mark and cells per row
 //   file-select ROW[,ROW...]     selects those rows (the others lose it)
 //   file-point ROW | header-point COL   screen points on the file list
+//   resize W H                   the main window's size
 //   set-text ID TEXT             sets a control's text (an edit sends EN_CHANGE)
 //   block N                      moves the block-size slider to N, as a drag would
 //   tab-point N | ctl-rect ID    a tab's screen point; a control's screen rectangle
@@ -143,27 +143,14 @@ int RunMapCommand(HWND main, int argc, char** argv) {
     std::printf("%s\n", text);
     return 0;
   }
-  if (cmd == "menu" || (cmd == "menu-point" && argc > 2)) {
+  if (cmd == "menu-rect") {
+    // The menu's items live in the program's process; its window does not.
     HWND popup = TopByClass("#32768");
-    HMENU menu = popup ? reinterpret_cast<HMENU>(::SendMessageA(popup, MN_GETHMENU, 0, 0)) : nullptr;
-    if (!menu) return Fail("no open menu");
-    const int n = ::GetMenuItemCount(menu);
-    for (int i = 0; i < n; ++i) {
-      char text[128] = {};
-      ::GetMenuStringA(menu, i, text, sizeof(text), MF_BYPOSITION);
-      const UINT state = ::GetMenuState(menu, i, MF_BYPOSITION);
-      if (cmd == "menu") {
-        if (!text[0]) continue;
-        std::printf("%s\t%s%s\n", text, (state & (MF_GRAYED | MF_DISABLED)) ? "grey" : "enabled",
-                    (state & MF_CHECKED) ? "\tchecked" : "");
-      } else if (std::strcmp(text, argv[2]) == 0) {
-        RECT r = {};
-        if (!::GetMenuItemRect(nullptr, menu, i, &r)) return Fail("no item rectangle");
-        std::printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
-        return 0;
-      }
-    }
-    return cmd == "menu" ? 0 : Fail("no such item");
+    if (!popup) return Fail("no open menu");
+    RECT r;
+    ::GetWindowRect(popup, &r);
+    std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    return 0;
   }
   if (cmd == "files") {
     CRemoteMemory remote(list, 4096);
@@ -212,6 +199,11 @@ int RunMapCommand(HWND main, int argc, char** argv) {
     POINT pt = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     ::ClientToScreen(target, &pt);
     std::printf("%ld %ld\n", pt.x, pt.y);
+    return 0;
+  }
+  if (cmd == "resize" && argc > 3) {
+    ::SetWindowPos(main, nullptr, 0, 0, std::atoi(argv[2]), std::atoi(argv[3]),
+                   SWP_NOMOVE | SWP_NOZORDER);
     return 0;
   }
   if (cmd == "set-text" && argc > 3) {
