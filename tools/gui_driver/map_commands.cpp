@@ -7,7 +7,7 @@
 //   files                        the file list: selection mark and cells per row
 //   file-select ROW[,ROW...]     selects those rows (the others lose it)
 //   file-point ROW | header-point COL   screen points on the file list
-//   resize W H                   the main window's size
+//   resize W H                   the main window's size, at the desktop's top left
 //   set-text ID TEXT             sets a control's text (an edit sends EN_CHANGE)
 //   block N                      moves the block-size slider to N, as a drag would
 //   tab-point N | ctl-rect ID    a tab's screen point; a control's screen rectangle
@@ -202,8 +202,7 @@ int RunMapCommand(HWND main, int argc, char** argv) {
     return 0;
   }
   if (cmd == "resize" && argc > 3) {
-    ::SetWindowPos(main, nullptr, 0, 0, std::atoi(argv[2]), std::atoi(argv[3]),
-                   SWP_NOMOVE | SWP_NOZORDER);
+    ::SetWindowPos(main, nullptr, 8, 8, std::atoi(argv[2]), std::atoi(argv[3]), SWP_NOZORDER);
     return 0;
   }
   if (cmd == "set-text" && argc > 3) {
