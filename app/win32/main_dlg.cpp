@@ -326,6 +326,10 @@ void CMainDlg::OnInit() {
   m_map.SetBlockSize(m_nBlockSize);
   for (int id : kLegendIds)
     ::SetWindowPos(Item(id), nullptr, 0, 0, 12, 12, SWP_NOMOVE | SWP_NOZORDER);
+  // Room for the view description with its visible size.
+  const RECT view = ItemRect(Item(IDC_VIEW_TEXT));
+  ::SetWindowPos(Item(IDC_VIEW_TEXT), nullptr, 0, 0, client.right - 5 - view.left,
+                 view.bottom - view.top, SWP_NOMOVE | SWP_NOZORDER);
   m_graph.Create(m_hWnd, Item(IDC_MAP_FRAME), Item(IDC_MAP_SCROLL), &m_strip);
   m_strip.Create(m_hWnd, Item(IDC_OVERVIEW_FRAME), &m_graph);
   SetMapWindow(&m_graph);
@@ -475,10 +479,20 @@ void CMainDlg::LayoutMap() {
   const int bandTop = sr.bottom + 2 + h + 2;
   const int legendTop = status.top - 4 - (legend.bottom - legend.top);
   const int bottomLabelTop = legendTop - 2 - (bottomLabel.bottom - bottomLabel.top);
-  for (int id : {IDC_LEGEND_FREE, IDC_LEGEND_UNMOVABLE, IDC_LEGEND_FRAGMENTED,
-                 IDC_LEGEND_DEFRAGGED, IDC_LEGEND_SELECTED, IDC_LEGEND_NOT_FRAGMENTED}) {
-    const RECT r = ItemRect(Item(id));
-    ::MoveWindow(Item(id), r.left, legendTop, r.right - r.left, r.bottom - r.top, TRUE);
+  // The swatches in one centred row, each followed by its text.
+  int widths[6] = {};
+  int total = 0;
+  for (int i = 0; i < 6; ++i) {
+    char text[64] = {};
+    ::GetWindowTextA(Item(kLegendIds[i]), text, sizeof(text));
+    widths[i] = 12 + 3 + LegendTextWidth(m_hWnd, text) + 16;
+    total += widths[i];
+  }
+  int legendX = std::max(5, static_cast<int>(client.right - total) / 2);
+  for (int i = 0; i < 6; ++i) {
+    const RECT r = ItemRect(Item(kLegendIds[i]));
+    ::MoveWindow(Item(kLegendIds[i]), legendX, legendTop, r.right - r.left, r.bottom - r.top, TRUE);
+    legendX += widths[i];
   }
   ::MoveWindow(Item(IDC_RANGE_BOTTOM_LEFT), 5, bottomLabelTop, bottomLabel.right - bottomLabel.left,
                h, TRUE);

@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "engine/globals.h"
@@ -242,11 +243,29 @@ void DrawLegendButton(const DRAWITEMSTRUCT* item, int mapClass, COLORREF backgro
   edge(left + kSide - 2, top + 1, left + kSide - 1, top + kSide - 1, RGB(255, 255, 255));
 }
 
-void DrawLegendText(HDC dc, const RECT& swatch, const char* text) {
+namespace {
+
+HFONT LegendFont() {
   static HFONT s_font = ::CreateFontA(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                       DEFAULT_PITCH | FF_SWISS, "Arial");
-  HGDIOBJ oldFont = ::SelectObject(dc, s_font);
+  return s_font;
+}
+
+}  // namespace
+
+int LegendTextWidth(HWND wnd, const char* text) {
+  HDC dc = ::GetDC(wnd);
+  HGDIOBJ old = ::SelectObject(dc, LegendFont());
+  SIZE size = {0, 0};
+  ::GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &size);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(wnd, dc);
+  return size.cx;
+}
+
+void DrawLegendText(HDC dc, const RECT& swatch, const char* text) {
+  HGDIOBJ oldFont = ::SelectObject(dc, LegendFont());
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, RGB(255, 255, 255));
   RECT t = {swatch.right + 3, swatch.top - 1, swatch.right + 3 + 200, swatch.bottom + 10};

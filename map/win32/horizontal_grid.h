@@ -53,5 +53,6 @@ void DrawLegendButton(const DRAWITEMSTRUCT* item, int mapClass, COLORREF backgro
 // Its text, in the main window to the right of the swatch: white, "Arial"
 // 14 pixels, up to 200 pixels wide.
 void DrawLegendText(HDC dc, const RECT& swatch, const char* text);
+int LegendTextWidth(HWND wnd, const char* text);
 
 }  // namespace vt

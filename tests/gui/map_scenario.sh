@@ -269,11 +269,17 @@ sleep 2; drive wait-idle 120
 rows=$(drive files)
 check "Defrag File (best fit) defragments Beta" \
   bash -c '[[ "$(grep "Beta fragmented.bin" <<<"$0" | cut -f4)" == "not fragmented" ]]' "$rows"
+# The drop-down part of "Defrag File" offers the placements; the choice is
+# stored in the settings file, which vantrel-cli reads as well.
 read -r bx by bw bh <<<"$(drive ctl-rect 1202)"
-click $((bx + bw - 6)) $((by + bh / 2))
+click $((bx + bw - 5)) $((by + bh / 2))
 read_menu
 log "$items"
+shot 05b-placement-menu
+check "the drop-down offers the two placements" test "$(grep -c . <<<"$items")" = 2
 item_click 2
+placement=$("$wine" "$prog/vantrel-cli.exe" settings get DefragFileMode 2>/dev/null | tr -d '\r')
+check "choosing \"Move to outer\" stores placement 1 ($placement)" test "$placement" = 1
 gamma=$(grep -n "Gamma fragmented.bin" <<<"$rows" | cut -d: -f1)
 drive file-select $((gamma - 1))
 sleep 1
@@ -287,7 +293,8 @@ log "$rows"
 # --- Explorer's path ---------------------------------------------------------
 log "# Explorer's path"
 temp=$("$wine" cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
-temp_unix=$("${wine%64}path" -u "$temp" 2>/dev/null || echo "$WINEPREFIX/drive_c/users/$USER/AppData/Local/Temp")
+temp_unix=$("$wine" winepath -u "$temp" 2>/dev/null | tr -d '\r')
+log "  temporary folder: $temp ($temp_unix)"
 "$wine" regsvr32 /s "$(winpath "$prog/VantrelShell.dll")" >/dev/null 2>&1
 # Inside the program's desktop, as Explorer would be: the started copy must
 # find the running one to hand its request over.

@@ -21,14 +21,15 @@ put() { gen "$work/src" "$1"; mcopy -i "$img" "$work/src" "::$2" || exit 1; }
 # must take the holes.
 mmd -i "$img" ::Fill
 for i in $(seq -w 0 399); do put 512 "Fill/f$i.bin"; done
+# Contiguous files first, behind the fillers.
+put 3000 "Epsilon whole.txt"
+mmd -i "$img" ::Docs
+put 70000 "Docs/Notes.txt"
 for i in $(seq -w 1 2 399); do mdel -i "$img" "::Fill/f$i.bin"; done
 put 20000 "Alpha fragmented.bin"
 put 8000 "Beta fragmented.bin"
 put 9000 "Gamma fragmented.bin"
 put 10000 "Данные.bin"
-put 3000 "Epsilon whole.txt"
-mmd -i "$img" ::Docs
-put 70000 "Docs/Notes.txt"
 fsck.fat -n "$img" >/dev/null || { echo "map_test: fsck.fat rejects the image" >&2; exit 1; }
 rm -rf "$shots"
 bash "$here/map_scenario.sh" "$build" "$shots" "$img"
