@@ -326,10 +326,6 @@ void CMainDlg::OnInit() {
   m_map.SetBlockSize(m_nBlockSize);
   for (int id : kLegendIds)
     ::SetWindowPos(Item(id), nullptr, 0, 0, 12, 12, SWP_NOMOVE | SWP_NOZORDER);
-  // Room for the view description with its visible size.
-  const RECT view = ItemRect(Item(IDC_VIEW_TEXT));
-  ::SetWindowPos(Item(IDC_VIEW_TEXT), nullptr, 0, 0, client.right - 5 - view.left,
-                 view.bottom - view.top, SWP_NOMOVE | SWP_NOZORDER);
   m_graph.Create(m_hWnd, Item(IDC_MAP_FRAME), Item(IDC_MAP_SCROLL), &m_strip);
   m_strip.Create(m_hWnd, Item(IDC_OVERVIEW_FRAME), &m_graph);
   SetMapWindow(&m_graph);
@@ -506,6 +502,10 @@ void CMainDlg::LayoutMap() {
   ::MoveWindow(Item(IDC_MAP_FRAME), 5, bandTop, width, mapBottom - bandTop, TRUE);
   m_graph.FitFrame();
   m_strip.FitFrame();
+  // Room for the view description with its visible size.
+  const RECT view = ItemRect(Item(IDC_VIEW_TEXT));
+  ::SetWindowPos(Item(IDC_VIEW_TEXT), nullptr, 0, 0, std::max<LONG>(client.right - 5 - view.left, 20),
+                 view.bottom - view.top, SWP_NOMOVE | SWP_NOZORDER);
 }
 
 void CMainDlg::OnSplitter(int d) {

@@ -269,8 +269,12 @@ sleep 2; drive wait-idle 120
 rows=$(drive files)
 check "Defrag File (best fit) defragments Beta" \
   bash -c '[[ "$(grep "Beta fragmented.bin" <<<"$0" | cut -f4)" == "not fragmented" ]]' "$rows"
-# The drop-down part of "Defrag File" offers the placements; the choice is
-# stored in the settings file, which vantrel-cli reads as well.
+# The drop-down part of "Defrag File" (enabled with a selection) offers the
+# placements; the choice is stored in the settings file, which vantrel-cli
+# reads as well.
+gamma=$(grep -n "Gamma fragmented.bin" <<<"$rows" | cut -d: -f1)
+drive file-select $((gamma - 1))
+sleep 1
 read -r bx by bw bh <<<"$(drive ctl-rect 1202)"
 click $((bx + bw - 5)) $((by + bh / 2))
 read_menu
@@ -280,9 +284,6 @@ check "the drop-down offers the two placements" test "$(grep -c . <<<"$items")" 
 item_click 2
 placement=$("$wine" "$prog/vantrel-cli.exe" settings get DefragFileMode 2>/dev/null | tr -d '\r')
 check "choosing \"Move to outer\" stores placement 1 ($placement)" test "$placement" = 1
-gamma=$(grep -n "Gamma fragmented.bin" <<<"$rows" | cut -d: -f1)
-drive file-select $((gamma - 1))
-sleep 1
 drive click 1202
 sleep 2; drive wait-idle 120
 rows=$(drive files)
