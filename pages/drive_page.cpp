@@ -276,8 +276,9 @@ std::string CDrivePage::RunOperation(int operation) {
       drive.m_nState = DRIVE_STATE_NOT_ANALYZED;
       AnalyzeCurrent(true);
     } else {
-      MakeCurrent(row, false);
-      AnalyzeCurrent(false);
+      // Analysed afresh (from its cache when it has one): the engine may
+      // hold another drive's files since this one was analysed.
+      MakeCurrent(row, true);
       // A drive whose analysis did not finish is not defragmented.
       if (drive.m_nState != DRIVE_STATE_ANALYZED || IsCancelled()) continue;
       if (operation == OP_DEFRAG_DRIVE) {

@@ -206,6 +206,45 @@ BOOL CImageVolumeSet::CloseHandle(HANDLE h) {
   return Succeed();
 }
 
+// The disk geometry of an image: the classic floppy formats by their size,
+// anything else as a fixed disk of 255 heads and 63 sectors a track.
+// Media types are MEDIA_TYPE's values.
+static DWORD AnswerDriveGeometry(CFsVolume& fs, void* out, DWORD outSize, DWORD* returned) {
+  if (!out || outSize < sizeof(DISK_GEOMETRY)) return ERROR_INSUFFICIENT_BUFFER;
+  enum { F5_1Pt2_512 = 1, F3_1Pt44_512 = 2, F3_2Pt88_512 = 3, F3_720_512 = 5, F5_360_512 = 6 };
+  const int FixedMedia = 12;
+  struct Floppy {
+    uint64_t bytes;
+    DWORD heads, sectors;
+    int type;
+  };
+  static const Floppy kFloppies[] = {{368640, 2, 9, F5_360_512},
+                                     {737280, 2, 9, F3_720_512},
+                                     {1228800, 2, 15, F5_1Pt2_512},
+                                     {1474560, 2, 18, F3_1Pt44_512},
+                                     {2949120, 2, 36, F3_2Pt88_512}};
+  DISK_GEOMETRY g;
+  std::memset(&g, 0, sizeof(g));
+  g.BytesPerSector = fs.BytesPerSector();
+  const uint64_t bytes = fs.VolumeBytes();
+  g.MediaType = static_cast<decltype(g.MediaType)>(FixedMedia);
+  g.TracksPerCylinder = 255;
+  g.SectorsPerTrack = 63;
+  for (const Floppy& f : kFloppies) {
+    if (f.bytes == bytes && g.BytesPerSector == 512) {
+      g.MediaType = static_cast<decltype(g.MediaType)>(f.type);
+      g.TracksPerCylinder = f.heads;
+      g.SectorsPerTrack = f.sectors;
+    }
+  }
+  const uint64_t perCylinder =
+      static_cast<uint64_t>(g.TracksPerCylinder) * g.SectorsPerTrack * g.BytesPerSector;
+  g.Cylinders.QuadPart = perCylinder ? static_cast<LONGLONG>(bytes / perCylinder) : 0;
+  std::memcpy(out, &g, sizeof(g));
+  *returned = sizeof(g);
+  return ERROR_SUCCESS;
+}
+
 BOOL CImageVolumeSet::DeviceIoControl(HANDLE h, DWORD code, const void* in, DWORD inSize, void* out,
                                       DWORD outSize, DWORD* returned) {
   std::lock_guard<std::mutex> lock(m_impl->m_mutex);
@@ -251,6 +290,9 @@ BOOL CImageVolumeSet::DeviceIoControl(HANDLE h, DWORD code, const void* in, DWOR
     case FSCTL_GET_NTFS_FILE_RECORD:
       err = isVolume ? fs.GetNtfsFileRecord(in, inSize, out, outSize, returned)
                      : ERROR_INVALID_PARAMETER;
+      break;
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY:
+      err = isVolume ? AnswerDriveGeometry(fs, out, outSize, returned) : ERROR_INVALID_PARAMETER;
       break;
     case FSCTL_MOVE_FILE:
       // Moves are asked of the volume, naming the file in the input.

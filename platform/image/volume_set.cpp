@@ -300,7 +300,9 @@ DWORD CImageVolumeSet::GetLogicalDrives() {
 UINT CImageVolumeSet::GetDriveTypeA(const char* root) {
   std::lock_guard<std::mutex> lock(m_impl->m_mutex);
   std::shared_ptr<CMountedVolume> volume;
-  return m_impl->RootVolume(root, true, &volume) == ERROR_SUCCESS ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
+  if (m_impl->RootVolume(root, true, &volume) != ERROR_SUCCESS) return DRIVE_NO_ROOT_DIR;
+  // An image at A: or B: stands for a floppy disk.
+  return volume->m_cLetter == 'A' || volume->m_cLetter == 'B' ? DRIVE_REMOVABLE : DRIVE_FIXED;
 }
 
 BOOL CImageVolumeSet::GetVolumeNameForVolumeMountPointA(const char* mountPoint, char* name,

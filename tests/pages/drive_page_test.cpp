@@ -210,6 +210,33 @@ TEST_F(DrivePageTest, DefragDriveRunsTheCheckedDrivesInRowOrderAndNamesBothWhenD
   EXPECT_EQ(data, Pattern(data.size(), 'v'));
 }
 
+// Each checked drive is defragmented from its own analysis, even when
+// another drive was analysed last and the engine still holds its files.
+TEST_F(DrivePageTest, DefragDriveWorksOnEachDrivesOwnFilesAfterAnotherWasAnalysed) {
+  m_page->MakeCurrent(0, true);
+  m_page->MakeCurrent(1, true);  // W analysed last
+  m_report.ClearReport();
+  m_view.checked = {true, true};
+  m_page->RunOperation(OP_DEFRAG_DRIVE);
+  const std::string text = m_report.PlainText();
+  const size_t v = text.find("Action: Defrag Drive V:\\"), w = text.find("Action: Defrag Drive W:\\");
+  ASSERT_NE(v, std::string::npos);
+  ASSERT_NE(w, std::string::npos);
+  EXPECT_EQ(text.substr(v, w - v).find("W:\\Split"), std::string::npos);
+  // Judged by the volumes, not the engine: each Split.bin is one extent.
+  for (const char* path : {"V:\\Split.bin", "W:\\Split.bin"}) {
+    HANDLE h = m_set.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    STARTING_VCN_INPUT_BUFFER in = {};
+    uint8_t out[256] = {};
+    DWORD returned = 0;
+    ASSERT_TRUE(m_set.DeviceIoControl(h, FSCTL_GET_RETRIEVAL_POINTERS, &in, sizeof(in), out,
+                                      sizeof(out), &returned));
+    m_set.CloseHandle(h);
+    EXPECT_EQ(reinterpret_cast<RETRIEVAL_POINTERS_BUFFER*>(out)->ExtentCount, 1u) << path;
+  }
+}
+
 TEST_F(DrivePageTest, StopDuringTheFirstDriveEndsTheRunAfterIt) {
   m_view.checked = {true, true};
   // Stop pressed as the first drive's pass ends.
@@ -299,16 +326,26 @@ class CDriveKinds : public CImageVolumeSet {
     auto it = types.find(root[0]);
     return it == types.end() ? DRIVE_NO_ROOT_DIR : it->second;
   }
+  // B:'s device cannot be opened, as with an empty floppy drive.
+  HANDLE CreateFileA(const char* path, DWORD access, DWORD share, DWORD creation,
+                     DWORD flags) override {
+    if (std::string(path) == "\\\\.\\B:") {
+      SetLastError(ERROR_NOT_READY);
+      return INVALID_HANDLE_VALUE;
+    }
+    return CImageVolumeSet::CreateFileA(path, access, share, creation, flags);
+  }
 };
 
 TEST(DriveListTest, EnumerationTakesOnlyFixedDrivesUnlessAsked) {
   CDriveKinds set;
   ASSERT_EQ(ERROR_SUCCESS, set.MountDevice('A', MakeVolume('a'), "mem-a", false));
+  ASSERT_EQ(ERROR_SUCCESS, set.MountDevice('B', MakeVolume('b'), "mem-b", false));
   ASSERT_EQ(ERROR_SUCCESS, set.MountDevice('E', MakeVolume('e'), "mem-e", false));
   ASSERT_EQ(ERROR_SUCCESS, set.MountDevice('F', MakeVolume('f'), "mem-f", false));
   ASSERT_EQ(ERROR_SUCCESS, set.MountDevice('G', MakeVolume('g'), "mem-g", false));
-  set.mask = (1u << 0) | (1u << 4) | (1u << 5) | (1u << 6);
-  set.types = {{'A', DRIVE_REMOVABLE}, {'E', DRIVE_REMOVABLE}, {'F', DRIVE_FIXED},
+  set.mask = (1u << 0) | (1u << 1) | (1u << 4) | (1u << 5) | (1u << 6);
+  set.types = {{'A', DRIVE_REMOVABLE}, {'B', DRIVE_REMOVABLE}, {'E', DRIVE_REMOVABLE}, {'F', DRIVE_FIXED},
                {'G', DRIVE_CDROM}};
   CScriptedPrompt prompt;
   auto roots = [](const std::vector<CDriveData>& d) {
@@ -320,11 +357,42 @@ TEST(DriveListTest, EnumerationTakesOnlyFixedDrivesUnlessAsked) {
   CEnumerateOptions removable;
   removable.m_bIncludeRemovable = true;
   EXPECT_EQ(roots(EnumerateDrives(set, removable, prompt)), "E:\\F:\\");
-  // A: needs a device that reports a geometry; an image has none.
+  // A: reports its image's geometry; B:'s device does not open.
   CEnumerateOptions floppy;
   floppy.m_bIncludeFloppy = true;
-  EXPECT_EQ(roots(EnumerateDrives(set, floppy, prompt)), "F:\\");
+  EXPECT_EQ(roots(EnumerateDrives(set, floppy, prompt)), "A:\\F:\\");
   EXPECT_TRUE(prompt.Texts().empty());
+}
+
+// An image answers the disk geometry a drive page asks of A: and B:: the
+// classic floppy formats by size, anything else as a fixed disk, and the
+// letters A: and B: count as removable.
+TEST(DriveListTest, ImagesAnswerDiskGeometry) {
+  CImageVolumeSet set;
+  for (EBuildType type : {EBuildType::kFat12, EBuildType::kFat16}) {
+    CFatImageBuilder b(type);
+    const uint64_t bytes = b.VolumeBytes();
+    ASSERT_EQ(ERROR_SUCCESS, set.MountDevice('A', b.Device(), "mem-geometry", false));
+    HANDLE h = set.CreateFileA("\\\\.\\A:", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DISK_GEOMETRY g;
+    DWORD returned = 0;
+    EXPECT_FALSE(set.DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &g, 8, &returned));
+    ASSERT_TRUE(set.DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &g, sizeof(g), &returned));
+    EXPECT_EQ(returned, sizeof(g));
+    const uint64_t cylinder = uint64_t(g.TracksPerCylinder) * g.SectorsPerTrack * g.BytesPerSector;
+    EXPECT_EQ(uint64_t(g.Cylinders.QuadPart), bytes / cylinder);
+    if (bytes == 1474560) {
+      EXPECT_EQ(g.MediaType, 2);  // F3_1Pt44_512: 80 cylinders, 2 heads, 18 sectors
+      EXPECT_EQ(g.TracksPerCylinder, 2u);
+      EXPECT_EQ(g.SectorsPerTrack, 18u);
+    } else {
+      EXPECT_EQ(g.MediaType, 12);  // FixedMedia
+    }
+    EXPECT_EQ(set.GetDriveTypeA("A:\\"), static_cast<UINT>(DRIVE_REMOVABLE));
+    set.CloseHandle(h);
+    set.Unmount('A');
+  }
 }
 
 }  // namespace
