@@ -449,6 +449,8 @@ void CMainDlg::Layout(int width, int height) {
                pane.bottom - pane.top - 2, TRUE);
   LayoutMap();
   ::InvalidateRect(m_hWnd, nullptr, TRUE);
+  // The selected tab's label is drawn again over the pages' new sizes.
+  ::RedrawWindow(m_hTabs, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
 }
 
 void CMainDlg::LayoutMap() {

@@ -312,7 +312,9 @@ check "the request analyses exactly its two files" \
   bash -c '[ "$(grep -c . <<<"$0")" = 2 ] && [[ "$0" == *"Данные.bin"* && "$0" == *"Epsilon whole.txt"* ]]' "$rows"
 check "the Cyrillic-named file is defragmented" \
   bash -c '[[ "$(grep "Данные.bin" <<<"$0" | cut -f4)" == "not fragmented" ]]' "$rows"
-check "the request file is deleted" bash -c "! ls '$temp_unix' 2>/dev/null | grep -qi '^vtr'"
+# The extension names its request files "Van*.tmp" (GetTempFileName).
+check "the request file is deleted" \
+  bash -c "[ -d '$temp_unix' ] && ! ls '$temp_unix' | grep -qi '^van.*\.tmp\$'"
 shot 06-explorer-request
 
 # A request naming two volumes.
