@@ -324,8 +324,10 @@ void CMainDlg::OnInit() {
   m_nBlockSize = SettingsFile().GetInt("BlockSize", 7);
   if (m_nBlockSize < kMinBlockSize || m_nBlockSize > kMaxBlockSize) m_nBlockSize = 7;
   m_map.SetBlockSize(m_nBlockSize);
-  for (int id : kLegendIds)
+  for (int id : kLegendIds) {
     ::SetWindowPos(Item(id), nullptr, 0, 0, 12, 12, SWP_NOMOVE | SWP_NOZORDER);
+    ::EnableWindow(Item(id), FALSE);  // a swatch, not a button to press
+  }
   m_graph.Create(m_hWnd, Item(IDC_MAP_FRAME), Item(IDC_MAP_SCROLL), &m_strip);
   m_strip.Create(m_hWnd, Item(IDC_OVERVIEW_FRAME), &m_graph);
   SetMapWindow(&m_graph);
