@@ -470,8 +470,12 @@ LRESULT CWndGraph::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_MOUSEMOVE: {
-      if (BusyCounter().load() > 0) return 0;
       const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+      // The system also reports a pointer that did not move (a window
+      // appeared or repainted under it); only real moves change the texts.
+      if (x == m_lastPoint.x && y == m_lastPoint.y) return 0;
+      m_lastPoint = POINT{x, y};
+      if (BusyCounter().load() > 0) return 0;
       if (wParam & MK_LBUTTON) {
         OnLeftButton(x, y, false);
         return 0;
@@ -486,6 +490,7 @@ LRESULT CWndGraph::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_MOUSELEAVE:
       m_bTracking = false;
+      m_lastPoint = POINT{-1, -1};
       if (!(::GetKeyState(VK_LBUTTON) & 0x8000) && !(::GetKeyState(VK_RBUTTON) & 0x8000) &&
           BusyCounter().load() == 0)
         Progress(PROGRESS_RESET, "");

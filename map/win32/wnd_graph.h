@@ -81,6 +81,7 @@ class CWndGraph : public IClusterMapView {
   CBlockPainter m_painter;
   uint64_t m_nPosition = 0;
   bool m_bTracking = false;
+  POINT m_lastPoint = {-1, -1};
   size_t m_nDefragItem = SIZE_MAX;  // the file "Defrag file" takes, an index into m_files
   size_t m_nMenuItem = SIZE_MAX;    // the file under the last right click
   std::function<void()> m_relayout;
