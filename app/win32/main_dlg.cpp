@@ -636,7 +636,8 @@ void CMainDlg::OnRangeChanged() {
   ::SetDlgItemTextA(m_hWnd, IDC_RANGE_BOTTOM_LEFT, Format("%llu", static_cast<unsigned long long>(labels.m_nBottomLeft)).c_str());
   ::SetDlgItemTextA(m_hWnd, IDC_RANGE_BOTTOM_RIGHT, Format("%llu", static_cast<unsigned long long>(labels.m_nBottomRight)).c_str());
   m_strip.SetRange(range.m_nFirst, range.m_nLast);
-  if (::GetFocus() == Item(IDC_BLOCK_SLIDER)) ::SetFocus(m_hTabs);
+  // The slider loses the keyboard focus; the map keeps it for its keys.
+  if (::GetFocus() != m_graph.Handle()) ::SetFocus(m_hTabs);
 }
 
 void CMainDlg::OnViewChanged() {

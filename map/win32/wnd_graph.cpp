@@ -264,6 +264,7 @@ void CWndGraph::Progress(int code, const std::string& text) {
 
 void CWndGraph::PointerText(int x, int y) {
   if (m_map.IsEmpty() || !CurrentDrive()) return;
+  m_bPointerText = true;
   const bool compressed = m_map.IsCompressed();
   if (compressed) Progress(PROGRESS_RESET, "");
   const uint64_t c = Geometry().ClusterAtPoint(x, y, compressed ? 0 : m_nPosition);
@@ -484,16 +485,19 @@ LRESULT CWndGraph::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         TRACKMOUSEEVENT tme = {sizeof(tme), TME_LEAVE, m_hWnd, 0};
         m_bTracking = ::TrackMouseEvent(&tme) != FALSE;
       }
-      if (::GetFocus() != m_hWnd) ::SetFocus(m_hWnd);
+      if (!m_map.IsEmpty() && ::GetFocus() != m_hWnd) ::SetFocus(m_hWnd);
       PointerText(x, y);
       return 0;
     }
     case WM_MOUSELEAVE:
       m_bTracking = false;
       m_lastPoint = POINT{-1, -1};
-      if (!(::GetKeyState(VK_LBUTTON) & 0x8000) && !(::GetKeyState(VK_RBUTTON) & 0x8000) &&
-          BusyCounter().load() == 0)
+      // Only the map's own pointer texts are cleared, not an operation's
+      // closing status.
+      if (m_bPointerText && !(::GetKeyState(VK_LBUTTON) & 0x8000) &&
+          !(::GetKeyState(VK_RBUTTON) & 0x8000) && BusyCounter().load() == 0)
         Progress(PROGRESS_RESET, "");
+      m_bPointerText = false;
       return 0;
     case WM_LBUTTONDOWN:
       OnLeftButton(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), true);
