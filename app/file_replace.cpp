@@ -4,9 +4,9 @@
 #include <atomic>
 
 #include "app/ini_text.h"
-#include "engine/text.h"
+#include "base/text.h"
+#include "base/winshapes.h"
 #include "platform/system_ops.h"
-#include "platform/winshapes.h"
 
 #ifdef _WIN32
 #else

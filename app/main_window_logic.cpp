@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace vt {
 
@@ -38,8 +38,9 @@ std::string BlockSizeLabel(unsigned blockSize) { return Format("Block size (%u):
 std::string ViewDescription(bool compressed, unsigned clustersPerBlock, uint64_t first,
                             uint64_t last, uint64_t driveBytes, uint32_t bytesPerCluster) {
   if (last == 0) return std::string();
-  std::string text = compressed ? Format("Compressed view (1 Block = %u Clusters)", clustersPerBlock)
-                                : std::string("Uncompressed view (1 Block = 1 Cluster)");
+  std::string text = compressed
+                         ? Format("Compressed view (1 Block = %u Clusters)", clustersPerBlock)
+                         : std::string("Uncompressed view (1 Block = 1 Cluster)");
   if (bytesPerCluster != 0) {
     const uint64_t bytes = compressed ? driveBytes : (last - first) * bytesPerCluster;
     text += "   " + FormatByteSize(bytes) + " viewable";
@@ -52,12 +53,26 @@ int SliderPosition(int code, int thumbPosition, int current) {
   // SB_THUMBPOSITION 4, SB_THUMBTRACK 5, SB_LEFT 6, SB_RIGHT 7.
   int position = current;
   switch (code) {
-    case 0: case 2: position = current - 1; break;
-    case 1: case 3: position = current + 1; break;
-    case 4: case 5: position = thumbPosition; break;
-    case 6: position = 1; break;
-    case 7: position = 9999; break;
-    default: break;
+    case 0:
+    case 2:
+      position = current - 1;
+      break;
+    case 1:
+    case 3:
+      position = current + 1;
+      break;
+    case 4:
+    case 5:
+      position = thumbPosition;
+      break;
+    case 6:
+      position = 1;
+      break;
+    case 7:
+      position = 9999;
+      break;
+    default:
+      break;
   }
   return std::clamp(position, kMinBlockSize, kMaxBlockSize);
 }

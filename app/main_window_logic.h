@@ -22,8 +22,7 @@ std::string ThroughputText(bool running, uint64_t movedClusters, uint32_t bytesP
 struct CRangeLabels {
   uint64_t m_nTopLeft = 0, m_nTopRight = 0, m_nBottomLeft = 0, m_nBottomRight = 0;
 };
-CRangeLabels MakeRangeLabels(uint64_t first, uint64_t last, uint64_t clustersPerRow,
-                             uint64_t rows);
+CRangeLabels MakeRangeLabels(uint64_t first, uint64_t last, uint64_t clustersPerRow, uint64_t rows);
 
 std::string BlockSizeLabel(unsigned blockSize);
 // The view description; empty while nothing is shown (last 0).

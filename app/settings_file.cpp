@@ -5,8 +5,8 @@
 #include <shared_mutex>
 
 #include "app/ini_text.h"
-#include "engine/text.h"
-#include "report/settings_folder.h"
+#include "base/text.h"
+#include "platform/settings_folder.h"
 
 namespace vt {
 

@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace vt {
 

@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
-#include <cctype>
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace vt {

@@ -4,7 +4,7 @@
 #ifdef _WIN32
 
 #include "app/window_placement.h"
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 

@@ -2,13 +2,13 @@
 #include <cctype>
 #include <cstdio>
 
+#include "base/text.h"
 #include "cli/commands.h"
-#include "engine/globals.h"
 #include "cli/json_writer.h"
 #include "cli/session.h"
-#include "engine/statistics.h"
-#include "engine/text.h"
 #include "cli/text_out.h"
+#include "engine/globals.h"
+#include "engine/statistics.h"
 #include "pages/file_rows.h"
 #include "report/report_document.h"
 

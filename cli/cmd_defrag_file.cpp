@@ -3,13 +3,13 @@
 #include <cctype>
 #include <cstdio>
 
+#include "base/text.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/report_log.h"
 #include "cli/session.h"
 #include "cli/text_out.h"
 #include "engine/globals.h"
-#include "engine/text.h"
 #include "pages/drive_operations.h"
 #include "report/report_document.h"
 

@@ -5,9 +5,9 @@
 #include "cli/console_host.h"
 #include "cli/session.h"
 #include "cli/text_out.h"
+#include "platform/settings_folder.h"
 #include "report/log_files.h"
 #include "report/rtf_text.h"
-#include "report/settings_folder.h"
 
 namespace vt {
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "pages/custom_defrag_options.h"
 #include "app/settings_file.h"
+#include "base/text.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/report_log.h"
@@ -13,9 +13,9 @@
 #include "cli/text_out.h"
 #include "engine/globals.h"
 #include "engine/statistics.h"
-#include "pages/drive_operations.h"
-#include "engine/text.h"
 #include "map/map_picture.h"
+#include "pages/custom_defrag_options.h"
+#include "pages/drive_operations.h"
 #include "report/report_document.h"
 
 namespace vt {

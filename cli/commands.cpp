@@ -139,7 +139,8 @@ std::string UsageText() {
     AddRow(&out, std::string(c.name) + " " + c.operands, c.help);
     std::string names;
     for (const OptionEntry* o : CommandOptions(c.name))
-      if (std::string(o->commands) != "*") names += (names.empty() ? "--" : " --") + std::string(o->name);
+      if (std::string(o->commands) != "*")
+        names += (names.empty() ? "--" : " --") + std::string(o->name);
     if (!names.empty()) AddRow(&out, "", "options: " + names);
   }
   out += "\noptions:\n";

@@ -12,8 +12,9 @@
 #define VT_ISATTY _isatty
 #define VT_FILENO _fileno
 #else
-#include <csignal>
 #include <unistd.h>
+
+#include <csignal>
 #define VT_ISATTY isatty
 #define VT_FILENO fileno
 #endif

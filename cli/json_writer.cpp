@@ -3,28 +3,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/codepage.h"
+
 namespace vt {
 
 namespace {
-// Windows-1252 0x80..0x9F as Unicode; the rest of the upper half is Latin-1.
-const uint16_t kCp1252High[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, unsigned cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // Length of a valid UTF-8 sequence at p, or 0.
 size_t Utf8Length(const std::string& s, size_t p) {
   const unsigned char c = static_cast<unsigned char>(s[p]);
@@ -54,7 +37,9 @@ std::string JsonEscape(const std::string& text) {
       out.append(text, i, n);
       i += n - 1;
     } else {
-      AppendUtf8(out, c < 0xA0 ? kCp1252High[c - 0x80] : c);
+      // Windows-1252, with its unassigned bytes shown as replacement characters.
+      const char32_t u = Cp1252ToUnicode(c);
+      AppendUtf8(out, c < 0xA0 && u == c ? 0xFFFD : u);
     }
   }
   out += '"';

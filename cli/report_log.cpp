@@ -4,8 +4,8 @@
 
 #include "app/settings_file.h"
 #include "cli/text_out.h"
+#include "platform/settings_folder.h"
 #include "report/log_files.h"
-#include "report/settings_folder.h"
 
 namespace vt {
 

@@ -6,12 +6,13 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "base/hash.h"
 #include "engine/drive_info.h"
 #include "engine/globals.h"
 #include "engine/statistics.h"
+#include "pages/drive_operations.h"
 #include "platform/image/fs_volume.h"
 #include "platform/image/host_mounts.h"
-#include "pages/drive_operations.h"
 #include "platform/image/volume_set.h"
 #include "platform/system_ops.h"
 #ifdef _WIN32
@@ -67,16 +68,9 @@ std::string ImageCacheFolder(const std::string& imagePath) {
   const uint64_t size = fs::file_size(image, ec);
   const auto stamp = fs::last_write_time(image, ec).time_since_epoch().count();
   // FNV-1a of what identifies the image's contents as of now.
-  uint64_t hash = 1469598103934665603ull;
-  auto mix = [&hash](const std::string& text) {
-    for (unsigned char c : text) {
-      hash ^= c;
-      hash *= 1099511628211ull;
-    }
-  };
-  mix(image.string());
-  mix(std::to_string(size));
-  mix(std::to_string(static_cast<long long>(stamp)));
+  uint64_t hash = Fnv1a(image.string());
+  hash = Fnv1a(std::to_string(size), hash);
+  hash = Fnv1a(std::to_string(static_cast<long long>(stamp)), hash);
   fs::path base;
 #ifdef _WIN32
   base = fs::temp_directory_path(ec);
@@ -109,7 +103,9 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
   if (IsDriveRoot(volume)) {
 #ifdef _WIN32
     m_ops = std::make_unique<CWin32VolumeOps>();
-    m_strRoot = std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(volume[0])))) + ":\\";
+    m_strRoot =
+        std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(volume[0])))) +
+        ":\\";
 #else
     *error = "drive " + volume + " is not a volume of this system; name a volume image instead";
     return EXIT_USAGE;
@@ -147,7 +143,8 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
       rc = set->CheckAllocation(letter, &check);
       if (rc != ERROR_SUCCESS) {
         *error = "cannot check volume " + volume + ": " + HostSystem().FormatSystemMessage(rc);
-        while (!error->empty() && (error->back() == '\n' || error->back() == '\r')) error->pop_back();
+        while (!error->empty() && (error->back() == '\n' || error->back() == '\r'))
+          error->pop_back();
         return EXIT_USAGE;
       }
       if (!check.IsConsistent()) {
@@ -168,7 +165,8 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
   if (!ReadDriveData(*m_ops, m_strRoot, m_drive, &reason, &code)) {
     *error = "cannot read volume " + m_strRoot + ": " +
              (reason.empty() ? HostSystem().FormatSystemMessage(code) : reason);
-    while (!error->empty() && (error->back() == '\n' || error->back() == '\r' || error->back() == ' '))
+    while (!error->empty() &&
+           (error->back() == '\n' || error->back() == '\r' || error->back() == ' '))
       error->pop_back();
     return EXIT_USAGE;
   }
@@ -205,7 +203,8 @@ int CCliSession::AnalyzeFiles(const std::vector<std::string>& paths, std::string
     while (!path.empty() && path[0] == '\\') path.erase(0, 1);
     while (!path.empty() && path.back() == '\\') path.pop_back();
     const size_t slash = path.rfind('\\');
-    const std::string folder = m_strRoot.substr(0, 2) + (slash == std::string::npos ? "" : "\\" + path.substr(0, slash));
+    const std::string folder =
+        m_strRoot.substr(0, 2) + (slash == std::string::npos ? "" : "\\" + path.substr(0, slash));
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     if (!name.empty()) m_engine->ScanFolder(folder, name);
   }

@@ -5,10 +5,12 @@
 #include <cstring>
 #include <vector>
 
+#include "base/le.h"
+#include "base/text.h"
 #include "engine/defrag.h"
 #include "engine/globals.h"
 #include "engine/ntfs_reader.h"
-#include "engine/text.h"
+#include "engine/retrieval_reply.h"
 
 namespace vt {
 
@@ -50,12 +52,6 @@ uint64_t RangeBits(const CLcnRange& range, uint64_t first, unsigned width) {
   const unsigned to = static_cast<unsigned>(std::min<uint64_t>(range.m_nLast - first, width - 1));
   const unsigned len = to - from + 1;
   return (len == 64 ? ~0ull : ((1ull << len) - 1)) << from;
-}
-
-int64_t ReadI64(const uint8_t* p) {
-  int64_t v;
-  std::memcpy(&v, p, sizeof(v));
-  return v;
 }
 }  // namespace
 
@@ -105,8 +101,8 @@ bool CDefrag::AnalyzeVolume(HWND notifyWnd) {
     const struct {
       const char* name;
       const CLcnRange* range;
-    } reserved[] = {{"$MFT", &m_mftRange}, {"$MFT2", &m_mftZoneRange},
-                    {"$MFT:MIRROR", &m_mftMirrorRange}};
+    } reserved[] = {
+        {"$MFT", &m_mftRange}, {"$MFT2", &m_mftZoneRange}, {"$MFT:MIRROR", &m_mftMirrorRange}};
     for (const auto& r : reserved) {
       if (r.range->m_nLast == 0) continue;
       CFileItem item;
@@ -128,8 +124,9 @@ bool CDefrag::AnalyzeVolume(HWND notifyWnd) {
 void CDefrag::Checkpoint() {
   CDriveData* drive = CountingDrive(m_pDrive);
   uint64_t n = drive ? drive->m_nFiles : 0;
-  if (n % 5000 == 0) Messages().Post(m_hProgressWnd, UM_PROGRESS, PROGRESS_PERCENT,
-                                     reinterpret_cast<LPARAM>(&m_nBytesAnalyzed));
+  if (n % 5000 == 0)
+    Messages().Post(m_hProgressWnd, UM_PROGRESS, PROGRESS_PERCENT,
+                    reinterpret_cast<LPARAM>(&m_nBytesAnalyzed));
   if (n % 2000 == 0) Messages().Send(m_hNotifyWnd, WM_APP, 0, 0);
   if (m_nRefreshInterval != 0 && n % m_nRefreshInterval == 0) {
     if (!IsUnattended() && MapHost()) MapHost()->RebuildMap(*this);
@@ -241,7 +238,7 @@ int CDefrag::GetFileClusters(CFileItem& item, HANDLE handle, const std::vector<u
 
   if (m_retrievalReply.size() != kRetrievalReplySize) m_retrievalReply.resize(kRetrievalReplySize);
   std::vector<uint8_t>& reply = m_retrievalReply;
-  const size_t maxExtents = (reply.size() - 16) / 16;
+  const CRetrievalReply extents(reply);
   STARTING_VCN_INPUT_BUFFER request = {};
   request.StartingVcn.QuadPart = 0;
   bool first = true;
@@ -250,24 +247,21 @@ int CDefrag::GetFileClusters(CFileItem& item, HANDLE handle, const std::vector<u
   uint64_t end = kNoLcn;  // end of the last extent that had clusters
   for (;;) {
     DWORD returned = 0;
-    BOOL ok = Ops().DeviceIoControl(file.Get(), FSCTL_GET_RETRIEVAL_POINTERS, &request,
-                                    sizeof(request), reply.data(), static_cast<DWORD>(reply.size()),
-                                    &returned);
+    BOOL ok =
+        Ops().DeviceIoControl(file.Get(), FSCTL_GET_RETRIEVAL_POINTERS, &request, sizeof(request),
+                              reply.data(), static_cast<DWORD>(reply.size()), &returned);
     DWORD error = ok ? ERROR_SUCCESS : Ops().GetLastError();
     if (!ok && error != ERROR_MORE_DATA) break;
 
-    uint32_t count;
-    std::memcpy(&count, reply.data(), sizeof(count));
-    if (count > maxExtents) count = static_cast<uint32_t>(maxExtents);
+    const uint32_t count = extents.Count();
     if (first) {
-      previousNext = static_cast<uint64_t>(ReadI64(reply.data() + 8));
+      previousNext = extents.StartingVcn();
       first = false;
     }
     const uint64_t askedFrom = static_cast<uint64_t>(request.StartingVcn.QuadPart);
     for (uint32_t i = 0; i < count; ++i) {
-      const uint8_t* e = reply.data() + 16 + static_cast<size_t>(i) * 16;
-      const uint64_t next = static_cast<uint64_t>(ReadI64(e));
-      const uint64_t lcn = static_cast<uint64_t>(ReadI64(e + 8));
+      const uint64_t next = extents.NextVcn(i);
+      const uint64_t lcn = extents.Lcn(i);
       const uint64_t length = next - previousNext;
       if (!seenClusters) item.m_nFirstLcn = lcn;
       if (lcn == kNoLcn) {
@@ -341,9 +335,9 @@ bool CDefrag::BuildFreeRunList() {
       STARTING_LCN_INPUT_BUFFER request = {};
       request.StartingLcn.QuadPart = static_cast<LONGLONG>(c);
       DWORD returned = 0;
-      BOOL ok = Ops().DeviceIoControl(m_hVolume.Get(), FSCTL_GET_VOLUME_BITMAP, &request,
-                                      sizeof(request), reply.data(),
-                                      static_cast<DWORD>(reply.size()), &returned);
+      BOOL ok =
+          Ops().DeviceIoControl(m_hVolume.Get(), FSCTL_GET_VOLUME_BITMAP, &request, sizeof(request),
+                                reply.data(), static_cast<DWORD>(reply.size()), &returned);
       if (!ok) {
         DWORD error = Ops().GetLastError();
         if (error == ERROR_INVALID_PARAMETER) break;
@@ -352,13 +346,15 @@ bool CDefrag::BuildFreeRunList() {
           return false;
         }
       }
-      startingLcn = static_cast<uint64_t>(ReadI64(reply.data()));
-      const int64_t bitmapSize = ReadI64(reply.data() + 8);
+      // The reply's StartingLcn and BitmapSize (VOLUME_BITMAP_BUFFER).
+      startingLcn = CByteView(reply.data(), reply.size()).U64(0);
+      const auto bitmapSize = static_cast<int64_t>(CByteView(reply.data(), reply.size()).U64(8));
       if (c != 0 && startingLcn == 0) return true;
       if (startingLcn > c || bitmapSize <= 0) break;
       // Only bits the reply holds are read.
       available = returned > 16 ? (static_cast<uint64_t>(returned) - 16) * 8 : 0;
-      if (available > static_cast<uint64_t>(bitmapSize)) available = static_cast<uint64_t>(bitmapSize);
+      if (available > static_cast<uint64_t>(bitmapSize))
+        available = static_cast<uint64_t>(bitmapSize);
       if (c - startingLcn >= available) break;
       haveReply = true;
     }

@@ -80,7 +80,7 @@ struct MoveRequest {
   bool hasFilter = false;  // move only the extent starting at filterLcn, filterCount clusters
   uint64_t filterLcn = ~0ull;
   uint32_t filterCount = 0;
-  bool silent = false;     // failures go to the error list instead of message boxes
+  bool silent = false;  // failures go to the error list instead of message boxes
 };
 
 class CDefrag {
@@ -195,8 +195,7 @@ class CDefrag {
  private:
   void Checkpoint();
   std::string SystemText(DWORD error);
-  void ReportMoveFailure(const CFileItem& file, const std::string& path, DWORD error,
-                         bool silent);
+  void ReportMoveFailure(const CFileItem& file, const std::string& path, DWORD error, bool silent);
   LRESULT SendProgress(unsigned code, LPARAM arg);
 
   CEngineServices m_svc;
@@ -207,7 +206,7 @@ class CDefrag {
 };
 
 // Buffer sizes the engine asks with.
-constexpr DWORD kBitmapReplySize = 0xA0000;      // 655360 bytes
+constexpr DWORD kBitmapReplySize = 0xA0000;  // 655360 bytes
 constexpr DWORD kBitmapProbeSize = 24;
 constexpr DWORD kRetrievalReplySize = 0x10010;  // 65552 bytes
 constexpr uint64_t kMaxClusters = 0x7FFFFFFF;

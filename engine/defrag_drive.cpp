@@ -1,8 +1,8 @@
 // The drive pass: every fragmented file that passes the filter, moved into
 // the lowest free run that holds it.
+#include "base/text.h"
 #include "engine/defrag.h"
 #include "engine/globals.h"
-#include "engine/text.h"
 
 namespace vt {
 
@@ -85,9 +85,10 @@ uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThre
         found = FindTargetRun(file, BestFit, &run, &target);
       }
       if (!found) {
-        record(Format("Your drive does not have sufficient contiguous free space. To defrag this "
-                      "file you will need to first Defrag Free Space. %s.",
-                      path.c_str()));
+        record(
+            Format("Your drive does not have sufficient contiguous free space. To defrag this "
+                   "file you will need to first Defrag Free Space. %s.",
+                   path.c_str()));
         break;
       }
 

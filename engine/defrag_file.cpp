@@ -4,22 +4,17 @@
 #include <cstring>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/defrag.h"
 #include "engine/globals.h"
-#include "engine/text.h"
-#include "report/report_sink.h"
+#include "engine/report_sink.h"
+#include "engine/retrieval_reply.h"
 
 namespace vt {
 
 namespace {
 constexpr uint64_t kNoLcn = ~0ull;
 constexpr size_t kMaxRecordedPositions = 100;
-
-int64_t ReadI64(const uint8_t* p) {
-  int64_t v;
-  std::memcpy(&v, p, sizeof(v));
-  return v;
-}
 
 uint32_t SizeNeeded(const CFileItem& file) {
   uint32_t size = 0;
@@ -107,8 +102,9 @@ void CDefrag::ReportMoveFailure(const CFileItem& file, const std::string& path, 
     m_errors.Add(std::move(entry));
     return;
   }
-  std::string text = Format("%s could not defragment the following file:\n\n%s\n\nSystem error message: %s",
-                            kMessageCaption, path.c_str(), SystemText(error).c_str());
+  std::string text =
+      Format("%s could not defragment the following file:\n\n%s\n\nSystem error message: %s",
+             kMessageCaption, path.c_str(), SystemText(error).c_str());
   if (Prompt().ShowMessage(text, MB_OKCANCEL | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND) ==
       IDCANCEL)
     SetCancel(true);
@@ -137,8 +133,8 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
     } else {
       std::string text =
           Format("Defrag file error:  %s\n\n%s", path.c_str(), SystemText(error).c_str());
-      if (Prompt().ShowMessage(text, MB_OKCANCEL | MB_ICONERROR | MB_TASKMODAL |
-                                         MB_SETFOREGROUND) == IDCANCEL)
+      if (Prompt().ShowMessage(
+              text, MB_OKCANCEL | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND) == IDCANCEL)
         SetCancel(true);
       if (MapHost()) MapHost()->RepaintMainWindow();
     }
@@ -146,9 +142,11 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
   }
   CHandle handle(&Ops(), opened);
 
-  const std::string sizeText = file.m_nSize == 0 ? std::string("folder") : FormatByteSize(file.m_nSize);
-  const uint32_t bytesPerCluster =
-      m_pDrive && m_pDrive->m_dwBytesPerCluster ? m_pDrive->m_dwBytesPerCluster : m_dwBytesPerCluster;
+  const std::string sizeText =
+      file.m_nSize == 0 ? std::string("folder") : FormatByteSize(file.m_nSize);
+  const uint32_t bytesPerCluster = m_pDrive && m_pDrive->m_dwBytesPerCluster
+                                       ? m_pDrive->m_dwBytesPerCluster
+                                       : m_dwBytesPerCluster;
 
   struct Chunk {
     uint64_t lcn;
@@ -160,7 +158,7 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
   uint64_t currentVcn = 0;
   DWORD result = 0;
   std::vector<uint8_t> reply(kRetrievalReplySize);
-  const size_t maxExtents = (reply.size() - 16) / 16;
+  const CRetrievalReply extents(reply);
   bool stop = false;
   bool volumeRefused = false;
 
@@ -168,15 +166,13 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
     STARTING_VCN_INPUT_BUFFER query = {};
     query.StartingVcn.QuadPart = static_cast<LONGLONG>(currentVcn);
     DWORD returned = 0;
-    BOOL ok = Ops().DeviceIoControl(handle.Get(), FSCTL_GET_RETRIEVAL_POINTERS, &query,
-                                    sizeof(query), reply.data(), static_cast<DWORD>(reply.size()),
-                                    &returned);
+    BOOL ok =
+        Ops().DeviceIoControl(handle.Get(), FSCTL_GET_RETRIEVAL_POINTERS, &query, sizeof(query),
+                              reply.data(), static_cast<DWORD>(reply.size()), &returned);
     result = ok ? 0 : Ops().GetLastError();
     if (!ok && result != ERROR_MORE_DATA) break;
 
-    uint32_t count;
-    std::memcpy(&count, reply.data(), sizeof(count));
-    if (count > maxExtents) count = static_cast<uint32_t>(maxExtents);
+    const uint32_t count = extents.Count();
     if (!request.silent) {
       uint64_t range = count;
       SendProgress(PROGRESS_RANGE, reinterpret_cast<LPARAM>(&range));
@@ -185,9 +181,8 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
     }
     const uint64_t askedFrom = currentVcn;
     for (uint32_t i = 0; i < count && !IsCancelled(); ++i) {
-      const uint8_t* e = reply.data() + 16 + static_cast<size_t>(i) * 16;
-      const uint64_t nextVcn = static_cast<uint64_t>(ReadI64(e));
-      const uint64_t lcn = static_cast<uint64_t>(ReadI64(e + 8));
+      const uint64_t nextVcn = extents.NextVcn(i);
+      const uint64_t lcn = extents.Lcn(i);
       if (lcn == kNoLcn) {
         currentVcn = nextVcn;
         continue;
@@ -204,9 +199,9 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
         if (lcn != request.filterLcn) continue;
       }
 
-      std::string chunkText = Format("%10s / %s",
-                                     FormatByteSize(static_cast<uint64_t>(bytesPerCluster) * chunkCount).c_str(),
-                                     sizeText.c_str());
+      std::string chunkText = Format(
+          "%10s / %s", FormatByteSize(static_cast<uint64_t>(bytesPerCluster) * chunkCount).c_str(),
+          sizeText.c_str());
       SendProgress(PROGRESS_THROUGHPUT, reinterpret_cast<LPARAM>(chunkText.c_str()));
       m_nMovedClusters += chunkCount;
       MOVE_FILE_DATA move = {};
@@ -266,8 +261,8 @@ bool CDefrag::DefragFile(CFileItem& file, DefragPlacement placement, bool report
   if (file.m_fragments.GetSize() <= 1) {
     int answer = MoveAnywayAnswer().load();
     if (answer == -1) {
-      std::string text = Format("%s does not need to be defragmented.\nMove file anyway?",
-                                file.m_strName.c_str());
+      std::string text =
+          Format("%s does not need to be defragmented.\nMove file anyway?", file.m_strName.c_str());
       bool repeat = false;
       answer = Prompt().ShowDefragPrompt(text, &repeat);
       MoveAnywayAnswer().store(answer);
@@ -288,8 +283,8 @@ bool CDefrag::DefragFile(CFileItem& file, DefragPlacement placement, bool report
         "Your drive does not have sufficient contiguous free space.\nTo defrag %s you will need "
         "to first Defrag Free Space.\n\nWould you like to do this now?",
         file.m_strName.c_str());
-    int answer = Prompt().ShowMessage(text, MB_YESNOCANCEL | MB_ICONQUESTION | MB_TASKMODAL |
-                                                MB_SETFOREGROUND);
+    int answer = Prompt().ShowMessage(
+        text, MB_YESNOCANCEL | MB_ICONQUESTION | MB_TASKMODAL | MB_SETFOREGROUND);
     if (MapHost()) MapHost()->RepaintMainWindow();
     if (answer == IDYES) {
       SetCancel(true);

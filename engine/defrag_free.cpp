@@ -78,8 +78,9 @@ void CDefrag::BuildCandidateList(CSortedArray& list) {
 long CDefrag::FindCandidate(CSortedArray& list, int32_t mode, uint64_t start, uint32_t length,
                             CCandidateChoice* choice) {
   const bool ntfs = m_pDrive ? m_pDrive->m_bNtfs : m_bNtfs;
-  const uint32_t bytesPerCluster =
-      m_pDrive && m_pDrive->m_dwBytesPerCluster ? m_pDrive->m_dwBytesPerCluster : m_dwBytesPerCluster;
+  const uint32_t bytesPerCluster = m_pDrive && m_pDrive->m_dwBytesPerCluster
+                                       ? m_pDrive->m_dwBytesPerCluster
+                                       : m_dwBytesPerCluster;
   for (size_t k = 0; k < list.GetSize(); ++k) {
     if (IsCancelled()) return -1;
     const CSortedLcn& entry = list[k];

@@ -4,8 +4,8 @@
 
 namespace vt {
 
-bool ReadDriveData(IVolumeOps& ops, const std::string& root, CDriveData& drive,
-                   std::string* error, DWORD* errorCode) {
+bool ReadDriveData(IVolumeOps& ops, const std::string& root, CDriveData& drive, std::string* error,
+                   DWORD* errorCode) {
   if (error) error->clear();
   if (errorCode) *errorCode = 0;
   char fsName[MAX_PATH] = {};

@@ -13,7 +13,7 @@ namespace vt {
 // volume information cannot be read (*error empty: the drive is skipped
 // silently) or when the free-space queries fail (*error holds the system's
 // text for the last error, line breaks removed, to be shown to the user).
-bool ReadDriveData(IVolumeOps& ops, const std::string& root, CDriveData& drive,
-                   std::string* error, DWORD* errorCode = nullptr);
+bool ReadDriveData(IVolumeOps& ops, const std::string& root, CDriveData& drive, std::string* error,
+                   DWORD* errorCode = nullptr);
 
 }  // namespace vt

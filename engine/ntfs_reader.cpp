@@ -4,8 +4,12 @@
 #include <cstring>
 #include <new>
 
+#include "base/text.h"
 #include "engine/globals.h"
-#include "engine/text.h"
+#include "ondisk/ntfs_boot.h"
+#include "ondisk/ntfs_layout.h"
+#include "ondisk/ntfs_record.h"
+#include "ondisk/ntfs_runlist.h"
 #include "platform/text_convert.h"
 
 namespace vt {
@@ -15,7 +19,6 @@ constexpr DWORD kRecordReplySize = 8208;
 constexpr uint32_t kMaxRecordSize = 8192;
 // The MFT bitmap of the largest volume this engine handles is far smaller.
 constexpr uint64_t kMaxBitmapBytes = 512ull << 20;
-constexpr uint32_t kFileNameIsDirectory = 0x10000000;
 constexpr uint32_t kHiddenSystemDirectory = 0x02 | 0x04 | 0x10;
 }  // namespace
 
@@ -37,27 +40,29 @@ bool CNtfsReader::ReadMftRecordRaw(uint32_t index, std::vector<uint8_t>* record)
   const uint64_t sector = m_nMftLcn * m_nSectorsPerCluster;
   const uint64_t offset = sector * m_nBytesPerSector + static_cast<uint64_t>(index) * m_nRecordSize;
   if (!ReadRaw(offset, record->data(), m_nRecordSize)) return false;
-  ApplyFixups(record->data(), record->size());
+  ntfs::ApplyFixups(record->data(), record->size(), ntfs::FixupRule::kLenient);
   return true;
 }
 
-bool CNtfsReader::ReadNonResident(const CByteView& record, const CNtfsAttribute& attribute,
+bool CNtfsReader::ReadNonResident(const uint8_t* record, const ntfs::CAttribute& attribute,
                                   std::vector<uint8_t>* value) {
-  std::vector<CNtfsRun> runs;
-  if (!DecodeRunList(record, attribute.offset + attribute.runsOffset, &runs)) return false;
+  std::vector<ntfs::CRun> runs;
+  size_t size = 0;
+  const uint8_t* pairs = ntfs::RunListBytes(record, attribute, &size);
+  if (ntfs::DecodeRunList(pairs, size, 0, &runs) != ERROR_SUCCESS) return false;
   const uint64_t bytesPerCluster = static_cast<uint64_t>(m_nSectorsPerCluster) * m_nBytesPerSector;
   if (bytesPerCluster == 0) return false;
   const uint64_t allocated = value->size();
   uint64_t vcn = 0;
-  const uint64_t last = attribute.lastVcn < 0 ? 0 : static_cast<uint64_t>(attribute.lastVcn);
+  const uint64_t last = attribute.m_nLastVcn < 0 ? 0 : static_cast<uint64_t>(attribute.m_nLastVcn);
   std::vector<uint8_t> cluster(static_cast<size_t>(bytesPerCluster));
-  for (const CNtfsRun& run : runs) {
-    for (uint64_t k = 0; k < run.length && vcn <= last; ++k, ++vcn) {
+  for (const ntfs::CRun& run : runs) {
+    for (uint64_t k = 0; k < run.m_nCount && vcn <= last; ++k, ++vcn) {
       const uint64_t at = vcn * bytesPerCluster;
       if (at >= allocated) return true;
       const uint64_t n = std::min<uint64_t>(bytesPerCluster, allocated - at);
-      if (run.sparse) continue;  // the buffer is already zero
-      const uint64_t lcn = static_cast<uint64_t>(run.lcn) + k;
+      if (run.IsSparse()) continue;  // the buffer is already zero
+      const uint64_t lcn = run.m_nLcn + k;
       if (!ReadRaw(lcn * bytesPerCluster, cluster.data(), static_cast<DWORD>(bytesPerCluster)))
         return false;
       std::memcpy(value->data() + at, cluster.data(), static_cast<size_t>(n));
@@ -66,28 +71,30 @@ bool CNtfsReader::ReadNonResident(const CByteView& record, const CNtfsAttribute&
   return true;
 }
 
+bool CNtfsReader::ReadValue(const uint8_t* record, size_t size, const ntfs::CAttribute& a,
+                            std::vector<uint8_t>* value) {
+  const uint64_t length = a.m_bNonResident ? a.m_nAllocatedSize : a.m_nValueLength;
+  if (length > kMaxBitmapBytes) return false;
+  try {
+    value->assign(static_cast<size_t>(length), 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (a.m_bNonResident) return ReadNonResident(record, a, value);
+  const size_t at = a.m_nOffset + a.m_nValueOffset;
+  if (!CByteView(record, size).Has(at, a.m_nValueLength)) return false;
+  std::memcpy(value->data(), record + at, a.m_nValueLength);
+  return true;
+}
+
 bool CNtfsReader::LoadMftBitmap(std::vector<uint8_t>* bitmap, uint64_t* records) {
-  CByteView record0(m_record0.data(), m_record0.size());
-  CNtfsAttribute attr;
-  if (FindAttribute(record0, kNtfsAttrBitmap, nullptr, &attr)) {
-    uint64_t size = attr.nonResident ? static_cast<uint64_t>(attr.allocatedSize) : attr.valueLength;
-    if (size > kMaxBitmapBytes) return false;
-    try {
-      bitmap->assign(static_cast<size_t>(size), 0);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    if (attr.nonResident) {
-      if (!ReadNonResident(record0, attr, bitmap)) return false;
-    } else {
-      const size_t at = attr.offset + attr.valueOffset;
-      if (!record0.Has(at, attr.valueLength)) return false;
-      std::memcpy(bitmap->data(), m_record0.data() + at, attr.valueLength);
-    }
-    CNtfsAttribute data;
+  const std::vector<ntfs::CAttribute> attributes =
+      ntfs::WalkAttributes(m_record0.data(), m_record0.size());
+  if (const ntfs::CAttribute* attr = ntfs::FindUnnamed(attributes, ntfs::kAttrBitmap)) {
+    if (!ReadValue(m_record0.data(), m_record0.size(), *attr, bitmap)) return false;
+    const ntfs::CAttribute* data = ntfs::FindUnnamed(attributes, ntfs::kAttrData);
     uint64_t dataSize = 0;
-    if (FindAttribute(record0, kNtfsAttrData, nullptr, &data))
-      dataSize = data.nonResident ? static_cast<uint64_t>(data.realSize) : data.valueLength;
+    if (data) dataSize = data->m_bNonResident ? data->m_nDataSize : data->m_nValueLength;
     *records = dataSize / m_nRecordSize;
     return true;
   }
@@ -95,21 +102,10 @@ bool CNtfsReader::LoadMftBitmap(std::vector<uint8_t>* bitmap, uint64_t* records)
   std::vector<uint8_t> record;
   for (uint32_t i = 1; i < 32; ++i) {
     if (!ReadMftRecordRaw(i, &record)) continue;
-    CByteView view(record.data(), record.size());
-    std::vector<CNtfsAttribute> attributes = ListAttributes(view);
-    if (attributes.empty() || attributes[0].type != kNtfsAttrBitmap) continue;
-    const CNtfsAttribute& a = attributes[0];
-    uint64_t size = a.nonResident ? static_cast<uint64_t>(a.allocatedSize) : a.valueLength;
-    if (size > kMaxBitmapBytes) return false;
-    bitmap->assign(static_cast<size_t>(size), 0);
-    if (a.nonResident) {
-      if (!ReadNonResident(view, a, bitmap)) return false;
-    } else {
-      const size_t at = a.offset + a.valueOffset;
-      if (!view.Has(at, a.valueLength)) return false;
-      std::memcpy(bitmap->data(), record.data() + at, a.valueLength);
-    }
-    *records = 8 * size;
+    const std::vector<ntfs::CAttribute> found = ntfs::WalkAttributes(record.data(), record.size());
+    if (found.empty() || found[0].m_nType != ntfs::kAttrBitmap) continue;
+    if (!ReadValue(record.data(), record.size(), found[0], bitmap)) return false;
+    *records = 8 * bitmap->size();
     return true;
   }
   return false;
@@ -127,7 +123,9 @@ bool CNtfsReader::ScanVolume(HANDLE volume) {
   m_nBytesPerSector = boot.U16(0x0B);
   m_nSectorsPerCluster = boot.U8(0x0D);
   m_nMftLcn = boot.U64(0x30);
-  m_nRecordSize = NtfsRecordSize(boot.U8(0x40), m_nSectorsPerCluster, m_nBytesPerSector);
+  m_nRecordSize = static_cast<uint32_t>(
+      ntfs::NtfsUnitBytes(static_cast<int8_t>(boot.U8(0x40)),
+                          static_cast<uint64_t>(m_nSectorsPerCluster) * m_nBytesPerSector));
 
   bool allocated = m_nRecordSize >= 256 && m_nRecordSize <= (1u << 16) && m_nBytesPerSector != 0;
   if (allocated) {
@@ -156,7 +154,8 @@ bool CNtfsReader::ScanVolume(HANDLE volume) {
     return false;
   }
   // Only records the bitmap covers can be in use.
-  if (records > static_cast<uint64_t>(bitmap.size()) * 8) records = static_cast<uint64_t>(bitmap.size()) * 8;
+  if (records > static_cast<uint64_t>(bitmap.size()) * 8)
+    records = static_cast<uint64_t>(bitmap.size()) * 8;
   if (records > 0xFFFFFFFFull) records = 0xFFFFFFFFull;
 
   CDriveData* drive = CurrentDrive() ? CurrentDrive() : m_engine.m_pDrive;
@@ -197,9 +196,9 @@ bool CNtfsReader::ScanVolume(HANDLE volume) {
     if (length > kMaxRecordSize || length > kRecordReplySize - 12) continue;
     const uint8_t* record = reply.data() + 12;
     CByteView view(record, length);
-    if (view.U64(0x20) != 0) continue;  // extension record
-    if (length < view.U16(0x14) || length < view.U32(0x18) ||
-        view.U32(0) != kNtfsRecordSignature)
+    if (view.U64(ntfs::kBaseReferenceField) != 0) continue;  // extension record
+    if (length < view.U16(ntfs::kFirstAttributeField) ||
+        length < view.U32(ntfs::kBytesInUseField) || view.U32(0) != ntfs::kRecordSignature)
       continue;
     CFileItem item;
     ProcessRecord(static_cast<uint32_t>(i), record, length, item);
@@ -207,18 +206,18 @@ bool CNtfsReader::ScanVolume(HANDLE volume) {
   return true;
 }
 
-void CNtfsReader::TakeFileName(const CByteView& view, const CNtfsAttribute& a, CFileItem& item,
+void CNtfsReader::TakeFileName(const CByteView& view, const ntfs::CAttribute& a, CFileItem& item,
                                bool* hasName, bool* nameFinal) {
-  if (*nameFinal || a.nonResident) return;
-  const size_t v = a.offset + a.valueOffset;
-  if (a.valueLength < 0x42 || !view.Has(v, a.valueLength)) return;
+  if (*nameFinal || a.m_bNonResident) return;
+  const size_t v = a.m_nOffset + a.m_nValueOffset;
+  if (a.m_nValueLength < 0x42 || !view.Has(v, a.m_nValueLength)) return;
   const uint8_t chars = view.U8(v + 0x40);
-  if (0x42u + chars * 2u > a.valueLength) return;
+  if (0x42u + chars * 2u > a.m_nValueLength) return;
   std::u16string name;
   for (size_t k = 0; k < chars; ++k) name += static_cast<char16_t>(view.U16(v + 0x42 + 2 * k));
   item.m_strName = Utf16ToSystemAnsi(name);
   *hasName = true;
-  if (view.U32(v + 0x38) & kFileNameIsDirectory)
+  if (view.U32(v + 0x38) & ntfs::kFileNameIsDirectory)
     item.m_wFlags |= FI_DIRECTORY;
   else
     item.m_wFlags &= static_cast<uint16_t>(~FI_DIRECTORY);
@@ -229,22 +228,24 @@ void CNtfsReader::TakeFileName(const CByteView& view, const CNtfsAttribute& a, C
   if (view.U8(v + 0x41) & 1) *nameFinal = true;
 }
 
-bool CNtfsReader::NameFromAttributeList(uint32_t r, const CByteView& record, CFileItem& item) {
+bool CNtfsReader::NameFromAttributeList(uint32_t r, const uint8_t* record, size_t size,
+                                        const std::vector<ntfs::CAttribute>& attributes,
+                                        CFileItem& item) {
   if (m_hVolume == INVALID_HANDLE_VALUE || m_hVolume == nullptr) return false;
-  CNtfsAttribute list;
-  if (!FindAttribute(record, kNtfsAttrAttributeList, nullptr, &list)) return false;
+  const ntfs::CAttribute* list = ntfs::FindUnnamed(attributes, ntfs::kAttrAttributeList);
+  if (!list) return false;
   std::vector<uint8_t> value;
-  if (list.nonResident) {
-    const uint64_t size = static_cast<uint64_t>(list.allocatedSize);
-    if (list.allocatedSize <= 0 || size > (1u << 20)) return false;
-    value.assign(static_cast<size_t>(size), 0);
-    if (!ReadNonResident(record, list, &value)) return false;
-    if (list.realSize >= 0 && static_cast<uint64_t>(list.realSize) < value.size())
-      value.resize(static_cast<size_t>(list.realSize));
+  if (list->m_bNonResident) {
+    // Sizes past 2^63 are negative on disk, and refused with the zero one.
+    const uint64_t allocated = list->m_nAllocatedSize;
+    if (allocated == 0 || allocated > (1u << 20)) return false;
+    value.assign(static_cast<size_t>(allocated), 0);
+    if (!ReadNonResident(record, *list, &value)) return false;
+    if (list->m_nDataSize < value.size()) value.resize(static_cast<size_t>(list->m_nDataSize));
   } else {
-    const size_t at = list.offset + list.valueOffset;
-    if (!record.Has(at, list.valueLength)) return false;
-    value.assign(record.Data() + at, record.Data() + at + list.valueLength);
+    const size_t at = list->m_nOffset + list->m_nValueOffset;
+    if (!CByteView(record, size).Has(at, list->m_nValueLength)) return false;
+    value.assign(record + at, record + at + list->m_nValueLength);
   }
 
   // Entries: type (4), length (2), name length (1), name offset (1), first
@@ -255,7 +256,7 @@ bool CNtfsReader::NameFromAttributeList(uint32_t r, const CByteView& record, CFi
     const uint32_t type = entries.U32(at);
     const uint16_t length = entries.U16(at + 4);
     if (length < 0x1A) break;
-    if (type == kNtfsAttrFileName) {
+    if (type == ntfs::kAttrFileName) {
       const uint32_t holder = static_cast<uint32_t>(entries.U64(at + 0x10) & 0xFFFFFFFFFFFFull);
       if (holder != r && std::find(holders.begin(), holders.end(), holder) == holders.end())
         holders.push_back(holder);
@@ -278,11 +279,11 @@ bool CNtfsReader::NameFromAttributeList(uint32_t r, const CByteView& record, CFi
     if ((out.U64(0) & 0xFFFFFFFFFFFFull) != holder || length > kMaxRecordSize) continue;
     CByteView extension(reply.data() + 12, length);
     // Only an extension record of this file may lend it a name.
-    if (extension.U32(0) != kNtfsRecordSignature ||
-        (extension.U64(0x20) & 0xFFFFFFFFFFFFull) != r)
+    if (extension.U32(0) != ntfs::kRecordSignature ||
+        ntfs::RecordNumberOf(extension.U64(ntfs::kBaseReferenceField)) != r)
       continue;
-    for (const CNtfsAttribute& a : ListAttributes(extension))
-      if (a.type == kNtfsAttrFileName) TakeFileName(extension, a, item, &hasName, &nameFinal);
+    for (const ntfs::CAttribute& a : ntfs::WalkAttributes(extension.Data(), extension.Size()))
+      if (a.m_nType == ntfs::kAttrFileName) TakeFileName(extension, a, item, &hasName, &nameFinal);
   }
   return hasName;
 }
@@ -295,27 +296,28 @@ void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, 
   bool nameFinal = false;
   uint64_t end = ~0ull;
 
-  for (const CNtfsAttribute& a : ListAttributes(view)) {
-    switch (a.type) {
-      case kNtfsAttrStandardInformation:
-        if (!a.nonResident && a.valueLength >= 0x24)
-          fileAttributes = view.U32(a.offset + a.valueOffset + 0x20);
+  const std::vector<ntfs::CAttribute> attributes = ntfs::WalkAttributes(record, size);
+  for (const ntfs::CAttribute& a : attributes) {
+    switch (a.m_nType) {
+      case ntfs::kAttrStandardInformation:
+        if (!a.m_bNonResident && a.m_nValueLength >= 0x24)
+          fileAttributes = view.U32(a.m_nOffset + a.m_nValueOffset + 0x20);
         break;
-      case kNtfsAttrAttributeList:
+      case ntfs::kAttrAttributeList:
         hasAttributeList = true;
         break;
-      case kNtfsAttrFileName:
+      case ntfs::kAttrFileName:
         TakeFileName(view, a, item, &hasName, &nameFinal);
         break;
-      case kNtfsAttrData:
-      case kNtfsAttrIndexAllocation: {
-        if (hasAttributeList || !a.nonResident || a.realSize == 0 ||
+      case ntfs::kAttrData:
+      case ntfs::kAttrIndexAllocation: {
+        if (hasAttributeList || !a.m_bNonResident || a.m_nDataSize == 0 ||
             item.m_fragments.GetSize() != 0)
           break;
-        int64_t firstVcn = a.firstVcn;
-        if (firstVcn > a.lastVcn) firstVcn = 0;
-        item.m_nSize = static_cast<uint64_t>(a.realSize);
-        if (a.Compressed())
+        int64_t firstVcn = static_cast<int64_t>(a.m_nFirstVcn);
+        if (firstVcn > a.m_nLastVcn) firstVcn = 0;
+        item.m_nSize = a.m_nDataSize;
+        if (a.m_nFlags & ntfs::kAttrFlagCompressed)
           item.m_wFlags |= FI_VIRTUAL;
         else
           item.m_wFlags &= static_cast<uint16_t>(~FI_VIRTUAL);
@@ -325,18 +327,26 @@ void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, 
           else
             item.m_wFlags &= static_cast<uint16_t>(~FI_UNMOVABLE);
         }
-        std::vector<CNtfsRun> runs;
-        if (!DecodeRunList(view, a.offset + a.runsOffset, &runs)) return;  // abandoned
-        if (a.lastVcn < 0) return;
-        uint64_t count = static_cast<uint64_t>(a.lastVcn) + 1;
+        // A run list that does not decode abandons the record, as does a VCN
+        // outside the attribute's or beyond its runs.
+        std::vector<ntfs::CRun> runs;
+        size_t pairsSize = 0;
+        const uint8_t* pairs = ntfs::RunListBytes(record, a, &pairsSize);
+        if (firstVcn < 0 || ntfs::DecodeRunList(pairs, pairsSize, static_cast<uint64_t>(firstVcn),
+                                                &runs) != ERROR_SUCCESS)
+          return;
+        if (a.m_nLastVcn < 0) return;
+        uint64_t count = static_cast<uint64_t>(a.m_nLastVcn) + 1;
         int64_t vcn = firstVcn;
         while (count > 0) {
-          uint64_t lcn = 0;
-          uint64_t remaining = 0;
-          bool sparse = false;
-          if (!LookupRun(runs, firstVcn, a.lastVcn, vcn, &lcn, &remaining, &sparse)) return;
+          const ntfs::CRun* run =
+              vcn <= a.m_nLastVcn ? ntfs::FindRun(runs, static_cast<uint64_t>(vcn)) : nullptr;
+          if (!run) return;
+          const uint64_t into = static_cast<uint64_t>(vcn) - run->m_nVcn;
+          const uint64_t lcn = run->IsSparse() ? 0 : run->m_nLcn + into;
+          const uint64_t remaining = run->m_nCount - into;
           const uint64_t l = remaining < count ? remaining : count;
-          if (!sparse && lcn != 0 && lcn != ~0ull) {
+          if (!run->IsSparse() && lcn != 0 && lcn != ~0ull) {
             if (item.m_fragments.GetSize() > 0 && lcn == end) {
               item.m_fragments.back().m_nClusters += static_cast<uint32_t>(l);
             } else {
@@ -358,7 +368,8 @@ void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, 
   // A record whose names were moved out to extension records (as some
   // writers do once the record fills) would otherwise be counted but never
   // listed, and so never defragmented: its names are read from there.
-  if (!hasName && hasAttributeList) hasName = NameFromAttributeList(r, view, item);
+  if (!hasName && hasAttributeList)
+    hasName = NameFromAttributeList(r, record, size, attributes, item);
 
   CDriveData* drive = CurrentDrive() ? CurrentDrive() : m_engine.m_pDrive;
   if (drive) {
@@ -369,10 +380,10 @@ void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, 
   }
   if (!hasName || item.m_strName.empty()) return;
   item.m_nRecord = r;
-  if (hasAttributeList)
-    item.m_wFlags |= FI_NEEDS_EXTENTS;
+  if (hasAttributeList) item.m_wFlags |= FI_NEEDS_EXTENTS;
   if (item.m_wFlags & FI_UNMOVABLE)
-    item.m_nSize = static_cast<uint64_t>(item.GetClusters()) * m_nSectorsPerCluster * m_nBytesPerSector;
+    item.m_nSize =
+        static_cast<uint64_t>(item.GetClusters()) * m_nSectorsPerCluster * m_nBytesPerSector;
   if (item.m_nSize == 0 && !hasAttributeList && !(item.m_wFlags & FI_DIRECTORY)) return;
   item.m_fragments.FreeExtra();
   if (item.m_wFlags & FI_DIRECTORY) m_dirMap[r] = item;

@@ -7,8 +7,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/le.h"
 #include "engine/defrag.h"
-#include "engine/ntfs_record.h"
+#include "ondisk/ntfs_attr.h"
 
 namespace vt {
 
@@ -38,12 +39,17 @@ class CNtfsReader {
   bool ReadRaw(uint64_t offset, void* buffer, DWORD size);
   bool ReadMftRecordRaw(uint32_t index, std::vector<uint8_t>* record);
   bool LoadMftBitmap(std::vector<uint8_t>* bitmap, uint64_t* records);
-  bool ReadNonResident(const CByteView& record, const CNtfsAttribute& attribute,
+  bool ReadNonResident(const uint8_t* record, const ntfs::CAttribute& attribute,
                        std::vector<uint8_t>* value);
+  // A resident or non-resident value of record 0 or one of the first records:
+  // into a zeroed buffer of the allocated size (non-resident) or value length.
+  bool ReadValue(const uint8_t* record, size_t size, const ntfs::CAttribute& attribute,
+                 std::vector<uint8_t>* value);
   // The file names kept in extension records, found through the record's
   // attribute list.
-  bool NameFromAttributeList(uint32_t r, const CByteView& record, CFileItem& item);
-  void TakeFileName(const CByteView& view, const CNtfsAttribute& a, CFileItem& item,
+  bool NameFromAttributeList(uint32_t r, const uint8_t* record, size_t size,
+                             const std::vector<ntfs::CAttribute>& attributes, CFileItem& item);
+  void TakeFileName(const CByteView& view, const ntfs::CAttribute& a, CFileItem& item,
                     bool* hasName, bool* nameFinal);
 
   CDefrag& m_engine;

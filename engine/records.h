@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/winshapes.h"
 #include "engine/grow_array.h"
-#include "platform/winshapes.h"
 
 namespace vt {
 

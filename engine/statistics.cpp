@@ -1,6 +1,6 @@
 #include "engine/statistics.h"
 
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace vt {
 
@@ -38,9 +38,7 @@ uint64_t LargestFreeRunClusters(const CDefrag& engine) {
   return largest;
 }
 
-std::string AnalysisHeading(const CDriveData& drive) {
-  return "Analyze Drive " + drive.m_strDrive;
-}
+std::string AnalysisHeading(const CDriveData& drive) { return "Analyze Drive " + drive.m_strDrive; }
 
 uint64_t FilesPerSecond(uint64_t files, uint64_t folders, uint64_t elapsedMs) {
   if (elapsedMs == 0) elapsedMs = 1;

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/text.h"
 #include "engine/defrag.h"
 #include "engine/globals.h"
-#include "engine/text.h"
 
 namespace vt {
 
@@ -103,8 +103,8 @@ bool CDefrag::OpenVolume(CDriveData* drive) {
   STARTING_LCN_INPUT_BUFFER start = {};
   start.StartingLcn.QuadPart = 0;
   alignas(8) uint8_t probe[kBitmapProbeSize] = {};
-  if (!Ops().DeviceIoControl(m_hVolume.Get(), FSCTL_GET_VOLUME_BITMAP, &start, sizeof(start),
-                             probe, sizeof(probe), &returned) &&
+  if (!Ops().DeviceIoControl(m_hVolume.Get(), FSCTL_GET_VOLUME_BITMAP, &start, sizeof(start), probe,
+                             sizeof(probe), &returned) &&
       Ops().GetLastError() != ERROR_MORE_DATA) {
     char text[300];
     std::snprintf(text, sizeof(text), "Cannot defragment drive %s", m_strRoot.c_str());
@@ -174,8 +174,7 @@ HANDLE CDefrag::OpenFileForMove(const std::string& path) {
   };
   HANDLE h = INVALID_HANDLE_VALUE;
   for (const Try& t : kTries) {
-    h = Ops().CreateFileA(LongPathForm(path).c_str(), t.access, t.share, OPEN_EXISTING,
-                          t.flags);
+    h = Ops().CreateFileA(LongPathForm(path).c_str(), t.access, t.share, OPEN_EXISTING, t.flags);
     if (h != INVALID_HANDLE_VALUE) break;
   }
   return h;

@@ -24,13 +24,13 @@
 
 #include "platform/image/block_device.h"
 #include "platform/image/fs_volume.h"
-#include "platform/image/ntfs_attr.h"
+#include "ondisk/ntfs_attr.h"
 #include "platform/image/ntfs_compress.h"
 #include "platform/image/ntfs_filename.h"
 #include "platform/image/ntfs_index.h"
-#include "platform/image/ntfs_layout.h"
-#include "platform/image/ntfs_record.h"
-#include "platform/image/ntfs_runlist.h"
+#include "ondisk/ntfs_layout.h"
+#include "ondisk/ntfs_record.h"
+#include "ondisk/ntfs_runlist.h"
 #include "platform/image/volume_set.h"
 
 namespace {

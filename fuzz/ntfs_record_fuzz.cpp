@@ -1,5 +1,6 @@
-// The analysis's reading of NTFS file records: fix-ups, the attribute walk,
-// file names, run lists and the run lookups, over arbitrary record bytes.
+// The analysis's reading of NTFS file records: the lenient fix-ups and
+// attribute walk, file names, run lists and the run lookups, over arbitrary
+// record bytes.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -7,7 +8,8 @@
 #include "engine/defrag.h"
 #include "engine/globals.h"
 #include "engine/ntfs_reader.h"
-#include "engine/ntfs_record.h"
+#include "ondisk/ntfs_record.h"
+#include "ondisk/ntfs_runlist.h"
 #include "platform/image/volume_set.h"
 #include "platform/recording.h"
 
@@ -28,20 +30,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   engine.m_strDrive = "C:\\";
 
   std::vector<uint8_t> record(data, data + size);
-  vt::ApplyFixups(record.data(), record.size());
+  vt::ntfs::ApplyFixups(record.data(), record.size(), vt::ntfs::FixupRule::kLenient);
   vt::CNtfsReader reader(engine, engine.m_files, engine.m_dirMap);
   reader.SetGeometry(512, 8);
   vt::CFileItem item;
   reader.ProcessRecord(37, record.data(), record.size(), item);
   for (const auto& f : engine.m_files) (void)engine.GetItemPath(f);
 
-  std::vector<vt::CNtfsRun> runs;
-  vt::CByteView view(data, size);
-  if (vt::DecodeRunList(view, 0, &runs)) {
-    uint64_t lcn = 0, remaining = 0;
-    bool sparse = false;
-    for (int64_t vcn = 0; vcn < 64; ++vcn)
-      vt::LookupRun(runs, 0, 63, vcn, &lcn, &remaining, &sparse);
+  std::vector<vt::ntfs::CRun> runs;
+  if (vt::ntfs::DecodeRunList(data, size, 0, &runs) == ERROR_SUCCESS) {
+    for (uint64_t vcn = 0; vcn < 64; ++vcn) {
+      const vt::ntfs::CRun* run = vt::ntfs::FindRun(runs, vcn);
+      if (run && (vcn < run->m_nVcn || vcn - run->m_nVcn >= run->m_nCount)) __builtin_trap();
+    }
   }
   sink.Clear();
   prompt.Clear();

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/text.h"
+#include "base/text.h"
 #include "map/bitmap_font.h"
 #include "map/cluster_map.h"
 #include "map/map_colours.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "engine/defrag.h"
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace vt {
 

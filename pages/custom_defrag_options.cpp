@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/ini_text.h"
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace vt {
 

@@ -10,7 +10,7 @@
 
 #include "pages/defrag_filter.h"
 #include "app/settings_file.h"
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 #ifndef ERROR_NO_MORE_ITEMS
 #define ERROR_NO_MORE_ITEMS 259L

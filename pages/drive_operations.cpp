@@ -5,9 +5,9 @@
 #include "app/settings_file.h"
 #include "engine/globals.h"
 #include "engine/statistics.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "pages/custom_defrag_options.h"
-#include "report/report_sink.h"
+#include "engine/report_sink.h"
 
 namespace vt {
 

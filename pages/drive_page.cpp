@@ -6,7 +6,7 @@
 #include "engine/drive_info.h"
 #include "engine/globals.h"
 #include "engine/statistics.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "pages/custom_defrag_options.h"
 
 namespace vt {

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "engine/globals.h"
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace vt {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 
@@ -36,8 +36,9 @@ const MessageEntry kMessages[] = {
     {30, "The system cannot read from the specified device."},
     {31, "A device attached to the system is not functioning."},
     {32, "The process cannot access the file because it is being used by another process."},
-    {33, "The process cannot access the file because another process has locked a portion of "
-         "the file."},
+    {33,
+     "The process cannot access the file because another process has locked a portion of "
+     "the file."},
     {38, "Reached the end of the file."},
     {39, "The disk is full."},
     {50, "The request is not supported."},
@@ -53,10 +54,12 @@ const MessageEntry kMessages[] = {
     {206, "The filename or extension is too long."},
     {234, "More data is available."},
     {267, "The directory name is invalid."},
-    {1005, "The volume does not contain a recognized file system.\r\nPlease make sure that all "
-           "required file system drivers are loaded and that the volume is not corrupted."},
-    {1006, "The volume for a file has been externally altered so that the opened file is no "
-           "longer valid."},
+    {1005,
+     "The volume does not contain a recognized file system.\r\nPlease make sure that all "
+     "required file system drivers are loaded and that the volume is not corrupted."},
+    {1006,
+     "The volume for a file has been externally altered so that the opened file is no "
+     "longer valid."},
     {1300, "Not all privileges or groups referenced are assigned to the caller."},
     {1313, "A specified privilege does not exist."},
     {1392, "The file or directory is corrupted and unreadable."},

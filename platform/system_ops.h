@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 

@@ -7,7 +7,7 @@
 // the image backend answers over volume images.
 #pragma once
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 
@@ -37,9 +37,8 @@ class IVolumeOps {
   virtual BOOL GetVolumeInformationA(const char* root, char* volumeName, DWORD volumeNameSize,
                                      DWORD* serial, DWORD* maxComponent, DWORD* fsFlags,
                                      char* fsName, DWORD fsNameSize) = 0;
-  virtual BOOL GetDiskFreeSpaceA(const char* root, DWORD* sectorsPerCluster,
-                                 DWORD* bytesPerSector, DWORD* freeClusters,
-                                 DWORD* totalClusters) = 0;
+  virtual BOOL GetDiskFreeSpaceA(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
+                                 DWORD* freeClusters, DWORD* totalClusters) = 0;
   virtual BOOL GetDiskFreeSpaceExA(const char* root, ULARGE_INTEGER* freeToCaller,
                                    ULARGE_INTEGER* total, ULARGE_INTEGER* totalFree) = 0;
   virtual DWORD GetLogicalDrives() = 0;

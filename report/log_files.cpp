@@ -4,10 +4,11 @@
 #include <cctype>
 #include <cstdio>
 
-#include "platform/winshapes.h"
+#include "base/text.h"
+#include "base/winshapes.h"
+#include "platform/settings_folder.h"
 #include "report/report_document.h"
 #include "report/rtf_text.h"
-#include "report/settings_folder.h"
 
 #ifndef _WIN32
 #include <dirent.h>
@@ -75,16 +76,6 @@ bool EndsWithRtf(const std::string& name) {
   return ext == ".rtf";
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 bool IsPlainName(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
   return name.find_first_of("/\\:") == std::string::npos;
@@ -145,7 +136,7 @@ std::string CLogFiles::TodaysLogName() { return IsoDate(m_clock.LocalTime()) + "
 
 std::string CLogFiles::TodaysLogPath() { return JoinPath(m_strFolder, TodaysLogName()); }
 
-bool CLogFiles::IsTodaysLog(const std::string& name) { return EqualNoCase(name, TodaysLogName()); }
+bool CLogFiles::IsTodaysLog(const std::string& name) { return EqualsNoCase(name, TodaysLogName()); }
 
 CLogSave CLogFiles::SaveLog(const std::string& rtf, const std::string& plainText) {
   CLogSave result;

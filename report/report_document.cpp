@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "engine/text.h"
-#include "platform/image/codepage.h"
+#include "base/codepage.h"
+#include "base/text.h"
 
 namespace vt {
 

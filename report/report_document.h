@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/report_sink.h"
 #include "report/report_clock.h"
-#include "report/report_sink.h"
 
 namespace vt {
 

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <vector>
 
-#include "platform/image/codepage.h"
+#include "base/codepage.h"
 
 namespace vt {
 
@@ -18,7 +18,6 @@ int HexValue(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
-
 
 }  // namespace
 
@@ -62,9 +61,9 @@ std::string RtfToText(const std::string& rtf) {
   const size_t n = rtf.size();
   // Per open group: whether its text is left out.
   std::vector<bool> skip(1, false);
-  bool groupStart = false;  // just after '{': the group's first word decides
+  bool groupStart = false;     // just after '{': the group's first word decides
   char32_t highSurrogate = 0;  // first half of a character past U+FFFF
-  size_t skipChars = 0;     // characters that stand in for the last \u
+  size_t skipChars = 0;        // characters that stand in for the last \u
   size_t i = 0;
   auto emit = [&](const std::string& s) {
     if (skip.back()) return;

@@ -8,8 +8,8 @@
 #include <ctime>
 #include <string>
 
+#include "base/winshapes.h"
 #include "platform/ui_sink.h"
-#include "platform/winshapes.h"
 #include "tasklib/schedule_request.h"
 
 struct ITaskScheduler;

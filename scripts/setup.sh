@@ -12,7 +12,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok install
 for p in cmake ninja-build g++ make python3 googletest libgtest-dev libbenchmark-dev \
          mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
          wine wine64 xvfb xauth x11-utils imagemagick fonts-wine xdotool \
-         dosfstools mtools ntfs-3g fatcat attr clang libclang-rt-14-dev \
+         dosfstools mtools ntfs-3g fatcat attr clang clang-format libclang-rt-14-dev \
          zlib1g-dev libz-mingw-w64-dev; do
   have_pkg "$p" || need+=("$p")
 done

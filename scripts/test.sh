@@ -20,6 +20,9 @@ run() {
   "$@" || status=1
 }
 
+run bash scripts/check_layers.sh
+run bash scripts/check_format.sh
+
 for preset in native native-asan mingw-x86_64 mingw-i686; do
   run cmake --preset "$preset" >/dev/null
   run cmake --build --preset "$preset" -j "$jobs"

@@ -3,7 +3,7 @@
 
 #include <unknwn.h>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #ifdef _WIN32
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 #endif
 
 namespace vt {

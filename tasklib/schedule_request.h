@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 #endif
 
 namespace vt {

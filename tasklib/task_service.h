@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 #include "tasklib/schedule_request.h"
 #include "tasklib/weekly_trigger.h"
 

@@ -15,7 +15,7 @@
 #include "app/win32/pellworth_app.h"
 #include "app/win32_window_placement.h"
 #include "engine/globals.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "map/cluster_map_host.h"
 #include "map/map_colours.h"
 #include "map/map_state.h"

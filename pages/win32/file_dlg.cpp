@@ -7,7 +7,7 @@
 
 #include "app/settings_file.h"
 #include "engine/globals.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "map/win32/wnd_graph.h"
 #include "pages/drive_page.h"
 #include "resources/resource.h"

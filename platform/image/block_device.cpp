@@ -109,8 +109,8 @@ DWORD CFileBlockDevice::Open(const std::string& path, bool readOnly,
   // while a file system is mounted on it, and refuses mounting one meanwhile.
   struct stat st;
   const bool block = ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
-  dev->m_nFd = ::open(path.c_str(),
-                      (readOnly ? O_RDONLY : O_RDWR | (block ? O_EXCL : 0)) | O_CLOEXEC);
+  dev->m_nFd =
+      ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR | (block ? O_EXCL : 0)) | O_CLOEXEC);
   if (dev->m_nFd < 0) {
     int err = errno;
     if (message) *message = "cannot open image '" + path + "': " + std::strerror(err);
@@ -119,8 +119,7 @@ DWORD CFileBlockDevice::Open(const std::string& path, bool readOnly,
     if (err == EACCES || err == EPERM) return ERROR_ACCESS_DENIED;
     if (err == EBUSY) {
       std::string where = FindHostMount(path);
-      if (message)
-        *message = InUseMessage(where.empty() ? "another program's file system" : where);
+      if (message) *message = InUseMessage(where.empty() ? "another program's file system" : where);
       return ERROR_BUSY;
     }
     return ERROR_GEN_FAILURE;

@@ -67,8 +67,7 @@ DWORD CFatVolume::CheckAllocation(CAllocationCheck* result) {
       if (owner[cluster] == id)
         return fail(path + ": its cluster chain loops back to cluster " + Num(cluster));
       if (owner[cluster] != 0) {
-        return fail(path + " and " + paths[owner[cluster] - 1] + " share cluster " +
-                    Num(cluster));
+        return fail(path + " and " + paths[owner[cluster] - 1] + " share cluster " + Num(cluster));
       }
       const uint32_t next = m_table.Get(cluster);
       switch (m_table.Classify(next)) {
@@ -77,8 +76,7 @@ DWORD CFatVolume::CheckAllocation(CAllocationCheck* result) {
         case EFatEntry::kBad:
           return fail(path + ": its cluster chain runs into bad cluster " + Num(cluster));
         case EFatEntry::kInvalid:
-          return fail(path + ": its cluster chain has an invalid entry at cluster " +
-                      Num(cluster));
+          return fail(path + ": its cluster chain has an invalid entry at cluster " + Num(cluster));
         case EFatEntry::kEnd:
           owner[cluster] = id;
           ++*length;
@@ -100,7 +98,8 @@ DWORD CFatVolume::CheckAllocation(CAllocationCheck* result) {
   std::string sizeProblem;
   CFsNode root = Root();
   uint64_t length = 0;
-  if (m_layout.m_eType == EFatType::kFat32 && !claim(root.m_nRef, "\\", &length)) return ERROR_SUCCESS;
+  if (m_layout.m_eType == EFatType::kFat32 && !claim(root.m_nRef, "\\", &length))
+    return ERROR_SUCCESS;
   pending.push_back(CPending{root, "\\"});
   while (!pending.empty()) {
     CPending folder = std::move(pending.back());

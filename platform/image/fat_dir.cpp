@@ -2,41 +2,15 @@
 
 #include <cstring>
 
-#include "platform/image/codepage.h"
-#include "platform/image/le.h"
+#include "base/codepage.h"
+#include "base/le.h"
+#include "ondisk/fat_dir_layout.h"
 
 namespace vt {
 
 namespace {
 
-// Offsets inside a 32-byte entry.
-constexpr size_t kName = 0;
-constexpr size_t kAttr = 11;
-constexpr size_t kCaseFlags = 12;
-constexpr size_t kCreateCentis = 13;
-constexpr size_t kCreateTime = 14;
-constexpr size_t kCreateDate = 16;
-constexpr size_t kAccessDate = 18;
-constexpr size_t kClusterHigh = 20;
-constexpr size_t kWriteTime = 22;
-constexpr size_t kWriteDate = 24;
-constexpr size_t kClusterLow = 26;
-constexpr size_t kSize = 28;
-// Long-name entry fields.
-constexpr size_t kLfnOrder = 0;
-constexpr size_t kLfnType = 12;
-constexpr size_t kLfnChecksum = 13;
-constexpr size_t kLfnClusterLow = 26;
-constexpr uint8_t kLfnLast = 0x40;
-constexpr int kLfnCharsPerEntry = 13;
-constexpr int kLfnMaxEntries = 20;  // 255 characters
-const size_t kLfnCharOffsets[kLfnCharsPerEntry] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-
-constexpr uint8_t kCaseLowerBase = 0x08;
-constexpr uint8_t kCaseLowerExt = 0x10;
-constexpr uint8_t kEntryFree = 0xE5;
-constexpr uint8_t kEntryEnd = 0x00;
-constexpr uint8_t kEntryE5Escape = 0x05;
+using namespace fatdir;
 
 bool IsPathUnsafe(uint32_t c) {
   return c < 0x20 || c == '\\' || c == '/' || c == ':' || c == '*' || c == '?' || c == '"' ||

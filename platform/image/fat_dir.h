@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/image/fat_boot.h"
+#include "ondisk/fat_boot.h"
 #include "platform/image/fs_types.h"
 
 namespace vt {

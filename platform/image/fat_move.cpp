@@ -38,9 +38,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/le.h"
 #include "platform/image/fat_dir.h"
 #include "platform/image/fat_volume.h"
-#include "platform/image/le.h"
 
 namespace vt {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/image/le.h"
+#include "base/le.h"
 
 namespace vt {
 

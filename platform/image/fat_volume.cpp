@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/le.h"
 #include "platform/image/fat_dir.h"
-#include "platform/image/le.h"
 
 namespace vt {
 

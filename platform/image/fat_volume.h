@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "ondisk/fat_boot.h"
 #include "platform/image/block_device.h"
-#include "platform/image/fat_boot.h"
 #include "platform/image/fat_table.h"
 #include "platform/image/fs_volume.h"
 

@@ -4,13 +4,10 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
+#include "ondisk/ntfs_runlist.h"
 
 namespace vt {
-
-// The LCN of a run with no clusters on disk (a sparse or unallocated part),
-// as the retrieval pointer reply shows it.
-constexpr uint64_t kFsSparseLcn = ~static_cast<uint64_t>(0);
 
 // One physically contiguous piece of a file: `m_nCount` clusters from
 // virtual cluster `m_nVcn` stored at logical cluster `m_nLcn`.

@@ -5,9 +5,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/image/codepage.h"
+#include "base/codepage.h"
+#include "ondisk/ntfs_boot.h"
 #include "platform/image/fat_volume.h"
-#include "platform/image/ntfs_boot.h"
 #include "platform/image/ntfs_volume.h"
 
 namespace vt {

@@ -3,7 +3,7 @@
 // Windows result and leaves the Windows error code in *error.
 #pragma once
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 

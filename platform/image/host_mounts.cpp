@@ -88,8 +88,8 @@ std::string MountOfDevice(const std::vector<CHostMount>& mounts, dev_t dev,
   for (const CHostMount& m : mounts) {
     if (m.m_strDevice == number) return m.m_strPoint;
     struct stat st;
-    if (!m.m_strSource.empty() && m.m_strSource[0] == '/' && ::stat(m.m_strSource.c_str(), &st) == 0 &&
-        S_ISBLK(st.st_mode) && st.st_rdev == dev)
+    if (!m.m_strSource.empty() && m.m_strSource[0] == '/' &&
+        ::stat(m.m_strSource.c_str(), &st) == 0 && S_ISBLK(st.st_mode) && st.st_rdev == dev)
       return m.m_strPoint;
     if (m.m_strSource == node) return m.m_strPoint;
   }

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "platform/image/codepage.h"
+#include "base/codepage.h"
 
 namespace vt {
 

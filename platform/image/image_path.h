@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/image/ntfs_runlist.h"
+#include "ondisk/ntfs_runlist.h"
 #include "platform/image/ntfs_volume.h"
 
 namespace vt {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/image/le.h"
+#include "base/le.h"
 
 namespace vt {
 namespace ntfs {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 namespace ntfs {

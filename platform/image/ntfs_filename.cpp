@@ -1,6 +1,6 @@
 #include "platform/image/ntfs_filename.h"
 
-#include "platform/image/ntfs_layout.h"
+#include "ondisk/ntfs_layout.h"
 
 namespace vt {
 namespace ntfs {

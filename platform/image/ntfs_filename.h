@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 namespace ntfs {

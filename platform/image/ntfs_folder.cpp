@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <map>
 
-#include "platform/image/codepage.h"
+#include "base/codepage.h"
+#include "ondisk/ntfs_layout.h"
 #include "platform/image/ntfs_file.h"
 #include "platform/image/ntfs_index.h"
-#include "platform/image/ntfs_layout.h"
 #include "platform/image/ntfs_volume.h"
 
 namespace vt {

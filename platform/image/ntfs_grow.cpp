@@ -25,9 +25,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ondisk/ntfs_layout.h"
 #include "platform/image/ntfs_edit.h"
 #include "platform/image/ntfs_file.h"
-#include "platform/image/ntfs_layout.h"
 #include "platform/image/ntfs_volume.h"
 
 namespace vt {
@@ -248,13 +248,49 @@ DWORD CNtfsVolume::FindRoom(uint64_t count, uint64_t avoidLcn, uint64_t avoidCou
   return ERROR_SUCCESS;
 }
 
+// A segment split as SplitSegment plans it: everything read and decided
+// before a byte is written.
+struct CNtfsVolume::CSplitPlan {
+  const CLoadedRecord* base = nullptr;
+  const CLoadedRecord* holder = nullptr;
+  bool inBase = false;
+  std::vector<CRun> low, high;  // the segment's runs in two halves
+  uint64_t splitVcn = 0;
+  const CAttribute* listAttr = nullptr;  // the base record's attribute list, if any
+  CStream listStream;                    // resident unless read otherwise
+  std::vector<uint8_t> newList;
+  // The new extension records: the second half, and for a split extension
+  // record its first half too.
+  struct CNewRecord {
+    uint64_t number;
+    uint16_t sequence;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<CNewRecord> made;
+  uint64_t listLcn = 0;
+  uint64_t listClusters = 0;
+  std::vector<uint8_t> baseBytes;  // the base record as it is to be written
+};
+
 DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CAttribute& a,
                                 uint64_t avoidLcn, uint64_t avoidCount) {
+  CSplitPlan plan;
+  DWORD err = PlanSplit(file, index, a, avoidLcn, avoidCount, &plan);
+  if (err == ERROR_SUCCESS) err = EditSplitBase(a, &plan);
+  if (err == ERROR_SUCCESS) err = CommitSplit(plan);
+  return err;
+}
+
+DWORD CNtfsVolume::PlanSplit(const CFileRecords& file, size_t index, const CAttribute& a,
+                             uint64_t avoidLcn, uint64_t avoidCount, CSplitPlan* plan) {
   if (index >= file.Records().size()) return ERROR_DISK_FULL;
   if (!a.m_bNonResident || a.m_name.size() > 255) return ERROR_DISK_FULL;
   const CLoadedRecord& base = file.Records()[0];
   const CLoadedRecord& holder = file.Records()[index];
   const bool inBase = index == 0;
+  plan->base = &base;
+  plan->holder = &holder;
+  plan->inBase = inBase;
   const uint64_t recordBytes = m_geometry.m_nRecordSize;
   if (Le16(base.m_bytes.data() + ntfs::kMultiSectorUsaOffset) != kUsaOffset31 ||
       m_mft.BitmapStream().m_bResident) {
@@ -273,19 +309,21 @@ DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CA
     return ERROR_FILE_CORRUPT;
   }
   if (runs.size() < 2) return ERROR_DISK_FULL;
-  const std::vector<CRun> low(runs.begin(), runs.begin() + static_cast<long>(runs.size() / 2));
-  const std::vector<CRun> high(runs.begin() + static_cast<long>(runs.size() / 2), runs.end());
-  const uint64_t splitVcn = high.front().m_nVcn;
+  std::vector<CRun>& low = plan->low;
+  std::vector<CRun>& high = plan->high;
+  low.assign(runs.begin(), runs.begin() + static_cast<long>(runs.size() / 2));
+  high.assign(runs.begin() + static_cast<long>(runs.size() / 2), runs.end());
+  plan->splitVcn = high.front().m_nVcn;
 
   // The attribute list as it is, or, for a file that has none yet, the one
   // that names what its base record holds (and a resident list to hold it).
   const uint64_t baseReference = Reference(base.m_nNumber, base.m_header.m_nSequence);
-  const CAttribute* listAttr = nullptr;
+  const CAttribute*& listAttr = plan->listAttr;
   for (const CAttribute& b : base.m_attributes) {
     if (b.m_nType == ntfs::kAttrAttributeList) listAttr = &b;
   }
   if (file.HasAttributeList() != (listAttr != nullptr)) return ERROR_FILE_CORRUPT;
-  CStream listStream;  // resident unless read otherwise
+  CStream& listStream = plan->listStream;
   std::vector<uint8_t> list;
   DWORD err = ERROR_SUCCESS;
   if (listAttr) {
@@ -309,18 +347,11 @@ DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CA
     return ERROR_FILE_CORRUPT;
   }
 
-  // The new extension records: the second half, and for a split extension
-  // record its first half too.
-  struct CNewRecord {
-    uint64_t number;
-    uint16_t sequence;
-    std::vector<uint8_t> bytes;
-  };
-  std::vector<CNewRecord> made;
+  std::vector<CSplitPlan::CNewRecord>& made = plan->made;
   std::vector<uint64_t> taken;
   for (const std::vector<CRun>* half : {&high, &low}) {
     if (inBase && half == &low) break;
-    CNewRecord r;
+    CSplitPlan::CNewRecord r;
     err = FindFreeRecord(taken, &r.number, &r.sequence);
     if (err != ERROR_SUCCESS) return err;
     taken.push_back(r.number);
@@ -332,27 +363,44 @@ DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CA
 
   // The new list: the entry of the split segment now names its first half
   // (in place, or a new record), followed by an entry for the second half.
-  std::vector<uint8_t> newList = list;
+  std::vector<uint8_t>& newList = plan->newList;
+  newList = list;
   if (!inBase) {
     ntfs::PutLe64(newList.data() + entryAt + ntfs::kEntryReference,
                   Reference(made[1].number, made[1].sequence));
     PutLe16(newList.data() + entryAt + ntfs::kEntryInstance, 0);
   }
   const std::vector<uint8_t> added =
-      ListEntry(a, splitVcn, Reference(made[0].number, made[0].sequence), 0);
+      ListEntry(a, plan->splitVcn, Reference(made[0].number, made[0].sequence), 0);
   newList.insert(newList.begin() + static_cast<long>(entryAt + entryLength), added.begin(),
                  added.end());
 
-  // The base record as it is to be written.
-  std::vector<uint8_t> baseBytes = base.m_bytes;
-  CRecordHeader header = base.m_header;
+  // Room for a list kept in clusters.
   const uint64_t cb = m_geometry.ClusterBytes();
-  const uint64_t listClusters = (newList.size() + cb - 1) / cb;
-  uint64_t listLcn = 0;
+  plan->listClusters = (newList.size() + cb - 1) / cb;
   if (!listStream.m_bResident) {
-    err = FindRoom(listClusters, avoidLcn, avoidCount, &listLcn);
+    err = FindRoom(plan->listClusters, avoidLcn, avoidCount, &plan->listLcn);
     if (err != ERROR_SUCCESS) return err;
   }
+  return ERROR_SUCCESS;
+}
+
+// The base record edited for the split: the list (new, moved or grown) and,
+// for a segment the base record holds, its first half.
+DWORD CNtfsVolume::EditSplitBase(const CAttribute& a, CSplitPlan* plan) {
+  const CLoadedRecord& base = *plan->base;
+  const CAttribute* listAttr = plan->listAttr;
+  const CStream& listStream = plan->listStream;
+  const std::vector<uint8_t>& newList = plan->newList;
+  const uint64_t cb = m_geometry.ClusterBytes();
+  const uint64_t listClusters = plan->listClusters;
+  const uint64_t listLcn = plan->listLcn;
+  const uint64_t splitVcn = plan->splitVcn;
+  const bool inBase = plan->inBase;
+  DWORD err = ERROR_SUCCESS;
+  std::vector<uint8_t>& baseBytes = plan->baseBytes;
+  baseBytes = base.m_bytes;
+  CRecordHeader header = base.m_header;
   auto editList = [&]() -> DWORD {
     if (!listAttr) {
       // A resident list after the attributes of lower types.
@@ -397,7 +445,7 @@ DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CA
     return ERROR_SUCCESS;
   };
   auto editData = [&]() -> DWORD {
-    DWORD e = ntfs::RewriteRunList(a, low, &baseBytes, &header);
+    DWORD e = ntfs::RewriteRunList(a, plan->low, &baseBytes, &header);
     if (e == ERROR_SUCCESS)
       ntfs::PutLe64(baseBytes.data() + a.m_nOffset + attr::kLastVcn, splitVcn - 1);
     return e;
@@ -416,11 +464,22 @@ DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CA
   if (ntfs::ParseRecord(base.m_nNumber, baseBytes, &check) != ERROR_SUCCESS) {
     return ERROR_FILE_CORRUPT;
   }
-  err = ntfs::PrepareFixups(baseBytes.data(), baseBytes.size());
-  if (err != ERROR_SUCCESS) return err;
+  return ntfs::PrepareFixups(baseBytes.data(), baseBytes.size());
+}
 
+// Writes the split in the order that keeps the volume whole at every step.
+DWORD CNtfsVolume::CommitSplit(const CSplitPlan& plan) {
+  const CLoadedRecord& base = *plan.base;
+  const CLoadedRecord& holder = *plan.holder;
+  const CStream& listStream = plan.listStream;
+  const std::vector<uint8_t>& newList = plan.newList;
+  const uint64_t cb = m_geometry.ClusterBytes();
+  const uint64_t listClusters = plan.listClusters;
+  const uint64_t listLcn = plan.listLcn;
+  const std::vector<uint8_t>& baseBytes = plan.baseBytes;
+  DWORD err = ERROR_SUCCESS;
   // 1. The new records, unreferenced until the base record names them.
-  for (const CNewRecord& r : made) {
+  for (const CSplitPlan::CNewRecord& r : plan.made) {
     err = WriteRecord(r.number, r.bytes);
     if (err == ERROR_SUCCESS) err = SetRecordInUse(r.number, true);
     if (err != ERROR_SUCCESS) return err;
@@ -457,7 +516,7 @@ DWORD CNtfsVolume::SplitSegment(const CFileRecords& file, size_t index, const CA
     if (err != ERROR_SUCCESS) return err;
   }
   // 5. The split extension record, no longer named, freed as NTFS frees one.
-  if (!inBase) {
+  if (!plan.inBase) {
     std::vector<uint8_t> freed = holder.m_bytes;
     PutLe16(freed.data() + ntfs::kRecordFlagsField,
             static_cast<uint16_t>(holder.m_header.m_nFlags & ~CRecordHeader::kFlagInUse));

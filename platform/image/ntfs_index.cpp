@@ -2,8 +2,8 @@
 
 #include <set>
 
-#include "platform/image/ntfs_layout.h"
-#include "platform/image/ntfs_record.h"
+#include "ondisk/ntfs_layout.h"
+#include "ondisk/ntfs_record.h"
 
 namespace vt {
 namespace ntfs {

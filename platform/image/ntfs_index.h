@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 namespace ntfs {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <deque>
 
+#include "ondisk/ntfs_layout.h"
 #include "platform/image/ntfs_file.h"
-#include "platform/image/ntfs_layout.h"
 
 namespace vt {
 namespace ntfs {

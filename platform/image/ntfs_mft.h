@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "ondisk/ntfs_attr.h"
+#include "ondisk/ntfs_boot.h"
+#include "ondisk/ntfs_record.h"
 #include "platform/image/block_device.h"
-#include "platform/image/ntfs_attr.h"
-#include "platform/image/ntfs_boot.h"
-#include "platform/image/ntfs_record.h"
 #include "platform/image/ntfs_stream.h"
 
 namespace vt {

@@ -37,9 +37,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ondisk/ntfs_layout.h"
 #include "platform/image/ntfs_edit.h"
 #include "platform/image/ntfs_file.h"
-#include "platform/image/ntfs_layout.h"
 #include "platform/image/ntfs_volume.h"
 
 namespace vt {

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/image/codepage.h"
+#include "base/codepage.h"
+#include "ondisk/ntfs_layout.h"
 #include "platform/image/ntfs_file.h"
-#include "platform/image/ntfs_layout.h"
 
 namespace vt {
 

@@ -35,9 +35,9 @@
 #include <utility>
 #include <vector>
 
+#include "ondisk/ntfs_boot.h"
 #include "platform/image/block_device.h"
 #include "platform/image/fs_volume.h"
-#include "platform/image/ntfs_boot.h"
 #include "platform/image/ntfs_mft.h"
 
 namespace vt {
@@ -126,6 +126,13 @@ class CNtfsVolume : public CFsVolume {
   // the base record, or for its clusters) is left; nothing is written then.
   DWORD SplitSegment(const ntfs::CFileRecords& file, size_t index, const ntfs::CAttribute& a,
                      uint64_t avoidLcn, uint64_t avoidCount);
+  // Its three steps: read and decide (nothing written), edit the base record
+  // in memory, write in a safe order.
+  struct CSplitPlan;
+  DWORD PlanSplit(const ntfs::CFileRecords& file, size_t index, const ntfs::CAttribute& a,
+                  uint64_t avoidLcn, uint64_t avoidCount, CSplitPlan* plan);
+  DWORD EditSplitBase(const ntfs::CAttribute& a, CSplitPlan* plan);
+  DWORD CommitSplit(const CSplitPlan& plan);
   // A record the MFT bitmap and the record itself show free, in one piece,
   // not among `taken`, with the sequence number it is to be used with.
   DWORD FindFreeRecord(const std::vector<uint64_t>& taken, uint64_t* number, uint16_t* sequence);

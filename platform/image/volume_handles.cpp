@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/image/codepage.h"
+#include "base/codepage.h"
 #include "platform/image/fs_controls.h"
 #include "platform/image/volume_set.h"
 #include "platform/image/volume_set_impl.h"

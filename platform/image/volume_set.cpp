@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/hash.h"
 #include "platform/image/block_device.h"
 #include "platform/image/host_files.h"
 #include "platform/image/volume_set_impl.h"
@@ -36,19 +37,10 @@ std::string CanonicalPath(const std::string& path) {
   return path;
 }
 
-uint64_t Fnv1a(const std::string& text, uint64_t seed) {
-  uint64_t h = seed;
-  for (unsigned char c : text) {
-    h ^= c;
-    h *= 0x100000001B3ULL;
-  }
-  return h;
-}
-
 // A volume name that stays the same for the same letter and image.
 std::string MakeVolumeId(char letter, const std::string& identity) {
   std::string key = std::string(1, letter) + "|" + identity;
-  uint64_t a = Fnv1a(key, 0xCBF29CE484222325ULL);
+  uint64_t a = Fnv1a(key);
   uint64_t b = Fnv1a(key, 0x84222325CBF29CE4ULL);
   char text[64];
   std::snprintf(text, sizeof(text), "Volume{%08x-%04x-%04x-%04x-%012llx}",

@@ -37,8 +37,7 @@ class CImageVolumeSet : public IVolumeOps {
   // no write lock and no refusal of a volume the host has mounted; the
   // volume does not report itself read-only, but every move is refused with
   // ERROR_ACCESS_DENIED.
-  DWORD MountForReading(char letter, const std::string& imagePath,
-                        std::string* message = nullptr);
+  DWORD MountForReading(char letter, const std::string& imagePath, std::string* message = nullptr);
   // The allocation check that guards the first write to a volume, run once
   // per mount (ERROR_INVALID_DRIVE for a letter not mounted). While it finds
   // a problem, every move on the volume fails with ERROR_DISK_CORRUPT.

@@ -9,8 +9,8 @@ HANDLE CWin32VolumeOps::CreateFileA(const char* path, DWORD access, DWORD share,
 
 BOOL CWin32VolumeOps::CloseHandle(HANDLE h) { return ::CloseHandle(h); }
 
-BOOL CWin32VolumeOps::DeviceIoControl(HANDLE h, DWORD code, const void* in, DWORD inSize,
-                                      void* out, DWORD outSize, DWORD* returned) {
+BOOL CWin32VolumeOps::DeviceIoControl(HANDLE h, DWORD code, const void* in, DWORD inSize, void* out,
+                                      DWORD outSize, DWORD* returned) {
   DWORD dummy = 0;
   return ::DeviceIoControl(h, code, const_cast<void*>(in), inSize, out, outSize,
                            returned ? returned : &dummy, nullptr);
@@ -21,8 +21,8 @@ BOOL CWin32VolumeOps::ReadFile(HANDLE h, void* buffer, DWORD toRead, DWORD* read
   return ::ReadFile(h, buffer, toRead, read ? read : &dummy, nullptr);
 }
 
-BOOL CWin32VolumeOps::SetFilePointerEx(HANDLE h, LARGE_INTEGER distance,
-                                       LARGE_INTEGER* newPosition, DWORD method) {
+BOOL CWin32VolumeOps::SetFilePointerEx(HANDLE h, LARGE_INTEGER distance, LARGE_INTEGER* newPosition,
+                                       DWORD method) {
   return ::SetFilePointerEx(h, distance, newPosition, method);
 }
 
@@ -56,8 +56,7 @@ BOOL CWin32VolumeOps::GetVolumeInformationA(const char* root, char* volumeName,
 BOOL CWin32VolumeOps::GetDiskFreeSpaceA(const char* root, DWORD* sectorsPerCluster,
                                         DWORD* bytesPerSector, DWORD* freeClusters,
                                         DWORD* totalClusters) {
-  return ::GetDiskFreeSpaceA(root, sectorsPerCluster, bytesPerSector, freeClusters,
-                             totalClusters);
+  return ::GetDiskFreeSpaceA(root, sectorsPerCluster, bytesPerSector, freeClusters, totalClusters);
 }
 
 BOOL CWin32VolumeOps::GetDiskFreeSpaceExA(const char* root, ULARGE_INTEGER* freeToCaller,
@@ -73,9 +72,7 @@ DWORD CWin32VolumeOps::GetTempPathA(DWORD size, char* buffer) {
   return ::GetTempPathA(size, buffer);
 }
 
-DWORD CWin32VolumeOps::GetFileAttributesA(const char* path) {
-  return ::GetFileAttributesA(path);
-}
+DWORD CWin32VolumeOps::GetFileAttributesA(const char* path) { return ::GetFileAttributesA(path); }
 
 BOOL CWin32VolumeOps::DeleteFileA(const char* path) { return ::DeleteFileA(path); }
 

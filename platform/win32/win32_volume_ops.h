@@ -10,8 +10,8 @@ class CWin32VolumeOps : public IVolumeOps {
   HANDLE CreateFileA(const char* path, DWORD access, DWORD share, DWORD creation,
                      DWORD flags) override;
   BOOL CloseHandle(HANDLE h) override;
-  BOOL DeviceIoControl(HANDLE h, DWORD code, const void* in, DWORD inSize, void* out,
-                       DWORD outSize, DWORD* returned) override;
+  BOOL DeviceIoControl(HANDLE h, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+                       DWORD* returned) override;
   BOOL ReadFile(HANDLE h, void* buffer, DWORD toRead, DWORD* read) override;
   BOOL SetFilePointerEx(HANDLE h, LARGE_INTEGER distance, LARGE_INTEGER* newPosition,
                         DWORD method) override;

@@ -5,7 +5,7 @@
 #include "app/settings_file.h"
 #include "app/win32/pellworth_app.h"
 #include "report/log_files.h"
-#include "report/settings_folder.h"
+#include "platform/settings_folder.h"
 #include "resources/resource.h"
 
 namespace vt {

@@ -2,7 +2,7 @@
 
 #include "engine/defrag.h"
 #include "engine/globals.h"
-#include "report/report_sink.h"
+#include "engine/report_sink.h"
 #include "tests/support/engine_fixture.h"
 
 namespace vt {

@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "engine/ntfs_reader.h"
-#include "engine/ntfs_record.h"
+#include "ondisk/ntfs_boot.h"
+#include "ondisk/ntfs_record.h"
+#include "ondisk/ntfs_runlist.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/ntfs_builder.h"
 
@@ -14,73 +16,53 @@ namespace {
 constexpr uint32_t kRoot = 5;
 
 TEST(NtfsRecord, RecordSizeFromTheBootSector) {
-  EXPECT_EQ(NtfsRecordSize(0xF6, 8, 512), 1024u);
-  EXPECT_EQ(NtfsRecordSize(0xF4, 8, 512), 4096u);
-  EXPECT_EQ(NtfsRecordSize(2, 8, 512), 8192u);
-  EXPECT_EQ(NtfsRecordSize(1, 1, 512), 512u);
-  EXPECT_EQ(NtfsRecordSize(0x80, 8, 512), 0u);  // 2^128 does not exist
+  EXPECT_EQ(ntfs::NtfsUnitBytes(static_cast<int8_t>(0xF6), 4096), 1024u);
+  EXPECT_EQ(ntfs::NtfsUnitBytes(static_cast<int8_t>(0xF4), 4096), 4096u);
+  EXPECT_EQ(ntfs::NtfsUnitBytes(2, 4096), 8192u);
+  EXPECT_EQ(ntfs::NtfsUnitBytes(1, 512), 512u);
+  EXPECT_EQ(ntfs::NtfsUnitBytes(static_cast<int8_t>(0x80), 4096), 0u);  // 2^128 does not exist
 }
 
-TEST(NtfsRecord, RunListExample) {
-  const uint8_t bytes[] = {0x21, 0x18, 0x34, 0x56, 0x11, 0x10, 0xF0, 0x00};
-  std::vector<CNtfsRun> runs;
-  ASSERT_TRUE(DecodeRunList(CByteView(bytes, sizeof(bytes)), 0, &runs));
-  ASSERT_EQ(runs.size(), 2u);
-  EXPECT_EQ(runs[0].length, 0x18u);
-  EXPECT_EQ(runs[0].lcn, 0x5634);
-  EXPECT_EQ(runs[1].length, 0x10u);
-  EXPECT_EQ(runs[1].lcn, 0x5624);
-}
-
-TEST(NtfsRecord, RunListsWithSparseRunsAndDamage) {
+TEST(NtfsRecord, RunLookupAcrossSparseRuns) {
   const uint8_t sparse[] = {0x11, 0x04, 0x20, 0x01, 0x08, 0x11, 0x02, 0x10, 0x00};
-  std::vector<CNtfsRun> runs;
-  ASSERT_TRUE(DecodeRunList(CByteView(sparse, sizeof(sparse)), 0, &runs));
+  std::vector<ntfs::CRun> runs;
+  ASSERT_EQ(ERROR_SUCCESS, ntfs::DecodeRunList(sparse, sizeof(sparse), 0, &runs));
   ASSERT_EQ(runs.size(), 3u);
-  EXPECT_TRUE(runs[1].sparse);
-  EXPECT_EQ(runs[2].lcn, 0x30);  // relative to the last real run
-  uint64_t lcn = 0, remaining = 0;
-  bool isSparse = false;
-  ASSERT_TRUE(LookupRun(runs, 0, 13, 5, &lcn, &remaining, &isSparse));
-  EXPECT_TRUE(isSparse);
-  EXPECT_EQ(remaining, 7u);
-  ASSERT_TRUE(LookupRun(runs, 0, 13, 13, &lcn, &remaining, &isSparse));
-  EXPECT_EQ(lcn, 0x31u);
-  EXPECT_FALSE(LookupRun(runs, 0, 13, 14, &lcn, &remaining, &isSparse));  // past the last VCN
-  EXPECT_FALSE(LookupRun(runs, 0, 99, 20, &lcn, &remaining, &isSparse));  // past the runs
-
-  const uint8_t cut[] = {0x33, 0x01, 0x02};  // promises 6 bytes, has 2
-  EXPECT_FALSE(DecodeRunList(CByteView(cut, sizeof(cut)), 0, &runs));
-  const uint8_t wide[] = {0x19, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_FALSE(DecodeRunList(CByteView(wide, sizeof(wide)), 0, &runs));
+  ASSERT_NE(ntfs::FindRun(runs, 5), nullptr);
+  EXPECT_TRUE(ntfs::FindRun(runs, 5)->IsSparse());
+  EXPECT_EQ(ntfs::FindRun(runs, 13)->m_nLcn, 0x30u);  // relative to the last real run
+  EXPECT_EQ(ntfs::FindRun(runs, 14), nullptr);        // past the runs
 }
 
-TEST(NtfsRecord, FixupsPutSectorEndsBack) {
+TEST(NtfsRecord, LenientFixupsPutSectorEndsBackWithoutTheCheck) {
   std::vector<uint8_t> record = CNtfsRecordBuilder().StandardInformation(0).Build(true);
-  record[510] = 0x07;  // the check value sits at each sector end
+  record[510] = 0x09;  // a torn sector: the checked rule refuses it, the lenient one reads it
   std::vector<uint8_t> plain = CNtfsRecordBuilder().StandardInformation(0).Build(false);
-  ASSERT_TRUE(ApplyFixups(record.data(), record.size()));
+  std::vector<uint8_t> checked = record;
+  EXPECT_EQ(ERROR_FILE_CORRUPT, ntfs::ApplyFixups(checked.data(), checked.size()));
+  ASSERT_EQ(ERROR_SUCCESS,
+            ntfs::ApplyFixups(record.data(), record.size(), ntfs::FixupRule::kLenient));
   EXPECT_EQ(record[510], plain[510]);
   EXPECT_EQ(record[1022], plain[1022]);
   // An array outside the record is refused.
   record[4] = 0xFE;  // the array would start at 1022 and need 6 bytes
   record[5] = 0x03;
-  EXPECT_FALSE(ApplyFixups(record.data(), record.size()));
+  EXPECT_EQ(ERROR_FILE_CORRUPT,
+            ntfs::ApplyFixups(record.data(), record.size(), ntfs::FixupRule::kLenient));
 }
 
 TEST(NtfsRecord, AttributeWalkStopsAtDamage) {
   std::vector<uint8_t> record =
       CNtfsRecordBuilder().StandardInformation(0).FileName(u"a", kRoot, 1, false).Build();
-  CByteView view(record.data(), record.size());
-  ASSERT_EQ(ListAttributes(view).size(), 2u);
+  ASSERT_EQ(ntfs::WalkAttributes(record.data(), record.size()).size(), 2u);
   // A length running past the record ends the walk at that attribute.
-  const size_t second = ListAttributes(view)[1].offset;
+  const size_t second = ntfs::WalkAttributes(record.data(), record.size())[1].m_nOffset;
   record[second + 4] = 0xFF;
   record[second + 5] = 0xFF;
-  EXPECT_EQ(ListAttributes(CByteView(record.data(), record.size())).size(), 1u);
+  EXPECT_EQ(ntfs::WalkAttributes(record.data(), record.size()).size(), 1u);
   record[second + 4] = 0;
   record[second + 5] = 0;
-  EXPECT_EQ(ListAttributes(CByteView(record.data(), record.size())).size(), 1u);
+  EXPECT_EQ(ntfs::WalkAttributes(record.data(), record.size()).size(), 1u);
 }
 
 class NtfsProcess : public EngineTest {
@@ -269,10 +251,10 @@ class NtfsScan : public EngineTest {
         .ResidentData(static_cast<uint32_t>(bits.size()), 0xB0);
     record = withBitmap.Build();
     // ResidentData fills with 'A'; put the real bits in.
-    CByteView view(record.data(), record.size());
-    CNtfsAttribute attr;
-    ASSERT_TRUE(FindAttribute(view, 0xB0, nullptr, &attr));
-    std::memcpy(record.data() + attr.offset + attr.valueOffset, bits.data(), bits.size());
+    const std::vector<ntfs::CAttribute> found = ntfs::WalkAttributes(record.data(), record.size());
+    const ntfs::CAttribute* attr = ntfs::FindUnnamed(found, 0xB0);
+    ASSERT_NE(attr, nullptr);
+    std::memcpy(record.data() + attr->m_nOffset + attr->m_nValueOffset, bits.data(), bits.size());
     std::vector<uint8_t> raw0 = record;
     std::memcpy(volume.raw.data() + kMftLcn * 4096, raw0.data(), raw0.size());
     volume.records[0] = record;

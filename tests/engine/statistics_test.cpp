@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/statistics.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "pages/file_rows.h"
 #include "tests/support/engine_fixture.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/image/block_device.h"
-#include "platform/image/fat_boot.h"
+#include "ondisk/fat_boot.h"
 #include "tests/image/fat_builder.h"
 
 namespace vt {

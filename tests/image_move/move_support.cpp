@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/image/fat_boot.h"
+#include "ondisk/fat_boot.h"
 #include "platform/image/fat_volume.h"
 
 namespace vt {

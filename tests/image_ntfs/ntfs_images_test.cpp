@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/image/codepage.h"
+#include "base/codepage.h"
 #include "platform/image/volume_set.h"
 #include "tests/image_ntfs/sha256.h"
 

@@ -7,14 +7,14 @@
 #include <random>
 #include <vector>
 
-#include "platform/image/ntfs_attr.h"
+#include "ondisk/ntfs_attr.h"
 #include "platform/image/ntfs_compress.h"
 #include "platform/image/ntfs_filename.h"
 #include "platform/image/ntfs_index.h"
-#include "platform/image/ntfs_layout.h"
-#include "platform/image/ntfs_record.h"
-#include "platform/image/ntfs_runlist.h"
-#include "tests/image_ntfs/ntfs_builder.h"
+#include "ondisk/ntfs_layout.h"
+#include "ondisk/ntfs_record.h"
+#include "ondisk/ntfs_runlist.h"
+#include "tests/support/ntfs_builder.h"
 
 namespace vt {
 namespace test {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/image/le.h"
-#include "platform/image/ntfs_record.h"
+#include "base/le.h"
+#include "ondisk/ntfs_record.h"
 #include "platform/image/volume_set.h"
-#include "tests/image_ntfs/ntfs_builder.h"
+#include "tests/support/ntfs_builder.h"
 
 namespace vt {
 namespace test {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/image/le.h"
+#include "base/le.h"
 #include "tests/image_ntfs_move/ntfs_move_support.h"
 
 namespace vt {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/image/le.h"
+#include "base/le.h"
 #include "tests/image_ntfs_move/ntfs_move_support.h"
 
 #ifndef _WIN32

@@ -8,7 +8,7 @@
 #include "platform/recording.h"
 #include "report/report_document.h"
 #include "report/rtf_text.h"
-#include "report/settings_folder.h"
+#include "platform/settings_folder.h"
 #include "report_test_util.h"
 
 #ifndef _WIN32

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace vt {
 namespace test {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 namespace test {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 namespace test {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/image/ntfs_record.h"
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
+#include "ondisk/ntfs_record.h"
 
 namespace vt {
 namespace ntfs {
@@ -73,6 +73,16 @@ struct CAttribute {
 // otherwise.
 DWORD ParseAttributes(const uint8_t* record, size_t size, const CRecordHeader& header,
                       std::vector<CAttribute>* attributes);
+
+// The analysis's walk over a record it reads what it can of: from the
+// first-attribute offset to the end marker, the end of the record, or the
+// first attribute whose header, name, value or run-list offset does not fit
+// inside it; the attributes before that one are kept. Field values are not
+// judged beyond that (the caller checks what it uses).
+std::vector<CAttribute> WalkAttributes(const uint8_t* record, size_t size);
+
+// The first attribute of that type with no name; null when there is none.
+const CAttribute* FindUnnamed(const std::vector<CAttribute>& attributes, uint32_t type);
 
 // The value bytes of a resident attribute.
 inline const uint8_t* ResidentValue(const uint8_t* record, const CAttribute& a) {

@@ -1,8 +1,8 @@
-#include "platform/image/ntfs_attr.h"
+#include "ondisk/ntfs_attr.h"
 
 #include <algorithm>
 
-#include "platform/image/ntfs_layout.h"
+#include "ondisk/ntfs_layout.h"
 
 namespace vt {
 namespace ntfs {
@@ -18,7 +18,11 @@ std::u16string ReadName(const uint8_t* p, size_t count) {
   return name;
 }
 
-DWORD ParseOne(const uint8_t* record, size_t offset, size_t available, CAttribute* a) {
+// Reads the attribute at `offset` with `available` bytes left in the record.
+// Every rule keeps the header, name, value and run-list offset inside the
+// attribute; the checked rule also judges lengths, VCNs and sizes.
+DWORD ParseOne(const uint8_t* record, size_t offset, size_t available, CAttribute* a,
+               bool lenient = false) {
   const uint8_t* p = record + offset;
   a->m_nOffset = offset;
   a->m_nType = Le32(p + attr::kType);
@@ -27,7 +31,7 @@ DWORD ParseOne(const uint8_t* record, size_t offset, size_t available, CAttribut
   a->m_nFlags = Le16(p + attr::kFlags);
   a->m_nInstance = Le16(p + attr::kInstance);
   const size_t header = a->m_bNonResident ? attr::kNonResidentHeader : attr::kResidentHeader;
-  if (a->m_nLength < header || a->m_nLength % 8 != 0 || a->m_nLength > available) {
+  if (a->m_nLength < header || (!lenient && a->m_nLength % 8 != 0) || a->m_nLength > available) {
     return ERROR_FILE_CORRUPT;
   }
   const size_t nameLength = p[attr::kNameLength];
@@ -54,12 +58,13 @@ DWORD ParseOne(const uint8_t* record, size_t offset, size_t available, CAttribut
   a->m_nAllocatedSize = Le64(p + attr::kAllocatedSize);
   a->m_nDataSize = Le64(p + attr::kDataSize);
   a->m_nInitializedSize = Le64(p + attr::kInitializedSize);
-  if (firstVcn < 0 || a->m_nLastVcn < firstVcn - 1 ||
-      static_cast<uint64_t>(a->m_nLastVcn) >= kMaxSize) {
-    return ERROR_FILE_CORRUPT;
-  }
   a->m_nFirstVcn = static_cast<uint64_t>(firstVcn);
   if (a->m_nRunsOffset < attr::kNonResidentHeader || a->m_nRunsOffset >= a->m_nLength) {
+    return ERROR_FILE_CORRUPT;
+  }
+  if (lenient) return ERROR_SUCCESS;
+  if (firstVcn < 0 || a->m_nLastVcn < firstVcn - 1 ||
+      static_cast<uint64_t>(a->m_nLastVcn) >= kMaxSize) {
     return ERROR_FILE_CORRUPT;
   }
   // Units above 2^16 clusters are not compression units of any NTFS.
@@ -91,6 +96,30 @@ DWORD ParseAttributes(const uint8_t* record, size_t size, const CRecordHeader& h
   }
   *attributes = std::move(found);
   return ERROR_SUCCESS;
+}
+
+std::vector<CAttribute> WalkAttributes(const uint8_t* record, size_t size) {
+  std::vector<CAttribute> found;
+  found.reserve(8);  // a file's record holds about five; one allocation, not four
+  if (size < kFirstAttributeField + 2) return found;
+  size_t offset = Le16(record + kFirstAttributeField);
+  // Lengths are at least a resident header, so the walk ends within
+  // size / 24 steps.
+  while (offset <= size && size - offset >= attr::kResidentHeader) {
+    if (Le32(record + offset) == kAttrEnd) break;
+    CAttribute a;
+    if (ParseOne(record, offset, size - offset, &a, true) != ERROR_SUCCESS) break;
+    offset += a.m_nLength;
+    found.push_back(std::move(a));
+  }
+  return found;
+}
+
+const CAttribute* FindUnnamed(const std::vector<CAttribute>& attributes, uint32_t type) {
+  for (const CAttribute& a : attributes) {
+    if (a.m_nType == type && a.m_name.empty()) return &a;
+  }
+  return nullptr;
 }
 
 DWORD ParseAttributeList(const uint8_t* data, size_t size, std::vector<CListEntry>* entries) {

@@ -1,8 +1,8 @@
-#include "platform/image/ntfs_boot.h"
+#include "ondisk/ntfs_boot.h"
 
 #include <cstring>
 
-#include "platform/image/ntfs_layout.h"
+#include "ondisk/ntfs_layout.h"
 
 namespace vt {
 namespace ntfs {
@@ -39,13 +39,13 @@ bool HasNtfsSignature(const uint8_t* sector, size_t size) {
   return size >= kOemId + 8 && std::memcmp(sector + kOemId, "NTFS    ", 8) == 0;
 }
 
+uint64_t NtfsUnitBytes(int8_t code, uint64_t clusterBytes) {
+  if (code >= 0) return static_cast<uint64_t>(code) * clusterBytes;
+  return code >= -30 ? 1ull << (-code) : 0;
+}
+
 uint32_t DecodeNtfsUnitSize(int8_t code, uint64_t clusterBytes) {
-  uint64_t bytes = 0;
-  if (code > 0) {
-    bytes = static_cast<uint64_t>(code) * clusterBytes;
-  } else if (code < 0 && code >= -31) {
-    bytes = 1ull << (-code);
-  }
+  const uint64_t bytes = NtfsUnitBytes(code, clusterBytes);
   if (!IsPowerOfTwo(bytes) || bytes < kMinUnitBytes || bytes > kMaxUnitBytes) return 0;
   return static_cast<uint32_t>(bytes);
 }

@@ -1,12 +1,12 @@
-#include "engine/text.h"
+#include "base/text.h"
 
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
 
-#include "platform/image/codepage.h"
-#include "platform/winshapes.h"
+#include "base/codepage.h"
+#include "base/winshapes.h"
 
 namespace vt {
 
@@ -44,8 +44,7 @@ std::string FormatByteSize(uint64_t bytes) {
   for (int u = 0; u < 6; ++u, unit *= 1024.0L) {
     const long double value = static_cast<long double>(bytes) / unit;
     if (value < 10.0L)
-      return Format("%.2f %s", static_cast<double>(std::floor(value * 100.0L) / 100.0L),
-                    kUnits[u]);
+      return Format("%.2f %s", static_cast<double>(std::floor(value * 100.0L) / 100.0L), kUnits[u]);
     if (value < 100.0L)
       return Format("%.1f %s", static_cast<double>(std::floor(value * 10.0L) / 10.0L), kUnits[u]);
     if (value < 1000.0L || u == 5)

@@ -16,6 +16,10 @@ char16_t Cp437ToUnicode(uint8_t c);
 // still has a form it can be listed and looked up by.
 std::string Utf16ToUtf8(const std::u16string& text);
 
+// The Unicode character of a Windows-1252 byte; the five unassigned bytes
+// stay as their C1 control characters.
+char32_t Cp1252ToUnicode(uint8_t c);
+
 // UTF-8 text as Unicode characters; a byte that does not start a valid
 // sequence is taken as a Windows-1252 character.
 std::u32string DecodeUtf8(const std::string& text);

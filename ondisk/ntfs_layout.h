@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/image/le.h"
+#include "base/le.h"
 
 namespace vt {
 namespace ntfs {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 

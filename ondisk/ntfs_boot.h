@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 namespace ntfs {
@@ -39,8 +39,10 @@ DWORD ParseNtfsBootSector(const uint8_t* sector, size_t size, CNtfsGeometry* geo
                           std::string* message);
 
 // A size coded as clusters per record or per index block: a positive value
-// counts clusters, a negative one v means 2^-v bytes. 0 for a code that
-// gives no valid size.
+// counts clusters, a negative one v means 2^-v bytes. NtfsUnitBytes gives the
+// size as coded (0 for a shift past 2^31); DecodeNtfsUnitSize gives 0 for a
+// code that gives no valid size.
+uint64_t NtfsUnitBytes(int8_t code, uint64_t clusterBytes);
 uint32_t DecodeNtfsUnitSize(int8_t code, uint64_t clusterBytes);
 
 }  // namespace ntfs

@@ -1,4 +1,4 @@
-#include "platform/image/codepage.h"
+#include "base/codepage.h"
 
 namespace vt {
 
@@ -71,12 +71,12 @@ size_t Utf8Sequence(const std::string& text, size_t i, char32_t* out) {
   return n;
 }
 
-char32_t AnsiToUnicode(uint8_t c) {
+}  // namespace
+
+char32_t Cp1252ToUnicode(uint8_t c) {
   if (c >= 0x80 && c < 0xA0) return kAnsiC1[c - 0x80] ? kAnsiC1[c - 0x80] : c;
   return c;
 }
-
-}  // namespace
 
 std::string Utf16ToUtf8(const std::u16string& text) {
   std::string out;
@@ -120,7 +120,7 @@ std::u32string DecodeUtf8(const std::string& text) {
     char32_t c;
     size_t n = Utf8Sequence(text, i, &c);
     if (n == 0) {
-      c = AnsiToUnicode(static_cast<uint8_t>(text[i]));
+      c = Cp1252ToUnicode(static_cast<uint8_t>(text[i]));
       n = 1;
     }
     out.push_back(c);
@@ -186,7 +186,7 @@ std::string FoldUtf8(const std::string& text) {
     char32_t c;
     size_t n = Utf8Sequence(text, i, &c);
     if (n == 0) {
-      c = AnsiToUnicode(b);
+      c = Cp1252ToUnicode(b);
       n = 1;
     }
     AppendUtf8(out, UnicodeUpper(c));

@@ -11,10 +11,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/image/fs_types.h"
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
+
+// The LCN of a run with no clusters on disk (a sparse or unallocated part),
+// as the retrieval pointer reply shows it.
+constexpr uint64_t kFsSparseLcn = ~static_cast<uint64_t>(0);
+
 namespace ntfs {
 
 struct CRun {
@@ -42,6 +46,9 @@ DWORD DecodeRunList(const uint8_t* data, size_t size, uint64_t firstVcn, std::ve
 // field in the fewest bytes, terminator included. ERROR_INVALID_PARAMETER
 // for runs with gaps, zero lengths or LCNs that do not fit.
 DWORD EncodeRunList(const std::vector<CRun>& runs, std::vector<uint8_t>* out);
+
+// The run holding `vcn`; null when the runs do not reach it.
+const CRun* FindRun(const std::vector<CRun>& runs, uint64_t vcn);
 
 // Merges neighbouring runs that continue each other on disk (or are both
 // sparse), as the retrieval pointer reply shows them.

@@ -1,4 +1,4 @@
-#include "platform/image/ntfs_runlist.h"
+#include "ondisk/ntfs_runlist.h"
 
 namespace vt {
 namespace ntfs {
@@ -101,6 +101,13 @@ DWORD EncodeRunList(const std::vector<CRun>& runs, std::vector<uint8_t>* out) {
   bytes.push_back(0);
   *out = std::move(bytes);
   return ERROR_SUCCESS;
+}
+
+const CRun* FindRun(const std::vector<CRun>& runs, uint64_t vcn) {
+  for (const CRun& run : runs) {
+    if (vcn >= run.m_nVcn && vcn - run.m_nVcn < run.m_nCount) return &run;
+  }
+  return nullptr;
 }
 
 void MergeRuns(std::vector<CRun>* runs) {

@@ -1,6 +1,6 @@
-#include "platform/image/ntfs_record.h"
+#include "ondisk/ntfs_record.h"
 
-#include "platform/image/ntfs_layout.h"
+#include "ondisk/ntfs_layout.h"
 
 namespace vt {
 namespace ntfs {
@@ -11,11 +11,8 @@ namespace {
 constexpr size_t kSignature = 0x00;
 constexpr size_t kSequence = 0x10;
 constexpr size_t kLinkCount = 0x12;
-constexpr size_t kFirstAttribute = 0x14;
 constexpr size_t kFlags = 0x16;
-constexpr size_t kBytesInUse = 0x18;
 constexpr size_t kBytesAllocated = 0x1C;
-constexpr size_t kBaseReference = 0x20;
 constexpr size_t kNextInstance = 0x28;
 // The smallest header: through the next-instance field.
 constexpr size_t kMinHeader = 0x2A;
@@ -33,7 +30,24 @@ bool LocateArray(const uint8_t* data, size_t size, size_t* offset, size_t* count
 
 }  // namespace
 
-DWORD ApplyFixups(uint8_t* data, size_t size) {
+namespace {
+
+DWORD ApplyFixupsLeniently(uint8_t* data, size_t size) {
+  if (size < kMultiSectorUsaCount + 2) return ERROR_FILE_CORRUPT;
+  const size_t offset = Le16(data + kMultiSectorUsaOffset);
+  const size_t count = Le16(data + kMultiSectorUsaCount);
+  if (count == 0) return ERROR_SUCCESS;
+  if (offset > size || 2 * count > size - offset) return ERROR_FILE_CORRUPT;
+  for (size_t k = 1; k < count && k * kFixupStride <= size; ++k) {
+    PutLe16(data + k * kFixupStride - 2, Le16(data + offset + 2 * k));
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD ApplyFixups(uint8_t* data, size_t size, FixupRule rule) {
+  if (rule == FixupRule::kLenient) return ApplyFixupsLeniently(data, size);
   size_t offset = 0;
   size_t count = 0;
   if (!LocateArray(data, size, &offset, &count)) return ERROR_FILE_CORRUPT;
@@ -71,11 +85,11 @@ DWORD ParseRecordHeader(const uint8_t* record, size_t size, CRecordHeader* heade
   CRecordHeader h;
   h.m_nSequence = Le16(record + kSequence);
   h.m_nLinkCount = Le16(record + kLinkCount);
-  h.m_nFirstAttribute = Le16(record + kFirstAttribute);
+  h.m_nFirstAttribute = Le16(record + kFirstAttributeField);
   h.m_nFlags = Le16(record + kFlags);
-  h.m_nBytesInUse = Le32(record + kBytesInUse);
+  h.m_nBytesInUse = Le32(record + kBytesInUseField);
   h.m_nBytesAllocated = Le32(record + kBytesAllocated);
-  h.m_nBaseReference = Le64(record + kBaseReference);
+  h.m_nBaseReference = Le64(record + kBaseReferenceField);
   h.m_nNextInstance = Le16(record + kNextInstance);
   if (h.m_nBytesAllocated != size || h.m_nBytesInUse > size) return ERROR_FILE_CORRUPT;
   const size_t usaEnd = static_cast<size_t>(Le16(record + kMultiSectorUsaOffset)) +

@@ -1,8 +1,8 @@
-#include "platform/image/fat_boot.h"
+#include "ondisk/fat_boot.h"
 
 #include <cstring>
 
-#include "platform/image/le.h"
+#include "base/le.h"
 
 namespace vt {
 

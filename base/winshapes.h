@@ -333,10 +333,13 @@ static_assert(sizeof(STARTING_VCN_INPUT_BUFFER) == 8, "STARTING_VCN_INPUT_BUFFER
 static_assert(sizeof(VOLUME_BITMAP_BUFFER) == 24, "VOLUME_BITMAP_BUFFER");
 static_assert(offsetof(VOLUME_BITMAP_BUFFER, Buffer) == 16, "VOLUME_BITMAP_BUFFER.Buffer");
 static_assert(sizeof(RETRIEVAL_POINTERS_BUFFER) == 32, "RETRIEVAL_POINTERS_BUFFER");
-static_assert(offsetof(RETRIEVAL_POINTERS_BUFFER, StartingVcn) == 8, "RETRIEVAL_POINTERS_BUFFER.StartingVcn");
-static_assert(offsetof(RETRIEVAL_POINTERS_BUFFER, Extents) == 16, "RETRIEVAL_POINTERS_BUFFER.Extents");
+static_assert(offsetof(RETRIEVAL_POINTERS_BUFFER, StartingVcn) == 8,
+              "RETRIEVAL_POINTERS_BUFFER.StartingVcn");
+static_assert(offsetof(RETRIEVAL_POINTERS_BUFFER, Extents) == 16,
+              "RETRIEVAL_POINTERS_BUFFER.Extents");
 static_assert(sizeof(NTFS_VOLUME_DATA_BUFFER) == 96, "NTFS_VOLUME_DATA_BUFFER");
-static_assert(offsetof(NTFS_VOLUME_DATA_BUFFER, MftValidDataLength) == 56, "NTFS_VOLUME_DATA_BUFFER.MftValidDataLength");
+static_assert(offsetof(NTFS_VOLUME_DATA_BUFFER, MftValidDataLength) == 56,
+              "NTFS_VOLUME_DATA_BUFFER.MftValidDataLength");
 static_assert(sizeof(NTFS_FILE_RECORD_INPUT_BUFFER) == 8, "NTFS_FILE_RECORD_INPUT_BUFFER");
 static_assert(offsetof(NTFS_FILE_RECORD_OUTPUT_BUFFER, FileRecordBuffer) == 12,
               "NTFS_FILE_RECORD_OUTPUT_BUFFER.FileRecordBuffer");

@@ -1,6 +1,6 @@
-#include "report/settings_folder.h"
+#include "platform/settings_folder.h"
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 #ifdef _WIN32
 #include <shlobj.h>

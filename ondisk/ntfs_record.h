@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/winshapes.h"
+#include "base/winshapes.h"
 
 namespace vt {
 namespace ntfs {
@@ -18,11 +18,27 @@ namespace ntfs {
 // Offsets of the multi-sector header (shared by "FILE" and "INDX").
 constexpr size_t kMultiSectorUsaOffset = 0x04;
 constexpr size_t kMultiSectorUsaCount = 0x06;
+// Offsets in a file record header ("FILE") that readers outside this layer
+// look at.
+constexpr size_t kFirstAttributeField = 0x14;
+constexpr size_t kBytesInUseField = 0x18;
+constexpr size_t kBaseReferenceField = 0x20;
 
-// Undoes the update sequence in place. ERROR_FILE_CORRUPT when the array does
-// not fit in the first stride, its count does not match the size, or a
-// stride does not end in the check value; the data is then left unchanged.
-DWORD ApplyFixups(uint8_t* data, size_t size);
+// How strictly ApplyFixups treats the update sequence.
+enum class FixupRule {
+  // The array must fit the first stride and match the size, and every stride
+  // must end in the check value: a torn write is refused.
+  kChecked,
+  // The analysis's rule for records it reads from raw sectors: each saved
+  // word whose place lies inside the data is put back, without comparing the
+  // check value; only an array outside the data is refused.
+  kLenient,
+};
+
+// Undoes the update sequence in place. ERROR_FILE_CORRUPT when the rule
+// refuses the array or (checked) a stride does not end in the check value;
+// the data is then left unchanged.
+DWORD ApplyFixups(uint8_t* data, size_t size, FixupRule rule = FixupRule::kChecked);
 
 // Redoes the update sequence for writing: the check value is advanced, each
 // stride's last two bytes are saved in the array and replaced by it.
