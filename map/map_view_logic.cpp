@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "engine/defrag.h"
 #include "base/text.h"
+#include "engine/defrag.h"
 
 namespace vt {
 
@@ -33,8 +33,7 @@ bool EnsureVisiblePosition(const CMapGeometry& g, uint64_t position, uint64_t cl
   return true;
 }
 
-uint64_t ScrolledPosition(const CMapGeometry& g, uint64_t position, MapScroll how,
-                          uint64_t thumb) {
+uint64_t ScrolledPosition(const CMapGeometry& g, uint64_t position, MapScroll how, uint64_t thumb) {
   if (g.Compressed()) return 0;
   const uint64_t max = g.ScrollMax();
   const uint64_t page = std::max(g.VisibleRows(), 1);
@@ -146,16 +145,15 @@ CPointerText PointerText(const CDefrag& engine, uint32_t bytesPerCluster, bool c
   return t;
 }
 
-bool ClickBalloon(const CDefrag& engine, uint32_t bytesPerCluster, uint64_t cluster,
-                  CBalloon* b) {
+bool ClickBalloon(const CDefrag& engine, uint32_t bytesPerCluster, uint64_t cluster, CBalloon* b) {
   *b = CBalloon();
   CClusterItem run;
   if (const CFileItem* file = engine.FindFileAtCluster(cluster)) {
     b->m_pFile = file;
     b->m_strTitle = file->m_strName;
-    const std::string first =
-        file->IsDirectory() ? std::string("Folder")
-                            : Format("Bytes                : %s", GroupThousands(file->m_nSize).c_str());
+    const std::string first = file->IsDirectory() ? std::string("Folder")
+                                                  : Format("Bytes                : %s",
+                                                           GroupThousands(file->m_nSize).c_str());
     b->m_strBody = Format("%s\nTotal Clusters   : %s\nFragments        : %s\nStarting cluster : %s",
                           first.c_str(), GroupThousands(file->GetClusters()).c_str(),
                           GroupThousands(file->m_fragments.GetSize()).c_str(),
@@ -173,8 +171,9 @@ bool ClickBalloon(const CDefrag& engine, uint32_t bytesPerCluster, uint64_t clus
   }
   if (!found) return false;
   b->m_strTitle = title;
-  b->m_strBody = Format("Total Clusters   : %s\nBytes   : %s", GroupThousands(run.m_nClusters).c_str(),
-                        GroupThousands(static_cast<uint64_t>(run.m_nClusters) * bytesPerCluster).c_str());
+  b->m_strBody =
+      Format("Total Clusters   : %s\nBytes   : %s", GroupThousands(run.m_nClusters).c_str(),
+             GroupThousands(static_cast<uint64_t>(run.m_nClusters) * bytesPerCluster).c_str());
   b->m_nRunLcn = run.m_nLcn;
   b->m_nRunClusters = run.m_nClusters;
   b->m_nRunState = run.m_nState;

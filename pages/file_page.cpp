@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "engine/globals.h"
 #include "base/text.h"
+#include "engine/globals.h"
 
 namespace vt {
 
@@ -74,7 +74,8 @@ bool FileRowLess(const CDefrag& engine, size_t a, size_t b, int column) {
 
 void SortFileRows(const CDefrag& engine, std::vector<CFileRow>& rows, int column, bool ascending) {
   std::stable_sort(rows.begin(), rows.end(), [&](const CFileRow& a, const CFileRow& b) {
-    const int c = CompareItems(engine, engine.m_files[a.m_nItem], engine.m_files[b.m_nItem], column);
+    const int c =
+        CompareItems(engine, engine.m_files[a.m_nItem], engine.m_files[b.m_nItem], column);
     return ascending ? c < 0 : c > 0;
   });
 }

@@ -49,7 +49,7 @@ enum class RequestMode { None, Analyze, Defrag };
 RequestMode ParseRequestCommand(const std::string& text, std::string* file);
 
 struct CFileRequest {
-  bool m_bOpened = false;       // the file could be read (it is deleted then)
+  bool m_bOpened = false;        // the file could be read (it is deleted then)
   bool m_bMixedVolumes = false;  // "You can only process files from one volume at a time."
   std::string m_strVolume;       // "V:\"
   std::vector<std::string> m_paths;

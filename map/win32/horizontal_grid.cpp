@@ -108,7 +108,8 @@ void CHorizontalGrid::CreateGrid() {
   const std::vector<CRgb> columns = SampleOverview(snap.get(), w);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      m_pBits[static_cast<size_t>(y) * w + x] = CBlockPainter::Pixel(columns[static_cast<size_t>(x)]);
+      m_pBits[static_cast<size_t>(y) * w + x] =
+          CBlockPainter::Pixel(columns[static_cast<size_t>(x)]);
   // The raised edge: light top and left, dark bottom and right.
   auto line = [&](int x0, int y0, int x1, int y1, CRgb c) {
     for (int y = std::max(y0, 0); y <= std::min(y1, h - 1); ++y)
@@ -119,7 +120,8 @@ void CHorizontalGrid::CreateGrid() {
   line(0, 0, 0, h - 1, CRgb{227, 227, 227});
   line(0, h - 1, w - 1, h - 1, CRgb{105, 105, 105});
   line(w - 1, 0, w - 1, h - 1, CRgb{105, 105, 105});
-  m_nSamples = static_cast<int>(std::max<uint64_t>(1, OverviewSampling(snap->Length(), w).m_nSamplesPerColumn));
+  m_nSamples = static_cast<int>(
+      std::max<uint64_t>(1, OverviewSampling(snap->Length(), w).m_nSamplesPerColumn));
   ::InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 

@@ -231,18 +231,31 @@ void CWndGraph::OnScroll(int code) {
   si.cbSize = sizeof(si);
   si.fMask = SIF_TRACKPOS;
   switch (code) {
-    case SB_LINEUP: p = ScrolledPosition(g, p, MapScroll::LineUp); break;
-    case SB_LINEDOWN: p = ScrolledPosition(g, p, MapScroll::LineDown); break;
-    case SB_PAGEUP: p = ScrolledPosition(g, p, MapScroll::PageUp); break;
-    case SB_PAGEDOWN: p = ScrolledPosition(g, p, MapScroll::PageDown); break;
-    case SB_TOP: p = ScrolledPosition(g, p, MapScroll::Top); break;
-    case SB_BOTTOM: p = ScrolledPosition(g, p, MapScroll::Bottom); break;
+    case SB_LINEUP:
+      p = ScrolledPosition(g, p, MapScroll::LineUp);
+      break;
+    case SB_LINEDOWN:
+      p = ScrolledPosition(g, p, MapScroll::LineDown);
+      break;
+    case SB_PAGEUP:
+      p = ScrolledPosition(g, p, MapScroll::PageUp);
+      break;
+    case SB_PAGEDOWN:
+      p = ScrolledPosition(g, p, MapScroll::PageDown);
+      break;
+    case SB_TOP:
+      p = ScrolledPosition(g, p, MapScroll::Top);
+      break;
+    case SB_BOTTOM:
+      p = ScrolledPosition(g, p, MapScroll::Bottom);
+      break;
     case SB_THUMBPOSITION:
     case SB_THUMBTRACK:
       ::GetScrollInfo(m_hScroll, SB_CTL, &si);
       p = ScrolledPosition(g, p, MapScroll::Thumb, static_cast<uint64_t>(si.nTrackPos));
       break;
-    default: return;
+    default:
+      return;
   }
   SetPosition(p, true);
   if (BusyCounter().load() == 0) {
@@ -268,7 +281,8 @@ void CWndGraph::PointerText(int x, int y) {
   const bool compressed = m_map.IsCompressed();
   if (compressed) Progress(PROGRESS_RESET, "");
   const uint64_t c = Geometry().ClusterAtPoint(x, y, compressed ? 0 : m_nPosition);
-  const CPointerText t = vt::PointerText(m_engine, CurrentDrive()->m_dwBytesPerCluster, compressed, c);
+  const CPointerText t =
+      vt::PointerText(m_engine, CurrentDrive()->m_dwBytesPerCluster, compressed, c);
   Progress(PROGRESS_PANE_TEXT, t.m_strCluster);
   if (t.m_nCode == 1)
     Progress(PROGRESS_TEXT, t.m_strText);
@@ -518,12 +532,18 @@ LRESULT CWndGraph::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_KEYDOWN:
       if (m_map.IsCompressed()) return 0;
       switch (wParam) {
-        case VK_PRIOR: OnScroll(SB_PAGEUP); break;
+        case VK_PRIOR:
+          OnScroll(SB_PAGEUP);
+          break;
         case VK_NEXT:
           SetPosition(ScrolledPosition(Geometry(), m_nPosition, MapScroll::PageDownKey), true);
           break;
-        case VK_HOME: OnScroll(SB_TOP); break;
-        case VK_END: OnScroll(SB_BOTTOM); break;
+        case VK_HOME:
+          OnScroll(SB_TOP);
+          break;
+        case VK_END:
+          OnScroll(SB_BOTTOM);
+          break;
       }
       return 0;
   }

@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "app/settings_file.h"
-#include "engine/globals.h"
 #include "base/text.h"
+#include "engine/globals.h"
 #include "map/win32/wnd_graph.h"
 #include "pages/drive_page.h"
 #include "resources/resource.h"
@@ -92,9 +92,7 @@ std::string CFileDlg::FilterText() const {
   return s;
 }
 
-bool CFileDlg::IsEmpty() const {
-  return ::SendMessageA(m_hList, LVM_GETITEMCOUNT, 0, 0) == 0;
-}
+bool CFileDlg::IsEmpty() const { return ::SendMessageA(m_hList, LVM_GETITEMCOUNT, 0, 0) == 0; }
 
 size_t CFileDlg::RowItem(int row) const {
   LVITEMA item = {};
@@ -107,7 +105,8 @@ size_t CFileDlg::RowItem(int row) const {
 std::vector<int> CFileDlg::SelectedRows() const {
   std::vector<int> rows;
   int row = -1;
-  while ((row = static_cast<int>(::SendMessageA(m_hList, LVM_GETNEXTITEM, row, LVNI_SELECTED))) >= 0)
+  while ((row = static_cast<int>(::SendMessageA(m_hList, LVM_GETNEXTITEM, row, LVNI_SELECTED))) >=
+         0)
     rows.push_back(row);
   return rows;
 }
@@ -124,10 +123,9 @@ void CFileDlg::SetTitle(const std::string& text) {
 }
 
 void CFileDlg::WriteRow(int row, const CFileRow& cells) {
-  const std::string* texts[FCOL_COUNT] = {&cells.m_strName,    &cells.m_strSize,
-                                          &cells.m_strFragments, &cells.m_strClusters,
-                                          &cells.m_strDegree,  &cells.m_strLastWrite,
-                                          &cells.m_strFolder};
+  const std::string* texts[FCOL_COUNT] = {
+      &cells.m_strName,   &cells.m_strSize,      &cells.m_strFragments, &cells.m_strClusters,
+      &cells.m_strDegree, &cells.m_strLastWrite, &cells.m_strFolder};
   for (int c = 0; c < FCOL_COUNT; ++c) {
     LVITEMA item = {};
     item.iSubItem = c;
@@ -145,8 +143,8 @@ void CFileDlg::InsertRows(const std::vector<CFileRow>& rows) {
     item.iItem = at;
     item.pszText = const_cast<char*>(r.m_strName.c_str());
     item.lParam = static_cast<LPARAM>(r.m_nItem);
-    const int row = static_cast<int>(::SendMessageA(m_hList, LVM_INSERTITEMA, 0,
-                                                    reinterpret_cast<LPARAM>(&item)));
+    const int row = static_cast<int>(
+        ::SendMessageA(m_hList, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
     if (row >= 0) WriteRow(row, r);
     ++at;
   }
@@ -183,7 +181,8 @@ bool CFileDlg::Fill(const std::string& filter) {
       [&](size_t i) {
         if (i % 100 == 0) {
           uint64_t position = i;
-          ::SendMessageA(m_hMain, UM_PROGRESS, PROGRESS_POSITION, reinterpret_cast<LPARAM>(&position));
+          ::SendMessageA(m_hMain, UM_PROGRESS, PROGRESS_POSITION,
+                         reinterpret_cast<LPARAM>(&position));
         }
         return !m_bRestart.load();
       },
@@ -360,8 +359,8 @@ void CFileDlg::RequestWorker(std::string text) {
     ::PostMessageA(m_hMain, UM_VIEW_CHANGED, 0, 0);
     ::SendMessageA(m_hMain, UM_ENABLE_CONTROLS, 0, 0);
     if (AnalyzeRequestPaths(m_engine, m_requestDrive, request)) {
-      uint64_t used = m_requestDrive.m_nDiskSize - std::min(m_requestDrive.m_nDiskSize,
-                                                            m_requestDrive.m_nFreeBytes);
+      uint64_t used = m_requestDrive.m_nDiskSize -
+                      std::min(m_requestDrive.m_nDiskSize, m_requestDrive.m_nFreeBytes);
       ::SendMessageA(m_hMain, UM_PROGRESS, PROGRESS_RANGE, reinterpret_cast<LPARAM>(&used));
       ::SendMessageA(m_hMain, UM_PROGRESS, PROGRESS_PERCENT, reinterpret_cast<LPARAM>(&used));
       if (CWndGraph* map = MapWindow()) map->Refresh();
@@ -381,14 +380,16 @@ void CFileDlg::RequestWorker(std::string text) {
         const int n = static_cast<int>(::SendMessageA(m_hList, LVM_GETITEMCOUNT, 0, 0));
         for (int row = 0; row < n; ++row) {
           const size_t item = RowItem(row);
-          if (item < m_engine.m_files.GetSize() && m_engine.m_files[item].m_fragments.GetSize() > 1) {
+          if (item < m_engine.m_files.GetSize() &&
+              m_engine.m_files[item].m_fragments.GetSize() > 1) {
             ListView_SetItemState(m_hList, row, LVIS_SELECTED, LVIS_SELECTED);
             defrag = true;
           }
         }
         m_bQuiet = false;
         if (!defrag)
-          ::MessageBoxA(m_hMain, kNothingToDefragText, "Vantrel", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+          ::MessageBoxA(m_hMain, kNothingToDefragText, "Vantrel",
+                        MB_OK | MB_ICONERROR | MB_TASKMODAL);
       }
     }
     ::SendMessageA(m_hMain, UM_ENABLE_CONTROLS, 1, 0);
@@ -424,7 +425,8 @@ void CFileDlg::ShowRowMenu() {
   LVHITTESTINFO hit = {};
   hit.pt = pt;
   ::ScreenToClient(m_hList, &hit.pt);
-  const int row = static_cast<int>(::SendMessageA(m_hList, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+  const int row =
+      static_cast<int>(::SendMessageA(m_hList, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
   HMENU menu = ::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDM_FILE_ROW));
   if (!menu) return;
   const int cmd = ::TrackPopupMenu(::GetSubMenu(menu, 0), TPM_RIGHTBUTTON | TPM_RETURNCMD, pt.x,

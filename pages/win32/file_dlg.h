@@ -3,8 +3,8 @@
 // Properties, and the requests handed over from Explorer.
 #pragma once
 
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include <atomic>
 #include <string>

@@ -12,8 +12,8 @@
 //   block N                      moves the block-size slider to N, as a drag would
 //   tab-point N | ctl-rect ID    a tab's screen point; a control's screen rectangle
 //   checked ID                   1 when a check box is checked, else 0
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -77,7 +77,8 @@ class CRemoteMemory {
   CRemoteMemory(HWND wnd, size_t size) {
     DWORD pid = 0;
     ::GetWindowThreadProcessId(wnd, &pid);
-    m_process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    m_process =
+        ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
     if (m_process) m_mem = ::VirtualAllocEx(m_process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
   }
   ~CRemoteMemory() {
@@ -159,7 +160,8 @@ int RunMapCommand(HWND main, int argc, char** argv) {
     for (int row = 0; row < rows; ++row) {
       const LRESULT state = ::SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_SELECTED);
       std::printf("%s", (state & LVIS_SELECTED) ? "[*]" : "[ ]");
-      for (int col = 0; col < 7; ++col) std::printf("\t%s", ListCell(list, remote, row, col).c_str());
+      for (int col = 0; col < 7; ++col)
+        std::printf("\t%s", ListCell(list, remote, row, col).c_str());
       std::printf("\n");
     }
     return 0;
@@ -222,7 +224,8 @@ int RunMapCommand(HWND main, int argc, char** argv) {
     HWND tabs = Control(main, 1055);
     CRemoteMemory remote(tabs, sizeof(RECT));
     if (!tabs || !remote.Ok()) return Fail("no tabs");
-    ::SendMessageA(tabs, TCM_GETITEMRECT, std::atoi(argv[2]), reinterpret_cast<LPARAM>(remote.At()));
+    ::SendMessageA(tabs, TCM_GETITEMRECT, std::atoi(argv[2]),
+                   reinterpret_cast<LPARAM>(remote.At()));
     RECT r = {};
     remote.Read(0, &r, sizeof(r));
     POINT pt = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
