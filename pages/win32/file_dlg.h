@@ -3,8 +3,9 @@
 // Properties, and the requests handed over from Explorer.
 #pragma once
 
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 #include <atomic>
 #include <string>

@@ -12,8 +12,9 @@
 //   block N                      moves the block-size slider to N, as a drag would
 //   tab-point N | ctl-rect ID    a tab's screen point; a control's screen rectangle
 //   checked ID                   1 when a check box is checked, else 0
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
