@@ -282,4 +282,14 @@ uint64_t ClusterMap::ClusterAtPoint(int width, int height, int x, int y, uint64_
   return Geometry(width, height).ClusterAtPoint(x, y, position);
 }
 
+void ClusterMap::KeepDefraggedMarks(const CMapBytes* before) {
+  auto bytes = Current();
+  if (!before || !bytes || before->Length() != bytes->Length()) return;
+  for (uint32_t i = 0; i < bytes->Length(); ++i) {
+    if (!(before->Get(i) & CMS_DEFRAGGED)) continue;
+    const uint8_t v = bytes->Get(i);
+    if ((v & 0x60) == 0) bytes->Set(i, static_cast<uint8_t>((v & ~CMS_LEVEL_MASK) | CMS_DEFRAGGED));
+  }
+}
+
 }  // namespace vt

@@ -114,6 +114,9 @@ class ClusterMap {
   void ClearMarks();
   // count clusters moved from oldLcn to newLcn (nothing when unattended).
   void MarkMove(uint64_t oldLcn, uint64_t newLcn, uint32_t count);
+  // Carries the "Defragged" marks of `before` (the array before a rebuild)
+  // over to the clusters that still hold data of a movable file.
+  void KeepDefraggedMarks(const CMapBytes* before);
   // Shows the fragments of a file that turned out unmovable as CMS_UNMOVABLE
   // (those inside the map) and repaints (nothing when unattended).
   void MarkUnmovable(const CFileItem& file);

@@ -52,9 +52,21 @@ bool MakeFileRow(const CDefrag& engine, size_t index, CFileRow* row) {
 
 std::vector<CFileRow> CollectFileRows(const CDefrag& engine, bool ntfs, bool showAll,
                                       const std::string& filter) {
+  bool stopped = false;
+  return CollectFileRows(engine, ntfs, showAll, filter, nullptr, &stopped);
+}
+
+std::vector<CFileRow> CollectFileRows(const CDefrag& engine, bool ntfs, bool showAll,
+                                      const std::string& filter,
+                                      const std::function<bool(size_t)>& tick, bool* stopped) {
   const std::string lowered = ToLowerAscii(filter);
   std::vector<CFileRow> rows;
+  *stopped = false;
   for (size_t i = 0; i < engine.m_files.GetSize(); ++i) {
+    if (tick && !tick(i)) {
+      *stopped = true;
+      break;
+    }
     const CFileItem& item = engine.m_files[i];
     if (item.m_strName.empty()) continue;
     if (item.IsDirectory() && !ntfs) continue;

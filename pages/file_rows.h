@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,11 @@ bool MakeFileRow(const CDefrag& engine, size_t index, CFileRow* row);
 // whose lower-cased name, else folder path, contains the lower-cased filter.
 std::vector<CFileRow> CollectFileRows(const CDefrag& engine, bool ntfs, bool showAll,
                                       const std::string& filter);
+// The same, calling tick(i) before file i; a false answer stops the walk
+// (stopped is then set and the rows so far are returned).
+std::vector<CFileRow> CollectFileRows(const CDefrag& engine, bool ntfs, bool showAll,
+                                      const std::string& filter,
+                                      const std::function<bool(size_t)>& tick, bool* stopped);
 
 // Orders rows by fragment count, most first (the list's first sort).
 void SortRowsByFragmentsDescending(const CDefrag& engine, std::vector<CFileRow>& rows);

@@ -17,9 +17,13 @@
 #include "app/win32_window_placement.h"
 #include "engine/globals.h"
 #include "base/text.h"
+#include "map/cluster_map_host.h"
 #include "map/map_colours.h"
 #include "map/map_state.h"
+#include "map/win32/horizontal_grid.h"
+#include "map/win32/wnd_graph.h"
 #include "pages/win32/drive_dlg.h"
+#include "pages/win32/file_dlg.h"
 #include "report/win32/report_dlg.h"
 #include "resources/resource.h"
 
@@ -30,6 +34,8 @@ namespace {
 const COLORREF kBackground = RGB(kWindowBackground.r, kWindowBackground.g, kWindowBackground.b);
 const char* kTabTitles[] = {"Drives", "Fragmented Files", "Report", "Help"};
 const char kProgressClass[] = "VantrelProgress";
+const int kLegendIds[] = {IDC_LEGEND_FREE,      IDC_LEGEND_UNMOVABLE, IDC_LEGEND_FRAGMENTED,
+                          IDC_LEGEND_DEFRAGGED, IDC_LEGEND_SELECTED,  IDC_LEGEND_NOT_FRAGMENTED};
 const char kSplitterClass[] = "VantrelSplitter";
 constexpr UINT WM_SPLITTER_MOVED = WM_APP + 30;
 constexpr int kStartWidth = 840;
@@ -181,19 +187,15 @@ INT_PTR CALLBACK HelpPageProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM) {
   return FALSE;
 }
 
-// The fragmented-file page's place: its list comes with the file page; a
-// request handed over is shown as received.
-INT_PTR CALLBACK FilesPageProc(HWND wnd, UINT msg, WPARAM, LPARAM) {
-  if (msg == WM_INITDIALOG) {
-    ::SetDlgItemTextA(wnd, IDC_FILES_TEXT, "");
-    return TRUE;
-  }
-  return FALSE;
-}
-
 class CMainDlg {
  public:
-  CMainDlg() : m_drivePage(App().Engine(), &App().ReportPage()) {}
+  CMainDlg()
+      : m_drivePage(App().Engine(), &App().ReportPage()),
+        m_map(&App().Prompt()),
+        m_mapHost(m_map),
+        m_strip(m_map),
+        m_graph(m_map, App().Engine()),
+        m_filePage(App().Engine()) {}
   INT_PTR Run() {
     return ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
                              &CMainDlg::Proc, reinterpret_cast<LPARAM>(this));
@@ -250,6 +252,12 @@ class CMainDlg {
   HWND m_hHelpPage = nullptr;
   HWND m_pages[4] = {};
   CDriveDlg m_drivePage;
+  // The map, its overview strip and the file page.
+  ClusterMap m_map;
+  CClusterMapHost m_mapHost;
+  CHorizontalGrid m_strip;
+  CWndGraph m_graph;
+  CFileDlg m_filePage;
   int m_nTab = 0;
   int m_nWheelLines = 3;
   int m_nBandHeight = 12;
@@ -316,6 +324,19 @@ void CMainDlg::OnInit() {
   ::SendMessageA(Item(IDC_BLOCK_SLIDER), TBM_SETPAGESIZE, 0, 1);
   m_nBlockSize = SettingsFile().GetInt("BlockSize", 7);
   if (m_nBlockSize < kMinBlockSize || m_nBlockSize > kMaxBlockSize) m_nBlockSize = 7;
+  m_map.SetBlockSize(m_nBlockSize);
+  for (int id : kLegendIds) {
+    ::SetWindowPos(Item(id), nullptr, 0, 0, 12, 12, SWP_NOMOVE | SWP_NOZORDER);
+    ::EnableWindow(Item(id), FALSE);  // a swatch, not a button to press
+  }
+  m_graph.Create(m_hWnd, Item(IDC_MAP_FRAME), Item(IDC_MAP_SCROLL), &m_strip);
+  m_strip.Create(m_hWnd, Item(IDC_OVERVIEW_FRAME), &m_graph);
+  SetMapWindow(&m_graph);
+  m_graph.SetRelayout([this]() {
+    m_nBlockSize = m_map.BlockSize();
+    LayoutMap();
+  });
+  App().Engine().SetMapHost(&m_mapHost);
   LayoutMap();
   OnRangeChanged();
   OnViewChanged();
@@ -328,8 +349,7 @@ void CMainDlg::CreatePages() {
   HINSTANCE inst = ::GetModuleHandleA(nullptr);
   m_hTabs = Item(IDC_TABS);
   m_pages[TAB_REPORT] = App().ReportPage().Create(m_hWnd);
-  m_hFilesPage = ::CreateDialogParamA(inst, MAKEINTRESOURCEA(IDD_FILES_PAGE), m_hWnd,
-                                      &FilesPageProc, 0);
+  m_hFilesPage = m_filePage.Create(m_hWnd, m_hWnd);
   m_pages[TAB_FILES] = m_hFilesPage;
   m_pages[TAB_DRIVES] = m_drivePage.Create(m_hWnd, m_hWnd);
   m_hHelpPage = ::CreateDialogParamA(inst, MAKEINTRESOURCEA(IDD_HELP_PAGE), m_hWnd, &HelpPageProc, 0);
@@ -388,6 +408,12 @@ void CMainDlg::OnTabChange() {
     return;
   }
   ShowTab(tab);
+  if (tab == TAB_FILES) {
+    if (m_filePage.IsEmpty())
+      ::PostMessageA(m_hWnd, UM_FILL_FILE_LIST, 0, 0);
+    else
+      m_filePage.OnShowPage();
+  }
 }
 
 void CMainDlg::Layout(int width, int height) {
@@ -399,6 +425,7 @@ void CMainDlg::Layout(int width, int height) {
     Move(m_hTabs, 0, 0, dx, 0);
     for (HWND page : m_pages) Move(page, 0, 0, dx, 0);
     m_drivePage.Grow(dx, 0);
+    m_filePage.Grow(dx, 0);
     App().ReportPage().Grow(dx, 0);
     Move(Item(IDC_RANGE_TOP_RIGHT), dx, 0, 0, 0);
     Move(Item(IDC_RANGE_BOTTOM_LEFT), 0, dy, 0, 0);
@@ -425,6 +452,8 @@ void CMainDlg::Layout(int width, int height) {
                pane.bottom - pane.top - 2, TRUE);
   LayoutMap();
   ::InvalidateRect(m_hWnd, nullptr, TRUE);
+  // The selected tab's label is drawn again over the pages' new sizes.
+  ::RedrawWindow(m_hTabs, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
 }
 
 void CMainDlg::LayoutMap() {
@@ -451,10 +480,20 @@ void CMainDlg::LayoutMap() {
   const int bandTop = sr.bottom + 2 + h + 2;
   const int legendTop = status.top - 4 - (legend.bottom - legend.top);
   const int bottomLabelTop = legendTop - 2 - (bottomLabel.bottom - bottomLabel.top);
-  for (int id : {IDC_LEGEND_FREE, IDC_LEGEND_UNMOVABLE, IDC_LEGEND_FRAGMENTED,
-                 IDC_LEGEND_DEFRAGGED, IDC_LEGEND_SELECTED, IDC_LEGEND_NOT_FRAGMENTED}) {
-    const RECT r = ItemRect(Item(id));
-    ::MoveWindow(Item(id), r.left, legendTop, r.right - r.left, r.bottom - r.top, TRUE);
+  // The swatches in one centred row, each followed by its text.
+  int widths[6] = {};
+  int total = 0;
+  for (int i = 0; i < 6; ++i) {
+    char text[64] = {};
+    ::GetWindowTextA(Item(kLegendIds[i]), text, sizeof(text));
+    widths[i] = 12 + 3 + LegendTextWidth(m_hWnd, text) + 16;
+    total += widths[i];
+  }
+  int legendX = std::max(5, static_cast<int>(client.right - total) / 2);
+  for (int i = 0; i < 6; ++i) {
+    const RECT r = ItemRect(Item(kLegendIds[i]));
+    ::MoveWindow(Item(kLegendIds[i]), legendX, legendTop, r.right - r.left, r.bottom - r.top, TRUE);
+    legendX += widths[i];
   }
   ::MoveWindow(Item(IDC_RANGE_BOTTOM_LEFT), 5, bottomLabelTop, bottomLabel.right - bottomLabel.left,
                h, TRUE);
@@ -466,6 +505,12 @@ void CMainDlg::LayoutMap() {
   ::MoveWindow(Item(IDC_MAP_SCROLL), client.right - sbw - 5, bandTop, sbw, mapBottom - bandTop, TRUE);
   const int width = MapFrameWidth(client.right - 5, sbw + 2, 5, m_nBlockSize);
   ::MoveWindow(Item(IDC_MAP_FRAME), 5, bandTop, width, mapBottom - bandTop, TRUE);
+  m_graph.FitFrame();
+  m_strip.FitFrame();
+  // Room for the view description with its visible size.
+  const RECT view = ItemRect(Item(IDC_VIEW_TEXT));
+  ::SetWindowPos(Item(IDC_VIEW_TEXT), nullptr, 0, 0, std::max<LONG>(client.right - 5 - view.left, 20),
+                 view.bottom - view.top, SWP_NOMOVE | SWP_NOZORDER);
 }
 
 void CMainDlg::OnSplitter(int d) {
@@ -480,6 +525,7 @@ void CMainDlg::OnSplitter(int d) {
   Move(m_hTabs, 0, 0, 0, d);
   for (HWND page : m_pages) Move(page, 0, 0, 0, d);
   m_drivePage.Grow(0, d);
+  m_filePage.Grow(0, d);
   App().ReportPage().Grow(0, d);
   Move(m_hSplitter, 0, d, 0, 0);
   for (int id : {IDC_BLOCK_LABEL, IDC_BLOCK_SLIDER, IDC_COMPRESSED, IDC_VIEW_TEXT})
@@ -511,6 +557,11 @@ void CMainDlg::PaintBackground(HDC dc) {
                bm.bmHeight, SRCCOPY);
   ::SelectObject(mem, old);
   ::DeleteDC(mem);
+  for (int id : kLegendIds) {
+    char text[64] = {};
+    ::GetWindowTextA(Item(id), text, sizeof(text));
+    DrawLegendText(dc, ItemRect(Item(id)), text);
+  }
 }
 
 void CMainDlg::DrawLegend(const DRAWITEMSTRUCT* item) {
@@ -519,24 +570,7 @@ void CMainDlg::DrawLegend(const DRAWITEMSTRUCT* item) {
       {IDC_LEGEND_FRAGMENTED, CMC_FRAGMENTED}, {IDC_LEGEND_DEFRAGGED, CMC_DEFRAGGED},
       {IDC_LEGEND_SELECTED, CMC_SELECTED},   {IDC_LEGEND_NOT_FRAGMENTED, CMC_NOT_FRAGMENTED}};
   auto it = kClass.find(static_cast<int>(item->CtlID));
-  if (it == kClass.end()) return;
-  const CRgb c = LegendColour(it->second);
-  RECT r = item->rcItem;
-  HBRUSH back = ::CreateSolidBrush(kBackground);
-  ::FillRect(item->hDC, &r, back);
-  ::DeleteObject(back);
-  const int box = r.bottom - r.top - 4;
-  RECT swatch = {r.left + 2, r.top + 2, r.left + 2 + box, r.top + 2 + box};
-  HBRUSH b = ::CreateSolidBrush(RGB(c.r, c.g, c.b));
-  ::FillRect(item->hDC, &swatch, b);
-  ::DeleteObject(b);
-  ::FrameRect(item->hDC, &swatch, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-  char text[64] = {};
-  ::GetWindowTextA(item->hwndItem, text, sizeof(text));
-  ::SetBkMode(item->hDC, TRANSPARENT);
-  ::SetTextColor(item->hDC, RGB(255, 255, 255));
-  r.left = swatch.right + 4;
-  ::DrawTextA(item->hDC, text, -1, &r, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+  if (it != kClass.end()) DrawLegendButton(item, it->second, kBackground);
 }
 
 void CMainDlg::OnProgress(WPARAM code, LPARAM arg) {
@@ -593,25 +627,39 @@ void CMainDlg::OnProgress(WPARAM code, LPARAM arg) {
 }
 
 void CMainDlg::OnRangeChanged() {
-  // Without a map window nothing is shown yet: every label reads 0.
-  const CRangeLabels labels = MakeRangeLabels(0, 0, 0, 0);
+  const CVisibleRange range = m_graph.VisibleRange();
+  const CMapGeometry g = m_graph.Geometry();
+  const CRangeLabels labels =
+      MakeRangeLabels(range.m_nFirst, range.m_nLast, g.ClustersPerRow(),
+                      static_cast<uint64_t>(g.VisibleRows()));
   ::SetDlgItemTextA(m_hWnd, IDC_RANGE_TOP_LEFT, Format("%llu", static_cast<unsigned long long>(labels.m_nTopLeft)).c_str());
   ::SetDlgItemTextA(m_hWnd, IDC_RANGE_TOP_RIGHT, Format("%llu", static_cast<unsigned long long>(labels.m_nTopRight)).c_str());
   ::SetDlgItemTextA(m_hWnd, IDC_RANGE_BOTTOM_LEFT, Format("%llu", static_cast<unsigned long long>(labels.m_nBottomLeft)).c_str());
   ::SetDlgItemTextA(m_hWnd, IDC_RANGE_BOTTOM_RIGHT, Format("%llu", static_cast<unsigned long long>(labels.m_nBottomRight)).c_str());
-  ::SetFocus(m_hTabs);
+  m_strip.SetRange(range.m_nFirst, range.m_nLast);
+  // The slider loses the keyboard focus; the map keeps it for its keys.
+  if (::GetFocus() != m_graph.Handle()) ::SetFocus(m_hTabs);
 }
 
 void CMainDlg::OnViewChanged() {
+  m_nBlockSize = m_map.BlockSize();
+  m_bCompressed = m_map.IsCompressed();
   ::SetDlgItemTextA(m_hWnd, IDC_BLOCK_LABEL, BlockSizeLabel(static_cast<unsigned>(m_nBlockSize)).c_str());
   ::SendMessageA(Item(IDC_BLOCK_SLIDER), TBM_SETPOS, TRUE, m_nBlockSize);
   ::CheckDlgButton(m_hWnd, IDC_COMPRESSED, m_bCompressed ? BST_CHECKED : BST_UNCHECKED);
-  ::SetDlgItemTextA(m_hWnd, IDC_VIEW_TEXT, ViewDescription(m_bCompressed, 1, 0, 0, 0, 0).c_str());
+  const CVisibleRange range = m_graph.VisibleRange();
+  const CDriveData* drive = CurrentDrive();
+  ::SetDlgItemTextA(m_hWnd, IDC_VIEW_TEXT,
+                    ViewDescription(m_bCompressed,
+                                    static_cast<unsigned>(m_graph.Geometry().ClustersPerBlock()),
+                                    range.m_nFirst, range.m_nLast, drive ? drive->m_nDiskSize : 0,
+                                    drive ? drive->m_dwBytesPerCluster : 0)
+                        .c_str());
 }
 
 void CMainDlg::OpenFilesRequest(const std::string& text) {
   ShowTab(TAB_FILES);
-  ::SetDlgItemTextA(m_hFilesPage, IDC_FILES_TEXT, ("Request received: " + text).c_str());
+  m_filePage.HandleRequest(text);
 }
 
 void CMainDlg::OnHandOff(const std::string& text) {
@@ -635,7 +683,9 @@ void CMainDlg::OnDestroy() {
   SettingsFile settings;
   CWin32WindowPlacement placement(m_hWnd);
   settings.SaveWindowPosition(placement);
-  settings.SetInt("BlockSize", m_nBlockSize);
+  settings.SetInt("BlockSize", m_map.BlockSize());
+  App().Engine().SetMapHost(nullptr);
+  SetMapWindow(nullptr);
   if (settings.GetInt("SaveLogFiles", 1) != 0) App().ReportPage().SaveLog();
   if (m_hBand) ::DeleteObject(m_hBand);
   App().SetMainWindow(nullptr);
@@ -698,16 +748,21 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (reinterpret_cast<HWND>(lParam) == Item(IDC_BLOCK_SLIDER)) {
         m_nBlockSize = SliderPosition(LOWORD(wParam), HIWORD(wParam), m_nBlockSize);
         ::SendMessageA(Item(IDC_BLOCK_SLIDER), TBM_SETPOS, TRUE, m_nBlockSize);
+        if (m_nBlockSize != m_map.BlockSize()) m_graph.SetBlockSize(m_nBlockSize);
         OnViewChanged();
-        LayoutMap();
       }
       return TRUE;
-    case WM_MOUSEWHEEL:
-      // One map line a wheel line; the map window comes with the map view.
+    case WM_MOUSEWHEEL: {
+      const int turn = static_cast<short>(HIWORD(wParam));
+      m_graph.OnWheel(turn > 0 ? -m_nWheelLines : m_nWheelLines);
+      return TRUE;
+    }
+    case WM_VSCROLL:
+      if (reinterpret_cast<HWND>(lParam) == Item(IDC_MAP_SCROLL)) m_graph.OnScroll(LOWORD(wParam));
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDC_COMPRESSED) {
-        m_bCompressed = ::IsDlgButtonChecked(m_hWnd, IDC_COMPRESSED) == BST_CHECKED;
+        m_graph.SetCompressed(::IsDlgButtonChecked(m_hWnd, IDC_COMPRESSED) == BST_CHECKED);
         OnViewChanged();
         return TRUE;
       }
@@ -734,6 +789,7 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       m_drivePage.RefreshCurrentRow();
       return TRUE;
     case UM_FILL_FILE_LIST:
+      m_filePage.Refresh();
       return TRUE;
     case UM_DEFRAG_FREE_NOW:
       ShowTab(TAB_DRIVES);
@@ -750,12 +806,13 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       ShowTab(TAB_REPORT);
       return TRUE;
     case UM_FILE_DEFRAGGED:
+      m_filePage.UpdateFile(reinterpret_cast<const CFileItem*>(lParam));
       return TRUE;
     case UM_PROGRESS:
       OnProgress(wParam, lParam);
       return TRUE;
     case UM_SET_COMPRESSED:
-      m_bCompressed = wParam != 0;
+      m_graph.SetCompressed(wParam != 0);
       OnViewChanged();
       return TRUE;
     case UM_START_COMMAND:
@@ -767,6 +824,7 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case UM_ENABLE_CONTROLS:
       m_drivePage.EnableButtons(wParam != 0);
+      m_filePage.EnableButtons(wParam != 0);
       return TRUE;
   }
   return FALSE;

@@ -7,6 +7,7 @@
 #include "app/settings_file.h"
 #include "engine/globals.h"
 #include "pages/win32/options_sheet.h"
+#include "map/win32/wnd_graph.h"
 #include "report/win32/complete_dlg.h"
 #include "resources/resource.h"
 
@@ -99,6 +100,7 @@ void CDriveDlg::Notify(UINT message, WPARAM wParam, bool post) {
 }
 
 bool CDriveDlg::RefreshMap() {
+  if (CWndGraph* map = MapWindow()) map->Refresh();
   ::PostMessageA(m_hMain, UM_RANGE_CHANGED, 0, 0);
   ::PostMessageA(m_hMain, UM_VIEW_CHANGED, 0, 0);
   return m_engine.m_nTotalClusters > 0;

@@ -16,6 +16,7 @@
 //                                caption and message
 //   press CAPTION ID             clicks a button of that dialog
 //   close                        closes the main window
+//   (and those of map_commands.cpp)
 #include <windows.h>
 #include <commctrl.h>
 
@@ -23,6 +24,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+int RunMapCommand(HWND main, int argc, char** argv);
 
 namespace {
 
@@ -249,7 +252,9 @@ int main(int argc, char** argv) {
     if (!dlg) return Fail("no such dialog");
     ::PostMessageA(::GetDlgItem(dlg, std::atoi(argv[3])), BM_CLICK, 0, 0);
   } else {
-    return Fail("unknown command");
+    // The map's, the status bar's, the menus' and the file page's commands.
+    const int rc = RunMapCommand(main, argc, argv);
+    return rc >= 0 ? rc : Fail("unknown command");
   }
   return 0;
 }

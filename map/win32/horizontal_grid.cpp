@@ -1,0 +1,278 @@
+#include "map/win32/horizontal_grid.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "engine/globals.h"
+#include "map/block_painter.h"
+#include "map/map_colours.h"
+#include "map/overview.h"
+#include "map/win32/wnd_graph.h"
+
+namespace vt {
+
+namespace {
+
+const char kStripClass[] = "VantrelOverviewStrip";
+constexpr int kInset = 4;  // the frame's band above and below the image
+
+COLORREF Ref(CRgb c) { return RGB(c.r, c.g, c.b); }
+
+}  // namespace
+
+CHorizontalGrid::~CHorizontalGrid() {
+  if (m_hImage) ::DeleteObject(m_hImage);
+}
+
+bool CHorizontalGrid::Create(HWND mainWnd, HWND frame, CWndGraph* graph) {
+  HINSTANCE inst = ::GetModuleHandleA(nullptr);
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = &CHorizontalGrid::WndProc;
+  wc.hInstance = inst;
+  wc.hCursor = nullptr;  // chosen in WM_SETCURSOR
+  wc.lpszClassName = kStripClass;
+  ::RegisterClassA(&wc);
+  m_hFrame = frame;
+  m_pGraph = graph;
+  ::ShowWindow(frame, SW_HIDE);
+  m_hWnd = ::CreateWindowExA(0, kStripClass, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, mainWnd,
+                             nullptr, inst, this);
+  FitFrame();
+  return m_hWnd != nullptr;
+}
+
+void CHorizontalGrid::FitFrame() {
+  if (!m_hWnd) return;
+  RECT r;
+  ::GetWindowRect(m_hFrame, &r);
+  HWND parent = ::GetParent(m_hWnd);
+  ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  ::MoveWindow(m_hWnd, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+}
+
+RECT CHorizontalGrid::ImageRect() const {
+  RECT r;
+  ::GetClientRect(m_hWnd, &r);
+  r.top += kInset;
+  r.bottom -= kInset;
+  if (r.bottom < r.top) r.bottom = r.top;
+  return r;
+}
+
+LRESULT CALLBACK CHorizontalGrid::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NCCREATE) {
+    auto* cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
+    ::SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+    static_cast<CHorizontalGrid*>(cs->lpCreateParams)->m_hWnd = wnd;
+  }
+  auto* self = reinterpret_cast<CHorizontalGrid*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
+  return self ? self->OnMessage(msg, wParam, lParam) : ::DefWindowProcA(wnd, msg, wParam, lParam);
+}
+
+void CHorizontalGrid::OnSize() {
+  if (m_hImage) ::DeleteObject(m_hImage);
+  m_hImage = nullptr;
+  m_pBits = nullptr;
+  m_nSamples = 0;
+  m_nFirst = m_nLast = 0;
+  const RECT r = ImageRect();
+  m_image.cx = r.right - r.left;
+  m_image.cy = r.bottom - r.top;
+  if (m_image.cx > 0 && m_image.cy > 0) {
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = m_image.cx;
+    bi.bmiHeader.biHeight = -m_image.cy;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    m_hImage = ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    m_pBits = static_cast<uint32_t*>(bits);
+  }
+  CreateGrid();
+}
+
+void CHorizontalGrid::CreateGrid() {
+  const CMapSnapshot snap = m_map.Snapshot();
+  if (!m_pBits || !snap || snap->Length() == 0) {
+    if (m_hWnd) ::InvalidateRect(m_hWnd, nullptr, FALSE);
+    return;
+  }
+  CTimeIt timer("CHorizontalGrid::CreateGrid");
+  const int w = m_image.cx;
+  const int h = m_image.cy;
+  const std::vector<CRgb> columns = SampleOverview(snap.get(), w);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      m_pBits[static_cast<size_t>(y) * w + x] =
+          CBlockPainter::Pixel(columns[static_cast<size_t>(x)]);
+  // The raised edge: light top and left, dark bottom and right.
+  auto line = [&](int x0, int y0, int x1, int y1, CRgb c) {
+    for (int y = std::max(y0, 0); y <= std::min(y1, h - 1); ++y)
+      for (int x = std::max(x0, 0); x <= std::min(x1, w - 1); ++x)
+        m_pBits[static_cast<size_t>(y) * w + x] = CBlockPainter::Pixel(c);
+  };
+  line(0, 0, w - 1, 0, CRgb{227, 227, 227});
+  line(0, 0, 0, h - 1, CRgb{227, 227, 227});
+  line(0, h - 1, w - 1, h - 1, CRgb{105, 105, 105});
+  line(w - 1, 0, w - 1, h - 1, CRgb{105, 105, 105});
+  m_nSamples = static_cast<int>(
+      std::max<uint64_t>(1, OverviewSampling(snap->Length(), w).m_nSamplesPerColumn));
+  ::InvalidateRect(m_hWnd, nullptr, FALSE);
+}
+
+void CHorizontalGrid::SetRange(uint64_t first, uint64_t last) {
+  m_nFirst = first;
+  m_nLast = last;
+  ::InvalidateRect(m_hWnd, nullptr, FALSE);
+}
+
+void CHorizontalGrid::OnPaint() {
+  PAINTSTRUCT ps;
+  HDC dc = ::BeginPaint(m_hWnd, &ps);
+  RECT client;
+  ::GetClientRect(m_hWnd, &client);
+  // Drawn off screen and copied once, so the marker does not flicker.
+  HDC mem = ::CreateCompatibleDC(dc);
+  HBITMAP buffer = ::CreateCompatibleBitmap(dc, client.right, client.bottom);
+  HGDIOBJ oldBuffer = ::SelectObject(mem, buffer);
+  HBRUSH blue = ::CreateSolidBrush(Ref(kWindowBackground));
+  ::FillRect(mem, &client, blue);
+  ::DeleteObject(blue);
+  const RECT image = ImageRect();
+  const CMapSnapshot snap = m_map.Snapshot();
+  if (!snap || snap->Length() == 0 || !m_hImage || m_nSamples == 0) {
+    HBRUSH grey = ::CreateSolidBrush(Ref(kMapBackground));
+    ::FillRect(mem, &image, grey);
+    ::DeleteObject(grey);
+  } else {
+    HDC src = ::CreateCompatibleDC(dc);
+    HGDIOBJ old = ::SelectObject(src, m_hImage);
+    ::BitBlt(mem, image.left, image.top, m_image.cx, m_image.cy, src, 0, 0, SRCCOPY);
+    ::SelectObject(src, old);
+    ::DeleteDC(src);
+    int left = 0, right = 0;
+    if (!m_map.IsCompressed() &&
+        OverviewMarker(snap->Length(), m_image.cx, m_nFirst, m_nLast, &left, &right)) {
+      HBRUSH marker = ::CreateSolidBrush(Ref(kOverviewMarker));
+      RECT r = {left, 0, right, client.bottom};
+      ::FrameRect(mem, &r, marker);
+      r.left = std::max(left - 1, 0);
+      r.right = std::min<LONG>(right + 1, m_image.cx);
+      ::FrameRect(mem, &r, marker);
+      ::DeleteObject(marker);
+    }
+  }
+  ::BitBlt(dc, 0, 0, client.right, client.bottom, mem, 0, 0, SRCCOPY);
+  ::SelectObject(mem, oldBuffer);
+  ::DeleteObject(buffer);
+  ::DeleteDC(mem);
+  ::EndPaint(m_hWnd, &ps);
+}
+
+void CHorizontalGrid::MoveMapTo(int x) {
+  if (!m_pGraph || m_map.IsCompressed() || m_map.IsEmpty() || m_image.cx <= 0) return;
+  x = std::min(std::max(x, 0), static_cast<int>(m_image.cx) - 1);
+  const uint64_t perColumn = m_map.Length() / static_cast<uint64_t>(m_image.cx);
+  m_pGraph->EnsureVisible(static_cast<uint64_t>(x) * perColumn, false);
+}
+
+LRESULT CHorizontalGrid::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_SIZE:
+      OnSize();
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT:
+      OnPaint();
+      return 0;
+    case WM_SETCURSOR:
+      ::SetCursor(::LoadCursor(nullptr, m_nSamples > 0 && !m_map.IsEmpty() ? IDC_HAND : IDC_ARROW));
+      return TRUE;
+    case WM_LBUTTONDOWN:
+      if (m_map.IsEmpty() || !m_pGraph) return 0;
+      if (m_map.IsCompressed()) m_pGraph->SetCompressed(false);
+      MoveMapTo(GET_X_LPARAM(lParam));
+      ::SetCapture(m_hWnd);
+      m_bDragging = true;
+      return 0;
+    case WM_MOUSEMOVE:
+      if (m_bDragging) MoveMapTo(GET_X_LPARAM(lParam));
+      return 0;
+    case WM_LBUTTONUP:
+    case WM_CAPTURECHANGED:
+      if (m_bDragging) {
+        m_bDragging = false;
+        if (msg == WM_LBUTTONUP) ::ReleaseCapture();
+      }
+      return 0;
+  }
+  return ::DefWindowProcA(m_hWnd, msg, wParam, lParam);
+}
+
+void DrawLegendButton(const DRAWITEMSTRUCT* item, int mapClass, COLORREF background) {
+  HDC dc = item->hDC;
+  RECT r = item->rcItem;
+  HBRUSH back = ::CreateSolidBrush(background);
+  ::FillRect(dc, &r, back);
+  ::DeleteObject(back);
+  constexpr int kSide = 12;
+  const int top = r.top;
+  const int left = r.left;
+  CRgb c = LegendColour(mapClass);
+  for (int row = 0; row < kSide; ++row) {
+    RECT line = {left, top + row, left + kSide, top + row + 1};
+    HBRUSH b = ::CreateSolidBrush(Ref(c));
+    ::FillRect(dc, &line, b);
+    ::DeleteObject(b);
+    auto up = [](uint8_t v) { return static_cast<uint8_t>(v >= 244 ? 255 : v + 12); };
+    c = CRgb{up(c.r), up(c.g), up(c.b)};
+  }
+  auto edge = [&](int x0, int y0, int x1, int y1, COLORREF colour) {
+    RECT e = {x0, y0, x1, y1};
+    HBRUSH b = ::CreateSolidBrush(colour);
+    ::FillRect(dc, &e, b);
+    ::DeleteObject(b);
+  };
+  edge(left, top, left + kSide, top + 1, RGB(0, 0, 0));
+  edge(left, top, left + 1, top + kSide, RGB(0, 0, 0));
+  edge(left + 1, top + kSide - 2, left + kSide - 1, top + kSide - 1, RGB(255, 255, 255));
+  edge(left + kSide - 2, top + 1, left + kSide - 1, top + kSide - 1, RGB(255, 255, 255));
+}
+
+namespace {
+
+HFONT LegendFont() {
+  static HFONT s_font = ::CreateFontA(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                      DEFAULT_PITCH | FF_SWISS, "Arial");
+  return s_font;
+}
+
+}  // namespace
+
+int LegendTextWidth(HWND wnd, const char* text) {
+  HDC dc = ::GetDC(wnd);
+  HGDIOBJ old = ::SelectObject(dc, LegendFont());
+  SIZE size = {0, 0};
+  ::GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &size);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(wnd, dc);
+  return size.cx;
+}
+
+void DrawLegendText(HDC dc, const RECT& swatch, const char* text) {
+  HGDIOBJ oldFont = ::SelectObject(dc, LegendFont());
+  ::SetBkMode(dc, TRANSPARENT);
+  ::SetTextColor(dc, RGB(255, 255, 255));
+  RECT t = {swatch.right + 3, swatch.top - 1, swatch.right + 3 + 200, swatch.bottom + 10};
+  ::DrawTextA(dc, text, -1, &t, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
+  ::SelectObject(dc, oldFont);
+}
+
+}  // namespace vt

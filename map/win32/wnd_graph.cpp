@@ -1,0 +1,553 @@
+#include "map/win32/wnd_graph.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+
+#include "app/settings_file.h"
+#include "engine/globals.h"
+#include "map/map_view_logic.h"
+#include "map/win32/horizontal_grid.h"
+#include "pages/drive_page.h"
+#include "resources/resource.h"
+
+namespace vt {
+
+namespace {
+
+const char kGraphClass[] = "VantrelClusterMap";
+constexpr UINT WM_MAP_REBUILT = WM_APP + 40;
+constexpr UINT WM_MAP_MOVED = WM_APP + 41;
+constexpr UINT_PTR kBalloonTimer = 1;
+CWndGraph* g_graph = nullptr;
+
+}  // namespace
+
+CWndGraph* MapWindow() { return g_graph; }
+void SetMapWindow(CWndGraph* graph) { g_graph = graph; }
+
+CWndGraph::CWndGraph(ClusterMap& map, CDefrag& engine) : m_map(map), m_engine(engine) {}
+
+CWndGraph::~CWndGraph() {
+  m_map.SetView(nullptr);
+  if (m_hBuffer) ::DeleteObject(m_hBuffer);
+}
+
+bool CWndGraph::Create(HWND mainWnd, HWND frame, HWND scroll, CHorizontalGrid* strip) {
+  HINSTANCE inst = ::GetModuleHandleA(nullptr);
+  WNDCLASSA wc = {};
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = &CWndGraph::WndProc;
+  wc.hInstance = inst;
+  wc.hCursor = ::LoadCursor(nullptr, IDC_ARROW);
+  wc.lpszClassName = kGraphClass;
+  ::RegisterClassA(&wc);
+  m_hMain = mainWnd;
+  m_hFrame = frame;
+  m_hScroll = scroll;
+  m_pStrip = strip;
+  ::ShowWindow(frame, SW_HIDE);
+  m_hWnd = ::CreateWindowExA(0, kGraphClass, "", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0,
+                             mainWnd, nullptr, inst, this);
+  if (!m_hWnd) return false;
+  m_hBalloon = ::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+                                 WS_POPUP | TTS_NOPREFIX | TTS_BALLOON | TTS_ALWAYSTIP, 0, 0, 0, 0,
+                                 m_hWnd, nullptr, inst, nullptr);
+  if (m_hBalloon) {
+    TTTOOLINFOA ti = {};
+    ti.cbSize = sizeof(ti);
+    ti.uFlags = TTF_TRACK | TTF_ABSOLUTE;
+    ti.hwnd = m_hWnd;
+    ti.lpszText = const_cast<char*>("");
+    ::SendMessageA(m_hBalloon, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
+    ::SendMessageA(m_hBalloon, TTM_SETMAXTIPWIDTH, 0, 400);
+  }
+  m_map.SetView(this);
+  FitFrame();
+  return true;
+}
+
+void CWndGraph::FitFrame() {
+  if (!m_hWnd) return;
+  RECT r;
+  ::GetWindowRect(m_hFrame, &r);
+  ::MapWindowPoints(nullptr, m_hMain, reinterpret_cast<POINT*>(&r), 2);
+  ::MoveWindow(m_hWnd, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+}
+
+CMapGeometry CWndGraph::Geometry() const { return m_map.Geometry(m_size.cx, m_size.cy); }
+
+CVisibleRange CWndGraph::VisibleRange() const {
+  if (m_map.IsEmpty()) return CVisibleRange();
+  return Geometry().VisibleRange(m_map.IsCompressed() ? 0 : m_nPosition);
+}
+
+LRESULT CALLBACK CWndGraph::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NCCREATE) {
+    auto* cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
+    ::SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+    static_cast<CWndGraph*>(cs->lpCreateParams)->m_hWnd = wnd;
+  }
+  auto* self = reinterpret_cast<CWndGraph*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
+  return self ? self->OnMessage(msg, wParam, lParam) : ::DefWindowProcA(wnd, msg, wParam, lParam);
+}
+
+void CWndGraph::OnSize(int width, int height) {
+  if (m_hBuffer) ::DeleteObject(m_hBuffer);
+  m_hBuffer = nullptr;
+  m_pBits = nullptr;
+  m_size.cx = width;
+  m_size.cy = height;
+  if (width > 0 && height > 0) {
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;  // top-down, as the painter writes it
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    m_hBuffer = ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    m_pBits = static_cast<uint32_t*>(bits);
+  }
+  m_nPosition = 0;
+  UpdateScrollBar();
+  ::InvalidateRect(m_hWnd, nullptr, FALSE);
+  ::PostMessageA(m_hMain, UM_RANGE_CHANGED, 0, 0);
+}
+
+void CWndGraph::UpdateScrollBar() {
+  if (!m_hScroll) return;
+  const bool active = !m_map.IsCompressed() && !m_map.IsEmpty();
+  const uint64_t max = active ? Geometry().ScrollMax() : 0;
+  if (m_nPosition > max) m_nPosition = max;
+  SCROLLINFO si = {};
+  si.cbSize = sizeof(si);
+  si.fMask = SIF_RANGE | SIF_POS | SIF_PAGE | SIF_DISABLENOSCROLL;
+  si.nMin = 0;
+  si.nMax = static_cast<int>(std::min<uint64_t>(max, 0x7FFFFFFF));
+  si.nPage = 1;
+  si.nPos = static_cast<int>(m_nPosition);
+  ::SetScrollInfo(m_hScroll, SB_CTL, &si, TRUE);
+  ::EnableWindow(m_hScroll, active && max > 0);
+}
+
+void CWndGraph::OnPaint() {
+  PAINTSTRUCT ps;
+  HDC dc = ::BeginPaint(m_hWnd, &ps);
+  const CMapSnapshot snap = m_map.Snapshot();
+  if (!snap || snap->Length() == 0 || !m_pBits) {
+    HBRUSH b = ::CreateSolidBrush(RGB(kMapBackground.r, kMapBackground.g, kMapBackground.b));
+    RECT r = {0, 0, m_size.cx, m_size.cy};
+    ::FillRect(dc, &r, b);
+    ::DeleteObject(b);
+  } else {
+    ::GdiFlush();
+    PaintMapPixels(m_painter, m_pBits, m_size.cx, snap.get(), Geometry(),
+                   m_map.IsCompressed() ? 0 : m_nPosition);
+    HDC mem = ::CreateCompatibleDC(dc);
+    HGDIOBJ old = ::SelectObject(mem, m_hBuffer);
+    ::BitBlt(dc, 0, 0, m_size.cx, m_size.cy, mem, 0, 0, SRCCOPY);
+    ::SelectObject(mem, old);
+    ::DeleteDC(mem);
+  }
+  ::EndPaint(m_hWnd, &ps);
+}
+
+void CWndGraph::SetPosition(uint64_t position, bool notify) {
+  m_nPosition = std::min(position, Geometry().ScrollMax());
+  UpdateScrollBar();
+  ::InvalidateRect(m_hWnd, nullptr, FALSE);
+  if (notify) ::PostMessageA(m_hMain, UM_RANGE_CHANGED, 0, 0);
+}
+
+void CWndGraph::SetCompressed(bool on) {
+  m_map.SetCompressed(on);
+  m_nPosition = 0;
+  UpdateScrollBar();
+  ::InvalidateRect(m_hWnd, nullptr, TRUE);
+  ::PostMessageA(m_hMain, UM_VIEW_CHANGED, 0, 0);
+  ::PostMessageA(m_hMain, UM_RANGE_CHANGED, 0, 0);
+  const uint64_t left = m_map.LeftClickCluster();
+  const uint64_t right = m_map.RightClickCluster();
+  if (left != kNoCluster)
+    EnsureVisible(left, false);
+  else if (right != kNoCluster)
+    EnsureVisible(right, false);
+}
+
+void CWndGraph::SetBlockSize(int size) {
+  const CVisibleRange old = VisibleRange();
+  m_map.SetBlockSize(size);
+  if (m_relayout) m_relayout();
+  m_nPosition = 0;
+  UpdateScrollBar();
+  EnsureVisible(old.m_nFirst + (old.m_nLast - old.m_nFirst) / 2, false);
+  ::InvalidateRect(m_hWnd, nullptr, FALSE);
+  ::PostMessageA(m_hMain, UM_VIEW_CHANGED, 0, 0);
+  ::PostMessageA(m_hMain, UM_RANGE_CHANGED, 0, 0);
+}
+
+bool CWndGraph::EnsureVisible(uint64_t cluster, bool jump) {
+  if (m_map.IsEmpty()) return false;
+  uint64_t position = 0;
+  if (!EnsureVisiblePosition(Geometry(), m_nPosition, cluster, jump, &position)) return false;
+  SetPosition(position, true);
+  return true;
+}
+
+void CWndGraph::Refresh() {
+  // The clusters an operation moved stay marked "Defragged" over the
+  // rebuild while data still lies there, so the user sees where it went.
+  const CMapSnapshot before = m_map.Snapshot();
+  m_map.InitGrid(m_engine);
+  m_map.ExtractMapRuns(m_engine);
+  m_map.KeepDefraggedMarks(before.get());
+  ::PostMessageA(m_hWnd, WM_MAP_REBUILT, 0, 0);
+}
+
+void CWndGraph::ShowFiles(const std::vector<size_t>& items) {
+  m_map.ClearSelection();
+  bool scrolled = false;
+  for (size_t i : items) {
+    if (i >= m_engine.m_files.GetSize()) continue;
+    const CFileItem& file = m_engine.m_files[i];
+    if (!m_map.IsCompressed()) m_map.SelectFile(file);
+    if (file.m_fragments.GetSize() > 0)
+      scrolled = EnsureVisible(file.m_fragments[0].m_nLcn, false) || scrolled;
+  }
+  if (!scrolled) ::InvalidateRect(m_hWnd, nullptr, FALSE);
+}
+
+void CWndGraph::OnScroll(int code) {
+  if (m_map.IsCompressed() || m_map.IsEmpty()) return;
+  const CMapGeometry g = Geometry();
+  uint64_t p = m_nPosition;
+  SCROLLINFO si = {};
+  si.cbSize = sizeof(si);
+  si.fMask = SIF_TRACKPOS;
+  switch (code) {
+    case SB_LINEUP:
+      p = ScrolledPosition(g, p, MapScroll::LineUp);
+      break;
+    case SB_LINEDOWN:
+      p = ScrolledPosition(g, p, MapScroll::LineDown);
+      break;
+    case SB_PAGEUP:
+      p = ScrolledPosition(g, p, MapScroll::PageUp);
+      break;
+    case SB_PAGEDOWN:
+      p = ScrolledPosition(g, p, MapScroll::PageDown);
+      break;
+    case SB_TOP:
+      p = ScrolledPosition(g, p, MapScroll::Top);
+      break;
+    case SB_BOTTOM:
+      p = ScrolledPosition(g, p, MapScroll::Bottom);
+      break;
+    case SB_THUMBPOSITION:
+    case SB_THUMBTRACK:
+      ::GetScrollInfo(m_hScroll, SB_CTL, &si);
+      p = ScrolledPosition(g, p, MapScroll::Thumb, static_cast<uint64_t>(si.nTrackPos));
+      break;
+    default:
+      return;
+  }
+  SetPosition(p, true);
+  if (BusyCounter().load() == 0) {
+    POINT pt;
+    ::GetCursorPos(&pt);
+    ::ScreenToClient(m_hWnd, &pt);
+    if (pt.x >= 0 && pt.y >= 0 && pt.x < m_size.cx && pt.y < m_size.cy) PointerText(pt.x, pt.y);
+  }
+}
+
+void CWndGraph::OnWheel(int lines) {
+  for (int i = 0; i < std::abs(lines); ++i) OnScroll(lines < 0 ? SB_LINEUP : SB_LINEDOWN);
+}
+
+void CWndGraph::Progress(int code, const std::string& text) {
+  ::SendMessageA(m_hMain, UM_PROGRESS, static_cast<WPARAM>(code),
+                 reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void CWndGraph::PointerText(int x, int y) {
+  if (m_map.IsEmpty() || !CurrentDrive()) return;
+  m_bPointerText = true;
+  const bool compressed = m_map.IsCompressed();
+  if (compressed) Progress(PROGRESS_RESET, "");
+  const uint64_t c = Geometry().ClusterAtPoint(x, y, compressed ? 0 : m_nPosition);
+  const CPointerText t =
+      vt::PointerText(m_engine, CurrentDrive()->m_dwBytesPerCluster, compressed, c);
+  Progress(PROGRESS_PANE_TEXT, t.m_strCluster);
+  if (t.m_nCode == 1)
+    Progress(PROGRESS_TEXT, t.m_strText);
+  else
+    Progress(PROGRESS_RESET, "");
+}
+
+void CWndGraph::ShowBalloon(int x, int y, const std::string& title, const std::string& body) {
+  if (!m_hBalloon) return;
+  TTTOOLINFOA ti = {};
+  ti.cbSize = sizeof(ti);
+  ti.hwnd = m_hWnd;
+  ti.lpszText = const_cast<char*>(body.c_str());
+  ::SendMessageA(m_hBalloon, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&ti));
+  ::SendMessageA(m_hBalloon, TTM_SETTITLEA, TTI_INFO, reinterpret_cast<LPARAM>(title.c_str()));
+  POINT pt = {x, y};
+  ::ClientToScreen(m_hWnd, &pt);
+  ::SendMessageA(m_hBalloon, TTM_TRACKPOSITION, 0, MAKELPARAM(pt.x, pt.y));
+  ::SendMessageA(m_hBalloon, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&ti));
+  ::SetTimer(m_hWnd, kBalloonTimer, 10000, nullptr);
+}
+
+void CWndGraph::HideBalloon() {
+  if (!m_hBalloon) return;
+  TTTOOLINFOA ti = {};
+  ti.cbSize = sizeof(ti);
+  ti.hwnd = m_hWnd;
+  ::SendMessageA(m_hBalloon, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&ti));
+  ::KillTimer(m_hWnd, kBalloonTimer);
+}
+
+void CWndGraph::OnLeftButton(int x, int y, bool first) {
+  if (m_map.IsEmpty() || BusyCounter().load() > 0) return;
+  const bool compressed = m_map.IsCompressed();
+  const uint64_t c = Geometry().ClusterAtPoint(x, y, compressed ? 0 : m_nPosition);
+  m_map.SetLeftClickCluster(c);
+  if (compressed) {
+    m_map.SetLeftClickCluster(kNoCluster);
+    SetCompressed(false);
+    EnsureVisible(c, true);
+    return;
+  }
+  const uint32_t bpc = CurrentDrive() ? CurrentDrive()->m_dwBytesPerCluster : 0;
+  CBalloon b;
+  if (!ClickBalloon(m_engine, bpc, c, &b)) return;
+  m_map.ClearSelection();
+  if (b.m_pFile) {
+    m_map.SelectFile(*b.m_pFile);
+  } else {
+    CClusterItem run;
+    run.m_nLcn = b.m_nRunLcn;
+    run.m_nClusters = b.m_nRunClusters;
+    run.m_nState = b.m_nRunState;
+    m_map.SelectRun(run);
+  }
+  ::InvalidateRect(m_hWnd, nullptr, FALSE);
+  if (first) ShowBalloon(x, y, b.m_strTitle, b.m_strBody);
+}
+
+void CWndGraph::OnRightButton(int x, int y) {
+  if (m_map.IsEmpty() || BusyCounter().load() > 0) return;
+  HideBalloon();
+  m_map.ClearSelection();
+  ::InvalidateRect(m_hWnd, nullptr, FALSE);
+  PointerText(x, y);
+  ::SendMessageA(m_hMain, UM_PROGRESS, PROGRESS_REPAINT, 0);
+  const bool compressed = m_map.IsCompressed();
+  const uint64_t c = Geometry().ClusterAtPoint(x, y, compressed ? 0 : m_nPosition);
+  m_map.SetRightClickCluster(c);
+  const CFileItem* file = m_engine.FindFileAtCluster(c);
+  m_nMenuItem = file ? static_cast<size_t>(file - &m_engine.m_files[0]) : SIZE_MAX;
+  CFragmentJumps jumps;
+  if (file && !compressed) {
+    m_map.SelectFile(*file);
+    FragmentJumps(*file, c, &jumps);
+    ::UpdateWindow(m_hWnd);
+  }
+  const CGridMenuState state = GridMenuState(compressed, m_map.BlockSize(), file != nullptr, jumps);
+  HMENU menu = ::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDM_GRID_POPUP));
+  if (!menu) return;
+  HMENU popup = ::GetSubMenu(menu, 0);
+  auto enable = [&](int id, bool on) {
+    ::EnableMenuItem(popup, id, MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED));
+  };
+  enable(ID_GRID_DEFRAG_FILE, state.m_bFileCommands);
+  enable(ID_GRID_EXPLORE, state.m_bFileCommands);
+  enable(ID_GRID_PROPERTIES, state.m_bFileCommands);
+  enable(ID_GRID_NEXT_FRAGMENT, state.m_bNext);
+  enable(ID_GRID_PREVIOUS_FRAGMENT, state.m_bPrevious);
+  ::CheckMenuItem(popup, ID_GRID_COMPRESSED,
+                  MF_BYCOMMAND | (state.m_bCompressedChecked ? MF_CHECKED : MF_UNCHECKED));
+  ::CheckMenuItem(popup, ID_GRID_BLOCK_1 + state.m_nBlockChecked - 1, MF_BYCOMMAND | MF_CHECKED);
+  POINT pt = {x + 20, y};
+  ::ClientToScreen(m_hWnd, &pt);
+  const int cmd = ::TrackPopupMenu(popup, TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY, pt.x,
+                                   pt.y, 0, m_hWnd, nullptr);
+  ::DestroyMenu(menu);
+  if (cmd == ID_GRID_DEFRAG_FILE) {
+    m_nDefragItem = m_nMenuItem;
+    StartDefragFile();
+  } else if (cmd >= ID_GRID_BLOCK_1 && cmd < ID_GRID_BLOCK_1 + 10) {
+    SetBlockSize(cmd - ID_GRID_BLOCK_1 + 1);
+  } else if (cmd == ID_GRID_EXPLORE) {
+    ShellOnFile("explore");
+  } else if (cmd == ID_GRID_PROPERTIES) {
+    ShellOnFile("properties");
+  } else if (cmd == ID_GRID_COMPRESSED) {
+    SetCompressed(!compressed);
+  } else if (cmd == ID_GRID_NEXT_FRAGMENT) {
+    EnsureVisible(jumps.m_nNext, true);
+  } else if (cmd == ID_GRID_PREVIOUS_FRAGMENT) {
+    EnsureVisible(jumps.m_nPrevious, true);
+  }
+}
+
+void CWndGraph::ShellOnFile(const char* verb) {
+  if (m_nMenuItem >= m_engine.m_files.GetSize()) return;
+  std::string path = m_engine.GetItemPath(m_engine.m_files[m_nMenuItem]);
+  const bool explore = std::string(verb) == "explore";
+  if (explore) {
+    const size_t slash = path.find_last_of('\\');
+    if (slash != std::string::npos) path.resize(slash + 1);
+  }
+  SHELLEXECUTEINFOA sei = {};
+  sei.cbSize = sizeof(sei);
+  sei.fMask = explore ? 0 : SEE_MASK_INVOKEIDLIST;
+  sei.hwnd = m_hMain;
+  sei.lpVerb = verb;
+  sei.lpFile = path.c_str();
+  sei.nShow = SW_SHOWNORMAL;
+  ::ShellExecuteExA(&sei);
+}
+
+void CWndGraph::StartDefragFile() {
+  std::thread([this]() { DefragFileThread(); }).detach();
+}
+
+void CWndGraph::DefragFileThread() {
+  const size_t item = m_nDefragItem;
+  m_nDefragItem = SIZE_MAX;
+  if (item < m_engine.m_files.GetSize()) {
+    const int mode = SettingsFile().GetInt("DefragFileMode", 0);
+    HCURSOR oldCursor = ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
+    ::SetWindowTextA(m_hMain, OperationTitle(CurrentDrive(), "Defragging File").c_str());
+    {
+      CBusy busy;
+      ::SendMessageA(m_hMain, UM_ENABLE_CONTROLS, 0, 0);
+      SetCancel(false);
+      m_map.ClearMarks();
+      m_engine.m_nMovedClusters = 0;
+      m_engine.m_dwStartTick = ::GetTickCount();
+      CFileItem& file = m_engine.m_files[item];
+      m_engine.DefragFile(file, mode == 1 ? OuterTrack : BestFit, true);
+      ::SendMessageA(m_hMain, UM_ENABLE_CONTROLS, 1, 0);
+      MoveAnywayAnswer().store(-1);
+      const std::string name = file.m_strName;
+      const std::string path = m_engine.GetItemPath(file);
+      for (CFileItem& f : m_engine.m_files)
+        if (f.m_strName == name && m_engine.GetItemPath(f) == path)
+          ::PostMessageA(m_hMain, UM_FILE_DEFRAGGED, 0, reinterpret_cast<LPARAM>(&f));
+      Progress(PROGRESS_RESET, "");
+      Progress(PROGRESS_TEXT, "Finished");
+    }
+    ::SetWindowTextA(m_hMain, BaseTitle(CurrentDrive()).c_str());
+    ::SetCursor(oldCursor);
+  }
+  Refresh();
+}
+
+void CWndGraph::OnMapRebuilt() { ::PostMessageA(m_hWnd, WM_MAP_REBUILT, 0, 0); }
+
+void CWndGraph::OnMoveMarked(uint64_t cluster) {
+  // The worker waits, so the map follows each chunk as it lands.
+  ::SendMessageA(m_hWnd, WM_MAP_MOVED, 0, static_cast<LPARAM>(cluster));
+}
+
+LRESULT CWndGraph::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_SIZE:
+      OnSize(LOWORD(lParam), HIWORD(lParam));
+      return 0;
+    case WM_ERASEBKGND:
+      if (!m_map.IsEmpty()) return 1;
+      break;
+    case WM_PAINT:
+      OnPaint();
+      return 0;
+    case WM_MAP_REBUILT:
+      UpdateScrollBar();
+      ::InvalidateRect(m_hWnd, nullptr, FALSE);
+      if (m_pStrip) m_pStrip->CreateGrid();
+      ::PostMessageA(m_hMain, UM_RANGE_CHANGED, 0, 0);
+      ::PostMessageA(m_hMain, UM_VIEW_CHANGED, 0, 0);
+      return 0;
+    case WM_MAP_MOVED: {
+      const bool scrolled = EnsureVisible(static_cast<uint64_t>(lParam), false);
+      if (!scrolled) ::InvalidateRect(m_hWnd, nullptr, FALSE);
+      ::UpdateWindow(m_hWnd);
+      if (scrolled && m_pStrip) m_pStrip->CreateGrid();
+      return 0;
+    }
+    case WM_MOUSEMOVE: {
+      const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+      // The system also reports a pointer that did not move (a window
+      // appeared or repainted under it); only real moves change the texts.
+      if (x == m_lastPoint.x && y == m_lastPoint.y) return 0;
+      m_lastPoint = POINT{x, y};
+      if (BusyCounter().load() > 0) return 0;
+      if (wParam & MK_LBUTTON) {
+        OnLeftButton(x, y, false);
+        return 0;
+      }
+      if (!m_bTracking) {
+        TRACKMOUSEEVENT tme = {sizeof(tme), TME_LEAVE, m_hWnd, 0};
+        m_bTracking = ::TrackMouseEvent(&tme) != FALSE;
+      }
+      if (!m_map.IsEmpty() && ::GetFocus() != m_hWnd) ::SetFocus(m_hWnd);
+      PointerText(x, y);
+      return 0;
+    }
+    case WM_MOUSELEAVE:
+      m_bTracking = false;
+      m_lastPoint = POINT{-1, -1};
+      // Only the map's own pointer texts are cleared, not an operation's
+      // closing status.
+      if (m_bPointerText && !(::GetKeyState(VK_LBUTTON) & 0x8000) &&
+          !(::GetKeyState(VK_RBUTTON) & 0x8000) && BusyCounter().load() == 0)
+        Progress(PROGRESS_RESET, "");
+      m_bPointerText = false;
+      return 0;
+    case WM_LBUTTONDOWN:
+      OnLeftButton(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), true);
+      return 0;
+    case WM_RBUTTONDOWN:
+      OnRightButton(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      return 0;
+    case WM_XBUTTONDOWN: {
+      const uint64_t left = m_map.LeftClickCluster();
+      EnsureVisible(left != kNoCluster ? left : m_map.RightClickCluster(), false);
+      return TRUE;
+    }
+    case WM_TIMER:
+      if (wParam == kBalloonTimer) HideBalloon();
+      return 0;
+    case WM_GETDLGCODE:
+      return DLGC_WANTARROWS | DLGC_WANTALLKEYS;
+    case WM_KEYDOWN:
+      if (m_map.IsCompressed()) return 0;
+      switch (wParam) {
+        case VK_PRIOR:
+          OnScroll(SB_PAGEUP);
+          break;
+        case VK_NEXT:
+          SetPosition(ScrolledPosition(Geometry(), m_nPosition, MapScroll::PageDownKey), true);
+          break;
+        case VK_HOME:
+          OnScroll(SB_TOP);
+          break;
+        case VK_END:
+          OnScroll(SB_BOTTOM);
+          break;
+      }
+      return 0;
+  }
+  return ::DefWindowProcA(m_hWnd, msg, wParam, lParam);
+}
+
+}  // namespace vt
