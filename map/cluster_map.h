@@ -44,9 +44,13 @@ struct CMapAllocator {
     ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
   }
   template <typename U>
-  bool operator==(const CMapAllocator<U>&) const { return true; }
+  bool operator==(const CMapAllocator<U>&) const {
+    return true;
+  }
   template <typename U>
-  bool operator!=(const CMapAllocator<U>&) const { return false; }
+  bool operator!=(const CMapAllocator<U>&) const {
+    return false;
+  }
 };
 using CMapStorage = std::vector<uint8_t, CMapAllocator<uint8_t>>;
 

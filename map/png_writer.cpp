@@ -1,10 +1,10 @@
 #include "map/png_writer.h"
 
+#include <zlib.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-#include <zlib.h>
 
 namespace vt {
 
@@ -19,8 +19,8 @@ void PutChunk(std::vector<uint8_t>* out, const char type[4], const std::vector<u
   const size_t start = out->size();
   out->insert(out->end(), type, type + 4);
   out->insert(out->end(), data.begin(), data.end());
-  PutBe32(out, static_cast<uint32_t>(crc32(0L, out->data() + start,
-                                             static_cast<uInt>(out->size() - start))));
+  PutBe32(out, static_cast<uint32_t>(
+                   crc32(0L, out->data() + start, static_cast<uInt>(out->size() - start))));
 }
 
 }  // namespace

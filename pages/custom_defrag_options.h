@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "pages/defrag_filter.h"
 #include "app/settings_file.h"
 #include "base/winshapes.h"
+#include "pages/defrag_filter.h"
 
 #ifndef ERROR_NO_MORE_ITEMS
 #define ERROR_NO_MORE_ITEMS 259L

@@ -3,11 +3,11 @@
 #include <chrono>
 
 #include "app/settings_file.h"
-#include "engine/globals.h"
-#include "engine/statistics.h"
 #include "base/text.h"
-#include "pages/custom_defrag_options.h"
+#include "engine/globals.h"
 #include "engine/report_sink.h"
+#include "engine/statistics.h"
+#include "pages/custom_defrag_options.h"
 
 namespace vt {
 
@@ -43,7 +43,8 @@ CAnalysis OpenAndAnalyze(CDefrag& engine, CDriveData& drive, const CAnalyzeOptio
   if (options.m_onOpened) options.m_onOpened();
   if (options.m_bDeleteCache) engine.DeleteCache(drive);
   const uint64_t start = NowMs();
-  if (options.m_bUseCache && !options.m_bDeleteCache) out.m_bFromCache = engine.LoadDriveData(drive);
+  if (options.m_bUseCache && !options.m_bDeleteCache)
+    out.m_bFromCache = engine.LoadDriveData(drive);
   bool ok = true;
   if (!out.m_bFromCache) {
     ok = engine.AnalyzeVolume(engine.m_hProgressWnd);
@@ -110,7 +111,8 @@ CDriveOperationResult RunDriveOperation(CDefrag& engine, CDriveData& drive,
   if (report) {
     report->AddHeading((op.m_pszHeading ? op.m_pszHeading : OperationHeading(op.m_kind)) +
                        drive.m_strDrive);
-    report->AddLine("Total time:", FormatElapsed(out.m_nElapsedMs, out.m_nElapsedMs >= 86400000ull));
+    report->AddLine("Total time:",
+                    FormatElapsed(out.m_nElapsedMs, out.m_nElapsedMs >= 86400000ull));
     report->AddLine("Bytes processed:",
                     FormatByteSize(out.m_nMovedClusters * drive.m_dwBytesPerCluster));
     if (out.m_bCancelled && !op.m_strCancelledLine.empty())
@@ -172,11 +174,16 @@ std::vector<CFileBatchItem> DefragFileBatch(CDefrag& engine, const std::string& 
 
 const char* FileBatchResultName(FileBatchResult result) {
   switch (result) {
-    case FileBatchResult::Defragmented: return "defragmented";
-    case FileBatchResult::Skipped: return "skipped";
-    case FileBatchResult::Failed: return "failed";
-    case FileBatchResult::Cancelled: return "cancelled";
-    case FileBatchResult::NotFound: break;
+    case FileBatchResult::Defragmented:
+      return "defragmented";
+    case FileBatchResult::Skipped:
+      return "skipped";
+    case FileBatchResult::Failed:
+      return "failed";
+    case FileBatchResult::Cancelled:
+      return "cancelled";
+    case FileBatchResult::NotFound:
+      break;
   }
   return "not-found";
 }

@@ -16,10 +16,10 @@ namespace vt {
 class IReportSink;
 
 struct CAnalyzeOptions {
-  bool m_bUseCache = false;      // restore from the cache file, save one after
-  bool m_bDeleteCache = false;   // delete the cache file first (Analyze button)
-  bool m_bMarkAnalyzed = true;   // the drive counts as analysed unless cancelled
-  bool m_bStartCancelled = false;  // the cancel flag at the start (a stop asked already)
+  bool m_bUseCache = false;          // restore from the cache file, save one after
+  bool m_bDeleteCache = false;       // delete the cache file first (Analyze button)
+  bool m_bMarkAnalyzed = true;       // the drive counts as analysed unless cancelled
+  bool m_bStartCancelled = false;    // the cancel flag at the start (a stop asked already)
   IReportSink* m_pReport = nullptr;  // "Analyze Drive %s" section, unless cancelled
   // Called once the volume is open, before the analysis (the views switch to
   // the compressed map then).
@@ -46,7 +46,7 @@ enum class DriveOperationKind { DefragDrive, DefragFreeSpace };
 
 struct CDriveOperation {
   DriveOperationKind m_kind = DriveOperationKind::DefragDrive;
-  CDefragFilter m_filter;                     // DefragDrive
+  CDefragFilter m_filter;                       // DefragDrive
   int32_t m_nFreeMode = kFreeModeDontFragment;  // DefragFreeSpace
   bool m_bStartCancelled = false;  // the cancel flag at the start (a stop asked already)
   // A report line "Cancelled:" with this text when the run was stopped.

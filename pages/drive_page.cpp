@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "app/settings_file.h"
+#include "base/text.h"
 #include "engine/drive_info.h"
 #include "engine/globals.h"
 #include "engine/statistics.h"
-#include "base/text.h"
 #include "pages/custom_defrag_options.h"
 
 namespace vt {
@@ -68,28 +68,43 @@ std::vector<CDriveData> EnumerateDrives(IVolumeOps& ops, const CEnumerateOptions
 std::string DriveCellText(const CDriveData& drive, int column) {
   const bool analysed = drive.m_nState == DRIVE_STATE_ANALYZED;
   switch (column) {
-    case COL_DRIVE: return drive.m_strDrive;
-    case COL_FILES: return analysed ? GroupThousands(drive.m_nItems) : std::string();
-    case COL_FRAGMENTED: return analysed ? GroupThousands(drive.m_nFragmentedFiles) : std::string();
+    case COL_DRIVE:
+      return drive.m_strDrive;
+    case COL_FILES:
+      return analysed ? GroupThousands(drive.m_nItems) : std::string();
+    case COL_FRAGMENTED:
+      return analysed ? GroupThousands(drive.m_nFragmentedFiles) : std::string();
     case COL_PERCENT:
       return analysed ? Format("%.02f%%", drive.m_dPercentFragmented) : std::string();
-    case COL_DISK_SIZE: return FormatByteSize(drive.m_nDiskSize);
-    case COL_FREE_SPACE: return FormatByteSize(drive.m_nFreeBytes);
-    case COL_FILE_SYSTEM: return drive.m_strFileSystem;
-    default: return std::string();
+    case COL_DISK_SIZE:
+      return FormatByteSize(drive.m_nDiskSize);
+    case COL_FREE_SPACE:
+      return FormatByteSize(drive.m_nFreeBytes);
+    case COL_FILE_SYSTEM:
+      return drive.m_strFileSystem;
+    default:
+      return std::string();
   }
 }
 
 bool DriveRowGreater(const CDriveData& a, const CDriveData& b, int column) {
   switch (column) {
-    case COL_DRIVE: return a.m_strDrive > b.m_strDrive;
-    case COL_FILES: return a.m_nItems > b.m_nItems;
-    case COL_FRAGMENTED: return a.m_nFragmentedFiles > b.m_nFragmentedFiles;
-    case COL_PERCENT: return a.m_dPercentFragmented > b.m_dPercentFragmented;
-    case COL_DISK_SIZE: return a.m_nDiskSize > b.m_nDiskSize;
-    case COL_FREE_SPACE: return a.m_nFreeBytes > b.m_nFreeBytes;
-    case COL_FILE_SYSTEM: return a.m_strFileSystem > b.m_strFileSystem;
-    default: return false;
+    case COL_DRIVE:
+      return a.m_strDrive > b.m_strDrive;
+    case COL_FILES:
+      return a.m_nItems > b.m_nItems;
+    case COL_FRAGMENTED:
+      return a.m_nFragmentedFiles > b.m_nFragmentedFiles;
+    case COL_PERCENT:
+      return a.m_dPercentFragmented > b.m_dPercentFragmented;
+    case COL_DISK_SIZE:
+      return a.m_nDiskSize > b.m_nDiskSize;
+    case COL_FREE_SPACE:
+      return a.m_nFreeBytes > b.m_nFreeBytes;
+    case COL_FILE_SYSTEM:
+      return a.m_strFileSystem > b.m_strFileSystem;
+    default:
+      return false;
   }
 }
 

@@ -72,8 +72,7 @@ std::vector<CFileRow> CollectFileRows(const CDefrag& engine, bool ntfs, bool sho
     if (item.IsDirectory() && !ntfs) continue;
     if (item.IsUnmovable() && item.m_strName[0] == '$') continue;
     if (item.m_fragments.GetSize() <= 1 && !showAll) continue;
-    if (!lowered.empty() &&
-        ToLowerAscii(item.m_strName).find(lowered) == std::string::npos &&
+    if (!lowered.empty() && ToLowerAscii(item.m_strName).find(lowered) == std::string::npos &&
         ToLowerAscii(FolderOfItem(engine, item)).find(lowered) == std::string::npos)
       continue;
     CFileRow row;

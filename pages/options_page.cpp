@@ -4,9 +4,11 @@
 
 namespace vt {
 
-const CPriorityItem kPriorityItems[kPriorityItemCount] = {
-    {"High", 0x80}, {"Above Normal", 0x8000}, {"Normal", 0x20}, {"Below Normal", 0x4000},
-    {"Low", 0x40}};
+const CPriorityItem kPriorityItems[kPriorityItemCount] = {{"High", 0x80},
+                                                          {"Above Normal", 0x8000},
+                                                          {"Normal", 0x20},
+                                                          {"Below Normal", 0x4000},
+                                                          {"Low", 0x40}};
 
 bool RegisterShellExtension(bool registering, IShellExtensionHost& host, IPrompt& prompt) {
   const std::string path = host.LibraryPath();
@@ -50,7 +52,8 @@ void COptionsPage::Load(const SettingsFile& settings, unsigned processors, bool 
   m_nPriority = kNormalPriorityIndex;
   const int stored = settings.GetInt("ProcessorPriority", 0);
   for (size_t i = 0; i < kPriorityItemCount; ++i)
-    if (static_cast<DWORD>(stored) == kPriorityItems[i].m_dwClass) m_nPriority = static_cast<int>(i);
+    if (static_cast<DWORD>(stored) == kPriorityItems[i].m_dwClass)
+      m_nPriority = static_cast<int>(i);
   m_bSaveLogs = settings.GetInt("SaveLogFiles", 1) != 0;
 }
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/settings_file.h"
-#include "platform/ui_sink.h"
 #include "base/winshapes.h"
+#include "platform/ui_sink.h"
 
 namespace vt {
 

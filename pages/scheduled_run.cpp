@@ -20,8 +20,8 @@ int DriveLetterIndex(const CDriveData& drive) {
 }
 
 CScheduledRunResult RunScheduledDefrag(CDefrag& engine, const SettingsFile& settings,
-                                       std::vector<CDriveData>& candidates,
-                                       IScheduledRunView& view, IReportSink* report) {
+                                       std::vector<CDriveData>& candidates, IScheduledRunView& view,
+                                       IReportSink* report) {
   CScheduledRunResult out;
   CBusy busy;
   const std::vector<int> requested = ParseIndexList(settings.GetString("AutoDefragDrives"));

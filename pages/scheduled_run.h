@@ -40,7 +40,7 @@ struct CScheduledRunResult {
 // skipped. report: where the sections go (null: logging off). The cancel
 // flag is cleared at the start and checked before each drive.
 CScheduledRunResult RunScheduledDefrag(CDefrag& engine, const SettingsFile& settings,
-                                       std::vector<CDriveData>& candidates,
-                                       IScheduledRunView& view, IReportSink* report);
+                                       std::vector<CDriveData>& candidates, IScheduledRunView& view,
+                                       IReportSink* report);
 
 }  // namespace vt

@@ -12,9 +12,7 @@ const char* const kWeekdayNames[7] = {"Sunday",   "Monday", "Tuesday", "Wednesda
 namespace {
 
 // atoi: blanks, a sign, digits; nothing else counts.
-int LeadingInt(const char* p) {
-  return static_cast<int>(std::strtol(p, nullptr, 10));
-}
+int LeadingInt(const char* p) { return static_cast<int>(std::strtol(p, nullptr, 10)); }
 
 }  // namespace
 
@@ -48,10 +46,14 @@ bool ReadStoredPassword(const std::string& stored, ISecretProtector& protector,
     for (size_t k = 0; k < 2; ++k) {
       const char c = hex[i + k];
       int digit;
-      if (c >= '0' && c <= '9') digit = c - '0';
-      else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-      else return false;
+      if (c >= '0' && c <= '9')
+        digit = c - '0';
+      else if (c >= 'a' && c <= 'f')
+        digit = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F')
+        digit = c - 'A' + 10;
+      else
+        return false;
       value = value * 16 + digit;
     }
     blob.push_back(static_cast<char>(value));
@@ -90,8 +92,7 @@ std::vector<int> ParseIndexList(const std::string& text) {
 }
 
 void CSchedulerPage::Load(const SettingsFile& settings, ISecretProtector& protector,
-                          const std::vector<CScheduleDriveItem>& drives,
-                          const SYSTEMTIME& today) {
+                          const std::vector<CScheduleDriveItem>& drives, const SYSTEMTIME& today) {
   m_bOn = settings.GetInt("AutoDefrag", 0) != 0;
   m_nDays = settings.GetInt("AutoDefragDays", 0) & 0x7F;
   m_strAccount = settings.GetString("AutoDefragAccount");
@@ -179,8 +180,7 @@ bool CSchedulerPage::ApplySchedule(const SettingsFile& settings, IScheduleServic
     service.RemoveTask();
     return true;
   }
-  if (service.VistaDefragActive() &&
-      prompt.ShowMessage(kVistaDefragNote, MB_YESNO) != IDYES) {
+  if (service.VistaDefragActive() && prompt.ShowMessage(kVistaDefragNote, MB_YESNO) != IDYES) {
     m_bOn = false;
     return false;
   }

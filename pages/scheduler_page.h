@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/settings_file.h"
-#include "platform/ui_sink.h"
 #include "base/winshapes.h"
+#include "platform/ui_sink.h"
 
 namespace vt {
 
@@ -54,8 +54,7 @@ bool StorePassword(const std::string& clear, ISecretProtector& protector, std::s
 // The password from its stored form; a value without the marker is clear
 // text. False when protected bytes cannot be read back (damaged, or another
 // user's): the password is then empty.
-bool ReadStoredPassword(const std::string& stored, ISecretProtector& protector,
-                        std::string* clear);
+bool ReadStoredPassword(const std::string& stored, ISecretProtector& protector, std::string* clear);
 
 // The start time as stored: "%H,%M,%S,". Reading takes each number in the
 // manner of atoi and skips past the next comma.

@@ -32,7 +32,8 @@ void CCheckCombo::Reset() {
 }
 
 int CCheckCombo::AddItem(const char* text, LPARAM data, bool checked) {
-  const int item = static_cast<int>(::SendMessageA(m_hWnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
+  const int item =
+      static_cast<int>(::SendMessageA(m_hWnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
   if (item < 0) return item;
   ::SendMessageA(m_hWnd, CB_SETITEMDATA, item, data);
   if (m_checks.size() <= static_cast<size_t>(item)) m_checks.resize(item + 1, false);
@@ -40,7 +41,9 @@ int CCheckCombo::AddItem(const char* text, LPARAM data, bool checked) {
   return item;
 }
 
-int CCheckCombo::Count() const { return static_cast<int>(::SendMessageA(m_hWnd, CB_GETCOUNT, 0, 0)); }
+int CCheckCombo::Count() const {
+  return static_cast<int>(::SendMessageA(m_hWnd, CB_GETCOUNT, 0, 0));
+}
 
 bool CCheckCombo::IsChecked(int item) const {
   return item >= 0 && static_cast<size_t>(item) < m_checks.size() && m_checks[item];
@@ -93,7 +96,8 @@ bool CCheckCombo::DrawItem(const DRAWITEMSTRUCT* item) {
   }
   const LRESULT length = ::SendMessageA(m_hWnd, CB_GETLBTEXTLEN, item->itemID, 0);
   std::string text(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
-  if (length > 0) ::SendMessageA(m_hWnd, CB_GETLBTEXT, item->itemID, reinterpret_cast<LPARAM>(&text[0]));
+  if (length > 0)
+    ::SendMessageA(m_hWnd, CB_GETLBTEXT, item->itemID, reinterpret_cast<LPARAM>(&text[0]));
   text.resize(length > 0 ? static_cast<size_t>(length) : 0);
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, ::GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
@@ -102,8 +106,8 @@ bool CCheckCombo::DrawItem(const DRAWITEMSTRUCT* item) {
   return true;
 }
 
-LRESULT CALLBACK CCheckCombo::ComboProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam,
-                                        UINT_PTR, DWORD_PTR ref) {
+LRESULT CALLBACK CCheckCombo::ComboProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                        DWORD_PTR ref) {
   auto* self = reinterpret_cast<CCheckCombo*>(ref);
   switch (msg) {
     case CCM_SETCHECK:
@@ -130,8 +134,8 @@ LRESULT CALLBACK CCheckCombo::ComboProc(HWND wnd, UINT msg, WPARAM wParam, LPARA
   return ::DefSubclassProc(wnd, msg, wParam, lParam);
 }
 
-LRESULT CALLBACK CCheckCombo::ListProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam,
-                                       UINT_PTR, DWORD_PTR ref) {
+LRESULT CALLBACK CCheckCombo::ListProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                       DWORD_PTR ref) {
   auto* self = reinterpret_cast<CCheckCombo*>(ref);
   if (msg == WM_LBUTTONDOWN || msg == WM_LBUTTONDBLCLK) {
     POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};

@@ -13,10 +13,9 @@
 #include "app/settings_file.h"
 #include "app/startup.h"
 #include "app/win32/pellworth_app.h"
-#include "pages/win32/options_sheet.h"
 #include "app/win32_window_placement.h"
-#include "engine/globals.h"
 #include "base/text.h"
+#include "engine/globals.h"
 #include "map/cluster_map_host.h"
 #include "map/map_colours.h"
 #include "map/map_state.h"
@@ -24,6 +23,7 @@
 #include "map/win32/wnd_graph.h"
 #include "pages/win32/drive_dlg.h"
 #include "pages/win32/file_dlg.h"
+#include "pages/win32/options_sheet.h"
 #include "report/win32/report_dlg.h"
 #include "resources/resource.h"
 
@@ -160,8 +160,8 @@ void CheckForUpdates(HWND owner) {
     return;
   }
   HCURSOR old = ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
-  const int result = fn("https://updates.norvane.example/updates/Pellworth/Pellworth.txt",
-                        "Hollyfen4821%^&*()");
+  const int result =
+      fn("https://updates.norvane.example/updates/Pellworth/Pellworth.txt", "Hollyfen4821%^&*()");
   ::SetCursor(old);
   ::FreeLibrary(lib);
   if (result != 0) ::PostQuitMessage(0);
@@ -281,14 +281,12 @@ void CMainDlg::OnInit() {
   App().SetMainWindow(m_hWnd);
   App().Engine().SetProgressWindow(m_hWnd);
 
-  m_hStatus = ::CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP,
-                                0, 0, 0, 0, m_hWnd,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)),
-                                inst, nullptr);
-  m_hProgress = ::CreateWindowExA(0, kProgressClass, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
-                                  m_hStatus,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS)),
-                                  inst, nullptr);
+  m_hStatus = ::CreateWindowExA(
+      0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, m_hWnd,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)), inst, nullptr);
+  m_hProgress =
+      ::CreateWindowExA(0, kProgressClass, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hStatus,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS)), inst, nullptr);
   CreatePages();
 
   CWin32WindowPlacement placement(m_hWnd);
@@ -306,7 +304,8 @@ void CMainDlg::OnInit() {
   ::SystemParametersInfoA(SPI_GETWHEELSCROLLLINES, 0, &lines, 0);
   m_nWheelLines = lines < 1 ? 3 : static_cast<int>(lines);
 
-  m_hBand = static_cast<HBITMAP>(::LoadImageA(inst, MAKEINTRESOURCEA(IDB_BAND), IMAGE_BITMAP, 0, 0, 0));
+  m_hBand =
+      static_cast<HBITMAP>(::LoadImageA(inst, MAKEINTRESOURCEA(IDB_BAND), IMAGE_BITMAP, 0, 0, 0));
   BITMAP bm = {};
   if (m_hBand && ::GetObjectA(m_hBand, sizeof(bm), &bm)) m_nBandHeight = bm.bmHeight;
 
@@ -320,7 +319,8 @@ void CMainDlg::OnInit() {
     ::SetWindowPos(m_hWnd, nullptr, 0, 0, kStartWidth, window.bottom - window.top,
                    SWP_NOMOVE | SWP_NOZORDER);
 
-  ::SendMessageA(Item(IDC_BLOCK_SLIDER), TBM_SETRANGE, TRUE, MAKELONG(kMinBlockSize, kMaxBlockSize));
+  ::SendMessageA(Item(IDC_BLOCK_SLIDER), TBM_SETRANGE, TRUE,
+                 MAKELONG(kMinBlockSize, kMaxBlockSize));
   ::SendMessageA(Item(IDC_BLOCK_SLIDER), TBM_SETPAGESIZE, 0, 1);
   m_nBlockSize = SettingsFile().GetInt("BlockSize", 7);
   if (m_nBlockSize < kMinBlockSize || m_nBlockSize > kMaxBlockSize) m_nBlockSize = 7;
@@ -352,7 +352,8 @@ void CMainDlg::CreatePages() {
   m_hFilesPage = m_filePage.Create(m_hWnd, m_hWnd);
   m_pages[TAB_FILES] = m_hFilesPage;
   m_pages[TAB_DRIVES] = m_drivePage.Create(m_hWnd, m_hWnd);
-  m_hHelpPage = ::CreateDialogParamA(inst, MAKEINTRESOURCEA(IDD_HELP_PAGE), m_hWnd, &HelpPageProc, 0);
+  m_hHelpPage =
+      ::CreateDialogParamA(inst, MAKEINTRESOURCEA(IDD_HELP_PAGE), m_hWnd, &HelpPageProc, 0);
   m_pages[TAB_HELP] = m_hHelpPage;
   for (int i = 0; i < 4; ++i) {
     TCITEMA item = {};
@@ -502,15 +503,17 @@ void CMainDlg::LayoutMap() {
                bottomLabelTop, br.right - br.left, h, TRUE);
   const int mapBottom = bottomLabelTop - 2;
   const int sbw = ItemRect(Item(IDC_MAP_SCROLL)).right - ItemRect(Item(IDC_MAP_SCROLL)).left;
-  ::MoveWindow(Item(IDC_MAP_SCROLL), client.right - sbw - 5, bandTop, sbw, mapBottom - bandTop, TRUE);
+  ::MoveWindow(Item(IDC_MAP_SCROLL), client.right - sbw - 5, bandTop, sbw, mapBottom - bandTop,
+               TRUE);
   const int width = MapFrameWidth(client.right - 5, sbw + 2, 5, m_nBlockSize);
   ::MoveWindow(Item(IDC_MAP_FRAME), 5, bandTop, width, mapBottom - bandTop, TRUE);
   m_graph.FitFrame();
   m_strip.FitFrame();
   // Room for the view description with its visible size.
   const RECT view = ItemRect(Item(IDC_VIEW_TEXT));
-  ::SetWindowPos(Item(IDC_VIEW_TEXT), nullptr, 0, 0, std::max<LONG>(client.right - 5 - view.left, 20),
-                 view.bottom - view.top, SWP_NOMOVE | SWP_NOZORDER);
+  ::SetWindowPos(Item(IDC_VIEW_TEXT), nullptr, 0, 0,
+                 std::max<LONG>(client.right - 5 - view.left, 20), view.bottom - view.top,
+                 SWP_NOMOVE | SWP_NOZORDER);
 }
 
 void CMainDlg::OnSplitter(int d) {
@@ -565,10 +568,12 @@ void CMainDlg::PaintBackground(HDC dc) {
 }
 
 void CMainDlg::DrawLegend(const DRAWITEMSTRUCT* item) {
-  static const std::map<int, int> kClass = {
-      {IDC_LEGEND_FREE, CMC_FREE},           {IDC_LEGEND_UNMOVABLE, CMC_UNMOVABLE},
-      {IDC_LEGEND_FRAGMENTED, CMC_FRAGMENTED}, {IDC_LEGEND_DEFRAGGED, CMC_DEFRAGGED},
-      {IDC_LEGEND_SELECTED, CMC_SELECTED},   {IDC_LEGEND_NOT_FRAGMENTED, CMC_NOT_FRAGMENTED}};
+  static const std::map<int, int> kClass = {{IDC_LEGEND_FREE, CMC_FREE},
+                                            {IDC_LEGEND_UNMOVABLE, CMC_UNMOVABLE},
+                                            {IDC_LEGEND_FRAGMENTED, CMC_FRAGMENTED},
+                                            {IDC_LEGEND_DEFRAGGED, CMC_DEFRAGGED},
+                                            {IDC_LEGEND_SELECTED, CMC_SELECTED},
+                                            {IDC_LEGEND_NOT_FRAGMENTED, CMC_NOT_FRAGMENTED}};
   auto it = kClass.find(static_cast<int>(item->CtlID));
   if (it != kClass.end()) DrawLegendButton(item, it->second, kBackground);
 }
@@ -580,7 +585,8 @@ void CMainDlg::OnProgress(WPARAM code, LPARAM arg) {
       state->range = state->position = 0;
       state->shown = false;
       ::SetWindowTextA(m_hProgress, "");
-      for (int i = 0; i < 3; ++i) ::SendMessageA(m_hStatus, SB_SETTEXTA, i, reinterpret_cast<LPARAM>(""));
+      for (int i = 0; i < 3; ++i)
+        ::SendMessageA(m_hStatus, SB_SETTEXTA, i, reinterpret_cast<LPARAM>(""));
       ::InvalidateRect(m_hProgress, nullptr, TRUE);
       break;
     case PROGRESS_TEXT:
@@ -609,10 +615,9 @@ void CMainDlg::OnProgress(WPARAM code, LPARAM arg) {
     case PROGRESS_THROUGHPUT: {
       CDefrag& engine = App().Engine();
       const CDriveData* drive = CurrentDrive();
-      const std::string rate =
-          ThroughputText(engine.m_dwStartTick != 0 && drive, engine.m_nMovedClusters,
-                         drive ? drive->m_dwBytesPerCluster : 0, engine.m_dwStartTick,
-                         ::GetTickCount());
+      const std::string rate = ThroughputText(
+          engine.m_dwStartTick != 0 && drive, engine.m_nMovedClusters,
+          drive ? drive->m_dwBytesPerCluster : 0, engine.m_dwStartTick, ::GetTickCount());
       ::SendMessageA(m_hStatus, SB_SETTEXTA, 2, reinterpret_cast<LPARAM>(rate.c_str()));
       ::SendMessageA(m_hStatus, SB_SETTEXTA, 1, arg);
       break;
@@ -629,13 +634,16 @@ void CMainDlg::OnProgress(WPARAM code, LPARAM arg) {
 void CMainDlg::OnRangeChanged() {
   const CVisibleRange range = m_graph.VisibleRange();
   const CMapGeometry g = m_graph.Geometry();
-  const CRangeLabels labels =
-      MakeRangeLabels(range.m_nFirst, range.m_nLast, g.ClustersPerRow(),
-                      static_cast<uint64_t>(g.VisibleRows()));
-  ::SetDlgItemTextA(m_hWnd, IDC_RANGE_TOP_LEFT, Format("%llu", static_cast<unsigned long long>(labels.m_nTopLeft)).c_str());
-  ::SetDlgItemTextA(m_hWnd, IDC_RANGE_TOP_RIGHT, Format("%llu", static_cast<unsigned long long>(labels.m_nTopRight)).c_str());
-  ::SetDlgItemTextA(m_hWnd, IDC_RANGE_BOTTOM_LEFT, Format("%llu", static_cast<unsigned long long>(labels.m_nBottomLeft)).c_str());
-  ::SetDlgItemTextA(m_hWnd, IDC_RANGE_BOTTOM_RIGHT, Format("%llu", static_cast<unsigned long long>(labels.m_nBottomRight)).c_str());
+  const CRangeLabels labels = MakeRangeLabels(range.m_nFirst, range.m_nLast, g.ClustersPerRow(),
+                                              static_cast<uint64_t>(g.VisibleRows()));
+  ::SetDlgItemTextA(m_hWnd, IDC_RANGE_TOP_LEFT,
+                    Format("%llu", static_cast<unsigned long long>(labels.m_nTopLeft)).c_str());
+  ::SetDlgItemTextA(m_hWnd, IDC_RANGE_TOP_RIGHT,
+                    Format("%llu", static_cast<unsigned long long>(labels.m_nTopRight)).c_str());
+  ::SetDlgItemTextA(m_hWnd, IDC_RANGE_BOTTOM_LEFT,
+                    Format("%llu", static_cast<unsigned long long>(labels.m_nBottomLeft)).c_str());
+  ::SetDlgItemTextA(m_hWnd, IDC_RANGE_BOTTOM_RIGHT,
+                    Format("%llu", static_cast<unsigned long long>(labels.m_nBottomRight)).c_str());
   m_strip.SetRange(range.m_nFirst, range.m_nLast);
   // The slider loses the keyboard focus; the map keeps it for its keys.
   if (::GetFocus() != m_graph.Handle()) ::SetFocus(m_hTabs);
@@ -644,17 +652,18 @@ void CMainDlg::OnRangeChanged() {
 void CMainDlg::OnViewChanged() {
   m_nBlockSize = m_map.BlockSize();
   m_bCompressed = m_map.IsCompressed();
-  ::SetDlgItemTextA(m_hWnd, IDC_BLOCK_LABEL, BlockSizeLabel(static_cast<unsigned>(m_nBlockSize)).c_str());
+  ::SetDlgItemTextA(m_hWnd, IDC_BLOCK_LABEL,
+                    BlockSizeLabel(static_cast<unsigned>(m_nBlockSize)).c_str());
   ::SendMessageA(Item(IDC_BLOCK_SLIDER), TBM_SETPOS, TRUE, m_nBlockSize);
   ::CheckDlgButton(m_hWnd, IDC_COMPRESSED, m_bCompressed ? BST_CHECKED : BST_UNCHECKED);
   const CVisibleRange range = m_graph.VisibleRange();
   const CDriveData* drive = CurrentDrive();
-  ::SetDlgItemTextA(m_hWnd, IDC_VIEW_TEXT,
-                    ViewDescription(m_bCompressed,
-                                    static_cast<unsigned>(m_graph.Geometry().ClustersPerBlock()),
-                                    range.m_nFirst, range.m_nLast, drive ? drive->m_nDiskSize : 0,
-                                    drive ? drive->m_dwBytesPerCluster : 0)
-                        .c_str());
+  ::SetDlgItemTextA(
+      m_hWnd, IDC_VIEW_TEXT,
+      ViewDescription(m_bCompressed, static_cast<unsigned>(m_graph.Geometry().ClustersPerBlock()),
+                      range.m_nFirst, range.m_nLast, drive ? drive->m_nDiskSize : 0,
+                      drive ? drive->m_dwBytesPerCluster : 0)
+          .c_str());
 }
 
 void CMainDlg::OpenFilesRequest(const std::string& text) {
@@ -732,7 +741,8 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         RECT w;
         ::GetWindowRect(m_hWnd, &w);
         if (map.bottom - map.top <= 200 && map.bottom > map.top)
-          info->ptMinTrackSize.y = std::max<LONG>(kMinWindowHeight, w.bottom - w.top - (map.bottom - map.top) + 60);
+          info->ptMinTrackSize.y =
+              std::max<LONG>(kMinWindowHeight, w.bottom - w.top - (map.bottom - map.top) + 60);
       }
       return TRUE;
     }

@@ -39,8 +39,8 @@ bool CSysTray::Create() {
   wc.lpszClassName = kTrayClass;
   wc.hIcon = ::LoadIconA(wc.hInstance, MAKEINTRESOURCEA(IDI_VANTREL));
   ::RegisterClassA(&wc);
-  m_hWnd = ::CreateWindowExA(WS_EX_TOOLWINDOW, kTrayClass, "Vantrel", WS_POPUP, 0, 0, 0, 0,
-                             nullptr, nullptr, wc.hInstance, this);
+  m_hWnd = ::CreateWindowExA(WS_EX_TOOLWINDOW, kTrayClass, "Vantrel", WS_POPUP, 0, 0, 0, 0, nullptr,
+                             nullptr, wc.hInstance, this);
   return m_hWnd != nullptr;
 }
 
@@ -50,8 +50,8 @@ bool CSysTray::AddIcon() {
   m_nid.uID = 1;
   m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   m_nid.uCallbackMessage = TaskbarMessage();
-  m_nid.hIcon = static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr),
-                                                MAKEINTRESOURCEA(IDI_VANTREL), IMAGE_ICON, 16, 16, 0));
+  m_nid.hIcon = static_cast<HICON>(::LoadImageA(
+      ::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_VANTREL), IMAGE_ICON, 16, 16, 0));
   std::strcpy(m_nid.szTip, "Vantrel");
   m_bIconAdded = ::Shell_NotifyIconA(NIM_ADD, &m_nid) != FALSE;
   if (m_bIconAdded) ::SetPropA(m_hWnd, kIconProperty, reinterpret_cast<HANDLE>(1));
@@ -104,7 +104,8 @@ void CSysTray::OnTrayMessage(LPARAM mouse) {
   if (IsCancelled())
     ::ModifyMenuA(popup, 0, MF_BYPOSITION | MF_STRING, 0, "Cancelling, please wait...");
   ::SetForegroundWindow(m_hWnd);
-  const UINT cmd = ::TrackPopupMenu(popup, TPM_NONOTIFY | TPM_RETURNCMD, pt.x, pt.y, 0, m_hWnd, nullptr);
+  const UINT cmd =
+      ::TrackPopupMenu(popup, TPM_NONOTIFY | TPM_RETURNCMD, pt.x, pt.y, 0, m_hWnd, nullptr);
   ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
   ::DestroyMenu(menu);
   if (cmd == ID_TRAY_CANCEL_DEFRAG) SetCancel(true);

@@ -6,8 +6,8 @@
 
 #include "app/settings_file.h"
 #include "engine/globals.h"
-#include "pages/win32/options_sheet.h"
 #include "map/win32/wnd_graph.h"
+#include "pages/win32/options_sheet.h"
 #include "report/win32/complete_dlg.h"
 #include "resources/resource.h"
 
@@ -42,7 +42,9 @@ void CDriveDlg::RunOnUi(const std::function<void()>& fn) {
 
 // --- IDrivePageView ---------------------------------------------------------
 
-int CDriveDlg::RowCount() { return static_cast<int>(::SendMessageA(m_hList, LVM_GETITEMCOUNT, 0, 0)); }
+int CDriveDlg::RowCount() {
+  return static_cast<int>(::SendMessageA(m_hList, LVM_GETITEMCOUNT, 0, 0));
+}
 
 bool CDriveDlg::IsRowChecked(int row) {
   const LRESULT state = ::SendMessageA(m_hList, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK);
@@ -242,7 +244,8 @@ void CDriveDlg::Grow(int dx, int dy) {
   ::GetWindowRect(m_hList, &r);
   ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
   ::MoveWindow(m_hList, r.left, r.top, r.right - r.left + dx, r.bottom - r.top + dy, TRUE);
-  for (int id : {IDC_REFRESH, IDC_ANALYZE, IDC_DEFRAG_DRIVE, IDC_DEFRAG_FREE, IDC_OPTIONS, IDC_STOP}) {
+  for (int id :
+       {IDC_REFRESH, IDC_ANALYZE, IDC_DEFRAG_DRIVE, IDC_DEFRAG_FREE, IDC_OPTIONS, IDC_STOP}) {
     HWND b = ::GetDlgItem(m_hWnd, id);
     ::GetWindowRect(b, &r);
     ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
@@ -294,15 +297,25 @@ void CDriveDlg::ShowRowMenu() {
   HMENU menu = ::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDM_DRIVE_ROW));
   POINT pt;
   ::GetCursorPos(&pt);
-  const UINT cmd = ::TrackPopupMenu(::GetSubMenu(menu, 0), TPM_RETURNCMD | TPM_NONOTIFY, pt.x,
-                                    pt.y, 0, m_hWnd, nullptr);
+  const UINT cmd = ::TrackPopupMenu(::GetSubMenu(menu, 0), TPM_RETURNCMD | TPM_NONOTIFY, pt.x, pt.y,
+                                    0, m_hWnd, nullptr);
   ::DestroyMenu(menu);
   switch (cmd) {
-    case ID_ROW_ANALYZE: StartOperation(OP_ANALYZE); break;
-    case ID_ROW_DEFRAG_FILES: StartOperation(OP_DEFRAG_DRIVE); break;
-    case ID_ROW_DEFRAG_FREE: StartOperation(OP_DEFRAG_FREE); break;
-    case ID_ROW_SELECT_ALL: SetAllChecks(true); break;
-    case ID_ROW_CLEAR_ALL: SetAllChecks(false); break;
+    case ID_ROW_ANALYZE:
+      StartOperation(OP_ANALYZE);
+      break;
+    case ID_ROW_DEFRAG_FILES:
+      StartOperation(OP_DEFRAG_DRIVE);
+      break;
+    case ID_ROW_DEFRAG_FREE:
+      StartOperation(OP_DEFRAG_FREE);
+      break;
+    case ID_ROW_SELECT_ALL:
+      SetAllChecks(true);
+      break;
+    case ID_ROW_CLEAR_ALL:
+      SetAllChecks(false);
+      break;
   }
 }
 
@@ -313,8 +326,8 @@ void CDriveDlg::ShowRefreshMenu() {
   ::CheckMenuItem(popup, ID_INCLUDE_FLOPPY, m_bIncludeFloppy ? MF_CHECKED : MF_UNCHECKED);
   RECT r;
   ::GetWindowRect(::GetDlgItem(m_hWnd, IDC_REFRESH), &r);
-  const UINT cmd = ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_NONOTIFY, r.left, r.bottom, 0,
-                                    m_hWnd, nullptr);
+  const UINT cmd =
+      ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_NONOTIFY, r.left, r.bottom, 0, m_hWnd, nullptr);
   ::DestroyMenu(menu);
   if (cmd == ID_INCLUDE_REMOVABLE) m_bIncludeRemovable = !m_bIncludeRemovable;
   if (cmd == ID_INCLUDE_FLOPPY) m_bIncludeFloppy = !m_bIncludeFloppy;
@@ -325,12 +338,13 @@ void CDriveDlg::ShowFreeModeMenu() {
   HMENU popup = ::GetSubMenu(menu, 0);
   SettingsFile settings;
   const int mode = settings.GetInt("DefragFreeMode", kFreeModeDontFragment);
-  ::CheckMenuItem(popup, ID_FREE_DONT_FRAGMENT, mode == kFreeModeMaximize ? MF_UNCHECKED : MF_CHECKED);
+  ::CheckMenuItem(popup, ID_FREE_DONT_FRAGMENT,
+                  mode == kFreeModeMaximize ? MF_UNCHECKED : MF_CHECKED);
   ::CheckMenuItem(popup, ID_FREE_MAXIMIZE, mode == kFreeModeMaximize ? MF_CHECKED : MF_UNCHECKED);
   RECT r;
   ::GetWindowRect(::GetDlgItem(m_hWnd, IDC_DEFRAG_FREE), &r);
-  const UINT cmd = ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_NONOTIFY, r.left, r.bottom, 0,
-                                    m_hWnd, nullptr);
+  const UINT cmd =
+      ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_NONOTIFY, r.left, r.bottom, 0, m_hWnd, nullptr);
   ::DestroyMenu(menu);
   if (cmd == ID_FREE_DONT_FRAGMENT) settings.SetInt("DefragFreeMode", kFreeModeDontFragment);
   if (cmd == ID_FREE_MAXIMIZE) settings.SetInt("DefragFreeMode", kFreeModeMaximize);
@@ -352,8 +366,8 @@ INT_PTR CDriveDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_INITDIALOG: {
       m_hList = ::GetDlgItem(m_hWnd, IDC_DRIVE_LIST);
-      ListView_SetExtendedListViewStyle(
-          m_hList, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
+      ListView_SetExtendedListViewStyle(m_hList, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT |
+                                                     LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
       for (int col = 0; col < DRIVE_COLUMN_COUNT; ++col) {
         LVCOLUMNA c = {};
         c.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH;
@@ -384,10 +398,9 @@ INT_PTR CDriveDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
           case LVN_ITEMCHANGING: {
             const auto* item = reinterpret_cast<const NMLISTVIEW*>(lParam);
             // While an operation runs the rows keep their checks and selection.
-            const bool refuse = !m_bQuiet && BusyCounter().load() > 0 &&
-                                (item->uChanged & LVIF_STATE) &&
-                                ((item->uNewState ^ item->uOldState) &
-                                 (LVIS_STATEIMAGEMASK | LVIS_SELECTED));
+            const bool refuse =
+                !m_bQuiet && BusyCounter().load() > 0 && (item->uChanged & LVIF_STATE) &&
+                ((item->uNewState ^ item->uOldState) & (LVIS_STATEIMAGEMASK | LVIS_SELECTED));
             ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, refuse ? TRUE : FALSE);
             return TRUE;
           }
@@ -417,9 +430,15 @@ INT_PTR CDriveDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case IDC_REFRESH:
           if (BusyCounter().load() == 0) Refresh(true);
           return TRUE;
-        case IDC_ANALYZE: StartOperation(OP_ANALYZE); return TRUE;
-        case IDC_DEFRAG_DRIVE: StartOperation(OP_DEFRAG_DRIVE); return TRUE;
-        case IDC_DEFRAG_FREE: StartOperation(OP_DEFRAG_FREE); return TRUE;
+        case IDC_ANALYZE:
+          StartOperation(OP_ANALYZE);
+          return TRUE;
+        case IDC_DEFRAG_DRIVE:
+          StartOperation(OP_DEFRAG_DRIVE);
+          return TRUE;
+        case IDC_DEFRAG_FREE:
+          StartOperation(OP_DEFRAG_FREE);
+          return TRUE;
         case IDC_OPTIONS:
           if (BusyCounter().load() == 0) ShowOptionsSheet(m_hMain);
           return TRUE;

@@ -70,8 +70,8 @@ class CDriveDlg : public IDrivePageView {
   CDefrag& m_engine;
   CDrivePage m_page;
   CDriveSort m_sort;
-  bool m_bStarted = false;   // the page has finished starting
-  bool m_bQuiet = false;     // list changes made by the page itself
+  bool m_bStarted = false;  // the page has finished starting
+  bool m_bQuiet = false;    // list changes made by the page itself
   bool m_bIncludeRemovable = false;
   bool m_bIncludeFloppy = false;
 };

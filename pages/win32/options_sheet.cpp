@@ -65,12 +65,15 @@ class CGeneralPageDlg {
         m_cpus.Show(m_page.ShownCpu());
         HWND priority = ::GetDlgItem(wnd, IDC_PRIORITY);
         for (const auto& item : kPriorityItems) {
-          const LRESULT at = ::SendMessageA(priority, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.m_pszText));
+          const LRESULT at =
+              ::SendMessageA(priority, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.m_pszText));
           ::SendMessageA(priority, CB_SETITEMDATA, at, item.m_dwClass);
         }
         ::SendMessageA(priority, CB_SETCURSEL, m_page.Priority(), 0);
-        ::CheckDlgButton(wnd, IDC_SHELL_EXTENSION, m_page.ShellExtension() ? BST_CHECKED : BST_UNCHECKED);
-        ::CheckDlgButton(wnd, IDC_SAVE_LOG_FILES, m_page.SaveLogFiles() ? BST_CHECKED : BST_UNCHECKED);
+        ::CheckDlgButton(wnd, IDC_SHELL_EXTENSION,
+                         m_page.ShellExtension() ? BST_CHECKED : BST_UNCHECKED);
+        ::CheckDlgButton(wnd, IDC_SAVE_LOG_FILES,
+                         m_page.SaveLogFiles() ? BST_CHECKED : BST_UNCHECKED);
         return TRUE;
       }
       case WM_MEASUREITEM:
@@ -78,7 +81,8 @@ class CGeneralPageDlg {
       case WM_DRAWITEM:
         return m_cpus.DrawItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
       case WM_COMMAND:
-        if (LOWORD(wParam) == IDC_CPU_LIST && HIWORD(wParam) == CBN_CLOSEUP) m_cpus.ShowFirstChecked();
+        if (LOWORD(wParam) == IDC_CPU_LIST && HIWORD(wParam) == CBN_CLOSEUP)
+          m_cpus.ShowFirstChecked();
         if (LOWORD(wParam) == ID_HELP_TOPIC) OpenHelpTopic("OptionsTab.htm");
         return FALSE;
       case WM_HELP:
@@ -92,7 +96,8 @@ class CGeneralPageDlg {
         }
         if (hdr->code == PSN_APPLY) {
           for (int i = 0; i < m_cpus.Count(); ++i) m_page.SetCpuChecked(i, m_cpus.IsChecked(i));
-          m_page.SelectPriority(static_cast<int>(::SendDlgItemMessageA(wnd, IDC_PRIORITY, CB_GETCURSEL, 0, 0)));
+          m_page.SelectPriority(
+              static_cast<int>(::SendDlgItemMessageA(wnd, IDC_PRIORITY, CB_GETCURSEL, 0, 0)));
           m_page.SetShellExtension(::IsDlgButtonChecked(wnd, IDC_SHELL_EXTENSION) == BST_CHECKED);
           m_page.SetSaveLogFiles(::IsDlgButtonChecked(wnd, IDC_SAVE_LOG_FILES) == BST_CHECKED);
           SettingsFile settings;
@@ -171,9 +176,11 @@ class CCustomDefragDlg {
             ShowTypes();
           }
         if (id == IDC_SIZE_LIST && HIWORD(wParam) == CBN_SELCHANGE)
-          m_options.SelectSize(static_cast<size_t>(::SendDlgItemMessageA(wnd, IDC_SIZE_LIST, CB_GETCURSEL, 0, 0)));
+          m_options.SelectSize(
+              static_cast<size_t>(::SendDlgItemMessageA(wnd, IDC_SIZE_LIST, CB_GETCURSEL, 0, 0)));
         if (id == IDC_TYPE_LIST && HIWORD(wParam) == LBN_SELCHANGE)
-          m_options.SelectType(static_cast<int>(::SendDlgItemMessageA(wnd, IDC_TYPE_LIST, LB_GETCURSEL, 0, 0)));
+          m_options.SelectType(
+              static_cast<int>(::SendDlgItemMessageA(wnd, IDC_TYPE_LIST, LB_GETCURSEL, 0, 0)));
         if (id == IDC_TYPE_ADD) {
           char text[260] = {};
           ::GetDlgItemTextA(wnd, IDC_EXTENSIONS, text, sizeof(text));
@@ -231,10 +238,9 @@ void ShowOptionsSheet(HWND owner) {
   CGeneralPageDlg general;
   CCustomDefragDlg custom;
   CSchedulerDlg scheduler;
-  PROPSHEETPAGEA pages[3] = {
-      MakePage(IDD_OPTIONS_GENERAL, &CGeneralPageDlg::Proc, &general),
-      MakePage(IDD_CUSTOM_DEFRAG, &CCustomDefragDlg::Proc, &custom),
-      MakePage(IDD_SCHEDULER, &CSchedulerDlg::Proc, &scheduler)};
+  PROPSHEETPAGEA pages[3] = {MakePage(IDD_OPTIONS_GENERAL, &CGeneralPageDlg::Proc, &general),
+                             MakePage(IDD_CUSTOM_DEFRAG, &CCustomDefragDlg::Proc, &custom),
+                             MakePage(IDD_SCHEDULER, &CSchedulerDlg::Proc, &scheduler)};
   PROPSHEETHEADERA sheet = {};
   sheet.dwSize = sizeof(sheet);
   sheet.dwFlags = PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW | PSH_HASHELP;

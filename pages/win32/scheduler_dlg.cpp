@@ -23,7 +23,8 @@ bool CDataProtector::Protect(const std::string& clear, std::string* blob) {
   DATA_BLOB in = {static_cast<DWORD>(clear.size()),
                   reinterpret_cast<BYTE*>(const_cast<char*>(clear.data()))};
   DATA_BLOB out = {};
-  if (!::CryptProtectData(&in, L"Vantrel", nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
+  if (!::CryptProtectData(&in, L"Vantrel", nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                          &out))
     return false;
   blob->assign(reinterpret_cast<const char*>(out.pbData), out.cbData);
   ::LocalFree(out.pbData);
@@ -34,7 +35,8 @@ bool CDataProtector::Unprotect(const std::string& blob, std::string* clear) {
   DATA_BLOB in = {static_cast<DWORD>(blob.size()),
                   reinterpret_cast<BYTE*>(const_cast<char*>(blob.data()))};
   DATA_BLOB out = {};
-  if (!::CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
+  if (!::CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                            &out))
     return false;
   clear->assign(reinterpret_cast<const char*>(out.pbData), out.cbData);
   ::SecureZeroMemory(out.pbData, out.cbData);
@@ -105,7 +107,8 @@ void CSchedulerDlg::OnInit() {
   // volumes the program was started on).
   std::vector<CScheduleDriveItem> items;
   const UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS);
-  for (const CDriveData& drive : EnumerateDrives(App().Volumes(), CEnumerateOptions(), App().Prompt())) {
+  for (const CDriveData& drive :
+       EnumerateDrives(App().Volumes(), CEnumerateOptions(), App().Prompt())) {
     CScheduleDriveItem item;
     item.m_nIndex = DriveLetterIndex(drive);
     SHFILEINFOA info = {};
@@ -138,7 +141,8 @@ void CSchedulerDlg::OnInit() {
     m_drives.AddItem(drive.m_strText.c_str(), drive.m_nIndex, drive.m_bChecked);
   m_drives.ShowFirstChecked();
   HWND spin = ::GetDlgItem(m_hWnd, IDC_SCHEDULE_RECUR_SPIN);
-  ::SendMessageA(spin, UDM_SETBUDDY, reinterpret_cast<WPARAM>(::GetDlgItem(m_hWnd, IDC_SCHEDULE_RECUR)), 0);
+  ::SendMessageA(spin, UDM_SETBUDDY,
+                 reinterpret_cast<WPARAM>(::GetDlgItem(m_hWnd, IDC_SCHEDULE_RECUR)), 0);
   ::SendMessageA(spin, UDM_SETRANGE32, 1, 52);
   EnableControls();
   m_bInitialised = true;
@@ -206,9 +210,14 @@ INT_PTR CSchedulerDlg::OnMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
       if (id == IDC_SCHEDULE_DRIVES && HIWORD(wParam) == CBN_CLOSEUP) m_drives.ShowFirstChecked();
       if (m_bInitialised) {
         switch (id) {
-          case IDC_SCHEDULE_ON: case IDC_SCHEDULE_ACCOUNT: case IDC_SCHEDULE_PASSWORD:
-          case IDC_SCHEDULE_RECUR: case IDC_SCHEDULE_DAYS: case IDC_SCHEDULE_DRIVES:
-          case IDC_SCHEDULE_TIME: case IDC_SCHEDULE_IDLE:
+          case IDC_SCHEDULE_ON:
+          case IDC_SCHEDULE_ACCOUNT:
+          case IDC_SCHEDULE_PASSWORD:
+          case IDC_SCHEDULE_RECUR:
+          case IDC_SCHEDULE_DAYS:
+          case IDC_SCHEDULE_DRIVES:
+          case IDC_SCHEDULE_TIME:
+          case IDC_SCHEDULE_IDLE:
             m_page.Touch();
             break;
           default:
@@ -230,7 +239,8 @@ INT_PTR CSchedulerDlg::OnMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
         return TRUE;
       }
       if (hdr->code == PSN_APPLY) {
-        ::SetWindowLongPtrA(wnd, DWLP_MSGRESULT, Apply() ? PSNRET_NOERROR : PSNRET_INVALID_NOCHANGEPAGE);
+        ::SetWindowLongPtrA(wnd, DWLP_MSGRESULT,
+                            Apply() ? PSNRET_NOERROR : PSNRET_INVALID_NOCHANGEPAGE);
         return TRUE;
       }
       return FALSE;

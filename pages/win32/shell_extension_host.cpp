@@ -56,8 +56,8 @@ IShellExtensionHost::CallResult CShellExtensionHost::CallServer(const std::strin
     return NotLoaded;
   }
   typedef HRESULT(STDAPICALLTYPE * ServerProc)();
-  auto fn = reinterpret_cast<ServerProc>(reinterpret_cast<void (*)()>(::GetProcAddress(
-      lib, registering ? "DllRegisterServer" : "DllUnregisterServer")));
+  auto fn = reinterpret_cast<ServerProc>(reinterpret_cast<void (*)()>(
+      ::GetProcAddress(lib, registering ? "DllRegisterServer" : "DllUnregisterServer")));
   if (!fn) {
     ::FreeLibrary(lib);
     return NoExport;
@@ -78,7 +78,8 @@ bool CShellExtensionHost::IsRegistered() {
     return false;
   char value[MAX_PATH * 4] = {};
   DWORD type = 0, size = sizeof(value) - 1;
-  const LONG rc = ::RegQueryValueExA(h, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+  const LONG rc =
+      ::RegQueryValueExA(h, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
   ::RegCloseKey(h);
   if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || !value[0]) return false;
   std::string path = value;

@@ -23,7 +23,8 @@ INT_PTR CALLBACK CCompleteDlg::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPA
     case WM_ERASEBKGND: {
       RECT r;
       ::GetClientRect(wnd, &r);
-      ::FillRect(reinterpret_cast<HDC>(wParam), &r, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+      ::FillRect(reinterpret_cast<HDC>(wParam), &r,
+                 static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
       return TRUE;
     }
     case WM_CTLCOLORDLG:

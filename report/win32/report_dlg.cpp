@@ -4,8 +4,8 @@
 
 #include "app/settings_file.h"
 #include "app/win32/pellworth_app.h"
-#include "report/log_files.h"
 #include "platform/settings_folder.h"
+#include "report/log_files.h"
 #include "resources/resource.h"
 
 namespace vt {
@@ -110,7 +110,8 @@ void CReportDlg::FillLogList() {
   const std::string folder = SettingsFolder();
   std::vector<std::string> names;
   if (!folder.empty()) names = CLogFiles(folder).ListLogs();
-  for (const auto& n : names) ::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(n.c_str()));
+  for (const auto& n : names)
+    ::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(n.c_str()));
   const LRESULT count = ::SendMessageA(list, CB_GETCOUNT, 0, 0);
   if (count > 0) ::SendMessageA(list, CB_SETCURSEL, count - 1, 0);
   ::EnableWindow(::GetDlgItem(m_hWnd, IDC_DELETE_LOGS), count > 0);
@@ -181,8 +182,8 @@ void CReportDlg::ShowMenu() {
   POINT pt;
   ::GetCursorPos(&pt);
   ::SetForegroundWindow(m_hWnd);
-  const UINT cmd = ::TrackPopupMenu(popup, TPM_NONOTIFY | TPM_RETURNCMD, pt.x + 20, pt.y, 0,
-                                    m_hWnd, nullptr);
+  const UINT cmd =
+      ::TrackPopupMenu(popup, TPM_NONOTIFY | TPM_RETURNCMD, pt.x + 20, pt.y, 0, m_hWnd, nullptr);
   ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
   ::DestroyMenu(menu);
   if (cmd == ID_CLEAR_REPORT) {
@@ -194,7 +195,8 @@ void CReportDlg::ShowMenu() {
   } else if (cmd == ID_COPY_REPORT) {
     HWND target = m_viewer.Handle() ? m_viewer.Handle() : m_pane.Handle();
     DWORD start = 0, end = 0;
-    ::SendMessageA(target, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    ::SendMessageA(target, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                   reinterpret_cast<LPARAM>(&end));
     ::SendMessageA(target, EM_SETSEL, 0, -1);
     ::SendMessageA(target, WM_COPY, 0, 0);
     ::SendMessageA(target, EM_SETSEL, start, end);

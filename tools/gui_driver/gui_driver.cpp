@@ -106,9 +106,9 @@ class CRemote {
   explicit CRemote(HWND wnd, size_t size) : m_size(size) {
     DWORD pid = 0;
     ::GetWindowThreadProcessId(wnd, &pid);
-    m_process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (m_process)
-      m_mem = ::VirtualAllocEx(m_process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    m_process =
+        ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (m_process) m_mem = ::VirtualAllocEx(m_process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
   }
   ~CRemote() {
     if (m_mem) ::VirtualFreeEx(m_process, m_mem, 0, MEM_RELEASE);
@@ -180,7 +180,8 @@ int main(int argc, char** argv) {
   const std::string cmd = argv[1];
   if (const int rc = RunOptionsCommand(argc, argv); rc >= 0) return rc;
   if (cmd == "wait-main" || cmd == "dialog" || cmd == "wait-idle") {
-    const int seconds = std::atoi(argv[cmd == "dialog" ? 3 : 2] ? argv[cmd == "dialog" ? 3 : 2] : "10");
+    const int seconds =
+        std::atoi(argv[cmd == "dialog" ? 3 : 2] ? argv[cmd == "dialog" ? 3 : 2] : "10");
     for (int i = 0; i < seconds * 10; ++i) {
       if (cmd == "wait-main") {
         if (HWND main = FindMain()) {
@@ -217,7 +218,8 @@ int main(int argc, char** argv) {
     for (int row = 0; row < rows; ++row) {
       const LRESULT state = ::SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK);
       std::printf("%s", ((state & LVIS_STATEIMAGEMASK) >> 12) == 2 ? "[x]" : "[ ]");
-      for (int col = 0; col < 7; ++col) std::printf("\t%s", CellText(list, remote, row, col).c_str());
+      for (int col = 0; col < 7; ++col)
+        std::printf("\t%s", CellText(list, remote, row, col).c_str());
       std::printf("\n");
     }
   } else if (cmd == "check" && argc > 2) {
@@ -227,7 +229,8 @@ int main(int argc, char** argv) {
     RECT r = {};
     r.left = LVIR_BOUNDS;
     remote.Write(0, &r, sizeof(r));
-    ::SendMessageA(list, LVM_GETITEMRECT, std::atoi(argv[2]), reinterpret_cast<LPARAM>(remote.Address()));
+    ::SendMessageA(list, LVM_GETITEMRECT, std::atoi(argv[2]),
+                   reinterpret_cast<LPARAM>(remote.Address()));
     remote.Read(0, &r, sizeof(r));
     POINT pt = {r.left + 9, (r.top + r.bottom) / 2};
     ::ClientToScreen(list, &pt);
@@ -244,7 +247,8 @@ int main(int argc, char** argv) {
     if (!ctl) return Fail("no such control");
     std::printf("%s\n", Text(ctl).c_str());
   } else if (cmd == "tab") {
-    std::printf("%d\n", static_cast<int>(::SendMessageA(FindControl(main, 1055), TCM_GETCURSEL, 0, 0)));
+    std::printf("%d\n",
+                static_cast<int>(::SendMessageA(FindControl(main, 1055), TCM_GETCURSEL, 0, 0)));
   } else if (cmd == "close") {
     ::PostMessageA(main, WM_CLOSE, 0, 0);
   } else if (cmd == "press" && argc > 3) {

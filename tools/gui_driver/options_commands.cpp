@@ -112,7 +112,8 @@ int Error(const char* what) {
 bool SetPickerTime(HWND picker, int hour, int minute) {
   DWORD pid = 0;
   ::GetWindowThreadProcessId(picker, &pid);
-  HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  HANDLE process =
+      ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
   if (!process) return false;
   void* mem = ::VirtualAllocEx(process, nullptr, sizeof(SYSTEMTIME), MEM_COMMIT, PAGE_READWRITE);
   bool ok = false;
@@ -144,7 +145,8 @@ BOOL CALLBACK ListTop(HWND wnd, LPARAM) {
   char title[256] = {}, cls[64] = {};
   ::GetWindowTextA(wnd, title, sizeof(title));
   ::GetClassNameA(wnd, cls, sizeof(cls));
-  if (::IsWindowVisible(wnd)) std::printf("%s\t%s\t%p\n", cls, title, static_cast<void*>(::GetDlgItem(wnd, 0xFFFF)));
+  if (::IsWindowVisible(wnd))
+    std::printf("%s\t%s\t%p\n", cls, title, static_cast<void*>(::GetDlgItem(wnd, 0xFFFF)));
   return TRUE;
 }
 
@@ -173,7 +175,8 @@ int RunOptionsCommand(int argc, char** argv) {
   auto arg = [&](int i) { return i < argc ? argv[i] : ""; };
   auto num = [&](int i) { return std::atoi(arg(i)); };
   if (cmd.rfind("sheet-", 0) == 0) {
-    if (cmd == "sheet-wait") return WaitTop("Vantrel Options", "#32770", num(2)) ? 0 : Error("no options sheet");
+    if (cmd == "sheet-wait")
+      return WaitTop("Vantrel Options", "#32770", num(2)) ? 0 : Error("no options sheet");
     if (cmd == "sheet-gone") {
       for (int i = 0; i < num(2) * 10; ++i) {
         if (!FindTop("Vantrel Options", "#32770")) return 0;
@@ -206,7 +209,8 @@ int RunOptionsCommand(int argc, char** argv) {
       char cls[64] = {};
       ::GetClassNameA(ctl, cls, sizeof(cls));
       const bool list = _stricmp(cls, "ListBox") == 0;
-      const int count = static_cast<int>(::SendMessageA(ctl, list ? LB_GETCOUNT : CB_GETCOUNT, 0, 0));
+      const int count =
+          static_cast<int>(::SendMessageA(ctl, list ? LB_GETCOUNT : CB_GETCOUNT, 0, 0));
       for (int i = 0; i < count; ++i) {
         const bool marked = !list && ::SendMessageA(ctl, kGetMark, i, 0) == 1;
         std::printf("%s%s\n", marked ? "[x] " : "", ItemText(ctl, list, i).c_str());
@@ -214,7 +218,8 @@ int RunOptionsCommand(int argc, char** argv) {
     } else if (cmd == "sheet-text") {
       char cls[64] = {};
       ::GetClassNameA(ctl, cls, sizeof(cls));
-      const bool checked = _stricmp(cls, "Button") == 0 && ::SendMessageA(ctl, BM_GETCHECK, 0, 0) == BST_CHECKED;
+      const bool checked =
+          _stricmp(cls, "Button") == 0 && ::SendMessageA(ctl, BM_GETCHECK, 0, 0) == BST_CHECKED;
       std::printf("%s%s%s\n", WindowText(ctl).c_str(), checked ? "\nchecked" : "",
                   ::IsWindowEnabled(ctl) ? "" : "\ndisabled");
     } else if (cmd == "sheet-time") {
@@ -257,7 +262,8 @@ int RunOptionsCommand(int argc, char** argv) {
       ::Sleep(100);
     }
     if (!tray) return Error("no tray window");
-    std::printf("icon=%d\n%s\n", ::GetPropA(tray, "VantrelTrayIcon") ? 1 : 0, WindowText(tray).c_str());
+    std::printf("icon=%d\n%s\n", ::GetPropA(tray, "VantrelTrayIcon") ? 1 : 0,
+                WindowText(tray).c_str());
     return 0;
   }
   if (cmd == "tray-menu") {
