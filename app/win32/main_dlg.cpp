@@ -560,11 +560,15 @@ void CMainDlg::PaintBackground(HDC dc) {
                bm.bmHeight, SRCCOPY);
   ::SelectObject(mem, old);
   ::DeleteDC(mem);
+  // The DC may be a child's: a themed tab control has its parent paint
+  // behind its selected tab, then draws the label with what is left selected.
+  const int saved = ::SaveDC(dc);
   for (int id : kLegendIds) {
     char text[64] = {};
     ::GetWindowTextA(Item(id), text, sizeof(text));
     DrawLegendText(dc, ItemRect(Item(id)), text);
   }
+  ::RestoreDC(dc, saved);
 }
 
 void CMainDlg::DrawLegend(const DRAWITEMSTRUCT* item) {
