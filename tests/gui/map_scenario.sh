@@ -17,16 +17,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?usage: map_scenario.sh BUILD_DIR OUTDIR IMAGE}
 out=${2:?}
 img=$(realpath "${3:?}")
-PATH=$PATH:/usr/sbin:/sbin
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=$(command -v wine64 || true)
-for tool in Xvfb import xdotool mcopy fsck.fat sha256sum python3; do
-  command -v "$tool" >/dev/null || { echo "map_scenario: $tool is missing" >&2; exit 77; }
-done
-[ -n "$wine" ] || { echo "map_scenario: wine64 is missing" >&2; exit 77; }
-
-mkdir -p "$out"
-work=$(mktemp -d)
+name=map_scenario
+needs="xdotool python3"
+. "$here/scenario_lib.sh"
 # The program and its extension side by side, as an installation has them.
 prog=$work/prog
 mkdir -p "$prog"
@@ -34,29 +27,8 @@ for f in app/win32/Vantrel.exe shellext/VantrelShell.dll cli/vantrel-cli.exe \
          tools/gui_driver/vt-gui-driver.exe tests/gui/vt-shell-invoke.exe; do
   cp "$build/$f" "$prog/" || { echo "map_scenario: $f is missing" >&2; exit 77; }
 done
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-display=${VT_DISPLAY:-:$((50 + RANDOM % 400))}
-Xvfb "$display" -screen 0 1280x900x24 >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=$display
-server=${wine%wine64}wineserver64
-[ -x "$server" ] || server=/usr/lib/wine/wineserver64
-cleanup() {
-  "$server" -k >/dev/null 2>&1
-  kill "$xvfb" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-failures=0
-log() { echo "$*" | tee -a "$out/transcript.txt"; }
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1; shift
-  if "$@"; then log "ok   $what"; else log "FAIL $what"; failures=$((failures + 1)); fi
-}
-shot() { sleep 1; import -display "$DISPLAY" -window root "PNG24:$out/$1.png"; log "shot $1.png"; }
+driver=$prog/vt-gui-driver.exe
 grab() { import -display "$DISPLAY" -window root "PNG24:$1"; }
-drive() { "$wine" "$prog/vt-gui-driver.exe" "$@" 2>>"$out/driver.err" | tr -d '\r'; }
-winpath() { echo "Z:${1//\//\\}"; }
 px() { python3 "$here/png_pixels.py" "$@"; }
 click() {  # click X Y [BUTTON]
   [ $# -ge 2 ] || { log "  (nothing to click)"; return 1; }
@@ -75,16 +47,8 @@ read_menu() {  # sets items, menu_x
 }
 item_state() { sed -n "$1p" <<<"$items" | cut -d' ' -f2; }
 item_click() { click $((menu_x + 40)) "$(sed -n "$1p" <<<"$items" | cut -d' ' -f1)"; }
-export MTOOLS_SKIP_CHECK=1
 
-sums() {  # every file's checksum, read back by mtools
-  local dir=$work/files-$RANDOM
-  mkdir -p "$dir"
-  mcopy -s -n -i "$img" ::/ "$dir/" 2>/dev/null
-  (cd "$dir" && find . -type f -print0 | sort -z | xargs -0 -r sha256sum)
-  rm -rf "$dir"
-}
-sums >"$work/before"
+sums "$img" >"$work/before"
 
 # The map as vantrel-cli draws it from the volume, for the view the window
 # shows now; the window's pixels must be the same, pixel for pixel.
@@ -102,10 +66,7 @@ compare_map() {  # compare_map NAME
   [ "${result%% *}" = 0 ]
 }
 
-: >"$out/transcript.txt"
-"$wine" wineboot -i >/dev/null 2>&1
-"$server" -w
-[ -d /usr/share/wine/fonts ] && cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+init_prefix
 
 export VANTREL_VOLUMES="V=$(winpath "$img")"
 export VT_DESKTOP=Vantrel
@@ -341,6 +302,6 @@ drive close
 sleep 3
 "$server" -w
 check "V: passes fsck.fat" fsck.fat -n "$img"
-check "every file reads back unchanged" cmp -s "$work/before" <(sums)
+check "every file reads back unchanged" cmp -s "$work/before" <(sums "$img")
 log "$failures failure(s)"
 [ "$failures" = 0 ]

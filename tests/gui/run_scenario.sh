@@ -19,73 +19,20 @@ img_v=$(realpath "${3:?}")
 img_w=$(realpath "${4:?}")
 exe=$build/app/win32/Vantrel.exe
 driver=$build/tools/gui_driver/vt-gui-driver.exe
-PATH=$PATH:/usr/sbin:/sbin
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=$(command -v wine64 || true)
-for tool in Xvfb import xdotool mcopy fsck.fat sha256sum; do
-  command -v "$tool" >/dev/null || { echo "run_scenario: $tool is missing" >&2; exit 77; }
-done
-[ -n "$wine" ] && [ -f "$exe" ] && [ -f "$driver" ] || { echo "run_scenario: wine64, Vantrel.exe or the driver is missing" >&2; exit 77; }
-
-mkdir -p "$out"
-work=$(mktemp -d)
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-display=${VT_DISPLAY:-:$((50 + RANDOM % 400))}
-Xvfb "$display" -screen 0 1280x900x24 >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=$display
-cleanup() {
-  "${wine%64}server64" -k >/dev/null 2>&1 || /usr/lib/wine/wineserver64 -k >/dev/null 2>&1
-  kill "$xvfb" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-failures=0
-log() { echo "$*" | tee -a "$out/transcript.txt"; }
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1; shift
-  if "$@"; then log "ok   $what"; else log "FAIL $what"; failures=$((failures + 1)); fi
-}
-shot() { sleep 1; import -display "$DISPLAY" -window root "$out/$1.png"; log "shot $1.png"; }
-drive() { "$wine" "$driver" "$@" 2>>"$out/driver.err" | tr -d '\r'; }
+name=run_scenario
+needs=xdotool
+[ -f "$exe" ] && [ -f "$driver" ] || { echo "run_scenario: Vantrel.exe or the driver is missing" >&2; exit 77; }
+. "$(dirname "$0")/scenario_lib.sh"
 # A real click on a row's check box: the page takes only the user's clicks.
 check_row() {  # check_row ROW
   local point
   point=$(VT_CLICK_OUTSIDE=1 drive check "$1")
   xdotool mousemove $point click 1
 }
-winpath() { echo "Z:${1//\//\\}"; }
-
-# Checksums of every file, read by mtools (FAT) or ntfs-3g's ntfscat (NTFS).
-sums() {  # sums IMAGE
-  local dir=$work/files-$RANDOM
-  mkdir -p "$dir"
-  if file -b "$1" | grep -q NTFS; then
-    # A read-only ntfs-3g mount reads the files as the NTFS driver does; a
-    # volume it cannot mount gives a line that never matches.
-    if ntfs-3g -o ro "$1" "$dir" 2>/dev/null; then
-      (cd "$dir" && find . -type f -print0 | sort -z | xargs -0 -r sha256sum)
-      umount "$dir"
-    else
-      echo "unreadable $RANDOM$RANDOM"
-    fi
-  else
-    MTOOLS_SKIP_CHECK=1 mcopy -s -n -i "$1" ::/ "$dir/" 2>/dev/null
-    (cd "$dir" && find . -type f -print0 | sort -z | xargs -0 -r sha256sum)
-  fi
-  rm -rf "$dir"
-}
-fs_check() {  # fs_check IMAGE
-  if file -b "$1" | grep -q NTFS; then ntfsfix -n "$1" >/dev/null 2>&1; else fsck.fat -n "$1" >/dev/null 2>&1; fi
-}
 sums "$img_v" >"$work/v.before"
 sums "$img_w" >"$work/w.before"
 
-: >"$out/transcript.txt"
-"$wine" wineboot -i >/dev/null 2>&1
-"${wine%wine64}wineserver64" -w 2>/dev/null || /usr/lib/wine/wineserver64 -w
-# Caption buttons need Marlett.
-[ -d /usr/share/wine/fonts ] && cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+init_prefix
 
 export VANTREL_VOLUMES="V=$(winpath "$img_v");W=$(winpath "$img_w")"
 export VT_DESKTOP=Vantrel
@@ -157,7 +104,7 @@ shot 06-fragmented-files-tab
 
 drive close
 sleep 3
-"${wine%wine64}wineserver64" -w 2>/dev/null || /usr/lib/wine/wineserver64 -w
+"$server" -w
 check "V: passes its checker" fs_check "$img_v"
 check "W: passes its checker" fs_check "$img_w"
 check "every file of V: reads back unchanged" cmp -s "$work/v.before" <(sums "$img_v")

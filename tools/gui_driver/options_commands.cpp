@@ -269,7 +269,14 @@ int RunOptionsCommand(int argc, char** argv) {
   if (cmd == "tray-menu") {
     HWND tray = FindTop(nullptr, "VantrelTray");
     if (!tray) return Error("no tray window");
+    ::SetCursorPos(1000, 690);  // where the icon would be
     ::PostMessageA(tray, ::RegisterWindowMessageA("VTRTaskbarMsg"), 1, WM_RBUTTONDOWN);
+    return 0;
+  }
+  if (cmd == "tray-escape") {
+    HWND menu = WaitTop(nullptr, "#32768", 5);
+    if (!menu) return Error("no menu open");
+    ::PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
     return 0;
   }
   if (cmd == "tray-choose") {
@@ -296,8 +303,8 @@ int RunOptionsCommand(int argc, char** argv) {
     if (!menu) return Error("no menu open");
     std::printf("menu open\n");
     std::fflush(stdout);
-    ::Sleep(num(3));
     PrintPriority(tray);
+    ::Sleep(num(3));
     ::PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
     ::Sleep(100);
     ::PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
