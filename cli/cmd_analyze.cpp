@@ -10,6 +10,7 @@
 #include "engine/globals.h"
 #include "engine/statistics.h"
 #include "pages/file_rows.h"
+#include "pages/retrim.h"
 #include "report/report_document.h"
 
 namespace vt {
@@ -52,6 +53,10 @@ int RunAnalyze(const std::vector<std::string>& args) {
     json.Field("elapsed_ms", session.ElapsedMs());
     json.Field("from_cache", session.LoadedFromCache());
     json.Field("lost_clusters", session.LostClusters());
+    bool trim = false;
+    QueryDriveMedia(session.Ops(), drive, &trim);
+    json.Field("media", MediaName(drive.m_nSeekPenalty));
+    json.Field("trim", trim);
     WriteErrorList(json, engine);
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());

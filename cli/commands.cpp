@@ -19,15 +19,16 @@ const CommandEntry kCommands[] = {
     {"freespace", &RunFreeSpace, "VOLUME",
      "consolidate free space (mode from the settings when not given)"},
     {"map", &RunMap, "VOLUME", "draw the cluster map as a picture, or write its state bytes"},
+    {"retrim", &RunRetrim, "VOLUME", "give the free clusters back to the storage (trim)"},
     {"logs", &RunLogs, "[list | show NAME | delete]", "the log files of the run reports"},
     {"settings", &RunSettings, "[get KEY | set KEY VALUE | list | path]",
      "read or write the settings file"},
 };
 
 const OptionEntry kOptions[] = {
-    {"letter", "L", "analyze files defrag-file defrag freespace map",
+    {"letter", "L", "analyze files defrag-file defrag freespace map retrim",
      "drive letter of the image (default V)"},
-    {"json", nullptr, "analyze files defrag-file defrag freespace",
+    {"json", nullptr, "analyze files defrag-file defrag freespace retrim",
      "machine-readable output (no progress line)"},
     {"cache", nullptr, "analyze files", "reuse and keep the analysis cache"},
     {"all", nullptr, "files", "every file, not only the fragmented ones"},
@@ -38,7 +39,7 @@ const OptionEntry kOptions[] = {
     {"filter", "all|size:BYTES|degree:PERCENT|only:.ext,..|exclude:.ext,..", "defrag",
      "which fragmented files the pass takes"},
     {"mode", "dont-fragment|maximize", "freespace", "how far files may be split"},
-    {"log", nullptr, "defrag-file defrag freespace",
+    {"log", nullptr, "defrag-file defrag freespace retrim",
      "append the report to today's log file when SaveLogFiles is on"},
     {"png", "FILE", "defrag freespace map",
      "draw the map as a picture (after an operation, its moves marked)"},

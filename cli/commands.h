@@ -77,5 +77,6 @@ int RunDefrag(const std::vector<std::string>& args);
 int RunFreeSpace(const std::vector<std::string>& args);
 int RunMap(const std::vector<std::string>& args);
 int RunLogs(const std::vector<std::string>& args);
+int RunRetrim(const std::vector<std::string>& args);
 
 }  // namespace vt

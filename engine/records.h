@@ -28,6 +28,7 @@ class CDriveData {
   bool m_bDirty = false;
   uint64_t m_nFolders = 0;
   uint64_t m_nFiles = 0;
+  int m_nSeekPenalty = 0;  // SEEK_PENALTY_*: the drive list's media column
 };
 
 enum : uint32_t { DRIVE_STATE_NOT_ANALYZED = 0, DRIVE_STATE_ANALYZED = 3 };

@@ -8,13 +8,17 @@
 #include "engine/globals.h"
 #include "engine/statistics.h"
 #include "pages/custom_defrag_options.h"
+#include "pages/retrim.h"
 
 namespace vt {
 
 const char* const kDriveColumnTitles[DRIVE_COLUMN_COUNT] = {
-    "Drive", "Files", "Files Fragmented", "% Fragmented", "Disk Size", "Free Space", "File System"};
+    "Drive", "Files", "Files Fragmented", "% Fragmented", "Disk Size", "Free Space", "File System",
+    "Media Type"};
 
-bool IsNumericColumn(int column) { return column != COL_DRIVE && column != COL_FILE_SYSTEM; }
+bool IsNumericColumn(int column) {
+  return column != COL_DRIVE && column != COL_FILE_SYSTEM && column != COL_MEDIA;
+}
 
 namespace {
 
@@ -60,6 +64,7 @@ std::vector<CDriveData> EnumerateDrives(IVolumeOps& ops, const CEnumerateOptions
       continue;
     }
     drive.m_nDriveIndex = static_cast<uint32_t>(drives.size());
+    QueryDriveMedia(ops, drive);
     drives.push_back(drive);
   }
   return drives;
@@ -82,6 +87,8 @@ std::string DriveCellText(const CDriveData& drive, int column) {
       return FormatByteSize(drive.m_nFreeBytes);
     case COL_FILE_SYSTEM:
       return drive.m_strFileSystem;
+    case COL_MEDIA:
+      return MediaText(drive.m_nSeekPenalty);
     default:
       return std::string();
   }
@@ -103,6 +110,8 @@ bool DriveRowGreater(const CDriveData& a, const CDriveData& b, int column) {
       return a.m_nFreeBytes > b.m_nFreeBytes;
     case COL_FILE_SYSTEM:
       return a.m_strFileSystem > b.m_strFileSystem;
+    case COL_MEDIA:
+      return std::string(MediaText(a.m_nSeekPenalty)) > MediaText(b.m_nSeekPenalty);
     default:
       return false;
   }
@@ -144,6 +153,7 @@ std::string OperationTitle(const CDriveData* current, const std::string& text) {
 }
 
 std::string CompletionCaption(int operation) {
+  if (operation == OP_RETRIM) return "Retrim";
   return operation == OP_DEFRAG_DRIVE ? "Defrag Drive " : "Defrag Free Space";
 }
 
@@ -272,11 +282,28 @@ void CDrivePage::DefragFreeWorker(int row) {
   m_view.SetTitleText("");
 }
 
+bool CDrivePage::RetrimWorker(int row) {
+  CDriveData* drive = CurrentDrive();
+  if (!drive) return true;
+  CBusy busy;
+  m_view.SetTitleText("Retrimming Drive");
+  m_view.EnableControls(false);
+  const CRetrimResult result = RetrimDrive(m_engine, *drive, m_pReport);
+  if (!result.m_bUnavailable) {
+    m_view.UpdateRow(row);
+    m_view.SetStatus("Retrim complete");
+  }
+  m_view.EnableControls(true);
+  m_view.SetTitleText("");
+  return !result.m_bUnavailable;
+}
+
 std::string CDrivePage::RunOperation(int operation) {
   CBusy busy;
   SetCancel(false);
   std::string done;
   bool any = false;
+  bool stopped = false;  // a Cancel answer, or no retrim on this system
   const int rows = m_view.RowCount();
   for (int row = 0; row < rows && !IsCancelled(); ++row) {
     if (!m_view.IsRowChecked(row)) continue;
@@ -284,7 +311,26 @@ std::string CDrivePage::RunOperation(int operation) {
     if (index >= m_drives.size()) continue;
     any = true;
     CDriveData& drive = m_drives[index];
-    if (operation == OP_ANALYZE) {
+    int answer = IDNO;
+    if (operation == OP_RETRIM) {
+      answer = IDYES;
+    } else if (operation != OP_ANALYZE && IsSolidState(drive)) {
+      answer = m_engine.Prompt().ShowMessage(Format(kRetrimQuestion, drive.m_strDrive.c_str()),
+                                             MB_YESNOCANCEL | MB_ICONQUESTION);
+    }
+    if (answer == IDCANCEL) {
+      stopped = true;
+      break;
+    }
+    if (answer == IDYES) {
+      // The drive need not be analysed: its free clusters come from the
+      // volume bitmap as it is now.
+      MakeCurrent(row, false);
+      if (!RetrimWorker(row)) {
+        stopped = true;
+        break;
+      }
+    } else if (operation == OP_ANALYZE) {
       m_view.EmptyFileList();
       MakeCurrent(row, false);
       m_engine.DeleteCache(drive);
@@ -311,8 +357,11 @@ std::string CDrivePage::RunOperation(int operation) {
     m_engine.Prompt().ShowMessage(kNoDriveChecked, MB_OK | MB_ICONERROR);
     return done;
   }
-  if (operation != OP_ANALYZE) {
-    if (m_view.ShowCompletion(CompletionCaption(operation), CompletionMessage(done)) == IDOK)
+  if (operation != OP_ANALYZE && !(stopped && done.empty())) {
+    const std::string message = operation == OP_RETRIM
+                                    ? "Retrim is complete for drive(s):\n" + done + " "
+                                    : CompletionMessage(done);
+    if (m_view.ShowCompletion(CompletionCaption(operation), message) == IDOK)
       m_view.Notify(UM_SHOW_REPORT, 0, true);
   }
   return done;

@@ -25,6 +25,7 @@ enum DriveColumn : int {
   COL_DISK_SIZE,
   COL_FREE_SPACE,
   COL_FILE_SYSTEM,
+  COL_MEDIA,
   DRIVE_COLUMN_COUNT
 };
 extern const char* const kDriveColumnTitles[DRIVE_COLUMN_COUNT];
@@ -32,7 +33,12 @@ extern const char* const kDriveColumnTitles[DRIVE_COLUMN_COUNT];
 bool IsNumericColumn(int column);
 
 // Operation codes of the worker.
-enum DriveOperationCode : int { OP_ANALYZE = 0, OP_DEFRAG_DRIVE = 1, OP_DEFRAG_FREE = 2 };
+enum DriveOperationCode : int {
+  OP_ANALYZE = 0,
+  OP_DEFRAG_DRIVE = 1,
+  OP_DEFRAG_FREE = 2,
+  OP_RETRIM = 3,
+};
 
 struct CEnumerateOptions {
   bool m_bIncludeRemovable = false;
@@ -131,7 +137,9 @@ class CDrivePage {
   void AnalyzeCurrent(bool deleteCache);
 
   // The operation worker over the checked rows, in row order. Returns the
-  // drives done, ", " between them.
+  // drives done, ", " between them. Defragmenting a solid-state drive asks
+  // first whether to retrim it instead (Yes), defragment it anyway (No) or
+  // stop (Cancel).
   std::string RunOperation(int operation);
 
   // The statistics of the drive after an operation (the row shows them).
@@ -143,6 +151,8 @@ class CDrivePage {
   int RowOfDrive(size_t drive);
   void DefragDriveWorker(int row);
   void DefragFreeWorker(int row);
+  // False when the system has no retrim (the message was shown).
+  bool RetrimWorker(int row);
 
   CDefrag& m_engine;
   IDrivePageView& m_view;

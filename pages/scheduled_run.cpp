@@ -2,6 +2,7 @@
 
 #include "engine/globals.h"
 #include "pages/drive_operations.h"
+#include "pages/retrim.h"
 #include "pages/scheduler_page.h"
 
 namespace vt {
@@ -33,6 +34,15 @@ CScheduledRunResult RunScheduledDefrag(CDefrag& engine, const SettingsFile& sett
       if (IsCancelled()) break;
       SetCurrentDrive(&drive);
       view.SetTip(ScheduledRunTip(drive.m_strDrive));
+      // A solid-state drive is retrimmed instead: defragmenting it only
+      // wears it. Where the system has no retrim it is left alone.
+      if (IsSolidState(drive)) {
+        if (!RetrimDrive(engine, drive, report).m_bUnavailable) {
+          out.m_done.push_back(drive.m_strDrive);
+          out.m_retrimmed.push_back(drive.m_strDrive);
+        }
+        continue;
+      }
       CAnalyzeOptions analyze;
       analyze.m_bMarkAnalyzed = true;
       analyze.m_bStartCancelled = IsCancelled();

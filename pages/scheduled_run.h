@@ -30,14 +30,16 @@ class IScheduledRunView {
 };
 
 struct CScheduledRunResult {
-  std::vector<std::string> m_done;  // roots whose pass ran, in order
+  std::vector<std::string> m_done;       // roots whose pass ran, in order
+  std::vector<std::string> m_retrimmed;  // the solid-state ones among them
   bool m_bCancelled = false;
 };
 
 // The run over "AutoDefragDrives": candidates are the fixed drives from C:
 // on (as the drive page lists them); an index without a candidate is passed
 // over, one listed twice runs twice, a drive that cannot be opened is
-// skipped. report: where the sections go (null: logging off). The cancel
+// skipped, a solid-state drive is retrimmed ("Retrim Drive " report)
+// instead of defragmented. report: where the sections go (null: logging off). The cancel
 // flag is cleared at the start and checked before each drive.
 CScheduledRunResult RunScheduledDefrag(CDefrag& engine, const SettingsFile& settings,
                                        std::vector<CDriveData>& candidates, IScheduledRunView& view,

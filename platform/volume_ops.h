@@ -9,7 +9,23 @@
 
 #include "base/winshapes.h"
 
+#ifndef ERROR_OLD_WIN_VERSION
+#define ERROR_OLD_WIN_VERSION 1150L
+#endif
+
 namespace vt {
+
+// What the storage under a volume is, as far as the system can tell.
+enum VolumeSeekPenalty : int {
+  SEEK_PENALTY_UNKNOWN = 0,
+  SEEK_PENALTY_YES = 1,  // a spinning disk
+  SEEK_PENALTY_NO = 2,   // solid state
+};
+
+struct VOLUME_MEDIA_INFO {
+  int SeekPenalty;     // VolumeSeekPenalty
+  BOOL TrimSupported;  // the storage takes trim (discard) requests
+};
 
 class IVolumeOps {
  public:
@@ -48,6 +64,27 @@ class IVolumeOps {
   virtual DWORD GetTempPathA(DWORD size, char* buffer) = 0;
   virtual DWORD GetFileAttributesA(const char* path) = 0;
   virtual BOOL DeleteFileA(const char* path) = 0;
+
+  // The media under a volume root ("C:\\"): seek penalty and trim support.
+  // A backend that cannot tell answers unknown and no trim.
+  virtual BOOL GetVolumeMediaA(const char* root, VOLUME_MEDIA_INFO* media) {
+    (void)root;
+    media->SeekPenalty = SEEK_PENALTY_UNKNOWN;
+    media->TrimSupported = FALSE;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+  }
+  // Tells the storage that every free cluster of the volume is unused (a
+  // retrim); *trimmedBytes is how much free space was handed over. Fails
+  // with ERROR_OLD_WIN_VERSION where the system has no retrim,
+  // ERROR_NOT_SUPPORTED where the storage takes no trim, ERROR_DISK_CORRUPT
+  // for a volume whose allocation does not add up.
+  virtual BOOL RetrimVolumeA(const char* root, ULONGLONG* trimmedBytes) {
+    (void)root;
+    *trimmedBytes = 0;
+    SetLastError(ERROR_OLD_WIN_VERSION);
+    return FALSE;
+  }
 
   // The calling thread's last error.
   virtual DWORD GetLastError() = 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/winshapes.h"
+#include "platform/volume_ops.h"
 
 namespace vt {
 
@@ -29,6 +30,17 @@ class CBlockDevice {
   // After a flush: lets the next reads of the range come from the storage
   // itself rather than from a cache, so that reading back checks the media.
   virtual void DropCached(uint64_t offset, size_t size) { (void)offset, (void)size; }
+  // The storage under the device: seek penalty and trim (media_query.cpp).
+  virtual VOLUME_MEDIA_INFO QueryMedia() const { return VOLUME_MEDIA_INFO{SEEK_PENALTY_UNKNOWN, 0}; }
+  // The unit the storage gives space back in; 0 where it cannot.
+  virtual uint64_t DiscardUnit() const { return 0; }
+  // Gives the storage of a range back (both ends multiples of DiscardUnit):
+  // a hole in an image file, a discard on a device. The range reads as
+  // zeros afterwards or keeps its bytes; either way it holds nothing.
+  virtual DWORD Discard(uint64_t offset, uint64_t size) {
+    (void)offset, (void)size;
+    return ERROR_NOT_SUPPORTED;
+  }
 
  protected:
   bool InRange(uint64_t offset, size_t size) const {
@@ -60,11 +72,15 @@ class CFileBlockDevice : public CBlockDevice {
   DWORD Write(uint64_t offset, const void* buffer, size_t size) override;
   DWORD Flush() override;
   void DropCached(uint64_t offset, size_t size) override;
+  VOLUME_MEDIA_INFO QueryMedia() const override;
+  uint64_t DiscardUnit() const override;
+  DWORD Discard(uint64_t offset, uint64_t size) override;
 
  private:
   CFileBlockDevice() = default;
 #ifdef _WIN32
   HANDLE m_hFile = INVALID_HANDLE_VALUE;
+  bool m_bSparse = false;  // marked sparse, so that zeroed ranges are freed
 #else
   int m_nFd = -1;
 #endif

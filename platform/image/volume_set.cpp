@@ -211,6 +211,7 @@ DWORD CImageVolumeSet::Impl::AddVolume(char letter, std::unique_ptr<CBlockDevice
   volume->m_bReadAccess = readAccess;
   volume->m_bReadOnly = readOnly || (device->IsReadOnly() && !readAccess);
   volume->m_strVolumeId = MakeVolumeId(static_cast<char>(c), identity);
+  volume->m_pDevice = device.get();
   std::string reason;
   DWORD err = OpenFsVolume(std::move(device), &volume->m_pFs, &reason);
   if (err != ERROR_SUCCESS) {

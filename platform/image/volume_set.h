@@ -79,6 +79,11 @@ class CImageVolumeSet : public IVolumeOps {
   DWORD GetTempPathA(DWORD size, char* buffer) override;
   DWORD GetFileAttributesA(const char* path) override;
   BOOL DeleteFileA(const char* path) override;
+  // The media under the volume's image or device (image_retrim.cpp), and
+  // retrim: the free clusters of the bitmap given back, refused as a move
+  // is (read-only mounts, a volume that fails the allocation check).
+  BOOL GetVolumeMediaA(const char* root, VOLUME_MEDIA_INFO* media) override;
+  BOOL RetrimVolumeA(const char* root, ULONGLONG* trimmedBytes) override;
   DWORD GetLastError() override;
   void SetLastError(DWORD error) override;
 

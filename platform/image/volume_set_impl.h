@@ -38,6 +38,7 @@ struct CMountedVolume {
   bool m_bChecked = false;
   CAllocationCheck m_check;
   std::unique_ptr<CFsVolume> m_pFs;
+  CBlockDevice* m_pDevice = nullptr;  // the storage m_pFs reads, owned by it
   // The folders the last path resolved went through, from the root down
   // (name as written, upper-cased; node), valid while the file system's
   // folder generation is m_nPathGeneration. Opening every file of a deep

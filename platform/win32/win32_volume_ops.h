@@ -33,6 +33,10 @@ class CWin32VolumeOps : public IVolumeOps {
   DWORD GetTempPathA(DWORD size, char* buffer) override;
   DWORD GetFileAttributesA(const char* path) override;
   BOOL DeleteFileA(const char* path) override;
+  // win32_media.cpp: storage property queries and the Storage Management
+  // API's retrim.
+  BOOL GetVolumeMediaA(const char* root, VOLUME_MEDIA_INFO* media) override;
+  BOOL RetrimVolumeA(const char* root, ULONGLONG* trimmedBytes) override;
   DWORD GetLastError() override;
   void SetLastError(DWORD error) override;
 };
