@@ -38,9 +38,10 @@ def check(ok, text):
 
 
 def run(*args, check_rc=True, **kw):
-    p = subprocess.run(list(args), env=ENV, capture_output=True, text=True, **kw)
+    kw.setdefault("text", True)
+    p = subprocess.run(list(args), env=ENV, capture_output=True, **kw)
     if check_rc and p.returncode != 0:
-        raise RuntimeError("%s: %s%s" % (" ".join(args), p.stdout, p.stderr))
+        raise RuntimeError("%s: %s%s" % (" ".join(args), p.stdout[:500], p.stderr))
     return p
 
 
@@ -56,10 +57,10 @@ def cli_json(*args):
         return p.returncode, None, p.stderr
 
 
-def make_files(folder, rng, count):
+def make_files(folder, rng, count, prefix="f"):
     names = []
     for i in range(count):
-        name = "f%04d.bin" % i
+        name = "%s%04d.bin" % (prefix, i)
         with open(os.path.join(folder, name), "wb") as f:
             f.write(rng.randbytes(rng.randrange(3000, 300000)))
         names.append(name)
@@ -193,7 +194,7 @@ def loop_case(work, fat_image, rng):
     # Fill the free clusters with data again, as a used disk would have.
     src = os.path.join(work, "loop-src")
     os.mkdir(src)
-    names = make_files(src, rng, 100)
+    names = make_files(src, rng, 100, "g")
     run("mcopy", "-i", backing, *[os.path.join(src, n) for n in names], "::/")
     run("mdel", "-i", backing, *["::/" + n for n in names])
     p = run("losetup", "-f", "--show", backing, check_rc=False)
