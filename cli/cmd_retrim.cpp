@@ -45,7 +45,8 @@ int RunRetrim(const std::vector<std::string>& args) {
     std::printf("%s\n", json.Text().c_str());
   }
   const bool logged = FinishReport(report, !parsed.Has("json"), parsed.Has("log"));
-  if (!result.m_bDone) return Fail(EXIT_FAILED, "retrim of " + drive.m_strDrive + " failed: " + result.m_strError);
+  if (!result.m_bDone)
+    return Fail(EXIT_FAILED, "retrim of " + drive.m_strDrive + " failed: " + result.m_strError);
   return logged ? EXIT_OK : EXIT_FAILED;
 }
 

@@ -13,8 +13,8 @@
 namespace vt {
 
 const char* const kDriveColumnTitles[DRIVE_COLUMN_COUNT] = {
-    "Drive", "Files", "Files Fragmented", "% Fragmented", "Disk Size", "Free Space", "File System",
-    "Media Type"};
+    "Drive",     "Files",      "Files Fragmented", "% Fragmented",
+    "Disk Size", "Free Space", "File System",      "Media Type"};
 
 bool IsNumericColumn(int column) {
   return column != COL_DRIVE && column != COL_FILE_SYSTEM && column != COL_MEDIA;

@@ -31,7 +31,9 @@ class CBlockDevice {
   // itself rather than from a cache, so that reading back checks the media.
   virtual void DropCached(uint64_t offset, size_t size) { (void)offset, (void)size; }
   // The storage under the device: seek penalty and trim (media_query.cpp).
-  virtual VOLUME_MEDIA_INFO QueryMedia() const { return VOLUME_MEDIA_INFO{SEEK_PENALTY_UNKNOWN, 0}; }
+  virtual VOLUME_MEDIA_INFO QueryMedia() const {
+    return VOLUME_MEDIA_INFO{SEEK_PENALTY_UNKNOWN, 0};
+  }
   // The unit the storage gives space back in; 0 where it cannot.
   virtual uint64_t DiscardUnit() const { return 0; }
   // Gives the storage of a range back (both ends multiples of DiscardUnit):

@@ -14,6 +14,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+
 #include <cerrno>
 #endif
 
@@ -113,8 +114,9 @@ BOOL CImageVolumeSet::RetrimVolumeA(const char* root, ULONGLONG* trimmedBytes) {
   DWORD err = trimmedBytes ? m_impl->RootVolume(root, true, &volume) : ERROR_INVALID_PARAMETER;
   if (trimmedBytes) *trimmedBytes = 0;
   CMediaSwitch media;
-  if (err == ERROR_SUCCESS && ParseMediaSwitch(std::getenv("VANTREL_MEDIA"), volume->m_cLetter,
-                                               &media) && media.m_bNoRetrim)
+  if (err == ERROR_SUCCESS &&
+      ParseMediaSwitch(std::getenv("VANTREL_MEDIA"), volume->m_cLetter, &media) &&
+      media.m_bNoRetrim)
     err = ERROR_OLD_WIN_VERSION;
   // Refused as a move is: never on a mount that may not write, and never on
   // a volume whose bitmap could call a file's cluster free.

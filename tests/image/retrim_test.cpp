@@ -56,9 +56,8 @@ void ExpectOnlyFreeClusters(CFatImageBuilder& b, uint64_t unit) {
   CDiscardDevice::Ranges ranges;
   std::unique_ptr<CFsVolume> fs;
   std::string message;
-  ASSERT_EQ(ERROR_SUCCESS,
-            OpenFsVolume(std::make_unique<CMemoryBlockDevice>(b.Bytes()), &fs, &message));
-  CDiscardDevice device(b.Bytes(), unit, &ranges);
+  ASSERT_EQ(ERROR_SUCCESS, OpenFsVolume(b.Device(), &fs, &message));
+  CDiscardDevice device(b.Bytes(), b.VolumeBytes(), unit, &ranges);
   uint64_t trimmed = 0;
   ASSERT_EQ(ERROR_SUCCESS, TrimFreeClusters(*fs, device, &trimmed));
   const uint64_t total = fs->TotalClusters();
@@ -80,8 +79,9 @@ void ExpectOnlyFreeClusters(CFatImageBuilder& b, uint64_t unit) {
   EXPECT_EQ(sum, trimmed);
   EXPECT_GT(trimmed, 0u);
   EXPECT_LE(trimmed, freeBytes);
-  if (unit <= fs->BytesPerCluster() && fs->LcnOffset(0) % unit == 0)
+  if (unit <= fs->BytesPerCluster() && fs->LcnOffset(0) % unit == 0) {
     EXPECT_EQ(trimmed, freeBytes);  // nothing lost to alignment
+  }
 }
 
 TEST(ImageRetrim, DiscardsExactlyTheFreeClustersOrLessWhereTheUnitIsCoarser) {
@@ -110,8 +110,9 @@ TEST_F(RetrimVolumeTest, RetrimsAConsistentVolumeAndLeavesTheFilesAlone) {
   CFatImageBuilder b = Scattered();
   CImageVolumeSet set;
   ASSERT_EQ(ERROR_SUCCESS,
-            set.MountDevice('V', std::make_unique<CDiscardDevice>(b.Bytes(), 512, &m_ranges),
-                            "mem", false));
+            set.MountDevice(
+                'V', std::make_unique<CDiscardDevice>(b.Bytes(), b.VolumeBytes(), 512, &m_ranges),
+                "mem", false));
   uint64_t trimmed = 0;
   ASSERT_EQ(ERROR_SUCCESS, Retrim(set, &trimmed));
   EXPECT_FALSE(m_ranges.empty());
@@ -137,8 +138,9 @@ TEST_F(RetrimVolumeTest, RefusesWhatAMoveWouldBeRefused) {
     b.SetFat(30, 0);
     CImageVolumeSet set;
     ASSERT_EQ(ERROR_SUCCESS,
-              set.MountDevice('V', std::make_unique<CDiscardDevice>(b.Bytes(), 512, &m_ranges),
-                              "mem", false));
+              set.MountDevice(
+                  'V', std::make_unique<CDiscardDevice>(b.Bytes(), b.VolumeBytes(), 512, &m_ranges),
+                  "mem", false));
     EXPECT_EQ(ERROR_DISK_CORRUPT, Retrim(set, &trimmed));
     EXPECT_EQ(trimmed, 0u);
   }
@@ -146,8 +148,9 @@ TEST_F(RetrimVolumeTest, RefusesWhatAMoveWouldBeRefused) {
     CFatImageBuilder b = Scattered();
     CImageVolumeSet set;
     ASSERT_EQ(ERROR_SUCCESS,
-              set.MountDevice('V', std::make_unique<CDiscardDevice>(b.Bytes(), 512, &m_ranges),
-                              "mem", true));
+              set.MountDevice(
+                  'V', std::make_unique<CDiscardDevice>(b.Bytes(), b.VolumeBytes(), 512, &m_ranges),
+                  "mem", true));
     EXPECT_EQ(ERROR_WRITE_PROTECT, Retrim(set, &trimmed));
   }
   {
@@ -163,8 +166,9 @@ TEST_F(RetrimVolumeTest, RefusesWhatAMoveWouldBeRefused) {
     CFatImageBuilder b = Scattered();
     CImageVolumeSet set;
     ASSERT_EQ(ERROR_SUCCESS,
-              set.MountDevice('V', std::make_unique<CDiscardDevice>(b.Bytes(), 512, &m_ranges),
-                              "mem", false));
+              set.MountDevice(
+                  'V', std::make_unique<CDiscardDevice>(b.Bytes(), b.VolumeBytes(), 512, &m_ranges),
+                  "mem", false));
     EXPECT_EQ(ERROR_OLD_WIN_VERSION, Retrim(set, &trimmed));
     VOLUME_MEDIA_INFO media{};
     ASSERT_TRUE(set.GetVolumeMediaA("V:\\", &media));

@@ -1,6 +1,8 @@
 // Solid-state drives on the drive page and in the scheduled run: the media
 // column, the question before defragmenting one and what each answer does,
 // the Retrim operation, and a system without retrim.
+#include "pages/retrim.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,7 +12,6 @@
 #include "app/settings_file.h"
 #include "engine/globals.h"
 #include "pages/drive_page.h"
-#include "pages/retrim.h"
 #include "pages/scheduled_run.h"
 #include "platform/image/volume_set.h"
 #include "platform/recording.h"
@@ -73,9 +74,8 @@ class RetrimPageTest : public ::testing::Test {
     m_engine.reset();
     m_set = std::make_unique<CImageVolumeSet>();
     m_home = std::filesystem::temp_directory_path() /
-             ("vt-retrim-" + std::string(::testing::UnitTest::GetInstance()
-                                             ->current_test_info()
-                                             ->name()));
+             ("vt-retrim-" +
+              std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     std::filesystem::create_directories(m_home);
     SetEnv("XDG_CONFIG_HOME", m_home.string().c_str());
     SetEnv("TMPDIR", m_home.string().c_str());
@@ -84,10 +84,11 @@ class RetrimPageTest : public ::testing::Test {
       CFatImageBuilder b(EBuildType::kFat16);
       const std::string data(b.ClusterBytes() * 2 + 5, letter);
       b.AddFile(0, u"Split.bin", "SPLIT   BIN", {40, 60, 80}, data);
-      ASSERT_EQ(ERROR_SUCCESS, m_set->MountDevice(letter,
-                                                  std::make_unique<CDiscardDevice>(
-                                                      b.Bytes(), 512, &m_discards[letter - 'V']),
-                                                  std::string("mem-") + letter, false));
+      ASSERT_EQ(ERROR_SUCCESS,
+                m_set->MountDevice(letter,
+                                   std::make_unique<CDiscardDevice>(b.Bytes(), b.VolumeBytes(), 512,
+                                                                    &m_discards[letter - 'V']),
+                                   std::string("mem-") + letter, false));
     }
     CEngineServices services;
     services.volume = m_set.get();

@@ -14,8 +14,8 @@ namespace test {
 class CDiscardDevice : public CMemoryBlockDevice {
  public:
   using Ranges = std::vector<std::pair<uint64_t, uint64_t>>;  // offset, size
-  CDiscardDevice(std::vector<uint8_t> data, uint64_t unit, Ranges* log)
-      : CMemoryBlockDevice(std::move(data)), m_nUnit(unit), m_pLog(log) {}
+  CDiscardDevice(std::vector<uint8_t> data, uint64_t size, uint64_t unit, Ranges* log)
+      : CMemoryBlockDevice(std::move(data), size, false), m_nUnit(unit), m_pLog(log) {}
   uint64_t DiscardUnit() const override { return m_nUnit; }
   VOLUME_MEDIA_INFO QueryMedia() const override { return VOLUME_MEDIA_INFO{SEEK_PENALTY_NO, 1}; }
   DWORD Discard(uint64_t offset, uint64_t size) override {
