@@ -15,6 +15,7 @@
 #define IDM_DRIVE_ROW 155
 #define IDM_FREE_MODE 156
 #define IDM_REFRESH_OPTIONS 157
+#define IDM_DEFRAG_DRIVE 159
 
 // Main window.
 #define IDC_TABS 1055
@@ -80,6 +81,7 @@
 #define ID_FREE_MAXIMIZE 32816
 #define ID_INCLUDE_REMOVABLE 32817
 #define ID_INCLUDE_FLOPPY 32818
+#define ID_DEFRAG_RETRIM 32819
 
 // The cluster map's menu and the fragmented-file page.
 #define IDM_GRID_POPUP 132

@@ -333,6 +333,16 @@ void CDriveDlg::ShowRefreshMenu() {
   if (cmd == ID_INCLUDE_FLOPPY) m_bIncludeFloppy = !m_bIncludeFloppy;
 }
 
+void CDriveDlg::ShowDefragDriveMenu() {
+  HMENU menu = ::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDM_DEFRAG_DRIVE));
+  RECT r;
+  ::GetWindowRect(::GetDlgItem(m_hWnd, IDC_DEFRAG_DRIVE), &r);
+  const UINT cmd = ::TrackPopupMenu(::GetSubMenu(menu, 0), TPM_RETURNCMD | TPM_NONOTIFY, r.left,
+                                    r.bottom, 0, m_hWnd, nullptr);
+  ::DestroyMenu(menu);
+  if (cmd == ID_DEFRAG_RETRIM) StartOperation(OP_RETRIM);
+}
+
 void CDriveDlg::ShowFreeModeMenu() {
   HMENU menu = ::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDM_FREE_MODE));
   HMENU popup = ::GetSubMenu(menu, 0);
@@ -420,6 +430,7 @@ INT_PTR CDriveDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       } else if (hdr->code == BCN_DROPDOWN) {
         if (hdr->idFrom == IDC_REFRESH) ShowRefreshMenu();
         if (hdr->idFrom == IDC_DEFRAG_FREE) ShowFreeModeMenu();
+        if (hdr->idFrom == IDC_DEFRAG_DRIVE) ShowDefragDriveMenu();
         return TRUE;
       }
       return FALSE;

@@ -59,6 +59,7 @@ class CDriveDlg : public IDrivePageView {
   void ShowRowMenu();
   void ShowRefreshMenu();
   void ShowFreeModeMenu();
+  void ShowDefragDriveMenu();  // "Retrim" for the checked drives
   void SetAllChecks(bool on);
   std::string CheckedRoots();
   static int CALLBACK CompareRows(LPARAM a, LPARAM b, LPARAM self);
