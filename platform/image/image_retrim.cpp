@@ -14,6 +14,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cerrno>
 #endif
@@ -179,6 +180,11 @@ DWORD CFileBlockDevice::Discard(uint64_t offset, uint64_t size) {
     uint64_t range[2] = {offset, size};
     rc = ::ioctl(m_nFd, BLKDISCARD, range);
   } else {
+    // A range that is a hole already needs no punch: a second retrim then
+    // costs a seek per run, not a change of the host's file system.
+    const off_t data = ::lseek(m_nFd, static_cast<off_t>(offset), SEEK_DATA);
+    if ((data < 0 && errno == ENXIO) || (data >= 0 && static_cast<uint64_t>(data) >= offset + size))
+      return ERROR_SUCCESS;
     do {
       rc = ::fallocate(m_nFd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
                        static_cast<off_t>(offset), static_cast<off_t>(size));
