@@ -15,6 +15,7 @@
 
 namespace vt {
 
+#ifndef _WIN32
 namespace {
 
 bool ReadNumber(const std::string& path, uint64_t* value) {
@@ -28,6 +29,7 @@ bool ReadNumber(const std::string& path, uint64_t* value) {
 }
 
 }  // namespace
+#endif
 
 CBlockQueue ReadBlockQueue(unsigned major, unsigned minor, const std::string& sysRoot) {
   CBlockQueue out;

@@ -218,7 +218,7 @@ int main(int argc, char** argv) {
     for (int row = 0; row < rows; ++row) {
       const LRESULT state = ::SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK);
       std::printf("%s", ((state & LVIS_STATEIMAGEMASK) >> 12) == 2 ? "[x]" : "[ ]");
-      for (int col = 0; col < 7; ++col)
+      for (int col = 0; col < 8; ++col)
         std::printf("\t%s", CellText(list, remote, row, col).c_str());
       std::printf("\n");
     }
