@@ -77,8 +77,14 @@ class RetrimPageTest : public ::testing::Test {
              ("vt-retrim-" +
               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     std::filesystem::create_directories(m_home);
-    SetEnv("XDG_CONFIG_HOME", m_home.string().c_str());
-    SetEnv("TMPDIR", m_home.string().c_str());
+    // Settings and analysis caches of this test only.
+    for (const char* name : {"XDG_CONFIG_HOME", "TMPDIR", "TMP", "TEMP"}) {
+      if (m_saved.size() < 4) {
+        const char* value = std::getenv(name);
+        m_saved.push_back({name, value ? value : ""});
+      }
+      SetEnv(name, m_home.string().c_str());
+    }
     SetEnv("VANTREL_MEDIA", media);
     for (char letter : {'V', 'W'}) {
       CFatImageBuilder b(EBuildType::kFat16);
@@ -105,8 +111,7 @@ class RetrimPageTest : public ::testing::Test {
     m_engine.reset();
     SetCurrentDrive(nullptr);
     SetEnv("VANTREL_MEDIA", nullptr);
-    SetEnv("XDG_CONFIG_HOME", nullptr);
-    SetEnv("TMPDIR", nullptr);
+    for (const auto& v : m_saved) SetEnv(v.first, v.second.empty() ? nullptr : v.second.c_str());
     std::error_code ec;
     std::filesystem::remove_all(m_home, ec);
   }
@@ -118,6 +123,7 @@ class RetrimPageTest : public ::testing::Test {
            "faster. Retrim it instead?";
   }
 
+  std::vector<std::pair<const char*, std::string>> m_saved;
   std::filesystem::path m_home;
   std::unique_ptr<CImageVolumeSet> m_set;
   CDiscardDevice::Ranges m_discards[2];
