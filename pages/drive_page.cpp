@@ -291,7 +291,7 @@ bool CDrivePage::RetrimWorker(int row) {
   const CRetrimResult result = RetrimDrive(m_engine, *drive, m_pReport);
   if (!result.m_bUnavailable) {
     m_view.UpdateRow(row);
-    m_view.SetStatus("Retrim complete");
+    m_view.SetStatus(result.m_bDone ? "Retrim complete" : "Retrim failed");
   }
   m_view.EnableControls(true);
   m_view.SetTitleText("");
