@@ -69,6 +69,19 @@ int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session, bool map);
 // Prints "vantrel-cli: <text>" on stderr and returns code.
 int Fail(int code, const std::string& text);
 
+// "error N: <the system's message>" on one line.
+class ISystemOps;
+std::string SystemMessageLine(ISystemOps& system, DWORD error);
+// Prints every file that could not be processed with its error and the
+// system's message on stderr; returns how many there were.
+int PrintFailures(const std::vector<CFileErrors>& errors);
+// False, with the reason, when writing `output` would overwrite the
+// command's VOLUME (by any name: a link, a loop device of it, a partition).
+bool CheckOutputPath(const CParsedArgs& parsed, const std::string& output, std::string* error);
+// The drive letter a Windows path names (upper case), '?' for another
+// device form, 0 for a path without one.
+char PathDriveLetter(const std::string& path);
+
 int RunAnalyze(const std::vector<std::string>& args);
 int RunFiles(const std::vector<std::string>& args);
 int RunSettings(const std::vector<std::string>& args);
