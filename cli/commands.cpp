@@ -258,7 +258,7 @@ void WriteErrorList(CJsonWriter& json, const std::vector<CFileErrors>& errors) {
     json.Field("size", e.m_nSize);
     json.Field("error", e.m_dwError);
     json.Field("message", e.m_strMessage.empty() && e.m_dwError != 0
-                              ? SystemMessageLine(HostSystem(), e.m_dwError)
+                              ? SystemMessageText(HostSystem(), e.m_dwError)
                               : e.m_strMessage);
     json.EndObject();
   }
@@ -287,13 +287,17 @@ int Fail(int code, const std::string& text) {
   return code;
 }
 
-std::string SystemMessageLine(ISystemOps& system, DWORD error) {
+std::string SystemMessageText(ISystemOps& system, DWORD error) {
   std::string text = system.FormatSystemMessage(error);
   for (char& c : text)
     if (c == '\n') c = ' ';
   text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
   while (!text.empty() && text.back() == ' ') text.pop_back();
-  return "error " + std::to_string(error) + ": " + text;
+  return text;
+}
+
+std::string SystemMessageLine(ISystemOps& system, DWORD error) {
+  return "error " + std::to_string(error) + ": " + SystemMessageText(system, error);
 }
 
 int PrintFailures(const std::vector<CFileErrors>& errors) {

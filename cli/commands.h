@@ -69,8 +69,10 @@ int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session, bool map);
 // Prints "vantrel-cli: <text>" on stderr and returns code.
 int Fail(int code, const std::string& text);
 
-// "error N: <the system's message>" on one line.
+// The system's message for an error code on one line, and the same after
+// "error N: ".
 class ISystemOps;
+std::string SystemMessageText(ISystemOps& system, DWORD error);
 std::string SystemMessageLine(ISystemOps& system, DWORD error);
 // Prints every file that could not be processed with its error and the
 // system's message on stderr; returns how many there were.
