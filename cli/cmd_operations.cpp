@@ -100,17 +100,6 @@ bool ReadPictureOptions(const CParsedArgs& parsed, MapPictureOptions* options, s
   return CheckMapPictureOptions(*options, error);
 }
 
-// Why a pass that no one stopped ended early: the move the volume refused.
-std::string StopReason(const CDefrag& engine, ISystemOps& system) {
-  for (size_t i = engine.m_errors.GetSize(); i-- > 0;) {
-    const CFileErrors& e = engine.m_errors[i];
-    if (e.m_dwError != 0)
-      return "the volume refused to move " + e.m_strPath + ": " +
-             SystemMessageLine(system, e.m_dwError);
-  }
-  return "the operation stopped before its end";
-}
-
 // Draws the map after the operation, its moves still marked.
 int DrawAfter(const CParsedArgs& parsed, CCliSession& session) {
   if (!parsed.Has("png")) return EXIT_OK;

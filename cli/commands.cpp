@@ -7,6 +7,7 @@
 #include "cli/json_writer.h"
 #include "cli/session.h"
 #include "cli/text_out.h"
+#include "engine/defrag.h"
 #include "platform/system_ops.h"
 #include "vt_version.h"
 
@@ -316,6 +317,16 @@ bool CheckOutputPath(const CParsedArgs& parsed, const std::string& output, std::
   *error = "will not write " + output + ": it is the volume " + parsed.positional[0] +
            " itself; name another file";
   return false;
+}
+
+std::string StopReason(const CDefrag& engine, ISystemOps& system) {
+  for (size_t i = engine.m_errors.GetSize(); i-- > 0;) {
+    const CFileErrors& e = engine.m_errors[i];
+    if (e.m_dwError != 0)
+      return "the volume refused to move " + e.m_strPath + ": " +
+             SystemMessageLine(system, e.m_dwError);
+  }
+  return "the operation stopped before its end";
 }
 
 char PathDriveLetter(const std::string& path) {

@@ -80,6 +80,9 @@ int PrintFailures(const std::vector<CFileErrors>& errors);
 // False, with the reason, when writing `output` would overwrite the
 // command's VOLUME (by any name: a link, a loop device of it, a partition).
 bool CheckOutputPath(const CParsedArgs& parsed, const std::string& output, std::string* error);
+// Why an operation that no one stopped ended early: the last move the
+// volume refused, with the system's message.
+std::string StopReason(const CDefrag& engine, ISystemOps& system);
 // The drive letter a Windows path names (upper case), '?' for another
 // device form, 0 for a path without one.
 char PathDriveLetter(const std::string& path);
