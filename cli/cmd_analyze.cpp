@@ -60,7 +60,7 @@ int RunAnalyze(const std::vector<std::string>& args) {
     WriteErrorList(json, engine);
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());
-    return EXIT_OK;
+    return session.Damaged() ? EXIT_USAGE : EXIT_OK;
   }
 
   std::string row;
@@ -79,13 +79,14 @@ int RunAnalyze(const std::vector<std::string>& args) {
     report.AddLine(line.label, line.value);
   report.AddFileList(engine.m_errors);
   PrintText(report.PlainText());
-  return EXIT_OK;
+  return session.Damaged() ? EXIT_USAGE : EXIT_OK;
 }
 
 int RunFiles(const std::vector<std::string>& args) {
   CParsedArgs parsed = ParseCommandArgs("files", args);
   CCliSession session;
   session.ForReading();
+  session.CheckAlways();
   int rc = OpenAndAnalyze(parsed, session, false);
   if (rc != EXIT_OK) return rc;
   // Whatever was recorded stays, as in the drive page; the figures are
@@ -134,7 +135,7 @@ int RunFiles(const std::vector<std::string>& args) {
     WriteErrorList(json, engine);
     json.EndObject();
     std::printf("%s\n", json.Text().c_str());
-    return EXIT_OK;
+    return session.Damaged() ? EXIT_USAGE : EXIT_OK;
   }
 
   std::printf("Name\tSize\tFragments\tClusters\tFragmentation Degree\tLast Write Time\tFolder\n");
@@ -143,7 +144,7 @@ int RunFiles(const std::vector<std::string>& args) {
               row.m_strClusters + "\t" + row.m_strDegree + "\t" + row.m_strLastWrite + "\t" +
               row.m_strFolder + "\n");
   std::printf("%s\n", FragmentedCountText(engine, rows).c_str());
-  return EXIT_OK;
+  return session.Damaged() ? EXIT_USAGE : EXIT_OK;
 }
 
 }  // namespace vt

@@ -5,6 +5,7 @@
 
 #include "base/text.h"
 #include "cli/commands.h"
+#include "cli/console_host.h"
 #include "cli/json_writer.h"
 #include "cli/report_log.h"
 #include "cli/session.h"
@@ -33,6 +34,13 @@ int RunDefragFile(const std::vector<std::string>& args) {
   char letter = 'V';
   std::string error;
   if (!ReadLetterOption(parsed, &letter, &error)) return Fail(EXIT_USAGE, error);
+  // A path on another drive is not a path of this volume.
+  for (size_t i = 1; i < parsed.positional.size(); ++i) {
+    const std::string& path = parsed.positional[i];
+    if (PathDriveLetter(path) != 0 && PathDriveLetter(path) != letter)
+      return Fail(EXIT_USAGE, path + " is not on drive " + std::string(1, letter) +
+                                  ": (the volume's letter; see --letter)");
+  }
   CCliSession session;
   int rc = session.Open(parsed.positional[0], letter, &error);
   if (rc != EXIT_OK) return Fail(rc, error);
@@ -52,6 +60,9 @@ int RunDefragFile(const std::vector<std::string>& args) {
       engine, session.Root(),
       std::vector<std::string>(parsed.positional.begin() + 1, parsed.positional.end()), placement,
       moveAnyway, &report);
+  session.DropCache();
+  std::vector<CFileErrors> errors;
+  for (const auto& e : engine.m_errors) errors.push_back(e);
 
   CJsonWriter json;
   json.BeginObject();
@@ -67,7 +78,10 @@ int RunDefragFile(const std::vector<std::string>& args) {
       std::fprintf(stderr, "vantrel-cli: %s: not found, or it holds no clusters\n",
                    AnsiForTerminal(row.m_strPath).c_str());
     } else {
-      if (row.m_result == FileBatchResult::Failed) ++failures;
+      // A batch that stopped without a Ctrl-C stopped for a fault.
+      if (row.m_result == FileBatchResult::Failed ||
+          (row.m_result == FileBatchResult::Cancelled && !InterruptRequested()))
+        ++failures;
       json.Field("fragments_before", row.m_nFragmentsBefore);
       json.Field("fragments_after", row.m_nFragmentsAfter);
       json.Field("first_lcn_before", row.m_nFirstLcnBefore);
@@ -78,6 +92,7 @@ int RunDefragFile(const std::vector<std::string>& args) {
   }
   json.EndArray();
   json.Field("moved_clusters", static_cast<uint64_t>(engine.m_nMovedClusters));
+  WriteErrorList(json, errors);
   json.Key("messages");
   json.BeginArray();
   for (const auto& m : session.Prompt().Messages()) json.String(m);
@@ -90,6 +105,7 @@ int RunDefragFile(const std::vector<std::string>& args) {
   } else {
     for (const auto& m : session.Prompt().Messages()) PrintText("\n" + m + "\n");
   }
+  failures += PrintFailures(errors);
   return failures == 0 && logged ? EXIT_OK : EXIT_FAILED;
 }
 

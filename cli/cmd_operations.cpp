@@ -1,5 +1,7 @@
 // defrag, freespace and map: the drive page's operations on one volume.
+#include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -90,13 +92,10 @@ bool ReadPictureOptions(const CParsedArgs& parsed, MapPictureOptions* options, s
   if (!number("width", &width) || !number("height", &height) || !number("block-size", &block) ||
       !number("first-cluster", &options->firstCluster))
     return false;
-  if (width > 20000 || height > 20000 || block > 10) {
-    *error = "--width and --height go up to 20000 pixels, --block-size from 1 to 10";
-    return false;
-  }
-  options->width = static_cast<int>(width);
-  options->height = static_cast<int>(height);
-  options->blockSize = static_cast<int>(block);
+  // The picture's own check says what the limits are, in one message each.
+  options->width = static_cast<int>(std::min<uint64_t>(width, INT_MAX));
+  options->height = static_cast<int>(std::min<uint64_t>(height, INT_MAX));
+  options->blockSize = static_cast<int>(std::min<uint64_t>(block, INT_MAX));
   options->uncompressed = parsed.Has("uncompressed");
   return CheckMapPictureOptions(*options, error);
 }
@@ -119,6 +118,9 @@ namespace {
 // A drive operation as the drive page runs it (pages/drive_operations), then
 // the JSON figures, the printed report and the map.
 int RunOperation(const CParsedArgs& parsed, const CDriveOperation& op) {
+  std::string error;
+  if (parsed.Has("png") && !CheckOutputPath(parsed, parsed.Get("png"), &error))
+    return Fail(EXIT_USAGE, error);
   CCliSession session;
   int rc = OpenAndAnalyze(parsed, session, parsed.Has("png"));
   if (rc != EXIT_OK) return rc;
@@ -126,18 +128,26 @@ int RunOperation(const CParsedArgs& parsed, const CDriveOperation& op) {
   CReportDocument report;
   CDriveOperation run = op;
   run.m_bStartCancelled = InterruptRequested();
-  run.m_strCancelledLine = "stopped by Ctrl-C after the move in progress";
   CDefrag& engine = session.Engine();
   const uint64_t bytesPerCluster = drive.m_dwBytesPerCluster;
   run.m_onStart = [&session, &engine, bytesPerCluster] {
     session.Sink().TrackMoves(
         [&engine, bytesPerCluster] { return engine.m_nMovedClusters * bytesPerCluster; });
   };
-  run.m_onEnd = [&session] {
+  // The "Cancelled:" line is written after this: it gives the real reason,
+  // which is a signal only when one came.
+  std::string stopReason;
+  run.m_onEnd = [&session, &engine, &run, &stopReason] {
     session.Sink().Finish();
+    if (InterruptRequested())
+      run.m_strCancelledLine = InterruptText() + " after the move in progress";
+    else if (IsCancelled())
+      run.m_strCancelledLine = stopReason = StopReason(engine, HostSystem());
     session.NoteLostClusters();
   };
   const CDriveOperationResult result = RunDriveOperation(engine, drive, run, &report);
+  session.DropCache();
+  const int failed = PrintFailures(result.m_errors);
 
   CJsonWriter json;
   json.BeginObject();
@@ -157,7 +167,8 @@ int RunOperation(const CParsedArgs& parsed, const CDriveOperation& op) {
 
   rc = DrawAfter(parsed, session);
   if (rc != EXIT_OK) return rc;
-  return logged ? EXIT_OK : EXIT_FAILED;
+  if (!stopReason.empty()) Fail(EXIT_FAILED, stopReason);
+  return logged && failed == 0 && stopReason.empty() ? EXIT_OK : EXIT_FAILED;
 }
 
 }  // namespace
@@ -181,7 +192,10 @@ int RunDefrag(const std::vector<std::string>& args) {
 
 int RunFreeSpace(const std::vector<std::string>& args) {
   CParsedArgs parsed = ParseCommandArgs("freespace", args);
-  int32_t mode = SettingsFile().GetInt("DefragFreeMode", kFreeModeDontFragment);
+  // Only 3 asks to maximize; anything else stored is the default.
+  int32_t mode = SettingsFile().GetInt("DefragFreeMode", kFreeModeDontFragment) == kFreeModeMaximize
+                     ? kFreeModeMaximize
+                     : kFreeModeDontFragment;
   if (parsed.Has("mode")) {
     const std::string text = parsed.Get("mode");
     if (text == "dont-fragment")
@@ -205,8 +219,13 @@ int RunMap(const std::vector<std::string>& args) {
   std::string error;
   if (parsed.error.empty() && !ReadPictureOptions(parsed, &options, &error))
     return Fail(EXIT_USAGE, error);
+  for (const char* output : {"bytes", "png"}) {
+    if (parsed.Has(output) && !CheckOutputPath(parsed, parsed.Get(output), &error))
+      return Fail(EXIT_USAGE, error);
+  }
   CCliSession session;
   session.ForReading();
+  session.CheckAlways();
   int rc = OpenAndAnalyze(parsed, session, true);
   if (rc != EXIT_OK) return rc;
   if (parsed.Has("bytes")) {
@@ -221,7 +240,7 @@ int RunMap(const std::vector<std::string>& args) {
   }
   if (parsed.Has("png") && !WriteMapPng(session.Map(), options, parsed.Get("png"), &error))
     return Fail(EXIT_FAILED, error);
-  return EXIT_OK;
+  return session.Damaged() ? EXIT_USAGE : EXIT_OK;
 }
 
 }  // namespace vt

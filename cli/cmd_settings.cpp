@@ -1,4 +1,5 @@
 // settings: reads and writes the settings file as the program stores it.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -72,6 +73,12 @@ int RunSettings(const std::vector<std::string>& args) {
     std::string error;
     if (!CheckSettingValue(*key, p[2], &error)) return Fail(EXIT_USAGE, error);
     if (!WriteSetting(settings, *key, p[2])) return Fail(EXIT_FAILED, settings.LastError());
+    // The program reads four numbers of a rectangle and ignores the rest.
+    if (key->m_type == SETTING_RECT && std::count(p[2].begin(), p[2].end(), ',') > 3)
+      std::fprintf(stderr,
+                   "vantrel-cli: warning: %s keeps left,top,right,bottom; the numbers after the "
+                   "fourth were dropped\n",
+                   p[1].c_str());
     return EXIT_OK;
   }
   return Fail(EXIT_USAGE, "unknown settings action '" + action + "' (get, set, list or path)");

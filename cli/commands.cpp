@@ -1,10 +1,14 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
 #include "cli/json_writer.h"
 #include "cli/session.h"
+#include "cli/text_out.h"
+#include "engine/defrag.h"
+#include "platform/system_ops.h"
 #include "vt_version.h"
 
 namespace vt {
@@ -158,8 +162,10 @@ std::string UsageText() {
       "at once.\n"
       "\nCommands that move clusters refuse a volume that is damaged, mounted by this\n"
       "system or being written by another vantrel-cli, and nothing is written then.\n"
-      "\nexit status: 0 success, 1 the operation failed, 2 bad usage, an unreadable\n"
-      "volume, or one refused for writing, 130 stopped by Ctrl-C\n";
+      "\nexit status: 0 success, 1 the operation failed (also when a file could not\n"
+      "be moved), 2 bad usage, an unreadable or damaged volume (a command that only\n"
+      "reads still prints what it could read), or one refused for writing, 130\n"
+      "stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP\n";
   return out;
 }
 
@@ -253,7 +259,9 @@ void WriteErrorList(CJsonWriter& json, const std::vector<CFileErrors>& errors) {
     json.Field("path", e.m_strPath);
     json.Field("size", e.m_nSize);
     json.Field("error", e.m_dwError);
-    json.Field("message", e.m_strMessage);
+    json.Field("message", e.m_strMessage.empty() && e.m_dwError != 0
+                              ? SystemMessageText(HostSystem(), e.m_dwError)
+                              : e.m_strMessage);
     json.EndObject();
   }
   json.EndArray();
@@ -272,12 +280,67 @@ int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session, bool map) {
   session.UseCache(parsed.Has("cache"));
   rc = session.Analyze(&error);
   if (rc != EXIT_OK) return Fail(rc, error);
+  session.NoteDamage();
   return EXIT_OK;
 }
 
 int Fail(int code, const std::string& text) {
   std::fprintf(stderr, "vantrel-cli: %s\n", text.c_str());
   return code;
+}
+
+std::string SystemMessageText(ISystemOps& system, DWORD error) {
+  std::string text = system.FormatSystemMessage(error);
+  for (char& c : text)
+    if (c == '\n') c = ' ';
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+std::string SystemMessageLine(ISystemOps& system, DWORD error) {
+  return "error " + std::to_string(error) + ": " + SystemMessageText(system, error);
+}
+
+int PrintFailures(const std::vector<CFileErrors>& errors) {
+  int count = 0;
+  for (const CFileErrors& e : errors) {
+    if (e.m_dwError == 0) continue;
+    ++count;
+    std::fprintf(stderr, "vantrel-cli: %s: %s\n", AnsiForTerminal(e.m_strPath).c_str(),
+                 SystemMessageLine(HostSystem(), e.m_dwError).c_str());
+  }
+  return count;
+}
+
+bool CheckOutputPath(const CParsedArgs& parsed, const std::string& output, std::string* error) {
+  if (parsed.positional.empty() || !OutputIsVolume(output, parsed.positional[0])) return true;
+  *error = "will not write " + output + ": it is the volume " + parsed.positional[0] +
+           " itself; name another file";
+  return false;
+}
+
+std::string StopReason(const CDefrag& engine, ISystemOps& system) {
+  for (size_t i = engine.m_errors.GetSize(); i-- > 0;) {
+    const CFileErrors& e = engine.m_errors[i];
+    if (e.m_dwError != 0)
+      return "the volume refused to move " + e.m_strPath + ": " +
+             SystemMessageLine(system, e.m_dwError);
+  }
+  return "the operation stopped before its end";
+}
+
+char PathDriveLetter(const std::string& path) {
+  size_t at = 0;
+  // \\?\C:\ and \\.\C:\ name the drive as C:\ does.
+  if (path.size() >= 4 && (path[0] == '\\' || path[0] == '/') &&
+      (path[1] == '\\' || path[1] == '/') && (path[2] == '?' || path[2] == '.') &&
+      (path[3] == '\\' || path[3] == '/'))
+    at = 4;
+  if (path.size() < at + 2 || path[at + 1] != ':' ||
+      !std::isalpha(static_cast<unsigned char>(path[at])))
+    return at == 4 ? '?' : 0;  // \\?\Volume{...}: no drive of ours
+  return static_cast<char>(std::toupper(static_cast<unsigned char>(path[at])));
 }
 
 }  // namespace vt

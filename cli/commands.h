@@ -69,6 +69,24 @@ int OpenAndAnalyze(const CParsedArgs& parsed, CCliSession& session, bool map);
 // Prints "vantrel-cli: <text>" on stderr and returns code.
 int Fail(int code, const std::string& text);
 
+// The system's message for an error code on one line, and the same after
+// "error N: ".
+class ISystemOps;
+std::string SystemMessageText(ISystemOps& system, DWORD error);
+std::string SystemMessageLine(ISystemOps& system, DWORD error);
+// Prints every file that could not be processed with its error and the
+// system's message on stderr; returns how many there were.
+int PrintFailures(const std::vector<CFileErrors>& errors);
+// False, with the reason, when writing `output` would overwrite the
+// command's VOLUME (by any name: a link, a loop device of it, a partition).
+bool CheckOutputPath(const CParsedArgs& parsed, const std::string& output, std::string* error);
+// Why an operation that no one stopped ended early: the last move the
+// volume refused, with the system's message.
+std::string StopReason(const CDefrag& engine, ISystemOps& system);
+// The drive letter a Windows path names (upper case), '?' for another
+// device form, 0 for a path without one.
+char PathDriveLetter(const std::string& path);
+
 int RunAnalyze(const std::vector<std::string>& args);
 int RunFiles(const std::vector<std::string>& args);
 int RunSettings(const std::vector<std::string>& args);

@@ -26,6 +26,7 @@ bool StderrIsTerminal() { return VT_ISATTY(VT_FILENO(stderr)) != 0; }
 namespace {
 std::atomic<bool> g_quiet{false};
 std::atomic<int> g_interrupts{0};
+std::atomic<int> g_exitCode{kInterruptedExit};  // of the first stop asked
 
 #ifdef _WIN32
 BOOL WINAPI ConsoleControl(DWORD event) {
@@ -34,31 +35,45 @@ BOOL WINAPI ConsoleControl(DWORD event) {
   return TRUE;
 }
 #else
-void OnSignal(int) { OnInterrupt(); }
+void OnSignal(int signal) { OnInterrupt(128 + signal); }
 #endif
 }  // namespace
 
 void SetQuietProgress(bool quiet) { g_quiet.store(quiet); }
 bool QuietProgress() { return g_quiet.load(); }
 
-void OnInterrupt() {
+void OnInterrupt(int exitCode) {
   // Only lock-free stores and _exit: this runs inside a signal handler.
   if (g_interrupts.fetch_add(1) >= 1) {
     static const char kNote[] = "\nvantrel-cli: stopped at once\n";
 #ifdef _WIN32
     DWORD written = 0;
     ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), kNote, sizeof(kNote) - 1, &written, nullptr);
-    ExitProcess(kInterruptedExit);
+    ExitProcess(exitCode);
 #else
     ssize_t ignored = write(2, kNote, sizeof(kNote) - 1);
     (void)ignored;
-    _exit(kInterruptedExit);
+    _exit(exitCode);
 #endif
   }
+  g_exitCode.store(exitCode);
   SetCancel(true);
 }
 
 bool InterruptRequested() { return g_interrupts.load() > 0; }
+
+int InterruptExitCode() { return g_exitCode.load(); }
+
+std::string InterruptText() {
+  switch (g_exitCode.load()) {
+    case 128 + 15:
+      return "stopped by SIGTERM";
+    case 128 + 1:
+      return "stopped by SIGHUP";
+    default:
+      return "stopped by Ctrl-C";
+  }
+}
 
 void InstallInterruptHandler() {
 #ifdef _WIN32
@@ -68,7 +83,9 @@ void InstallInterruptHandler() {
   action.sa_handler = &OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
+  // A shutdown or a closed terminal stops as a Ctrl-C does: after the move
+  // in progress, never in the middle of one.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 #endif
 }
 

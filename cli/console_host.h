@@ -60,16 +60,20 @@ bool StderrIsTerminal();
 void SetQuietProgress(bool quiet);
 bool QuietProgress();
 
-// Ctrl-C (the console control handler on Windows): the first sets the
-// engine's cancel flag, so the move in progress completes and the
-// operation stops at its next check; the second ends the process at once
-// with status 130 (every move is crash-safe).
+// Ctrl-C (the console control handler on Windows), and SIGTERM and SIGHUP
+// elsewhere: the first sets the engine's cancel flag, so the move in
+// progress completes and the operation stops at its next check; the second
+// ends the process at once (every move is crash-safe). The status is 128
+// plus the signal: 130 for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP.
 void InstallInterruptHandler();
-// A first Ctrl-C has come.
+// A first stop has come.
 bool InterruptRequested();
-// Counts one Ctrl-C as the handler does; for tests and the handler itself.
-void OnInterrupt();
 constexpr int kInterruptedExit = 130;
+// Counts one stop as the handler does; for tests and the handler itself.
+void OnInterrupt(int exitCode = kInterruptedExit);
+// The status and the report's words for the first stop.
+int InterruptExitCode();
+std::string InterruptText();
 
 // "12.3 MB/s" and "1:02:03" as the progress line shows them.
 std::string FormatRate(double bytesPerSecond);

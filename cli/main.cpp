@@ -52,5 +52,5 @@ int main(int argc, char** argv) {
   rest.erase(rest.begin());
   vt::InstallInterruptHandler();
   const int rc = entry->run(rest);
-  return vt::InterruptRequested() ? vt::kInterruptedExit : rc;
+  return vt::InterruptRequested() ? vt::InterruptExitCode() : rc;
 }

@@ -2,17 +2,21 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
 #include "base/hash.h"
+#include "base/le.h"
+#include "base/text.h"
 #include "engine/drive_info.h"
 #include "engine/globals.h"
 #include "engine/statistics.h"
 #include "pages/drive_operations.h"
 #include "platform/image/fs_volume.h"
 #include "platform/image/host_mounts.h"
+#include "platform/image/volume_identity.h"
 #include "platform/image/volume_set.h"
 #include "platform/system_ops.h"
 #ifdef _WIN32
@@ -41,9 +45,16 @@ void CCliSession::NoteLostClusters() {
   if (m_nLostClusters == 0 || !m_engine) return;
   const std::string tool = m_drive.m_bNtfs ? "ntfsfix or chkdsk /f" : "fsck.fat -a or chkdsk /f";
   CFileErrors entry;
-  entry.m_strMessage = std::to_string(m_nLostClusters) +
-                       " clusters are in use by no file (left by an interrupted move); " + tool +
-                       " reclaims them.";
+  entry.m_strMessage =
+      std::to_string(m_nLostClusters) + (m_nLostClusters == 1 ? " cluster is" : " clusters are") +
+      " in use by no file (left by an interrupted move); " + tool + " reclaims them.";
+  m_engine->m_errors.Add(std::move(entry));
+}
+
+void CCliSession::NoteDamage() {
+  if (m_strDamage.empty() || !m_engine) return;
+  CFileErrors entry;
+  entry.m_strMessage = m_strDamage;
   m_engine->m_errors.Add(std::move(entry));
 }
 
@@ -53,6 +64,10 @@ bool IsDriveRoot(const std::string& text) {
   return text.size() == 2 || text[2] == '\\' || text[2] == '/';
 }
 
+bool OutputIsVolume(const std::string& output, const std::string& volume) {
+  return !IsDriveRoot(volume) && WritesIntoVolume(output, volume);
+}
+
 CCliSession::CCliSession() : m_sink(std::make_unique<CConsoleSink>(StderrIsTerminal())) {}
 
 CCliSession::~CCliSession() {
@@ -60,7 +75,62 @@ CCliSession::~CCliSession() {
   SetCurrentDrive(nullptr);
 }
 
-std::string ImageCacheFolder(const std::string& imagePath) {
+namespace {
+
+// What the volume itself says it is, through the volume operations: the
+// serial number, the cluster counts, and on NTFS the volume data and the
+// log sequence numbers of $MFT and $Volume. A block device keeps its name,
+// size and time when another volume is put behind it; these do not.
+std::string VolumeIdentityText(IVolumeOps& ops, const std::string& root) {
+  std::string text;
+  DWORD serial = 0, maxName = 0, flags = 0;
+  char fsName[32] = {};
+  if (ops.GetVolumeInformationA(root.c_str(), nullptr, 0, &serial, &maxName, &flags, fsName,
+                                sizeof(fsName)))
+    text += Format("serial %08lx %s;", static_cast<unsigned long>(serial), fsName);
+  DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+  if (ops.GetDiskFreeSpaceA(root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                            &totalClusters))
+    text += Format("clusters %lu/%lu x %lu;", static_cast<unsigned long>(freeClusters),
+                   static_cast<unsigned long>(totalClusters),
+                   static_cast<unsigned long>(sectorsPerCluster * bytesPerSector));
+  char volumeName[MAX_PATH] = {};
+  if (!ops.GetVolumeNameForVolumeMountPointA(root.c_str(), volumeName, MAX_PATH)) return text;
+  std::string volume = volumeName;
+  while (!volume.empty() && (volume.back() == '\\' || volume.back() == '/')) volume.pop_back();
+  HANDLE h = ops.CreateFileA(volume.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             OPEN_EXISTING, 0);
+  if (h == INVALID_HANDLE_VALUE) return text;
+  NTFS_VOLUME_DATA_BUFFER ntfs = {};
+  DWORD returned = 0;
+  if (ops.DeviceIoControl(h, FSCTL_GET_NTFS_VOLUME_DATA, nullptr, 0, &ntfs, sizeof(ntfs),
+                          &returned)) {
+    text += Format("ntfs %llx %llx %llx %llx;",
+                   static_cast<unsigned long long>(ntfs.VolumeSerialNumber.QuadPart),
+                   static_cast<unsigned long long>(ntfs.TotalClusters.QuadPart),
+                   static_cast<unsigned long long>(ntfs.FreeClusters.QuadPart),
+                   static_cast<unsigned long long>(ntfs.MftValidDataLength.QuadPart));
+    std::vector<uint8_t> reply(8208);
+    for (uint64_t record : {0ull, 3ull}) {
+      NTFS_FILE_RECORD_INPUT_BUFFER in = {};
+      in.FileReferenceNumber.QuadPart = static_cast<LONGLONG>(record);
+      constexpr size_t kLsnAt = offsetof(NTFS_FILE_RECORD_OUTPUT_BUFFER, FileRecordBuffer) + 8;
+      if (ops.DeviceIoControl(h, FSCTL_GET_NTFS_FILE_RECORD, &in, sizeof(in), reply.data(),
+                              static_cast<DWORD>(reply.size()), &returned) &&
+          returned >= kLsnAt + 8)
+        text += Format("lsn %llx;", static_cast<unsigned long long>(
+                                        (static_cast<uint64_t>(Le32(&reply[kLsnAt + 4])) << 32 |
+                                         Le32(&reply[kLsnAt]))));
+    }
+  }
+  ops.CloseHandle(h);
+  return text;
+}
+
+}  // namespace
+
+std::string ImageCacheFolder(const std::string& imagePath, const std::string& volumeIdentity,
+                             bool create) {
   namespace fs = std::filesystem;
   std::error_code ec;
   fs::path image = fs::absolute(imagePath, ec);
@@ -71,6 +141,7 @@ std::string ImageCacheFolder(const std::string& imagePath) {
   uint64_t hash = Fnv1a(image.string());
   hash = Fnv1a(std::to_string(size), hash);
   hash = Fnv1a(std::to_string(static_cast<long long>(stamp)), hash);
+  hash = Fnv1a(volumeIdentity, hash);
   fs::path base;
 #ifdef _WIN32
   base = fs::temp_directory_path(ec);
@@ -87,6 +158,7 @@ std::string ImageCacheFolder(const std::string& imagePath) {
   char name[32];
   std::snprintf(name, sizeof(name), "%016llx", static_cast<unsigned long long>(hash));
   fs::path folder = base / "vantrel" / name;
+  if (!create) return folder.string();
   fs::create_directories(folder, ec);
   if (ec) return std::string();
 #ifndef _WIN32
@@ -95,6 +167,17 @@ std::string ImageCacheFolder(const std::string& imagePath) {
   fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
 #endif
   return folder.string();
+}
+
+void CCliSession::DropCache() {
+  if (m_strVolumeArg.empty() || IsDriveRoot(m_strVolumeArg) || !m_engine) return;
+  // The folder as named when the volume was opened, before anything moved.
+  const std::string folder = ImageCacheFolder(m_strVolumeArg, m_strIdentity, false);
+  if (folder.empty()) return;
+  m_engine->SetCacheFolder(folder);
+  m_engine->DeleteCache(m_drive);
+  std::error_code ec;
+  std::filesystem::remove(folder, ec);  // only when empty
 }
 
 int CCliSession::Open(const std::string& volume, char letter, std::string* error) {
@@ -150,8 +233,10 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
       if (!check.IsConsistent()) {
         *error = DamagedVolumeMessage(*set, letter, check.m_strProblem);
         if (!m_bForReading) return EXIT_USAGE;
-        // The analysis goes on: it is how the damage is looked at.
+        // The analysis goes on: it is how the damage is looked at. The
+        // command still ends with the status of a damaged volume.
         std::fprintf(stderr, "vantrel-cli: warning: %s\n", error->c_str());
+        m_strDamage = *error;
         error->clear();
       }
       m_nLostClusters = check.m_nLostClusters;
@@ -171,6 +256,7 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
     return EXIT_USAGE;
   }
   SetCurrentDrive(&m_drive);
+  if (!IsDriveRoot(volume)) m_strIdentity = VolumeIdentityText(*m_ops, m_strRoot);
 
   CEngineServices services;
   services.volume = m_ops.get();
@@ -226,7 +312,7 @@ void CCliSession::RefreshMap() {
 
 int CCliSession::Analyze(std::string* error) {
   if (m_bUseCache && !IsDriveRoot(m_strVolumeArg)) {
-    const std::string folder = ImageCacheFolder(m_strVolumeArg);
+    const std::string folder = ImageCacheFolder(m_strVolumeArg, m_strIdentity, true);
     if (folder.empty()) m_bUseCache = false;
     m_engine->SetCacheFolder(folder);
   }

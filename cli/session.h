@@ -37,6 +37,10 @@ class CCliSession {
   uint64_t LostClusters() const { return m_nLostClusters; }
   // Adds the line that says how to reclaim them to the engine's error list.
   void NoteLostClusters();
+  // Whether the allocation check of a volume opened for reading found it
+  // damaged; NoteDamage adds that to the engine's error list.
+  bool Damaged() const { return !m_strDamage.empty(); }
+  void NoteDamage();
 
   // Opens the volume in the engine and analyses it (volume open, cluster
   // count, folder walk, free runs, statistics). Returns EXIT_OK, EXIT_USAGE
@@ -46,6 +50,9 @@ class CCliSession {
   // and saves it after an analysis that ran to the end.
   void UseCache(bool on) { m_bUseCache = on; }
   bool LoadedFromCache() const { return m_bFromCache; }
+  // Deletes the image's analysis cache: after anything moved it would
+  // answer for a layout that is gone.
+  void DropCache();
 
   // Opens the volume and analyses only the named paths ("V:\Data\a.txt"):
   // the free runs first, then each path's folder walked with the name as
@@ -79,21 +86,30 @@ class CCliSession {
   std::string m_strRoot;
   uint64_t m_nElapsedMs = 0;
   std::string m_strVolumeArg;
+  std::string m_strIdentity;  // what the volume says it is, taken at the open
   bool m_bUseCache = false;
   bool m_bForReading = false;
   bool m_bCheckAlways = false;
   uint64_t m_nLostClusters = 0;
+  std::string m_strDamage;
   bool m_bFromCache = false;
 };
 
 // "C:" or "c:\" and the like.
 bool IsDriveRoot(const std::string& text);
 
+// Whether writing the host file `output` writes into the bytes of `volume`
+// (the same file by any link, a loop device of it, a partition's disk).
+bool OutputIsVolume(const std::string& output, const std::string& volume);
+
 // The folder of an image's analysis cache: a folder of its own under the
 // user's cache folder ($XDG_CACHE_HOME or ~/.cache, "vantrel"; the temporary
 // folder on Windows), named after the image's path, size and modification
-// time, so that a cache never answers for another or a changed image.
-// Empty when it cannot be made.
-std::string ImageCacheFolder(const std::string& imagePath);
+// time and what the volume says it is (serial number, cluster counts, NTFS
+// sequence numbers), so that a cache never answers for another or a changed
+// volume, also behind the same block device. Made when `create`; empty when
+// it cannot be made.
+std::string ImageCacheFolder(const std::string& imagePath, const std::string& volumeIdentity,
+                             bool create);
 
 }  // namespace vt

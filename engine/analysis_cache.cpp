@@ -1,5 +1,7 @@
 // The analysis cache: the engine's lists of one drive in a file, so that a
 // drive selected again is restored instead of analysed again.
+#include <zlib.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -7,6 +9,12 @@
 
 #include "engine/defrag.h"
 #include "engine/globals.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace vt {
 
@@ -16,6 +24,10 @@ namespace {
 // earlier build, whose names were Windows-1252, has no such start and is
 // ignored instead of misread.
 constexpr uint32_t kCacheSignature = 0x38435456;  // "VTC8" little-endian
+// After the drive's counters: "CRC " and the CRC-32 of every byte before
+// the CRC itself. A file that does not end so is no cache: one flipped bit
+// would otherwise be read as other figures or other names.
+constexpr uint32_t kChecksumTag = 0x20435243;  // "CRC " little-endian
 
 // Smallest stored sizes, to check counts against the bytes that remain.
 constexpr uint64_t kMinItemBytes = 2 + 4 + 4 + 8 + 8 + 4 + 4 + 1 + 4;
@@ -29,12 +41,74 @@ struct FileCloser {
 };
 using CFile = std::unique_ptr<std::FILE, FileCloser>;
 
+// Opens only a regular file, and never waits: a FIFO put in the cache's
+// place would block the open until something writes to it.
+std::FILE* OpenForReading(const std::string& path) {
+#ifdef _WIN32
+  return std::fopen(path.c_str(), "rb");
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) ::close(fd);
+  return f;
+#endif
+}
+
+// A new file in the place of `path`, never through what is there now.
+std::FILE* CreateForWriting(const std::string& path) {
+  std::remove(path.c_str());
+#ifdef _WIN32
+  return std::fopen(path.c_str(), "wb");
+#else
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (!f) ::close(fd);
+  return f;
+#endif
+}
+
+// The whole file's length; 64-bit, as a cache can pass 2 GiB.
+bool FileLength(std::FILE* f, uint64_t* length) {
+#ifdef _WIN32
+  if (::_fseeki64(f, 0, SEEK_END) != 0) return false;
+  const long long end = ::_ftelli64(f);
+  if (end < 0 || ::_fseeki64(f, 0, SEEK_SET) != 0) return false;
+#else
+  if (::fseeko(f, 0, SEEK_END) != 0) return false;
+  const off_t end = ::ftello(f);
+  if (end < 0 || ::fseeko(f, 0, SEEK_SET) != 0) return false;
+#endif
+  *length = static_cast<uint64_t>(end);
+  return true;
+}
+
+uint32_t Crc32(uint32_t crc, const void* p, size_t n) {
+  const auto* bytes = static_cast<const Bytef*>(p);
+  while (n > 0) {
+    const uInt chunk = static_cast<uInt>(n < (1u << 30) ? n : (1u << 30));
+    crc = static_cast<uint32_t>(::crc32(crc, bytes, chunk));
+    bytes += chunk;
+    n -= chunk;
+  }
+  return crc;
+}
+
 class CCacheWriter {
  public:
   explicit CCacheWriter(std::FILE* f) : m_file(f) {}
   void Bytes(const void* p, size_t n) {
     if (m_ok && std::fwrite(p, 1, n, m_file) != n) m_ok = false;
+    m_crc = Crc32(m_crc, p, n);
   }
+  uint32_t Crc() const { return m_crc; }
   void U8(uint8_t v) { Bytes(&v, 1); }
   void U16(uint16_t v) {
     uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
@@ -69,6 +143,7 @@ class CCacheWriter {
  private:
   std::FILE* m_file;
   bool m_ok = true;
+  uint32_t m_crc = 0;
 };
 
 class CCacheReader {
@@ -77,8 +152,11 @@ class CCacheReader {
   bool Bytes(void* p, size_t n) {
     if (!m_ok || n > m_left || std::fread(p, 1, n, m_file) != n) return m_ok = false;
     m_left -= n;
+    m_crc = Crc32(m_crc, p, n);
     return true;
   }
+  uint32_t Crc() const { return m_crc; }
+  uint64_t Left() const { return m_left; }
   uint8_t U8() {
     uint8_t v = 0;
     Bytes(&v, 1);
@@ -120,6 +198,7 @@ class CCacheReader {
   std::FILE* m_file;
   uint64_t m_left;
   bool m_ok = true;
+  uint32_t m_crc = 0;
 };
 
 }  // namespace
@@ -163,8 +242,12 @@ bool CDefrag::SaveDriveData(CDriveData& drive) {
   std::string status = "Saving analysis cache...";
   SendProgress(PROGRESS_TEXT, reinterpret_cast<LPARAM>(status.c_str()));
 
+  // Written beside the old file and moved over it, so that a reader never
+  // meets half a cache and a FIFO or link in its place is replaced, not
+  // written through.
   const std::string path = GetCachePath(drive);
-  CFile file(std::fopen(path.c_str(), "wb"));
+  const std::string part = path + ".new";
+  CFile file(CreateForWriting(part));
   bool ok = file != nullptr;
   if (ok) {
     std::setvbuf(file.get(), nullptr, _IOFBF, 4096);
@@ -203,10 +286,19 @@ bool CDefrag::SaveDriveData(CDriveData& drive) {
     for (const auto& folder : m_folders) out.String(folder);
     out.U64(drive.m_nFiles);
     out.U64(drive.m_nFolders);
+    out.U32(kChecksumTag);
+    out.U32(out.Crc());
     ok = out.Ok() && std::fflush(file.get()) == 0;
-    file.reset();
+    ok = std::fclose(file.release()) == 0 && ok;
+#ifdef _WIN32
+    if (ok) std::remove(path.c_str());  // rename does not replace here
+#endif
+    if (ok) ok = std::rename(part.c_str(), path.c_str()) == 0;
     // A cache that could not be written whole is no cache.
-    if (!ok) std::remove(path.c_str());
+    if (!ok) {
+      std::remove(part.c_str());
+      std::remove(path.c_str());
+    }
   }
   SendProgress(PROGRESS_RESET, 0);
   return ok;
@@ -214,13 +306,12 @@ bool CDefrag::SaveDriveData(CDriveData& drive) {
 
 bool CDefrag::LoadDriveData(CDriveData& drive) {
   const std::string path = GetCachePath(drive);
-  CFile file(std::fopen(path.c_str(), "rb"));
+  CFile file(OpenForReading(path));
   if (!file) return false;
   std::setvbuf(file.get(), nullptr, _IOFBF, 4096);
-  if (std::fseek(file.get(), 0, SEEK_END) != 0) return false;
-  const long end = std::ftell(file.get());
-  if (end < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return false;
-  CCacheReader in(file.get(), static_cast<uint64_t>(end));
+  uint64_t length = 0;
+  if (!FileLength(file.get(), &length)) return false;
+  CCacheReader in(file.get(), length);
 
   // Everything is read into new lists first, so that a damaged file leaves
   // the engine's lists as they were.
@@ -287,7 +378,9 @@ bool CDefrag::LoadDriveData(CDriveData& drive) {
   }
   const uint64_t fileCount = in.U64();
   const uint64_t folderCount = in.U64();
-  if (!in.Ok()) return false;
+  const bool tagged = in.U32() == kChecksumTag;
+  const uint32_t computed = in.Crc();
+  if (!tagged || in.U32() != computed || !in.Ok() || in.Left() != 0) return false;
 
   m_files = std::move(files);
   m_files.SetGrowBy(32768);

@@ -17,6 +17,12 @@ namespace vt {
 
 const char kInUseByVantrel[] = "The volume is in use by another Vantrel process.";
 
+namespace {
+std::string NotAVolumeMessage(const std::string& path) {
+  return "'" + path + "' is neither an image file nor a block device";
+}
+}  // namespace
+
 #ifdef _WIN32
 
 CFileBlockDevice::~CFileBlockDevice() {
@@ -40,6 +46,11 @@ DWORD CFileBlockDevice::Open(const std::string& path, bool readOnly,
     }
     if (message) *message = "cannot open image '" + path + "'";
     return err ? err : ERROR_FILE_NOT_FOUND;
+  }
+  // A pipe or a console would wait for its other end.
+  if (::GetFileType(dev->m_hFile) != FILE_TYPE_DISK) {
+    if (message) *message = NotAVolumeMessage(path);
+    return ERROR_ACCESS_DENIED;
   }
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(dev->m_hFile, &size)) {
@@ -108,9 +119,15 @@ DWORD CFileBlockDevice::Open(const std::string& path, bool readOnly,
   // A writer opens a block device exclusively: the kernel then refuses it
   // while a file system is mounted on it, and refuses mounting one meanwhile.
   struct stat st;
-  const bool block = ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
-  dev->m_nFd =
-      ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR | (block ? O_EXCL : 0)) | O_CLOEXEC);
+  const bool found = ::stat(path.c_str(), &st) == 0;
+  const bool block = found && S_ISBLK(st.st_mode);
+  // Opening a FIFO or a terminal waits for its other end: refuse them before.
+  if (found && !block && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    if (message) *message = NotAVolumeMessage(path);
+    return ERROR_ACCESS_DENIED;
+  }
+  dev->m_nFd = ::open(
+      path.c_str(), (readOnly ? O_RDONLY : O_RDWR | (block ? O_EXCL : 0)) | O_CLOEXEC | O_NONBLOCK);
   if (dev->m_nFd < 0) {
     int err = errno;
     if (message) *message = "cannot open image '" + path + "': " + std::strerror(err);
@@ -128,9 +145,23 @@ DWORD CFileBlockDevice::Open(const std::string& path, bool readOnly,
     if (message) *message = "cannot read the size of '" + path + "'";
     return ERROR_READ_FAULT;
   }
+  // The name may have been swapped for a FIFO between the two looks.
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    if (message) *message = NotAVolumeMessage(path);
+    return ERROR_ACCESS_DENIED;
+  }
+  ::fcntl(dev->m_nFd, F_SETFL, ::fcntl(dev->m_nFd, F_GETFL) & ~O_NONBLOCK);
   if (!readOnly) {
-    // One writer at a time. The lock belongs to this open file, so the
-    // kernel drops it when the process ends, however it ends.
+    // One writer at a time by any path to the same bytes: the image, its
+    // links, its loop devices, a disk and its partitions share one lock.
+    // The locks belong to open files, so the kernel drops them when the
+    // process ends, however it ends.
+    const CBackingIdentity identity = BackingIdentity(path);
+    const DWORD locked = dev->m_lock.Take(identity, message);
+    if (locked != ERROR_SUCCESS) {
+      if (locked == ERROR_SHARING_VIOLATION && message) *message = kInUseByVantrel;
+      return locked;
+    }
     if (::flock(dev->m_nFd, LOCK_EX | LOCK_NB) != 0) {
       const int err = errno;
       if (message) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/winshapes.h"
+#include "platform/image/volume_identity.h"
 #include "platform/volume_ops.h"
 
 namespace vt {
@@ -54,8 +55,10 @@ class CBlockDevice {
 extern const char kInUseByVantrel[];
 
 // An image file or a block device node of the host, opened read-only or
-// read-write. A writer holds the image's write lock (flock; a deny-write
-// share mode on Windows) for as long as the device is open, and is refused
+// read-write; anything else (a FIFO, a terminal) is refused before it is
+// opened. A writer holds the write lock of the bytes behind the path (see
+// CWriterLock; a deny-write share mode on Windows) for as long as the
+// device is open, and is refused
 // a volume the host has mounted (ERROR_BUSY) or another writer holds
 // (ERROR_SHARING_VIOLATION), with the message to show.
 class CFileBlockDevice : public CBlockDevice {
@@ -86,6 +89,7 @@ class CFileBlockDevice : public CBlockDevice {
 #else
   int m_nFd = -1;
 #endif
+  CWriterLock m_lock;  // held by a writer as long as the device is open
   uint64_t m_nSize = 0;
   bool m_bReadOnly = true;
 };

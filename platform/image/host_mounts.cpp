@@ -118,9 +118,15 @@ std::string FindHostMount(const std::string& path) {
   const std::string real = RealPath(path);
   if (S_ISBLK(st.st_mode)) return MountOfDevice(mounts, st.st_rdev, real);
   if (!S_ISREG(st.st_mode)) return std::string();
-  // An image mounted directly (FUSE file systems take a file as well).
+  // An image mounted directly (FUSE file systems take a file as well),
+  // compared as a file: a hard link to it has another name.
   for (const CHostMount& m : mounts) {
     if (m.m_strSource == real) return m.m_strPoint;
+    struct stat source;
+    if (!m.m_strSource.empty() && m.m_strSource[0] == '/' &&
+        ::stat(m.m_strSource.c_str(), &source) == 0 && S_ISREG(source.st_mode) &&
+        source.st_dev == st.st_dev && source.st_ino == st.st_ino)
+      return m.m_strPoint;
   }
   // Every loop device whose backing file is this image.
   DIR* dir = ::opendir("/sys/block");

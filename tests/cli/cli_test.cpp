@@ -3,9 +3,39 @@
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/session.h"
+#include "platform/system_ops.h"
+#include "tests/support/engine_fixture.h"
 
 namespace vt {
 namespace {
+
+// A stop no Ctrl-C asked for gives the volume's reason, never "Ctrl-C".
+class CliStop : public test::EngineTest {};
+
+TEST_F(CliStop, ReasonIsTheLastRefusedMove) {
+  EXPECT_EQ(StopReason(*engine, HostSystem()), "the operation stopped before its end");
+  CFileErrors note;
+  note.m_strMessage = "3 clusters are in use by no file";
+  engine->m_errors.Add(note);
+  CFileErrors refused;
+  refused.m_strPath = "V:\\data\\a.bin";
+  refused.m_dwError = ERROR_DISK_CORRUPT;
+  engine->m_errors.Add(refused);
+  engine->m_errors.Add(note);
+  EXPECT_EQ(StopReason(*engine, HostSystem()),
+            "the volume refused to move V:\\data\\a.bin: error 1393: The disk structure is "
+            "corrupted and unreadable.");
+}
+
+TEST(CliArgs, PathsOfOtherDrives) {
+  EXPECT_EQ(PathDriveLetter("C:\\f.bin"), 'C');
+  EXPECT_EQ(PathDriveLetter("w:/f.bin"), 'W');
+  EXPECT_EQ(PathDriveLetter("\\\\?\\v:\\f.bin"), 'V');
+  EXPECT_EQ(PathDriveLetter("\\\\.\\D:\\f.bin"), 'D');
+  EXPECT_EQ(PathDriveLetter("\\\\?\\Volume{1234}\\f.bin"), '?');
+  EXPECT_EQ(PathDriveLetter("\\f.bin"), 0);
+  EXPECT_EQ(PathDriveLetter("data\\f.bin"), 0);
+}
 
 TEST(CliArgs, FlagsValuesAndErrors) {
   CParsedArgs p = ParseArgs({"img.img", "--json", "--filter", "abc", "--letter=W"}, {"json", "all"},

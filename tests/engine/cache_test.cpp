@@ -5,6 +5,11 @@
 #include <fstream>
 #include <iterator>
 
+#include <zlib.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "tests/support/engine_fixture.h"
 
 namespace vt {
@@ -128,12 +133,12 @@ TEST_F(Cache, LengthPrefixes) {
   EXPECT_EQ(bytes[third], 0xFF);
   EXPECT_EQ(bytes[third + 1] | (bytes[third + 2] << 8), 0xFFFF);
   EXPECT_EQ(bytes[third + 3] | (bytes[third + 4] << 8), 0xFFFE);
-  EXPECT_EQ(bytes.size(), third + 7 + 0xFFFE + 16);
+  EXPECT_EQ(bytes.size(), third + 7 + 0xFFFE + 16 + 8);
 }
 
 TEST_F(Cache, EmptyDrive) {
   ASSERT_TRUE(engine->SaveDriveData(drive));
-  EXPECT_EQ(FileBytes().size(), 4u + 4 + 4 + 4 + 8 + 8);
+  EXPECT_EQ(FileBytes().size(), 4u + 4 + 4 + 4 + 8 + 8 + 8);
   engine->m_files.Add(CFileItem());
   ASSERT_TRUE(engine->LoadDriveData(drive));
   EXPECT_TRUE(engine->m_files.IsEmpty());
@@ -167,6 +172,54 @@ TEST_F(Cache, DamagedFilesAreTreatedAsAbsentAndChangeNothing) {
   EXPECT_FALSE(engine->LoadDriveData(drive));
   EXPECT_EQ(engine->m_files.GetSize(), 1u);
 }
+
+TEST_F(Cache, EndsWithACrcAndAnyFlippedBitIsNoCache) {
+  Fill();
+  engine->m_files[2].m_strName = "Strings.c";  // small enough to flip every bit
+  ASSERT_TRUE(engine->SaveDriveData(drive));
+  const std::vector<uint8_t> good = FileBytes();
+  ASSERT_GT(good.size(), 8u);
+  const size_t body = good.size() - 4;
+  EXPECT_EQ(std::string(good.begin() + static_cast<std::ptrdiff_t>(body) - 4,
+                        good.begin() + static_cast<std::ptrdiff_t>(body)),
+            "CRC ");
+  const uint32_t crc = static_cast<uint32_t>(crc32(0L, good.data(), static_cast<uInt>(body)));
+  EXPECT_EQ(good[body] | (good[body + 1] << 8) | (good[body + 2] << 16) |
+                (static_cast<uint32_t>(good[body + 3]) << 24),
+            crc);
+  engine->m_files.RemoveAll();
+  for (size_t at = 0; at < good.size(); ++at) {
+    for (int bit = 0; bit < 8; ++bit) {
+      std::vector<uint8_t> bad = good;
+      bad[at] ^= static_cast<uint8_t>(1 << bit);
+      WriteBytes(bad);
+      ASSERT_FALSE(engine->LoadDriveData(drive)) << at << " bit " << bit;
+    }
+  }
+  EXPECT_TRUE(engine->m_files.IsEmpty());
+  // Bytes after the checksum are no cache either.
+  std::vector<uint8_t> longer = good;
+  longer.push_back(0);
+  WriteBytes(longer);
+  EXPECT_FALSE(engine->LoadDriveData(drive));
+  WriteBytes(good);
+  ASSERT_TRUE(engine->LoadDriveData(drive));
+  EXPECT_EQ(engine->m_files[2].m_strName, "Strings.c");
+}
+
+#ifndef _WIN32
+TEST_F(Cache, AFifoInItsPlaceIsNotWaitedOnAndIsReplaced) {
+  const std::string path = engine->GetCachePath(drive);
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  EXPECT_FALSE(engine->LoadDriveData(drive));  // a blocking open would hang here
+  Fill();
+  ASSERT_TRUE(engine->SaveDriveData(drive));
+  struct stat st;
+  ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_TRUE(engine->LoadDriveData(drive));
+}
+#endif
 
 TEST_F(Cache, DeleteAllRemovesEveryLetter) {
   for (char letter : {'A', 'C', 'Z'}) {

@@ -98,10 +98,10 @@ def fat_bytes(image):
         return f.read(sectors * 512 - 8)
 
 
-def interrupted_run(cli, image, signals):
+def interrupted_run(cli, image, signals, sig=signal.SIGINT):
     """Starts the drive pass, waits until its first move has switched a
-    chain in the FAT, sends `signals` SIGINTs; returns (exit status, stdout,
-    stderr)."""
+    chain in the FAT, sends `signals` of `sig`; returns (exit status,
+    stdout, stderr)."""
     before = fat_bytes(image)
     proc = subprocess.Popen([cli, "defrag", image, "--filter", "all"], env=ENV,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -114,7 +114,7 @@ def interrupted_run(cli, image, signals):
     for i in range(signals):
         if i:
             time.sleep(0.003)  # signals sent together would arrive as one
-        proc.send_signal(signal.SIGINT)
+        proc.send_signal(sig)
     out, err = proc.communicate(timeout=300)
     return proc.returncode, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
 
@@ -153,6 +153,19 @@ def main():
         check(after > 0, "one Ctrl-C: the pass ran to the end; it did not stop")
         verify(image, summary, expected[0], "one Ctrl-C")
         print("one Ctrl-C: exit %d, %d of %d fragments left" % (rc, after, before))
+
+        # A shutdown's SIGTERM and a closed terminal's SIGHUP stop the same way.
+        for sig, code, name in ((signal.SIGTERM, 143, "SIGTERM"), (signal.SIGHUP, 129, "SIGHUP")):
+            image = os.path.join(work, name + ".img")
+            shutil.copyfile(pristine, image)
+            rc, out, err = interrupted_run(cli, image, 1, sig)
+            check(rc == code, "one %s: exit %d, not %d: %s" % (name, rc, code, err[-300:]))
+            check("Cancelled:\tstopped by %s after the move in progress" % name in out
+                  or "stopped by %s after the move in progress" % name in out,
+                  "one %s: no Cancelled line in the report:\n%s" % (name, out[-500:]))
+            check(total_fragments(image) > 0, "one %s: the pass ran to the end" % name)
+            verify(image, summary, expected[0], "one " + name)
+            os.remove(image)
 
         image = os.path.join(work, "twice.img")
         shutil.copyfile(pristine, image)
