@@ -16,6 +16,14 @@ namespace {
 constexpr uint64_t kNoLcn = ~0ull;
 constexpr size_t kMaxRecordedPositions = 100;
 
+bool SameFragments(const CGrowableArray<CFileClusterItem>& a,
+                   const CGrowableArray<CFileClusterItem>& b) {
+  if (a.GetSize() != b.GetSize()) return false;
+  for (size_t i = 0; i < a.GetSize(); ++i)
+    if (a[i].m_nLcn != b[i].m_nLcn || a[i].m_nClusters != b[i].m_nClusters) return false;
+  return true;
+}
+
 uint32_t SizeNeeded(const CFileItem& file) {
   uint32_t size = 0;
   for (const auto& f : file.m_fragments) size += f.m_nClusters;
@@ -169,6 +177,13 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
     file.m_fragments = known;
     file.m_nFirstLcn = knownFirstLcn;
     request.error = static_cast<int32_t>(fresh);
+    return false;
+  }
+  if (!SameFragments(known, file.m_fragments)) {
+    // The file changed since the list was made, so the list is stale where
+    // it grew or shrank: rebuilt from the bitmap, the caller chooses again.
+    BuildFreeRunList();
+    request.error = ERROR_RETRY;
     return false;
   }
   const bool filtered = request.hasFilter && request.filterLcn != kNoLcn;
