@@ -93,7 +93,12 @@ bool CDefrag::AnalyzeVolume(HWND notifyWnd) {
     for (size_t i = 0; i < m_files.GetSize(); ++i) {
       if (IsCancelled()) break;
       if (i < 23 && m_files[i].m_nRecord < 24) continue;
-      if (m_files[i].m_wFlags & FI_NEEDS_EXTENTS) GetFileClusters(m_files[i]);
+      if (!(m_files[i].m_wFlags & FI_NEEDS_EXTENTS)) continue;
+      if (GetItemPath(m_files[i]).empty()) {
+        RecordUnresolved(m_files[i]);
+        continue;
+      }
+      GetFileClusters(m_files[i]);
     }
 
     m_folders.push_back(m_strRoot + "\\");
@@ -107,7 +112,7 @@ bool CDefrag::AnalyzeVolume(HWND notifyWnd) {
       if (r.range->m_nLast == 0) continue;
       CFileItem item;
       item.m_strName = r.name;
-      item.m_wFlags = FI_UNMOVABLE;
+      item.m_wFlags = FI_UNMOVABLE | FI_FOLDER_LIST;
       item.m_nSize = 0;
       item.m_nFolder = rootIndex;
       item.m_nFirstLcn = r.range->m_nFirst;
@@ -188,6 +193,7 @@ void CDefrag::ScanFolder(const std::string& folder, const std::string& nameFilte
     CFileItem item;
     item.m_strName = name;
     item.m_nFolder = f;
+    if (m_bNtfs) item.m_wFlags |= FI_FOLDER_LIST;
     if (isFolder) item.m_wFlags |= FI_DIRECTORY;
     item.m_nSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     item.m_ftLastWrite = data.ftLastWriteTime;
@@ -226,7 +232,8 @@ void CDefrag::ScanFolder(const std::string& folder, const std::string& nameFilte
   if (error != ERROR_NO_MORE_FILES && error != ERROR_SUCCESS) reportFolder(error);
 }
 
-int CDefrag::GetFileClusters(CFileItem& item, HANDLE handle, const std::vector<uint64_t>* probe) {
+int CDefrag::GetFileClusters(CFileItem& item, HANDLE handle, const std::vector<uint64_t>* probe,
+                             DWORD* queryError) {
   item.m_nFirstLcn = 0;
   item.m_fragments.RemoveAll();
 
@@ -235,53 +242,8 @@ int CDefrag::GetFileClusters(CFileItem& item, HANDLE handle, const std::vector<u
     if (handle == INVALID_HANDLE_VALUE) return 1;
   }
   CHandle file(&Ops(), handle);
-
-  if (m_retrievalReply.size() != kRetrievalReplySize) m_retrievalReply.resize(kRetrievalReplySize);
-  std::vector<uint8_t>& reply = m_retrievalReply;
-  const CRetrievalReply extents(reply);
-  STARTING_VCN_INPUT_BUFFER request = {};
-  request.StartingVcn.QuadPart = 0;
-  bool first = true;
-  bool seenClusters = false;
-  uint64_t previousNext = 0;
-  uint64_t end = kNoLcn;  // end of the last extent that had clusters
-  for (;;) {
-    DWORD returned = 0;
-    BOOL ok =
-        Ops().DeviceIoControl(file.Get(), FSCTL_GET_RETRIEVAL_POINTERS, &request, sizeof(request),
-                              reply.data(), static_cast<DWORD>(reply.size()), &returned);
-    DWORD error = ok ? ERROR_SUCCESS : Ops().GetLastError();
-    if (!ok && error != ERROR_MORE_DATA) break;
-
-    const uint32_t count = extents.Count();
-    if (first) {
-      previousNext = extents.StartingVcn();
-      first = false;
-    }
-    const uint64_t askedFrom = static_cast<uint64_t>(request.StartingVcn.QuadPart);
-    for (uint32_t i = 0; i < count; ++i) {
-      const uint64_t next = extents.NextVcn(i);
-      const uint64_t lcn = extents.Lcn(i);
-      const uint64_t length = next - previousNext;
-      if (!seenClusters) item.m_nFirstLcn = lcn;
-      if (lcn == kNoLcn) {
-        item.m_wFlags |= FI_VIRTUAL;
-      } else {
-        if (seenClusters && lcn == end && item.m_fragments.GetSize() > 0) {
-          item.m_fragments.back().m_nClusters += static_cast<uint32_t>(length);
-        } else {
-          item.m_fragments.Add(CFileClusterItem(lcn, static_cast<uint32_t>(length)));
-        }
-        end = lcn + length;
-        seenClusters = true;
-      }
-      previousNext = next;
-    }
-    if (error != ERROR_MORE_DATA) break;
-    // A reply that does not move on would be asked for again for ever.
-    if (count == 0 || previousNext <= askedFrom) break;
-    request.StartingVcn.QuadPart = static_cast<LONGLONG>(previousNext);
-  }
+  const DWORD error = ReadExtents(item, file.Get());
+  if (queryError) *queryError = error;
 
   if (item.m_nSize == 0) {
     LARGE_INTEGER size;
@@ -311,6 +273,56 @@ int CDefrag::GetFileClusters(CFileItem& item, HANDLE handle, const std::vector<u
     }
   }
   return 0;
+}
+
+DWORD CDefrag::ReadExtents(CFileItem& item, HANDLE handle) {
+  item.m_nFirstLcn = 0;
+  item.m_fragments.RemoveAll();
+  if (m_retrievalReply.size() != kRetrievalReplySize) m_retrievalReply.resize(kRetrievalReplySize);
+  std::vector<uint8_t>& reply = m_retrievalReply;
+  const CRetrievalReply extents(reply);
+  STARTING_VCN_INPUT_BUFFER request = {};
+  request.StartingVcn.QuadPart = 0;
+  bool first = true;
+  bool seenClusters = false;
+  uint64_t previousNext = 0;
+  uint64_t end = kNoLcn;  // end of the last extent that had clusters
+  for (;;) {
+    DWORD returned = 0;
+    BOOL ok = Ops().DeviceIoControl(handle, FSCTL_GET_RETRIEVAL_POINTERS, &request, sizeof(request),
+                                    reply.data(), static_cast<DWORD>(reply.size()), &returned);
+    DWORD error = ok ? ERROR_SUCCESS : Ops().GetLastError();
+    if (!ok && error != ERROR_MORE_DATA) return error;
+
+    const uint32_t count = extents.Count();
+    if (first) {
+      previousNext = extents.StartingVcn();
+      first = false;
+    }
+    const uint64_t askedFrom = static_cast<uint64_t>(request.StartingVcn.QuadPart);
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint64_t next = extents.NextVcn(i);
+      const uint64_t lcn = extents.Lcn(i);
+      const uint64_t length = next - previousNext;
+      if (!seenClusters) item.m_nFirstLcn = lcn;
+      if (lcn == kNoLcn) {
+        item.m_wFlags |= FI_VIRTUAL;
+      } else {
+        if (seenClusters && lcn == end && item.m_fragments.GetSize() > 0) {
+          item.m_fragments.back().m_nClusters += static_cast<uint32_t>(length);
+        } else {
+          item.m_fragments.Add(CFileClusterItem(lcn, static_cast<uint32_t>(length)));
+        }
+        end = lcn + length;
+        seenClusters = true;
+      }
+      previousNext = next;
+    }
+    if (error != ERROR_MORE_DATA) return ERROR_SUCCESS;
+    // A reply that does not move on would be asked for again for ever.
+    if (count == 0 || previousNext <= askedFrom) return ERROR_INVALID_DATA;
+    request.StartingVcn.QuadPart = static_cast<LONGLONG>(previousNext);
+  }
 }
 
 bool CDefrag::BuildFreeRunList() {

@@ -81,6 +81,9 @@ struct MoveRequest {
   uint64_t filterLcn = ~0ull;
   uint32_t filterCount = 0;
   bool silent = false;  // failures go to the error list instead of message boxes
+  // out: clusters moved but the file's extents could not be read back (an
+  // error of its own, already reported; trying again would not help).
+  bool extentsUnknown = false;
 };
 
 class CDefrag {
@@ -101,9 +104,10 @@ class CDefrag {
   // Analysis.
   bool AnalyzeVolume(HWND notifyWnd);
   void ScanFolder(const std::string& folder, const std::string& nameFilter);
-  // Reads the extents of an item; 0 on success, nonzero when it cannot be opened.
+  // Reads the extents of an item; 0 on success, nonzero when it cannot be
+  // opened. `queryError` receives the extent query's own error (0: answered).
   int GetFileClusters(CFileItem& item, HANDLE handle = INVALID_HANDLE_VALUE,
-                      const std::vector<uint64_t>* probe = nullptr);
+                      const std::vector<uint64_t>* probe = nullptr, DWORD* queryError = nullptr);
   bool BuildFreeRunList();
   // Appends the free run [first, end) to the free-run list.
   void AddFreeRunEntry(uint64_t first, uint64_t end);
@@ -140,7 +144,12 @@ class CDefrag {
   void SetCacheFolder(const std::string& folder) { m_strCacheFolder = folder; }
 
   // Look-ups.
+  // Full path of an item; empty when its folder does not resolve.
   std::string GetItemPath(const CFileItem& item) const;
+  // The item's folder as the file list shows it; empty when it does not resolve.
+  std::string GetItemFolder(const CFileItem& item) const;
+  // Whether the item's m_nFolder indexes m_folders (else an NTFS parent record).
+  bool UsesFolderList(const CFileItem& item) const;
   // Folder path (with its backslash) of an NTFS folder record, or empty.
   std::string GetNtfsFolderPath(uint32_t folderRecord) const;
   const CFileItem* FindFileAtCluster(uint64_t lcn) const;
@@ -173,7 +182,8 @@ class CDefrag {
   std::string m_strRoot;
   std::string m_strVolume;
   uint64_t m_nTotalClusters = 0;
-  uint32_t m_nMovedClusters = 0;
+  // Clusters the current operation really moved (failed chunks do not count).
+  uint64_t m_nMovedClusters = 0;
   uint32_t m_dwStartTick = 0;
   bool m_bSilent = false;
   uint32_t m_nRefreshInterval = 100;
@@ -194,6 +204,11 @@ class CDefrag {
 
  private:
   void Checkpoint();
+  // The extents of an open file into the item; the query's error, or 0.
+  DWORD ReadExtents(CFileItem& item, HANDLE handle);
+  // An item whose folder does not resolve: an error-list entry saying so;
+  // returns the reason.
+  std::string RecordUnresolved(const CFileItem& item);
   std::string SystemText(DWORD error);
   void ReportMoveFailure(const CFileItem& file, const std::string& path, DWORD error, bool silent);
   LRESULT SendProgress(unsigned code, LPARAM arg);
@@ -210,5 +225,7 @@ constexpr DWORD kBitmapReplySize = 0xA0000;  // 655360 bytes
 constexpr DWORD kBitmapProbeSize = 24;
 constexpr DWORD kRetrievalReplySize = 0x10010;  // 65552 bytes
 constexpr uint64_t kMaxClusters = 0x7FFFFFFF;
+// MFT record of an NTFS volume's root folder.
+constexpr uint32_t kNtfsRootRecord = 5;
 
 }  // namespace vt

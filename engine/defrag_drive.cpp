@@ -106,7 +106,7 @@ uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThre
         Messages().Post(m_hProgressWnd, UM_DRIVE_UPDATE, 0, 0);
         break;
       }
-      if (request.error == -1 || file.IsUnmovable()) break;
+      if (request.error == -1 || file.IsUnmovable() || request.extentsUnknown) break;
       if (file.m_nMoveFailures != failuresBefore) continue;
       if (++attempts == kMaxAttemptsPerFile) {
         CFileErrors entry;

@@ -16,6 +16,14 @@ namespace {
 constexpr uint64_t kNoLcn = ~0ull;
 constexpr size_t kMaxRecordedPositions = 100;
 
+bool SameFragments(const CGrowableArray<CFileClusterItem>& a,
+                   const CGrowableArray<CFileClusterItem>& b) {
+  if (a.GetSize() != b.GetSize()) return false;
+  for (size_t i = 0; i < a.GetSize(); ++i)
+    if (a[i].m_nLcn != b[i].m_nLcn || a[i].m_nClusters != b[i].m_nClusters) return false;
+  return true;
+}
+
 uint32_t SizeNeeded(const CFileItem& file) {
   uint32_t size = 0;
   for (const auto& f : file.m_fragments) size += f.m_nClusters;
@@ -112,12 +120,29 @@ void CDefrag::ReportMoveFailure(const CFileItem& file, const std::string& path, 
 
 bool CDefrag::MoveFileClusters(MoveRequest& request) {
   CFileItem& file = *request.file;
+  request.extentsUnknown = false;
   if (m_pDrive) m_pDrive->m_bDirty = true;
   if (IsCancelled()) return true;
   if (file.m_fragments.GetSize() == 0 || file.IsUnmovable()) return false;
   if (request.targetRun >= m_freeRuns.GetSize()) return false;
 
   const std::string path = GetItemPath(file);
+  if (path.empty()) {
+    // Its folder is unknown: the file is never opened by its bare name,
+    // which could name another file wherever the process happens to be.
+    request.error = -1;
+    file.m_wFlags |= FI_UNMOVABLE;
+    const std::string reason = RecordUnresolved(file);
+    if (!request.silent) {
+      std::string text =
+          Format("Defrag file error:  %s\n\n%s.", file.m_strName.c_str(), reason.c_str());
+      if (Prompt().ShowMessage(
+              text, MB_OKCANCEL | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND) == IDCANCEL)
+        SetCancel(true);
+      if (MapHost()) MapHost()->RepaintMainWindow();
+    }
+    return false;
+  }
   HANDLE opened = OpenFileForMove(path);
   if (opened == INVALID_HANDLE_VALUE) {
     const DWORD error = Ops().GetLastError();
@@ -142,6 +167,37 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
   }
   CHandle handle(&Ops(), opened);
 
+  // The file as it is now, not as the analysis saw it: it may have grown or
+  // changed since (or the analysis came from the cache), and the run was
+  // chosen for the size it had then.
+  const CGrowableArray<CFileClusterItem> known = file.m_fragments;
+  const uint64_t knownFirstLcn = file.m_nFirstLcn;
+  const DWORD fresh = ReadExtents(file, handle.Get());
+  if (fresh != ERROR_SUCCESS) {
+    file.m_fragments = known;
+    file.m_nFirstLcn = knownFirstLcn;
+    request.error = static_cast<int32_t>(fresh);
+    return false;
+  }
+  if (!SameFragments(known, file.m_fragments)) {
+    // The file changed since the list was made, so the list is stale where
+    // it grew or shrank: rebuilt from the bitmap, the caller chooses again.
+    BuildFreeRunList();
+    request.error = ERROR_RETRY;
+    return false;
+  }
+  const bool filtered = request.hasFilter && request.filterLcn != kNoLcn;
+  {
+    const CClusterItem& run = m_freeRuns[request.targetRun];
+    if (file.m_fragments.IsEmpty() || run.m_nState != RUN_FREE ||
+        (request.mode == 1 && !filtered && SizeNeeded(file) > run.m_nClusters)) {
+      request.error = file.m_fragments.IsEmpty() ? ERROR_HANDLE_EOF : ERROR_DISK_FULL;
+      return false;
+    }
+  }
+  const CGrowableArray<CFileClusterItem> beforeMove = file.m_fragments;
+  const uint64_t firstLcnBeforeMove = file.m_nFirstLcn;
+
   const std::string sizeText =
       file.m_nSize == 0 ? std::string("folder") : FormatByteSize(file.m_nSize);
   const uint32_t bytesPerCluster = m_pDrive && m_pDrive->m_dwBytesPerCluster
@@ -160,6 +216,7 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
   std::vector<uint8_t> reply(kRetrievalReplySize);
   const CRetrievalReply extents(reply);
   bool stop = false;
+  bool done = false;  // every extent was walked, or the one chunk of mode 2 moved
   bool volumeRefused = false;
 
   while (!IsCancelled() && !stop) {
@@ -180,7 +237,8 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
       SendProgress(PROGRESS_TEXT, reinterpret_cast<LPARAM>(status.c_str()));
     }
     const uint64_t askedFrom = currentVcn;
-    for (uint32_t i = 0; i < count && !IsCancelled(); ++i) {
+    uint32_t i = 0;
+    for (; i < count && !IsCancelled(); ++i) {
       const uint64_t nextVcn = extents.NextVcn(i);
       const uint64_t lcn = extents.Lcn(i);
       if (lcn == kNoLcn) {
@@ -191,19 +249,32 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
         uint64_t position = i + 1;
         SendProgress(PROGRESS_POSITION, reinterpret_cast<LPARAM>(&position));
       }
-      uint64_t chunkVcn = currentVcn;
+      const uint64_t chunkVcn = currentVcn;
       uint32_t chunkCount = static_cast<uint32_t>(nextVcn - currentVcn);
-      if (request.hasFilter && request.filterLcn != kNoLcn) {
+      if (filtered) {
         currentVcn = nextVcn;
-        chunkCount = request.filterCount;
         if (lcn != request.filterLcn) continue;
+        // Never more than the extent holds: the rest of the chunk would be
+        // clusters of other extents, vacated somewhere else.
+        if (request.filterCount < chunkCount) chunkCount = request.filterCount;
+      }
+      if (chunkCount == 0) continue;
+
+      // The chunk must fit what is left of its run, exactly where the run
+      // starts; a file that grew (or a stale list) is refused, not spilled
+      // over clusters the list does not know to be free.
+      CClusterItem& target = m_freeRuns[request.targetRun];
+      if (target.m_nState != RUN_FREE || target.m_nLcn != runningTarget ||
+          chunkCount > target.m_nClusters) {
+        result = ERROR_DISK_FULL;
+        stop = true;
+        break;
       }
 
       std::string chunkText = Format(
           "%10s / %s", FormatByteSize(static_cast<uint64_t>(bytesPerCluster) * chunkCount).c_str(),
           sizeText.c_str());
       SendProgress(PROGRESS_THROUGHPUT, reinterpret_cast<LPARAM>(chunkText.c_str()));
-      m_nMovedClusters += chunkCount;
       MOVE_FILE_DATA move = {};
       move.FileHandle = handle.Get();
       move.StartingVcn.QuadPart = static_cast<LONGLONG>(chunkVcn);
@@ -223,8 +294,8 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
         stop = true;
         break;
       }
+      m_nMovedClusters += chunkCount;
       if (MapHost()) MapHost()->MarkMove(lcn, runningTarget, chunkCount);
-      CClusterItem& target = m_freeRuns[request.targetRun];
       target.m_nLcn += chunkCount;
       target.m_nClusters -= chunkCount;
       if (target.m_nClusters == 0) target.m_nState = RUN_MERGED;
@@ -233,24 +304,54 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
         positions.push_back(runningTarget);
       if (request.mode == 2) {
         stop = true;
+        done = true;
         break;
       }
       runningTarget += chunkCount;
       currentVcn = nextVcn;
     }
-    if (result != ERROR_MORE_DATA) break;
+    if (stop || i < count) break;  // i < count: a stop came inside this reply
+    if (result != ERROR_MORE_DATA) {
+      done = true;
+      break;
+    }
     // A reply that does not move on would be asked for again for ever.
-    if (count == 0 || currentVcn <= askedFrom) break;
+    if (count == 0 || currentVcn <= askedFrom) {
+      done = true;
+      break;
+    }
   }
+  const bool cancelled = !done && !stop && (result == 0 || result == ERROR_MORE_DATA);
 
   // The re-read closes the handle.
-  const int reread = GetFileClusters(file, handle.Release(), m_bXPOrLater ? nullptr : &positions);
+  DWORD queryError = 0;
+  const int reread =
+      GetFileClusters(file, handle.Release(), m_bXPOrLater ? nullptr : &positions, &queryError);
+  if (queryError != ERROR_SUCCESS && reread == 0) {
+    // Where the file lies now is unknown: it keeps the layout last seen,
+    // stays listed as it was, and the free runs come from the bitmap.
+    file.m_fragments = beforeMove;
+    file.m_nFirstLcn = firstLcnBeforeMove;
+    if (result == 0 || result == ERROR_MORE_DATA) result = queryError;
+    request.error = static_cast<int32_t>(result);
+    if (!vacated.empty()) {
+      request.extentsUnknown = true;
+      BuildFreeRunList();
+      ReportMoveFailure(file, path, queryError, request.silent);
+    }
+    return false;
+  }
   if (result == 0 || result == ERROR_MORE_DATA) result = static_cast<DWORD>(reread);
   request.error = static_cast<int32_t>(result);
 
+  // What moved is real, so the vacated clusters are free again whatever the
+  // outcome; a failed move has rebuilt the list from the bitmap instead.
+  for (const Chunk& c : vacated) AddFreeRun(c.lcn, c.count);
   if (result == 0 || result == ERROR_MORE_DATA) {
-    for (const Chunk& c : vacated) AddFreeRun(c.lcn, c.count);
-    return true;
+    if (!cancelled) return true;
+    // Stopped part-way: the file is not done and must not be reported so.
+    request.error = ERROR_CANCELLED;
+    return false;
   }
   if (file.IsUnmovable() || volumeRefused) ReportMoveFailure(file, path, result, request.silent);
   if (volumeRefused) SetCancel(true);
@@ -299,12 +400,27 @@ bool CDefrag::DefragFile(CFileItem& file, DefragPlacement placement, bool report
   const uint64_t firstLcnBefore = file.m_nFirstLcn;
 
   bool ok = false;
+  MoveRequest request;
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (attempt == 1) {
-      if (file.IsUnmovable() || !FindTargetRun(file, placement, &run, &targetLcn)) break;
+      // A stop, or a file whose new place could not be read, is not tried again.
+      if (file.IsUnmovable() || IsCancelled() || request.extentsUnknown) break;
+      // The outer-track split of the first attempt is undone by a rebuild.
+      if (placement == OuterTrack) BuildFreeRunList();
+      if (!FindTargetRun(file, placement, &run, &targetLcn)) break;
     }
-    if (placement == OuterTrack) m_freeRuns[run].m_nLcn = targetLcn;
-    MoveRequest request;
+    if (placement == OuterTrack && targetLcn > m_freeRuns[run].m_nLcn) {
+      // The file ends where the run ends: the run below it stays free as a
+      // run of its own, so both keep exact bounds.
+      CClusterItem upper = m_freeRuns[run];
+      upper.m_nLcn = targetLcn;
+      upper.m_nClusters =
+          static_cast<uint32_t>(m_freeRuns[run].m_nLcn + m_freeRuns[run].m_nClusters - targetLcn);
+      m_freeRuns[run].m_nClusters -= upper.m_nClusters;
+      m_freeRuns.InsertAt(run + 1, upper);
+      ++run;
+    }
+    request = MoveRequest();
     request.file = &file;
     request.targetRun = run;
     request.mode = 1;

@@ -2,18 +2,35 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/defrag.h"
 
 namespace vt {
 
+bool CDefrag::UsesFolderList(const CFileItem& item) const {
+  return !m_bNtfs || (item.m_wFlags & FI_FOLDER_LIST) != 0;
+}
+
+std::string CDefrag::GetItemFolder(const CFileItem& item) const {
+  if (!UsesFolderList(item)) return GetNtfsFolderPath(static_cast<uint32_t>(item.m_nFolder));
+  if (item.m_nFolder < 0 || static_cast<size_t>(item.m_nFolder) >= m_folders.size())
+    return std::string();
+  return m_folders[static_cast<size_t>(item.m_nFolder)];
+}
+
 std::string CDefrag::GetItemPath(const CFileItem& item) const {
-  if (!m_bNtfs) {
-    std::string folder;
-    if (item.m_nFolder >= 0 && static_cast<size_t>(item.m_nFolder) < m_folders.size())
-      folder = m_folders[static_cast<size_t>(item.m_nFolder)];
-    return folder + "\\" + item.m_strName;
+  // No folder, no path: the bare name would be taken relative to whatever
+  // folder the process is in.
+  const std::string folder = GetItemFolder(item);
+  if (folder.empty()) return std::string();
+  if (!UsesFolderList(item)) {
+    // The root folder's own record carries the name "." and itself as parent.
+    if (item.m_nRecord == kNtfsRootRecord &&
+        static_cast<uint32_t>(item.m_nFolder) == item.m_nRecord)
+      return folder;
+    return folder + item.m_strName;
   }
-  return GetNtfsFolderPath(static_cast<uint32_t>(item.m_nFolder)) + item.m_strName;
+  return folder.back() == '\\' ? folder + item.m_strName : folder + "\\" + item.m_strName;
 }
 
 std::string CDefrag::GetNtfsFolderPath(uint32_t folderRecord) const {
@@ -27,7 +44,7 @@ std::string CDefrag::GetNtfsFolderPath(uint32_t folderRecord) const {
   for (;;) {
     auto it = m_dirMap.find(p);
     if (it == m_dirMap.end()) {
-      resolved = resolved || p == 5;
+      resolved = resolved || p == kNtfsRootRecord;
       break;
     }
     const uint32_t parent = static_cast<uint32_t>(it->second.m_nFolder);
@@ -44,6 +61,18 @@ std::string CDefrag::GetNtfsFolderPath(uint32_t folderRecord) const {
     p = parent;
   }
   return resolved ? m_strDrive + relative : std::string();
+}
+
+std::string CDefrag::RecordUnresolved(const CFileItem& item) {
+  const std::string reason =
+      Format("Its folder could not be found on the volume (MFT record %u)", item.m_nRecord);
+  CFileErrors entry;
+  entry.m_strPath = item.m_strName;
+  // Without an error code the list shows the message, which says why.
+  entry.m_strMessage = "File not processed. " + reason + ": " + item.m_strName;
+  entry.m_nSize = item.m_nSize;
+  m_errors.Add(std::move(entry));
+  return reason;
 }
 
 const CFileItem* CDefrag::FindFileAtCluster(uint64_t lcn) const {

@@ -35,20 +35,29 @@ void CSortedArray::Sort(long first, long last) {
 }
 
 void CSortedArray::QuickSort(long first, long last) {
-  CSortedLcn pivot = GetAt(static_cast<size_t>((first + last) / 2));
-  long i = first;
-  long j = last;
-  while (i <= j) {
-    while (m_compare(GetAt(static_cast<size_t>(i)), pivot) < 0) ++i;
-    while (m_compare(GetAt(static_cast<size_t>(j)), pivot) > 0) --j;
-    if (i <= j) {
-      std::swap(GetAt(static_cast<size_t>(i)), GetAt(static_cast<size_t>(j)));
-      ++i;
-      --j;
+  // The smaller side is sorted by recursion and the larger by the loop, so
+  // the stack holds at most log2(n) frames whatever the order of the input.
+  while (first < last) {
+    CSortedLcn pivot = GetAt(static_cast<size_t>((first + last) / 2));
+    long i = first;
+    long j = last;
+    while (i <= j) {
+      while (m_compare(GetAt(static_cast<size_t>(i)), pivot) < 0) ++i;
+      while (m_compare(GetAt(static_cast<size_t>(j)), pivot) > 0) --j;
+      if (i <= j) {
+        std::swap(GetAt(static_cast<size_t>(i)), GetAt(static_cast<size_t>(j)));
+        ++i;
+        --j;
+      }
+    }
+    if (j - first < last - i) {
+      if (first < j) QuickSort(first, j);
+      first = i;
+    } else {
+      if (i < last) QuickSort(i, last);
+      last = j;
     }
   }
-  if (first < j) QuickSort(first, j);
-  if (i < last) QuickSort(i, last);
 }
 
 CTimeIt::CTimeIt(const char* label) : m_strLabel(label), m_dwStart(HostSystem().GetTickCount()) {}

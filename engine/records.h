@@ -52,6 +52,9 @@ enum : uint16_t {
   FI_DIRECTORY = 0x0010,
   FI_VIRTUAL = 0x0800,
   FI_NEEDS_EXTENTS = 0x1000,
+  // m_nFolder indexes the folder list although the volume is NTFS: the item
+  // came from the folder walk (a request's files), not the MFT.
+  FI_FOLDER_LIST = 0x2000,
 };
 
 // One analysed file or folder.

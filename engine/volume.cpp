@@ -19,6 +19,15 @@ DWORD ErrorAsHResult(DWORD error) {
 void StripTrailingSlashes(std::string& s) {
   while (!s.empty() && (s.back() == '\\' || s.back() == '/')) s.pop_back();
 }
+
+// A path the system would not take relative to the process's current folder
+// or current drive: "X:\..." or "\\...".
+bool IsFullPath(const std::string& path) {
+  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return true;
+  const unsigned char letter = static_cast<unsigned char>(path.empty() ? 0 : path[0]);
+  return path.size() >= 3 && ((letter | 0x20) >= 'a' && (letter | 0x20) <= 'z') && path[1] == ':' &&
+         path[2] == '\\';
+}
 }  // namespace
 
 CDefrag::CDefrag(const CEngineServices& services) : m_svc(services) {
@@ -30,7 +39,7 @@ CDefrag::CDefrag(const CEngineServices& services) : m_svc(services) {
   DWORD major = 0;
   DWORD minor = 0;
   System().GetVersion(&major, &minor);
-  m_bXPOrLater = (major == 5 && (minor == 1 || minor == 2)) || major == 6;
+  m_bXPOrLater = major > 5 || (major == 5 && minor >= 1);
 }
 
 CDefrag::~CDefrag() = default;
@@ -172,6 +181,12 @@ HANDLE CDefrag::OpenFileForMove(const std::string& path) {
        FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN |
            FILE_FLAG_BACKUP_SEMANTICS},
   };
+  // An item whose path did not resolve (empty, or a bare name) would open a
+  // file of that name wherever the process happens to be.
+  if (!IsFullPath(path)) {
+    Ops().SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
   HANDLE h = INVALID_HANDLE_VALUE;
   for (const Try& t : kTries) {
     h = Ops().CreateFileA(LongPathForm(path).c_str(), t.access, t.share, OPEN_EXISTING, t.flags);

@@ -7,10 +7,7 @@
 namespace vt {
 
 std::string FolderOfItem(const CDefrag& engine, const CFileItem& item) {
-  if (engine.m_bNtfs) return engine.GetNtfsFolderPath(static_cast<uint32_t>(item.m_nFolder));
-  if (item.m_nFolder < 0 || static_cast<size_t>(item.m_nFolder) >= engine.m_folders.size())
-    return std::string();
-  return engine.m_folders[static_cast<size_t>(item.m_nFolder)];
+  return engine.GetItemFolder(item);
 }
 
 std::string FileTimeDateText(const FILETIME& ft) {

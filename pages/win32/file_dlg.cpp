@@ -303,19 +303,22 @@ void CFileDlg::DefragWorker() {
     ::EnableWindow(m_hList, FALSE);
     if (CWndGraph* map = MapWindow())
       if (map->Geometry().Compressed()) ::SendMessageA(m_hMain, UM_SET_COMPRESSED, 0, 0);
-    MoveAnywayAnswer().store(-1);
-    m_engine.m_nMovedClusters = 0;
-    m_engine.m_dwStartTick = ::GetTickCount();
-    for (int row : SelectedRows()) {
-      if (IsCancelled()) break;
-      const size_t item = RowItem(row);
-      if (item >= m_engine.m_files.GetSize()) continue;
-      ::SendMessageA(m_hList, LVM_ENSUREVISIBLE, row, FALSE);
-      m_engine.DefragFile(m_engine.m_files[item], mode == 1 ? OuterTrack : BestFit, true);
-      CFileRow cells;
-      if (MakeFileRow(m_engine, item, &cells)) WriteRow(row, cells);
-      UpdateCountLine();
-    }
+    const std::vector<int> rows = SelectedRows();
+    std::vector<size_t> items;
+    for (int row : rows) items.push_back(RowItem(row));
+    size_t at = 0;
+    auto rowOf = [&](size_t item) {
+      while (at < items.size() && items[at] != item) ++at;
+      return at < rows.size() ? rows[at] : -1;
+    };
+    DefragFileItems(
+        m_engine, items, mode == 1 ? OuterTrack : BestFit,
+        [&](size_t item) { ::SendMessageA(m_hList, LVM_ENSUREVISIBLE, rowOf(item), FALSE); },
+        [&](size_t item) {
+          CFileRow cells;
+          if (MakeFileRow(m_engine, item, &cells)) WriteRow(rowOf(item), cells);
+          UpdateCountLine();
+        });
     m_bQuiet = true;
     ListView_SetItemState(m_hList, -1, 0, LVIS_SELECTED);
     m_bQuiet = false;

@@ -181,8 +181,8 @@ TEST_F(VolumeOpen, VersionRule) {
   struct Case {
     DWORD major, minor;
     bool xp;
-  } cases[] = {{5, 0, false}, {5, 1, true}, {5, 2, true}, {6, 0, true},
-               {6, 3, true},  {10, 0, false}, {4, 0, false}};
+  } cases[] = {{5, 0, false}, {5, 1, true}, {5, 2, true}, {6, 0, true}, {6, 3, true},
+               {10, 0, true},  {11, 0, true}, {5, 3, true}, {4, 9, false}};
   for (const Case& c : cases) {
     system.major = c.major;
     system.minor = c.minor;

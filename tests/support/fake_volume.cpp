@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "base/text.h"
+#include "engine/globals.h"
 
 namespace vt {
 namespace test {
@@ -57,9 +58,15 @@ FakeNode* CFakeVolume::Lookup(const std::string& fullPath, bool* byShortName) {
   if (!verbatim && fullPath.size() >= MAX_PATH) return nullptr;
   const std::string path = verbatim ? fullPath.substr(4) : fullPath;
   std::string prefix = std::string(1, m_letter) + ":";
-  if (path.size() < 2 || !EqualsNoCase(path.substr(0, 2), prefix)) return nullptr;
   FakeNode* node = &root;
   size_t pos = 2;
+  if (path.size() < 2 || !EqualsNoCase(path.substr(0, 2), prefix)) {
+    // As the system does: a bare name is taken in the process's current folder.
+    const bool relative = !path.empty() && path[0] != '\\' && path.find(':') == std::string::npos;
+    if (!relative || !currentFolder) return nullptr;
+    node = currentFolder;
+    pos = 0;
+  }
   while (pos < path.size()) {
     if (path[pos] == '\\') {
       ++pos;
@@ -288,6 +295,11 @@ BOOL CFakeVolume::MoveClusters(const MOVE_FILE_DATA& move) {
   }
   call.ok = true;
   moves.push_back(call);
+  if (extentsErrorAfterMove) node->extentsError = extentsErrorAfterMove;
+  if (cancelAfterMoves >= 0 &&
+      std::count_if(moves.begin(), moves.end(), [](const MoveCall& m) { return m.ok; }) ==
+          cancelAfterMoves)
+    SetCancel(true);
   return TRUE;
 }
 

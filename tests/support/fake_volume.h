@@ -79,6 +79,10 @@ class CFakeVolume : public IVolumeOps {
   int movesBeforeFailure = -1;   // moves that succeed before moveError applies (-1: none)
   // Moves land somewhere else than asked (an older system's silent failure).
   bool misplaceMoves = false;
+  // After a move succeeds, the moved file's extents can no longer be read.
+  DWORD extentsErrorAfterMove = 0;
+  // The cancel flag is set once this many moves have succeeded (-1: never).
+  int cancelAfterMoves = -1;
 
   struct MoveCall {
     std::string file;
@@ -95,6 +99,9 @@ class CFakeVolume : public IVolumeOps {
   std::vector<uint64_t> recordRequests;
 
   FakeNode root;
+  // The process's current folder, where a relative path would be opened
+  // (none: relative paths are not found).
+  FakeNode* currentFolder = nullptr;
   std::vector<OpenCall> opens;
   size_t openHandles() const { return m_handles.size(); }
   size_t bitmapCalls = 0;
