@@ -46,17 +46,17 @@ namespace {
 constexpr uint64_t kFirstFreeRecord = 24;
 
 // File record header (NTFS 3.1, which keeps the record's own number).
-constexpr uint16_t kUsaOffset31 = 0x30;
-constexpr size_t kLinkCount = 0x12;
-constexpr size_t kFirstAttribute = 0x14;
-constexpr size_t kBytesAllocated = 0x1C;
-constexpr size_t kBaseReference = 0x20;
-constexpr size_t kNextInstance = 0x28;
-constexpr size_t kRecordNumber = 0x2C;
+using ntfs::record::kBaseReference;
+using ntfs::record::kBytesAllocated;
+using ntfs::record::kFirstAttribute;
+using ntfs::record::kLinkCount;
+using ntfs::record::kNextInstance;
+using ntfs::record::kRecordNumber;
+using ntfs::record::kUsaOffset31;
 
 // The compressed size, in the non-resident header of a compressed or
-// sparse attribute.
-constexpr size_t kCompressedSizeEnd = 0x48;
+// sparse attribute, ends here.
+constexpr size_t kCompressedSizeEnd = attr::kCompressedHeader;
 
 constexpr uint64_t kBitmapChunkBytes = 64 * 1024;
 
@@ -84,8 +84,8 @@ DWORD MakeExtensionRecord(const ntfs::CNtfsGeometry& g, uint64_t number, uint16_
   std::vector<uint8_t> r(size, 0);
   uint8_t* p = r.data();
   PutLe32(p, ntfs::kRecordSignature);
-  PutLe16(p + ntfs::kMultiSectorUsaOffset, kUsaOffset31);
-  PutLe16(p + ntfs::kMultiSectorUsaCount, static_cast<uint16_t>(usaCount));
+  PutLe16(p + ntfs::multisector::kUsaOffset, kUsaOffset31);
+  PutLe16(p + ntfs::multisector::kUsaCount, static_cast<uint16_t>(usaCount));
   PutLe16(p + kUsaOffset31, 1);
   PutLe16(p + ntfs::kRecordSequenceField, sequence);
   PutLe16(p + kLinkCount, 0);
@@ -126,19 +126,19 @@ DWORD MakeExtensionRecord(const ntfs::CNtfsGeometry& g, uint64_t number, uint16_
 // that starts at `firstVcn` in record `number`; false when there is none.
 bool FindListEntry(const std::vector<uint8_t>& list, const CAttribute& a, uint64_t number,
                    size_t* offset, size_t* length) {
-  for (size_t pos = 0; list.size() - pos >= ntfs::kEntryHeader;) {
+  for (size_t pos = 0; list.size() - pos >= ntfs::alist::kHeader;) {
     const uint8_t* e = list.data() + pos;
-    const size_t n = Le16(e + ntfs::kEntryLength);
-    if (n < ntfs::kEntryHeader || n > list.size() - pos) return false;
-    const size_t nameLength = e[ntfs::kEntryNameLength];
-    const size_t nameOffset = e[ntfs::kEntryNameOffset];
+    const size_t n = Le16(e + ntfs::alist::kLength);
+    if (n < ntfs::alist::kHeader || n > list.size() - pos) return false;
+    const size_t nameLength = e[ntfs::alist::kNameLength];
+    const size_t nameOffset = e[ntfs::alist::kNameOffset];
     bool sameName = nameLength == a.m_name.size() && nameOffset + 2 * nameLength <= n;
     for (size_t i = 0; sameName && i < nameLength; ++i) {
       sameName = Le16(e + nameOffset + 2 * i) == a.m_name[i];
     }
-    if (Le32(e + ntfs::kEntryType) == a.m_nType && sameName &&
-        ntfs::Le64(e + ntfs::kEntryFirstVcn) == a.m_nFirstVcn &&
-        ntfs::RecordNumberOf(ntfs::Le64(e + ntfs::kEntryReference)) == number) {
+    if (Le32(e + ntfs::alist::kType) == a.m_nType && sameName &&
+        ntfs::Le64(e + ntfs::alist::kFirstVcn) == a.m_nFirstVcn &&
+        ntfs::RecordNumberOf(ntfs::Le64(e + ntfs::alist::kReference)) == number) {
       *offset = pos;
       *length = n;
       return true;
@@ -150,18 +150,18 @@ bool FindListEntry(const std::vector<uint8_t>& list, const CAttribute& a, uint64
 
 std::vector<uint8_t> ListEntry(const CAttribute& a, uint64_t firstVcn, uint64_t reference,
                                uint16_t instance) {
-  const size_t length = Align8(ntfs::kEntryHeader + 2 * a.m_name.size());
+  const size_t length = Align8(ntfs::alist::kHeader + 2 * a.m_name.size());
   std::vector<uint8_t> e(length, 0);
-  PutLe32(e.data() + ntfs::kEntryType, a.m_nType);
-  PutLe16(e.data() + ntfs::kEntryLength, static_cast<uint16_t>(length));
-  e[ntfs::kEntryNameLength] = static_cast<uint8_t>(a.m_name.size());
-  e[ntfs::kEntryNameOffset] = static_cast<uint8_t>(ntfs::kEntryHeader);
+  PutLe32(e.data() + ntfs::alist::kType, a.m_nType);
+  PutLe16(e.data() + ntfs::alist::kLength, static_cast<uint16_t>(length));
+  e[ntfs::alist::kNameLength] = static_cast<uint8_t>(a.m_name.size());
+  e[ntfs::alist::kNameOffset] = static_cast<uint8_t>(ntfs::alist::kHeader);
   for (size_t i = 0; i < a.m_name.size(); ++i) {
-    PutLe16(e.data() + ntfs::kEntryHeader + 2 * i, static_cast<uint16_t>(a.m_name[i]));
+    PutLe16(e.data() + ntfs::alist::kHeader + 2 * i, static_cast<uint16_t>(a.m_name[i]));
   }
-  ntfs::PutLe64(e.data() + ntfs::kEntryFirstVcn, firstVcn);
-  ntfs::PutLe64(e.data() + ntfs::kEntryReference, reference);
-  PutLe16(e.data() + ntfs::kEntryInstance, instance);
+  ntfs::PutLe64(e.data() + ntfs::alist::kFirstVcn, firstVcn);
+  ntfs::PutLe64(e.data() + ntfs::alist::kReference, reference);
+  PutLe16(e.data() + ntfs::alist::kInstance, instance);
   return e;
 }
 
@@ -292,7 +292,7 @@ DWORD CNtfsVolume::PlanSplit(const CFileRecords& file, size_t index, const CAttr
   plan->holder = &holder;
   plan->inBase = inBase;
   const uint64_t recordBytes = m_geometry.m_nRecordSize;
-  if (Le16(base.m_bytes.data() + ntfs::kMultiSectorUsaOffset) != kUsaOffset31 ||
+  if (Le16(base.m_bytes.data() + ntfs::multisector::kUsaOffset) != kUsaOffset31 ||
       m_mft.BitmapStream().m_bResident) {
     return ERROR_NOT_SUPPORTED;
   }
@@ -366,9 +366,9 @@ DWORD CNtfsVolume::PlanSplit(const CFileRecords& file, size_t index, const CAttr
   std::vector<uint8_t>& newList = plan->newList;
   newList = list;
   if (!inBase) {
-    ntfs::PutLe64(newList.data() + entryAt + ntfs::kEntryReference,
+    ntfs::PutLe64(newList.data() + entryAt + ntfs::alist::kReference,
                   Reference(made[1].number, made[1].sequence));
-    PutLe16(newList.data() + entryAt + ntfs::kEntryInstance, 0);
+    PutLe16(newList.data() + entryAt + ntfs::alist::kInstance, 0);
   }
   const std::vector<uint8_t> added =
       ListEntry(a, plan->splitVcn, Reference(made[0].number, made[0].sequence), 0);

@@ -233,8 +233,11 @@ class NtfsScan : public EngineTest {
     boot[0x0B] = 0x00;
     boot[0x0C] = 0x02;  // 512 bytes per sector
     boot[0x0D] = 8;
+    boot[0x28] = 0x80;  // 4000 clusters and more
+    boot[0x29] = 0x7D;
     boot[0x30] = static_cast<uint8_t>(kMftLcn);
     boot[0x40] = 0xF6;  // 1024-byte records
+    boot[0x44] = 0xF4;  // 4096-byte index blocks
   }
   // Record 0 with the MFT bitmap marking the given records in use.
   void SetMft(const std::vector<uint32_t>& inUse, uint32_t recordCount) {
