@@ -38,6 +38,7 @@
 #include "ondisk/ntfs_boot.h"
 #include "platform/image/block_device.h"
 #include "platform/image/fs_volume.h"
+#include "platform/image/ntfs_index.h"
 #include "platform/image/ntfs_mft.h"
 
 namespace vt {
@@ -99,6 +100,9 @@ class CNtfsVolume : public CFsVolume {
 
   CNtfsVolume() = default;
   DWORD ReadFolder(const CFsNode& folder, CFolder* out);
+  // Walks the $I30 index of a folder in key order, every index block
+  // checked (ntfs_index.h).
+  DWORD WalkFolder(const ntfs::CFileRecords& dir, const ntfs::CIndexVisitor& visit);
   DWORD LoadFolder(const CFsNode& folder, std::shared_ptr<const CFolder>* out);
   // The node of a file as its own records describe it.
   DWORD NodeFromRecords(uint64_t reference, CFsNode* node);
