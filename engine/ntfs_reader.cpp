@@ -20,7 +20,8 @@ constexpr DWORD kRecordReplySize = 8208;
 constexpr uint32_t kMaxRecordSize = 8192;
 // The MFT bitmap of the largest volume this engine handles is far smaller.
 constexpr uint64_t kMaxBitmapBytes = 512ull << 20;
-constexpr uint32_t kHiddenSystemDirectory = 0x02 | 0x04 | 0x10;
+constexpr uint32_t kHiddenSystemDirectory =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
 // Volume handles read whole sectors; NTFS knows none larger than this.
 constexpr uint32_t kMaxSectorBytes = 4096;
 namespace fn = ntfs::fname;
