@@ -291,6 +291,21 @@ TEST_F(NtfsScan, ReadsEveryRecordInUse) {
   EXPECT_EQ(sink.ProgressValues(PROGRESS_RANGE).back(), 64u);
 }
 
+// A reply whose record length claims more than the bytes returned holds the
+// rest of the buffer from the record before: the record is skipped.
+TEST_F(NtfsScan, ARecordReplyShorterThanItsLengthIsSkipped) {
+  SetMft({0, 40, 41}, 64);
+  volume.records[40] =
+      CNtfsRecordBuilder().FileName(u"a.bin", kRoot, 1, false).NonResident(0x80, {{100, 2}}, 5000).Build();
+  volume.records[41] =
+      CNtfsRecordBuilder().FileName(u"b.bin", kRoot, 1, false).NonResident(0x80, {{200, 2}}, 5000).Build();
+  volume.claimedRecordLength[41] = 2048;
+  ASSERT_TRUE(Scan());
+  std::vector<std::string> names;
+  for (const auto& item : engine->m_files) names.push_back(item.m_strName);
+  EXPECT_EQ(names, (std::vector<std::string>{"$MFT", "a.bin"}));
+}
+
 TEST_F(NtfsScan, CheckpointsTenTimesAScan) {
   std::vector<uint32_t> used;
   for (uint32_t r = 0; r < 100; ++r) used.push_back(r);
