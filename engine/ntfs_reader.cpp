@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "base/text.h"
 #include "engine/globals.h"
@@ -19,7 +20,11 @@ constexpr DWORD kRecordReplySize = 8208;
 constexpr uint32_t kMaxRecordSize = 8192;
 // The MFT bitmap of the largest volume this engine handles is far smaller.
 constexpr uint64_t kMaxBitmapBytes = 512ull << 20;
-constexpr uint32_t kHiddenSystemDirectory = 0x02 | 0x04 | 0x10;
+constexpr uint32_t kHiddenSystemDirectory =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+// Volume handles read whole sectors; NTFS knows none larger than this.
+constexpr uint32_t kMaxSectorBytes = 4096;
+namespace fn = ntfs::fname;
 }  // namespace
 
 CNtfsReader::CNtfsReader(CDefrag& engine, CGrowableArray<CFileItem>& files,
@@ -27,6 +32,20 @@ CNtfsReader::CNtfsReader(CDefrag& engine, CGrowableArray<CFileItem>& files,
     : m_engine(engine), m_files(files), m_dirMap(dirMap) {}
 
 bool CNtfsReader::ReadRaw(uint64_t offset, void* buffer, DWORD size) {
+  // A volume handle reads whole sectors only (on a 4K-native disk, 4096
+  // bytes): a read that is not is widened to the sectors around it.
+  const uint64_t sector = m_nIoSector == 0 ? 1 : m_nIoSector;
+  const uint64_t first = offset / sector * sector;
+  const uint64_t end = (offset + size + sector - 1) / sector * sector;
+  if (first == offset && end == offset + size) return ReadSectors(offset, buffer, size);
+  if (end - first > 0xFFFFFFFFull) return false;
+  std::vector<uint8_t> sectors(static_cast<size_t>(end - first));
+  if (!ReadSectors(first, sectors.data(), static_cast<DWORD>(sectors.size()))) return false;
+  std::memcpy(buffer, sectors.data() + (offset - first), size);
+  return true;
+}
+
+bool CNtfsReader::ReadSectors(uint64_t offset, void* buffer, DWORD size) {
   IVolumeOps& ops = m_engine.Ops();
   LARGE_INTEGER to;
   to.QuadPart = static_cast<LONGLONG>(offset);
@@ -115,19 +134,39 @@ bool CNtfsReader::ScanVolume(HANDLE volume) {
   CTimeIt timer("ScanVolume");
   if (volume == INVALID_HANDLE_VALUE || volume == nullptr) return false;
   m_hVolume = volume;
-  if (!ReadRaw(0, m_boot, sizeof(m_boot)) || std::memcmp(m_boot + 3, "NTFS", 4) != 0) {
+  // The boot sector is read as one sector of the volume's own size; where
+  // the volume does not tell it, as the largest sector NTFS knows, which is
+  // whole sectors of every smaller size too.
+  m_nIoSector = kMaxSectorBytes;
+  NTFS_VOLUME_DATA_BUFFER data = {};
+  DWORD returned = 0;
+  if (m_engine.Ops().DeviceIoControl(volume, FSCTL_GET_NTFS_VOLUME_DATA, nullptr, 0, &data,
+                                     sizeof(data), &returned) &&
+      returned >= sizeof(data)) {
+    const DWORD bps = data.BytesPerSector;
+    if (bps >= ntfs::boot::kMinSectorBytes && bps <= kMaxSectorBytes && (bps & (bps - 1)) == 0)
+      m_nIoSector = bps;
+  }
+  std::vector<uint8_t> boot(std::max<uint32_t>(m_nIoSector, ntfs::boot::kMinSectorBytes));
+  if (!ReadSectors(0, boot.data(), static_cast<DWORD>(boot.size())) ||
+      !ntfs::HasNtfsSignature(boot.data(), boot.size())) {
     m_engine.ShowError("Invalid signature found when reading boot block.");
     return false;
   }
-  CByteView boot(m_boot, sizeof(m_boot));
-  m_nBytesPerSector = boot.U16(0x0B);
-  m_nSectorsPerCluster = boot.U8(0x0D);
-  m_nMftLcn = boot.U64(0x30);
-  m_nRecordSize = static_cast<uint32_t>(
-      ntfs::NtfsUnitBytes(static_cast<int8_t>(boot.U8(0x40)),
-                          static_cast<uint64_t>(m_nSectorsPerCluster) * m_nBytesPerSector));
+  ntfs::CNtfsGeometry geometry;
+  std::string reason;
+  if (ntfs::ParseNtfsBootSector(boot.data(), boot.size(), &geometry, &reason) != ERROR_SUCCESS) {
+    m_engine.ShowError(reason);
+    return false;
+  }
+  m_nBytesPerSector = geometry.m_nBytesPerSector;
+  m_nSectorsPerCluster = geometry.m_nSectorsPerCluster;
+  m_nMftLcn = geometry.m_nMftLcn;
+  m_nRecordSize = geometry.m_nRecordSize;
+  // Sectors the boot sector names are at least as large as the device's.
+  if (m_nBytesPerSector > m_nIoSector) m_nIoSector = m_nBytesPerSector;
 
-  bool allocated = m_nRecordSize >= 256 && m_nRecordSize <= (1u << 16) && m_nBytesPerSector != 0;
+  bool allocated = true;
   if (allocated) {
     try {
       m_record0.assign(m_nRecordSize, 0);
@@ -191,14 +230,19 @@ bool CNtfsReader::ScanVolume(HANDLE volume) {
                                         sizeof(request), reply.data(), kRecordReplySize, &returned))
       continue;
     CByteView out(reply.data(), reply.size());
-    if ((out.U64(0) & 0xFFFFFFFFFFFFull) != i) continue;
-    const uint32_t length = out.U32(8);
-    if (length > kMaxRecordSize || length > kRecordReplySize - 12) continue;
-    const uint8_t* record = reply.data() + 12;
+    if (ntfs::RecordNumberOf(out.U64(ntfs::reply::kReference)) != i) continue;
+    const uint32_t length = out.U32(ntfs::reply::kRecordLength);
+    // The record must be all there: a reply shorter than it claims leaves
+    // the rest of the buffer from the record before.
+    if (length > kMaxRecordSize || returned < ntfs::reply::kRecord ||
+        length > returned - ntfs::reply::kRecord)
+      continue;
+    const uint8_t* record = reply.data() + ntfs::reply::kRecord;
     CByteView view(record, length);
-    if (view.U64(ntfs::kBaseReferenceField) != 0) continue;  // extension record
-    if (length < view.U16(ntfs::kFirstAttributeField) ||
-        length < view.U32(ntfs::kBytesInUseField) || view.U32(0) != ntfs::kRecordSignature)
+    if (view.U64(ntfs::record::kBaseReference) != 0) continue;  // extension record
+    if (length < view.U16(ntfs::record::kFirstAttribute) ||
+        length < view.U32(ntfs::record::kBytesInUse) ||
+        view.U32(ntfs::multisector::kSignature) != ntfs::kRecordSignature)
       continue;
     CFileItem item;
     ProcessRecord(static_cast<uint32_t>(i), record, length, item);
@@ -210,22 +254,23 @@ void CNtfsReader::TakeFileName(const CByteView& view, const ntfs::CAttribute& a,
                                bool* hasName, bool* nameFinal) {
   if (*nameFinal || a.m_bNonResident) return;
   const size_t v = a.m_nOffset + a.m_nValueOffset;
-  if (a.m_nValueLength < 0x42 || !view.Has(v, a.m_nValueLength)) return;
-  const uint8_t chars = view.U8(v + 0x40);
-  if (0x42u + chars * 2u > a.m_nValueLength) return;
+  if (a.m_nValueLength < fn::kName || !view.Has(v, a.m_nValueLength)) return;
+  const uint8_t chars = view.U8(v + fn::kNameLength);
+  if (fn::kName + chars * 2u > a.m_nValueLength) return;
   std::u16string name;
-  for (size_t k = 0; k < chars; ++k) name += static_cast<char16_t>(view.U16(v + 0x42 + 2 * k));
+  for (size_t k = 0; k < chars; ++k) name += static_cast<char16_t>(view.U16(v + fn::kName + 2 * k));
   item.m_strName = Utf16ToSystemAnsi(name);
   *hasName = true;
-  if (view.U32(v + 0x38) & ntfs::kFileNameIsDirectory)
+  if (view.U32(v + fn::kFlags) & ntfs::kFileNameIsDirectory)
     item.m_wFlags |= FI_DIRECTORY;
   else
     item.m_wFlags &= static_cast<uint16_t>(~FI_DIRECTORY);
-  item.m_nFolder = static_cast<int32_t>(view.U32(v));
-  const uint64_t time = view.U64(v + 0x18);
+  item.m_nFolder = static_cast<int32_t>(view.U32(v + fn::kParent));
+  // The third of the four times is the one shown as the last write.
+  const uint64_t time = view.U64(v + fn::kChangeTime);
   item.m_ftLastWrite.dwLowDateTime = static_cast<DWORD>(time);
   item.m_ftLastWrite.dwHighDateTime = static_cast<DWORD>(time >> 32);
-  if (view.U8(v + 0x41) & 1) *nameFinal = true;
+  if (view.U8(v + fn::kNamespace) & ntfs::kNamespaceWin32) *nameFinal = true;
 }
 
 bool CNtfsReader::NameFromAttributeList(uint32_t r, const uint8_t* record, size_t size,
@@ -248,20 +293,16 @@ bool CNtfsReader::NameFromAttributeList(uint32_t r, const uint8_t* record, size_
     value.assign(record + at, record + at + list->m_nValueLength);
   }
 
-  // Entries: type (4), length (2), name length (1), name offset (1), first
-  // VCN (8), file reference (8), attribute id (2).
+  // A list damaged part-way lends no names: which records hold them is
+  // then not known.
+  std::vector<ntfs::CListEntry> entries;
+  if (ntfs::ParseAttributeList(value.data(), value.size(), &entries) != ERROR_SUCCESS) return false;
   std::vector<uint32_t> holders;
-  CByteView entries(value.data(), value.size());
-  for (size_t at = 0; entries.Has(at, 0x1A);) {
-    const uint32_t type = entries.U32(at);
-    const uint16_t length = entries.U16(at + 4);
-    if (length < 0x1A) break;
-    if (type == ntfs::kAttrFileName) {
-      const uint32_t holder = static_cast<uint32_t>(entries.U64(at + 0x10) & 0xFFFFFFFFFFFFull);
-      if (holder != r && std::find(holders.begin(), holders.end(), holder) == holders.end())
-        holders.push_back(holder);
-    }
-    at += length;
+  for (const ntfs::CListEntry& entry : entries) {
+    if (entry.m_nType != ntfs::kAttrFileName) continue;
+    const auto holder = static_cast<uint32_t>(ntfs::RecordNumberOf(entry.m_nReference));
+    if (holder != r && std::find(holders.begin(), holders.end(), holder) == holders.end())
+      holders.push_back(holder);
   }
 
   bool hasName = false;
@@ -275,12 +316,15 @@ bool CNtfsReader::NameFromAttributeList(uint32_t r, const uint8_t* record, size_
                                         sizeof(request), reply.data(), kRecordReplySize, &returned))
       continue;
     CByteView out(reply.data(), reply.size());
-    const uint32_t length = out.U32(8);
-    if ((out.U64(0) & 0xFFFFFFFFFFFFull) != holder || length > kMaxRecordSize) continue;
-    CByteView extension(reply.data() + 12, length);
+    const uint32_t length = out.U32(ntfs::reply::kRecordLength);
+    if (ntfs::RecordNumberOf(out.U64(ntfs::reply::kReference)) != holder ||
+        length > kMaxRecordSize || returned < ntfs::reply::kRecord ||
+        length > returned - ntfs::reply::kRecord)
+      continue;
+    CByteView extension(reply.data() + ntfs::reply::kRecord, length);
     // Only an extension record of this file may lend it a name.
-    if (extension.U32(0) != ntfs::kRecordSignature ||
-        ntfs::RecordNumberOf(extension.U64(ntfs::kBaseReferenceField)) != r)
+    if (extension.U32(ntfs::multisector::kSignature) != ntfs::kRecordSignature ||
+        ntfs::RecordNumberOf(extension.U64(ntfs::record::kBaseReference)) != r)
       continue;
     for (const ntfs::CAttribute& a : ntfs::WalkAttributes(extension.Data(), extension.Size()))
       if (a.m_nType == ntfs::kAttrFileName) TakeFileName(extension, a, item, &hasName, &nameFinal);
@@ -300,8 +344,8 @@ void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, 
   for (const ntfs::CAttribute& a : attributes) {
     switch (a.m_nType) {
       case ntfs::kAttrStandardInformation:
-        if (!a.m_bNonResident && a.m_nValueLength >= 0x24)
-          fileAttributes = view.U32(a.m_nOffset + a.m_nValueOffset + 0x20);
+        if (!a.m_bNonResident && a.m_nValueLength >= ntfs::si::kAttributes + 4)
+          fileAttributes = view.U32(a.m_nOffset + a.m_nValueOffset + ntfs::si::kAttributes);
         break;
       case ntfs::kAttrAttributeList:
         hasAttributeList = true;

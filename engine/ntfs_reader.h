@@ -36,7 +36,9 @@ class CNtfsReader {
   }
 
  private:
+  // Any range of the volume; ReadSectors takes whole sectors only.
   bool ReadRaw(uint64_t offset, void* buffer, DWORD size);
+  bool ReadSectors(uint64_t offset, void* buffer, DWORD size);
   bool ReadMftRecordRaw(uint32_t index, std::vector<uint8_t>* record);
   bool LoadMftBitmap(std::vector<uint8_t>* bitmap, uint64_t* records);
   bool ReadNonResident(const uint8_t* record, const ntfs::CAttribute& attribute,
@@ -56,7 +58,7 @@ class CNtfsReader {
   CGrowableArray<CFileItem>& m_files;
   std::unordered_map<uint32_t, CFileItem>& m_dirMap;
   HANDLE m_hVolume = INVALID_HANDLE_VALUE;
-  uint8_t m_boot[512] = {};
+  uint32_t m_nIoSector = 0;  // the sector size reads of the volume handle keep to
   uint32_t m_nBytesPerSector = 0;
   uint32_t m_nSectorsPerCluster = 0;
   uint64_t m_nMftLcn = 0;

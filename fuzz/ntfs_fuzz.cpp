@@ -4,7 +4,8 @@
 //      repeated (512-byte sectors; the rest of the volume, up to the size its
 //      boot sector declares, capped, reads as zeros). It is mounted and used
 //      the way the engine and the NTFS reader use it: volume information and
-//      data, the bitmap, file records by number, raw reads, and a walk of
+//      data, the bitmap, file records by number, raw reads, the engine's
+//      NTFS reader over the whole volume, and a walk of
 //      every folder that opens each entry, asks its retrieval pointers and
 //      reads it.
 //   1  one file record: update sequence, header, attributes, and each
@@ -22,16 +23,20 @@
 #include <string>
 #include <vector>
 
-#include "platform/image/block_device.h"
-#include "platform/image/fs_volume.h"
+#include "engine/defrag.h"
+#include "engine/globals.h"
+#include "engine/ntfs_reader.h"
 #include "ondisk/ntfs_attr.h"
-#include "platform/image/ntfs_compress.h"
-#include "platform/image/ntfs_filename.h"
-#include "platform/image/ntfs_index.h"
 #include "ondisk/ntfs_layout.h"
 #include "ondisk/ntfs_record.h"
 #include "ondisk/ntfs_runlist.h"
+#include "platform/image/block_device.h"
+#include "platform/image/fs_volume.h"
+#include "platform/image/ntfs_compress.h"
+#include "platform/image/ntfs_filename.h"
+#include "platform/image/ntfs_index.h"
 #include "platform/image/volume_set.h"
+#include "platform/recording.h"
 
 namespace {
 
@@ -171,6 +176,28 @@ void FuzzVolume(const uint8_t* data, size_t size) {
     set.SetFilePointerEx(volume, to, nullptr, FILE_BEGIN);
     DWORD read = 0;
     set.ReadFile(volume, reply.data(), 4096, &read);
+    // The engine's reader over the same volume: its boot sector in the
+    // volume's sector size, the MFT's bitmap, every record and the
+    // attribute lists that lend names.
+    static vt::CRecordingSink sink;
+    static vt::CScriptedPrompt prompt;
+    vt::CDriveData drive;
+    vt::CEngineServices services;
+    services.volume = &set;
+    services.system = &vt::HostSystem();
+    services.messages = &sink;
+    services.prompt = &prompt;
+    vt::SetCurrentDrive(&drive);
+    vt::SetUnattended(true);
+    {
+      vt::CDefrag engine(services);
+      engine.m_bNtfs = true;
+      engine.m_strDrive = "V:\\";
+      vt::CNtfsReader reader(engine, engine.m_files, engine.m_dirMap);
+      reader.ScanVolume(volume);
+      for (const auto& f : engine.m_files) (void)engine.GetItemPath(f);
+    }
+    vt::SetCurrentDrive(nullptr);
     set.CloseHandle(volume);
   }
   Walker walker{set};

@@ -101,8 +101,8 @@ DWORD ParseAttributes(const uint8_t* record, size_t size, const CRecordHeader& h
 std::vector<CAttribute> WalkAttributes(const uint8_t* record, size_t size) {
   std::vector<CAttribute> found;
   found.reserve(8);  // a file's record holds about five; one allocation, not four
-  if (size < kFirstAttributeField + 2) return found;
-  size_t offset = Le16(record + kFirstAttributeField);
+  if (size < record::kFirstAttribute + 2) return found;
+  size_t offset = Le16(record + record::kFirstAttribute);
   // Lengths are at least a resident header, so the walk ends within
   // size / 24 steps.
   while (offset <= size && size - offset >= attr::kResidentHeader) {
@@ -125,23 +125,23 @@ const CAttribute* FindUnnamed(const std::vector<CAttribute>& attributes, uint32_
 DWORD ParseAttributeList(const uint8_t* data, size_t size, std::vector<CListEntry>* entries) {
   std::vector<CListEntry> found;
   size_t pos = 0;
-  while (size - pos >= kEntryHeader) {
+  while (size - pos >= alist::kHeader) {
     const uint8_t* p = data + pos;
-    const size_t length = Le16(p + kEntryLength);
-    if (length < kEntryHeader || length > size - pos) return ERROR_FILE_CORRUPT;
+    const size_t length = Le16(p + alist::kLength);
+    if (length < alist::kHeader || length > size - pos) return ERROR_FILE_CORRUPT;
     CListEntry e;
-    e.m_nType = Le32(p + kEntryType);
-    const size_t nameLength = p[kEntryNameLength];
-    const size_t nameOffset = p[kEntryNameOffset];
+    e.m_nType = Le32(p + alist::kType);
+    const size_t nameLength = p[alist::kNameLength];
+    const size_t nameOffset = p[alist::kNameOffset];
     if (nameLength > 0) {
-      if (nameOffset < kEntryHeader || nameOffset + 2 * nameLength > length) {
+      if (nameOffset < alist::kHeader || nameOffset + 2 * nameLength > length) {
         return ERROR_FILE_CORRUPT;
       }
       e.m_name = ReadName(p + nameOffset, nameLength);
     }
-    e.m_nFirstVcn = Le64(p + kEntryFirstVcn);
-    e.m_nReference = Le64(p + kEntryReference);
-    e.m_nInstance = Le16(p + kEntryInstance);
+    e.m_nFirstVcn = Le64(p + alist::kFirstVcn);
+    e.m_nReference = Le64(p + alist::kReference);
+    e.m_nInstance = Le16(p + alist::kInstance);
     found.push_back(std::move(e));
     pos += length;
   }

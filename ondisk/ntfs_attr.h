@@ -34,6 +34,9 @@ constexpr size_t kCompressionUnit = 0x22;
 constexpr size_t kAllocatedSize = 0x28;
 constexpr size_t kDataSize = 0x30;
 constexpr size_t kInitializedSize = 0x38;
+// Compressed or sparse attributes only: the clusters in use.
+constexpr size_t kCompressedSize = 0x40;
+constexpr size_t kCompressedHeader = 0x48;
 constexpr size_t kNonResidentHeader = 0x40;
 }  // namespace attr
 
@@ -93,16 +96,6 @@ inline const uint8_t* RunListBytes(const uint8_t* record, const CAttribute& a, s
   *size = a.m_nLength - a.m_nRunsOffset;
   return record + a.m_nOffset + a.m_nRunsOffset;
 }
-
-// Fields of an attribute list entry; the name follows the header.
-constexpr size_t kEntryType = 0x00;
-constexpr size_t kEntryLength = 0x04;
-constexpr size_t kEntryNameLength = 0x06;
-constexpr size_t kEntryNameOffset = 0x07;
-constexpr size_t kEntryFirstVcn = 0x08;
-constexpr size_t kEntryReference = 0x10;
-constexpr size_t kEntryInstance = 0x18;
-constexpr size_t kEntryHeader = 0x1A;
 
 // One entry of an attribute list: where an attribute (or the part of it
 // from m_nFirstVcn on) is kept.

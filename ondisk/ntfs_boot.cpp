@@ -9,17 +9,7 @@ namespace ntfs {
 
 namespace {
 
-// Offsets inside the boot sector.
-constexpr size_t kOemId = 0x03;
-constexpr size_t kBytesPerSector = 0x0B;
-constexpr size_t kSectorsPerCluster = 0x0D;
-constexpr size_t kTotalSectors = 0x28;
-constexpr size_t kMftLcn = 0x30;
-constexpr size_t kMftMirrorLcn = 0x38;
-constexpr size_t kClustersPerRecord = 0x40;
-constexpr size_t kClustersPerIndexBlock = 0x44;
-constexpr size_t kSerial = 0x48;
-constexpr size_t kBootSize = 0x50;
+using namespace boot;
 
 // Windows formats clusters of up to 2 MB.
 constexpr uint64_t kMaxClusterBytes = 2u << 20;
@@ -52,7 +42,7 @@ uint32_t DecodeNtfsUnitSize(int8_t code, uint64_t clusterBytes) {
 
 DWORD ParseNtfsBootSector(const uint8_t* sector, size_t size, CNtfsGeometry* geometry,
                           std::string* message) {
-  if (size < kBootSize || !HasNtfsSignature(sector, size)) {
+  if (size < kParameterBlockEnd || !HasNtfsSignature(sector, size)) {
     if (message) *message = "not an NTFS volume: no NTFS signature in the boot sector";
     return ERROR_UNRECOGNIZED_VOLUME;
   }

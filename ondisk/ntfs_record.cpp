@@ -7,24 +7,19 @@ namespace ntfs {
 
 namespace {
 
-// Offsets inside a file record header.
-constexpr size_t kSignature = 0x00;
-constexpr size_t kSequence = 0x10;
-constexpr size_t kLinkCount = 0x12;
-constexpr size_t kFlags = 0x16;
-constexpr size_t kBytesAllocated = 0x1C;
-constexpr size_t kNextInstance = 0x28;
-// The smallest header: through the next-instance field.
-constexpr size_t kMinHeader = 0x2A;
+using namespace record;
+using multisector::kSignature;
+using multisector::kUsaCount;
+using multisector::kUsaOffset;
 
 // The update sequence array of a structure of `size` bytes, checked to lie
 // inside the first stride ahead of its protected word.
 bool LocateArray(const uint8_t* data, size_t size, size_t* offset, size_t* count) {
   if (size < kFixupStride || size % kFixupStride != 0) return false;
-  *offset = Le16(data + kMultiSectorUsaOffset);
-  *count = Le16(data + kMultiSectorUsaCount);
+  *offset = Le16(data + kUsaOffset);
+  *count = Le16(data + kUsaCount);
   if (*count != size / kFixupStride + 1) return false;
-  if (*offset % 2 != 0 || *offset < kMultiSectorUsaCount + 2) return false;
+  if (*offset % 2 != 0 || *offset < kUsaCount + 2) return false;
   return *offset + 2 * *count <= kFixupStride - 2;
 }
 
@@ -33,9 +28,9 @@ bool LocateArray(const uint8_t* data, size_t size, size_t* offset, size_t* count
 namespace {
 
 DWORD ApplyFixupsLeniently(uint8_t* data, size_t size) {
-  if (size < kMultiSectorUsaCount + 2) return ERROR_FILE_CORRUPT;
-  const size_t offset = Le16(data + kMultiSectorUsaOffset);
-  const size_t count = Le16(data + kMultiSectorUsaCount);
+  if (size < kUsaCount + 2) return ERROR_FILE_CORRUPT;
+  const size_t offset = Le16(data + kUsaOffset);
+  const size_t count = Le16(data + kUsaCount);
   if (count == 0) return ERROR_SUCCESS;
   if (offset > size || 2 * count > size - offset) return ERROR_FILE_CORRUPT;
   for (size_t k = 1; k < count && k * kFixupStride <= size; ++k) {
@@ -85,15 +80,15 @@ DWORD ParseRecordHeader(const uint8_t* record, size_t size, CRecordHeader* heade
   CRecordHeader h;
   h.m_nSequence = Le16(record + kSequence);
   h.m_nLinkCount = Le16(record + kLinkCount);
-  h.m_nFirstAttribute = Le16(record + kFirstAttributeField);
+  h.m_nFirstAttribute = Le16(record + kFirstAttribute);
   h.m_nFlags = Le16(record + kFlags);
-  h.m_nBytesInUse = Le32(record + kBytesInUseField);
+  h.m_nBytesInUse = Le32(record + kBytesInUse);
   h.m_nBytesAllocated = Le32(record + kBytesAllocated);
-  h.m_nBaseReference = Le64(record + kBaseReferenceField);
+  h.m_nBaseReference = Le64(record + kBaseReference);
   h.m_nNextInstance = Le16(record + kNextInstance);
   if (h.m_nBytesAllocated != size || h.m_nBytesInUse > size) return ERROR_FILE_CORRUPT;
-  const size_t usaEnd = static_cast<size_t>(Le16(record + kMultiSectorUsaOffset)) +
-                        2u * Le16(record + kMultiSectorUsaCount);
+  const size_t usaEnd =
+      static_cast<size_t>(Le16(record + kUsaOffset)) + 2u * Le16(record + kUsaCount);
   // The attributes start 8-aligned after the header and the array, and the
   // end marker (4 bytes) at least must be in use.
   if (h.m_nFirstAttribute < kMinHeader || h.m_nFirstAttribute < usaEnd ||

@@ -11,18 +11,10 @@
 #include <cstdint>
 
 #include "base/winshapes.h"
+#include "ondisk/ntfs_layout.h"
 
 namespace vt {
 namespace ntfs {
-
-// Offsets of the multi-sector header (shared by "FILE" and "INDX").
-constexpr size_t kMultiSectorUsaOffset = 0x04;
-constexpr size_t kMultiSectorUsaCount = 0x06;
-// Offsets in a file record header ("FILE") that readers outside this layer
-// look at.
-constexpr size_t kFirstAttributeField = 0x14;
-constexpr size_t kBytesInUseField = 0x18;
-constexpr size_t kBaseReferenceField = 0x20;
 
 // How strictly ApplyFixups treats the update sequence.
 enum class FixupRule {

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "ondisk/ntfs_layout.h"
 #include "ondisk/ntfs_runlist.h"
+#include "platform/image/ntfs_file.h"
 #include "platform/image/ntfs_volume.h"
 
 namespace vt {
@@ -26,6 +28,12 @@ bool TestBit(const std::vector<uint8_t>& bits, uint64_t i) {
 
 DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
   *result = CAllocationCheck();
+  // A volume marked dirty, or whose log holds changes not yet applied, is
+  // not to be changed behind its checker's back.
+  if (!IsWritable()) {
+    result->m_strProblem = m_strUnclean;
+    return ERROR_SUCCESS;
+  }
   const uint64_t total = TotalClusters();
   const size_t bitmapBytes = static_cast<size_t>((total + 7) / 8);
   // Every run of every record in use, checked for overlaps once sorted:
@@ -34,6 +42,7 @@ DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
     uint64_t lcn, count, record;
   };
   std::vector<COwnedRun> owned;
+  std::vector<uint64_t> folders;
   CLoadedRecord record;
   std::vector<CRun> runs;
   for (uint64_t number = 0; number < m_mft.RecordCount(); ++number) {
@@ -43,6 +52,7 @@ DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
       return ERROR_SUCCESS;
     }
     if (!record.m_header.InUse()) continue;
+    if (record.m_header.IsDirectory() && !record.m_header.IsExtension()) folders.push_back(number);
     // Extension records are checked as they stand: their clusters belong to
     // their base file, and a cluster held twice is damage either way.
     for (const CAttribute& a : record.m_attributes) {
@@ -123,6 +133,20 @@ DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
         ++pos;
       }
       if (pos == run.lcn + run.count && ++next < owned.size()) pos = owned[next].lcn;
+    }
+  }
+  // A folder whose index cannot be walked hides the files below it: they
+  // can be neither opened nor moved.
+  const CIndexVisitor any = [](const CIndexEntry&) { return true; };
+  for (uint64_t number : folders) {
+    CFileRecords folder;
+    DWORD err = folder.Load(m_mft, number);
+    if (err == ERROR_SUCCESS) err = WalkFolder(folder, any);
+    if (err != ERROR_SUCCESS) {
+      result->m_strProblem =
+          "a corrupt index block in " +
+          (number == kRecordRoot ? std::string("the root folder") : "folder record " + Num(number));
+      return ERROR_SUCCESS;
     }
   }
   // Every owned cluster is marked and owned once, so the lost ones are the

@@ -17,9 +17,9 @@ namespace vt {
 namespace ntfs {
 
 // Record header fields rewritten in place.
-constexpr size_t kRecordSequenceField = 0x10;
-constexpr size_t kRecordFlagsField = 0x16;
-constexpr size_t kRecordBytesInUseField = 0x18;
+constexpr size_t kRecordSequenceField = record::kSequence;
+constexpr size_t kRecordFlagsField = record::kFlags;
+constexpr size_t kRecordBytesInUseField = record::kBytesInUse;
 
 // Writes bytes of a non-resident stream where its runs place them. Sparse
 // runs and ranges past the runs are ERROR_FILE_CORRUPT and nothing is

@@ -7,26 +7,17 @@ namespace ntfs {
 
 namespace {
 
-// File-name value.
-constexpr size_t kParent = 0x00;
-constexpr size_t kCreation = 0x08;
-constexpr size_t kWrite = 0x10;
-constexpr size_t kChange = 0x18;
-constexpr size_t kAccess = 0x20;
-constexpr size_t kAllocatedSize = 0x28;
-constexpr size_t kDataSize = 0x30;
-constexpr size_t kFlags = 0x38;
-constexpr size_t kNameLength = 0x40;
-constexpr size_t kNamespace = 0x41;
-constexpr size_t kName = 0x42;
-
-// Standard information (the NTFS 1.x part that every version has).
-constexpr size_t kSiCreation = 0x00;
-constexpr size_t kSiWrite = 0x08;
-constexpr size_t kSiChange = 0x10;
-constexpr size_t kSiAccess = 0x18;
-constexpr size_t kSiAttributes = 0x20;
-constexpr size_t kSiMinSize = 0x30;
+using namespace fname;
+constexpr size_t kCreation = kCreationTime;
+constexpr size_t kWrite = kWriteTime;
+constexpr size_t kChange = kChangeTime;
+constexpr size_t kAccess = kAccessTime;
+constexpr size_t kSiCreation = si::kCreationTime;
+constexpr size_t kSiWrite = si::kWriteTime;
+constexpr size_t kSiChange = si::kChangeTime;
+constexpr size_t kSiAccess = si::kAccessTime;
+constexpr size_t kSiAttributes = si::kAttributes;
+constexpr size_t kSiMinSize = si::kMinSize;
 
 // The Win32 attribute bits NTFS keeps (directory excepted: NTFS marks
 // folders with kFileNameIsDirectory instead).

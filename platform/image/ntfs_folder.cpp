@@ -70,17 +70,13 @@ DWORD CNtfsVolume::NodeFromRecords(uint64_t reference, CFsNode* node) {
   return ERROR_SUCCESS;
 }
 
-DWORD CNtfsVolume::ReadFolder(const CFsNode& folder, CFolder* out) {
-  ntfs::CFileRecords dir;
-  DWORD err = dir.Load(m_mft, folder.m_nRef);
-  if (err == ERROR_FILE_NOT_FOUND) err = ERROR_FILE_CORRUPT;  // listed but gone
-  if (err != ERROR_SUCCESS) return err;
+DWORD CNtfsVolume::WalkFolder(const ntfs::CFileRecords& dir, const ntfs::CIndexVisitor& visit) {
   if (!dir.Header().IsDirectory()) return ERROR_DIRECTORY;
   ntfs::CStream root;
   ntfs::CStream allocation;
   bool hasRoot = false;
   bool hasAllocation = false;
-  err = dir.FindStream(ntfs::kAttrIndexRoot, ntfs::kIndexI30, &root, &hasRoot);
+  DWORD err = dir.FindStream(ntfs::kAttrIndexRoot, ntfs::kIndexI30, &root, &hasRoot);
   if (err != ERROR_SUCCESS) return err;
   if (!hasRoot || !root.m_bResident) return ERROR_FILE_CORRUPT;
   err = dir.FindStream(ntfs::kAttrIndexAllocation, ntfs::kIndexI30, &allocation, &hasAllocation);
@@ -106,6 +102,15 @@ DWORD CNtfsVolume::ReadFolder(const CFsNode& folder, CFolder* out) {
                                block->size());
     return e == ERROR_SUCCESS ? e : ERROR_FILE_CORRUPT;
   };
+  return ntfs::WalkIndex(root.m_value.data(), root.m_value.size(), blockSize, reader, visit);
+}
+
+DWORD CNtfsVolume::ReadFolder(const CFsNode& folder, CFolder* out) {
+  ntfs::CFileRecords dir;
+  DWORD err = dir.Load(m_mft, folder.m_nRef);
+  if (err == ERROR_FILE_NOT_FOUND) err = ERROR_FILE_CORRUPT;  // listed but gone
+  if (err != ERROR_SUCCESS) return err;
+  if (!dir.Header().IsDirectory()) return ERROR_DIRECTORY;
 
   auto visible = std::make_shared<std::vector<CFsNode>>();
   std::vector<uint8_t> win32;  // per visible node: a Win32 name that may have a DOS twin
@@ -128,7 +133,7 @@ DWORD CNtfsVolume::ReadFolder(const CFsNode& folder, CFolder* out) {
     }
     return true;
   };
-  err = ntfs::WalkIndex(root.m_value.data(), root.m_value.size(), blockSize, reader, visit);
+  err = WalkFolder(dir, visit);
   if (err != ERROR_SUCCESS) return err;
   for (size_t i = 0; i < visible->size(); ++i) {
     CFsNode& node = (*visible)[i];

@@ -42,23 +42,18 @@ namespace attr = ntfs::attr;
 
 namespace {
 
-// Records 16 to 23 are held back for the metafiles, as NTFS does.
-constexpr uint64_t kFirstFreeRecord = 24;
-
 // File record header (NTFS 3.1, which keeps the record's own number).
-constexpr uint16_t kUsaOffset31 = 0x30;
-constexpr size_t kLinkCount = 0x12;
-constexpr size_t kFirstAttribute = 0x14;
-constexpr size_t kBytesAllocated = 0x1C;
-constexpr size_t kBaseReference = 0x20;
-constexpr size_t kNextInstance = 0x28;
-constexpr size_t kRecordNumber = 0x2C;
+using ntfs::record::kBaseReference;
+using ntfs::record::kBytesAllocated;
+using ntfs::record::kFirstAttribute;
+using ntfs::record::kLinkCount;
+using ntfs::record::kNextInstance;
+using ntfs::record::kRecordNumber;
+using ntfs::record::kUsaOffset31;
 
 // The compressed size, in the non-resident header of a compressed or
-// sparse attribute.
-constexpr size_t kCompressedSizeEnd = 0x48;
-
-constexpr uint64_t kBitmapChunkBytes = 64 * 1024;
+// sparse attribute, ends here.
+constexpr size_t kCompressedSizeEnd = attr::kCompressedHeader;
 
 size_t Align8(size_t n) { return (n + 7) / 8 * 8; }
 
@@ -84,8 +79,8 @@ DWORD MakeExtensionRecord(const ntfs::CNtfsGeometry& g, uint64_t number, uint16_
   std::vector<uint8_t> r(size, 0);
   uint8_t* p = r.data();
   PutLe32(p, ntfs::kRecordSignature);
-  PutLe16(p + ntfs::kMultiSectorUsaOffset, kUsaOffset31);
-  PutLe16(p + ntfs::kMultiSectorUsaCount, static_cast<uint16_t>(usaCount));
+  PutLe16(p + ntfs::multisector::kUsaOffset, kUsaOffset31);
+  PutLe16(p + ntfs::multisector::kUsaCount, static_cast<uint16_t>(usaCount));
   PutLe16(p + kUsaOffset31, 1);
   PutLe16(p + ntfs::kRecordSequenceField, sequence);
   PutLe16(p + kLinkCount, 0);
@@ -126,19 +121,19 @@ DWORD MakeExtensionRecord(const ntfs::CNtfsGeometry& g, uint64_t number, uint16_
 // that starts at `firstVcn` in record `number`; false when there is none.
 bool FindListEntry(const std::vector<uint8_t>& list, const CAttribute& a, uint64_t number,
                    size_t* offset, size_t* length) {
-  for (size_t pos = 0; list.size() - pos >= ntfs::kEntryHeader;) {
+  for (size_t pos = 0; list.size() - pos >= ntfs::alist::kHeader;) {
     const uint8_t* e = list.data() + pos;
-    const size_t n = Le16(e + ntfs::kEntryLength);
-    if (n < ntfs::kEntryHeader || n > list.size() - pos) return false;
-    const size_t nameLength = e[ntfs::kEntryNameLength];
-    const size_t nameOffset = e[ntfs::kEntryNameOffset];
+    const size_t n = Le16(e + ntfs::alist::kLength);
+    if (n < ntfs::alist::kHeader || n > list.size() - pos) return false;
+    const size_t nameLength = e[ntfs::alist::kNameLength];
+    const size_t nameOffset = e[ntfs::alist::kNameOffset];
     bool sameName = nameLength == a.m_name.size() && nameOffset + 2 * nameLength <= n;
     for (size_t i = 0; sameName && i < nameLength; ++i) {
       sameName = Le16(e + nameOffset + 2 * i) == a.m_name[i];
     }
-    if (Le32(e + ntfs::kEntryType) == a.m_nType && sameName &&
-        ntfs::Le64(e + ntfs::kEntryFirstVcn) == a.m_nFirstVcn &&
-        ntfs::RecordNumberOf(ntfs::Le64(e + ntfs::kEntryReference)) == number) {
+    if (Le32(e + ntfs::alist::kType) == a.m_nType && sameName &&
+        ntfs::Le64(e + ntfs::alist::kFirstVcn) == a.m_nFirstVcn &&
+        ntfs::RecordNumberOf(ntfs::Le64(e + ntfs::alist::kReference)) == number) {
       *offset = pos;
       *length = n;
       return true;
@@ -150,103 +145,22 @@ bool FindListEntry(const std::vector<uint8_t>& list, const CAttribute& a, uint64
 
 std::vector<uint8_t> ListEntry(const CAttribute& a, uint64_t firstVcn, uint64_t reference,
                                uint16_t instance) {
-  const size_t length = Align8(ntfs::kEntryHeader + 2 * a.m_name.size());
+  const size_t length = Align8(ntfs::alist::kHeader + 2 * a.m_name.size());
   std::vector<uint8_t> e(length, 0);
-  PutLe32(e.data() + ntfs::kEntryType, a.m_nType);
-  PutLe16(e.data() + ntfs::kEntryLength, static_cast<uint16_t>(length));
-  e[ntfs::kEntryNameLength] = static_cast<uint8_t>(a.m_name.size());
-  e[ntfs::kEntryNameOffset] = static_cast<uint8_t>(ntfs::kEntryHeader);
+  PutLe32(e.data() + ntfs::alist::kType, a.m_nType);
+  PutLe16(e.data() + ntfs::alist::kLength, static_cast<uint16_t>(length));
+  e[ntfs::alist::kNameLength] = static_cast<uint8_t>(a.m_name.size());
+  e[ntfs::alist::kNameOffset] = static_cast<uint8_t>(ntfs::alist::kHeader);
   for (size_t i = 0; i < a.m_name.size(); ++i) {
-    PutLe16(e.data() + ntfs::kEntryHeader + 2 * i, static_cast<uint16_t>(a.m_name[i]));
+    PutLe16(e.data() + ntfs::alist::kHeader + 2 * i, static_cast<uint16_t>(a.m_name[i]));
   }
-  ntfs::PutLe64(e.data() + ntfs::kEntryFirstVcn, firstVcn);
-  ntfs::PutLe64(e.data() + ntfs::kEntryReference, reference);
-  PutLe16(e.data() + ntfs::kEntryInstance, instance);
+  ntfs::PutLe64(e.data() + ntfs::alist::kFirstVcn, firstVcn);
+  ntfs::PutLe64(e.data() + ntfs::alist::kReference, reference);
+  PutLe16(e.data() + ntfs::alist::kInstance, instance);
   return e;
 }
 
 }  // namespace
-
-DWORD CNtfsVolume::WriteRecord(uint64_t number, const std::vector<uint8_t>& bytes) {
-  const DWORD err =
-      ntfs::WriteStream(*m_pDevice, m_geometry, m_mft.Data(), number * m_geometry.m_nRecordSize,
-                        bytes.data(), bytes.size());
-  m_mft.DropReadAhead();
-  return err;
-}
-
-DWORD CNtfsVolume::FindFreeRecord(const std::vector<uint64_t>& taken, uint64_t* number,
-                                  uint16_t* sequence) {
-  const uint64_t size = m_geometry.m_nRecordSize;
-  for (uint64_t n = kFirstFreeRecord; n < m_mft.RecordCount(); ++n) {
-    if (m_mft.IsInUse(n) || std::find(taken.begin(), taken.end(), n) != taken.end()) continue;
-    if (!ntfs::InOnePlace(m_geometry, m_mft.Data(), n * size, size)) continue;
-    std::vector<uint8_t> bytes;
-    const DWORD err = m_mft.ReadRecord(n, &bytes);
-    uint16_t next = 1;
-    if (err == ERROR_SUCCESS && Le32(bytes.data()) == ntfs::kRecordSignature) {
-      // The bitmap and the record disagree: leave that one alone.
-      if (Le16(bytes.data() + ntfs::kRecordFlagsField) & CRecordHeader::kFlagInUse) continue;
-      next = Le16(bytes.data() + ntfs::kRecordSequenceField);
-      if (next == 0) next = 1;
-    } else if (err != ERROR_SUCCESS && err != ERROR_FILE_CORRUPT) {
-      return err;
-    }
-    *number = n;
-    *sequence = next;
-    return ERROR_SUCCESS;
-  }
-  return ERROR_DISK_FULL;
-}
-
-DWORD CNtfsVolume::SetRecordInUse(uint64_t number, bool inUse) {
-  const CStream& bitmap = m_mft.BitmapStream();
-  if (bitmap.m_bResident || number / 8 >= bitmap.Size()) return ERROR_NOT_SUPPORTED;
-  uint8_t byte = 0;
-  DWORD err = ntfs::ReadStream(*m_pDevice, m_geometry, bitmap, number / 8, &byte, 1);
-  if (err != ERROR_SUCCESS) return ERROR_DISK_CORRUPT;
-  const auto bit = static_cast<uint8_t>(1u << (number % 8));
-  byte = static_cast<uint8_t>(inUse ? (byte | bit) : (byte & ~bit));
-  err = ntfs::WriteStream(*m_pDevice, m_geometry, bitmap, number / 8, &byte, 1);
-  if (err != ERROR_SUCCESS) return err;
-  m_mft.SetInUse(number, inUse);
-  return ERROR_SUCCESS;
-}
-
-DWORD CNtfsVolume::FindRoom(uint64_t count, uint64_t avoidLcn, uint64_t avoidCount, uint64_t* lcn) {
-  const uint64_t total = TotalClusters();
-  const uint64_t avoidEnd = avoidLcn + avoidCount;
-  uint64_t best = 0, bestLength = 0;
-  uint64_t runStart = 0;
-  bool inRun = false;
-  auto consider = [&](uint64_t start, uint64_t end) {
-    // The free run the move's target lies in, or touches, is the mover's.
-    if (start <= avoidEnd && end >= avoidLcn) return;
-    const uint64_t length = end - start;
-    if (length >= count && (bestLength == 0 || length < bestLength)) {
-      best = start;
-      bestLength = length;
-    }
-  };
-  std::vector<uint8_t> bytes;
-  for (uint64_t first = 0; first < total && bestLength != count;) {
-    const uint64_t n = std::min<uint64_t>(kBitmapChunkBytes * 8, total - first);
-    bytes.resize(static_cast<size_t>((n + 7) / 8));
-    DWORD err =
-        ntfs::ReadStream(*m_pDevice, m_geometry, m_bitmap, first / 8, bytes.data(), bytes.size());
-    if (err != ERROR_SUCCESS) return ERROR_DISK_CORRUPT;
-    for (uint64_t i = 0; i < n; ++i) {
-      const bool used = (bytes[static_cast<size_t>(i / 8)] >> (i % 8)) & 1;
-      if (!used && !inRun) runStart = first + i, inRun = true;
-      if (used && inRun) consider(runStart, first + i), inRun = false;
-    }
-    first += n;
-  }
-  if (inRun) consider(runStart, total);
-  if (bestLength == 0) return ERROR_DISK_FULL;
-  *lcn = best;
-  return ERROR_SUCCESS;
-}
 
 // A segment split as SplitSegment plans it: everything read and decided
 // before a byte is written.
@@ -292,7 +206,7 @@ DWORD CNtfsVolume::PlanSplit(const CFileRecords& file, size_t index, const CAttr
   plan->holder = &holder;
   plan->inBase = inBase;
   const uint64_t recordBytes = m_geometry.m_nRecordSize;
-  if (Le16(base.m_bytes.data() + ntfs::kMultiSectorUsaOffset) != kUsaOffset31 ||
+  if (Le16(base.m_bytes.data() + ntfs::multisector::kUsaOffset) != kUsaOffset31 ||
       m_mft.BitmapStream().m_bResident) {
     return ERROR_NOT_SUPPORTED;
   }
@@ -366,9 +280,9 @@ DWORD CNtfsVolume::PlanSplit(const CFileRecords& file, size_t index, const CAttr
   std::vector<uint8_t>& newList = plan->newList;
   newList = list;
   if (!inBase) {
-    ntfs::PutLe64(newList.data() + entryAt + ntfs::kEntryReference,
+    ntfs::PutLe64(newList.data() + entryAt + ntfs::alist::kReference,
                   Reference(made[1].number, made[1].sequence));
-    PutLe16(newList.data() + entryAt + ntfs::kEntryInstance, 0);
+    PutLe16(newList.data() + entryAt + ntfs::alist::kInstance, 0);
   }
   const std::vector<uint8_t> added =
       ListEntry(a, plan->splitVcn, Reference(made[0].number, made[0].sequence), 0);

@@ -10,28 +10,7 @@ namespace ntfs {
 
 namespace {
 
-// $INDEX_ROOT value.
-constexpr size_t kRootIndexedType = 0x00;
-constexpr size_t kRootCollation = 0x04;
-constexpr size_t kRootBlockSize = 0x08;
-constexpr size_t kRootClustersPerBlock = 0x0C;
-constexpr size_t kRootNode = 0x10;
-// Index block.
-constexpr size_t kBlockVcn = 0x10;
-constexpr size_t kBlockNode = 0x18;
-// Node header, relative to its start.
-constexpr size_t kNodeEntriesOffset = 0x00;
-constexpr size_t kNodeIndexLength = 0x04;
-constexpr size_t kNodeAllocatedSize = 0x08;
-constexpr size_t kNodeHeader = 0x10;
-// Index entry.
-constexpr size_t kEntryReference = 0x00;
-constexpr size_t kEntryLength = 0x08;
-constexpr size_t kEntryKeyLength = 0x0A;
-constexpr size_t kEntryFlags = 0x0C;
-constexpr size_t kEntryKey = 0x10;
-constexpr uint16_t kEntryHasSubNode = 0x0001;
-constexpr uint16_t kEntryLast = 0x0002;
+using namespace index;
 
 // Real indexes are a handful of levels deep even with millions of entries.
 constexpr size_t kMaxDepth = 32;
@@ -94,7 +73,7 @@ DWORD LoadBlock(const CIndexBlockReader& reader, uint64_t vcn, uint32_t blockSiz
   if (err != ERROR_SUCCESS) return err;
   std::vector<uint8_t>& b = frame->m_bytes;
   if (b.size() != blockSize || blockSize < kBlockNode + kNodeHeader) return ERROR_FILE_CORRUPT;
-  if (Le32(b.data()) != kIndexBlockSignature) return ERROR_FILE_CORRUPT;
+  if (Le32(b.data() + multisector::kSignature) != kIndexBlockSignature) return ERROR_FILE_CORRUPT;
   err = ApplyFixups(b.data(), b.size());
   if (err != ERROR_SUCCESS) return err;
   if (Le64(b.data() + kBlockVcn) != vcn) return ERROR_FILE_CORRUPT;

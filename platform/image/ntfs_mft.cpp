@@ -11,9 +11,9 @@ namespace ntfs {
 
 namespace {
 
-constexpr size_t kRecordNumberField = 0x2C;
 // From NTFS 3.1 on, records carry their own number behind the header.
-constexpr size_t kUsaOffsetWithNumber = 0x30;
+constexpr size_t kRecordNumberField = record::kRecordNumber;
+constexpr size_t kUsaOffsetWithNumber = record::kUsaOffset31;
 constexpr uint64_t kReadAheadBytes = 1024 * 1024;  // a thousand records a read
 
 DWORD Corrupt(std::string* message, const std::string& reason) {
@@ -38,7 +38,7 @@ DWORD ParseRecord(uint64_t number, std::vector<uint8_t> bytes, CLoadedRecord* re
   r.m_bytes = std::move(bytes);
   DWORD err = ParseRecordHeader(r.m_bytes.data(), r.m_bytes.size(), &r.m_header);
   if (err != ERROR_SUCCESS) return err;
-  if (Le16(r.m_bytes.data() + kMultiSectorUsaOffset) >= kUsaOffsetWithNumber &&
+  if (Le16(r.m_bytes.data() + multisector::kUsaOffset) >= kUsaOffsetWithNumber &&
       Le32(r.m_bytes.data() + kRecordNumberField) != static_cast<uint32_t>(number)) {
     return ERROR_FILE_CORRUPT;  // a record found where another belongs
   }

@@ -56,7 +56,6 @@ using ntfs::WriteStream;
 
 namespace {
 
-constexpr uint64_t kRecordLogFile = 2;
 // Records 16 to 23 are reserved for the metafiles too.
 constexpr uint64_t kFirstMovableRecord = 24;
 constexpr size_t kCopyChunk = 1 << 20;
@@ -64,19 +63,13 @@ constexpr uint64_t kFreeGroupBytes = 64 * 1024;
 // Splits of full records one move may make before it gives up.
 constexpr int kMaxSplits = 8;
 
-// $VOLUME_INFORMATION.
-constexpr size_t kVolumeFlags = 0x0A;
-constexpr uint16_t kVolumeDirty = 0x0001;
-
-// $LogFile restart page and area.
-constexpr uint32_t kRestartMagic = 0x52545352;  // "RSTR"
-constexpr uint32_t kChkdskMagic = 0x444B4843;   // "CHKD"
-constexpr size_t kRestartPageSize = 0x10;
-constexpr size_t kRestartAreaOffset = 0x18;
-constexpr size_t kAreaInUseList = 0x0C;
-constexpr size_t kAreaFlags = 0x0E;
-constexpr uint16_t kNoClient = 0xFFFF;
-constexpr uint16_t kAreaVolumeClean = 0x0002;
+using ntfs::kRecordLogFile;
+using ntfs::volinfo::kVolumeDirty;
+constexpr size_t kVolumeFlags = ntfs::volinfo::kFlags;
+using namespace ntfs::logfile;
+constexpr size_t kRestartPageSize = kSystemPageSize;
+constexpr size_t kRestartAreaOffset = kRestartArea;
+// The restart page is read first as this much, then as the size it states.
 constexpr size_t kFirstLogBytes = 4096;
 
 // The runs of `runs` inside [vcn, vcn + count), cut to it.

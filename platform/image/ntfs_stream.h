@@ -29,9 +29,8 @@ struct CStream {
 
   uint64_t Size() const { return m_bResident ? m_value.size() : m_nDataSize; }
   bool IsCompressed() const {
-    return !m_bResident && m_nCompressionUnit != 0 && (m_nFlags & kCompressedFlag) != 0;
+    return !m_bResident && m_nCompressionUnit != 0 && (m_nFlags & kAttrFlagCompressed) != 0;
   }
-  static constexpr uint16_t kCompressedFlag = 0x0001;
 };
 
 // One piece of an attribute as found in a record.

@@ -54,7 +54,7 @@ constexpr DWORD kNtfsFlags = 0x00000001 |  // FILE_CASE_SENSITIVE_SEARCH
                              0x02000000;   // FILE_SUPPORTS_USN_JOURNAL
 
 constexpr size_t kBitmapChunk = 1 << 20;
-constexpr size_t kRecordReplyHeader = 12;  // FileReferenceNumber, FileRecordLength
+constexpr size_t kRecordReplyHeader = ntfs::reply::kRecord;
 
 DWORD Corrupt(std::string* message, const std::string& reason) {
   if (message) *message = "damaged NTFS volume: " + reason;
@@ -295,8 +295,8 @@ DWORD CNtfsVolume::GetNtfsFileRecord(const void* in, DWORD inSize, void* out, DW
     return ERROR_FILE_CORRUPT;
   }
   auto* reply = static_cast<uint8_t*>(out);
-  PutLe64(reply, number);
-  PutLe32(reply + 8, recordSize);
+  PutLe64(reply + ntfs::reply::kReference, number);
+  PutLe32(reply + ntfs::reply::kRecordLength, recordSize);
   std::memcpy(reply + kRecordReplyHeader, record.data(), record.size());
   *returned = static_cast<DWORD>(kRecordReplyHeader + recordSize);
   return ERROR_SUCCESS;

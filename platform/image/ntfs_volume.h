@@ -24,9 +24,11 @@
 // * Writes (FSCTL_MOVE_FILE) are made only to a clean volume: $Volume's
 //   dirty flag clear and $LogFile either empty or its restart area saying
 //   the volume was shut down cleanly. Any other volume mounts as usual and
-//   reads normally, but every move fails with ERROR_WRITE_PROTECT, so a
-//   volume Windows hibernated or did not shut down is never changed behind
-//   its log. See ntfs_move.cpp for the moves themselves.
+//   reads normally, but the allocation check before the first move names
+//   the reason and every move fails (ERROR_WRITE_PROTECT if asked anyway),
+//   so a volume Windows hibernated or did not shut down is never changed
+//   behind its log. The check also walks every folder's index: a corrupt
+//   index block hides the files below it. See ntfs_move.cpp for the moves.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +40,7 @@
 #include "ondisk/ntfs_boot.h"
 #include "platform/image/block_device.h"
 #include "platform/image/fs_volume.h"
+#include "platform/image/ntfs_index.h"
 #include "platform/image/ntfs_mft.h"
 
 namespace vt {
@@ -99,6 +102,9 @@ class CNtfsVolume : public CFsVolume {
 
   CNtfsVolume() = default;
   DWORD ReadFolder(const CFsNode& folder, CFolder* out);
+  // Walks the $I30 index of a folder in key order, every index block
+  // checked (ntfs_index.h).
+  DWORD WalkFolder(const ntfs::CFileRecords& dir, const ntfs::CIndexVisitor& visit);
   DWORD LoadFolder(const CFsNode& folder, std::shared_ptr<const CFolder>* out);
   // The node of a file as its own records describe it.
   DWORD NodeFromRecords(uint64_t reference, CFsNode* node);

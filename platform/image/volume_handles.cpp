@@ -322,6 +322,11 @@ BOOL CImageVolumeSet::ReadFile(HANDLE h, void* buffer, DWORD toRead, DWORD* read
   if (object->m_eKind == CHandleObject::kVolume) {
     uint64_t end = fs.VolumeBytes();
     uint64_t pos = object->m_nPosition;
+    // A volume handle reads whole sectors only, as on a 4K-native disk
+    // Windows refuses a 512-byte read.
+    const uint64_t sector = fs.BytesPerSector();
+    if (sector != 0 && (pos % sector != 0 || toRead % sector != 0))
+      return Fail(ERROR_INVALID_PARAMETER);
     uint64_t n = pos >= end ? 0 : std::min<uint64_t>(toRead, end - pos);
     if (n > 0) {
       DWORD err = fs.ReadRaw(pos, out, static_cast<size_t>(n));

@@ -233,8 +233,11 @@ class NtfsScan : public EngineTest {
     boot[0x0B] = 0x00;
     boot[0x0C] = 0x02;  // 512 bytes per sector
     boot[0x0D] = 8;
+    boot[0x28] = 0x80;  // 4000 clusters and more
+    boot[0x29] = 0x7D;
     boot[0x30] = static_cast<uint8_t>(kMftLcn);
     boot[0x40] = 0xF6;  // 1024-byte records
+    boot[0x44] = 0xF4;  // 4096-byte index blocks
   }
   // Record 0 with the MFT bitmap marking the given records in use.
   void SetMft(const std::vector<uint32_t>& inUse, uint32_t recordCount) {
@@ -286,6 +289,21 @@ TEST_F(NtfsScan, ReadsEveryRecordInUse) {
   EXPECT_EQ(volume.recordRequests, (std::vector<uint64_t>{0, 5, 40, 41, 43}));
   EXPECT_EQ(sink.ProgressTexts(PROGRESS_TEXT), (std::vector<std::string>{"Analyzing drive: C:\\"}));
   EXPECT_EQ(sink.ProgressValues(PROGRESS_RANGE).back(), 64u);
+}
+
+// A reply whose record length claims more than the bytes returned holds the
+// rest of the buffer from the record before: the record is skipped.
+TEST_F(NtfsScan, ARecordReplyShorterThanItsLengthIsSkipped) {
+  SetMft({0, 40, 41}, 64);
+  volume.records[40] =
+      CNtfsRecordBuilder().FileName(u"a.bin", kRoot, 1, false).NonResident(0x80, {{100, 2}}, 5000).Build();
+  volume.records[41] =
+      CNtfsRecordBuilder().FileName(u"b.bin", kRoot, 1, false).NonResident(0x80, {{200, 2}}, 5000).Build();
+  volume.claimedRecordLength[41] = 2048;
+  ASSERT_TRUE(Scan());
+  std::vector<std::string> names;
+  for (const auto& item : engine->m_files) names.push_back(item.m_strName);
+  EXPECT_EQ(names, (std::vector<std::string>{"$MFT", "a.bin"}));
 }
 
 TEST_F(NtfsScan, CheckpointsTenTimesAScan) {

@@ -330,11 +330,19 @@ TEST_F(ControlsTest, ReadsFollowTheChainAndTheVolumeBytes) {
   ASSERT_TRUE(m_set.SetFilePointerEx(m_hVolume, to, nullptr, FILE_BEGIN));
   ASSERT_TRUE(m_set.ReadFile(m_hVolume, sector.data(), 512, &read));
   EXPECT_EQ(0, std::memcmp(sector.data(), data.data() + 512, 512));
+  // Whole sectors only, as a volume handle reads: no other offset or length.
+  EXPECT_FALSE(m_set.ReadFile(m_hVolume, sector.data(), 100, &read));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), m_set.GetLastError());
   to.QuadPart = -100;
   ASSERT_TRUE(m_set.SetFilePointerEx(m_hVolume, to, &now, FILE_END));
   EXPECT_EQ(static_cast<LONGLONG>(b.VolumeBytes()) - 100, now.QuadPart);
-  ASSERT_TRUE(m_set.ReadFile(m_hVolume, sector.data(), 512, &read));
-  EXPECT_EQ(100u, read);  // cut at the end of the volume
+  EXPECT_FALSE(m_set.ReadFile(m_hVolume, sector.data(), 512, &read));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), m_set.GetLastError());
+  to.QuadPart = -512;
+  ASSERT_TRUE(m_set.SetFilePointerEx(m_hVolume, to, &now, FILE_END));
+  sector.resize(1024);
+  ASSERT_TRUE(m_set.ReadFile(m_hVolume, sector.data(), 1024, &read));
+  EXPECT_EQ(512u, read);  // cut at the end of the volume
   ASSERT_TRUE(m_set.ReadFile(m_hVolume, sector.data(), 512, &read));
   EXPECT_EQ(0u, read);
 }

@@ -1,15 +1,19 @@
 // A volume is written only when it is clean: $Volume's dirty flag clear and
 // $LogFile empty or its restart area saying the volume was shut down
-// cleanly. Otherwise it reads as usual and every move fails with
-// ERROR_WRITE_PROTECT, writing nothing. The flag and the restart page are
+// cleanly, and every folder's index readable. Otherwise it reads as usual,
+// the check before the first move names the reason and every move fails
+// with ERROR_DISK_CORRUPT, writing nothing. The flag and the restart page are
 // set here with this test's own knowledge of the layout.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "base/le.h"
+#include "platform/image/fs_volume.h"
 #include "tests/image_ntfs_move/ntfs_move_support.h"
 
 namespace vt {
@@ -148,11 +152,52 @@ class NtfsClean : public ::testing::Test {
   CNtfsManifest m_manifest;
 };
 
-TEST_F(NtfsClean, ADirtyVolumeIsReadButNotWritten) {
+// What the check before the first move finds.
+std::string Problem(const std::vector<uint8_t>& img) {
+  CNtfsMovable v(img);
+  CAllocationCheck check;
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), v.m_set.CheckAllocation('V', &check));
+  return check.m_strProblem;
+}
+
+TEST_F(NtfsClean, ADirtyVolumeIsReadButRefusedBeforeAnyMove) {
   ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), TryMove(m_bytes));
+  EXPECT_EQ("", Problem(m_bytes));
   std::vector<uint8_t> dirty = m_bytes;
   SetDirty(&dirty);
-  EXPECT_EQ(static_cast<DWORD>(ERROR_WRITE_PROTECT), TryMove(dirty));
+  // Refused by the volume's check, with the reason, as other damage is.
+  EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_CORRUPT), TryMove(dirty));
+  EXPECT_EQ("the volume is marked dirty", Problem(dirty));
+}
+
+// The first index block of the root folder: its stride ends in the check
+// value, which a torn write leaves different. ntfsfix reports such a block
+// as corrupt.
+TEST_F(NtfsClean, ACorruptRootIndexBlockIsRefusedBeforeAnyMove) {
+  const CRawGeometry g = Geometry(m_bytes);
+  std::vector<uint8_t> copy(m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset +
+                                                                          5 * g.m_nRecord),
+                            m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset +
+                                                                          6 * g.m_nRecord));
+  Fixups(copy.data(), copy.size(), true);
+  const size_t attr = FindAttribute(copy.data(), copy.size(), 0xA0);
+  ASSERT_NE(0u, attr);
+  const uint8_t* runs = copy.data() + attr + Le16(copy.data() + attr + 0x20);
+  const int lengthBytes = runs[0] & 0x0F;
+  uint64_t lcn = 0;
+  for (int i = (runs[0] >> 4) - 1; i >= 0; --i) lcn = (lcn << 8) | runs[1 + lengthBytes + i];
+  std::vector<uint8_t> torn = m_bytes;
+  ASSERT_EQ(0, std::memcmp(&torn[lcn * g.m_nCluster], "INDX", 4));
+  torn[lcn * g.m_nCluster + 1022] ^= 0xFF;
+  EXPECT_EQ("a corrupt index block in the root folder", Problem(torn));
+
+  std::string why;
+  if (!NtfsToolsUsable(&why)) return;
+  const std::string path = ::testing::TempDir() + "vt-torn-root.img";
+  ASSERT_TRUE(WriteWholeFile(path, torn));
+  std::string output;
+  EXPECT_NE(0, NtfsfixCheck(path, &output)) << output;
+  std::remove(path.c_str());
 }
 
 TEST_F(NtfsClean, TheLogFileRestartAreaDecides) {
@@ -162,23 +207,25 @@ TEST_F(NtfsClean, TheLogFileRestartAreaDecides) {
     uint32_t pageSize;
     DWORD expected;
   } cases[] = {
-      {"a client in use, not clean", 0, 0, 4096, ERROR_WRITE_PROTECT},
+      {"a client in use, not clean", 0, 0, 4096, ERROR_DISK_CORRUPT},
       {"a client in use, marked clean", 0, 0x0002, 4096, ERROR_SUCCESS},
       {"no client in use", 0xFFFF, 0, 4096, ERROR_SUCCESS},
-      {"a page size that is no power of two", 0xFFFF, 0x0002, 3000, ERROR_WRITE_PROTECT},
-      {"a page size past 64 KB", 0xFFFF, 0x0002, 1 << 17, ERROR_WRITE_PROTECT},
+      {"a page size that is no power of two", 0xFFFF, 0x0002, 3000, ERROR_DISK_CORRUPT},
+      {"a page size past 64 KB", 0xFFFF, 0x0002, 1 << 17, ERROR_DISK_CORRUPT},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> img = m_bytes;
     SetRestartPage(&img, c.inUse, c.flags, c.pageSize);
     EXPECT_EQ(c.expected, TryMove(img)) << c.what;
+    EXPECT_EQ(c.expected == ERROR_SUCCESS, Problem(img).empty()) << c.what;
   }
   // A torn restart page (its update sequence broken) is not trusted.
   std::vector<uint8_t> torn = m_bytes;
   uint64_t at = 0;
   SetRestartPage(&torn, 0xFFFF, 0x0002, 4096, &at);
   torn[at + 1022] ^= 0xFF;  // the second stride's check value
-  EXPECT_EQ(static_cast<DWORD>(ERROR_WRITE_PROTECT), TryMove(torn));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_CORRUPT), TryMove(torn));
+  EXPECT_EQ("the $LogFile restart page is damaged", Problem(torn));
 }
 
 }  // namespace

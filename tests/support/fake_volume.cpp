@@ -215,8 +215,10 @@ BOOL CFakeVolume::DeviceIoControl(HANDLE h, DWORD code, const void* in, DWORD in
       --it;
       if (outSize < 12 + it->second.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
       std::memcpy(o, &it->first, 8);
-      uint32_t length = static_cast<uint32_t>(it->second.size());
-      std::memcpy(o + 8, &length, 4);
+      const uint32_t length = static_cast<uint32_t>(it->second.size());
+      auto claim = claimedRecordLength.find(it->first);
+      const uint32_t claimed = claim == claimedRecordLength.end() ? length : claim->second;
+      std::memcpy(o + 8, &claimed, 4);
       std::memcpy(o + 12, it->second.data(), it->second.size());
       if (returned) *returned = 12 + length;
       return TRUE;

@@ -96,6 +96,8 @@ class CFakeVolume : public IVolumeOps {
   // records handed out by number.
   std::vector<uint8_t> raw;
   std::map<uint64_t, std::vector<uint8_t>> records;
+  // Record lengths a reply claims beyond the bytes it returns.
+  std::map<uint64_t, uint32_t> claimedRecordLength;
   std::vector<uint64_t> recordRequests;
 
   FakeNode root;

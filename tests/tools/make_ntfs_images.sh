@@ -11,6 +11,9 @@
 #       400 and 1,200 times; 120 fragments still fit the base record (most of
 #       it), 400 already move the data attribute into extension records behind
 #       an $ATTRIBUTE_LIST (ntfs-3g makes that list non-resident).
+#   OUTDIR/ntfs-4k-sectors.img, ntfs-128k.img, ntfs-2m.img   4096-byte
+#       sectors, 128 KB and 2 MB clusters: a resident file, a plain one in a
+#       folder and one fragmented 6 times.
 #   OUTDIR/<image>.manifest  UTF-8, tab-separated, paths "/"-separated:
 #       volume KEY VALUE      label, clusters, free (ntfsinfo -m), cluster_bytes,
 #                             record_bytes
@@ -358,7 +361,58 @@ def frag_image():
     finish(img, "ntfs-frag", man, runs_for=[t[0] for t in targets])
 
 
+def geometry_image(name, size, *args):
+    """A volume of unusual geometry (4 KB sectors, clusters over 64 KB) with
+    a few files, one of them fragmented by the fill-and-delete method."""
+    img = os.path.join(out, name + ".img")
+    mkntfs(img, size, *args, "-L", name)
+    man = Manifest()
+    mount(img)
+    try:
+        write("small.txt", text(name, 100))
+        man.kind("small.txt", "resident")
+        write("folder/plain.bin", content(name + "plain", 300000))
+        os.makedirs(os.path.join(mnt, "fill"))
+        n = 0
+        while True:
+            try:
+                write("fill/%04d" % n, b"F" * 4096)  # one cluster each, never resident
+            except OSError:
+                break
+            n += 1
+    finally:
+        umount()
+    listing = run("ntfscluster", "-v", "-c", "0-%d" % (1 << 40), img).stdout.decode("utf-8", "replace")
+    first_lcn, lcn = {}, None
+    for line in listing.splitlines():
+        if line.startswith("Inode: "):
+            lcn = None
+        m = re.match(r"\s+0\s+(\d+)-\d+ \(\d+\)", line)
+        if m:
+            lcn = int(m.group(1))
+        m = re.match(r"Inode \d+ /fill/(\d+)/\$DATA", line)
+        if m and lcn is not None:
+            first_lcn[m.group(1)] = lcn
+    order = sorted(first_lcn, key=lambda k: first_lcn[k])
+    cluster = int(re.search(r"Cluster Size: (\d+)", run("ntfsinfo", "-m", img).stdout.decode()).group(1))
+    mount(img)
+    try:
+        for f in order[0:24:2]:
+            os.remove(os.path.join(mnt, "fill", f))
+        write("frag 6.bin", content(name + "frag", 6 * cluster), chunk=cluster)
+        man.kind("frag 6.bin", "fragmented")
+        for f in os.listdir(os.path.join(mnt, "fill")):
+            os.remove(os.path.join(mnt, "fill", f))
+        os.rmdir(os.path.join(mnt, "fill"))
+    finally:
+        umount()
+    finish(img, name, man, runs_for=["frag 6.bin", "folder/plain.bin"])
+
+
 main_image()
 frag_image()
+geometry_image("ntfs-4k-sectors", 64 << 20, "-s", "4096")
+geometry_image("ntfs-128k", 256 << 20, "-c", "131072")
+geometry_image("ntfs-2m", 1 << 30, "-c", "2097152")
 PY
 sha256sum "$0" | cut -d' ' -f1 >"$out/stamp"
