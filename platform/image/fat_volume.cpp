@@ -91,8 +91,8 @@ CFsNode CFatVolume::Root() const {
   return root;
 }
 
-DWORD CFatVolume::ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes,
-                             std::string* label) {
+DWORD CFatVolume::ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes, std::string* label,
+                             std::string* problem) {
   CFatFolderSource source;
   source.m_bRoot = folder.m_bRoot;
   std::vector<uint8_t> data;
@@ -127,7 +127,7 @@ DWORD CFatVolume::ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes,
     }
   }
   DecodeFatFolder(data.data(), std::min<size_t>(data.size(), kFatMaxFolderBytes), source,
-                  m_layout.m_eType, nodes, label);
+                  m_layout.m_eType, nodes, label, problem);
   return ERROR_SUCCESS;
 }
 
@@ -175,7 +175,8 @@ bool CFatVolume::ClaimedByOther(const CFsNode& node) const {
 DWORD CFatVolume::Claim(const CFsNode& node, const std::vector<CFsRun>& runs) {
   const uint32_t first = static_cast<uint32_t>(node.m_nRef);
   auto it = m_firstOwner.find(first);
-  if (it != m_firstOwner.end()) return it->second == node.m_nId ? ERROR_SUCCESS : ERROR_FILE_CORRUPT;
+  if (it != m_firstOwner.end())
+    return it->second == node.m_nId ? ERROR_SUCCESS : ERROR_FILE_CORRUPT;
   if (m_claimed.empty()) m_claimed.assign(static_cast<size_t>(m_table.MaxCluster()) / 8 + 1, 0);
   // ReadChain keeps every cluster within 2 .. MaxCluster().
   for (const CFsRun& run : runs) {

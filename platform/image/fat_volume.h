@@ -56,7 +56,12 @@ class CFatVolume : public CFsVolume {
 
  private:
   CFatVolume() = default;
-  DWORD ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes, std::string* label);
+  DWORD ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes, std::string* label,
+                   std::string* problem = nullptr);
+  // fat_check.cpp: what fsck.fat rejects beyond the chains.
+  std::string CheckMarks();
+  std::string CheckFolderEntries(const CFsNode& folder, const CFsNode& parent,
+                                 const std::vector<CFsNode>& nodes);
   // Each cluster belongs to the first file or folder whose chain was read
   // through it: a second entry reaching the same clusters (a folder that
   // contains itself, two entries sharing a chain) is refused, so no walk

@@ -143,6 +143,15 @@ def cli(args):
         return None, "", "still running after %d s" % LIMIT
 
 
+def fsck_rejects(image):
+    # fsck.fat itself does not end on some of these (random folders).
+    try:
+        return subprocess.run(["fsck.fat", "-n", image], env=ENV, capture_output=True,
+                              timeout=LIMIT, check=False).returncode != 0
+    except subprocess.TimeoutExpired:
+        return True
+
+
 def check_bounded(cli_path, image, what):
     """Analysis, listing and map end in time, report the damage, count no
     cluster twice; a writing command is refused."""
@@ -238,7 +247,7 @@ def check_hangs(cli_path, work):
         img = os.path.join(work, "damaged.img")
         shutil.copy(base, img)
         damage(img)
-        check(run(["fsck.fat", "-n", img]).returncode != 0, "%s: fsck.fat accepts it" % what)
+        check(fsck_rejects(img), "%s: fsck.fat accepts it" % what)
         check_bounded(cli_path, img, what)
 
 
@@ -312,8 +321,8 @@ def check_refusals(cli_path, work):
         ("FAT16 media byte of the first FAT", f16, media_in_first_fat, "media byte"),
         ("FAT16 bad '.'", f16, bad_dot, "'.'"),
         ("FAT32 bad '..'", f32, bad_dotdot, "'..'"),
-        ("FAT16 long-name checksum", f16, long_name_checksum, "long name"),
-        ("FAT32 long-name sequence", f32, long_name_sequence, "long name"),
+        ("FAT16 long-name checksum", f16, long_name_checksum, "long-name"),
+        ("FAT32 long-name sequence", f32, long_name_sequence, "long-name"),
         ("FAT16 attribute 0xFF", f16, attribute(0xFF), "attribute"),
         ("FAT32 attribute 0x18", f32, attribute(0x18), "attribute"),
         ("FAT16 FAT copies differ", f16, fat_copies_differ, "FAT copies 1 and 2 differ"),
