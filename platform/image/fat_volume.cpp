@@ -195,17 +195,21 @@ DWORD CFatVolume::Claim(const CFsNode& node, const std::vector<CFsRun>& runs) {
 
 DWORD CFatVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) {
   const uint64_t before = node->m_nRef;
+  auto owned = m_firstOwner.find(static_cast<uint32_t>(before));
+  const bool claimed =
+      before <= UINT32_MAX && owned != m_firstOwner.end() && owned->second == node->m_nId;
   DWORD err = MoveChain(node, vcn, lcn, count);
-  // The target clusters now belong to the moved file, and so does its new
-  // start; the old clusters stay claimed, as nothing but a move reuses them.
-  if (!m_claimed.empty() && lcn < TotalClusters() && count <= TotalClusters() - lcn) {
+  // A file not read yet claims its clusters when it is. One that was now
+  // also owns the target and its new start; its old clusters stay claimed,
+  // as nothing but a move of a file already read reuses them.
+  if (!claimed) return err;
+  if (lcn < TotalClusters() && count <= TotalClusters() - lcn) {
     for (uint64_t c = lcn + 2; c < lcn + 2 + count; ++c) {
       m_claimed[c / 8] = static_cast<uint8_t>(m_claimed[c / 8] | (1u << (c % 8)));
     }
   }
   if (node->m_nRef != before) {
-    auto it = m_firstOwner.find(static_cast<uint32_t>(before));
-    if (it != m_firstOwner.end() && it->second == node->m_nId) m_firstOwner.erase(it);
+    m_firstOwner.erase(static_cast<uint32_t>(before));
     if (node->m_nRef != 0 && node->m_nRef <= UINT32_MAX)
       m_firstOwner[static_cast<uint32_t>(node->m_nRef)] = node->m_nId;
   }
