@@ -1,13 +1,16 @@
 // Mounts the input as a FAT volume and uses it the way the engine does:
 // volume information, free space, the bitmap, raw reads, and a walk of
 // every folder that opens each entry, asks its retrieval pointers and reads
-// it. The input is the head of the volume; the rest, up to the size the boot
+// it; no folder is listed under two entries (a folder cycle ends at once).
+// The input is the head of the volume; the rest, up to the size the boot
 // sector declares (capped), reads as zeros, so small inputs reach deep.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/image/block_device.h"
@@ -21,31 +24,38 @@ constexpr int kMaxEntries = 400;
 constexpr int kMaxDepth = 24;
 
 struct Walker {
+  explicit Walker(vt::CImageVolumeSet& volumes) : set(volumes) {}
   vt::CImageVolumeSet& set;
   int entries = 0;
   std::vector<uint8_t> buffer = std::vector<uint8_t>(4096);
+  std::set<int64_t> listed;  // first LCN of every folder listed
 
-  void Extents(HANDLE h) {
+  // The first LCN of the file, or -1 when it has no clusters.
+  int64_t Extents(HANDLE h) {
     int64_t vcn = 0;
+    int64_t first = -1;
     for (int calls = 0; calls < 64; ++calls) {
       DWORD returned = 0;
       // Two extents a call, so continuation is exercised.
       BOOL ok = set.DeviceIoControl(h, FSCTL_GET_RETRIEVAL_POINTERS, &vcn, sizeof(vcn),
                                     buffer.data(), 48, &returned);
-      if (!ok && set.GetLastError() != ERROR_MORE_DATA) return;
+      if (!ok && set.GetLastError() != ERROR_MORE_DATA) return first;
       DWORD count;
       std::memcpy(&count, buffer.data(), sizeof(count));
       if (count == 0 || returned < 16 + 16 * count) __builtin_trap();
+      if (first < 0) std::memcpy(&first, buffer.data() + 24, sizeof(first));
       std::memcpy(&vcn, buffer.data() + 16 + 16 * (count - 1), sizeof(vcn));
-      if (ok) return;
+      if (ok) return first;
     }
+    return first;
   }
 
-  void Visit(const std::string& folder, int depth) {
+  void Visit(const std::string& folder, int64_t firstLcn, int depth) {
     WIN32_FIND_DATAA data;
     HANDLE find = set.FindFirstFileA((folder + "\\*").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return;
-    std::vector<std::string> subfolders;
+    if (firstLcn >= 0 && !listed.insert(firstLcn).second) __builtin_trap();
+    std::vector<std::pair<std::string, int64_t>> subfolders;
     do {
       std::string name = data.cFileName;
       if (name == "." || name == ".." || ++entries > kMaxEntries) continue;
@@ -55,8 +65,9 @@ struct Walker {
         h = set.CreateFileA(path.c_str(), GENERIC_READ, 7, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS);
       }
+      int64_t first = -1;
       if (h != INVALID_HANDLE_VALUE) {
-        Extents(h);
+        first = Extents(h);
         LARGE_INTEGER size;
         set.GetFileSizeEx(h, &size);
         DWORD read = 0;
@@ -65,11 +76,11 @@ struct Walker {
       }
       if (data.cAlternateFileName[0])
         set.GetFileAttributesA((folder + "\\" + data.cAlternateFileName).c_str());
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) subfolders.push_back(path);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) subfolders.emplace_back(path, first);
     } while (set.FindNextFileA(find, &data));
     set.FindClose(find);
     if (depth < kMaxDepth) {
-      for (const std::string& sub : subfolders) Visit(sub, depth + 1);
+      for (const auto& sub : subfolders) Visit(sub.first, sub.second, depth + 1);
     }
   }
 };
@@ -128,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     set.ReadFile(volume, reply.data(), 1024, &read);
     set.CloseHandle(volume);
   }
-  Walker walker{set};
-  walker.Visit("V:", 0);
+  Walker walker(set);
+  walker.Visit("V:", -1, 0);
   return 0;
 }

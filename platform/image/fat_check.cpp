@@ -92,24 +92,29 @@ DWORD CFatVolume::CheckAllocation(CAllocationCheck* result) {
 
   struct CPending {
     CFsNode m_node;
+    CFsNode m_parent;
     std::string m_strPath;
   };
   std::vector<CPending> pending;
   std::string sizeProblem;
+  std::string entryProblem;
   CFsNode root = Root();
   uint64_t length = 0;
   if (m_layout.m_eType == EFatType::kFat32 && !claim(root.m_nRef, "\\", &length))
     return ERROR_SUCCESS;
-  pending.push_back(CPending{root, "\\"});
+  pending.push_back(CPending{root, root, "\\"});
   while (!pending.empty()) {
     CPending folder = std::move(pending.back());
     pending.pop_back();
-    CFsListing listing;
-    if (ListFolder(folder.m_node, &listing) != ERROR_SUCCESS) {
+    std::vector<CFsNode> nodes;
+    std::string problem;
+    if (ReadFolder(folder.m_node, &nodes, nullptr, &problem) != ERROR_SUCCESS) {
       fail(folder.m_strPath + ": the folder cannot be read");
       return ERROR_SUCCESS;
     }
-    for (const CFsNode& child : *listing) {
+    if (problem.empty()) problem = CheckFolderEntries(folder.m_node, folder.m_parent, nodes);
+    if (!problem.empty() && entryProblem.empty()) entryProblem = folder.m_strPath + ": " + problem;
+    for (const CFsNode& child : nodes) {
       if (child.m_strName == "." || child.m_strName == "..") continue;
       const std::string path =
           (folder.m_strPath == "\\" ? "\\" : folder.m_strPath + "\\") + child.m_strName;
@@ -130,7 +135,7 @@ DWORD CFatVolume::CheckAllocation(CAllocationCheck* result) {
       }
       if (!claim(static_cast<uint32_t>(child.m_nRef), path, &length)) return ERROR_SUCCESS;
       if (child.m_bDirectory) {
-        pending.push_back(CPending{child, path});
+        pending.push_back(CPending{child, folder.m_node, path});
       } else if ((child.m_nSize + clusterBytes - 1) / clusterBytes != length &&
                  sizeProblem.empty()) {
         // Said only when no chain is broken: a chain that runs into another
@@ -141,9 +146,19 @@ DWORD CFatVolume::CheckAllocation(CAllocationCheck* result) {
     }
   }
 
-  if (!sizeProblem.empty()) {
-    fail(sizeProblem);
-    return ERROR_SUCCESS;
+  // Every chain was followed: the clusters in use that none of them reached
+  // are what fsck.fat reclaims, whatever else it finds.
+  for (uint32_t cluster = 2; cluster <= maxCluster; ++cluster) {
+    const EFatEntry kind = m_table.Kind(cluster);
+    if (kind != EFatEntry::kFree && kind != EFatEntry::kBad && owner[cluster] == 0)
+      ++result->m_nLostClusters;
+  }
+  std::string marks = CheckMarks();
+  for (const std::string* problem : {&sizeProblem, &entryProblem, &marks}) {
+    if (!problem->empty()) {
+      fail(*problem);
+      return ERROR_SUCCESS;
+    }
   }
 
   // The copies must agree on every chain, or a checker that reads another
@@ -172,11 +187,6 @@ DWORD CFatVolume::CheckAllocation(CAllocationCheck* result) {
     }
   }
 
-  for (uint32_t cluster = 2; cluster <= maxCluster; ++cluster) {
-    const EFatEntry kind = m_table.Kind(cluster);
-    if (kind != EFatEntry::kFree && kind != EFatEntry::kBad && owner[cluster] == 0)
-      ++result->m_nLostClusters;
-  }
   return ERROR_SUCCESS;
 }
 

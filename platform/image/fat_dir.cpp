@@ -1,5 +1,6 @@
 #include "platform/image/fat_dir.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "base/codepage.h"
@@ -32,12 +33,24 @@ bool IsLeap(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 // Long-name characters collected so far for the entry that follows them.
 class CLongNameCollector {
  public:
-  void Reset() { m_bActive = false; }
+  // Entries dropped since the last reset belong to no entry.
+  void Reset() {
+    if (m_bActive) m_bOrphans = true;
+    m_bActive = false;
+  }
+  // Whether long-name entries were dropped (orphaned, out of sequence or
+  // with the wrong checksum) since the last call.
+  bool TakeOrphans() {
+    bool orphans = m_bOrphans;
+    m_bOrphans = false;
+    return orphans;
+  }
   void Add(const uint8_t* e) {
     uint8_t order = e[kLfnOrder];
     int seq = order & 0x1F;
     if (e[kLfnType] != 0 || Le16(e + kLfnClusterLow) != 0 || seq == 0 || seq > kLfnMaxEntries) {
       Reset();
+      m_bOrphans = true;
       return;
     }
     if (order & kLfnLast) {
@@ -47,6 +60,7 @@ class CLongNameCollector {
       m_text.assign(static_cast<size_t>(seq) * kLfnCharsPerEntry, 0xFFFF);
     } else if (!m_bActive || seq != m_nExpected || e[kLfnChecksum] != m_nChecksum) {
       Reset();
+      m_bOrphans = true;
       return;
     }
     size_t base = static_cast<size_t>(seq - 1) * kLfnCharsPerEntry;
@@ -64,6 +78,7 @@ class CLongNameCollector {
         if (c == 0) break;
         name.push_back(c);
       }
+      m_bActive = false;
     }
     Reset();
     return name;
@@ -71,6 +86,7 @@ class CLongNameCollector {
 
  private:
   bool m_bActive = false;
+  bool m_bOrphans = false;
   int m_nExpected = 0;
   uint8_t m_nChecksum = 0;
   std::u16string m_text;
@@ -135,11 +151,17 @@ FILETIME FatTimeToFileTime(uint16_t date, uint16_t time, uint8_t centiseconds) {
 }
 
 void DecodeFatFolder(const uint8_t* data, size_t size, const CFatFolderSource& source,
-                     EFatType type, std::vector<CFsNode>* nodes, std::string* label) {
+                     EFatType type, std::vector<CFsNode>* nodes, std::string* label,
+                     std::string* problem) {
   CLongNameCollector lfn;
   bool labelSeen = false;
+  auto report = [&](size_t pos, const std::string& text) {
+    if (!problem || !problem->empty()) return;
+    *problem = "entry " + std::to_string(pos / kFatDirEntrySize) + " " + text;
+  };
   for (size_t pos = 0; pos + kFatDirEntrySize <= size; pos += kFatDirEntrySize) {
     const uint8_t* e = data + pos;
+    if (lfn.TakeOrphans()) report(pos, "follows long-name entries that belong to no entry");
     if (e[kName] == kEntryEnd) break;
     if (e[kName] == kEntryFree) {
       lfn.Reset();
@@ -149,6 +171,14 @@ void DecodeFatFolder(const uint8_t* data, size_t size, const CFatFolderSource& s
     if ((attr & 0x3F) == kFatAttrLongName) {
       lfn.Add(e);
       continue;
+    }
+    if ((attr & kFatAttrVolume) && (attr & kFatAttrDirectory)) {
+      char hex[8];
+      std::snprintf(hex, sizeof(hex), "0x%02X", attr);
+      report(pos, std::string("has the attribute byte ") + hex +
+                      " (a volume label and a folder at once)");
+    } else if ((attr & kFatAttrDirectory) && Le32(e + kSize) != 0) {
+      report(pos, "is a folder with a size of " + std::to_string(Le32(e + kSize)) + " bytes");
     }
     if (attr & kFatAttrVolume) {
       lfn.Reset();
@@ -207,6 +237,8 @@ void DecodeFatFolder(const uint8_t* data, size_t size, const CFatFolderSource& s
     }
     nodes->push_back(node);
   }
+  lfn.Reset();
+  if (lfn.TakeOrphans()) report(size, "is missing after long-name entries");
 }
 
 }  // namespace vt

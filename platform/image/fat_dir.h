@@ -42,8 +42,13 @@ struct CFatFolderSource {
 // entries, volume labels and broken long-name sequences are dropped (an
 // orphaned or mismatched long name falls back to the short name); "." and
 // ".." are kept only outside the root. `label` (optional) receives the
-// volume label entry of a root folder.
+// volume label entry of a root folder. `problem` (optional) receives the
+// first entry that the file system's checker would reject and the decoder
+// passes over or reads its own way: long-name entries that belong to no
+// entry, an attribute byte that makes a folder of a volume label, a folder
+// entry with a size.
 void DecodeFatFolder(const uint8_t* data, size_t size, const CFatFolderSource& source,
-                     EFatType type, std::vector<CFsNode>* nodes, std::string* label);
+                     EFatType type, std::vector<CFsNode>* nodes, std::string* label,
+                     std::string* problem = nullptr);
 
 }  // namespace vt

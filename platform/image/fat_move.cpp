@@ -213,7 +213,7 @@ void CFatVolume::AfterMetadataChange() {
   m_bFreeKnown = false;
 }
 
-DWORD CFatVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) {
+DWORD CFatVolume::MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) {
   if (node->m_bDirectory) {
     return (node->m_bRoot || vcn == 0) ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED;
   }

@@ -91,8 +91,8 @@ CFsNode CFatVolume::Root() const {
   return root;
 }
 
-DWORD CFatVolume::ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes,
-                             std::string* label) {
+DWORD CFatVolume::ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes, std::string* label,
+                             std::string* problem) {
   CFatFolderSource source;
   source.m_bRoot = folder.m_bRoot;
   std::vector<uint8_t> data;
@@ -109,6 +109,7 @@ DWORD CFatVolume::ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes,
     // A folder longer than FAT allows is as damaged as a looping one.
     DWORD err = m_table.ReadChain(static_cast<uint32_t>(folder.m_nRef), &runs,
                                   (kFatMaxFolderBytes + clusterBytes - 1) / clusterBytes);
+    if (err == ERROR_SUCCESS) err = Claim(folder, runs);
     if (err != ERROR_SUCCESS) return err;
     source.m_nSegmentBytes = clusterBytes;
     for (const CFsRun& run : runs) {
@@ -126,7 +127,7 @@ DWORD CFatVolume::ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes,
     }
   }
   DecodeFatFolder(data.data(), std::min<size_t>(data.size(), kFatMaxFolderBytes), source,
-                  m_layout.m_eType, nodes, label);
+                  m_layout.m_eType, nodes, label, problem);
   return ERROR_SUCCESS;
 }
 
@@ -135,6 +136,8 @@ DWORD CFatVolume::ListFolder(const CFsNode& folder, CFsListing* entries) {
   if (!folder.m_bRoot && folder.m_nRef == 0) return ERROR_FILE_CORRUPT;
   uint64_t key =
       (folder.m_bRoot && m_layout.m_eType != EFatType::kFat32) ? kFixedRootKey : folder.m_nRef;
+  // Another entry's folder (an ancestor, say) is not listed again under this one.
+  if (key != kFixedRootKey && ClaimedByOther(folder)) return ERROR_FILE_CORRUPT;
   for (size_t i = 0; i < m_folderCache.size(); ++i) {
     if (m_folderCache[i].first == key) {
       *entries = m_folderCache[i].second;
@@ -159,7 +162,57 @@ DWORD CFatVolume::GetRuns(const CFsNode& node, std::vector<CFsRun>* runs) {
   if (node.m_nRef == 0) return ERROR_SUCCESS;
   if (node.m_nRef > UINT32_MAX) return ERROR_FILE_CORRUPT;
   DWORD err = m_table.ReadChain(static_cast<uint32_t>(node.m_nRef), runs);
+  if (err == ERROR_SUCCESS) err = Claim(node, *runs);
   if (err != ERROR_SUCCESS) runs->clear();
+  return err;
+}
+
+bool CFatVolume::ClaimedByOther(const CFsNode& node) const {
+  auto it = m_firstOwner.find(static_cast<uint32_t>(node.m_nRef));
+  return it != m_firstOwner.end() && it->second != node.m_nId;
+}
+
+DWORD CFatVolume::Claim(const CFsNode& node, const std::vector<CFsRun>& runs) {
+  const uint32_t first = static_cast<uint32_t>(node.m_nRef);
+  auto it = m_firstOwner.find(first);
+  if (it != m_firstOwner.end())
+    return it->second == node.m_nId ? ERROR_SUCCESS : ERROR_FILE_CORRUPT;
+  if (m_claimed.empty()) m_claimed.assign(static_cast<size_t>(m_table.MaxCluster()) / 8 + 1, 0);
+  // ReadChain keeps every cluster within 2 .. MaxCluster().
+  for (const CFsRun& run : runs) {
+    for (uint64_t c = run.m_nLcn + 2; c < run.m_nLcn + 2 + run.m_nCount; ++c) {
+      if (m_claimed[c / 8] & (1u << (c % 8))) return ERROR_FILE_CORRUPT;
+    }
+  }
+  for (const CFsRun& run : runs) {
+    for (uint64_t c = run.m_nLcn + 2; c < run.m_nLcn + 2 + run.m_nCount; ++c) {
+      m_claimed[c / 8] = static_cast<uint8_t>(m_claimed[c / 8] | (1u << (c % 8)));
+    }
+  }
+  m_firstOwner.emplace(first, node.m_nId);
+  return ERROR_SUCCESS;
+}
+
+DWORD CFatVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) {
+  const uint64_t before = node->m_nRef;
+  auto owned = m_firstOwner.find(static_cast<uint32_t>(before));
+  const bool claimed =
+      before <= UINT32_MAX && owned != m_firstOwner.end() && owned->second == node->m_nId;
+  DWORD err = MoveChain(node, vcn, lcn, count);
+  // A file not read yet claims its clusters when it is. One that was now
+  // also owns the target and its new start; its old clusters stay claimed,
+  // as nothing but a move of a file already read reuses them.
+  if (!claimed) return err;
+  if (lcn < TotalClusters() && count <= TotalClusters() - lcn) {
+    for (uint64_t c = lcn + 2; c < lcn + 2 + count; ++c) {
+      m_claimed[c / 8] = static_cast<uint8_t>(m_claimed[c / 8] | (1u << (c % 8)));
+    }
+  }
+  if (node->m_nRef != before) {
+    m_firstOwner.erase(static_cast<uint32_t>(before));
+    if (node->m_nRef != 0 && node->m_nRef <= UINT32_MAX)
+      m_firstOwner[static_cast<uint32_t>(node->m_nRef)] = node->m_nId;
+  }
   return err;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -55,7 +56,20 @@ class CFatVolume : public CFsVolume {
 
  private:
   CFatVolume() = default;
-  DWORD ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes, std::string* label);
+  DWORD ReadFolder(const CFsNode& folder, std::vector<CFsNode>* nodes, std::string* label,
+                   std::string* problem = nullptr);
+  // fat_check.cpp: what fsck.fat rejects beyond the chains.
+  std::string CheckMarks();
+  std::string CheckFolderEntries(const CFsNode& folder, const CFsNode& parent,
+                                 const std::vector<CFsNode>& nodes);
+  // Each cluster belongs to the first file or folder whose chain was read
+  // through it: a second entry reaching the same clusters (a folder that
+  // contains itself, two entries sharing a chain) is refused, so no walk
+  // sees a cluster twice and every walk ends within the volume's size.
+  DWORD Claim(const CFsNode& node, const std::vector<CFsRun>& runs);
+  bool ClaimedByOther(const CFsNode& node) const;
+  // fat_move.cpp.
+  DWORD MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count);
   // fat_move.cpp: the parts of a move.
   DWORD ReadDirEntry(const CFsNode& node, uint8_t entry[32]);
   DWORD MarkDirty();
@@ -82,6 +96,8 @@ class CFatVolume : public CFsVolume {
   // has stored the relink that let go of them.
   std::vector<std::pair<uint32_t, uint32_t>> m_deferredFrees;
   uint64_t m_nFree = 0;
+  std::vector<uint8_t> m_claimed;                       // one bit per cluster
+  std::unordered_map<uint32_t, uint64_t> m_firstOwner;  // first cluster -> entry id
   // Recently listed folders by first cluster, newest last.
   std::vector<std::pair<uint64_t, CFsListing>> m_folderCache;
 };

@@ -35,6 +35,20 @@ std::vector<std::string> Names(const std::vector<WIN32_FIND_DATAA>& list) {
   return names;
 }
 
+// Extent count of a file, or minus the error that refused its retrieval pointers.
+int Extents(CImageVolumeSet& set, const char* path) {
+  HANDLE h = set.CreateFileA(path, FILE_READ_ATTRIBUTES, 7, OPEN_EXISTING, 0x02000000);
+  if (h == INVALID_HANDLE_VALUE) return -static_cast<int>(set.GetLastError());
+  int64_t vcn = 0;
+  std::vector<uint8_t> reply(256);
+  DWORD returned = 0;
+  BOOL ok = set.DeviceIoControl(h, FSCTL_GET_RETRIEVAL_POINTERS, &vcn, sizeof(vcn), reply.data(),
+                                static_cast<DWORD>(reply.size()), &returned);
+  const int error = -static_cast<int>(set.GetLastError());
+  set.CloseHandle(h);
+  return ok ? static_cast<int>(reply[0]) : error;
+}
+
 uint64_t Ticks(const FILETIME& ft) {
   return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
@@ -235,28 +249,28 @@ TEST(ImageFolders, DamagedFoldersGiveErrorsNotHangs) {
   EXPECT_EQ(4u, List(set, "V:\\*").size());
 }
 
-// Counts the folders a walk reaches, going into every subfolder.
-TEST(ImageFolders, AFolderThatContainsItselfEndsAtTheLongestPath) {
+// A folder reached again under another entry is refused, so a walk that
+// enters every subfolder ends, and no cluster is read as two files.
+TEST(ImageFolders, AFolderReachedTwiceIsNotListedAgain) {
   CFatImageBuilder b(EBuildType::kFat12);
   uint32_t dir = b.AddFolder(0, u"", "LOOP       ", {30});
   b.AddShortEntry(dir, "AGAIN      ", 0x10, dir, 0);  // points back at its own folder
+  b.AddShortEntry(dir, "UP         ", 0x10, dir, 0);
+  b.AddFile(dir, u"", "DATA    BIN", {31, 33}, std::string(700, 'd'));
+  b.AddShortEntry(0, "TWIN    BIN", 0x20, 31, 700);  // shares DATA.BIN's chain
   CImageVolumeSet set;
   ASSERT_EQ(ERROR_SUCCESS, set.MountDevice('V', b.Device(), "cycle", false));
-  // Paths past MAX_PATH open with or without \\?\, up to 32,767 characters.
-  std::string longPath = "V:\\LOOP";
-  while (longPath.size() + 6 <= 32767) longPath += "\\AGAIN";
-  for (const std::string& path : {longPath, "\\\\?\\" + longPath.substr(0, 7 + 6 * 60)}) {
-    HANDLE h = set.CreateFileA(path.c_str(), GENERIC_READ, 7, OPEN_EXISTING, 0x02000000);
-    EXPECT_NE(INVALID_HANDLE_VALUE, h) << path.size();
-    set.CloseHandle(h);
-  }
-  longPath += "\\AGAIN";
-  EXPECT_EQ(INVALID_HANDLE_VALUE,
-            set.CreateFileA(longPath.c_str(), GENERIC_READ, 7, OPEN_EXISTING, 0x02000000));
-  EXPECT_EQ(206u, set.GetLastError());  // ERROR_FILENAME_EXCED_RANGE
+  EXPECT_EQ(5u, List(set, "V:\\LOOP\\*").size());  // ".", "..", AGAIN, UP, DATA.BIN
   WIN32_FIND_DATAA data;
-  EXPECT_EQ(INVALID_HANDLE_VALUE, set.FindFirstFileA((longPath + "\\*").c_str(), &data));
-  EXPECT_EQ(206u, set.GetLastError());
+  for (const char* path : {"V:\\LOOP\\AGAIN\\*", "V:\\LOOP\\UP\\*"}) {
+    EXPECT_EQ(INVALID_HANDLE_VALUE, set.FindFirstFileA(path, &data)) << path;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_CORRUPT), set.GetLastError()) << path;
+  }
+  EXPECT_EQ(INVALID_HANDLE_VALUE, set.CreateFileA("V:\\LOOP\\AGAIN\\AGAIN", GENERIC_READ, 7,
+                                                  OPEN_EXISTING, 0x02000000));
+  // The first entry read owns the chain; the second is corrupt.
+  EXPECT_EQ(2, Extents(set, "V:\\LOOP\\DATA.BIN"));
+  EXPECT_EQ(-static_cast<int>(ERROR_FILE_CORRUPT), Extents(set, "V:\\TWIN.BIN"));
 }
 
 }  // namespace
