@@ -120,6 +120,7 @@ export VANTREL_VOLUMES="V=$(winpath "$img")" VT_DESKTOP=Vantrel
 "$wine" msiexec /i "$(winpath "$msi")" /qn >"$work/msiexec.out" 2>&1
 rc=$?
 check "msiexec /i Vantrel-$arch.msi /qn exits 0 ($rc)" test "$rc" = 0
+check "the installation folder is recorded" test "$(reg_value 'HKLM\Software\Norvane Utilities\Vantrel' InstallFolder)" = "$installed_win\\"
 check "the four files are in $folder\\Norvane Utilities\\Vantrel" same_files "$build/program"
 check "the Start menu shortcut \"Vantrel\" exists" test -n "$(shortcut)"
 code=$(product_code "$msi")
@@ -217,6 +218,7 @@ check "the extension's class key is gone" no_key "HKCR\\CLSID\\$clsid"
 for k in '*' Directory; do
   check "the handler key under $k is gone" no_key "HKCR\\$k\\ShellEx\\ContextMenuHandlers\\Vantrel"
 done
+check "the installation folder's key is gone" no_key 'HKLM\Software\Norvane Utilities\Vantrel'
 check "the scheduled task is gone" test ! -e "$job"
 check "the settings file stays" test -n "$(settings_file)"
 
