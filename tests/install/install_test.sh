@@ -130,7 +130,7 @@ check "  with publisher Norvane Utilities" test "$(reg_value "$entry" Publisher)
 check "  with version $version" test "$(reg_value "$entry" DisplayVersion)" = "$version"
 # The installer keeps the product's icon for Programs and Features and names
 # it under the product's advertised key.
-icon=$("$wine" reg query 'HKCR\Installer\Products' /s $view 2>/dev/null | tr -d '\r' |
+icon=$("$wine" reg query 'HKCR\Installer\Products' /s /reg:64 2>/dev/null | tr -d '\r' |
   sed -n 's/^ *ProductIcon *REG_SZ *//p' | grep -F "$code" | head -1)
 log "ProductIcon: $icon"
 check "  with the program's icon" test -s "$WINEPREFIX/drive_c/windows/Installer/$code/Vantrel.ico" -a -n "$icon"
@@ -190,7 +190,10 @@ stop_program
 "$server" -w
 start_installed
 open_sheet 0
-check "the General page sees the extension as registered" bash -c '[[ "$0" == *checked* ]]' "$(drive sheet-text 2109)"
+# The 32-bit program on 64-bit Windows (as Wine's prefix is) looks for the
+# 64-bit extension, which the x86 package does not bring.
+[ "$arch" = x64 ] &&
+  check "the General page sees the extension as registered" bash -c '[[ "$0" == *checked* ]]' "$(drive sheet-text 2109)"
 drive sheet-press 2
 drive sheet-gone 20
 schedule_weekly
