@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Compiles the help file from docs/help and the screenshots with chmcmd.
 # Any warning (a broken link, a missing picture) fails the build.
-# usage: build_help.sh HELP_DIR SCREENSHOTS_DIR OUTPUT_CHM
+# usage: build_help.sh HELP_DIR SCREENSHOTS_DIR OUTPUT_CHM VERSION
+# VERSION replaces @VT_VERSION@ in the topics.
 set -euo pipefail
-help=${1:?usage: build_help.sh HELP_DIR SCREENSHOTS_DIR OUTPUT_CHM}
+help=${1:?usage: build_help.sh HELP_DIR SCREENSHOTS_DIR OUTPUT_CHM VERSION}
 shots=${2:?}
 out=${3:?}
+version=${4:?}
 chmcmd=$(command -v chmcmd || command -v chmcmd-3.2.2 || true)
 [ -n "$chmcmd" ] || { echo "build_help: chmcmd is missing (package fp-utils-3.2.2)" >&2; exit 1; }
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cp "$help"/* "$stage/"
+sed -i "s/@VT_VERSION@/$version/g" "$stage"/*.htm
 mkdir -p "$stage/screenshots"
 # Only the pictures the topics show.
 for img in $(grep -oh 'src="screenshots/[^"]*"' "$help"/*.htm | sed 's/src="screenshots\///; s/"$//' | sort -u); do

@@ -100,8 +100,8 @@
 #define ID_FILE_MODE_BEST_FIT 32833
 #define ID_FILE_MODE_OUTER 32834
 
-#define VT_VERSION_TEXT "0.1.0.0"
-#define VT_VERSION_NUMBERS 0, 1, 0, 0
+#include "vt_version.h"
+#define VT_VERSION_NUMBERS VT_VERSION_MAJOR, VT_VERSION_MINOR, VT_VERSION_PATCH, 0
 
 // Options sheet, tray menu and help (the sheet's pages and the scheduled run).
 #define IDD_OPTIONS_GENERAL 2138

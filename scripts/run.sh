@@ -39,7 +39,7 @@ if cmake --preset mingw-x86_64 >/dev/null &&
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     echo "=== Vantrel.exe on V: and W: (close its window to end)"
     VANTREL_VOLUMES="V=Z:$(realpath "$demo/gui/fat16.img" | tr / '\\');W=Z:$(realpath "$demo/gui/fat32.img" | tr / '\\')" \
-      WINEDEBUG=-all wine64 build/mingw-x86_64/app/win32/Vantrel.exe || true
+      WINEDEBUG=-all wine64 build/mingw-x86_64/program/Vantrel.exe || true
   else
     echo "=== Vantrel.exe on V: and W:, driven on a virtual frame buffer"
     bash tests/gui/run_scenario.sh build/mingw-x86_64 "$demo/screens" \

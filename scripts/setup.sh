@@ -13,7 +13,7 @@ for p in cmake ninja-build g++ make python3 googletest libgtest-dev libbenchmark
          mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
          wine wine64 xvfb xauth x11-utils imagemagick fonts-wine xdotool \
          dosfstools mtools ntfs-3g fatcat attr clang clang-format libclang-rt-14-dev \
-         zlib1g-dev libz-mingw-w64-dev fp-utils-3.2.2; do
+         zlib1g-dev libz-mingw-w64-dev fp-utils-3.2.2 wixl msitools; do
   have_pkg "$p" || need+=("$p")
 done
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows test program under Wine for CTest.
 #   wine-run.sh 32|64 PROGRAM [ARGS...]
+#   wine-run.sh 32|64 --start-server | --stop-server
 # The prefix comes from WINEPREFIX, or one kept beside the build. A 32-bit
 # program on a kernel that cannot execute 32-bit code is reported as skipped
 # (exit 77), since Wine cannot start there at all.
@@ -16,10 +17,16 @@ else
   loader=/usr/lib/wine/wine64
   [ -x "$loader" ] || loader=$(command -v wine64 || command -v wine)
 fi
+server=/usr/lib/wine/wineserver
+[ -x "$server" ] || server=$(command -v wineserver)
 if [ -z "${WINEPREFIX:-}" ]; then
   WINEPREFIX="${VT_WINE_PREFIX_ROOT:-${TMPDIR:-/tmp}}/vantrel-wine-$(id -u)-$bits"
 fi
 export WINEPREFIX
+if [ "${1:-}" = --stop-server ]; then
+  [ -f "$WINEPREFIX/system.reg" ] && "$server" -k 2>/dev/null
+  exit 0
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -28,7 +35,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   (
     flock 9
     [ -f "$WINEPREFIX/system.reg" ] || "$loader" wineboot -i >/dev/null 2>&1
-    /usr/lib/wine/wineserver -w 2>/dev/null || wineserver -w 2>/dev/null || true
+    "$server" -w 2>/dev/null || true
   ) 9>"$WINEPREFIX.lock"
+fi
+# A server kept up for the whole run (until --stop-server): every test
+# connects to the same one instead of racing a server that is shutting down.
+if [ "${1:-}" = --start-server ]; then
+  exec "$server" -p
 fi
 exec "$loader" "$@"

@@ -23,7 +23,7 @@ needs="xdotool python3"
 # The program and its extension side by side, as an installation has them.
 prog=$work/prog
 mkdir -p "$prog"
-for f in app/win32/Vantrel.exe shellext/VantrelShell.dll cli/vantrel-cli.exe \
+for f in program/Vantrel.exe program/VantrelShell.dll cli/vantrel-cli.exe \
          tools/gui_driver/vt-gui-driver.exe tests/gui/vt-shell-invoke.exe; do
   cp "$build/$f" "$prog/" || { echo "map_scenario: $f is missing" >&2; exit 77; }
 done

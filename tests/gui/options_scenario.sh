@@ -15,8 +15,8 @@
 #    checksum unchanged.
 #
 # usage: options_scenario.sh BUILD_DIR OUTDIR IMAGE_V IMAGE_W
-#   BUILD_DIR  a mingw-x86_64 build (Vantrel.exe, VantrelShell.dll,
-#              Vantrel.chm, vt-gui-driver.exe)
+#   BUILD_DIR  a mingw-x86_64 build (program/ with Vantrel.exe, Brakwater.dll,
+#              VantrelShell.dll, Vantrel.chm; vt-gui-driver.exe)
 # Images are changed in place (they are defragmented). Exit 77: the tools
 # to run it are missing.
 set -uo pipefail
@@ -26,14 +26,13 @@ img_v=$(realpath "${3:?}")
 img_w=$(realpath "${4:?}")
 driver=$build/tools/gui_driver/vt-gui-driver.exe
 name=options_scenario
-for f in "$build/app/win32/Vantrel.exe" "$build/app/win32/Vantrel.chm" "$build/shellext/VantrelShell.dll" "$driver"; do
-  [ -f "$f" ] || { echo "options_scenario: $f is missing" >&2; exit 77; }
+# The build's program folder: everything an installation has, side by side.
+program=$build/program
+for f in Vantrel.exe Vantrel.chm VantrelShell.dll Brakwater.dll; do
+  [ -f "$program/$f" ] || { echo "options_scenario: $program/$f is missing" >&2; exit 77; }
 done
+[ -f "$driver" ] || { echo "options_scenario: $driver is missing" >&2; exit 77; }
 . "$(dirname "$0")/scenario_lib.sh"
-# The program's folder as an installer leaves it.
-program=$work/Vantrel
-mkdir -p "$program"
-cp "$build/app/win32/Vantrel.exe" "$build/app/win32/Vantrel.chm" "$build/shellext/VantrelShell.dll" "$program/"
 exe=$program/Vantrel.exe
 start_program() {  # start_program [ARGS]
   "$wine" explorer /desktop=$VT_DESKTOP,1024x720 "$exe" "$@" >/dev/null 2>&1 &

@@ -8,7 +8,7 @@
 # volumes (fsck.fat -n; ntfsfix -n for NTFS).
 #
 # usage: run_scenario.sh BUILD_DIR OUTDIR IMAGE_V IMAGE_W
-#   BUILD_DIR  a mingw-x86_64 build with Vantrel.exe and vt-gui-driver.exe
+#   BUILD_DIR  a mingw-x86_64 build (program/ with Vantrel.exe, vt-gui-driver.exe)
 #   OUTDIR     receives the screenshots and the transcript
 # Images are changed in place (they are defragmented). Exit 77: the tools
 # to run it are missing.
@@ -17,7 +17,7 @@ build=${1:?usage: run_scenario.sh BUILD_DIR OUTDIR IMAGE_V IMAGE_W}
 out=${2:?}
 img_v=$(realpath "${3:?}")
 img_w=$(realpath "${4:?}")
-exe=$build/app/win32/Vantrel.exe
+exe=$build/program/Vantrel.exe
 driver=$build/tools/gui_driver/vt-gui-driver.exe
 name=run_scenario
 needs=xdotool
