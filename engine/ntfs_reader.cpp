@@ -365,7 +365,9 @@ void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, 
           item.m_wFlags |= FI_VIRTUAL;
         else
           item.m_wFlags &= static_cast<uint16_t>(~FI_VIRTUAL);
-        if (!item.m_strName.empty() && item.m_strName[0] == '$') {
+        if (r < ntfs::kFirstMovableRecord) {
+          item.m_wFlags |= FI_UNMOVABLE;
+        } else if (!item.m_strName.empty() && item.m_strName[0] == '$') {
           if (r < 32 || (fileAttributes & kHiddenSystemDirectory))
             item.m_wFlags |= FI_UNMOVABLE;
           else

@@ -182,6 +182,9 @@ constexpr uint64_t kRecordBitmap = 6;
 // Records below this one are the volume's own metafiles, which folder
 // listings do not show.
 constexpr uint64_t kFirstUserRecord = 16;
+// Records below this one are the metafiles (the root folder among them) and
+// their reserve: the file system moves none of them.
+constexpr uint64_t kFirstMovableRecord = 24;
 
 // A file reference: the record number in the low 48 bits, the record's
 // sequence number in the high 16.

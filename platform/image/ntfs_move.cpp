@@ -56,8 +56,6 @@ using ntfs::WriteStream;
 
 namespace {
 
-// Records 16 to 23 are reserved for the metafiles too.
-constexpr uint64_t kFirstMovableRecord = 24;
 constexpr size_t kCopyChunk = 1 << 20;
 constexpr uint64_t kFreeGroupBytes = 64 * 1024;
 // Splits of full records one move may make before it gives up.
@@ -287,7 +285,7 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
   if (count == 0) return ERROR_INVALID_PARAMETER;
   if (!IsWritable()) return ERROR_WRITE_PROTECT;
   const uint64_t number = ntfs::RecordNumberOf(node->m_nRef);
-  if (number < kFirstMovableRecord) return ERROR_ACCESS_DENIED;
+  if (number < ntfs::kFirstMovableRecord) return ERROR_ACCESS_DENIED;
   // Every record holding a segment the move touches, with the segment's new
   // run list, made and checked before any write. A segment that no longer
   // fits its record is split first (ntfs_grow.cpp) and the plan made again.
