@@ -252,8 +252,11 @@ class UnresolvedNtfs : public EngineTest {
     std::memcpy(boot + 3, "NTFS    ", 8);
     boot[0x0C] = 0x02;  // 512 bytes per sector
     boot[0x0D] = 8;
+    boot[0x28] = 0x80;  // 4000 clusters and more
+    boot[0x29] = 0x7D;
     boot[0x30] = static_cast<uint8_t>(kMftLcn);
     boot[0x40] = 0xF6;  // 1024-byte records
+    boot[0x44] = 0xF4;  // 4096-byte index blocks
     const uint32_t inUse[] = {0, 5, 30, 31};
     std::vector<uint8_t> bits(8, 0);
     for (uint32_t r : inUse) bits[r / 8] |= static_cast<uint8_t>(1u << (r % 8));
