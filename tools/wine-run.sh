@@ -40,7 +40,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # A server kept up for the whole run (until --stop-server): every test
 # connects to the same one instead of racing a server that is shutting down.
+# The prefix's own processes (services, devices, explorer) are started here
+# too, away from any test's output: a persistent server keeps them alive, and
+# one started by a test would hold that test's output pipe open to the end.
 if [ "${1:-}" = --start-server ]; then
-  exec "$server" -p
+  "$server" -p || exit 1
+  "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+  exit 0
 fi
 exec "$loader" "$@"

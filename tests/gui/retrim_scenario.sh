@@ -20,8 +20,10 @@ needs=xdotool
 . "$(dirname "$0")/scenario_lib.sh"
 prog=$work/prog
 mkdir -p "$prog"
-for f in app/win32/Vantrel.exe cli/vantrel-cli.exe tools/gui_driver/vt-gui-driver.exe; do
-  cp "$build/$f" "$prog/" || { echo "retrim_scenario: $f is missing" >&2; exit 77; }
+# The program folder as built, with the command line and the driver beside it.
+for f in program/Vantrel.exe program/Brakwater.dll program/VantrelShell.dll cli/vantrel-cli.exe \
+         tools/gui_driver/vt-gui-driver.exe; do
+  cp "$build/$f" "$prog/" || { echo "retrim_scenario: $f is missing" >&2; exit 1; }
 done
 driver=$prog/vt-gui-driver.exe
 exe=$prog/Vantrel.exe
