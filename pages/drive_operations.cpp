@@ -11,13 +11,13 @@
 
 namespace vt {
 
-namespace {
-
 uint64_t NowMs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                    std::chrono::steady_clock::now().time_since_epoch())
                                    .count());
 }
+
+namespace {
 
 uint64_t LargestFreeBytes(const CDefrag& engine, const CDriveData& drive) {
   return LargestFreeRunClusters(engine) * drive.m_dwBytesPerCluster;

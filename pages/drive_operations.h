@@ -13,6 +13,9 @@
 
 namespace vt {
 
+// A steady clock in milliseconds, for the elapsed time of an operation.
+uint64_t NowMs();
+
 class IReportSink;
 
 struct CAnalyzeOptions {

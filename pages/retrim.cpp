@@ -1,22 +1,11 @@
 #include "pages/retrim.h"
 
-#include <chrono>
-
 #include "base/text.h"
 #include "engine/globals.h"
 #include "engine/report_sink.h"
+#include "pages/drive_operations.h"
 
 namespace vt {
-
-namespace {
-
-uint64_t NowMs() {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
-}
-
-}  // namespace
 
 const char* MediaText(int seekPenalty) {
   if (seekPenalty == SEEK_PENALTY_NO) return "Solid state drive";
