@@ -79,7 +79,7 @@ class CFileDlg : private IFileDefragView, private IFileRequestView {
   CFileSort m_sort;
   CFilterFill m_filter;
   bool m_bShowAll = false;
-  bool m_bQuiet = false;  // selection changes made by the page itself
+  bool m_bQuiet = false;          // selection changes made by the page itself
   std::vector<int> m_defragRows;  // the rows of the running batch
   std::string m_strRequest;
   CDriveData m_requestDrive;  // the drive record requests work on

@@ -73,8 +73,8 @@ class FileWorkers : public ::testing::Test {
     SetCurrentDrive(nullptr);
   }
   std::string RequestFile(const std::string& body) {
-    const std::string path = ::testing::TempDir() + "vt-workers-" +
-                             std::to_string(++m_nFiles) + " with blanks.txt";
+    const std::string path =
+        ::testing::TempDir() + "vt-workers-" + std::to_string(++m_nFiles) + " with blanks.txt";
     std::ofstream(path, std::ios::binary) << "Vantrel\r\n" << body;
     return path;
   }
@@ -104,9 +104,7 @@ class CRequestLog : public IFileRequestView {
   void OnAnalysisStart() override {
     calls.push_back("start " + CurrentDrive()->m_strDrive + Busy());
   }
-  void OnVolumeOpened(uint64_t used) override {
-    calls.push_back(used > 0 ? "range" : "no range");
-  }
+  void OnVolumeOpened(uint64_t used) override { calls.push_back(used > 0 ? "range" : "no range"); }
   std::vector<size_t> OnAnalyzed(uint64_t) override {
     calls.push_back("analyzed");
     std::vector<size_t> items;
