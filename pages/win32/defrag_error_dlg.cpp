@@ -17,9 +17,11 @@ INT_PTR CALLBACK CDefragErrorDlg::DialogProc(HWND wnd, UINT msg, WPARAM wParam, 
     ::SetWindowLongPtrA(wnd, DWLP_USER, lParam);
     auto* self = reinterpret_cast<CDefragErrorDlg*>(lParam);
     ::SetDlgItemTextA(wnd, IDC_DEFRAG_ERROR_TEXT, self->m_prompt.Text().c_str());
-    // Asked from a worker while the user may be in another program.
+    // Asked from a worker while the user may be in another program; the
+    // default button has the focus.
     ::SetForegroundWindow(wnd);
-    return TRUE;
+    ::SetFocus(::GetDlgItem(wnd, IDYES));
+    return FALSE;
   }
   auto* self = reinterpret_cast<CDefragErrorDlg*>(::GetWindowLongPtrA(wnd, DWLP_USER));
   if (!self || msg != WM_COMMAND) return FALSE;

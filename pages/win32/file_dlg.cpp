@@ -480,9 +480,9 @@ INT_PTR CFileDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
           if (!busy) {
             ::SendMessageA(m_hMain, UM_SET_COMPRESSED, 0, 0);
             ShowSelectionInMap();
-            // The view change moves the focus away; the keys (and the
-            // selection's colour) stay with the list that was clicked.
-            ::SetFocus(m_hList);
+            // The range change this posts moves the focus; the keys (and
+            // the selection's colour) stay with the list that was clicked.
+            ::PostMessageA(m_hMain, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_hList), TRUE);
           }
           return TRUE;
         case NM_RCLICK:

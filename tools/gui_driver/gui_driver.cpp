@@ -17,6 +17,7 @@
 //   press CAPTION ID             clicks a button (or check box) of that dialog
 //   dialog-checked CAPTION ID    1 when that dialog's check box is checked
 //   close                        closes the main window
+//   enabled                      1 when the main window takes input, else 0
 //   (and those of map_commands.cpp)
 #include <windows.h>
 #include <commctrl.h>
@@ -252,6 +253,8 @@ int main(int argc, char** argv) {
   } else if (cmd == "tab") {
     std::printf("%d\n",
                 static_cast<int>(::SendMessageA(FindControl(main, 1055), TCM_GETCURSEL, 0, 0)));
+  } else if (cmd == "enabled") {
+    std::printf("%d\n", ::IsWindowEnabled(main) ? 1 : 0);
   } else if (cmd == "close") {
     ::PostMessageA(main, WM_CLOSE, 0, 0);
   } else if (cmd == "dialog-checked" && argc > 3) {
