@@ -175,6 +175,8 @@ check "Options opens the sheet" drive sheet-wait 20
 drive sheet-page 2
 sleep 1
 drive sheet-check 2160 1
+check "no day ticked: the day list shows none, not \"Sunday\"" \
+  test -z "$(drive sheet-text 2149 | head -1)"
 drive sheet-mark 2149 1 1
 drive sheet-mark 2150 0 1
 drive sheet-press 1
@@ -194,7 +196,6 @@ drive sheet-page 2
 sleep 1
 check "reopened, the switch of the task not made is off" \
   bash -c '[[ "$0" != *checked* ]]' "$(drive sheet-text 2160)"
-check "no day ticked: the day list shows none" test -z "$(drive sheet-text 2149 | head -1)"
 drive sheet-press 2
 drive sheet-gone 20
 drive close
