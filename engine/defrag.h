@@ -25,8 +25,9 @@ class IClusterMapHost {
   virtual void MarkMove(uint64_t oldLcn, uint64_t newLcn, uint32_t count) = 0;
   // Shows a file's clusters as unmovable (those inside the map) and repaints.
   virtual void MarkUnmovable(const CFileItem& file) { (void)file; }
-  // Repaints the main window after a message box.
-  virtual void RepaintMainWindow() {}
+  // Takes the selection and the "Defragged" marks off every cluster, so that
+  // what an operation moves next is what shows as defragged.
+  virtual void ClearMarks() {}
 };
 
 class IReportSink;

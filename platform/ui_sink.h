@@ -25,11 +25,15 @@ class IPrompt {
   virtual int ShowMessage(const std::string& text, UINT type) = 0;
   // The "does not need to be defragmented" dialog: "Defrag file" (IDYES),
   // "Skip file" (IDNO) or "Cancel" (IDCANCEL), and the state of its check box
-  // "Repeat for remaining file selections.".
+  // "Repeat for remaining file selections.". The program shows its own dialog;
+  // a host without windows answers it as a Yes/No/Cancel question.
   virtual int ShowDefragPrompt(const std::string& text, bool* repeatChecked) {
     if (repeatChecked) *repeatChecked = false;
     return ShowMessage(text, MB_YESNOCANCEL | MB_ICONQUESTION);
   }
+  // Repaints the main window after a box over it has closed; a host without
+  // a main window has nothing to repaint.
+  virtual void RepaintMainWindow() {}
 };
 
 // The caption of every message box of the program.

@@ -9,6 +9,7 @@
 #include "app/win32/main_dlg.h"
 #include "app/win32/tray_wnd.h"
 #include "engine/globals.h"
+#include "pages/win32/defrag_error_dlg.h"
 #include "platform/image/volume_set.h"
 #include "platform/win32/win32_volume_ops.h"
 #include "resources/resource.h"
@@ -24,11 +25,28 @@ BOOL CWindowSink::Post(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return wnd ? ::PostMessageA(wnd, msg, wParam, lParam) : FALSE;
 }
 
-int CWindowPrompt::ShowMessage(const std::string& text, UINT type) {
+HWND CWindowPrompt::Owner() const {
+  if (m_hOwner && ::IsWindow(m_hOwner)) return m_hOwner;
   HWND owner = App().MainWindow();
-  if (owner && !::IsWindowVisible(owner)) owner = nullptr;
-  return ::MessageBoxA(owner, text.c_str(), kMessageCaption,
+  return owner && ::IsWindowVisible(owner) ? owner : nullptr;
+}
+
+int CWindowPrompt::ShowMessage(const std::string& text, UINT type) {
+  // With an owner, only the owner is disabled and given back at the end.
+  return ::MessageBoxA(Owner(), text.c_str(), kMessageCaption,
                        type | MB_TASKMODAL | MB_SETFOREGROUND);
+}
+
+int CWindowPrompt::ShowDefragPrompt(const std::string& text, bool* repeatChecked) {
+  CDefragErrorDlg dlg(text);
+  const int answer = dlg.DoModal(Owner());
+  if (repeatChecked) *repeatChecked = dlg.Repeat();
+  return answer;
+}
+
+void CWindowPrompt::RepaintMainWindow() {
+  if (HWND main = App().MainWindow())
+    ::RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 namespace {

@@ -20,10 +20,19 @@ class CWindowSink : public IMessageSink {
 };
 
 // The program's message box: caption "Vantrel", task-modal, in front,
-// owned by the main window while it is visible.
+// owned by the main window while it is visible, or by the window given
+// (a property sheet, whose boxes must not give the main window back).
 class CWindowPrompt : public IPrompt {
  public:
+  CWindowPrompt() = default;
+  explicit CWindowPrompt(HWND owner) : m_hOwner(owner) {}
   int ShowMessage(const std::string& text, UINT type) override;
+  int ShowDefragPrompt(const std::string& text, bool* repeatChecked) override;
+  void RepaintMainWindow() override;
+
+ private:
+  HWND Owner() const;
+  HWND m_hOwner = nullptr;
 };
 
 class CSysTray;

@@ -102,7 +102,8 @@ class CGeneralPageDlg {
           m_page.SetSaveLogFiles(::IsDlgButtonChecked(wnd, IDC_SAVE_LOG_FILES) == BST_CHECKED);
           SettingsFile settings;
           int focus = 0;
-          if (!m_page.Apply(settings, m_host, App().Prompt(), &focus)) {
+          CWindowPrompt prompt(::GetParent(wnd));  // the sheet's, not the main window's
+          if (!m_page.Apply(settings, m_host, prompt, &focus)) {
             if (focus) ::SetFocus(::GetDlgItem(wnd, focus));
             SetResult(wnd, PSNRET_INVALID_NOCHANGEPAGE);
           } else {

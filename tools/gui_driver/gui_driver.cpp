@@ -14,8 +14,10 @@
 //   wait-idle SECONDS            no operation runs (Stop disabled)
 //   dialog CAPTION SECONDS       a dialog whose caption starts so; prints
 //                                caption and message
-//   press CAPTION ID             clicks a button of that dialog
+//   press CAPTION ID             clicks a button (or check box) of that dialog
+//   dialog-checked CAPTION ID    1 when that dialog's check box is checked
 //   close                        closes the main window
+//   enabled                      1 when the main window takes input, else 0
 //   (and those of map_commands.cpp)
 #include <windows.h>
 #include <commctrl.h>
@@ -190,8 +192,10 @@ int main(int argc, char** argv) {
         }
       } else if (cmd == "dialog") {
         if (HWND dlg = FindDialog(argv[2])) {
-          // The completion dialog's message, or a message box's.
+          // The completion dialog's message, the move-anyway question's,
+          // or a message box's.
           HWND message = ::GetDlgItem(dlg, 2112);
+          if (!message) message = ::GetDlgItem(dlg, 2113);
           if (!message) message = ::GetDlgItem(dlg, 0xFFFF);
           std::printf("%s\n%s\n", Text(dlg).c_str(), message ? Text(message).c_str() : "");
           return 0;
@@ -249,8 +253,14 @@ int main(int argc, char** argv) {
   } else if (cmd == "tab") {
     std::printf("%d\n",
                 static_cast<int>(::SendMessageA(FindControl(main, 1055), TCM_GETCURSEL, 0, 0)));
+  } else if (cmd == "enabled") {
+    std::printf("%d\n", ::IsWindowEnabled(main) ? 1 : 0);
   } else if (cmd == "close") {
     ::PostMessageA(main, WM_CLOSE, 0, 0);
+  } else if (cmd == "dialog-checked" && argc > 3) {
+    HWND dlg = FindDialog(argv[2]);
+    if (!dlg) return Fail("no such dialog");
+    std::printf("%d\n", ::IsDlgButtonChecked(dlg, std::atoi(argv[3])) == BST_CHECKED ? 1 : 0);
   } else if (cmd == "press" && argc > 3) {
     HWND dlg = FindDialog(argv[2]);
     if (!dlg) return Fail("no such dialog");
