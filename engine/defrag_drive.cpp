@@ -1,5 +1,5 @@
 // The drive pass: every fragmented file that passes the filter, moved into
-// the lowest free run that holds it.
+// the lowest free run that holds it, or into room made for it.
 #include "base/text.h"
 #include "engine/defrag.h"
 #include "engine/globals.h"
@@ -83,6 +83,17 @@ uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThre
         BuildFreeRunList();
         movedSinceRebuild = false;
         found = FindTargetRun(file, BestFit, &run, &target);
+      }
+      if (!found && m_bMakeRoom) {
+        // Room is made only where no free run holds the file (MakeRoomFor
+        // rebuilds the list first).
+        std::string why;
+        found = MakeRoomFor(index, silent, &run, &why);
+        movedSinceRebuild = false;
+        if (!found) {
+          record(why);
+          break;
+        }
       }
       if (!found) {
         record(
