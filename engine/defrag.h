@@ -127,8 +127,10 @@ class CDefrag {
   // The drive pass's step for a file no free run holds: the unfragmented
   // files in the stretch of the volume where the least must move are moved
   // out, each whole into a free run outside it. True with the free run that
-  // now holds the file; false with the report line saying why not.
-  bool MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::string* why);
+  // now holds the file; false with the report line saying why not, and
+  // *later set when room may yet be made once other files have moved.
+  bool MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::string* why,
+                   bool* later = nullptr);
   // Free-run entry that starts at lcn, splitting the run that holds it;
   // false when the list has no free run holding [lcn, lcn + clusters).
   bool SplitFreeRunAt(uint64_t lcn, uint64_t clusters, size_t* run);

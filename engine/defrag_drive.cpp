@@ -36,14 +36,25 @@ uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThre
     m_errors.Add(std::move(entry));
   };
 
-  for (size_t index = 0; index < m_files.GetSize() && !IsCancelled(); ++index) {
+  // Files no room could be made for yet wait for the end of the list: the
+  // files defragmented meanwhile leave their fragments free, which may be
+  // what they need. They are taken again while a round defragments any.
+  std::vector<size_t> order(m_files.GetSize());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::vector<size_t> waiting;
+  std::vector<std::string> waitingWhy;
+  bool firstRound = true;
+  for (;;) {
+    bool progress = false;
+    for (size_t index : order) {
+    if (IsCancelled()) break;
     // Failed chunk moves are bounded by the file's failure count (it becomes
     // unmovable); the other retries by kMaxAttemptsPerFile.
     int attempts = 0;
     while (!IsCancelled()) {
       CFileItem& file = m_files[index];
       if (file.IsUnmovable() || file.m_fragments.GetSize() < 2) break;
-      if (processed < range) {
+      if (firstRound && processed < range) {
         ++processed;
         SendProgress(PROGRESS_POSITION, reinterpret_cast<LPARAM>(&processed));
       }
@@ -88,10 +99,16 @@ uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThre
         // Room is made only where no free run holds the file (MakeRoomFor
         // rebuilds the list first).
         std::string why;
-        found = MakeRoomFor(index, silent, &run, &why);
+        bool later = false;
+        found = MakeRoomFor(index, silent, &run, &why, &later);
         movedSinceRebuild = false;
         if (!found) {
-          record(why);
+          if (later) {
+            waiting.push_back(index);
+            waitingWhy.push_back(why);
+          } else {
+            record(why);
+          }
           break;
         }
       }
@@ -115,6 +132,7 @@ uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThre
       const bool ok = MoveFileClusters(request);
       if (ok && file.m_fragments.GetSize() == 1) {
         Messages().Post(m_hProgressWnd, UM_DRIVE_UPDATE, 0, 0);
+        progress = true;
         break;
       }
       if (request.error == -1 || file.IsUnmovable() || request.extentsUnknown) break;
@@ -130,6 +148,16 @@ uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThre
         break;
       }
     }
+    }
+    if (waiting.empty()) break;
+    if (!progress || IsCancelled()) {
+      for (const std::string& why : waitingWhy) record(why);
+      break;
+    }
+    order.swap(waiting);
+    waiting.clear();
+    waitingWhy.clear();
+    firstRound = false;
   }
 
   BuildFreeRunList();

@@ -106,11 +106,19 @@ bool PlaceFiles(const std::vector<CRoomSegment>& segs, const CCandidate& c, uint
 
 RoomVerdict PlanRoom(std::vector<CRoomSegment> segments, uint64_t totalClusters, uint64_t needed,
                      CRoomPlan* plan, size_t maxTries) {
-  const std::vector<CRoomSegment> segs = Normalize(std::move(segments), totalClusters);
+  std::vector<CRoomSegment> segs = Normalize(std::move(segments), totalClusters);
   uint64_t free = 0;
-  for (const CRoomSegment& s : segs)
-    if (s.m_nItem == kRoomFree) free += s.m_nClusters;
+  uint64_t largest = 0;
+  for (const CRoomSegment& s : segs) {
+    if (s.m_nItem != kRoomFree) continue;
+    free += s.m_nClusters;
+    largest = std::max(largest, s.m_nClusters);
+  }
   if (needed == 0 || free < needed) return ROOM_NO_SPACE;
+  // A file larger than every free run has nowhere to go: it stays, and the
+  // stretches around it are not tried in vain.
+  for (CRoomSegment& s : segs)
+    if (s.m_nItem >= 0 && s.m_nClusters > largest) s.m_nItem = kRoomFixed;
 
   std::vector<CCandidate> candidates;
   size_t j = 0;  // segments [i, j) overlap the stretch starting at segment i

@@ -9,6 +9,11 @@
 
 namespace vt {
 
+namespace {
+// Stretches checked for places for their files, the cheapest first.
+constexpr size_t kRoomTries = 4096;
+}  // namespace
+
 bool CDefrag::SplitFreeRunAt(uint64_t lcn, uint64_t clusters, size_t* run) {
   for (size_t i = 0; i < m_freeRuns.GetSize(); ++i) {
     CClusterItem& r = m_freeRuns[i];
@@ -30,7 +35,9 @@ bool CDefrag::SplitFreeRunAt(uint64_t lcn, uint64_t clusters, size_t* run) {
   return false;
 }
 
-bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::string* why) {
+bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::string* why,
+                          bool* later) {
+  if (later) *later = false;
   CFileItem& file = m_files[fileIndex];
   const std::string path = GetItemPath(file);
   uint64_t needed = 0;
@@ -55,7 +62,7 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
 
   const uint64_t total = m_nTotalClusters ? m_nTotalClusters : GetVolumeClusters();
   CRoomPlan plan;
-  switch (PlanRoom(std::move(segments), total, needed, &plan)) {
+  switch (PlanRoom(std::move(segments), total, needed, &plan, kRoomTries)) {
     case ROOM_FOUND:
       break;
     case ROOM_NO_SPACE:
@@ -63,12 +70,14 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
                     path.c_str());
       return false;
     case ROOM_NO_WINDOW:
+      if (later) *later = true;
       *why = Format(
           "No room could be made for this file: every stretch of its size holds clusters that "
           "cannot be moved. %s.",
           path.c_str());
       return false;
     case ROOM_NO_PLACE:
+      if (later) *later = true;
       *why = Format(
           "No room could be made for this file: the files in its way have no free space "
           "elsewhere. %s.",

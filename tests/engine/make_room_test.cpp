@@ -102,10 +102,11 @@ TEST(PlanRoom, LargestFileFirstIntoTheSmallestPieceOutside) {
 }
 
 TEST(PlanRoom, NeverPlacesAFileInsideTheStretchOrOnClusterZero) {
-  // Every stretch of 4 holds a, and the free clusters outside it are too
-  // few for it.
+  // Every stretch of 4 holds a, which no free run holds: it stays.
   CRoomPlan plan;
-  EXPECT_EQ(PlanRoom(Layout("#..aaa..#"), 9, 4, &plan), ROOM_NO_PLACE);
+  EXPECT_EQ(PlanRoom(Layout("#..aaa..#"), 9, 4, &plan), ROOM_NO_WINDOW);
+  // a and b fit the free runs outside one at a time, never both.
+  EXPECT_EQ(PlanRoom(Layout("#.aa.bb.#.."), 11, 5, &plan), ROOM_NO_PLACE);
   // Cluster 0 is neither the stretch's start nor a place for a file.
   const std::string m = "...aa..#";
   ASSERT_EQ(PlanRoom(Layout(m), m.size(), 4, &plan), ROOM_FOUND);
@@ -302,11 +303,11 @@ TEST_F(MakeRoomPass, FatFoldersStayInTheWay) {
   folder->extents = {{1, 23}};  // s3's place taken by a folder instead
   volume.root.children.erase(volume.root.children.begin() + 2);
   Run();
-  // 20..25 is blocked by the folder; s2 (5 clusters) in every other stretch
-  // has no free run outside it that holds it.
+  // 20..25 is blocked by the folder; s2 (5 clusters), in every other
+  // stretch, is larger than any free run, so it stays too.
   EXPECT_EQ(Lines(), std::vector<std::string>{
-                         "No room could be made for this file: the files in its way have no "
-                         "free space elsewhere. C:\\big.bin."});
+                         "No room could be made for this file: every stretch of its size holds "
+                         "clusters that cannot be moved. C:\\big.bin."});
   EXPECT_TRUE(volume.moves.empty());
 }
 

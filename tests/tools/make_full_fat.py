@@ -81,7 +81,9 @@ def plan(scale):
     holes.append(max(1, min(rest, p["largest_hole"])))
     # The sequence: small files with holes and pieces placed among them at
     # random, a piece or hole never next to another.
-    items = [("S", rng.randint(1, 9)) for _ in range(p["small_files"])]
+    # Small files on a log scale of 1 to 12 clusters, as file sizes go: many
+    # of one or two clusters, fewer large ones (4.4 clusters on average).
+    items = [("S", int(12 ** rng.random()) or 1) for _ in range(p["small_files"])]
     extras = [("H", h) for h in holes]
     extras += [("P", (b, j)) for b in range(len(bigs)) for j in range(len(bigs[b][2]))]
     rng.shuffle(extras)

@@ -78,7 +78,7 @@ def build(image, scale):
                 f.write(data)
             files[name] = len(data)
         n = 0
-        for clusters in (256, 32, 4, 1):
+        for clusters in (4, 1):  # small enough to stay whole, mostly
             while True:
                 n += 1
                 name = "rest/%06d" % n
