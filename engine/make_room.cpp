@@ -14,9 +14,8 @@ namespace {
 // become fixed, and clusters two segments claim are fixed too (the list
 // they came from is stale there).
 std::vector<CRoomSegment> Normalize(std::vector<CRoomSegment> in, uint64_t total) {
-  std::sort(in.begin(), in.end(), [](const CRoomSegment& a, const CRoomSegment& b) {
-    return a.m_nLcn < b.m_nLcn;
-  });
+  std::sort(in.begin(), in.end(),
+            [](const CRoomSegment& a, const CRoomSegment& b) { return a.m_nLcn < b.m_nLcn; });
   std::vector<CRoomSegment> out;
   auto push = [&out](uint64_t lcn, uint64_t clusters, int64_t item) {
     if (clusters == 0) return;

@@ -31,7 +31,7 @@ struct CRoomMove {
 struct CRoomPlan {
   uint64_t m_nWindowLcn = 0;
   uint64_t m_nWindowClusters = 0;
-  uint64_t m_nMovedClusters = 0;  // the clusters of the files moving out
+  uint64_t m_nMovedClusters = 0;   // the clusters of the files moving out
   std::vector<CRoomMove> m_moves;  // largest file first
 };
 

@@ -51,9 +51,8 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
     const CFileItem& item = m_files[k];
     // Only whole files move, and FAT folders never (their entries name
     // their own clusters).
-    const bool movable = k != fileIndex && !item.IsUnmovable() &&
-                         item.m_fragments.GetSize() == 1 && !(item.IsDirectory() && !ntfs) &&
-                         (item.m_wFlags & FI_VIRTUAL) == 0;
+    const bool movable = k != fileIndex && !item.IsUnmovable() && item.m_fragments.GetSize() == 1 &&
+                         !(item.IsDirectory() && !ntfs) && (item.m_wFlags & FI_VIRTUAL) == 0;
     for (const auto& f : item.m_fragments)
       segments.push_back({f.m_nLcn, f.m_nClusters, movable ? static_cast<int64_t>(k) : kRoomFixed});
   }
@@ -97,9 +96,9 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
                          item.m_fragments[0].m_nLcn == move.m_nFrom &&
                          item.m_fragments[0].m_nClusters == move.m_nClusters;
     if (!inPlace || !SplitFreeRunAt(move.m_nTarget, move.m_nClusters, &target)) {
-      *why = Format(
-          "No room could be made for this file: the volume changed while room was made. %s.",
-          path.c_str());
+      *why =
+          Format("No room could be made for this file: the volume changed while room was made. %s.",
+                 path.c_str());
       return false;
     }
     std::string status = "Making room: " + itemPath;
@@ -111,15 +110,16 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
     request.silent = silent;
     if (!MoveFileClusters(request) || item.m_fragments.GetSize() != 1 ||
         item.m_nFirstLcn != move.m_nTarget) {
-      *why = Format("No room could be made for this file: %s could not be moved out of its way. %s.",
-                    itemPath.c_str(), path.c_str());
+      *why =
+          Format("No room could be made for this file: %s could not be moved out of its way. %s.",
+                 itemPath.c_str(), path.c_str());
       return false;
     }
   }
   BuildFreeRunList();
   if (!SplitFreeRunAt(plan.m_nWindowLcn, needed, run)) {
-    *why = Format("No room could be made for this file: the room made is not free. %s.",
-                  path.c_str());
+    *why =
+        Format("No room could be made for this file: the room made is not free. %s.", path.c_str());
     return false;
   }
   return true;

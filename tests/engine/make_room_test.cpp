@@ -1,3 +1,5 @@
+#include "engine/make_room.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -5,7 +7,6 @@
 
 #include "engine/defrag.h"
 #include "engine/globals.h"
-#include "engine/make_room.h"
 #include "engine/statistics.h"
 #include "tests/support/engine_fixture.h"
 
@@ -20,7 +21,8 @@ std::vector<CRoomSegment> Layout(const std::string& map) {
   for (size_t i = 0; i < map.size(); ++i) {
     const char c = map[i];
     const int64_t item = c == '.' ? kRoomFree : c == '#' ? kRoomFixed : c - 'a';
-    if (!out.empty() && out.back().m_nItem == item && out.back().m_nLcn + out.back().m_nClusters == i)
+    if (!out.empty() && out.back().m_nItem == item &&
+        out.back().m_nLcn + out.back().m_nClusters == i)
       ++out.back().m_nClusters;
     else
       out.push_back({i, 1, item});
