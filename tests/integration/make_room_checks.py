@@ -51,8 +51,9 @@ def make_ntfs(img, scale):
     return json.loads(r.stdout)
 
 
-def ntfs_fragmented(img):
-    """Files with data in more than one run, from ntfscluster's listing."""
+def ntfs_fragments(img):
+    """(path, fragments) of the files with data in more than one run, from
+    ntfscluster's listing, system files ("/$...") among them."""
     text = run(["ntfscluster", "-v", "-c", "0-%d" % (1 << 40), img]).stdout.decode(
         "utf-8", "replace")
     runs, inode, in_data = {}, None, False
@@ -73,12 +74,16 @@ def ntfs_fragmented(img):
     out = []
     for r in runs.values():
         pieces, end = 0, None
-        for first, last in sorted(r["runs"]):
+        for first, last in r["runs"]:
             pieces += end is None or first != end + 1
             end = last
-        if pieces > 1 and "path" in r and not r["path"].startswith("/$"):
-            out.append(r["path"])
-    return sorted(out)
+        if pieces > 1 and "path" in r:
+            out.append((r["path"], pieces))
+    return out
+
+
+def ntfs_fragmented(img):
+    return sorted(p for p, _ in ntfs_fragments(img) if not p.startswith("/$"))
 
 
 def checksums(img, kind):
