@@ -132,6 +132,7 @@
 #define IDC_EXTENSIONS 2146
 #define IDC_TYPE_ADD 2147
 #define IDC_TYPE_REMOVE 2148
+#define IDC_MAKE_ROOM 2176
 // Scheduler page.
 #define IDC_SCHEDULE_ON 2160
 #define IDC_SCHEDULE_DAYS 2149

@@ -163,6 +163,7 @@ class CCustomDefragDlg {
           ::SendMessageA(sizes, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.m_pszText));
         ::SendMessageA(sizes, CB_SETCURSEL, m_options.SizeIndex(), 0);
         ::CheckRadioButton(wnd, IDC_OPT_ALL_FILES, IDC_OPT_EXCLUDE_TYPES, m_options.Option());
+        ::CheckDlgButton(wnd, IDC_MAKE_ROOM, m_options.MakeRoom() ? BST_CHECKED : BST_UNCHECKED);
         HWND known = ::GetDlgItem(wnd, IDC_EXTENSIONS);
         for (const auto& ext : KnownExtensions(HostClassKeys()))
           ::SendMessageA(known, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ext.c_str()));
@@ -188,6 +189,8 @@ class CCustomDefragDlg {
           if (m_options.AddType(text)) ShowTypes();
         }
         if (id == IDC_TYPE_REMOVE && m_options.RemoveSelectedType()) ShowTypes();
+        if (id == IDC_MAKE_ROOM && HIWORD(wParam) == BN_CLICKED)
+          m_options.SetMakeRoom(::IsDlgButtonChecked(wnd, IDC_MAKE_ROOM) == BST_CHECKED);
         if (id == ID_HELP_TOPIC) OpenHelpTopic("CustomDefragTab.htm");
         return FALSE;
       }
