@@ -1,8 +1,8 @@
 # Sourced by the benchmarks: make_ntfs_tree IMG MOUNTPOINT makes a 2 GiB NTFS
 # image (mkntfs) of 200,000 files shaped like a used system volume, written
 # through an ntfs-3g mount (root): 169,000 small files that stay inside their
-# records, 31,000 of 1 to 64 KB (2,000 of them written in turns, so they
-# fragment), 2,500 folders up to 9 deep, six folders of 3,500 entries, 24
+# records, 31,000 of 1 to 64 KB (2,000 of them written four at a time in
+# turns), 2,500 folders up to 9 deep, six folders of 3,500 entries, 24
 # folders whose names end up in extension records behind an attribute list,
 # and a name in 40 with letters outside ASCII. Writing it takes minutes, so
 # the image is kept in VT_BENCH_CACHE (default /var/tmp/vantrel-bench) under
@@ -12,7 +12,8 @@ make_ntfs_tree() {
   local img=$1 mnt=$2
   local cache=${VT_BENCH_CACHE:-/var/tmp/vantrel-bench}
   local key
-  key=$(sha256sum "${BASH_SOURCE[0]}" | cut -c1-16)
+  # Comments do not change the image.
+  key=$(grep -v '^ *#' "${BASH_SOURCE[0]}" | sha256sum | cut -c1-16)
   local cached=$cache/ntfs-tree-$key.img
   if [ ! -f "$cached" ]; then
     mkdir -p "$cache" "$mnt"
