@@ -1,6 +1,7 @@
 #include "platform/image/ntfs_mft.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 
 #include "ondisk/ntfs_layout.h"
@@ -61,6 +62,12 @@ DWORD CMft::ReadRecordAt(uint64_t number, const CStream& data, std::vector<uint8
 
 DWORD CMft::ReadRecord(uint64_t number, std::vector<uint8_t>* bytes) const {
   if (number >= m_nRecordCount) return ERROR_INVALID_PARAMETER;
+  bytes->resize(m_geometry.m_nRecordSize);
+  return ReadRecordInto(number, bytes->data());
+}
+
+DWORD CMft::ReadRecordInto(uint64_t number, uint8_t* out) const {
+  if (number >= m_nRecordCount) return ERROR_INVALID_PARAMETER;
   const uint64_t size = m_geometry.m_nRecordSize;
   const uint64_t offset = number * size;
   if (offset < m_nReadAheadOffset || offset + size > m_nReadAheadOffset + m_readAhead.size()) {
@@ -72,12 +79,14 @@ DWORD CMft::ReadRecord(uint64_t number, std::vector<uint8_t>* bytes) const {
         ERROR_SUCCESS) {
       // A stretch that cannot be read whole may still hold this record.
       m_readAhead.clear();
-      return ReadRecordAt(number, m_data, bytes);
+      std::vector<uint8_t> bytes;
+      const DWORD err = ReadRecordAt(number, m_data, &bytes);
+      if (err == ERROR_SUCCESS) std::memcpy(out, bytes.data(), bytes.size());
+      return err;
     }
   }
-  const uint8_t* at = m_readAhead.data() + (offset - m_nReadAheadOffset);
-  bytes->assign(at, at + size);
-  return ApplyFixups(bytes->data(), bytes->size());
+  std::memcpy(out, m_readAhead.data() + (offset - m_nReadAheadOffset), static_cast<size_t>(size));
+  return ApplyFixups(out, static_cast<size_t>(size));
 }
 
 DWORD CMft::LoadRecord(uint64_t number, CLoadedRecord* record) const {

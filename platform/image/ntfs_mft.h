@@ -50,6 +50,8 @@ class CMft {
   // Reads record `number` with its fix-ups applied. ERROR_INVALID_PARAMETER
   // past the end of the MFT, ERROR_FILE_CORRUPT for a damaged record.
   DWORD ReadRecord(uint64_t number, std::vector<uint8_t>* bytes) const;
+  // The same into `out`, which has room for one record.
+  DWORD ReadRecordInto(uint64_t number, uint8_t* out) const;
   // As ReadRecord, and checks the header and walks the attributes.
   DWORD LoadRecord(uint64_t number, CLoadedRecord* record) const;
   // Forgets the records read ahead; whoever writes records calls it.
