@@ -3,6 +3,9 @@
 # images made by independent tools:
 #   NTFS, 1 GiB, FILES files (default 200,000) in folders of 1,000, made with
 #     mkntfs and an ntfs-3g mount (root): vantrel-cli analyze / ntfscluster -i
+#   NTFS, 2 GiB, 200,000 files shaped like a used system volume, mostly
+#     inside their records, 2,500 folders up to 9 deep
+#     (bench/ntfs_tree_image.sh): / ntfscluster -i
 #   FAT32, 300 MB, 4,896 files in a 24-level tree (mcopy -s): / fsck.fat -n
 #   FAT32, 80 MB, 12,197 files in the root and one folder: / fsck.fat -n
 # Each pair runs alternately N times (warm cache); medians, their ratio and
@@ -12,7 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/native}
-runs=${2:-6}
+runs=${2:-9}
 count=${3:-200000}
 cli=$(realpath "$build/cli/vantrel-cli")
 [ -x "$cli" ] || { echo "build vantrel-cli first (cmake --build --preset native)"; exit 2; }
@@ -29,6 +32,9 @@ ntfs=$work/ntfs.img
 size_mb=$((1024 > count / 150 ? 1024 : count / 150))
 . bench/ntfs_files_image.sh
 make_ntfs_files "$ntfs" "$size_mb" "$count" "$mnt"
+tree=$work/tree.img
+. bench/ntfs_tree_image.sh
+make_ntfs_tree "$tree" "$mnt"
 
 # --- FAT32, deep tree and flat
 deep=$work/deep.img
@@ -86,5 +92,6 @@ PY
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); medians of $runs alternating runs"
 compare "NTFS, $count files" "$ntfs" 0.5 ntfscluster -i
+compare "NTFS, 200,000 files, tree" "$tree" 0.5 ntfscluster -i
 compare "FAT32 300 MB, 24-level tree" "$deep" 1.0 fsck.fat -n
 compare "FAT32 80 MB, flat" "$flat" 1.0 fsck.fat -n

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# Analysis speed on an NTFS image with about 200,000 files (made with mkntfs
-# and an ntfs-3g mount, as root), beside the NTFS tools reading the same
-# image: ntfscluster -i (which reads every MFT record) and ntfsls -R -a.
-# Prints best-of-N times (warm cache), ratios, files per second and peak
-# memory.
-#   bench/ntfs_analyze.sh [BUILD_DIR] [RUNS] [FILES]
+# Analysis speed on two NTFS images of about 200,000 files each, made with
+# mkntfs and an ntfs-3g mount (root): "files", 200 folders of 1,000 files
+# (bench/ntfs_files_image.sh), and "tree", a used system volume's shape with
+# 169,000 small files inside their records, 2,500 folders up to 9 deep and
+# folders of 3,500 entries (bench/ntfs_tree_image.sh). Beside each analysis:
+# ntfscluster -i (which reads every MFT record), reading the MFT's bytes
+# alone (dd of its extents to /dev/null) and ntfsls -R -a. Each pair runs
+# alternately N times, warm; medians, their ratios and the goals are printed
+# with files per second and peak memory.
+#   bench/ntfs_analyze.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/native}
-runs=${2:-3}
-count=${3:-200000}
-cli=$build/cli/vantrel-cli
+runs=${2:-9}
+cli=$(realpath "$build/cli/vantrel-cli")
 [ -x "$cli" ] || { echo "build vantrel-cli first (cmake --build --preset native)"; exit 2; }
 PATH=$PATH:/usr/sbin:/sbin
 
@@ -18,31 +21,62 @@ work=$(mktemp -d)
 mnt=$work/mnt
 cleanup() { mountpoint -q "$mnt" 2>/dev/null && umount "$mnt"; rm -rf "$work"; }
 trap cleanup EXIT
-img=$work/bench.img
 . bench/ntfs_files_image.sh
-make_ntfs_files "$img" 2048 "$count" "$mnt"
+. bench/ntfs_tree_image.sh
+make_ntfs_files "$work/files.img" 2048 200000 "$mnt"
+make_ntfs_tree "$work/tree.img" "$mnt"
 
-measure() {  # prints "best_ms peak_kib"
-  python3 - "$runs" "$@" <<'PY'
-import resource, subprocess, sys, time
-runs, cmd = int(sys.argv[1]), sys.argv[2:]
-best = None
-for _ in range(runs):
-    t0 = time.perf_counter()
-    subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    ms = (time.perf_counter() - t0) * 1000
-    best = ms if best is None else min(best, ms)
-peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-print("%.0f %d" % (best, peak))
-PY
+# The MFT's extents as "offset length" in bytes, from ntfsinfo.
+mft_extents() {
+  local cluster
+  cluster=$(ntfsinfo -m "$1" 2>/dev/null | awk '/Cluster Size:/ {print $3; exit}')
+  ntfsinfo -v -i 0 "$1" 2>/dev/null | awk -v cs="$cluster" '
+    /Dumping attribute \$DATA/ {data = 1; next}
+    /Dumping attribute/ {data = 0}
+    data && /Runlist:/ {runs = 1; next}
+    data && runs && NF == 3 && $1 ~ /^0x/ {printf "%d %d\n", strtonum($2) * cs, strtonum($3) * cs}'
 }
 
-read -r files folders < <("$cli" analyze "$img" --json | python3 -c 'import json,sys; d=json.load(sys.stdin); print(d["files"], d["folders"])')
-read -r cli_ms cli_kib < <(measure "$cli" analyze "$img")
-read -r nc_ms _ < <(measure ntfscluster -i "$img")
-read -r ls_ms _ < <(measure ntfsls -R -a "$img")
-ratio() { python3 -c "print('%.2f' % ($1 / max($2, 1)))"; }
-echo "image: NTFS, 2 GiB, $files files and $folders folders"
-echo "vantrel-cli analyze: ${cli_ms} ms, $(python3 -c "print(int(($files + $folders) * 1000 / max($cli_ms, 1)))") files/s, peak ${cli_kib} KiB"
-echo "ntfscluster -i:      ${nc_ms} ms   (vantrel / ntfscluster = $(ratio "$cli_ms" "$nc_ms"))"
-echo "ntfsls -R -a:        ${ls_ms} ms   (vantrel / ntfsls = $(ratio "$cli_ms" "$ls_ms"))"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); medians of $runs alternating runs, warm"
+for name in files tree; do
+  img=$work/$name.img
+  reader=$work/read_mft_$name.sh
+  {
+    echo "set -e"
+    mft_extents "$img" | while read -r at bytes; do
+      echo "dd if='$img' of=/dev/null bs=1M iflag=skip_bytes,count_bytes skip=$at count=$bytes status=none"
+    done
+  } > "$reader"
+  python3 - "$runs" "$cli" "$name" "$img" "$reader" <<'PY'
+import json, os, statistics, subprocess, sys, time
+runs, cli, name, image, reader = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5]
+info = json.loads(subprocess.run([cli, "analyze", image, "--json"], capture_output=True).stdout)
+items = info["files"] + info["folders"]
+mft_bytes = sum(int(l.split("count=")[1].split()[0]) for l in open(reader) if "count=" in l)
+def timed(cmd):
+    t0 = time.perf_counter()
+    pid = os.fork()
+    if pid == 0:
+        fd = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(fd, 1); os.dup2(fd, 2)
+        os.execvp(cmd[0], cmd)
+    _, _, usage = os.wait4(pid, 0)
+    return time.perf_counter() - t0, usage.ru_maxrss
+others = {"ntfscluster -i": ["ntfscluster", "-i", image], "read the MFT (dd)": ["sh", reader],
+          "ntfsls -R -a": ["ntfsls", "-R", "-a", image]}
+goals = {"ntfscluster -i": 0.5, "read the MFT (dd)": 2.0}
+ours, theirs, peak = [], {k: [] for k in others}, 0
+for _ in range(runs):
+    for key, cmd in others.items():
+        t, rss = timed([cli, "analyze", image]); ours.append(t); peak = max(peak, rss)
+        theirs[key].append(timed(cmd)[0])
+a = statistics.median(ours)
+print("%s: %d files and folders, MFT %.0f MB" % (name, items, mft_bytes / 1e6))
+print("  vantrel-cli analyze %7.3f s (%.0f files/s, peak %.1f MB)" % (a, items / a, peak / 1024))
+for key in others:
+    b = statistics.median(theirs[key])
+    goal = goals.get(key)
+    verdict = ", goal <= %.1f (%s)" % (goal, "meets" if a / b <= goal else "MISSES") if goal else ""
+    print("  %-19s %7.3f s   ratio %.2f%s" % (key, b, a / b, verdict))
+PY
+done
