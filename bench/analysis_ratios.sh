@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The analysis beside the file system's own tools, in one run, on three
 # images made by independent tools:
-#   NTFS, 1 GiB, FILES files (default 200,000) in folders of 1,000, made with
+#   NTFS, 2 GiB, FILES files (default 200,000) in folders of 1,000, made with
 #     mkntfs and an ntfs-3g mount (root): vantrel-cli analyze / ntfscluster -i
 #   NTFS, 2 GiB, 200,000 files shaped like a used system volume, mostly
 #     inside their records, 2,500 folders up to 9 deep
@@ -29,7 +29,7 @@ trap cleanup EXIT
 
 # --- NTFS
 ntfs=$work/ntfs.img
-size_mb=$((1024 > count / 150 ? 1024 : count / 150))
+size_mb=$((2048 > count / 150 ? 2048 : count / 150))
 . bench/ntfs_files_image.sh
 make_ntfs_files "$ntfs" "$size_mb" "$count" "$mnt"
 tree=$work/tree.img

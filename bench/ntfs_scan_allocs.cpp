@@ -142,10 +142,10 @@ int main(int argc, char** argv) {
   // of it grows with the records.
   const uint64_t bound = 64 + records / 32768;
   std::printf("%s: %" PRIu64 " base records, %zu items stored\n", argv[1], records, items);
-  std::printf("  allocations %" PRIu64 " (%.3f a record), kept by the results %" PRIu64 "\n",
-              total, records ? static_cast<double>(total) / records : 0.0, kept);
-  std::printf("  the reader's own %" PRIu64 ": %.5f a record (bound %" PRIu64 " in all) %s\n",
-              own, records ? static_cast<double>(own) / records : 0.0, bound,
+  std::printf("  allocations %" PRIu64 " (%.3f a record), kept by the results %" PRIu64 "\n", total,
+              records ? static_cast<double>(total) / records : 0.0, kept);
+  std::printf("  the reader's own %" PRIu64 ": %.5f a record (bound %" PRIu64 " in all) %s\n", own,
+              records ? static_cast<double>(own) / records : 0.0, bound,
               own <= bound ? "ok" : "OVER");
   return own <= bound ? 0 : 1;
 }

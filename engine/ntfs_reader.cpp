@@ -261,7 +261,8 @@ void CNtfsReader::TakeFileName(const CByteView& view, const ntfs::CAttribute& a,
   if (fn::kName + chars * 2u > a.m_nValueLength) return;
   // A name has at most 255 units (its length is a byte).
   char16_t units[255];
-  for (size_t k = 0; k < chars; ++k) units[k] = static_cast<char16_t>(view.U16(v + fn::kName + 2 * k));
+  for (size_t k = 0; k < chars; ++k)
+    units[k] = static_cast<char16_t>(view.U16(v + fn::kName + 2 * k));
   Utf16ToSystemAnsi(units, chars, &item.m_strName);
   *hasName = true;
   if (view.U32(v + fn::kFlags) & ntfs::kFileNameIsDirectory)

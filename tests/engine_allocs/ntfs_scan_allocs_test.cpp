@@ -167,8 +167,8 @@ uint64_t OwnAllocations(size_t files, size_t* stored) {
   CNtfsImageBuilder b(8192, static_cast<uint32_t>(files + 64));
   const uint64_t folder = b.AddFolder(CNtfsImageBuilder::kRoot, u"Ordner für Dateien");
   for (size_t i = 0; i < files; ++i) {
-    const std::u16string name = u"file number " + std::u16string(1, u'A' + i % 26) +
-                                std::u16string(i % 40, u'ß') + u".txt";
+    const std::u16string name =
+        u"file number " + std::u16string(1, u'A' + i % 26) + std::u16string(i % 40, u'ß') + u".txt";
     if (i % 4 == 0)
       b.AddFile(folder, name, std::string(5000, 'x'));
     else
