@@ -64,19 +64,12 @@ mcopy -s -i "$flat" "$work/flat/one" ::
 
 compare() {  # LABEL IMAGE GOAL TOOL...
   python3 - "$runs" "$cli" "$@" <<'PY'
-import json, os, statistics, subprocess, sys, time
+import json, os, statistics, subprocess, sys
+sys.path.insert(0, "bench")
+from timed_run import timed
 runs, cli, label, image, goal, tool = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], float(sys.argv[5]), sys.argv[6:]
 info = json.loads(subprocess.run([cli, "analyze", image, "--json"], capture_output=True).stdout)
 items = info["files"] + info["folders"]
-def timed(cmd):
-    t0 = time.perf_counter()
-    pid = os.fork()
-    if pid == 0:
-        fd = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(fd, 1); os.dup2(fd, 2)
-        os.execvp(cmd[0], cmd)
-    _, _, usage = os.wait4(pid, 0)
-    return time.perf_counter() - t0, usage.ru_maxrss
 ours, theirs, peak = [], [], 0
 for _ in range(runs):
     t, rss = timed([cli, "analyze", image]); ours.append(t); peak = max(peak, rss)

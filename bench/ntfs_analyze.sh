@@ -48,20 +48,13 @@ for name in files tree; do
     done
   } > "$reader"
   python3 - "$runs" "$cli" "$name" "$img" "$reader" <<'PY'
-import json, os, statistics, subprocess, sys, time
+import json, os, statistics, subprocess, sys
+sys.path.insert(0, "bench")
+from timed_run import timed
 runs, cli, name, image, reader = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5]
 info = json.loads(subprocess.run([cli, "analyze", image, "--json"], capture_output=True).stdout)
 items = info["files"] + info["folders"]
 mft_bytes = sum(int(l.split("count=")[1].split()[0]) for l in open(reader) if "count=" in l)
-def timed(cmd):
-    t0 = time.perf_counter()
-    pid = os.fork()
-    if pid == 0:
-        fd = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(fd, 1); os.dup2(fd, 2)
-        os.execvp(cmd[0], cmd)
-    _, _, usage = os.wait4(pid, 0)
-    return time.perf_counter() - t0, usage.ru_maxrss
 others = {"ntfscluster -i": ["ntfscluster", "-i", image], "read the MFT (dd)": ["sh", reader],
           "ntfsls -R -a": ["ntfsls", "-R", "-a", image]}
 goals = {"ntfscluster -i": 0.5, "read the MFT (dd)": 2.0}
