@@ -16,6 +16,7 @@ namespace {
 constexpr size_t kRecordNumberField = record::kRecordNumber;
 constexpr size_t kUsaOffsetWithNumber = record::kUsaOffset31;
 constexpr uint64_t kReadAheadBytes = 1024 * 1024;  // a thousand records a read
+constexpr uint64_t kPassStep = 16;                 // records apart that still make a pass
 
 DWORD Corrupt(std::string* message, const std::string& reason) {
   if (message) *message = "damaged NTFS volume: " + reason;
@@ -70,7 +71,19 @@ DWORD CMft::ReadRecordInto(uint64_t number, uint8_t* out) const {
   if (number >= m_nRecordCount) return ERROR_INVALID_PARAMETER;
   const uint64_t size = m_geometry.m_nRecordSize;
   const uint64_t offset = number * size;
+  // A pass through the records asks for each in use in turn: a record a
+  // few after the one before. Only such a record outside the stretch reads
+  // the next one; any other (a folder looked up by path, an extension
+  // record) is read alone, so that a walk from folder to folder does not
+  // read a megabyte for each record, and the stretch stays for the pass.
+  const bool next = number > m_nLastRecord && number - m_nLastRecord <= kPassStep;
+  m_nLastRecord = number;
   if (offset < m_nReadAheadOffset || offset + size > m_nReadAheadOffset + m_readAhead.size()) {
+    if (!m_readAhead.empty() && !next) {
+      const DWORD err =
+          ReadStream(*m_pDevice, m_geometry, m_data, offset, out, static_cast<size_t>(size));
+      return err != ERROR_SUCCESS ? err : ApplyFixups(out, static_cast<size_t>(size));
+    }
     const uint64_t start = offset / kReadAheadBytes * kReadAheadBytes;
     const uint64_t end = std::min(start + kReadAheadBytes, m_nRecordCount * size);
     m_readAhead.resize(static_cast<size_t>(end - start));

@@ -66,9 +66,11 @@ class CMft {
   uint64_t m_nRecordCount = 0;
   std::vector<uint8_t> m_bitmap;
   CStream m_bitmapStream;
-  // Records are read a stretch at a time: scans ask for them in order.
+  // Records are read a stretch at a time: scans ask for them in order
+  // (records asked for out of order are read alone, the stretch kept).
   mutable std::vector<uint8_t> m_readAhead;
   mutable uint64_t m_nReadAheadOffset = 0;
+  mutable uint64_t m_nLastRecord = ~static_cast<uint64_t>(0);
 };
 
 // Checks a record (fix-ups applied) and walks its attributes.
