@@ -30,11 +30,13 @@ make_ntfs_tree "$work/tree.img" "$mnt"
 mft_extents() {
   local cluster
   cluster=$(ntfsinfo -m "$1" 2>/dev/null | awk '/Cluster Size:/ {print $3; exit}')
-  ntfsinfo -v -i 0 "$1" 2>/dev/null | awk -v cs="$cluster" '
+  [ -n "$cluster" ] || { echo "ntfsinfo cannot read $1" >&2; exit 2; }
+  ntfsinfo -v -i 0 "$1" 2>/dev/null | awk '
     /Dumping attribute \$DATA/ {data = 1; next}
     /Dumping attribute/ {data = 0}
     data && /Runlist:/ {runs = 1; next}
-    data && runs && NF == 3 && $1 ~ /^0x/ {printf "%d %d\n", strtonum($2) * cs, strtonum($3) * cs}'
+    data && runs && NF == 3 && $1 ~ /^0x/ {print $2, $3}' |
+    while read -r lcn count; do echo $((lcn * cluster)) $((count * cluster)); done
 }
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); medians of $runs alternating runs, warm"

@@ -164,11 +164,17 @@ TEST(NtfsReaderAllocations, StoredRecordsAllocateWhatTheListKeeps) {
 // The whole pass over an image: what the reader allocates for itself does
 // not grow with the records (buffers made once, the bitmap of the MFT).
 uint64_t OwnAllocations(size_t files, size_t* stored) {
-  CNtfsImageBuilder b(8192, static_cast<uint32_t>(files + 64));
-  const uint64_t folder = b.AddFolder(CNtfsImageBuilder::kRoot, u"Ordner für Dateien");
+  CNtfsImageBuilder b(8192, static_cast<uint32_t>(files + files / 10 + 64));
+  // Folders of 20 in groups of ten, so that each index fits the builder's
+  // one level of blocks.
+  uint64_t group = 0, folder = 0;
   for (size_t i = 0; i < files; ++i) {
+    if (i % 200 == 0)
+      group = b.AddFolder(CNtfsImageBuilder::kRoot, u"Gruppe " + std::u16string(1, u'A' + i / 200));
+    if (i % 20 == 0)
+      folder = b.AddFolder(group, u"Ordner für " + std::u16string(1, u'A' + (i / 20) % 10));
     const std::u16string name =
-        u"file number " + std::u16string(1, u'A' + i % 26) + std::u16string(i % 40, u'ß') + u".txt";
+        u"file " + std::u16string(1, u'A' + i % 20) + std::u16string(i % 9, u'ß') + u".txt";
     if (i % 4 == 0)
       b.AddFile(folder, name, std::string(5000, 'x'));
     else
