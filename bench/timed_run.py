@@ -15,3 +15,16 @@ def timed(cmd):
         os.execvp(cmd[0], cmd)
     _, _, usage = os.wait4(pid, 0)
     return time.perf_counter() - t0, usage.ru_maxrss
+
+
+def timed_full(cmd):
+    """Wall seconds, CPU seconds (user and system), peak resident KiB and the
+    standard output of one run of cmd."""
+    import subprocess
+
+    t0 = time.perf_counter()
+    child = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    out = child.stdout.read()
+    _, _, usage = os.wait4(child.pid, 0)
+    child.returncode = 0
+    return time.perf_counter() - t0, usage.ru_utime + usage.ru_stime, usage.ru_maxrss, out
