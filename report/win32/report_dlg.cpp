@@ -208,8 +208,8 @@ INT_PTR CReportDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
           return TRUE;
         case IDC_LOG_LIST:
           if (HIWORD(wParam) == CBN_SELCHANGE) {
-            m_page.OnLogSelected(static_cast<int>(
-                ::SendDlgItemMessageA(m_hWnd, IDC_LOG_LIST, CB_GETCURSEL, 0, 0)));
+            m_page.OnLogSelected(
+                static_cast<int>(::SendDlgItemMessageA(m_hWnd, IDC_LOG_LIST, CB_GETCURSEL, 0, 0)));
             Show();
           }
           return TRUE;
