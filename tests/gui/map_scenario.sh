@@ -164,9 +164,12 @@ shot 03a-map-balloon
 xdotool mousemove $(to_point "$free"); sleep 1
 balloon=$(drive balloon)
 log "  balloon after the drag: $balloon"
-grab "$work/drag.png"
-xdotool mouseup 1; sleep 1
+xdotool mouseup 1
 check "dragged onto free space, the balloon names it" bash -c '[[ "$0" == *" Free" ]]' "$balloon"
+# Read once the balloon has gone (10 seconds), so that it covers no block.
+sleep 11
+check "the balloon closes after 10 seconds" bash -c "! '$wine' '$driver' balloon >/dev/null 2>&1"
+grab "$work/drag.png"
 check "the drag keeps the file selected" test "$(block_pixel "$work/drag.png" "$frag")" = "180 180 20"
 check "the drag does not select the free space" \
   test "$(block_pixel "$work/drag.png" "$free")" != "180 180 20"
