@@ -414,7 +414,9 @@ check "the main window opens at 144 DPI" test "$(drive wait-main 90)" = "Vantrel
 sleep 2
 drive resize 1260 880
 sleep 1
-if [[ "$(drive rows | head -1)" != "[x]"* ]]; then
+if [[ "$(drive rows | head -1)" == "[x]"* ]]; then
+  drive click 1102  # Analyze
+else
   point=$(VT_CLICK_OUTSIDE=1 drive check 0)
   click $point
 fi
