@@ -326,7 +326,8 @@ void CMainDlg::OnInit() {
   if (m_nBlockSize < kMinBlockSize || m_nBlockSize > kMaxBlockSize) m_nBlockSize = 7;
   m_map.SetBlockSize(m_nBlockSize);
   for (int id : kLegendIds) {
-    ::SetWindowPos(Item(id), nullptr, 0, 0, 12, 12, SWP_NOMOVE | SWP_NOZORDER);
+    ::SetWindowPos(Item(id), nullptr, 0, 0, LegendSwatchSide(m_hWnd), LegendSwatchSide(m_hWnd),
+                   SWP_NOMOVE | SWP_NOZORDER);
     ::EnableWindow(Item(id), FALSE);  // a swatch, not a button to press
   }
   m_graph.Create(m_hWnd, Item(IDC_MAP_FRAME), Item(IDC_MAP_SCROLL), &m_strip);
@@ -487,7 +488,7 @@ void CMainDlg::LayoutMap() {
   for (int i = 0; i < 6; ++i) {
     char text[64] = {};
     ::GetWindowTextA(Item(kLegendIds[i]), text, sizeof(text));
-    widths[i] = 12 + 3 + LegendTextWidth(m_hWnd, text) + 16;
+    widths[i] = LegendSwatchSide(m_hWnd) * (12 + 3 + 16) / 12 + LegendTextWidth(m_hWnd, text);
     total += widths[i];
   }
   int legendX = std::max(5, static_cast<int>(client.right - total) / 2);

@@ -77,7 +77,7 @@ BOOL CALLBACK FindRunningCopy(HWND wnd, LPARAM param) {
 
 CPellworthApp& App() { return *g_app; }
 
-CPellworthApp::CPellworthApp() {
+CPellworthApp::CPellworthApp() : m_report(m_prompt) {
   g_app = this;
   const char* list = std::getenv("VANTREL_VOLUMES");
   if ((list && *list) || RunningUnderWine()) {
