@@ -36,6 +36,12 @@ constexpr const char* kWaitForOperationText = "Please wait for the current opera
 // "#32770" (any case).
 bool IsRunningCopyWindow(const std::string& title, const std::string& className);
 
+// "/uninstall": what to tell about the scheduled task's removal, with the
+// scheduler's or the system's text for the failure. Nothing when it went or
+// when there was none to remove (file or path not found).
+constexpr const char* kUninstallTaskFailedText = "Unable to remove the scheduled task \"Vantrel\".";
+std::string UninstallTaskMessage(long result, const std::string& reason);
+
 // The help file: the program's path with its extension swapped for ".chm".
 std::string HelpFilePath(const std::string& programPath);
 

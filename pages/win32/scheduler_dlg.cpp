@@ -14,6 +14,7 @@
 #include "pages/scheduled_run.h"
 #include "pages/win32/options_sheet.h"
 #include "resources/resource.h"
+#include "widgets/dialog_base.h"
 #include "schedule/scheduled_task.h"
 #include "tasklib/schedule_request.h"
 
@@ -96,9 +97,7 @@ void CWindowsScheduleService::RemoveTask() {
 }
 
 INT_PTR CALLBACK CSchedulerDlg::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_INITDIALOG)
-    ::SetWindowLongPtrA(wnd, DWLP_USER, reinterpret_cast<PROPSHEETPAGEA*>(lParam)->lParam);
-  auto* self = reinterpret_cast<CSchedulerDlg*>(::GetWindowLongPtrA(wnd, DWLP_USER));
+  auto* self = PageObject<CSchedulerDlg>(wnd, msg, lParam);
   return self ? self->OnMessage(wnd, msg, wParam, lParam) : FALSE;
 }
 

@@ -16,7 +16,7 @@
 //                                caption and message
 //   press CAPTION ID             clicks a button of that dialog
 //   close                        closes the main window
-//   (and those of map_commands.cpp)
+//   (and those of map_commands.cpp and window_commands.cpp)
 #include <windows.h>
 #include <commctrl.h>
 
@@ -26,6 +26,7 @@
 #include <string>
 
 int RunMapCommand(HWND main, int argc, char** argv);
+int RunWindowCommand(HWND main, int argc, char** argv);
 
 namespace {
 
@@ -257,7 +258,8 @@ int main(int argc, char** argv) {
     ::PostMessageA(::GetDlgItem(dlg, std::atoi(argv[3])), BM_CLICK, 0, 0);
   } else {
     // The map's, the status bar's, the menus' and the file page's commands.
-    const int rc = RunMapCommand(main, argc, argv);
+    int rc = RunMapCommand(main, argc, argv);
+    if (rc < 0) rc = RunWindowCommand(main, argc, argv);
     return rc >= 0 ? rc : Fail("unknown command");
   }
   return 0;

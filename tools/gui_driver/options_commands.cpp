@@ -28,6 +28,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "platform/ui_sink.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -164,8 +166,8 @@ int PrintPriority(HWND tray) {
   return 0;
 }
 
-constexpr UINT kSetMark = WM_APP + 60;  // the check-list combo's messages
-constexpr UINT kGetMark = WM_APP + 61;
+constexpr UINT kSetMark = UM_CCM_SETCHECK;  // the check-list combo's messages
+constexpr UINT kGetMark = UM_CCM_GETCHECK;
 
 }  // namespace
 
