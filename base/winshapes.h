@@ -347,4 +347,3 @@ static_assert(offsetof(NTFS_FILE_RECORD_OUTPUT_BUFFER, FileRecordBuffer) == 12,
               "NTFS_FILE_RECORD_OUTPUT_BUFFER.FileRecordBuffer");
 static_assert(sizeof(MOVE_FILE_DATA) == 32, "MOVE_FILE_DATA");
 static_assert(sizeof(DISK_GEOMETRY) == 24, "DISK_GEOMETRY");
-

@@ -6,9 +6,9 @@
 
 #include <windows.h>
 
-#include "platform/ui_sink.h"
-
 #include <vector>
+
+#include "platform/ui_sink.h"
 
 namespace vt {
 

@@ -66,8 +66,7 @@ INT_PTR CHelpPage::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDC_HELP_BUTTON) {
-        ::ShellExecuteA(m_hWnd, "open", App().HelpPath().c_str(), nullptr, nullptr,
-                        SW_SHOWNORMAL);
+        ::ShellExecuteA(m_hWnd, "open", App().HelpPath().c_str(), nullptr, nullptr, SW_SHOWNORMAL);
         return TRUE;
       }
       if (LOWORD(wParam) == IDC_CHECK_UPDATES) {

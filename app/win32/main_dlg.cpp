@@ -46,10 +46,10 @@ const char* CMainDlg::HelpTopic() const {
 void CMainDlg::SetIcons() {
   HINSTANCE inst = ::GetModuleHandleA(nullptr);
   for (int big = 0; big < 2; ++big) {
-    HICON icon = static_cast<HICON>(::LoadImageA(
-        inst, MAKEINTRESOURCEA(IDI_VANTREL), IMAGE_ICON,
-        ::GetSystemMetrics(big ? SM_CXICON : SM_CXSMICON),
-        ::GetSystemMetrics(big ? SM_CYICON : SM_CYSMICON), 0));
+    HICON icon =
+        static_cast<HICON>(::LoadImageA(inst, MAKEINTRESOURCEA(IDI_VANTREL), IMAGE_ICON,
+                                        ::GetSystemMetrics(big ? SM_CXICON : SM_CXSMICON),
+                                        ::GetSystemMetrics(big ? SM_CYICON : SM_CYSMICON), 0));
     ::SendMessageA(m_hWnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon));
   }
 }

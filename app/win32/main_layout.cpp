@@ -92,8 +92,8 @@ void CMainDlg::LayoutMap() {
   const int mapBottom = bottomLabelTop - 2;
   const RECT scroll = ItemRect(Item(IDC_MAP_SCROLL));
   const int sbw = scroll.right - scroll.left;
-  ::MoveWindow(Item(IDC_MAP_SCROLL), client.right - sbw - margin, bandTop, sbw,
-               mapBottom - bandTop, TRUE);
+  ::MoveWindow(Item(IDC_MAP_SCROLL), client.right - sbw - margin, bandTop, sbw, mapBottom - bandTop,
+               TRUE);
   const int width = MapFrameWidth(client.right - margin, sbw + 2, margin, m_nBlockSize);
   ::MoveWindow(Item(IDC_MAP_FRAME), margin, bandTop, width, mapBottom - bandTop, TRUE);
   m_graph.FitFrame();

@@ -61,8 +61,7 @@ void CMainDlg::OnRangeChanged() {
                {IDC_RANGE_BOTTOM_LEFT, labels.m_nBottomLeft},
                {IDC_RANGE_BOTTOM_RIGHT, labels.m_nBottomRight}};
   for (const auto& label : shown)
-    SetItemTextUtf8(m_hWnd, label.id,
-                    Format("%llu", static_cast<unsigned long long>(label.value)));
+    SetItemTextUtf8(m_hWnd, label.id, Format("%llu", static_cast<unsigned long long>(label.value)));
   m_strip.SetRange(range.m_nFirst, range.m_nLast);
   // The slider gives up the keyboard focus; a focus anywhere else stays.
   if (::GetFocus() == Item(IDC_BLOCK_SLIDER)) ::SetFocus(m_hTabs);

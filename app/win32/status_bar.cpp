@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "app/main_window_logic.h"
 #include "app/win32/pellworth_app.h"
 #include "engine/globals.h"
@@ -82,13 +84,12 @@ void CStatusBar::Create(HWND parent) {
     return ::RegisterClassW(&wc) != 0;
   }();
   (void)registered;
-  m_hBar = ::CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0,
-                             0, 0, parent,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)), inst,
-                             nullptr);
-  m_hProgress = ::CreateWindowExA(0, kProgressClass, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hBar,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS)),
-                                  inst, nullptr);
+  m_hBar = ::CreateWindowExW(
+      0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, parent,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)), inst, nullptr);
+  m_hProgress =
+      ::CreateWindowExA(0, kProgressClass, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hBar,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS)), inst, nullptr);
 }
 
 void CStatusBar::Layout(int clientWidth) {

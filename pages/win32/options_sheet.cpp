@@ -13,8 +13,8 @@
 #include "pages/custom_defrag_options.h"
 #include "pages/win32/scheduler_dlg.h"
 #include "resources/resource.h"
-#include "widgets/dialog_base.h"
 #include "widgets/check_combo.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 

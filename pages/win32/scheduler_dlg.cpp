@@ -14,9 +14,9 @@
 #include "pages/scheduled_run.h"
 #include "pages/win32/options_sheet.h"
 #include "resources/resource.h"
-#include "widgets/dialog_base.h"
 #include "schedule/scheduled_task.h"
 #include "tasklib/schedule_request.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 

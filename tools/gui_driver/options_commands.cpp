@@ -28,12 +28,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "platform/ui_sink.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "platform/ui_sink.h"
 
 namespace {
 
