@@ -1,5 +1,6 @@
 #include "app/win32/main_dlg.h"
 
+#include <windows.h>
 #include <commctrl.h>
 
 #include <memory>

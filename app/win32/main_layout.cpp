@@ -1,5 +1,6 @@
 // The main window's layout: the resize, the map band, the slider row, the
 // splitter and the minimum size.
+#include <windows.h>
 #include <commctrl.h>
 
 #include <algorithm>

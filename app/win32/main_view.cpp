@@ -1,5 +1,6 @@
 // The main window's look: its background and bands, the colours of its
 // labels, the range and view labels and the block-size slider.
+#include <windows.h>
 #include <commctrl.h>
 
 #include "app/win32/main_dlg_parts.h"

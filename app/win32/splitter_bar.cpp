@@ -26,10 +26,11 @@ LRESULT CALLBACK SplitterProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) 
       ::SetCursor(::LoadCursor(nullptr, IDC_SIZENS));
       return TRUE;
     case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = ::BeginPaint(wnd, &ps);
+      // A raised edge above and below on the button face.
       RECT r;
       ::GetClientRect(wnd, &r);
+      PAINTSTRUCT ps;
+      HDC dc = ::BeginPaint(wnd, &ps);
       ::FillRect(dc, &r, ::GetSysColorBrush(COLOR_BTNFACE));
       ::DrawEdge(dc, &r, EDGE_RAISED, BF_TOP | BF_BOTTOM);
       ::EndPaint(wnd, &ps);
