@@ -50,7 +50,7 @@ bool IsRunningCopyWindow(const std::string& title, const std::string& className)
   return true;
 }
 
-std::string UninstallTaskMessage(long result, const std::string& reason) {
+std::string UninstallTaskMessage(int32_t result, const std::string& reason) {
   const uint32_t code = static_cast<uint32_t>(result);
   constexpr uint32_t kFileNotFound = 0x80070002u;  // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
   constexpr uint32_t kPathNotFound = 0x80070003u;  // no folder, so no task in it

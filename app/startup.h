@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace vt {
@@ -40,7 +41,7 @@ bool IsRunningCopyWindow(const std::string& title, const std::string& className)
 // scheduler's or the system's text for the failure. Nothing when it went or
 // when there was none to remove (file or path not found).
 constexpr const char* kUninstallTaskFailedText = "Unable to remove the scheduled task \"Vantrel\".";
-std::string UninstallTaskMessage(long result, const std::string& reason);
+std::string UninstallTaskMessage(int32_t result, const std::string& reason);
 
 // The help file: the program's path with its extension swapped for ".chm".
 std::string HelpFilePath(const std::string& programPath);

@@ -160,10 +160,10 @@ TEST(MainWindowLogicTest, AFreeSpacePassAskedForWhileBusyStartsOnceIdle) {
 
 TEST(StartupTest, UninstallTellsOnlyOfATaskThatCouldNotBeRemoved) {
   EXPECT_EQ(UninstallTaskMessage(0, "x"), "");
-  EXPECT_EQ(UninstallTaskMessage(static_cast<long>(0x80070002u), "not there"), "");
-  EXPECT_EQ(UninstallTaskMessage(static_cast<long>(0x80070003u), "no folder"), "");
-  EXPECT_EQ(UninstallTaskMessage(static_cast<long>(0x80070005u), ""), kUninstallTaskFailedText);
-  EXPECT_EQ(UninstallTaskMessage(static_cast<long>(0x80070005u), "Access is denied."),
+  EXPECT_EQ(UninstallTaskMessage(static_cast<int32_t>(0x80070002u), "not there"), "");
+  EXPECT_EQ(UninstallTaskMessage(static_cast<int32_t>(0x80070003u), "no folder"), "");
+  EXPECT_EQ(UninstallTaskMessage(static_cast<int32_t>(0x80070005u), ""), kUninstallTaskFailedText);
+  EXPECT_EQ(UninstallTaskMessage(static_cast<int32_t>(0x80070005u), "Access is denied."),
             std::string(kUninstallTaskFailedText) + "\n\nAccess is denied.");
 }
 
