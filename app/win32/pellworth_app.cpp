@@ -126,8 +126,11 @@ void CPellworthApp::Uninstall() {
     CScheduledTask task(m_prompt);
     const HRESULT hr = task.RemoveTask("Vantrel");
     std::string reason = task.GetErrorText();
-    if (reason.empty())
-      reason = OneLineSystemText(HostSystem().FormatSystemMessage(static_cast<DWORD>(hr)));
+    // A system error wrapped in an HRESULT is told by the system's own text.
+    const DWORD code = (static_cast<DWORD>(hr) & 0xFFFF0000u) == 0x80070000u
+                           ? static_cast<DWORD>(hr) & 0xFFFFu
+                           : static_cast<DWORD>(hr);
+    if (reason.empty()) reason = OneLineSystemText(HostSystem().FormatSystemMessage(code));
     const std::string message = UninstallTaskMessage(hr, reason);
     if (!message.empty()) m_prompt.ShowMessage(message, MB_OK | MB_ICONERROR);
   }
