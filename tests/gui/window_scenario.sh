@@ -161,26 +161,21 @@ fsck.fat -n "$img_x" 2>&1 | head -20 >>"$out/transcript.txt"
 sums "$img_x" >"$work/x.after"
 check "every file of X: keeps its bytes" cmp -s "$work/x.before" "$work/x.after"
 
-# --- 144 DPI -----------------------------------------------------------------
-"$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
-"$server" -k
-"$server" -w
-start_program
-drive wait-main 90 >/dev/null
-sleep 3
-check "at 144 DPI every control is inside the window" layout_ok
-shot window-08-main-144dpi
-drive close
-closed
-"$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
-"$server" -k
-"$server" -w
-start_program
-drive wait-main 90 >/dev/null
-sleep 3
-shot window-09-main-96dpi
-drive close
-closed
+# --- 144 and 96 DPI ----------------------------------------------------------
+at_dpi() {  # at_dpi DPI SHOT: a start with the system's DPI set so
+  "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  "$server" -k
+  "$server" -w
+  start_program
+  drive wait-main 90 >/dev/null
+  sleep 3
+  check "at $1 DPI every control is inside the window" layout_ok
+  shot "$2"
+  drive close
+  closed
+}
+at_dpi 144 window-08-main-144dpi
+at_dpi 96 window-09-main-96dpi
 
 # --- /uninstall --------------------------------------------------------------
 "$wine" regsvr32 /s "$(winpath "$prog/VantrelShell.dll")" >/dev/null 2>&1
