@@ -12,6 +12,7 @@
 #include "map/overview.h"
 #include "map/win32/map_balloon.h"
 #include "map/win32/wnd_graph.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
@@ -68,12 +69,7 @@ RECT CHorizontalGrid::ImageRect() const {
 }
 
 LRESULT CALLBACK CHorizontalGrid::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
-    ::SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    static_cast<CHorizontalGrid*>(cs->lpCreateParams)->m_hWnd = wnd;
-  }
-  auto* self = reinterpret_cast<CHorizontalGrid*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
+  CHorizontalGrid* self = WindowObject(wnd, msg, lParam, &CHorizontalGrid::m_hWnd);
   return self ? self->OnMessage(msg, wParam, lParam) : ::DefWindowProcA(wnd, msg, wParam, lParam);
 }
 

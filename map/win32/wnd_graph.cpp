@@ -14,14 +14,15 @@
 #include "map/win32/horizontal_grid.h"
 #include "pages/drive_page.h"
 #include "resources/resource.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
 namespace {
 
 const char kGraphClass[] = "VantrelClusterMap";
-constexpr UINT WM_MAP_REBUILT = WM_APP + 40;
-constexpr UINT WM_MAP_MOVED = WM_APP + 41;
+constexpr UINT WM_MAP_REBUILT = UM_MAP_REBUILT;
+constexpr UINT WM_MAP_MOVED = UM_MAP_MOVED;
 constexpr UINT_PTR kBalloonTimer = 1;
 CWndGraph* g_graph = nullptr;
 
@@ -76,12 +77,7 @@ CVisibleRange CWndGraph::VisibleRange() const {
 }
 
 LRESULT CALLBACK CWndGraph::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
-    ::SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    static_cast<CWndGraph*>(cs->lpCreateParams)->m_hWnd = wnd;
-  }
-  auto* self = reinterpret_cast<CWndGraph*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
+  CWndGraph* self = WindowObject(wnd, msg, lParam, &CWndGraph::m_hWnd);
   return self ? self->OnMessage(msg, wParam, lParam) : ::DefWindowProcA(wnd, msg, wParam, lParam);
 }
 

@@ -9,6 +9,7 @@
 #include "map/win32/wnd_graph.h"
 #include "pages/drive_page.h"
 #include "resources/resource.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
@@ -40,14 +41,7 @@ HWND CFileDlg::Create(HWND parent, HWND mainWnd) {
 }
 
 INT_PTR CALLBACK CFileDlg::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  CFileDlg* self;
-  if (msg == WM_INITDIALOG) {
-    self = reinterpret_cast<CFileDlg*>(lParam);
-    ::SetWindowLongPtrA(wnd, DWLP_USER, lParam);
-    self->m_hWnd = wnd;
-  } else {
-    self = reinterpret_cast<CFileDlg*>(::GetWindowLongPtrA(wnd, DWLP_USER));
-  }
+  CFileDlg* self = DialogObject(wnd, msg, lParam, &CFileDlg::m_hWnd);
   return self ? self->OnMessage(msg, wParam, lParam) : FALSE;
 }
 

@@ -14,6 +14,7 @@
 #include "pages/win32/scheduler_dlg.h"
 #include "resources/resource.h"
 #include "widgets/check_combo.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
@@ -32,15 +33,6 @@ void OpenHelpTopic(const char* topic) {
 namespace {
 
 void SetResult(HWND page, LONG_PTR result) { ::SetWindowLongPtrA(page, DWLP_MSGRESULT, result); }
-
-template <class T>
-T* PageObject(HWND wnd, UINT msg, LPARAM lParam) {
-  if (msg == WM_INITDIALOG) {
-    auto* sheetPage = reinterpret_cast<PROPSHEETPAGEA*>(lParam);
-    ::SetWindowLongPtrA(wnd, DWLP_USER, sheetPage->lParam);
-  }
-  return reinterpret_cast<T*>(::GetWindowLongPtrA(wnd, DWLP_USER));
-}
 
 // --- General ----------------------------------------------------------------
 

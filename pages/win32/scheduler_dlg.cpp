@@ -16,6 +16,7 @@
 #include "resources/resource.h"
 #include "schedule/scheduled_task.h"
 #include "tasklib/schedule_request.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
@@ -98,9 +99,7 @@ void CWindowsScheduleService::RemoveTask() {
 }
 
 INT_PTR CALLBACK CSchedulerDlg::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_INITDIALOG)
-    ::SetWindowLongPtrA(wnd, DWLP_USER, reinterpret_cast<PROPSHEETPAGEA*>(lParam)->lParam);
-  auto* self = reinterpret_cast<CSchedulerDlg*>(::GetWindowLongPtrA(wnd, DWLP_USER));
+  auto* self = PageObject<CSchedulerDlg>(wnd, msg, lParam);
   return self ? self->OnMessage(wnd, msg, wParam, lParam) : FALSE;
 }
 

@@ -5,12 +5,13 @@
 #include "app/settings_file.h"
 #include "platform/settings_folder.h"
 #include "resources/resource.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
 namespace {
 // Sent by the writers so the pane is redrawn on the window's thread.
-constexpr UINT WM_REPORT_CHANGED = WM_APP + 40;
+constexpr UINT WM_REPORT_CHANGED = UM_REPORT_CHANGED;
 }  // namespace
 
 std::string CReportDlg::CHost::LogFolder() { return SettingsFolder(); }
@@ -151,14 +152,7 @@ void CReportDlg::ShowMenu() {
 }
 
 INT_PTR CALLBACK CReportDlg::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  CReportDlg* self;
-  if (msg == WM_INITDIALOG) {
-    self = reinterpret_cast<CReportDlg*>(lParam);
-    ::SetWindowLongPtrA(wnd, DWLP_USER, lParam);
-    self->m_hWnd = wnd;
-  } else {
-    self = reinterpret_cast<CReportDlg*>(::GetWindowLongPtrA(wnd, DWLP_USER));
-  }
+  CReportDlg* self = DialogObject(wnd, msg, lParam, &CReportDlg::m_hWnd);
   return self ? self->OnMessage(msg, wParam, lParam) : FALSE;
 }
 

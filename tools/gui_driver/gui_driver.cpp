@@ -18,7 +18,7 @@
 //   dialog-checked CAPTION ID    1 when that dialog's check box is checked
 //   close                        closes the main window
 //   enabled                      1 when the main window takes input, else 0
-//   (and those of map_commands.cpp)
+//   (and those of map_commands.cpp and window_commands.cpp)
 #include <windows.h>
 #include <commctrl.h>
 
@@ -28,6 +28,7 @@
 #include <string>
 
 int RunMapCommand(HWND main, int argc, char** argv);
+int RunWindowCommand(HWND main, int argc, char** argv);
 
 namespace {
 
@@ -267,7 +268,8 @@ int main(int argc, char** argv) {
     ::PostMessageA(::GetDlgItem(dlg, std::atoi(argv[3])), BM_CLICK, 0, 0);
   } else {
     // The map's, the status bar's, the menus' and the file page's commands.
-    const int rc = RunMapCommand(main, argc, argv);
+    int rc = RunMapCommand(main, argc, argv);
+    if (rc < 0) rc = RunWindowCommand(main, argc, argv);
     return rc >= 0 ? rc : Fail("unknown command");
   }
   return 0;
