@@ -12,21 +12,6 @@ constexpr int kTitleGap = 4;
 
 }  // namespace
 
-int WindowDpi(HWND wnd) {
-  // GetDpiForWindow exists from Windows 10 on; older systems have one DPI.
-  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-  static const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
-  int dpi = 0;
-  if (getDpi && wnd) dpi = static_cast<int>(getDpi(wnd));
-  if (dpi <= 0) {
-    HDC dc = ::GetDC(nullptr);
-    dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
-    ::ReleaseDC(nullptr, dc);
-  }
-  return dpi > 0 ? dpi : 96;
-}
-
 int ScaleToDpi(int pixels, int dpi) { return ::MulDiv(pixels, dpi, 96); }
 
 CMapBalloon::~CMapBalloon() {

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "widgets/dialog_base.h"  // WindowDpi
+
 namespace vt {
 
 class CMapBalloon {
@@ -40,8 +42,6 @@ class CMapBalloon {
   std::string m_strBody;
 };
 
-// The DPI of a window's monitor (96 where the system tells none).
-int WindowDpi(HWND wnd);
 // A size of 96-DPI pixels at `dpi`.
 int ScaleToDpi(int pixels, int dpi);
 
