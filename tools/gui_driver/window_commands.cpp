@@ -40,20 +40,21 @@ BOOL CALLBACK CheckChild(HWND wnd, LPARAM param) {
   return TRUE;
 }
 
+struct CFindId {
+  int id;
+  HWND found;
+};
+
+BOOL CALLBACK FindControlId(HWND wnd, LPARAM param) {
+  auto* f = reinterpret_cast<CFindId*>(param);
+  if (::GetDlgCtrlID(wnd) != f->id) return TRUE;
+  f->found = wnd;
+  return FALSE;
+}
+
 HWND ControlById(HWND top, int id) {
-  struct CFind {
-    int id;
-    HWND found;
-  } find = {id, nullptr};
-  ::EnumChildWindows(
-      top,
-      [](HWND wnd, LPARAM param) -> BOOL {
-        auto* f = reinterpret_cast<CFind*>(param);
-        if (::GetDlgCtrlID(wnd) != f->id) return TRUE;
-        f->found = wnd;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&find));
+  CFindId find = {id, nullptr};
+  ::EnumChildWindows(top, &FindControlId, reinterpret_cast<LPARAM>(&find));
   return find.found;
 }
 
