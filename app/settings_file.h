@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/file_replace.h"
-#include "app/process_control.h"
-#include "app/window_placement.h"
+#include "platform/plain_files.h"
+#include "platform/process_control.h"
+#include "platform/window_placement.h"
 
 namespace vt {
 

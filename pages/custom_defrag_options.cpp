@@ -35,25 +35,6 @@ int ReadPercent(const SettingsFile& settings, int def) {
   return percent < 0 || percent > 99 ? def : percent;
 }
 
-#ifdef _WIN32
-class CRegistryClassKeys : public IClassKeySource {
- public:
-  LONG EnumKey(DWORD index, std::string* name) override {
-    char buffer[80];
-    DWORD length = sizeof(buffer);
-    const LONG rc = ::RegEnumKeyExA(HKEY_CLASSES_ROOT, index, buffer, &length, nullptr, nullptr,
-                                    nullptr, nullptr);
-    if (rc == ERROR_SUCCESS) name->assign(buffer, length);
-    return rc;
-  }
-};
-#else
-class CNoClassKeys : public IClassKeySource {
- public:
-  LONG EnumKey(DWORD, std::string*) override { return ERROR_NO_MORE_ITEMS; }
-};
-#endif
-
 }  // namespace
 
 std::vector<std::string> ReadTypeList(const std::string& text) {
@@ -93,15 +74,6 @@ CDefragFilter ReadDefragFilter(const SettingsFile& settings) {
 uint64_t RunDefragDrive(CDefrag& engine, const CDefragFilter& filter) {
   return engine.DefragDrive(filter.m_kind, true, filter.m_dPercentThreshold,
                             filter.m_nSizeThreshold, filter.m_types);
-}
-
-IClassKeySource& HostClassKeys() {
-#ifdef _WIN32
-  static CRegistryClassKeys host;
-#else
-  static CNoClassKeys host;
-#endif
-  return host;
 }
 
 std::vector<std::string> KnownExtensions(IClassKeySource& source) {

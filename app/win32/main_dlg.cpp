@@ -13,7 +13,6 @@
 #include "app/settings_file.h"
 #include "app/startup.h"
 #include "app/win32/pellworth_app.h"
-#include "app/win32_window_placement.h"
 #include "base/text.h"
 #include "engine/globals.h"
 #include "map/cluster_map_host.h"
@@ -24,6 +23,7 @@
 #include "pages/win32/drive_dlg.h"
 #include "pages/win32/file_dlg.h"
 #include "pages/win32/options_sheet.h"
+#include "platform/win32/win32_window_placement.h"
 #include "report/win32/report_dlg.h"
 #include "resources/resource.h"
 

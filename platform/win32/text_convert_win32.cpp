@@ -1,12 +1,10 @@
-#include "platform/text_convert.h"
-
 #include "base/codepage.h"
 #include "base/winshapes.h"
+#include "platform/text_convert.h"
 
 namespace vt {
 
 std::string Utf16ToSystemAnsi(const std::u16string& text) {
-#ifdef _WIN32
   if (text.empty()) return std::string();
   const wchar_t* wide = reinterpret_cast<const wchar_t*>(text.data());
   int n = ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr, 0, nullptr,
@@ -16,9 +14,6 @@ std::string Utf16ToSystemAnsi(const std::u16string& text) {
   ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), &out[0], n, nullptr,
                         nullptr);
   return out;
-#else
-  return Utf16ToUtf8(text);
-#endif
 }
 
 }  // namespace vt
