@@ -271,8 +271,8 @@ bool SettingsFile::RestoreWindowPosition(IWindowPlacementHost& window) const {
 }
 
 void SettingsFile::ApplyProcessSettings(IProcessControl& process) const {
-  const int processors = GetInt("Processors", -1);
-  const int priority = GetInt("ProcessorPriority", 0);
+  const int processors = Processors();
+  const int priority = ProcessorPriority();
   if (priority != 0) process.SetPriorityClass(static_cast<DWORD>(priority));
   // The mask names processors 0 to 31 as the options page lists them.
   if (processors != -1) process.SetAffinityMask(static_cast<uint32_t>(processors));

@@ -22,12 +22,6 @@ constexpr int kFilterOptionPercent = 2141;
 constexpr int kFilterOptionOnlyTypes = 2169;
 constexpr int kFilterOptionExcludeTypes = 2170;
 
-constexpr const char* kKeyFilterOption = "CustomDefragByFileType";
-constexpr const char* kKeySizeThreshold = "IgnoreFilesGreaterThanSize";
-constexpr const char* kKeyPercentThreshold = "ByFragmentationPercentage";
-constexpr const char* kKeyIncludeTypes = "CustomFileTypeInclude";
-constexpr const char* kKeyIgnoreTypes = "CustomFileTypeIgnore";
-
 // Longest type-list entry taken from the settings.
 constexpr size_t kMaxTypeEntryChars = 259;
 

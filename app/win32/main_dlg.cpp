@@ -322,8 +322,7 @@ void CMainDlg::OnInit() {
   ::SendMessageA(Item(IDC_BLOCK_SLIDER), TBM_SETRANGE, TRUE,
                  MAKELONG(kMinBlockSize, kMaxBlockSize));
   ::SendMessageA(Item(IDC_BLOCK_SLIDER), TBM_SETPAGESIZE, 0, 1);
-  m_nBlockSize = SettingsFile().GetInt("BlockSize", 7);
-  if (m_nBlockSize < kMinBlockSize || m_nBlockSize > kMaxBlockSize) m_nBlockSize = 7;
+  m_nBlockSize = SettingsFile().BlockSize();
   m_map.SetBlockSize(m_nBlockSize);
   for (int id : kLegendIds) {
     ::SetWindowPos(Item(id), nullptr, 0, 0, 12, 12, SWP_NOMOVE | SWP_NOZORDER);
@@ -696,10 +695,10 @@ void CMainDlg::OnDestroy() {
   SettingsFile settings;
   CWin32WindowPlacement placement(m_hWnd);
   settings.SaveWindowPosition(placement);
-  settings.SetInt("BlockSize", m_map.BlockSize());
+  settings.SetBlockSize(m_map.BlockSize());
   App().Engine().SetMapHost(nullptr);
   SetMapWindow(nullptr);
-  if (settings.GetInt("SaveLogFiles", 1) != 0) App().ReportPage().SaveLog();
+  if (settings.SaveLogFiles()) App().ReportPage().SaveLog();
   if (m_hBand) ::DeleteObject(m_hBand);
   App().SetMainWindow(nullptr);
 }

@@ -57,7 +57,7 @@ void CReportDlg::Render() {
   m_pane.ScrollToEnd();
 }
 
-bool CReportDlg::LoggingOn() const { return SettingsFile().GetInt("SaveLogFiles", 1) != 0; }
+bool CReportDlg::LoggingOn() const { return SettingsFile().SaveLogFiles(); }
 
 void CReportDlg::SaveLog() {
   if (m_bLogLoaded || m_doc.IsEmpty()) return;
@@ -245,8 +245,8 @@ INT_PTR CReportDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case IDC_SAVE_LOGS:
-          SettingsFile().SetInt("SaveLogFiles",
-                                ::IsDlgButtonChecked(m_hWnd, IDC_SAVE_LOGS) == BST_CHECKED ? 1 : 0);
+          SettingsFile().SetSaveLogFiles(::IsDlgButtonChecked(m_hWnd, IDC_SAVE_LOGS) ==
+                                         BST_CHECKED);
           return TRUE;
         case IDC_VIEW_LOG:
           ViewOrCloseLog();
