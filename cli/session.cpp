@@ -19,9 +19,7 @@
 #include "platform/image/volume_identity.h"
 #include "platform/image/volume_set.h"
 #include "platform/system_ops.h"
-#ifdef _WIN32
-#include "platform/win32/win32_volume_ops.h"
-#endif
+#include "platform/system_volumes.h"
 
 namespace vt {
 
@@ -143,29 +141,18 @@ std::string ImageCacheFolder(const std::string& imagePath, const std::string& vo
   hash = Fnv1a(std::to_string(static_cast<long long>(stamp)), hash);
   hash = Fnv1a(volumeIdentity, hash);
   fs::path base;
-#ifdef _WIN32
-  base = fs::temp_directory_path(ec);
-#else
-  const char* xdg = std::getenv("XDG_CACHE_HOME");
-  const char* home = std::getenv("HOME");
-  if (xdg && *xdg)
-    base = xdg;
-  else if (home && *home)
-    base = fs::path(home) / ".cache";
-  else
-    return std::string();
-#endif
+  const std::string cacheBase = UserCacheBase();
+  if (cacheBase.empty()) return std::string();
+  base = cacheBase;
   char name[32];
   std::snprintf(name, sizeof(name), "%016llx", static_cast<unsigned long long>(hash));
   fs::path folder = base / "vantrel" / name;
   if (!create) return folder.string();
   fs::create_directories(folder, ec);
   if (ec) return std::string();
-#ifndef _WIN32
   // The cache tells what files a volume holds: it is the user's alone.
-  fs::permissions(base / "vantrel", fs::perms::owner_all, fs::perm_options::replace, ec);
-  fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
-#endif
+  KeepFolderPrivate((base / "vantrel").string());
+  KeepFolderPrivate(folder.string());
   return folder.string();
 }
 
@@ -184,15 +171,14 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
   m_strVolumeArg = volume;
   letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   if (IsDriveRoot(volume)) {
-#ifdef _WIN32
-    m_ops = std::make_unique<CWin32VolumeOps>();
+    m_ops = SystemVolumeOps();
+    if (!m_ops) {
+      *error = "drive " + volume + " is not a volume of this system; name a volume image instead";
+      return EXIT_USAGE;
+    }
     m_strRoot =
         std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(volume[0])))) +
         ":\\";
-#else
-    *error = "drive " + volume + " is not a volume of this system; name a volume image instead";
-    return EXIT_USAGE;
-#endif
   } else {
     auto set = std::make_unique<CImageVolumeSet>();
     std::string message;

@@ -267,9 +267,7 @@ void CDrivePage::DefragFreeWorker(int row) {
   CBusy busy;
   CDriveOperation op;
   op.m_kind = DriveOperationKind::DefragFreeSpace;
-  op.m_nFreeMode = SettingsFile().GetInt("DefragFreeMode", kFreeModeDontFragment);
-  if (op.m_nFreeMode != kFreeModeDontFragment && op.m_nFreeMode != kFreeModeMaximize)
-    op.m_nFreeMode = kFreeModeDontFragment;
+  op.m_nFreeMode = SettingsFile().DefragFreeMode();
   m_view.SetTitleText("Defragging Free Space");
   m_view.EnableControls(false);
   m_view.Notify(UM_SET_COMPRESSED, 0, false);

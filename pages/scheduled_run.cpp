@@ -25,7 +25,7 @@ CScheduledRunResult RunScheduledDefrag(CDefrag& engine, const SettingsFile& sett
                                        IReportSink* report) {
   CScheduledRunResult out;
   CBusy busy;
-  const std::vector<int> requested = ParseIndexList(settings.GetString("AutoDefragDrives"));
+  const std::vector<int> requested = ParseIndexList(settings.AutoDefragDrives());
   SetCancel(false);
   for (int index : requested) {
     if (IsCancelled()) break;

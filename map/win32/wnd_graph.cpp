@@ -397,7 +397,7 @@ void CWndGraph::DefragFileThread() {
   const size_t item = m_nDefragItem;
   m_nDefragItem = SIZE_MAX;
   if (item < m_engine.m_files.GetSize()) {
-    const int mode = SettingsFile().GetInt("DefragFileMode", 0);
+    const int mode = SettingsFile().DefragFileMode();
     HCURSOR oldCursor = ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
     ::SetWindowTextA(m_hMain, OperationTitle(CurrentDrive(), "Defragging File").c_str());
     {
