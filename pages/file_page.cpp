@@ -176,19 +176,4 @@ std::vector<size_t> FragmentedRowIndexes(const CDefrag& engine, const std::vecto
   return out;
 }
 
-void DefragFileItems(CDefrag& engine, const std::vector<size_t>& items, DefragPlacement placement,
-                     const std::function<void(size_t)>& before,
-                     const std::function<void(size_t)>& after) {
-  MoveAnywayAnswer().store(-1);
-  engine.m_nMovedClusters = 0;
-  engine.m_dwStartTick = engine.System().GetTickCount();
-  for (size_t item : items) {
-    if (IsCancelled()) break;
-    if (item >= engine.m_files.GetSize()) continue;
-    if (before) before(item);
-    engine.DefragFile(engine.m_files[item], placement, true);
-    if (after) after(item);
-  }
-}
-
 }  // namespace vt
