@@ -168,25 +168,18 @@ TEST_F(DriveOperationsTest, AFileAStopLeftPartWayIsReportedWithItsFragments) {
 }
 
 // A volume with a fragmented folder beside fragmented files of two types.
-TEST(DriveFilterTest, ATypeFilterTakesNoFolderAndTheReportCountsWhatItLeftOut) {
+TEST_F(DriveOperationsTest, ATypeFilterTakesNoFolderAndTheReportCountsWhatItLeftOut) {
   CFatImageBuilder b(EBuildType::kFat16);
   const uint32_t cb = b.ClusterBytes();
   b.AddFile(0, u"Split.bin", "SPLIT   BIN", {40, 41, 60}, std::string(cb * 3, 's'));
   b.AddFile(0, u"Clip.AVI", "CLIP    AVI", {70, 72}, std::string(cb * 2, 'c'));
   b.AddFolder(0, u"Docs", "DOCS       ", {80, 85});
-  CImageVolumeSet set;
-  ASSERT_EQ(ERROR_SUCCESS, set.MountDevice('X', b.Device(), "mem-filter", false));
-  CRecordingSink sink;
-  CScriptedPrompt prompt;
-  CEngineServices services;
-  services.volume = &set;
-  services.system = &HostSystem();
-  services.messages = &sink;
-  services.prompt = &prompt;
-  CDefrag engine(services);
-  std::vector<CDriveData> drives = EnumerateDrives(set, CEnumerateOptions(), prompt);
-  ASSERT_EQ(drives.size(), 1u);
-  CDriveData& drive = drives[0];
+  ASSERT_EQ(ERROR_SUCCESS, m_set.MountDevice('X', b.Device(), "mem-filter", false));
+  std::vector<CDriveData> drives = EnumerateDrives(m_set, CEnumerateOptions(), m_prompt);
+  ASSERT_EQ(drives.size(), 2u);
+  CDriveData& drive = drives[1];
+  CDefrag& engine = *m_engine;
+  CRecordingSink& sink = m_sink;
   auto fragments = [&](const char* name) {
     for (const CFileItem& f : engine.m_files)
       if (f.m_strName == name) return f.m_fragments.GetSize();
@@ -202,7 +195,7 @@ TEST(DriveFilterTest, ATypeFilterTakesNoFolderAndTheReportCountsWhatItLeftOut) {
       if (text.find("Docs") != std::string::npos) return true;
     return false;
   };
-  CReportDocument report;
+  CReportDocument& report = m_report;
   CDriveOperation op;
   op.m_filter = CDefragFilter::Types(OnlyTypes, {".avi", ".mdb"});
   CDriveOperationResult r = RunDriveOperation(engine, drive, op, &report);
