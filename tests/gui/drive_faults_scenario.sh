@@ -5,6 +5,8 @@
 #    makes exactly that W: file contiguous (mshowfat), nothing on V: moves;
 #  - Analyze with no drive checked: the message box is the active window
 #    (Return closes it) and the buttons stay usable afterwards;
+#  - Stop during Defrag Drive: the completion text agrees with its caption
+#    and the drive's row shows the figures after the stopped pass;
 #  - "/auto" with "Cancel Defrag" chosen as soon as the first drive starts:
 #    that drive's report is written, the second drive is never started.
 # Every file's checksum before and after, fsck.fat -n on every volume.
@@ -31,7 +33,7 @@ img_w=$work/img/fat32.img
 # The scheduled run's first drive: enough fragmented files that the cancel
 # arrives while the drive is still being worked on.
 img_x=$work/busy.img
-bash "$here/../tools/make_gap_image.sh" "$img_x" 16384 1600 8 40 || exit $?
+bash "$here/../tools/make_gap_image.sh" "$img_x" 32768 3200 16 50 || exit $?
 
 for v in v w x; do eval "sums \"\$img_$v\"" >"$work/$v.before"; done
 image_hash() { sha256sum "$1" | cut -d' ' -f1; }
@@ -108,6 +110,25 @@ check "Return closes the message (it is the active window)" bash -c '! "$0" "$1"
 drive msgbox-press 1 2>/dev/null  # leaves nothing open if Return did not
 check "the buttons are usable again, Stop is not" drive wait-idle 5
 shot 04-buttons-usable-after-the-message
+# --- Stop during Defrag Drive --------------------------------------------------
+check_row 2  # X:, the busy volume: analysed
+sleep 1
+drive wait-idle 120
+before=$(drive rows | grep -F "	X:" | cut -f4)
+drive click 1103
+sleep 1
+drive click 1106
+message=$(drive dialog "Defrag Drive" 300)
+log "$message"
+check "after Stop the completion dialog says the run was stopped, as its caption does" \
+  test "$message" = "$(printf 'Defrag Drive  Cancelled\nDefragmentation was stopped for drive(s):\nX:\\ ')"
+shot 05-stopped-completion-dialog
+drive press "Defrag Drive" 2
+sleep 2
+after=$(drive rows | grep -F "	X:" | cut -f4)
+log "X: fragmented files before $before, after the stopped pass $after"
+check "X:'s row shows the figures after the stopped pass" \
+  bash -c '[ -n "$1" ] && [ "${0//,/}" -gt "${1//,/}" ]' "$before" "$after"
 drive close
 sleep 3
 "$server" -w
