@@ -12,6 +12,7 @@
 #include "report/report_document.h"
 #include "tests/image/fat_builder.h"
 #include "tests/settings/settings_test_util.h"
+#include "tests/support/engine_fixture.h"
 
 namespace vt {
 namespace {
@@ -110,34 +111,10 @@ TEST_F(ScheduledRunTest, CancelStopsAfterTheCurrentDriveWhoseReportIsStillWritte
   EXPECT_EQ(text.find("W:\\"), std::string::npos);
 }
 
-// The host's services with a tick count the test moves on.
-class CPinnedClock : public ISystemOps {
- public:
-  DWORD tick = 1000;
-  void GetVersion(DWORD* major, DWORD* minor) override { HostSystem().GetVersion(major, minor); }
-  BOOL LookupPrivilegeValueA(const char* name, LUID* luid) override {
-    return HostSystem().LookupPrivilegeValueA(name, luid);
-  }
-  BOOL OpenProcessToken(DWORD access, HANDLE* token) override {
-    return HostSystem().OpenProcessToken(access, token);
-  }
-  BOOL AdjustTokenPrivileges(HANDLE token, BOOL all, TOKEN_PRIVILEGES* state, DWORD size,
-                             TOKEN_PRIVILEGES* previous, DWORD* length) override {
-    return HostSystem().AdjustTokenPrivileges(token, all, state, size, previous, length);
-  }
-  BOOL CloseHandle(HANDLE h) override { return HostSystem().CloseHandle(h); }
-  DWORD GetLastError() override { return HostSystem().GetLastError(); }
-  DWORD GetTickCount() override { return tick; }
-  SYSTEMTIME GetLocalTime() override { return HostSystem().GetLocalTime(); }
-  std::string FormatSystemMessage(DWORD error) override {
-    return HostSystem().FormatSystemMessage(error);
-  }
-};
-
 // An analysis that takes two hours by the clock.
 class CSlowAnalysis : public CRecordingSink {
  public:
-  explicit CSlowAnalysis(CPinnedClock& clock) : m_clock(clock) {}
+  explicit CSlowAnalysis(test::CFakeSystem& clock) : m_clock(clock) {}
   LRESULT Send(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
     if (msg == UM_PROGRESS && wParam == PROGRESS_TEXT &&
         std::string(reinterpret_cast<const char*>(lParam)).rfind("Analyzing: ", 0) == 0)
@@ -146,11 +123,11 @@ class CSlowAnalysis : public CRecordingSink {
   }
 
  private:
-  CPinnedClock& m_clock;
+  test::CFakeSystem& m_clock;
 };
 
 TEST_F(ScheduledRunTest, TotalTimeCountsTheDrivesAnalysis) {
-  CPinnedClock clock;
+  test::CFakeSystem clock;
   CSlowAnalysis sink(clock);
   CEngineServices services;
   services.volume = &m_set;
