@@ -127,8 +127,9 @@ int RunOperation(const CParsedArgs& parsed, const CDriveOperation& op) {
   CDriveData& drive = session.Drive();
   CReportDocument report;
   CDriveOperation run = op;
-  run.m_bStartCancelled = InterruptRequested();
   CDefrag& engine = session.Engine();
+  COperationScope scope(engine);
+  if (InterruptRequested()) SetCancel(true);  // a Ctrl-C before the start counts too
   const uint64_t bytesPerCluster = drive.m_dwBytesPerCluster;
   run.m_onStart = [&session, &engine, bytesPerCluster] {
     session.Sink().TrackMoves(

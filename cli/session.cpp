@@ -304,7 +304,8 @@ int CCliSession::Analyze(std::string* error) {
   }
   CAnalyzeOptions options;
   options.m_bUseCache = m_bUseCache;
-  options.m_bStartCancelled = InterruptRequested();  // a Ctrl-C before the start counts too
+  COperationScope scope(*m_engine);
+  if (InterruptRequested()) SetCancel(true);  // a Ctrl-C before the start counts too
   const CAnalysis analysis = OpenAndAnalyze(*m_engine, m_drive, options);
   m_bFromCache = analysis.m_bFromCache;
   m_nElapsedMs = analysis.m_nElapsedMs;

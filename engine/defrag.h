@@ -196,6 +196,9 @@ class CDefrag {
   // Clusters the current operation really moved (failed chunks do not count).
   uint64_t m_nMovedClusters = 0;
   uint32_t m_dwStartTick = 0;
+  // Fragmented files the last drive pass's filter left out (by size, degree
+  // or type).
+  uint64_t m_nFilteredFiles = 0;
   bool m_bSilent = false;
   // Whether the drive pass makes room for files no free run holds.
   bool m_bMakeRoom = true;

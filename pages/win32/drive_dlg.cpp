@@ -109,7 +109,28 @@ bool CDriveDlg::RefreshMap() {
   return m_engine.m_nTotalClusters > 0;
 }
 
-void CDriveDlg::EmptyFileList() {}
+namespace {
+BOOL CALLBACK FindFileList(HWND wnd, LPARAM found) {
+  char cls[32] = {};
+  ::GetClassNameA(wnd, cls, sizeof(cls));
+  if (::GetDlgCtrlID(wnd) != IDC_FILE_LIST || std::string(cls) != WC_LISTVIEWA) return TRUE;
+  *reinterpret_cast<HWND*>(found) = wnd;
+  return FALSE;
+}
+}  // namespace
+
+void CDriveDlg::EmptyFileList() {
+  // Its rows are indexes into the engine's file list, which is about to
+  // hold another drive's files; an empty list is filled afresh when its
+  // page is shown.
+  RunOnUi([&]() {
+    HWND list = nullptr;
+    ::EnumChildWindows(m_hMain, &FindFileList, reinterpret_cast<LPARAM>(&list));
+    if (!list) return;
+    ListView_DeleteAllItems(list);
+    ::SetDlgItemTextA(::GetParent(list), IDC_FILES_TEXT, "");
+  });
+}
 
 int CDriveDlg::ShowCompletion(const std::string& caption, const std::string& message) {
   int result = IDCANCEL;
@@ -135,6 +156,9 @@ void CDriveDlg::RefreshCurrentRow() {
 
 void CDriveDlg::StartOperation(int operation) {
   if (BusyCounter().load() > 0) return;
+  // Asked here, on the window's thread, so the box is active and Return
+  // closes it.
+  if (!m_page.ConfirmChecked()) return;
   EnableButtons(false);
   std::thread([this, operation]() { m_page.RunOperation(operation); }).detach();
 }
@@ -146,7 +170,9 @@ bool CDriveDlg::CurrentDriveAnalysed() {
 
 void CDriveDlg::AnalyzeCurrentDrive() {
   if (BusyCounter().load() > 0) return;
-  std::thread([this]() { m_page.AnalyzeCurrent(false); }).detach();
+  const int row = m_page.FilePageAnalysisRow();
+  if (row == -1) return;
+  std::thread([this, row]() { m_page.AnalyzeForFilePage(row); }).detach();
 }
 
 std::string CDriveDlg::CheckedRoots() {
