@@ -12,6 +12,17 @@ namespace vt {
 namespace {
 // Stretches checked for places for their files, the cheapest first.
 constexpr size_t kRoomTries = 4096;
+
+// The items the analysis adds for the MFT's reserved areas span each range
+// whole, over clusters other files hold (the MFT in pieces, the files after
+// the mirror) and over free ones. What really lies there is listed already:
+// the MFT and its mirror as the reader found them, the other files, and the
+// free runs (which leave out the free clusters kept for the MFT where the
+// system keeps them). As clusters that stay, they would pin all of that.
+bool IsReservedArea(const CFileItem& item) {
+  return (item.m_wFlags & (FI_FOLDER_LIST | FI_UNMOVABLE)) == (FI_FOLDER_LIST | FI_UNMOVABLE) &&
+         item.m_nRecord == 0 && item.m_nSize == 0 && item.m_strName.compare(0, 4, "$MFT") == 0;
+}
 }  // namespace
 
 bool CDefrag::SplitFreeRunAt(uint64_t lcn, uint64_t clusters, size_t* run) {
@@ -49,9 +60,12 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
   segments.reserve(m_files.GetSize() + m_freeRuns.GetSize());
   for (size_t k = 0; k < m_files.GetSize(); ++k) {
     const CFileItem& item = m_files[k];
+    if (ntfs && IsReservedArea(item)) continue;
     // Only whole files move, and FAT folders never (their entries name
     // their own clusters).
-    const bool movable = k != fileIndex && !item.IsUnmovable() && item.m_fragments.GetSize() == 1 &&
+    // The file's own pieces in the stretch move out of it too, each whole
+    // into one free place (so the file has no more pieces than before).
+    const bool movable = !item.IsUnmovable() && (item.m_fragments.GetSize() == 1 || k == fileIndex) &&
                          !(item.IsDirectory() && !ntfs) && (item.m_wFlags & FI_VIRTUAL) == 0;
     for (const auto& f : item.m_fragments)
       segments.push_back({f.m_nLcn, f.m_nClusters, movable ? static_cast<int64_t>(k) : kRoomFixed});
@@ -90,11 +104,13 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
       return false;
     }
     CFileItem& item = m_files[static_cast<size_t>(move.m_nItem)];
+    const bool own = static_cast<size_t>(move.m_nItem) == fileIndex;
     const std::string itemPath = GetItemPath(item);
     size_t target = 0;
-    const bool inPlace = item.m_fragments.GetSize() == 1 &&
-                         item.m_fragments[0].m_nLcn == move.m_nFrom &&
-                         item.m_fragments[0].m_nClusters == move.m_nClusters;
+    bool inPlace = false;
+    for (const auto& f : item.m_fragments)
+      if (f.m_nLcn == move.m_nFrom && f.m_nClusters == move.m_nClusters) inPlace = true;
+    if (!own && item.m_fragments.GetSize() != 1) inPlace = false;
     if (!inPlace || !SplitFreeRunAt(move.m_nTarget, move.m_nClusters, &target)) {
       *why =
           Format("No room could be made for this file: the volume changed while room was made. %s.",
@@ -108,8 +124,21 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
     request.targetRun = target;
     request.mode = 1;
     request.silent = silent;
-    if (!MoveFileClusters(request) || item.m_fragments.GetSize() != 1 ||
-        item.m_nFirstLcn != move.m_nTarget) {
+    if (own) {
+      request.hasFilter = true;
+      request.filterLcn = move.m_nFrom;
+      request.filterCount = static_cast<uint32_t>(move.m_nClusters);
+    }
+    const size_t piecesBefore = item.m_fragments.GetSize();
+    const bool moved = MoveFileClusters(request);
+    bool out = moved && !own && item.m_fragments.GetSize() == 1 && item.m_nFirstLcn == move.m_nTarget;
+    if (moved && own) {
+      out = item.m_fragments.GetSize() <= piecesBefore;
+      for (const auto& f : item.m_fragments)
+        if (f.m_nLcn < move.m_nFrom + move.m_nClusters && move.m_nFrom < f.m_nLcn + f.m_nClusters)
+          out = false;
+    }
+    if (!out) {
       *why =
           Format("No room could be made for this file: %s could not be moved out of its way. %s.",
                  itemPath.c_str(), path.c_str());
