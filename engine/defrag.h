@@ -135,6 +135,9 @@ class CDefrag {
   // Free-run entry that starts at lcn, splitting the run that holds it;
   // false when the list has no free run holding [lcn, lcn + clusters).
   bool SplitFreeRunAt(uint64_t lcn, uint64_t clusters, size_t* run);
+  // Moves the pieces of a file that room was made for, each to where it
+  // belongs in the stretch from windowLcn on, around those already there.
+  bool FillAround(size_t fileIndex, uint64_t windowLcn, bool silent, std::string* why);
 
   // Free-space consolidation: moves data above each gap down into it until
   // a whole pass moves nothing. Returns the clusters moved.

@@ -17,14 +17,14 @@ std::vector<CRoomSegment> Normalize(std::vector<CRoomSegment> in, uint64_t total
   std::sort(in.begin(), in.end(),
             [](const CRoomSegment& a, const CRoomSegment& b) { return a.m_nLcn < b.m_nLcn; });
   std::vector<CRoomSegment> out;
-  auto push = [&out](uint64_t lcn, uint64_t clusters, int64_t item) {
+  auto push = [&out](uint64_t lcn, uint64_t clusters, int64_t item, uint64_t pos = 0) {
     if (clusters == 0) return;
-    if (!out.empty() && item < 0 && out.back().m_nItem == item &&
+    if (!out.empty() && (item == kRoomFree || item == kRoomFixed) && out.back().m_nItem == item &&
         out.back().m_nLcn + out.back().m_nClusters == lcn) {
       out.back().m_nClusters += clusters;
       return;
     }
-    out.push_back({lcn, clusters, item});
+    out.push_back({lcn, clusters, item, pos});
   };
   uint64_t cursor = 0;
   for (const CRoomSegment& s : in) {
@@ -42,14 +42,14 @@ std::vector<CRoomSegment> Normalize(std::vector<CRoomSegment> in, uint64_t total
       continue;
     }
     push(cursor, s.m_nLcn - cursor, kRoomFixed);
-    int64_t item = s.m_nItem < kRoomFixed ? kRoomFixed : s.m_nItem;
+    int64_t item = s.m_nItem < kRoomOwn ? kRoomFixed : s.m_nItem;
     uint64_t lcn = s.m_nLcn;
     if (lcn == 0) {
       if (item != kRoomFree) item = kRoomFixed;
       push(0, 1, kRoomFixed);
       lcn = 1;
     }
-    push(lcn, end - lcn, item);
+    push(lcn, end - lcn, item, s.m_nPos);
     cursor = end;
   }
   push(cursor, total > cursor ? total - cursor : 0, kRoomFixed);
@@ -61,6 +61,10 @@ struct CCandidate {
   uint64_t m_nLcn;
   size_t m_nFirst;  // index of the segment the stretch starts in
 };
+
+bool InPlace(const CRoomSegment& s, uint64_t w0) {
+  return s.m_nItem == kRoomOwn && s.m_nLcn == w0 + s.m_nPos;
+}
 
 bool PlaceFiles(const std::vector<CRoomSegment>& segs, const CCandidate& c, uint64_t needed,
                 CRoomPlan* plan) {
@@ -80,8 +84,13 @@ bool PlaceFiles(const std::vector<CRoomSegment>& segs, const CCandidate& c, uint
     }
   }
   std::vector<const CRoomSegment*> files;
-  for (size_t k = c.m_nFirst; k < segs.size() && segs[k].m_nLcn < w1; ++k)
-    if (segs[k].m_nItem >= 0) files.push_back(&segs[k]);
+  plan->m_nInPlaceClusters = 0;
+  for (size_t k = c.m_nFirst; k < segs.size() && segs[k].m_nLcn < w1; ++k) {
+    if (InPlace(segs[k], w0))
+      plan->m_nInPlaceClusters += segs[k].m_nClusters;
+    else if (segs[k].m_nItem >= 0 || segs[k].m_nItem == kRoomOwn)
+      files.push_back(&segs[k]);
+  }
   std::stable_sort(files.begin(), files.end(), [](const CRoomSegment* a, const CRoomSegment* b) {
     return a->m_nClusters > b->m_nClusters;
   });
@@ -99,6 +108,44 @@ bool PlaceFiles(const std::vector<CRoomSegment>& segs, const CCandidate& c, uint
   plan->m_nWindowClusters = needed;
   plan->m_nMovedClusters = c.m_nCost;
   return true;
+}
+
+// The stretches in which one of the file's largest pieces already lies
+// where it would: those pieces need not move at all.
+void AddAnchored(const std::vector<CRoomSegment>& segs, uint64_t total, uint64_t needed,
+                 uint64_t largest, std::vector<CCandidate>* candidates) {
+  constexpr size_t kAnchors = 32;
+  std::vector<size_t> own;
+  for (size_t k = 0; k < segs.size(); ++k)
+    if (segs[k].m_nItem == kRoomOwn) own.push_back(k);
+  const size_t n = std::min(kAnchors, own.size());
+  std::partial_sort(own.begin(), own.begin() + n, own.end(), [&segs](size_t a, size_t b) {
+    return segs[a].m_nClusters > segs[b].m_nClusters;
+  });
+  for (size_t a = 0; a < n; ++a) {
+    const CRoomSegment& anchor = segs[own[a]];
+    if (anchor.m_nLcn < anchor.m_nPos + 1) continue;  // LCN 0 stays
+    const uint64_t w0 = anchor.m_nLcn - anchor.m_nPos;
+    if (w0 + needed > total) continue;
+    // The segment the stretch starts in.
+    size_t first = static_cast<size_t>(
+        std::upper_bound(segs.begin(), segs.end(), w0,
+                         [](uint64_t lcn, const CRoomSegment& s) { return lcn < s.m_nLcn; }) -
+        segs.begin());
+    if (first == 0) continue;
+    --first;
+    uint64_t cost = 0;
+    bool blocked = false;
+    for (size_t k = first; k < segs.size() && segs[k].m_nLcn < w0 + needed && !blocked; ++k) {
+      const CRoomSegment& s = segs[k];
+      if (s.m_nItem == kRoomFree || InPlace(s, w0)) continue;
+      if (s.m_nItem == kRoomFixed || s.m_nClusters > largest)
+        blocked = true;
+      else
+        cost += s.m_nClusters;
+    }
+    if (!blocked) candidates->push_back({cost, w0, first});
+  }
 }
 
 }  // namespace
@@ -123,10 +170,14 @@ RoomVerdict PlanRoom(std::vector<CRoomSegment> segments, uint64_t totalClusters,
   size_t j = 0;  // segments [i, j) overlap the stretch starting at segment i
   uint64_t cost = 0;
   size_t fixedIn = 0;
+  // The file's own pieces too large to go anywhere stay, unless in place.
+  auto fixed = [largest](const CRoomSegment& s) {
+    return s.m_nItem == kRoomFixed || (s.m_nItem == kRoomOwn && s.m_nClusters > largest);
+  };
   auto add = [&](const CRoomSegment& s, bool in) {
-    if (s.m_nItem == kRoomFixed)
+    if (fixed(s))
       in ? ++fixedIn : --fixedIn;
-    else if (s.m_nItem >= 0)
+    else if (s.m_nItem >= 0 || s.m_nItem == kRoomOwn)
       in ? cost += s.m_nClusters : cost -= s.m_nClusters;
   };
   for (size_t i = 0; i < segs.size(); ++i) {
@@ -138,6 +189,7 @@ RoomVerdict PlanRoom(std::vector<CRoomSegment> segments, uint64_t totalClusters,
     if (segs[i].m_nItem == kRoomFixed || fixedIn != 0) continue;
     candidates.push_back({cost, start, i});
   }
+  AddAnchored(segs, totalClusters, needed, largest, &candidates);
   if (candidates.empty()) return ROOM_NO_WINDOW;
   const size_t tries = std::min(maxTries, candidates.size());
   std::partial_sort(candidates.begin(), candidates.begin() + tries, candidates.end(),
