@@ -126,7 +126,9 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
         !item.IsUnmovable() && !(item.IsDirectory() && !ntfs) && (item.m_wFlags & FI_VIRTUAL) == 0;
     uint64_t pos = 0;
     for (const auto& f : item.m_fragments) {
-      const int64_t as = !movable ? kRoomFixed : k == fileIndex ? kRoomOwn : static_cast<int64_t>(k);
+      const int64_t as = !movable         ? kRoomFixed
+                         : k == fileIndex ? kRoomOwn
+                                          : static_cast<int64_t>(k);
       segments.push_back({f.m_nLcn, f.m_nClusters, as, pos});
       pos += f.m_nClusters;
     }
@@ -164,7 +166,8 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
       *why = Format("Making room for this file was cancelled. %s.", path.c_str());
       return false;
     }
-    CFileItem& item = m_files[move.m_nItem == kRoomOwn ? fileIndex : static_cast<size_t>(move.m_nItem)];
+    CFileItem& item =
+        m_files[move.m_nItem == kRoomOwn ? fileIndex : static_cast<size_t>(move.m_nItem)];
     const bool piece = item.m_fragments.GetSize() > 1;
     const std::string itemPath = GetItemPath(item);
     size_t target = 0;
@@ -191,7 +194,8 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
     }
     const size_t piecesBefore = item.m_fragments.GetSize();
     const bool moved = MoveFileClusters(request);
-    bool out = moved && !piece && item.m_fragments.GetSize() == 1 && item.m_nFirstLcn == move.m_nTarget;
+    bool out =
+        moved && !piece && item.m_fragments.GetSize() == 1 && item.m_nFirstLcn == move.m_nTarget;
     if (moved && piece) {
       out = item.m_fragments.GetSize() <= piecesBefore;
       for (const auto& f : item.m_fragments)

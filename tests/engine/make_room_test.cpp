@@ -122,9 +122,9 @@ TEST(PlanRoom, TheFilesOwnLargePieceInPlaceAnchorsTheStretch) {
   // cluster on), larger than any free run. Only the stretch 8..13 around
   // that piece, where it lies as it would, has no fixed clusters: a moves
   // out, the piece stays.
-  std::vector<CRoomSegment> s = {{1, 2, kRoomOwn, 0}, {3, 5, kRoomFixed},     {8, 2, 0},
-                                 {10, 4, kRoomOwn, 2}, {14, 6, kRoomFixed},   {20, 3, kRoomFree},
-                                 {23, 1, kRoomFixed},  {24, 2, kRoomFree},    {26, 1, kRoomFixed},
+  std::vector<CRoomSegment> s = {{1, 2, kRoomOwn, 0},  {3, 5, kRoomFixed},  {8, 2, 0},
+                                 {10, 4, kRoomOwn, 2}, {14, 6, kRoomFixed}, {20, 3, kRoomFree},
+                                 {23, 1, kRoomFixed},  {24, 2, kRoomFree},  {26, 1, kRoomFixed},
                                  {27, 3, kRoomFree}};
   CRoomPlan plan;
   ASSERT_EQ(PlanRoom(s, 30, 6, &plan), ROOM_FOUND);
@@ -139,7 +139,7 @@ TEST(PlanRoom, TheFilesOwnLargePieceInPlaceAnchorsTheStretch) {
   s[3].m_nPos = 3;
   EXPECT_EQ(PlanRoom(s, 30, 6, &plan), ROOM_NO_WINDOW);
   // A small piece of the file in the stretch moves out like a file.
-  s = {{1, 3, kRoomFixed}, {4, 2, kRoomOwn, 4}, {6, 4, kRoomFree}, {10, 2, kRoomFixed},
+  s = {{1, 3, kRoomFixed}, {4, 2, kRoomOwn, 4},  {6, 4, kRoomFree},   {10, 2, kRoomFixed},
        {12, 2, kRoomFree}, {14, 1, kRoomOwn, 0}, {15, 3, kRoomOwn, 1}};
   ASSERT_EQ(PlanRoom(s, 18, 6, &plan), ROOM_FOUND);
   EXPECT_EQ(plan.m_nWindowLcn, 4u);

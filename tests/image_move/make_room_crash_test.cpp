@@ -22,8 +22,8 @@
 #include "engine/drive_info.h"
 #include "engine/globals.h"
 #include "engine/statistics.h"
-#include "platform/system_ops.h"
 #include "platform/recording.h"
+#include "platform/system_ops.h"
 #include "tests/image/fat_builder.h"
 #include "tests/image_move/move_support.h"
 
@@ -31,9 +31,11 @@ namespace vt {
 namespace test {
 namespace {
 
+// Bytes that differ from cluster to cluster and from file to file.
 std::string Bytes(size_t size, char seed) {
-  std::string s(size, '\0');
-  for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>(seed * 7 + i * 11 + i / 331);
+  std::string s;
+  while (s.size() < size) s += std::to_string(s.size() * 31 + static_cast<size_t>(seed)) + seed;
+  s.resize(size);
   return s;
 }
 
@@ -104,7 +106,8 @@ std::string FsckFat(const std::vector<uint8_t>& bytes) {
   if (!have) return std::string();
   const std::string image = ::testing::TempDir() + "vt-make-room-cut.img";
   std::ofstream(image, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   FILE* pipe = ::popen(("fsck.fat -n '" + image + "' 2>&1").c_str(), "r");
   std::string output;
   char buffer[4096];
