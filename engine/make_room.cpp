@@ -66,11 +66,11 @@ bool InPlace(const CRoomSegment& s, uint64_t w0) {
   return s.m_nItem == kRoomOwn && s.m_nLcn == w0 + s.m_nPos;
 }
 
-bool PlaceFiles(const std::vector<CRoomSegment>& segs, const CCandidate& c, uint64_t needed,
-                CRoomPlan* plan) {
-  const uint64_t w0 = c.m_nLcn;
-  const uint64_t w1 = c.m_nLcn + needed;
-  std::multimap<uint64_t, uint64_t> pieces;  // clusters -> first LCN
+using CPieces = std::multimap<uint64_t, uint64_t>;  // clusters -> first LCN
+
+// The free pieces outside [w0, w1).
+CPieces Pieces(const std::vector<CRoomSegment>& segs, uint64_t w0, uint64_t w1) {
+  CPieces pieces;
   for (const CRoomSegment& s : segs) {
     if (s.m_nItem != kRoomFree) continue;
     const uint64_t end = s.m_nLcn + s.m_nClusters;
@@ -83,31 +83,72 @@ bool PlaceFiles(const std::vector<CRoomSegment>& segs, const CCandidate& c, uint
       pieces.emplace(end - first, first);
     }
   }
+  return pieces;
+}
+
+// Each file, largest first, into the smallest piece that holds it.
+bool Place(std::vector<const CRoomSegment*> files, CPieces* pieces, std::vector<CRoomMove>* moves) {
+  std::stable_sort(files.begin(), files.end(), [](const CRoomSegment* a, const CRoomSegment* b) {
+    return a->m_nClusters > b->m_nClusters;
+  });
+  for (const CRoomSegment* f : files) {
+    auto it = pieces->lower_bound(f->m_nClusters);
+    if (it == pieces->end()) return false;
+    const uint64_t left = it->first - f->m_nClusters;
+    const uint64_t at = it->second;
+    pieces->erase(it);
+    if (left) pieces->emplace(left, at + f->m_nClusters);
+    moves->push_back({f->m_nItem, f->m_nLcn, f->m_nClusters, at});
+  }
+  return true;
+}
+
+bool PlaceFiles(const std::vector<CRoomSegment>& segs, const CCandidate& c, uint64_t needed,
+                bool anchors, CRoomPlan* plan) {
+  const uint64_t w0 = c.m_nLcn;
+  const uint64_t w1 = c.m_nLcn + needed;
+  CPieces pieces = Pieces(segs, w0, w1);
   std::vector<const CRoomSegment*> files;
   plan->m_nInPlaceClusters = 0;
   for (size_t k = c.m_nFirst; k < segs.size() && segs[k].m_nLcn < w1; ++k) {
-    if (InPlace(segs[k], w0))
+    if (anchors && InPlace(segs[k], w0))
       plan->m_nInPlaceClusters += segs[k].m_nClusters;
     else if (segs[k].m_nItem >= 0 || segs[k].m_nItem == kRoomOwn)
       files.push_back(&segs[k]);
   }
-  std::stable_sort(files.begin(), files.end(), [](const CRoomSegment* a, const CRoomSegment* b) {
-    return a->m_nClusters > b->m_nClusters;
-  });
   plan->m_moves.clear();
-  for (const CRoomSegment* f : files) {
-    auto it = pieces.lower_bound(f->m_nClusters);
-    if (it == pieces.end()) return false;
-    const uint64_t left = it->first - f->m_nClusters;
-    const uint64_t at = it->second;
-    pieces.erase(it);
-    if (left) pieces.emplace(left, at + f->m_nClusters);
-    plan->m_moves.push_back({f->m_nItem, f->m_nLcn, f->m_nClusters, at});
-  }
+  if (!Place(files, &pieces, &plan->m_moves)) return false;
   plan->m_nWindowLcn = w0;
   plan->m_nWindowClusters = needed;
   plan->m_nMovedClusters = c.m_nCost;
   return true;
+}
+
+// [lcn, lcn + n) set to `item`, the segments it cuts split.
+void Carve(std::vector<CRoomSegment>* segs, uint64_t lcn, uint64_t n, int64_t item) {
+  std::vector<CRoomSegment> out;
+  out.reserve(segs->size() + 2);
+  const uint64_t end = lcn + n;
+  bool placed = false;
+  for (const CRoomSegment& s : *segs) {
+    const uint64_t send = s.m_nLcn + s.m_nClusters;
+    if (send <= lcn || s.m_nLcn >= end) {
+      if (!placed && s.m_nLcn >= end) {
+        out.push_back({lcn, n, item, 0});
+        placed = true;
+      }
+      out.push_back(s);
+      continue;
+    }
+    if (s.m_nLcn < lcn) out.push_back({s.m_nLcn, lcn - s.m_nLcn, s.m_nItem, s.m_nPos});
+    if (!placed) {
+      out.push_back({lcn, n, item, 0});
+      placed = true;
+    }
+    if (send > end) out.push_back({end, send - end, s.m_nItem, s.m_nPos + (end - s.m_nLcn)});
+  }
+  if (!placed) out.push_back({lcn, n, item, 0});
+  segs->swap(out);
 }
 
 // The stretches in which one of the file's largest pieces already lies
@@ -148,11 +189,60 @@ void AddAnchored(const std::vector<CRoomSegment>& segs, uint64_t total, uint64_t
   }
 }
 
-}  // namespace
+RoomVerdict Plan(const std::vector<CRoomSegment>& segs, uint64_t totalClusters, uint64_t needed,
+                 CRoomPlan* plan, size_t maxTries, int depth, bool anchors);
 
-RoomVerdict PlanRoom(std::vector<CRoomSegment> segments, uint64_t totalClusters, uint64_t needed,
-                     CRoomPlan* plan, size_t maxTries) {
-  std::vector<CRoomSegment> segs = Normalize(std::move(segments), totalClusters);
+// A stretch in the way of which lie files (or pieces) too large for any
+// free run: room is made for each of those first, elsewhere, then the rest
+// moves out as usual.
+bool PlaceDeep(const std::vector<CRoomSegment>& segs, uint64_t total, const CCandidate& c,
+               uint64_t needed, uint64_t largest, int depth, bool anchors, CRoomPlan* plan) {
+  const uint64_t w0 = c.m_nLcn;
+  const uint64_t w1 = w0 + needed;
+  std::vector<CRoomSegment> outside = segs;
+  Carve(&outside, w0, needed, kRoomFixed);
+  std::vector<const CRoomSegment*> big;
+  std::vector<const CRoomSegment*> small;
+  uint64_t inPlace = 0;
+  for (size_t k = c.m_nFirst; k < segs.size() && segs[k].m_nLcn < w1; ++k) {
+    const CRoomSegment& s = segs[k];
+    if (anchors && InPlace(s, w0))
+      inPlace += s.m_nClusters;
+    else if (s.m_nItem >= 0 || s.m_nItem == kRoomOwn)
+      (s.m_nClusters > largest ? big : small).push_back(&s);
+  }
+  std::stable_sort(big.begin(), big.end(), [](const CRoomSegment* a, const CRoomSegment* b) {
+    return a->m_nClusters > b->m_nClusters;
+  });
+  std::vector<CRoomMove> moves;
+  uint64_t cost = 0;
+  for (const CRoomSegment* b : big) {
+    CRoomPlan sub;
+    if (Plan(outside, total, b->m_nClusters, &sub, 64, depth - 1, false) != ROOM_FOUND)
+      return false;
+    for (const CRoomMove& m : sub.m_moves) {
+      Carve(&outside, m.m_nFrom, m.m_nClusters, kRoomFixed);
+      Carve(&outside, m.m_nTarget, m.m_nClusters, kRoomFixed);
+      moves.push_back(m);
+    }
+    Carve(&outside, sub.m_nWindowLcn, b->m_nClusters, kRoomFixed);
+    moves.push_back({b->m_nItem, b->m_nLcn, b->m_nClusters, sub.m_nWindowLcn});
+    cost += sub.m_nMovedClusters + b->m_nClusters;
+  }
+  CPieces pieces = Pieces(outside, w0, w1);
+  const size_t before = moves.size();
+  if (!Place(small, &pieces, &moves)) return false;
+  for (size_t k = before; k < moves.size(); ++k) cost += moves[k].m_nClusters;
+  plan->m_moves = std::move(moves);
+  plan->m_nWindowLcn = w0;
+  plan->m_nWindowClusters = needed;
+  plan->m_nMovedClusters = cost;
+  plan->m_nInPlaceClusters = inPlace;
+  return true;
+}
+
+RoomVerdict Plan(const std::vector<CRoomSegment>& segs, uint64_t totalClusters, uint64_t needed,
+                 CRoomPlan* plan, size_t maxTries, int depth, bool anchors) {
   uint64_t free = 0;
   uint64_t largest = 0;
   for (const CRoomSegment& s : segs) {
@@ -161,24 +251,25 @@ RoomVerdict PlanRoom(std::vector<CRoomSegment> segments, uint64_t totalClusters,
     largest = std::max(largest, s.m_nClusters);
   }
   if (needed == 0 || free < needed) return ROOM_NO_SPACE;
-  // A file larger than every free run has nowhere to go: it stays, and the
-  // stretches around it are not tried in vain.
-  for (CRoomSegment& s : segs)
-    if (s.m_nItem >= 0 && s.m_nClusters > largest) s.m_nItem = kRoomFixed;
+  // What is larger than every free run has nowhere to go but into room
+  // made for it.
+  auto big = [largest](const CRoomSegment& s) {
+    return (s.m_nItem >= 0 || s.m_nItem == kRoomOwn) && s.m_nClusters > largest;
+  };
 
   std::vector<CCandidate> candidates;
+  std::vector<CCandidate> deep;
   size_t j = 0;  // segments [i, j) overlap the stretch starting at segment i
   uint64_t cost = 0;
   size_t fixedIn = 0;
-  // The file's own pieces too large to go anywhere stay, unless in place.
-  auto fixed = [largest](const CRoomSegment& s) {
-    return s.m_nItem == kRoomFixed || (s.m_nItem == kRoomOwn && s.m_nClusters > largest);
-  };
+  size_t bigIn = 0;
   auto add = [&](const CRoomSegment& s, bool in) {
-    if (fixed(s))
+    if (s.m_nItem == kRoomFixed) {
       in ? ++fixedIn : --fixedIn;
-    else if (s.m_nItem >= 0 || s.m_nItem == kRoomOwn)
-      in ? cost += s.m_nClusters : cost -= s.m_nClusters;
+      return;
+    }
+    if (big(s)) in ? ++bigIn : --bigIn;
+    if (s.m_nItem >= 0 || s.m_nItem == kRoomOwn) in ? cost += s.m_nClusters : cost -= s.m_nClusters;
   };
   for (size_t i = 0; i < segs.size(); ++i) {
     if (i > 0 && i - 1 < j) add(segs[i - 1], false);
@@ -187,18 +278,36 @@ RoomVerdict PlanRoom(std::vector<CRoomSegment> segments, uint64_t totalClusters,
     if (start + needed > totalClusters) break;
     while (j < segs.size() && segs[j].m_nLcn < start + needed) add(segs[j++], true);
     if (segs[i].m_nItem == kRoomFixed || fixedIn != 0) continue;
-    candidates.push_back({cost, start, i});
+    if (bigIn == 0)
+      candidates.push_back({cost, start, i});
+    else if (depth > 0 && bigIn <= 2)
+      deep.push_back({cost, start, i});
   }
-  AddAnchored(segs, totalClusters, needed, largest, &candidates);
-  if (candidates.empty()) return ROOM_NO_WINDOW;
+  if (anchors) AddAnchored(segs, totalClusters, needed, largest, &candidates);
+  auto cheaper = [](const CCandidate& a, const CCandidate& b) {
+    return a.m_nCost != b.m_nCost ? a.m_nCost < b.m_nCost : a.m_nLcn < b.m_nLcn;
+  };
   const size_t tries = std::min(maxTries, candidates.size());
-  std::partial_sort(candidates.begin(), candidates.begin() + tries, candidates.end(),
-                    [](const CCandidate& a, const CCandidate& b) {
-                      return a.m_nCost != b.m_nCost ? a.m_nCost < b.m_nCost : a.m_nLcn < b.m_nLcn;
-                    });
+  std::partial_sort(candidates.begin(), candidates.begin() + tries, candidates.end(), cheaper);
   for (size_t t = 0; t < tries; ++t)
-    if (PlaceFiles(segs, candidates[t], needed, plan)) return ROOM_FOUND;
-  return ROOM_NO_PLACE;
+    if (PlaceFiles(segs, candidates[t], needed, anchors, plan)) return ROOM_FOUND;
+  // Stretches with files too large for any free run in the way, the
+  // cheapest few.
+  constexpr size_t kDeepTries = 16;
+  const size_t deepTries = std::min(kDeepTries, deep.size());
+  std::partial_sort(deep.begin(), deep.begin() + deepTries, deep.end(), cheaper);
+  for (size_t t = 0; t < deepTries; ++t)
+    if (PlaceDeep(segs, totalClusters, deep[t], needed, largest, depth, anchors, plan))
+      return ROOM_FOUND;
+  return candidates.empty() ? ROOM_NO_WINDOW : ROOM_NO_PLACE;
+}
+
+}  // namespace
+
+RoomVerdict PlanRoom(std::vector<CRoomSegment> segments, uint64_t totalClusters, uint64_t needed,
+                     CRoomPlan* plan, size_t maxTries) {
+  return Plan(Normalize(std::move(segments), totalClusters), totalClusters, needed, plan, maxTries,
+              2, true);
 }
 
 }  // namespace vt

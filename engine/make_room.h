@@ -56,7 +56,10 @@ enum RoomVerdict {
 // checked for places (largest file first, each into the smallest free piece
 // outside the stretch that holds it, at the piece's start); the first that
 // has a place for every file is the plan. Stretches where the file's largest
-// pieces already lie as they would in them are tried too.
+// pieces already lie as they would in them are tried too; and where every
+// stretch holds files (or pieces) too large for any free run, room is made
+// for those first, elsewhere (two levels deep at most), their moves coming
+// first in the plan.
 RoomVerdict PlanRoom(std::vector<CRoomSegment> segments, uint64_t totalClusters, uint64_t needed,
                      CRoomPlan* plan, size_t maxTries = 64);
 

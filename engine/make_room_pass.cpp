@@ -174,7 +174,14 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
     bool inPlace = false;
     for (const auto& f : item.m_fragments)
       if (f.m_nLcn == move.m_nFrom && f.m_nClusters == move.m_nClusters) inPlace = true;
-    if (!inPlace || !SplitFreeRunAt(move.m_nTarget, move.m_nClusters, &target)) {
+    // A place files moved out of earlier in the plan is free only once
+    // the list is read again.
+    bool free = inPlace && SplitFreeRunAt(move.m_nTarget, move.m_nClusters, &target);
+    if (inPlace && !free) {
+      BuildFreeRunList();
+      free = SplitFreeRunAt(move.m_nTarget, move.m_nClusters, &target);
+    }
+    if (!free) {
       *why =
           Format("No room could be made for this file: the volume changed while room was made. %s.",
                  path.c_str());

@@ -371,14 +371,34 @@ TEST_F(MakeRoomPass, NtfsReservedAreaItemsDoNotPinWhatTheySpan) {
   EXPECT_EQ(Item("big.bin")->m_nFirstLcn, 20u);
 }
 
-TEST_F(MakeRoomPass, FatFoldersStayInTheWay) {
+TEST_F(MakeRoomPass, RoomIsMadeFirstForWhatNoFreeRunHoldsAndFatFoldersStay) {
   NearlyFull();
   FakeNode* folder = volume.root.AddFolder("Dir");
   folder->extents = {{1, 23}};  // s3's place taken by a folder instead
   volume.root.children.erase(volume.root.children.begin() + 2);
   Run();
-  // 20..25 is blocked by the folder; s2 (5 clusters), in every other
-  // stretch, is larger than any free run, so it stays too.
+  // 20..25 is blocked by the folder. s2 (5 clusters) is larger than any
+  // free run: room is made for it at 10..14 first (s1 out to 21), then
+  // big.bin goes where s2 was, 15..20.
+  EXPECT_TRUE(Lines().empty()) << Lines()[0];
+  std::vector<std::string> moved;
+  for (const auto& m : volume.moves) moved.push_back(m.file + "->" + std::to_string(m.lcn));
+  EXPECT_EQ(moved, (std::vector<std::string>{"s1.bin->21", "s2.bin->10", "big.bin->15",
+                                             "big.bin->17", "big.bin->19"}));
+  for (const char* name : {"s1.bin", "s2.bin", "big.bin", "Dir"})
+    EXPECT_EQ(Item(name)->m_fragments.GetSize(), 1u) << name;
+  EXPECT_EQ(Item("Dir")->m_nFirstLcn, 23u);
+}
+
+TEST_F(MakeRoomPass, FatFoldersStayInTheWay) {
+  NearlyFull();
+  FakeNode* folder = volume.root.AddFolder("Dir");
+  folder->extents = {{1, 23}, {2, 12}};
+  volume.SetUsed(12, 1);
+  volume.root.children.erase(volume.root.children.begin() + 2);
+  Run();
+  // 20..25 is blocked by the folder; every other stretch holds s2 (larger
+  // than any free run) and no room can be made for it either.
   EXPECT_EQ(Lines(), std::vector<std::string>{
                          "No room could be made for this file: every stretch of its size holds "
                          "clusters that cannot be moved. C:\\big.bin."});
