@@ -6,6 +6,8 @@
 // but what an unfinished move may leave (the dirty flag, lost clusters,
 // FAT copies differing at a cut between the two writes of one update:
 // both copies are surveyed).
+#ifndef _WIN32
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -18,14 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/defrag.h"
-#include "engine/drive_info.h"
-#include "engine/globals.h"
-#include "engine/statistics.h"
 #include "platform/recording.h"
-#include "platform/system_ops.h"
 #include "tests/image/fat_builder.h"
 #include "tests/image_move/move_support.h"
+#include "tests/support/drive_pass_run.h"
 
 namespace vt {
 namespace test {
@@ -64,39 +62,9 @@ CFatImageBuilder NearlyFull() {
   return b;
 }
 
-struct CPass {
-  uint64_t m_nMoved = 0;
-  size_t m_nFragFragments = 0;
-  std::vector<std::string> m_errors;
-};
-
-// Analyses drive V: and runs one drive pass with making room on.
-CPass RunPass(CMovableVolume& v) {
-  CPass out;
+CDrivePassRun RunPass(CMovableVolume& v) {
   CRecordingSink sink;
-  CScriptedPrompt prompt;
-  CEngineServices services;
-  services.volume = &v.m_set;
-  services.system = &HostSystem();
-  services.messages = &sink;
-  services.prompt = &prompt;
-  CDefrag engine(services);
-  CDriveData drive;
-  std::string error;
-  SetCancel(false);
-  if (!ReadDriveData(v.m_set, "V:\\", drive, &error)) return out;
-  SetCurrentDrive(&drive);
-  if (engine.OpenVolume(&drive) && engine.AnalyzeVolume(nullptr)) {
-    ComputeDriveStatistics(engine, drive);
-    engine.m_bMakeRoom = true;
-    out.m_nMoved = engine.DefragDrive(AllFiles, true, 0, 0, {});
-    for (const auto& f : engine.m_files)
-      if (f.m_strName == "Frag.bin") out.m_nFragFragments = f.m_fragments.GetSize();
-    for (const auto& e : engine.m_errors) out.m_errors.push_back(e.m_strMessage + e.m_strPath);
-  }
-  engine.CloseVolume();
-  SetCurrentDrive(nullptr);
-  return out;
+  return RunMakeRoomPass(v.m_set, sink, "Frag.bin");
 }
 
 // fsck.fat -n on the image: "" when it finds nothing an unfinished move
@@ -137,9 +105,9 @@ TEST(MakeRoomCrash, APowerCutAfterAnyWriteOfTheMakeRoomPassLosesNothing) {
   // Uncut: room made, the file whole, 2 + 4 clusters moved (S1 out, Frag's
   // second and third pieces in; the first stays).
   CMovableVolume whole(b.Bytes(), size);
-  const CPass done = RunPass(whole);
+  const CDrivePassRun done = RunPass(whole);
   EXPECT_TRUE(done.m_errors.empty()) << done.m_errors[0];
-  EXPECT_EQ(done.m_nFragFragments, 1u);
+  EXPECT_EQ(done.m_nFragments, 1u);
   EXPECT_EQ(done.m_nMoved, 6u);
   const CImageSurvey after = Survey(whole.Bytes(), size);
   EXPECT_EQ("", after.m_strProblem);
@@ -168,3 +136,5 @@ TEST(MakeRoomCrash, APowerCutAfterAnyWriteOfTheMakeRoomPassLosesNothing) {
 }  // namespace
 }  // namespace test
 }  // namespace vt
+
+#endif  // _WIN32
