@@ -13,12 +13,7 @@ namespace test {
 CDrivePassRun RunMakeRoomPass(IVolumeOps& volume, IMessageSink& sink, const std::string& name) {
   CDrivePassRun out;
   CScriptedPrompt prompt;
-  CEngineServices services;
-  services.volume = &volume;
-  services.system = &HostSystem();
-  services.messages = &sink;
-  services.prompt = &prompt;
-  CDefrag engine(services);
+  CDefrag engine(CEngineServices{&volume, &HostSystem(), &sink, &prompt});
   CDriveData drive;
   std::string error;
   SetCancel(false);
