@@ -100,7 +100,10 @@ bool CDefrag::FillAround(size_t fileIndex, uint64_t windowLcn, bool silent, std:
     }
   }
   BuildFreeRunList();
-  return file.m_fragments.GetSize() == 1;
+  if (file.m_fragments.GetSize() == 1) return true;
+  *why =
+      Format("No room could be made for this file: the room made is not free. %s.", path.c_str());
+  return false;
 }
 
 bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::string* why,
