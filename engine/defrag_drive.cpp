@@ -122,6 +122,13 @@ uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThre
             }
             break;
           }
+          // The file may have been put together around pieces of it that
+          // were already in place.
+          if (file.m_fragments.GetSize() == 1) {
+            Messages().Post(m_hProgressWnd, UM_DRIVE_UPDATE, 0, 0);
+            progress = true;
+            break;
+          }
         }
         if (!found) {
           record(
