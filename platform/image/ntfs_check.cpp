@@ -3,6 +3,7 @@
 // marked there, and no cluster may be held twice; otherwise a move would
 // write one file's bytes over another's.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,6 +18,10 @@ namespace vt {
 using namespace ntfs;
 
 namespace {
+
+// Folders whose records the pass keeps for the index check (16 MB of
+// 1 KB records); the records of any more are read again.
+constexpr size_t kKeptFolders = 16384;
 
 std::string Num(uint64_t n) { return std::to_string(n); }
 
@@ -81,6 +86,8 @@ bool CNtfsVolume::PassRecord(uint64_t number, const uint8_t* bytes, DWORD readRe
                         ")";
   } else if (header.InUse() && header.IsDirectory() && !header.IsExtension()) {
     pass.m_folders.push_back(number);
+    if (pass.m_folders.size() <= kKeptFolders)
+      pass.m_folderRecords.insert(pass.m_folderRecords.end(), bytes, bytes + size);
   }
   return pass.m_strProblem.empty();
 }
@@ -181,9 +188,14 @@ DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
   // can be neither opened nor moved.
   const CIndexVisitor any = [](const CIndexEntry&) { return true; };
   CAlignedBytes index;
-  for (uint64_t number : pass.m_folders) {
+  const size_t recordSize = m_geometry.m_nRecordSize;
+  for (size_t k = 0; k < pass.m_folders.size(); ++k) {
+    const uint64_t number = pass.m_folders[k];
     CFileRecords folder;
-    DWORD err = folder.Load(m_mft, number);
+    const auto kept = pass.m_folderRecords.begin() + static_cast<std::ptrdiff_t>(k * recordSize);
+    DWORD err = k < kKeptFolders
+                    ? folder.Load(m_mft, number, std::vector<uint8_t>(kept, kept + recordSize))
+                    : folder.Load(m_mft, number);
     if (err == ERROR_SUCCESS) err = WalkFolder(folder, any, &index);
     if (err != ERROR_SUCCESS) {
       result->m_strProblem =

@@ -167,6 +167,9 @@ class CNtfsVolume : public CFsVolume {
     std::string m_strProblem;  // the first problem in record order
     std::vector<COwnedRun> m_owned;
     std::vector<uint64_t> m_folders;
+    // The records of the first folders, one after the other, so that their
+    // indexes are found without reading them again.
+    std::vector<uint8_t> m_folderRecords;
     std::vector<ntfs::CRun> m_runs;  // one attribute's, reused
   };
   // Checks record `number` (in use in the MFT bitmap), as ReadRecordInto
