@@ -43,8 +43,8 @@ bool CNtfsVolume::PassRecord(uint64_t number, const uint8_t* bytes, DWORD readRe
   const size_t size = m_geometry.m_nRecordSize;
   const uint64_t total = TotalClusters();
   CRecordHeader header;
-  bool damaged = readResult != ERROR_SUCCESS ||
-                 ParseRecordAt(number, bytes, size, &header) != ERROR_SUCCESS;
+  bool damaged =
+      readResult != ERROR_SUCCESS || ParseRecordAt(number, bytes, size, &header) != ERROR_SUCCESS;
   // The attributes are judged whole before their runs count: a record
   // whose attributes do not parse is damaged, whatever its runs say.
   enum { kNoProblem, kRunList, kPastEnd } problem = kNoProblem;

@@ -178,10 +178,9 @@ TEST_F(NtfsClean, ADirtyVolumeIsReadButRefusedBeforeAnyMove) {
 // as corrupt.
 TEST_F(NtfsClean, ACorruptRootIndexBlockIsRefusedBeforeAnyMove) {
   const CRawGeometry g = Geometry(m_bytes);
-  std::vector<uint8_t> copy(m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset +
-                                                                          5 * g.m_nRecord),
-                            m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset +
-                                                                          6 * g.m_nRecord));
+  std::vector<uint8_t> copy(
+      m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset + 5 * g.m_nRecord),
+      m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset + 6 * g.m_nRecord));
   Fixups(copy.data(), copy.size(), true);
   const size_t attr = FindAttribute(copy.data(), copy.size(), 0xA0);
   ASSERT_NE(0u, attr);
@@ -307,10 +306,9 @@ TEST_F(NtfsClean, TheCheckAfterAnAnalysisFindsWhatAFreshCheckFinds) {
   // The root folder's first index block torn.
   images.push_back({"torn index block", m_bytes});
   {
-    std::vector<uint8_t> root(m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset +
-                                                                            5 * g.m_nRecord),
-                              m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset +
-                                                                            6 * g.m_nRecord));
+    std::vector<uint8_t> root(
+        m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset + 5 * g.m_nRecord),
+        m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset + 6 * g.m_nRecord));
     Fixups(root.data(), root.size(), true);
     const size_t attr = FindAttribute(root.data(), root.size(), 0xA0);
     ASSERT_NE(0u, attr);
@@ -381,11 +379,12 @@ TEST(NtfsCheckPass, TheCheckAfterAnAnalysisReadsOnlyTheRecordsNotServed) {
   for (double share : {0.0, 0.5, 1.0}) {
     uint64_t read = 0;
     CImageVolumeSet set;
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-              set.MountDevice('V',
-                              std::make_unique<CCountingDevice>(b.Device(), b.RecordOffset(0),
-                                                                b.RecordOffset(0) + mftBytes, &read),
-                              "counted", true));
+    ASSERT_EQ(
+        static_cast<DWORD>(ERROR_SUCCESS),
+        set.MountDevice('V',
+                        std::make_unique<CCountingDevice>(b.Device(), b.RecordOffset(0),
+                                                          b.RecordOffset(0) + mftBytes, &read),
+                        "counted", true));
     HANDLE volume = set.CreateFileA("\\\\.\\V:", GENERIC_READ, 3, OPEN_EXISTING, 0);
     std::vector<uint8_t> reply(8208);
     for (uint64_t i = 0; i < static_cast<uint64_t>(records * share); ++i) {
