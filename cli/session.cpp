@@ -231,6 +231,7 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
                         set->GetVolumeInformationA(m_strRoot.c_str(), nullptr, 0, nullptr, nullptr,
                                                    nullptr, fsName, sizeof(fsName)) &&
                         std::string(fsName) == "NTFS";
+      if (m_bCheckPending) set->CheckAlongReads(letter);
       const int checked = m_bCheckPending ? EXIT_OK : CheckImage(error);
       if (checked != EXIT_OK) {
         m_pImageSet = nullptr;

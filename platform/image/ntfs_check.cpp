@@ -96,6 +96,7 @@ DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
   *result = CAllocationCheck();
   // Records served from now on are for whoever asks, not for this check.
   m_bChecked = true;
+  m_bCheckAlong = false;
   CRecordPass pass = std::move(m_pass);
   m_pass = CRecordPass();
   // A volume marked dirty, or whose log holds changes not yet applied, is

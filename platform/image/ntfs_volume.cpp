@@ -295,7 +295,7 @@ DWORD CNtfsVolume::GetNtfsFileRecord(const void* in, DWORD inSize, void* out, DW
   const DWORD read = m_mft.ReadRecordInto(number, record);
   // The next record in use of a pass over them all also counts for the
   // allocation check, which then need not read it again.
-  if (!m_bChecked && m_pass.m_strProblem.empty() && number >= m_pass.m_nNext &&
+  if (m_bCheckAlong && m_pass.m_strProblem.empty() && number >= m_pass.m_nNext &&
       m_mft.IsInUse(number) && NoneInUse(m_pass.m_nNext, number))
     PassRecord(number, record, read);
   CRecordHeader header;

@@ -83,6 +83,7 @@ class CNtfsVolume : public CFsVolume {
   void EndWrites() override;
   // ntfs_check.cpp.
   DWORD CheckAllocation(CAllocationCheck* result) override;
+  void CheckAlongReads() override { m_bCheckAlong = !m_bChecked; }
   ~CNtfsVolume() override { EndWrites(); }
 
   // Whether moves may write, and why not ("" when they may).
@@ -154,11 +155,10 @@ class CNtfsVolume : public CFsVolume {
   DWORD WriteRecord(uint64_t number, const std::vector<uint8_t>& bytes);
 
   // The allocation check's pass over the records in use (ntfs_check.cpp).
-  // An analysis asks for each of them in turn through GetNtfsFileRecord,
-  // and each is checked as it is served: a check after the analysis then
-  // reads the MFT no second time, and goes on from where the analysis
-  // stopped. Nothing is written before the check, so what was served
-  // stands.
+  // An analysis asks for each of them in turn through GetNtfsFileRecord;
+  // after CheckAlongReads each is checked as it is served, so that a check
+  // right after the analysis reads the MFT no second time, and goes on from
+  // where the analysis stopped.
   struct COwnedRun {
     uint64_t lcn, count, record;
   };
@@ -188,7 +188,8 @@ class CNtfsVolume : public CFsVolume {
   bool m_bUnflushed = false;  // written since the last flush
   CFsNode m_root;
   CRecordPass m_pass;
-  bool m_bChecked = false;  // CheckAllocation ran: records served are no longer checked
+  bool m_bCheckAlong = false;  // records served are checked (until CheckAllocation)
+  bool m_bChecked = false;
   // Recently listed folders by record number, newest last.
   std::vector<std::pair<uint64_t, std::shared_ptr<const CFolder>>> m_folderCache;
 };

@@ -236,6 +236,7 @@ TEST_F(NtfsClean, TheLogFileRestartAreaDecides) {
 // `strays` also for the root folder's record between them, as a name lookup
 // would.
 void Serve(CNtfsMovable& v, uint64_t from, uint64_t to, bool strays = false) {
+  v.m_set.CheckAlongReads('V');
   HANDLE volume = v.OpenVolume();
   std::vector<uint8_t> reply(8208);
   for (uint64_t i = from; i < to; ++i) {
@@ -354,8 +355,9 @@ class CCountingDevice : public CBlockDevice {
 
 // Records served to the analysis are not read again by the check: after a
 // whole pass it reads nothing of the MFT (the folders' records were kept),
-// after half a pass about the other half, after none all of it. The MFT
-// here is several read-ahead stretches long.
+// after half a pass about the other half, after none all of it; a check
+// not told to take them reads it all. The MFT here is several read-ahead
+// stretches long.
 TEST(NtfsCheckPass, TheCheckAfterAnAnalysisReadsOnlyTheRecordsNotServed) {
   const uint32_t records = 4400;
   CNtfsImageBuilder b(8192, records);
@@ -376,7 +378,10 @@ TEST(NtfsCheckPass, TheCheckAfterAnAnalysisReadsOnlyTheRecordsNotServed) {
   b.Finish();
   const uint64_t mftBytes = uint64_t(records) * 1024;
   std::vector<uint64_t> reads;
-  for (double share : {0.0, 0.5, 1.0}) {
+  // The share of the records served, and whether the check was told to
+  // take them.
+  const std::pair<double, bool> cases[] = {{0.0, true}, {0.5, true}, {1.0, true}, {1.0, false}};
+  for (const auto& [share, along] : cases) {
     uint64_t read = 0;
     CImageVolumeSet set;
     ASSERT_EQ(
@@ -385,6 +390,7 @@ TEST(NtfsCheckPass, TheCheckAfterAnAnalysisReadsOnlyTheRecordsNotServed) {
                         std::make_unique<CCountingDevice>(b.Device(), b.RecordOffset(0),
                                                           b.RecordOffset(0) + mftBytes, &read),
                         "counted", true));
+    if (along) set.CheckAlongReads('V');
     HANDLE volume = set.CreateFileA("\\\\.\\V:", GENERIC_READ, 3, OPEN_EXISTING, 0);
     std::vector<uint8_t> reply(8208);
     for (uint64_t i = 0; i < static_cast<uint64_t>(records * share); ++i) {
@@ -404,6 +410,7 @@ TEST(NtfsCheckPass, TheCheckAfterAnAnalysisReadsOnlyTheRecordsNotServed) {
   EXPECT_GT(reads[1], mftBytes / 4);
   EXPECT_LT(reads[1], mftBytes * 6 / 10);
   EXPECT_EQ(reads[2], 0u);
+  EXPECT_GT(reads[3], mftBytes * 7 / 10);
 }
 
 }  // namespace
