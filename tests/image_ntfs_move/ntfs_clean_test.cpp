@@ -173,24 +173,32 @@ TEST_F(NtfsClean, ADirtyVolumeIsReadButRefusedBeforeAnyMove) {
   EXPECT_EQ("the volume is marked dirty", Problem(dirty));
 }
 
-// The first index block of the root folder: its stride ends in the check
-// value, which a torn write leaves different. ntfsfix reports such a block
-// as corrupt.
-TEST_F(NtfsClean, ACorruptRootIndexBlockIsRefusedBeforeAnyMove) {
-  const CRawGeometry g = Geometry(m_bytes);
+// The offset in the image of the root folder's first index block (0 when
+// its record has no index allocation).
+uint64_t RootIndexBlock(const std::vector<uint8_t>& img) {
+  const CRawGeometry g = Geometry(img);
   std::vector<uint8_t> copy(
-      m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset + 5 * g.m_nRecord),
-      m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset + 6 * g.m_nRecord));
+      img.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset + 5 * g.m_nRecord),
+      img.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset + 6 * g.m_nRecord));
   Fixups(copy.data(), copy.size(), true);
   const size_t attr = FindAttribute(copy.data(), copy.size(), 0xA0);
-  ASSERT_NE(0u, attr);
+  if (attr == 0) return 0;
   const uint8_t* runs = copy.data() + attr + Le16(copy.data() + attr + 0x20);
   const int lengthBytes = runs[0] & 0x0F;
   uint64_t lcn = 0;
   for (int i = (runs[0] >> 4) - 1; i >= 0; --i) lcn = (lcn << 8) | runs[1 + lengthBytes + i];
+  return lcn * g.m_nCluster;
+}
+
+// The first index block of the root folder: its stride ends in the check
+// value, which a torn write leaves different. ntfsfix reports such a block
+// as corrupt.
+TEST_F(NtfsClean, ACorruptRootIndexBlockIsRefusedBeforeAnyMove) {
+  const uint64_t block = RootIndexBlock(m_bytes);
+  ASSERT_NE(0u, block);
   std::vector<uint8_t> torn = m_bytes;
-  ASSERT_EQ(0, std::memcmp(&torn[lcn * g.m_nCluster], "INDX", 4));
-  torn[lcn * g.m_nCluster + 1022] ^= 0xFF;
+  ASSERT_EQ(0, std::memcmp(&torn[block], "INDX", 4));
+  torn[block + 1022] ^= 0xFF;
   EXPECT_EQ("a corrupt index block in the root folder", Problem(torn));
 
   std::string why;
@@ -306,18 +314,8 @@ TEST_F(NtfsClean, TheCheckAfterAnAnalysisFindsWhatAFreshCheckFinds) {
   }
   // The root folder's first index block torn.
   images.push_back({"torn index block", m_bytes});
-  {
-    std::vector<uint8_t> root(
-        m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset + 5 * g.m_nRecord),
-        m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset + 6 * g.m_nRecord));
-    Fixups(root.data(), root.size(), true);
-    const size_t attr = FindAttribute(root.data(), root.size(), 0xA0);
-    ASSERT_NE(0u, attr);
-    const uint8_t* runs = root.data() + attr + Le16(root.data() + attr + 0x20);
-    uint64_t lcn = 0;
-    for (int i = (runs[0] >> 4) - 1; i >= 0; --i) lcn = (lcn << 8) | runs[1 + (runs[0] & 15) + i];
-    images.back().second[lcn * g.m_nCluster + 1022] ^= 0xFF;
-  }
+  ASSERT_NE(0u, RootIndexBlock(m_bytes));
+  images.back().second[RootIndexBlock(m_bytes) + 1022] ^= 0xFF;
   for (const auto& [what, img] : images) {
     const std::string fresh = Problem(img);
     EXPECT_EQ(what == "clean", fresh.empty()) << what << ": " << fresh;
