@@ -207,28 +207,24 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
       *error = "cannot open " + volume + ": " + (message.empty() ? "not a usable volume" : message);
       return EXIT_USAGE;
     }
+    m_pImageSet = set.get();
+    m_strRoot = std::string(1, letter) + ":\\";
     if ((!m_bForReading && !readOnly) || m_bCheckAlways) {
-      CAllocationCheck check;
-      rc = set->CheckAllocation(letter, &check);
-      if (rc != ERROR_SUCCESS) {
-        *error = "cannot check volume " + volume + ": " + HostSystem().FormatSystemMessage(rc);
-        while (!error->empty() && (error->back() == '\n' || error->back() == '\r'))
-          error->pop_back();
-        return EXIT_USAGE;
+      // On NTFS a volume opened for reading is checked as the analysis
+      // goes through its records, after it (Analyze): the MFT is read once.
+      char fsName[32] = {};
+      m_bCheckPending = m_bForReading &&
+                        set->GetVolumeInformationA(m_strRoot.c_str(), nullptr, 0, nullptr, nullptr,
+                                                   nullptr, fsName, sizeof(fsName)) &&
+                        std::string(fsName) == "NTFS";
+      if (m_bCheckPending) set->CheckAlongReads(letter);
+      const int checked = m_bCheckPending ? EXIT_OK : CheckImage(error);
+      if (checked != EXIT_OK) {
+        m_pImageSet = nullptr;
+        return checked;
       }
-      if (!check.IsConsistent()) {
-        *error = DamagedVolumeMessage(*set, letter, check.m_strProblem);
-        if (!m_bForReading) return EXIT_USAGE;
-        // The analysis goes on: it is how the damage is looked at. The
-        // command still ends with the status of a damaged volume.
-        std::fprintf(stderr, "vantrel-cli: warning: %s\n", error->c_str());
-        m_strDamage = *error;
-        error->clear();
-      }
-      m_nLostClusters = check.m_nLostClusters;
     }
     m_ops = std::move(set);
-    m_strRoot = std::string(1, letter) + ":\\";
   }
 
   std::string reason;
@@ -250,6 +246,29 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
   services.messages = m_sink.get();
   services.prompt = &m_prompt;
   m_engine = std::make_unique<CDefrag>(services);
+  return EXIT_OK;
+}
+
+int CCliSession::CheckImage(std::string* error) {
+  m_bCheckPending = false;
+  const char letter = m_strRoot[0];
+  CAllocationCheck check;
+  const DWORD rc = m_pImageSet->CheckAllocation(letter, &check);
+  if (rc != ERROR_SUCCESS) {
+    *error = "cannot check volume " + m_strVolumeArg + ": " + HostSystem().FormatSystemMessage(rc);
+    while (!error->empty() && (error->back() == '\n' || error->back() == '\r')) error->pop_back();
+    return EXIT_USAGE;
+  }
+  if (!check.IsConsistent()) {
+    *error = DamagedVolumeMessage(*m_pImageSet, letter, check.m_strProblem);
+    if (!m_bForReading) return EXIT_USAGE;
+    // The analysis goes on: it is how the damage is looked at. The
+    // command still ends with the status of a damaged volume.
+    std::fprintf(stderr, "vantrel-cli: warning: %s\n", error->c_str());
+    m_strDamage = *error;
+    error->clear();
+  }
+  m_nLostClusters = check.m_nLostClusters;
   return EXIT_OK;
 }
 
@@ -307,6 +326,10 @@ int CCliSession::Analyze(std::string* error) {
   COperationScope scope(*m_engine);
   if (InterruptRequested()) SetCancel(true);  // a Ctrl-C before the start counts too
   const CAnalysis analysis = OpenAndAnalyze(*m_engine, m_drive, options);
+  if (m_bCheckPending) {
+    const int checked = CheckImage(error);
+    if (checked != EXIT_OK) return checked;
+  }
   m_bFromCache = analysis.m_bFromCache;
   m_nElapsedMs = analysis.m_nElapsedMs;
   m_sink->Finish();
