@@ -44,6 +44,10 @@ class CBlockDevice {
     (void)offset, (void)size;
     return ERROR_NOT_SUPPORTED;
   }
+  // The path the device was opened by, for the state kept beside it (the
+  // intent records of moves); empty for a device without one.
+  virtual std::string StatePath() const { return std::string(); }
+  virtual bool IsBlockDevice() const { return false; }
 
  protected:
   bool InRange(uint64_t offset, size_t size) const {
@@ -80,9 +84,13 @@ class CFileBlockDevice : public CBlockDevice {
   VOLUME_MEDIA_INFO QueryMedia() const override;
   uint64_t DiscardUnit() const override;
   DWORD Discard(uint64_t offset, uint64_t size) override;
+  std::string StatePath() const override { return m_strPath; }
+  bool IsBlockDevice() const override { return m_bBlock; }
 
  private:
   CFileBlockDevice() = default;
+  std::string m_strPath;
+  bool m_bBlock = false;
 #ifdef _WIN32
   HANDLE m_hFile = INVALID_HANDLE_VALUE;
   bool m_bSparse = false;  // marked sparse, so that zeroed ranges are freed

@@ -17,8 +17,9 @@ constexpr uint32_t kFsInfoTrail = 0xAA550000;
 
 }  // namespace
 
-DWORD CFatVolume::Open(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CFsVolume>* volume,
-                       std::string* message) {
+DWORD CFatVolume::Open(std::unique_ptr<CBlockDevice> storage,
+                       std::unique_ptr<CFsVolume>* volume, std::string* message) {
+  auto device = std::make_unique<CHeldWriteDevice>(std::move(storage));
   std::vector<uint8_t> boot(512);
   if (device->Size() < boot.size()) {
     if (message) *message = "not a FAT volume: too short to hold a boot sector";
@@ -55,7 +56,16 @@ DWORD CFatVolume::Open(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CFs
   }
   fat->m_bWasDirty = (fat->m_nDirtyFlagOffset != 0 && (boot[fat->m_nDirtyFlagOffset] & 1) != 0) ||
                      !fat->m_table.IsCleanBitSet();
+  fat->m_pHeld = device.get();
   fat->m_pDevice = std::move(device);
+  fat->m_strIntentPath = IntentRecordPath(*fat->m_pDevice, fat->Serial());
+  // A group of our moves that was cut off is finished before anything else.
+  CIntentRecord record;
+  if (!fat->m_pDevice->IsReadOnly() &&
+      ReadIntentRecord(fat->m_strIntentPath, &record) == ERROR_SUCCESS &&
+      record.m_dwSerial == fat->Serial()) {
+    fat->RecoverInterrupted(record);
+  }
   // The label lives in the root folder; a root that cannot be read leaves
   // the volume usable without one.
   std::vector<CFsNode> rootNodes;

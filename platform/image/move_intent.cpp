@@ -1,0 +1,132 @@
+#include "platform/image/move_intent.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/settings_folder.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace vt {
+
+namespace {
+
+constexpr char kMagic[] = "vantrel-moves 1";
+// A record never names more runs than a group makes: twice its moves' runs.
+constexpr size_t kMaxRuns = 1 << 20;
+
+DWORD WriteDurably(const std::string& path, const std::string& text) {
+  const std::string temp = path + ".new";
+#ifdef _WIN32
+  HANDLE file = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
+  DWORD put = 0;
+  const bool ok = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
+                  put == text.size() && ::FlushFileBuffers(file);
+  ::CloseHandle(file);
+  if (!ok || !::MoveFileExA(temp.c_str(), path.c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    ::DeleteFileA(temp.c_str());
+    return ERROR_WRITE_FAULT;
+  }
+  return ERROR_SUCCESS;
+#else
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return ERROR_ACCESS_DENIED;
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const bool ok = done == text.size() && ::fsync(fd) == 0;
+  ::close(fd);
+  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return ERROR_WRITE_FAULT;
+  }
+  // The rename itself is stored with the folder.
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return ERROR_SUCCESS;
+#endif
+}
+
+}  // namespace
+
+std::string IntentRecordPath(const CBlockDevice& device, DWORD serial) {
+  const std::string state = device.StatePath();
+  if (state.empty()) return std::string();
+  if (!device.IsBlockDevice()) return state + ".vantrel-moves";
+  const std::string folder = SettingsFolder();
+  if (folder.empty()) return std::string();
+  char name[40];
+  std::snprintf(name, sizeof(name), "moves-%08" PRIX32 ".txt", static_cast<uint32_t>(serial));
+  return JoinPath(folder, name);
+}
+
+DWORD WriteIntentRecord(const std::string& path, const CIntentRecord& record) {
+  if (path.empty()) return ERROR_SUCCESS;
+  char line[64];
+  std::string text = kMagic;
+  std::snprintf(line, sizeof(line), "\nserial %08" PRIX32 "\ndirty %d\n",
+                static_cast<uint32_t>(record.m_dwSerial), record.m_bMarkedDirty ? 1 : 0);
+  text += line;
+  for (const auto& run : record.m_clusters) {
+    std::snprintf(line, sizeof(line), "run %" PRIu64 " %" PRIu64 "\n", run.first, run.second);
+    text += line;
+  }
+  text += "end\n";
+  return WriteDurably(path, text);
+}
+
+DWORD ReadIntentRecord(const std::string& path, CIntentRecord* record) {
+  *record = CIntentRecord();
+  if (path.empty()) return ERROR_FILE_NOT_FOUND;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return ERROR_FILE_NOT_FOUND;
+  char line[128];
+  DWORD result = ERROR_FILE_CORRUPT;
+  bool first = true;
+  while (std::fgets(line, sizeof(line), file)) {
+    if (first) {
+      if (std::strncmp(line, kMagic, sizeof(kMagic) - 1) != 0) break;
+      first = false;
+      continue;
+    }
+    uint32_t serial = 0;
+    int dirty = 0;
+    uint64_t lcn = 0, count = 0;
+    if (std::sscanf(line, "serial %" SCNx32, &serial) == 1) {
+      record->m_dwSerial = serial;
+    } else if (std::sscanf(line, "dirty %d", &dirty) == 1) {
+      record->m_bMarkedDirty = dirty == 1;
+    } else if (std::sscanf(line, "run %" SCNu64 " %" SCNu64, &lcn, &count) == 2) {
+      if (record->m_clusters.size() >= kMaxRuns || count == 0 || lcn + count < lcn) break;
+      record->m_clusters.emplace_back(lcn, count);
+    } else if (std::strcmp(line, "end\n") == 0) {
+      result = ERROR_SUCCESS;  // only a record written to its end counts
+      break;
+    } else {
+      break;
+    }
+  }
+  std::fclose(file);
+  return result;
+}
+
+void RemoveIntentRecord(const std::string& path) {
+  if (!path.empty()) std::remove(path.c_str());
+}
+
+}  // namespace vt

@@ -1,0 +1,41 @@
+// The intent record of a group of moves: before a group switches any file
+// to its new clusters, which clusters it takes and which it lets go of are
+// written beside the image (IMAGE.vantrel-moves), or for a device into the
+// user's settings folder under the volume's serial; never inside the
+// volume, where its own checkers would find it. The record goes when the
+// group's frees are stored. A record found when the volume is next opened
+// for writing names an interrupted group: every cluster it names that is
+// marked in use but owned by no file is freed, and the marks the group set
+// are cleared.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/winshapes.h"
+#include "platform/image/block_device.h"
+
+namespace vt {
+
+struct CIntentRecord {
+  DWORD m_dwSerial = 0;
+  // The group set the volume's dirty marks (FAT), so recovery clears them.
+  bool m_bMarkedDirty = false;
+  // Logical clusters (first, count) the group's files move from and to.
+  std::vector<std::pair<uint64_t, uint64_t>> m_clusters;
+};
+
+// Where the record of the volume with `serial` on `device` lives; empty
+// when it has no place (a volume held in memory).
+std::string IntentRecordPath(const CBlockDevice& device, DWORD serial);
+
+// Writes the record and pushes it to stable storage (replacing any old one
+// in one step), before anything it names is changed.
+DWORD WriteIntentRecord(const std::string& path, const CIntentRecord& record);
+// ERROR_FILE_NOT_FOUND when there is none; ERROR_FILE_CORRUPT for a record
+// that does not parse (a torn write: its group never started).
+DWORD ReadIntentRecord(const std::string& path, CIntentRecord* record);
+void RemoveIntentRecord(const std::string& path);
+
+}  // namespace vt
