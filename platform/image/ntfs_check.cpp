@@ -27,7 +27,13 @@ bool TestBit(const std::vector<uint8_t>& bits, uint64_t i) {
 }  // namespace
 
 DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
+  return WalkAllocation(result, nullptr);
+}
+
+DWORD CNtfsVolume::WalkAllocation(CAllocationCheck* result,
+                                  std::vector<std::pair<uint64_t, uint64_t>>* ownedRuns) {
   *result = CAllocationCheck();
+  CommitGroup();
   // A volume marked dirty, or whose log holds changes not yet applied, is
   // not to be changed behind its checker's back.
   if (!IsWritable()) {
@@ -152,6 +158,9 @@ DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
   // Every owned cluster is marked and owned once, so the lost ones are the
   // marked ones less the owned ones.
   result->m_nLostClusters = markedClusters - ownedClusters;
+  if (ownedRuns) {
+    for (const COwnedRun& run : owned) ownedRuns->emplace_back(run.lcn, run.count);
+  }
   return ERROR_SUCCESS;
 }
 

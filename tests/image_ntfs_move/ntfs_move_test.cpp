@@ -58,6 +58,20 @@ class NtfsMove : public ::testing::Test {
     EXPECT_EQ(0, NtfsfixCheck(path, &output)) << where << ": " << output;
   }
 
+  // Moves are stored in groups: reading the volume bitmap stores the group,
+  // and says whether that failed.
+  static DWORD Commit(CImageVolumeSet& set, HANDLE volume) {
+    STARTING_LCN_INPUT_BUFFER in = {};
+    std::vector<uint8_t> bits(64);
+    DWORD returned = 0;
+    if (set.DeviceIoControl(volume, FSCTL_GET_VOLUME_BITMAP, &in, sizeof(in), bits.data(),
+                            static_cast<DWORD>(bits.size()), &returned) ||
+        set.GetLastError() == ERROR_MORE_DATA) {
+      return ERROR_SUCCESS;
+    }
+    return set.GetLastError();
+  }
+
   // A power cut after each of the first `writes` writes of `move` on a fresh
   // volume over `image`, each judged by the tools; then a failed write at
   // each, after which the same volume must finish the move with the runs
@@ -310,8 +324,8 @@ TEST_F(NtfsMove, FoldersMoveTheirIndexBlocks) {
   ExpectToolsAccept(v.Bytes(), "after moving the folders");
 }
 
-// Data that reads back different from what was written stops the move
-// before any metadata changes.
+// Data that reads back different from what was written stops the group's
+// commit before any metadata changes.
 TEST_F(NtfsMove, ABadReadBackLeavesTheFileWhereItWas) {
   if (!Load("ntfs-frag")) GTEST_SKIP() << m_strSkip;
   CNtfsMovable v(m_bytes);
@@ -324,8 +338,9 @@ TEST_F(NtfsMove, ABadReadBackLeavesTheFileWhereItWas) {
   const uint64_t at = static_cast<uint64_t>(target + 5) * 512;  // 512-byte clusters
   v.m_pPlan->m_nBadFrom = at;
   v.m_pPlan->m_nBadTo = at + 1;
-  EXPECT_EQ(static_cast<DWORD>(ERROR_CRC),
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
             MoveClusters(v.m_set, volume, file, 0, static_cast<uint64_t>(target), 24));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_CRC), Commit(v.m_set, volume));
   v.m_pPlan->m_nBadTo = 0;
   EXPECT_EQ(before, FileExtents(v.m_set, file));
   EXPECT_FALSE(ClusterUsed(v.m_set, volume, static_cast<uint64_t>(target)));
@@ -349,9 +364,10 @@ TEST_P(NtfsMoveCrash, ACrashAtEveryWriteOfAMoveLeavesFilesIntact) {
     HANDLE volume = v.OpenVolume();
     HANDLE file = v.OpenFile(path);
     const int64_t target = FindFreeRun(v.m_set, volume, clusters);
-    const DWORD err = target < 0 ? ERROR_DISK_FULL
-                                 : MoveClusters(v.m_set, volume, file, 0,
-                                                static_cast<uint64_t>(target), clusters);
+    DWORD err = target < 0 ? ERROR_DISK_FULL
+                           : MoveClusters(v.m_set, volume, file, 0,
+                                          static_cast<uint64_t>(target), clusters);
+    if (err == ERROR_SUCCESS) err = Commit(v.m_set, volume);
     const Runs after = FileExtents(v.m_set, file);
     v.m_set.CloseHandle(file);
     v.m_set.CloseHandle(volume);
@@ -417,6 +433,7 @@ TEST_F(NtfsMove, RunListsThatOutgrowTheirRecordsGrowIntoNewRecords) {
     EXPECT_GT(split[path].size(), extents.size() * 3 / 2) << path;
     v.m_set.CloseHandle(file);
   }
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Commit(v.m_set, volume));
   ExpectToolsAccept(v.Bytes(), "after splitting the runs");
   std::string why;
   if (NtfsToolsUsable(&why)) {
@@ -485,6 +502,7 @@ TEST_P(NtfsSplitCrash, ACrashAtEveryWriteOfASplitLeavesFilesIntact) {
         lcn = static_cast<uint64_t>(target) + 1;
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
                   MoveClusters(v.m_set, volume, file, vcn, lcn, 1));
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Commit(v.m_set, volume));
         if (v.m_pPlan->m_nWrites - writes >= least) before = std::move(snapshot);
       }
       if (!before.empty()) break;
@@ -500,9 +518,10 @@ TEST_P(NtfsSplitCrash, ACrashAtEveryWriteOfASplitLeavesFilesIntact) {
     HANDLE volume = v.OpenVolume();
     HANDLE file = v.OpenFile(path);
     const int64_t target = FindFreeRun(v.m_set, volume, 1, lcn);
-    const DWORD err =
+    DWORD err =
         target < 0 ? ERROR_DISK_FULL
                    : MoveClusters(v.m_set, volume, file, vcn, static_cast<uint64_t>(target), 1);
+    if (err == ERROR_SUCCESS) err = Commit(v.m_set, volume);
     Runs after = FileExtents(v.m_set, file);
     for (auto& e : after) {
       if (static_cast<uint64_t>(e[0]) == vcn && e[2] == 1) e[1] = -2;

@@ -1,0 +1,210 @@
+#!/usr/bin/env python3
+"""SIGKILL at random points of long passes, each followed by a full run.
+
+A FAT32 image made by mkfs.fat and mtools holds a few hundred files cut into
+many fragments. Each round takes a fresh copy, starts `defrag --filter all`
+or `freespace --mode maximize` on it, kills it with SIGKILL at a random
+moment inside the pass, runs the same pass again to its end, and judges the
+volume: fsck.fat -n must find nothing (no dirty mark, no lost cluster: the
+same files and clusters in use as before), fatcat -2 the FAT copies equal,
+every file read back with mcopy equal to before, and no intent record left
+beside the image. On NTFS (as root: the image is made through ntfs-3g) the
+same rounds are judged by ntfsfix -n, ntfsresize -i -f and every file's
+sha256 read back through a read-only ntfs-3g mount.
+usage: check_kills.py VANTREL_CLI [ROUNDS] [SEED]
+"""
+import hashlib
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_fat_moves as fat  # noqa: E402
+
+ENV = fat.ENV
+
+
+def run(args, **kw):
+    return subprocess.run(args, env=ENV, capture_output=True, **kw)
+
+
+def must(args):
+    r = run(args)
+    if r.returncode != 0:
+        raise SystemExit("check_kills: %s failed: %s" % (" ".join(args[:3]), r.stderr.decode()[-400:]))
+    return r
+
+
+def content(name, size):
+    return random.Random(name).randbytes(size)
+
+
+def make_fat(work):
+    """Files written into the holes of deleted placeholders, so each takes
+    several pieces (mtools fills the first free clusters)."""
+    img = os.path.join(work, "fat32.img")
+    must(["mkfs.fat", "-C", "-F", "32", "-s", "1", "-n", "KILLS", img, str(96 * 1024)])
+
+    def clear_hint():
+        with open(img, "r+b") as f:
+            f.seek(512 + 0x1EC)
+            f.write(b"\xff\xff\xff\xff")
+
+    src = os.path.join(work, "src")
+    os.makedirs(src)
+    holes = []
+    for i in range(1200):
+        path = os.path.join(src, "h%04d" % i)
+        with open(path, "wb") as f:
+            f.write(bytes(512 * (1 + i % 7)))
+        keep = os.path.join(src, "k%04d" % i)
+        with open(keep, "wb") as f:
+            f.write(content("k%04d" % i, 300))
+        holes += [path, keep]
+    must(["mmd", "-i", img, "::/l", "::/d"])
+    clear_hint()
+    must(["mcopy", "-i", img] + holes + ["::/l/"])
+    must(["mdel", "-i", img, "::/l/h*"])
+    names = []
+    for i in range(240):
+        path = os.path.join(src, "f%03d.bin" % i)
+        with open(path, "wb") as f:
+            f.write(content("f%03d" % i, 2000 + (i * 7919) % 60000))
+        names.append(path)
+    clear_hint()
+    must(["mcopy", "-i", img] + names + ["::/d/"])
+    for i in range(0, 240, 3):
+        os.remove(names[i])
+    shutil.rmtree(src)
+    return img
+
+
+def kill_and_rerun(cli, img, args, duration, rng):
+    p = subprocess.Popen([cli] + args[:1] + [img] + args[1:], env=ENV,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(rng.uniform(0.05, 0.95) * duration)
+    killed = p.poll() is None
+    p.send_signal(signal.SIGKILL)
+    p.wait()
+    r = run([cli] + args[:1] + [img] + args[1:])
+    fat.check(r.returncode == 0, "run after the kill: exit %d: %s"
+              % (r.returncode, r.stderr.decode()[-400:]))
+    return killed
+
+
+PASSES = (["defrag", "--filter", "all"], ["freespace", "--mode", "maximize"])
+
+
+def fat_rounds(cli, work, rounds, rng):
+    pristine = make_fat(work)
+    _, summary = fat.fsck_summary(pristine)
+    expected = os.path.join(work, "expected")
+    os.makedirs(expected)
+    must(["mcopy", "-s", "-n", "-i", pristine, "::*", expected + "/"])
+    img = os.path.join(work, "run.img")
+    durations = []
+    for args in PASSES:
+        shutil.copy(pristine, img)
+        t0 = time.monotonic()
+        must([cli] + args[:1] + [img] + args[1:])
+        durations.append(time.monotonic() - t0)
+    killed = 0
+    for n in range(rounds):
+        which = n % 2
+        shutil.copy(pristine, img)
+        killed += kill_and_rerun(cli, img, PASSES[which], durations[which], rng)
+        what = "FAT32 round %d (%s)" % (n + 1, PASSES[which][0])
+        fat.verify(img, summary, expected, what)
+        fat.check(not os.path.exists(img + ".vantrel-moves"), what + ": the intent record stayed")
+        if fat.failures:
+            break
+    print("FAT32: %d rounds, %d kills inside a pass (passes %.2f s and %.2f s)"
+          % (rounds, killed, durations[0], durations[1]))
+
+
+def ntfs_rounds(cli, work, rounds, rng):
+    img = os.path.join(work, "ntfs.img")
+    mnt = os.path.join(work, "mnt")
+    os.makedirs(mnt)
+    with open(img, "wb") as f:
+        f.truncate(64 << 20)
+    must(["mkntfs", "-F", "-Q", "-q", "-c", "4096", "-L", "KILLS", img])
+    must(["ntfs-3g", img, mnt])
+    sums = {}
+    try:
+        # Files grown a slice at a time, in turn, so that their runs interleave.
+        sizes = {"f%03d.bin" % i: 4096 * (3 + (i * 37) % 60) for i in range(120)}
+        for step in range(6):
+            for name, size in sizes.items():
+                part = size // 6
+                with open(os.path.join(mnt, name), "ab") as f:
+                    f.write(content(name, size)[step * part:(step + 1) * part if step < 5 else size])
+        for name, size in sizes.items():
+            sums[name] = hashlib.sha256(content(name, size)).hexdigest()
+    finally:
+        must(["umount", mnt])
+    pristine = img + ".pristine"
+    shutil.copy(img, pristine)
+    durations = []
+    for args in PASSES:
+        shutil.copy(pristine, img)
+        t0 = time.monotonic()
+        must([cli] + args[:1] + [img] + args[1:])
+        durations.append(time.monotonic() - t0)
+    killed = 0
+    for n in range(rounds):
+        which = n % 2
+        shutil.copy(pristine, img)
+        killed += kill_and_rerun(cli, img, PASSES[which], durations[which], rng)
+        what = "NTFS round %d (%s)" % (n + 1, PASSES[which][0])
+        for args in (["ntfsfix", "-n", img], ["ntfsresize", "-i", "-f", img]):
+            r = run(args)
+            fat.check(r.returncode == 0, "%s: %s: %s" % (what, args[0],
+                                                         (r.stdout + r.stderr).decode()[-600:]))
+        must(["ntfs-3g", "-o", "ro", img, mnt])
+        try:
+            bad = [name for name, digest in sums.items()
+                   if hashlib.sha256(open(os.path.join(mnt, name), "rb").read()).hexdigest()
+                   != digest]
+        finally:
+            must(["umount", mnt])
+        fat.check(not bad, "%s: files differ: %s" % (what, bad[:5]))
+        fat.check(not os.path.exists(img + ".vantrel-moves"), what + ": the intent record stayed")
+        if fat.failures:
+            break
+    print("NTFS: %d rounds, %d kills inside a pass (passes %.2f s and %.2f s)"
+          % (rounds, killed, durations[0], durations[1]))
+
+
+def main():
+    if len(sys.argv) < 2:
+        raise SystemExit(__doc__)
+    cli = sys.argv[1]
+    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 5
+    rng = random.Random(int(sys.argv[3]) if len(sys.argv) > 3 else 26)
+    for tool in ("mkfs.fat", "fsck.fat", "mcopy", "mdel", "mmd", "fatcat"):
+        if not shutil.which(tool, path=ENV["PATH"]):
+            print("check_kills: %s is missing" % tool)
+            return 77
+    work = tempfile.mkdtemp(prefix="vt-kills-")
+    try:
+        fat_rounds(cli, work, rounds, rng)
+        tools = ("mkntfs", "ntfs-3g", "ntfsfix", "ntfsresize")
+        if os.geteuid() == 0 and all(shutil.which(t, path=ENV["PATH"]) for t in tools):
+            ntfs_rounds(cli, work, rounds, rng)
+        else:
+            print("NTFS: skipped (needs root and ntfs-3g)")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    for f in fat.failures:
+        print("FAIL: " + f)
+    return 1 if fat.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
