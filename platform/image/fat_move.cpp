@@ -244,8 +244,7 @@ DWORD CFatVolume::CopyData(const std::vector<CFsRun>& source, uint64_t targetLcn
   };
   for (const CFsRun& run : source) {
     for (uint64_t done = 0; done < run.m_nCount;) {
-      const uint64_t n =
-          std::min((chunkBytes - data.size()) / clusterBytes, run.m_nCount - done);
+      const uint64_t n = std::min((chunkBytes - data.size()) / clusterBytes, run.m_nCount - done);
       const size_t at = data.size();
       data.resize(at + static_cast<size_t>(n * clusterBytes));
       DWORD err = m_pDevice->Read(LcnOffset(run.m_nLcn + done), data.data() + at,

@@ -17,8 +17,8 @@ constexpr uint32_t kFsInfoTrail = 0xAA550000;
 
 }  // namespace
 
-DWORD CFatVolume::Open(std::unique_ptr<CBlockDevice> storage,
-                       std::unique_ptr<CFsVolume>* volume, std::string* message) {
+DWORD CFatVolume::Open(std::unique_ptr<CBlockDevice> storage, std::unique_ptr<CFsVolume>* volume,
+                       std::string* message) {
   auto device = std::make_unique<CHeldWriteDevice>(std::move(storage));
   std::vector<uint8_t> boot(512);
   if (device->Size() < boot.size()) {

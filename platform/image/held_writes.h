@@ -37,9 +37,7 @@ class CHeldWriteDevice : public CBlockDevice {
   void DropCached(uint64_t offset, size_t size) override { m_pInner->DropCached(offset, size); }
   VOLUME_MEDIA_INFO QueryMedia() const override { return m_pInner->QueryMedia(); }
   uint64_t DiscardUnit() const override { return m_pInner->DiscardUnit(); }
-  DWORD Discard(uint64_t offset, uint64_t size) override {
-    return m_pInner->Discard(offset, size);
-  }
+  DWORD Discard(uint64_t offset, uint64_t size) override { return m_pInner->Discard(offset, size); }
   std::string StatePath() const override { return m_pInner->StatePath(); }
 
  private:

@@ -211,10 +211,12 @@ DWORD CNtfsVolume::CopyClusters(const std::vector<CRun>& from, uint64_t lcn) {
   uint64_t target = lcn;
   for (const CRun& run : from) {
     for (uint64_t done = 0; done < run.m_nCount;) {
-      const uint64_t n = std::min<uint64_t>(run.m_nCount - done, std::max<uint64_t>(1, kCopyChunk / cb));
+      const uint64_t n =
+          std::min<uint64_t>(run.m_nCount - done, std::max<uint64_t>(1, kCopyChunk / cb));
       buffer.resize(static_cast<size_t>(n * cb));
       DWORD err = m_pDevice->Read(LcnOffset(run.m_nLcn + done), buffer.data(), buffer.size());
-      if (err == ERROR_SUCCESS) err = m_pDevice->Write(LcnOffset(target), buffer.data(), buffer.size());
+      if (err == ERROR_SUCCESS)
+        err = m_pDevice->Write(LcnOffset(target), buffer.data(), buffer.size());
       if (err != ERROR_SUCCESS) return err;
       m_group.push_back(CGroupCopy{run.m_nLcn + done, target, n});
       m_bUnflushed = true;

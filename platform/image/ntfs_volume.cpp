@@ -69,8 +69,8 @@ unsigned PopCount(uint8_t b) {
 
 }  // namespace
 
-DWORD CNtfsVolume::Open(std::unique_ptr<CBlockDevice> storage,
-                        std::unique_ptr<CFsVolume>* volume, std::string* message) {
+DWORD CNtfsVolume::Open(std::unique_ptr<CBlockDevice> storage, std::unique_ptr<CFsVolume>* volume,
+                        std::string* message) {
   auto device = std::make_unique<CHeldWriteDevice>(std::move(storage));
   std::vector<uint8_t> boot(512);
   if (device->Size() < boot.size()) {

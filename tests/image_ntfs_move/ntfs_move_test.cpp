@@ -365,8 +365,8 @@ TEST_P(NtfsMoveCrash, ACrashAtEveryWriteOfAMoveLeavesFilesIntact) {
     HANDLE file = v.OpenFile(path);
     const int64_t target = FindFreeRun(v.m_set, volume, clusters);
     DWORD err = target < 0 ? ERROR_DISK_FULL
-                           : MoveClusters(v.m_set, volume, file, 0,
-                                          static_cast<uint64_t>(target), clusters);
+                           : MoveClusters(v.m_set, volume, file, 0, static_cast<uint64_t>(target),
+                                          clusters);
     if (err == ERROR_SUCCESS) err = Commit(v.m_set, volume);
     const Runs after = FileExtents(v.m_set, file);
     v.m_set.CloseHandle(file);
@@ -518,9 +518,9 @@ TEST_P(NtfsSplitCrash, ACrashAtEveryWriteOfASplitLeavesFilesIntact) {
     HANDLE volume = v.OpenVolume();
     HANDLE file = v.OpenFile(path);
     const int64_t target = FindFreeRun(v.m_set, volume, 1, lcn);
-    DWORD err =
-        target < 0 ? ERROR_DISK_FULL
-                   : MoveClusters(v.m_set, volume, file, vcn, static_cast<uint64_t>(target), 1);
+    DWORD err = target < 0
+                    ? ERROR_DISK_FULL
+                    : MoveClusters(v.m_set, volume, file, vcn, static_cast<uint64_t>(target), 1);
     if (err == ERROR_SUCCESS) err = Commit(v.m_set, volume);
     Runs after = FileExtents(v.m_set, file);
     for (auto& e : after) {

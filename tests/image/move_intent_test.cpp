@@ -1,0 +1,83 @@
+// The intent record of a group of moves and the device that holds a group's
+// metadata writes back.
+#include "platform/image/move_intent.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "platform/image/held_writes.h"
+
+namespace vt {
+namespace {
+
+std::string TempPath(const char* name) { return ::testing::TempDir() + name; }
+
+TEST(IntentRecord, RoundTripsAndOnlyAWholeRecordCounts) {
+  const std::string path = TempPath("vt-intent-test.img.vantrel-moves");
+  CIntentRecord record;
+  record.m_dwSerial = 0x1234ABCD;
+  record.m_bMarkedDirty = true;
+  record.m_clusters = {{5, 3}, {1ull << 40, 7}};
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), WriteIntentRecord(path, record));
+  CIntentRecord back;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ReadIntentRecord(path, &back));
+  EXPECT_EQ(record.m_dwSerial, back.m_dwSerial);
+  EXPECT_TRUE(back.m_bMarkedDirty);
+  EXPECT_EQ(record.m_clusters, back.m_clusters);
+  // Cut short, or with a run that wraps around: not a record to act on.
+  std::string text;
+  {
+    std::ifstream in(path, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  for (const std::string& bad :
+       {text.substr(0, text.size() - 4),
+        std::string("vantrel-moves 1\nrun 18446744073709551615 2\nend\n"),
+        std::string("something else\nend\n"), std::string("vantrel-moves 1\nrun 4 0\nend\n")}) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bad;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_CORRUPT), ReadIntentRecord(path, &back)) << bad;
+  }
+  RemoveIntentRecord(path);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), ReadIntentRecord(path, &back));
+  // A volume held in memory has no place for one.
+  CMemoryBlockDevice memory(std::vector<uint8_t>(512));
+  EXPECT_EQ("", IntentRecordPath(memory, 1));
+}
+
+TEST(HeldWrites, ReadsSeeHeldWritesAndEachStageIsReleasedInOrder) {
+  auto memory = std::make_unique<CMemoryBlockDevice>(std::vector<uint8_t>(64, 0));
+  CMemoryBlockDevice* storage = memory.get();
+  CHeldWriteDevice held(std::move(memory));
+  const uint8_t a[4] = {1, 1, 1, 1};
+  const uint8_t b[2] = {2, 2};
+  const uint8_t c[1] = {3};
+  held.HoldFor(CHeldWriteDevice::kChains);
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Write(8, a, 4));
+  held.HoldFor(CHeldWriteDevice::kSwitch);
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Write(10, b, 2));
+  held.HoldFor(CHeldWriteDevice::kDirect);
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Write(0, c, 1));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SECTOR_NOT_FOUND), held.Write(63, a, 4));
+  uint8_t seen[6] = {};
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Read(7, seen, 6));
+  EXPECT_EQ(std::vector<uint8_t>({0, 1, 1, 2, 2, 0}), std::vector<uint8_t>(seen, seen + 6));
+  EXPECT_EQ(3, storage->Data()[0]);
+  EXPECT_EQ(0, storage->Data()[8]);  // held: not on the storage yet
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Release(CHeldWriteDevice::kChains));
+  EXPECT_EQ(1, storage->Data()[10]);
+  EXPECT_TRUE(held.HasHeld());
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Release(CHeldWriteDevice::kSwitch));
+  EXPECT_EQ(2, storage->Data()[10]);
+  EXPECT_FALSE(held.HasHeld());
+  held.HoldFor(CHeldWriteDevice::kSwitch);
+  held.Write(20, a, 4);
+  held.DropHeld();
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Read(20, seen, 4));
+  EXPECT_EQ(0, seen[0]);
+}
+
+}  // namespace
+}  // namespace vt
