@@ -81,11 +81,54 @@ int TabAfterChange(int selected, int remembered, long busyCount) {
   return busyCount > 0 && selected != remembered ? remembered : selected;
 }
 
-void StatusPaneEdges(int clientWidth, int scrollBarWidth, int edges[3]) {
-  const int first = std::max(0, clientWidth - scrollBarWidth - 216);
+void StatusPaneEdges(int clientWidth, int scrollBarWidth, int edges[3], int middleWidth) {
+  middleWidth = std::max(100, middleWidth);
+  const int first = std::max(0, clientWidth - scrollBarWidth - 216 - (middleWidth - 100));
   edges[0] = first;
-  edges[1] = first + 100;
+  edges[1] = first + middleWidth;
   edges[2] = -1;  // to the right edge
+}
+
+int MinTrackHeight(int mapHeight, int windowHeight) {
+  if (mapHeight <= 200) return std::max(kMinWindowHeight, windowHeight);
+  return kMinWindowHeight;
+}
+
+void CLayoutSize::Start(int width, int height) {
+  m_bStarted = true;
+  m_nWidth = width;
+  m_nHeight = height;
+}
+
+bool CLayoutSize::Resize(int width, int height, int* dx, int* dy) {
+  *dx = *dy = 0;
+  if (!m_bStarted) return false;
+  *dx = width - m_nWidth;
+  *dy = height - m_nHeight;
+  m_nWidth = width;
+  m_nHeight = height;
+  return true;
+}
+
+bool CTabPages::Select(int index, bool hide[4]) {
+  for (int i = 0; i < 4; ++i) {
+    hide[i] = i != index && m_bShown[i];
+    if (hide[i]) m_bShown[i] = false;
+  }
+  const bool show = index >= 0 && index < 4 && !m_bShown[index];
+  if (show) m_bShown[index] = true;
+  m_nCurrent = index;
+  return show;
+}
+
+bool CDeferredStart::Poll(long busyCount) {
+  if (!m_bPending || busyCount > 0) return false;
+  m_bPending = false;
+  return true;
+}
+
+int CentredRowLeft(int clientWidth, int rowWidth, int margin) {
+  return std::max(margin, (clientWidth - rowWidth) / 2);
 }
 
 int MapFrameWidth(int clientWidth, int scrollBarWidth, int left, int blockSize) {

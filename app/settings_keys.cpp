@@ -26,6 +26,7 @@ const SettingKey kKeys[] = {
     {kSettingsSection, "ByFragmentationPercentage", SETTING_INT, 50, 0, 99, nullptr, 0},
     {kSettingsSection, "CustomFileTypeInclude", SETTING_LIST, 0, 0, 0, nullptr, 0},
     {kSettingsSection, "CustomFileTypeIgnore", SETTING_LIST, 0, 0, 0, nullptr, 0},
+    {kSettingsSection, "MakeRoomForLargeFiles", SETTING_INT, 1, 0, 1, nullptr, 0},
     {kSettingsSection, "Processors", SETTING_INT, -1, INT_MIN, INT_MAX, nullptr, 0},
     {kSettingsSection, "ProcessorPriority", SETTING_INT, 0, 0, 32768, VT_CHOICES(kPriorities)},
     {kSettingsSection, "SaveLogFiles", SETTING_INT, 1, 0, 1, nullptr, 0},

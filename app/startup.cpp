@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 
 namespace vt {
@@ -47,6 +48,16 @@ bool IsRunningCopyWindow(const std::string& title, const std::string& className)
   for (size_t i = 0; i < className.size(); ++i)
     if (std::tolower(static_cast<unsigned char>(className[i])) != dialog[i]) return false;
   return true;
+}
+
+std::string UninstallTaskMessage(int32_t result, const std::string& reason) {
+  const uint32_t code = static_cast<uint32_t>(result);
+  constexpr uint32_t kFileNotFound = 0x80070002u;  // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
+  constexpr uint32_t kPathNotFound = 0x80070003u;  // no folder, so no task in it
+  if (result >= 0 || code == kFileNotFound || code == kPathNotFound) return std::string();
+  std::string text = kUninstallTaskFailedText;
+  if (!reason.empty()) text += "\n\n" + reason;
+  return text;
 }
 
 std::string HelpFilePath(const std::string& programPath) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace vt {
@@ -35,6 +36,12 @@ constexpr const char* kWaitForOperationText = "Please wait for the current opera
 // holds "Vantrel" (case-sensitive) and its class is the dialog class
 // "#32770" (any case).
 bool IsRunningCopyWindow(const std::string& title, const std::string& className);
+
+// "/uninstall": what to tell about the scheduled task's removal, with the
+// scheduler's or the system's text for the failure. Nothing when it went or
+// when there was none to remove (file or path not found).
+constexpr const char* kUninstallTaskFailedText = "Unable to remove the scheduled task \"Vantrel\".";
+std::string UninstallTaskMessage(int32_t result, const std::string& reason);
 
 // The help file: the program's path with its extension swapped for ".chm".
 std::string HelpFilePath(const std::string& programPath);

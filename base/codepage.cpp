@@ -80,10 +80,19 @@ char32_t Cp1252ToUnicode(uint8_t c) {
 
 std::string Utf16ToUtf8(const std::u16string& text) {
   std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+  AppendUtf16AsUtf8(text.data(), text.size(), out);
+  return out;
+}
+
+void AppendUtf16AsUtf8(const char16_t* text, size_t count, std::string& out) {
+  out.reserve(out.size() + count);
+  for (size_t i = 0; i < count; ++i) {
     char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && text[i + 1] >= 0xDC00 &&
         text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
@@ -92,7 +101,6 @@ std::string Utf16ToUtf8(const std::u16string& text) {
     }
     AppendUtf8(out, c);
   }
-  return out;
 }
 
 void AppendUtf8(std::string& out, char32_t c) {

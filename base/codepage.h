@@ -15,6 +15,8 @@ char16_t Cp437ToUnicode(uint8_t c);
 // UTF-16 text to UTF-8. An unpaired surrogate becomes U+FFFD, so every name
 // still has a form it can be listed and looked up by.
 std::string Utf16ToUtf8(const std::u16string& text);
+// The same for `count` units, appended to `out` (whose storage is reused).
+void AppendUtf16AsUtf8(const char16_t* text, size_t count, std::string& out);
 
 // The Unicode character of a Windows-1252 byte; the five unassigned bytes
 // stay as their C1 control characters.

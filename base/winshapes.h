@@ -347,28 +347,3 @@ static_assert(offsetof(NTFS_FILE_RECORD_OUTPUT_BUFFER, FileRecordBuffer) == 12,
               "NTFS_FILE_RECORD_OUTPUT_BUFFER.FileRecordBuffer");
 static_assert(sizeof(MOVE_FILE_DATA) == 32, "MOVE_FILE_DATA");
 static_assert(sizeof(DISK_GEOMETRY) == 24, "DISK_GEOMETRY");
-
-// Private window messages shared by the engine and the windows.
-#define UM_DRIVE_UPDATE (WM_APP + 0)
-#define UM_FILL_FILE_LIST (WM_APP + 1)
-#define UM_DEFRAG_FREE_NOW (WM_APP + 2)
-#define UM_RANGE_CHANGED (WM_APP + 3)
-#define UM_VIEW_CHANGED (WM_APP + 4)
-#define UM_SHOW_REPORT (WM_APP + 5)
-#define UM_FILE_DEFRAGGED (WM_APP + 6)
-#define UM_PROGRESS (WM_APP + 7)
-#define UM_SET_COMPRESSED (WM_APP + 8)
-#define UM_START_COMMAND (WM_APP + 9)
-#define UM_ENABLE_CONTROLS (WM_APP + 10)
-
-// Codes of UM_PROGRESS (the wParam).
-enum ProgressCode : unsigned {
-  PROGRESS_RESET = 0,
-  PROGRESS_TEXT = 1,
-  PROGRESS_RANGE = 2,
-  PROGRESS_POSITION = 3,
-  PROGRESS_PERCENT = 4,
-  PROGRESS_THROUGHPUT = 5,
-  PROGRESS_PANE_TEXT = 6,
-  PROGRESS_REPAINT = 7,
-};

@@ -4,6 +4,10 @@
 # and, as root, a 2 GiB NTFS image of 200,000 files (ntfs-3g mount). Prints
 # the analysis (vantrel-cli analyze's own elapsed_ms, best of N) and the
 # check (build/native/bench/alloc_check_bench, mount included, best of N).
+# On the NTFS images (and the 200,000-file tree of bench/ntfs_tree_image.sh)
+# it also counts the heap allocations of the NTFS reader's pass
+# (build/native/bench/ntfs_scan_allocs) and fails unless the reader's own
+# stay a few dozen in all, none per record.
 #   bench/alloc_check.sh [BUILD_DIR] [RUNS] [NTFS_FILES]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +16,9 @@ runs=${2:-5}
 count=${3:-200000}
 cli=$build/cli/vantrel-cli
 bench=$build/bench/alloc_check_bench
-[ -x "$cli" ] && [ -x "$bench" ] || { echo "build vantrel-cli and alloc_check_bench first"; exit 2; }
+allocs=$build/bench/ntfs_scan_allocs
+[ -x "$cli" ] && [ -x "$bench" ] && [ -x "$allocs" ] ||
+  { echo "build vantrel-cli, alloc_check_bench and ntfs_scan_allocs first"; exit 2; }
 export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8
 PATH=$PATH:/usr/sbin:/sbin
 
@@ -68,3 +74,10 @@ ntfs=$work/ntfs.img
 . bench/ntfs_files_image.sh
 make_ntfs_files "$ntfs" 2048 "$count" "$mnt"
 report "NTFS 2 GiB" "$ntfs"
+tree=$work/tree.img
+. bench/ntfs_tree_image.sh
+make_ntfs_tree "$tree" "$mnt"
+report "NTFS 2 GiB tree" "$tree"
+echo "heap allocations of the NTFS reader's pass:"
+"$allocs" "$ntfs"
+"$allocs" "$tree"

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The analysis beside the file system's own tools, in one run, on three
 # images made by independent tools:
-#   NTFS, 1 GiB, FILES files (default 200,000) in folders of 1,000, made with
+#   NTFS, 2 GiB, FILES files (default 200,000) in folders of 1,000, made with
 #     mkntfs and an ntfs-3g mount (root): vantrel-cli analyze / ntfscluster -i
+#   NTFS, 2 GiB, 200,000 files shaped like a used system volume, mostly
+#     inside their records, 2,500 folders up to 9 deep
+#     (bench/ntfs_tree_image.sh): / ntfscluster -i
 #   FAT32, 300 MB, 4,896 files in a 24-level tree (mcopy -s): / fsck.fat -n
 #   FAT32, 80 MB, 12,197 files in the root and one folder: / fsck.fat -n
 # Each pair runs alternately N times (warm cache); medians, their ratio and
@@ -12,7 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/native}
-runs=${2:-6}
+runs=${2:-9}
 count=${3:-200000}
 cli=$(realpath "$build/cli/vantrel-cli")
 [ -x "$cli" ] || { echo "build vantrel-cli first (cmake --build --preset native)"; exit 2; }
@@ -26,9 +29,12 @@ trap cleanup EXIT
 
 # --- NTFS
 ntfs=$work/ntfs.img
-size_mb=$((1024 > count / 150 ? 1024 : count / 150))
+size_mb=$((2048 > count / 150 ? 2048 : count / 150))
 . bench/ntfs_files_image.sh
 make_ntfs_files "$ntfs" "$size_mb" "$count" "$mnt"
+tree=$work/tree.img
+. bench/ntfs_tree_image.sh
+make_ntfs_tree "$tree" "$mnt"
 
 # --- FAT32, deep tree and flat
 deep=$work/deep.img
@@ -58,19 +64,12 @@ mcopy -s -i "$flat" "$work/flat/one" ::
 
 compare() {  # LABEL IMAGE GOAL TOOL...
   python3 - "$runs" "$cli" "$@" <<'PY'
-import json, os, statistics, subprocess, sys, time
+import json, os, statistics, subprocess, sys
+sys.path.insert(0, "bench")
+from timed_run import timed
 runs, cli, label, image, goal, tool = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], float(sys.argv[5]), sys.argv[6:]
 info = json.loads(subprocess.run([cli, "analyze", image, "--json"], capture_output=True).stdout)
 items = info["files"] + info["folders"]
-def timed(cmd):
-    t0 = time.perf_counter()
-    pid = os.fork()
-    if pid == 0:
-        fd = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(fd, 1); os.dup2(fd, 2)
-        os.execvp(cmd[0], cmd)
-    _, _, usage = os.wait4(pid, 0)
-    return time.perf_counter() - t0, usage.ru_maxrss
 ours, theirs, peak = [], [], 0
 for _ in range(runs):
     t, rss = timed([cli, "analyze", image]); ours.append(t); peak = max(peak, rss)
@@ -86,5 +85,6 @@ PY
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); medians of $runs alternating runs"
 compare "NTFS, $count files" "$ntfs" 0.5 ntfscluster -i
+compare "NTFS, 200,000 files, tree" "$tree" 0.5 ntfscluster -i
 compare "FAT32 300 MB, 24-level tree" "$deep" 1.0 fsck.fat -n
 compare "FAT32 80 MB, flat" "$flat" 1.0 fsck.fat -n

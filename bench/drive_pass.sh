@@ -46,6 +46,7 @@ import hashlib, json, math, os, random, re, shutil, subprocess, sys, time
 
 sys.path.insert(0, os.path.join(os.getcwd(), "tests", "integration"))
 import check_fat_moves as fatcheck  # noqa: E402  (FAT chains, fsck.fat, read-back)
+import make_room_checks  # noqa: E402  (ntfscluster's fragments)
 
 cli, runs, work, with_ntfs = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4] == "1"
 mnt = os.path.join(work, "mnt")
@@ -189,31 +190,7 @@ def make_ntfs(img, plan):
 
 def ntfs_fragmented(img):
     """Files with data in more than one run, from ntfscluster's listing."""
-    text = sh("ntfscluster", "-v", "-c", "0-%d" % (1 << 40), img).stdout.decode("utf-8", "replace")
-    runs, inode, in_data = {}, None, False
-    for line in text.splitlines():
-        m = re.match(r"Inode: (\d+)", line)
-        if m:
-            inode, in_data = int(m.group(1)), False
-            continue
-        if line.strip().startswith("["):
-            in_data = line.strip() == "[0x80]"
-            continue
-        m = re.match(r"\s+\d+\s+(\d+)-(\d+) \((\d+)\)", line)
-        if m and in_data:
-            runs.setdefault(inode, {"runs": []})["runs"].append((int(m.group(1)), int(m.group(2))))
-        m = re.match(r"Inode (\d+) (/.*)/\$DATA$", line)
-        if m and int(m.group(1)) in runs:
-            runs[int(m.group(1))]["path"] = m.group(2)
-    out = []
-    for r in runs.values():
-        pieces, end = 0, None
-        for first, last in r["runs"]:
-            pieces += end is None or first != end + 1
-            end = last
-        if pieces > 1 and "path" in r:
-            out.append((r["path"], pieces))
-    return out
+    return make_room_checks.ntfs_fragments(img)
 
 
 def check_ntfs(img, what):

@@ -183,6 +183,12 @@ int RunDefrag(const std::vector<std::string>& args) {
     } else {
       filter = ReadDefragFilter(SettingsFile());
     }
+    filter.m_bMakeRoom = ReadDefragFilter(SettingsFile()).m_bMakeRoom;
+    if (parsed.Has("make-room")) {
+      const std::string text = parsed.Get("make-room");
+      if (text != "on" && text != "off") return Fail(EXIT_USAGE, "--make-room is on or off");
+      filter.m_bMakeRoom = text == "on";
+    }
   }
   CDriveOperation op;
   op.m_kind = DriveOperationKind::DefragDrive;

@@ -42,6 +42,8 @@ const OptionEntry kOptions[] = {
     {"skip-unfragmented", nullptr, "defrag-file", "leave files that are not fragmented"},
     {"filter", "all|size:BYTES|degree:PERCENT|only:.ext,..|exclude:.ext,..", "defrag",
      "which fragmented files the pass takes"},
+    {"make-room", "on|off", "defrag",
+     "move files out of the way of files no free run holds (default from the settings)"},
     {"mode", "dont-fragment|maximize", "freespace", "how far files may be split"},
     {"log", nullptr, "defrag-file defrag freespace retrim",
      "append the report to today's log file when SaveLogFiles is on"},

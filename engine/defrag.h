@@ -25,8 +25,9 @@ class IClusterMapHost {
   virtual void MarkMove(uint64_t oldLcn, uint64_t newLcn, uint32_t count) = 0;
   // Shows a file's clusters as unmovable (those inside the map) and repaints.
   virtual void MarkUnmovable(const CFileItem& file) { (void)file; }
-  // Repaints the main window after a message box.
-  virtual void RepaintMainWindow() {}
+  // Takes the selection and the "Defragged" marks off every cluster, so that
+  // what an operation moves next is what shows as defragged.
+  virtual void ClearMarks() {}
 };
 
 class IReportSink;
@@ -124,6 +125,16 @@ class CDefrag {
   // lowest free run that holds it. Returns the clusters moved.
   uint64_t DefragDrive(DefragFilter kind, bool silent, double percentThreshold,
                        uint32_t sizeThreshold, const std::vector<std::string>& types);
+  // The drive pass's step for a file no free run holds: the unfragmented
+  // files in the stretch of the volume where the least must move are moved
+  // out, each whole into a free run outside it. True with the free run that
+  // now holds the file; false with the report line saying why not, and
+  // *later set when room may yet be made once other files have moved.
+  bool MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::string* why,
+                   bool* later = nullptr);
+  // Free-run entry that starts at lcn, splitting the run that holds it;
+  // false when the list has no free run holding [lcn, lcn + clusters).
+  bool SplitFreeRunAt(uint64_t lcn, uint64_t clusters, size_t* run);
 
   // Free-space consolidation: moves data above each gap down into it until
   // a whole pass moves nothing. Returns the clusters moved.
@@ -186,6 +197,8 @@ class CDefrag {
   uint64_t m_nMovedClusters = 0;
   uint32_t m_dwStartTick = 0;
   bool m_bSilent = false;
+  // Whether the drive pass makes room for files no free run holds.
+  bool m_bMakeRoom = true;
   uint32_t m_nRefreshInterval = 100;
   HWND m_hProgressWnd = nullptr;
   bool m_bXPOrLater = true;

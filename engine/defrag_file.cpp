@@ -139,7 +139,7 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
       if (Prompt().ShowMessage(
               text, MB_OKCANCEL | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND) == IDCANCEL)
         SetCancel(true);
-      if (MapHost()) MapHost()->RepaintMainWindow();
+      Prompt().RepaintMainWindow();
     }
     return false;
   }
@@ -161,7 +161,7 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
       if (Prompt().ShowMessage(
               text, MB_OKCANCEL | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND) == IDCANCEL)
         SetCancel(true);
-      if (MapHost()) MapHost()->RepaintMainWindow();
+      Prompt().RepaintMainWindow();
     }
     return false;
   }
@@ -386,7 +386,7 @@ bool CDefrag::DefragFile(CFileItem& file, DefragPlacement placement, bool report
         file.m_strName.c_str());
     int answer = Prompt().ShowMessage(
         text, MB_YESNOCANCEL | MB_ICONQUESTION | MB_TASKMODAL | MB_SETFOREGROUND);
-    if (MapHost()) MapHost()->RepaintMainWindow();
+    Prompt().RepaintMainWindow();
     if (answer == IDYES) {
       SetCancel(true);
       Messages().Post(m_hProgressWnd, UM_DEFRAG_FREE_NOW, 0, 0);

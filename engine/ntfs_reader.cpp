@@ -65,7 +65,8 @@ bool CNtfsReader::ReadMftRecordRaw(uint32_t index, std::vector<uint8_t>* record)
 
 bool CNtfsReader::ReadNonResident(const uint8_t* record, const ntfs::CAttribute& attribute,
                                   std::vector<uint8_t>* value) {
-  std::vector<ntfs::CRun> runs;
+  std::vector<ntfs::CRun>& runs = m_runs;
+  runs.clear();
   size_t size = 0;
   const uint8_t* pairs = ntfs::RunListBytes(record, attribute, &size);
   if (ntfs::DecodeRunList(pairs, size, 0, &runs) != ERROR_SUCCESS) return false;
@@ -74,7 +75,8 @@ bool CNtfsReader::ReadNonResident(const uint8_t* record, const ntfs::CAttribute&
   const uint64_t allocated = value->size();
   uint64_t vcn = 0;
   const uint64_t last = attribute.m_nLastVcn < 0 ? 0 : static_cast<uint64_t>(attribute.m_nLastVcn);
-  std::vector<uint8_t> cluster(static_cast<size_t>(bytesPerCluster));
+  std::vector<uint8_t>& cluster = m_cluster;
+  cluster.resize(static_cast<size_t>(bytesPerCluster));
   for (const ntfs::CRun& run : runs) {
     for (uint64_t k = 0; k < run.m_nCount && vcn <= last; ++k, ++vcn) {
       const uint64_t at = vcn * bytesPerCluster;
@@ -244,8 +246,8 @@ bool CNtfsReader::ScanVolume(HANDLE volume) {
         length < view.U32(ntfs::record::kBytesInUse) ||
         view.U32(ntfs::multisector::kSignature) != ntfs::kRecordSignature)
       continue;
-    CFileItem item;
-    ProcessRecord(static_cast<uint32_t>(i), record, length, item);
+    RecycleItem(m_item);
+    ProcessRecord(static_cast<uint32_t>(i), record, length, m_item);
   }
   return true;
 }
@@ -257,9 +259,11 @@ void CNtfsReader::TakeFileName(const CByteView& view, const ntfs::CAttribute& a,
   if (a.m_nValueLength < fn::kName || !view.Has(v, a.m_nValueLength)) return;
   const uint8_t chars = view.U8(v + fn::kNameLength);
   if (fn::kName + chars * 2u > a.m_nValueLength) return;
-  std::u16string name;
-  for (size_t k = 0; k < chars; ++k) name += static_cast<char16_t>(view.U16(v + fn::kName + 2 * k));
-  item.m_strName = Utf16ToSystemAnsi(name);
+  // A name has at most 255 units (its length is a byte).
+  char16_t units[255];
+  for (size_t k = 0; k < chars; ++k)
+    units[k] = static_cast<char16_t>(view.U16(v + fn::kName + 2 * k));
+  Utf16ToSystemAnsi(units, chars, &item.m_strName);
   *hasName = true;
   if (view.U32(v + fn::kFlags) & ntfs::kFileNameIsDirectory)
     item.m_wFlags |= FI_DIRECTORY;
@@ -274,31 +278,29 @@ void CNtfsReader::TakeFileName(const CByteView& view, const ntfs::CAttribute& a,
 }
 
 bool CNtfsReader::NameFromAttributeList(uint32_t r, const uint8_t* record, size_t size,
-                                        const std::vector<ntfs::CAttribute>& attributes,
-                                        CFileItem& item) {
+                                        const ntfs::CAttribute& list, CFileItem& item) {
   if (m_hVolume == INVALID_HANDLE_VALUE || m_hVolume == nullptr) return false;
-  const ntfs::CAttribute* list = ntfs::FindUnnamed(attributes, ntfs::kAttrAttributeList);
-  if (!list) return false;
-  std::vector<uint8_t> value;
-  if (list->m_bNonResident) {
+  std::vector<uint8_t>& value = m_listValue;
+  if (list.m_bNonResident) {
     // Sizes past 2^63 are negative on disk, and refused with the zero one.
-    const uint64_t allocated = list->m_nAllocatedSize;
+    const uint64_t allocated = list.m_nAllocatedSize;
     if (allocated == 0 || allocated > (1u << 20)) return false;
     value.assign(static_cast<size_t>(allocated), 0);
-    if (!ReadNonResident(record, *list, &value)) return false;
-    if (list->m_nDataSize < value.size()) value.resize(static_cast<size_t>(list->m_nDataSize));
+    if (!ReadNonResident(record, list, &value)) return false;
+    if (list.m_nDataSize < value.size()) value.resize(static_cast<size_t>(list.m_nDataSize));
   } else {
-    const size_t at = list->m_nOffset + list->m_nValueOffset;
-    if (!CByteView(record, size).Has(at, list->m_nValueLength)) return false;
-    value.assign(record + at, record + at + list->m_nValueLength);
+    const size_t at = list.m_nOffset + list.m_nValueOffset;
+    if (!CByteView(record, size).Has(at, list.m_nValueLength)) return false;
+    value.assign(record + at, record + at + list.m_nValueLength);
   }
 
   // A list damaged part-way lends no names: which records hold them is
   // then not known.
-  std::vector<ntfs::CListEntry> entries;
-  if (ntfs::ParseAttributeList(value.data(), value.size(), &entries) != ERROR_SUCCESS) return false;
-  std::vector<uint32_t> holders;
-  for (const ntfs::CListEntry& entry : entries) {
+  if (ntfs::ParseAttributeList(value.data(), value.size(), &m_listEntries) != ERROR_SUCCESS)
+    return false;
+  std::vector<uint32_t>& holders = m_holders;
+  holders.clear();
+  for (const ntfs::CListEntry& entry : m_listEntries) {
     if (entry.m_nType != ntfs::kAttrFileName) continue;
     const auto holder = static_cast<uint32_t>(ntfs::RecordNumberOf(entry.m_nReference));
     if (holder != r && std::find(holders.begin(), holders.end(), holder) == holders.end())
@@ -307,7 +309,8 @@ bool CNtfsReader::NameFromAttributeList(uint32_t r, const uint8_t* record, size_
 
   bool hasName = false;
   bool nameFinal = false;
-  std::vector<uint8_t> reply(kRecordReplySize);
+  std::vector<uint8_t>& reply = m_extension;
+  reply.resize(kRecordReplySize);
   for (uint32_t holder : holders) {
     NTFS_FILE_RECORD_INPUT_BUFFER request = {};
     request.FileReferenceNumber.QuadPart = holder;
@@ -326,10 +329,22 @@ bool CNtfsReader::NameFromAttributeList(uint32_t r, const uint8_t* record, size_
     if (extension.U32(ntfs::multisector::kSignature) != ntfs::kRecordSignature ||
         ntfs::RecordNumberOf(extension.U64(ntfs::record::kBaseReference)) != r)
       continue;
-    for (const ntfs::CAttribute& a : ntfs::WalkAttributes(extension.Data(), extension.Size()))
+    ntfs::CAttributeWalk walk(extension.Data(), extension.Size());
+    ntfs::CAttribute a;
+    while (walk.Next(&a))
       if (a.m_nType == ntfs::kAttrFileName) TakeFileName(extension, a, item, &hasName, &nameFinal);
   }
   return hasName;
+}
+
+void CNtfsReader::RecycleItem(CFileItem& item) {
+  std::string name = std::move(item.m_strName);
+  std::vector<CFileClusterItem> fragments = std::move(item.m_fragments.Vector());
+  item = CFileItem();
+  name.clear();
+  fragments.clear();
+  item.m_strName = std::move(name);
+  item.m_fragments.Vector() = std::move(fragments);
 }
 
 void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, CFileItem& item) {
@@ -340,14 +355,18 @@ void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, 
   bool nameFinal = false;
   uint64_t end = ~0ull;
 
-  const std::vector<ntfs::CAttribute> attributes = ntfs::WalkAttributes(record, size);
-  for (const ntfs::CAttribute& a : attributes) {
+  // The first unnamed attribute list, where the names may have gone.
+  ntfs::CAttribute list;
+  ntfs::CAttributeWalk walk(record, size);
+  ntfs::CAttribute a;
+  while (walk.Next(&a)) {
     switch (a.m_nType) {
       case ntfs::kAttrStandardInformation:
         if (!a.m_bNonResident && a.m_nValueLength >= ntfs::si::kAttributes + 4)
           fileAttributes = view.U32(a.m_nOffset + a.m_nValueOffset + ntfs::si::kAttributes);
         break;
       case ntfs::kAttrAttributeList:
+        if (a.m_nNameLength == 0 && list.m_nType == 0) list = a;
         hasAttributeList = true;
         break;
       case ntfs::kAttrFileName:
@@ -375,7 +394,8 @@ void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, 
         }
         // A run list that does not decode abandons the record, as does a VCN
         // outside the attribute's or beyond its runs.
-        std::vector<ntfs::CRun> runs;
+        std::vector<ntfs::CRun>& runs = m_runs;
+        runs.clear();
         size_t pairsSize = 0;
         const uint8_t* pairs = ntfs::RunListBytes(record, a, &pairsSize);
         if (firstVcn < 0 || ntfs::DecodeRunList(pairs, pairsSize, static_cast<uint64_t>(firstVcn),
@@ -384,9 +404,16 @@ void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, 
         if (a.m_nLastVcn < 0) return;
         uint64_t count = static_cast<uint64_t>(a.m_nLastVcn) + 1;
         int64_t vcn = firstVcn;
+        // The runs follow each other from the first VCN on, so the run
+        // holding each next VCN is found by walking on from the last one.
+        size_t next = 0;
         while (count > 0) {
-          const ntfs::CRun* run =
-              vcn <= a.m_nLastVcn ? ntfs::FindRun(runs, static_cast<uint64_t>(vcn)) : nullptr;
+          const ntfs::CRun* run = nullptr;
+          if (vcn <= a.m_nLastVcn) {
+            while (next < runs.size() && runs[next].EndVcn() <= static_cast<uint64_t>(vcn)) ++next;
+            if (next < runs.size() && runs[next].m_nVcn <= static_cast<uint64_t>(vcn))
+              run = &runs[next];
+          }
           if (!run) return;
           const uint64_t into = static_cast<uint64_t>(vcn) - run->m_nVcn;
           const uint64_t lcn = run->IsSparse() ? 0 : run->m_nLcn + into;
@@ -414,8 +441,8 @@ void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, 
   // A record whose names were moved out to extension records (as some
   // writers do once the record fills) would otherwise be counted but never
   // listed, and so never defragmented: its names are read from there.
-  if (!hasName && hasAttributeList)
-    hasName = NameFromAttributeList(r, record, size, attributes, item);
+  if (!hasName && list.m_nType == ntfs::kAttrAttributeList)
+    hasName = NameFromAttributeList(r, record, size, list, item);
 
   CDriveData* drive = CurrentDrive() ? CurrentDrive() : m_engine.m_pDrive;
   if (drive) {
@@ -431,9 +458,10 @@ void CNtfsReader::ProcessRecord(uint32_t r, const uint8_t* record, size_t size, 
     item.m_nSize =
         static_cast<uint64_t>(item.GetClusters()) * m_nSectorsPerCluster * m_nBytesPerSector;
   if (item.m_nSize == 0 && !hasAttributeList && !(item.m_wFlags & FI_DIRECTORY)) return;
-  item.m_fragments.FreeExtra();
+  // Copies, so that the item's storage serves the next record; a copy's
+  // fragment list is as long as it needs and no longer.
   if (item.m_wFlags & FI_DIRECTORY) m_dirMap[r] = item;
-  m_files.Add(std::move(item));
+  m_files.Add(item);
 }
 
 }  // namespace vt

@@ -10,6 +10,7 @@
 #include "base/le.h"
 #include "engine/defrag.h"
 #include "ondisk/ntfs_attr.h"
+#include "ondisk/ntfs_runlist.h"
 
 namespace vt {
 
@@ -23,9 +24,13 @@ class CNtfsReader {
   // after a cancel.
   bool ScanVolume(HANDLE volume);
 
-  // Turns one base record into a file item and stores it when it qualifies.
-  // The record must be a checked "FILE" record of `size` bytes.
+  // Turns one base record into a file item and stores a copy of it when it
+  // qualifies. The record must be a checked "FILE" record of `size` bytes and
+  // `item` a fresh one (or one emptied by RecycleItem).
   void ProcessRecord(uint32_t r, const uint8_t* record, size_t size, CFileItem& item);
+  // Makes `item` a fresh item again, keeping the storage of its name and
+  // fragment list for the next record.
+  static void RecycleItem(CFileItem& item);
 
   uint32_t RecordSize() const { return m_nRecordSize; }
   // The geometry a scan reads from the boot sector, for records processed
@@ -48,9 +53,9 @@ class CNtfsReader {
   bool ReadValue(const uint8_t* record, size_t size, const ntfs::CAttribute& attribute,
                  std::vector<uint8_t>* value);
   // The file names kept in extension records, found through the record's
-  // attribute list.
+  // attribute list (the unnamed one, `list`).
   bool NameFromAttributeList(uint32_t r, const uint8_t* record, size_t size,
-                             const std::vector<ntfs::CAttribute>& attributes, CFileItem& item);
+                             const ntfs::CAttribute& list, CFileItem& item);
   void TakeFileName(const CByteView& view, const ntfs::CAttribute& a, CFileItem& item,
                     bool* hasName, bool* nameFinal);
 
@@ -64,6 +69,18 @@ class CNtfsReader {
   uint64_t m_nMftLcn = 0;
   uint32_t m_nRecordSize = 0;
   std::vector<uint8_t> m_record0;
+
+  // Storage kept from one record to the next, so that the pass over the
+  // records allocates only what the file list keeps: the item being filled,
+  // the runs of the attribute being mapped, and for attribute lists the
+  // list, its entries, the records they name and a reply buffer.
+  CFileItem m_item;
+  std::vector<ntfs::CRun> m_runs;
+  std::vector<uint8_t> m_listValue;
+  std::vector<ntfs::CListEntry> m_listEntries;
+  std::vector<uint32_t> m_holders;
+  std::vector<uint8_t> m_extension;
+  std::vector<uint8_t> m_cluster;
 };
 
 }  // namespace vt

@@ -17,6 +17,7 @@ class CClusterMapHost : public IClusterMapHost {
     m_map.MarkMove(oldLcn, newLcn, count);
   }
   void MarkUnmovable(const CFileItem& file) override { m_map.MarkUnmovable(file); }
+  void ClearMarks() override { m_map.ClearMarks(); }
 
   ClusterMap& Map() { return m_map; }
 

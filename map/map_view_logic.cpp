@@ -180,4 +180,48 @@ bool ClickBalloon(const CDefrag& engine, uint32_t bytesPerCluster, uint64_t clus
   return true;
 }
 
+CMapClick LeftClick(const CDefrag& engine, uint32_t bytesPerCluster, bool compressed,
+                    uint64_t cluster, bool drag) {
+  CMapClick click;
+  if (compressed) {
+    click.m_bUncompress = true;
+    return click;
+  }
+  if (!ClickBalloon(engine, bytesPerCluster, cluster, &click.m_balloon)) return click;
+  click.m_bSelect = !drag;
+  click.m_bBalloon = true;
+  return click;
+}
+
+bool KeyScroll(int virtualKey, MapScroll* how) {
+  // The virtual-key codes of Page Up, Page Down, End and Home.
+  switch (virtualKey) {
+    case 0x21:
+      *how = MapScroll::PageUp;
+      return true;
+    case 0x22:
+      *how = MapScroll::PageDownKey;
+      return true;
+    case 0x24:
+      *how = MapScroll::Top;
+      return true;
+    case 0x23:
+      *how = MapScroll::Bottom;
+      return true;
+    default:
+      return false;
+  }
+}
+
+uint64_t PositionAfterResize(const CMapGeometry& before, uint64_t position,
+                             const CMapGeometry& after) {
+  if (after.Compressed()) return 0;
+  const uint64_t perRow = after.ClustersPerRow();
+  if (perRow == 0 || after.VisibleRows() == 0) return position;
+  if (before.ClustersPerRow() == 0 || before.VisibleRows() == 0 || before.Compressed())
+    return std::min(position, after.ScrollMax());
+  const uint64_t top = before.VisibleRange(position).m_nFirst;
+  return std::min(top / perRow, after.ScrollMax());
+}
+
 }  // namespace vt

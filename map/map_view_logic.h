@@ -80,6 +80,31 @@ struct CBalloon {
 bool ClickBalloon(const CDefrag& engine, uint32_t bytesPerCluster, uint64_t cluster,
                   CBalloon* balloon);
 
+// A left click on `cluster`, or (drag) the pointer moved to it with the
+// left button held: what the window does. In the compressed view the map
+// switches to the uncompressed view with the cluster on the top row, and
+// nothing else happens. Otherwise the balloon names what covers the
+// cluster; only the click itself selects it, so a drag keeps the selection
+// the click made while the balloon follows the pointer.
+struct CMapClick {
+  bool m_bUncompress = false;
+  bool m_bSelect = false;   // clear the selection, then select the balloon's owner
+  bool m_bBalloon = false;  // show m_balloon at the point
+  CBalloon m_balloon;
+};
+CMapClick LeftClick(const CDefrag& engine, uint32_t bytesPerCluster, bool compressed,
+                    uint64_t cluster, bool drag);
+
+// The scroll a key asks for (Page Up, Page Down, Home, End); false for any
+// other key. Keys scroll as the scroll bar does, pointer text and all.
+bool KeyScroll(int virtualKey, MapScroll* how);
+
+// The scroll position after the window's size changed from `before` to
+// `after`: the cluster that began the top row stays on the top row. A size
+// with no whole block (a minimised window) keeps the position as it is.
+uint64_t PositionAfterResize(const CMapGeometry& before, uint64_t position,
+                             const CMapGeometry& after);
+
 // The text of a free-space run's state: "Free", "System", "Unmoveable", "Unknown".
 const char* RunStateName(uint32_t state);
 

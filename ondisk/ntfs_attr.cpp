@@ -20,9 +20,10 @@ std::u16string ReadName(const uint8_t* p, size_t count) {
 
 // Reads the attribute at `offset` with `available` bytes left in the record.
 // Every rule keeps the header, name, value and run-list offset inside the
-// attribute; the checked rule also judges lengths, VCNs and sizes.
+// attribute; the checked rule also judges lengths, VCNs and sizes. Without
+// `copyName` the name is only located.
 DWORD ParseOne(const uint8_t* record, size_t offset, size_t available, CAttribute* a,
-               bool lenient = false) {
+               bool lenient = false, bool copyName = true) {
   const uint8_t* p = record + offset;
   a->m_nOffset = offset;
   a->m_nType = Le32(p + attr::kType);
@@ -40,7 +41,9 @@ DWORD ParseOne(const uint8_t* record, size_t offset, size_t available, CAttribut
     if (nameOffset < header || nameOffset + 2 * nameLength > a->m_nLength) {
       return ERROR_FILE_CORRUPT;
     }
-    a->m_name = ReadName(p + nameOffset, nameLength);
+    a->m_nNameLength = static_cast<uint8_t>(nameLength);
+    a->m_nNameOffset = static_cast<uint16_t>(nameOffset);
+    if (copyName) a->m_name = ReadName(p + nameOffset, nameLength);
   }
   if (!a->m_bNonResident) {
     a->m_nValueLength = Le32(p + attr::kValueLength);
@@ -98,18 +101,34 @@ DWORD ParseAttributes(const uint8_t* record, size_t size, const CRecordHeader& h
   return ERROR_SUCCESS;
 }
 
+CAttributeWalk::CAttributeWalk(const uint8_t* record, size_t size)
+    : m_pRecord(record), m_nSize(size), m_nNext(~static_cast<size_t>(0)) {
+  if (size >= record::kFirstAttribute + 2) m_nNext = Le16(record + record::kFirstAttribute);
+}
+
+bool CAttributeWalk::Next(CAttribute* a) {
+  // Lengths are at least a resident header, so the walk ends within
+  // size / 24 steps.
+  const size_t offset = m_nNext;
+  if (offset > m_nSize || m_nSize - offset < attr::kResidentHeader) return false;
+  if (Le32(m_pRecord + offset) == kAttrEnd) return false;
+  *a = CAttribute();
+  if (ParseOne(m_pRecord, offset, m_nSize - offset, a, true, false) != ERROR_SUCCESS) {
+    m_nNext = ~static_cast<size_t>(0);
+    return false;
+  }
+  m_nNext = offset + a->m_nLength;
+  return true;
+}
+
 std::vector<CAttribute> WalkAttributes(const uint8_t* record, size_t size) {
   std::vector<CAttribute> found;
   found.reserve(8);  // a file's record holds about five; one allocation, not four
-  if (size < record::kFirstAttribute + 2) return found;
-  size_t offset = Le16(record + record::kFirstAttribute);
-  // Lengths are at least a resident header, so the walk ends within
-  // size / 24 steps.
-  while (offset <= size && size - offset >= attr::kResidentHeader) {
-    if (Le32(record + offset) == kAttrEnd) break;
-    CAttribute a;
-    if (ParseOne(record, offset, size - offset, &a, true) != ERROR_SUCCESS) break;
-    offset += a.m_nLength;
+  CAttributeWalk walk(record, size);
+  CAttribute a;
+  while (walk.Next(&a)) {
+    if (a.m_nNameLength > 0)
+      a.m_name = ReadName(record + a.m_nOffset + a.m_nNameOffset, a.m_nNameLength);
     found.push_back(std::move(a));
   }
   return found;
@@ -123,7 +142,8 @@ const CAttribute* FindUnnamed(const std::vector<CAttribute>& attributes, uint32_
 }
 
 DWORD ParseAttributeList(const uint8_t* data, size_t size, std::vector<CListEntry>* entries) {
-  std::vector<CListEntry> found;
+  std::vector<CListEntry>& found = *entries;
+  found.clear();
   size_t pos = 0;
   while (size - pos >= alist::kHeader) {
     const uint8_t* p = data + pos;
@@ -145,7 +165,6 @@ DWORD ParseAttributeList(const uint8_t* data, size_t size, std::vector<CListEntr
     found.push_back(std::move(e));
     pos += length;
   }
-  *entries = std::move(found);
   return ERROR_SUCCESS;
 }
 

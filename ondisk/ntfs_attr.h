@@ -50,6 +50,9 @@ struct CAttribute {
   uint16_t m_nInstance = 0;
   std::u16string m_name;
   size_t m_nOffset = 0;
+  // Where the name lies, from the attribute's start.
+  uint8_t m_nNameLength = 0;
+  uint16_t m_nNameOffset = 0;
 
   // Resident.
   uint32_t m_nValueLength = 0;
@@ -84,6 +87,22 @@ DWORD ParseAttributes(const uint8_t* record, size_t size, const CRecordHeader& h
 // judged beyond that (the caller checks what it uses).
 std::vector<CAttribute> WalkAttributes(const uint8_t* record, size_t size);
 
+// The same walk one attribute at a time and without copying: the name stays
+// in the record (m_name is left empty; m_nNameLength and m_nNameOffset say
+// where it is), so a pass over many records allocates nothing.
+class CAttributeWalk {
+ public:
+  CAttributeWalk(const uint8_t* record, size_t size);
+  // The next attribute into `a`; false at the end marker, at the end of the
+  // record or at the first attribute that does not fit.
+  bool Next(CAttribute* a);
+
+ private:
+  const uint8_t* m_pRecord;
+  size_t m_nSize;
+  size_t m_nNext;
+};
+
 // The first attribute of that type with no name; null when there is none.
 const CAttribute* FindUnnamed(const std::vector<CAttribute>& attributes, uint32_t type);
 
@@ -107,8 +126,9 @@ struct CListEntry {
   uint16_t m_nInstance = 0;
 };
 
-// Decodes an attribute list value. ERROR_FILE_CORRUPT for an entry whose
-// length is too short, runs past the value or whose name lies outside it.
+// Decodes an attribute list value into `entries`, whose storage is reused.
+// ERROR_FILE_CORRUPT for an entry whose length is too short, runs past the
+// value or whose name lies outside it; `entries` then holds those before it.
 DWORD ParseAttributeList(const uint8_t* data, size_t size, std::vector<CListEntry>* entries);
 
 }  // namespace ntfs

@@ -35,21 +35,28 @@ void PutSigned(std::vector<uint8_t>* out, int64_t v, unsigned n) {
 
 DWORD DecodeRunList(const uint8_t* data, size_t size, uint64_t firstVcn, std::vector<CRun>* runs,
                     size_t* used) {
-  std::vector<CRun> decoded;
+  // Runs go straight to the caller's list (its storage is reused from one
+  // attribute to the next) and are taken back when the list turns out
+  // damaged.
+  const size_t kept = runs->size();
+  const auto corrupt = [&] {
+    runs->resize(kept);
+    return static_cast<DWORD>(ERROR_FILE_CORRUPT);
+  };
   size_t pos = 0;
   uint64_t vcn = firstVcn;
   int64_t lcn = 0;
   while (true) {
-    if (pos >= size) return ERROR_FILE_CORRUPT;  // no terminator
+    if (pos >= size) return corrupt();  // no terminator
     const uint8_t header = data[pos++];
     if (header == 0) break;
     const unsigned lengthBytes = header & 0x0F;
     const unsigned offsetBytes = header >> 4;
-    if (lengthBytes == 0 || lengthBytes > 8 || offsetBytes > 8) return ERROR_FILE_CORRUPT;
-    if (size - pos < static_cast<size_t>(lengthBytes) + offsetBytes) return ERROR_FILE_CORRUPT;
+    if (lengthBytes == 0 || lengthBytes > 8 || offsetBytes > 8) return corrupt();
+    if (size - pos < static_cast<size_t>(lengthBytes) + offsetBytes) return corrupt();
     const int64_t length = ReadSigned(data + pos, lengthBytes);
     pos += lengthBytes;
-    if (length <= 0) return ERROR_FILE_CORRUPT;
+    if (length <= 0) return corrupt();
     CRun run;
     run.m_nVcn = vcn;
     run.m_nCount = static_cast<uint64_t>(length);
@@ -58,19 +65,18 @@ DWORD DecodeRunList(const uint8_t* data, size_t size, uint64_t firstVcn, std::ve
     } else {
       const int64_t delta = ReadSigned(data + pos, offsetBytes);
       pos += offsetBytes;
-      if (__builtin_add_overflow(lcn, delta, &lcn) || lcn < 0) return ERROR_FILE_CORRUPT;
+      if (__builtin_add_overflow(lcn, delta, &lcn) || lcn < 0) return corrupt();
       // The whole run must be addressable.
       if (static_cast<uint64_t>(lcn) > static_cast<uint64_t>(kMaxLcn) - run.m_nCount) {
-        return ERROR_FILE_CORRUPT;
+        return corrupt();
       }
       run.m_nLcn = static_cast<uint64_t>(lcn);
     }
     if (__builtin_add_overflow(vcn, run.m_nCount, &vcn) || vcn > static_cast<uint64_t>(kMaxLcn)) {
-      return ERROR_FILE_CORRUPT;
+      return corrupt();
     }
-    decoded.push_back(run);
+    runs->push_back(run);
   }
-  runs->insert(runs->end(), decoded.begin(), decoded.end());
   if (used) *used = pos;
   return ERROR_SUCCESS;
 }

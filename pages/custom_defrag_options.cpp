@@ -75,7 +75,9 @@ uint32_t ReadSizeThreshold(const SettingsFile& settings) {
   return bytes != 0 ? bytes : kSizeEntries[0].m_nBytes;
 }
 
-CDefragFilter ReadDefragFilter(const SettingsFile& settings) {
+namespace {
+
+CDefragFilter ReadFilterKind(const SettingsFile& settings) {
   switch (settings.GetInt(kKeyFilterOption, kFilterOptionAll)) {
     case kFilterOptionSize:
       return CDefragFilter::Size(ReadSizeThreshold(settings));
@@ -90,7 +92,19 @@ CDefragFilter ReadDefragFilter(const SettingsFile& settings) {
   }
 }
 
+// Only a stored 0 turns making room off.
+bool ReadMakeRoom(const SettingsFile& settings) { return settings.GetInt(kKeyMakeRoom, 1) != 0; }
+
+}  // namespace
+
+CDefragFilter ReadDefragFilter(const SettingsFile& settings) {
+  CDefragFilter filter = ReadFilterKind(settings);
+  filter.m_bMakeRoom = ReadMakeRoom(settings);
+  return filter;
+}
+
 uint64_t RunDefragDrive(CDefrag& engine, const CDefragFilter& filter) {
+  engine.m_bMakeRoom = filter.m_bMakeRoom;
   return engine.DefragDrive(filter.m_kind, true, filter.m_dPercentThreshold,
                             filter.m_nSizeThreshold, filter.m_types);
 }
@@ -135,6 +149,7 @@ void CCustomDefragOptions::Load(const SettingsFile& settings) {
   m_nOption = settings.GetInt(kKeyFilterOption, kFilterOptionAll);
   if (!IsFilterOption(m_nOption)) m_nOption = kFilterOptionAll;
   LoadTypes(settings);
+  m_bMakeRoom = ReadMakeRoom(settings);
 }
 
 void CCustomDefragOptions::LoadTypes(const SettingsFile& settings) {
@@ -195,6 +210,7 @@ bool CCustomDefragOptions::Save(SettingsFile& settings) const {
   ok = settings.SetInt(kKeySizeThreshold, static_cast<int>(kSizeEntries[m_nSizeIndex].m_nBytes)) &&
        ok;
   ok = settings.SetInt(kKeyFilterOption, m_nOption) && ok;
+  ok = settings.SetInt(kKeyMakeRoom, m_bMakeRoom ? 1 : 0) && ok;
   if (IsTypeOption(m_nOption))
     ok = settings.SetString(TypeListKey(m_nOption), JoinTerminatedList(m_types)) && ok;
   return ok;

@@ -30,6 +30,8 @@ constexpr const char* kKeySizeThreshold = "IgnoreFilesGreaterThanSize";
 constexpr const char* kKeyPercentThreshold = "ByFragmentationPercentage";
 constexpr const char* kKeyIncludeTypes = "CustomFileTypeInclude";
 constexpr const char* kKeyIgnoreTypes = "CustomFileTypeIgnore";
+// 1 (the default) or 0: whether the drive pass makes room for large files.
+constexpr const char* kKeyMakeRoom = "MakeRoomForLargeFiles";
 
 // Longest type-list entry taken from the settings.
 constexpr size_t kMaxTypeEntryChars = 259;
@@ -94,6 +96,7 @@ class CCustomDefragOptions {
   void SelectType(int index);
 
   void SelectSize(size_t index);
+  void SetMakeRoom(bool on) { m_bMakeRoom = on; }
   // The spin control's new position, clamped to 0 to 99; returns the
   // number field's text, "%u %%".
   std::string SetPercent(int position);
@@ -106,6 +109,7 @@ class CCustomDefragOptions {
   int Percent() const { return m_nPercent; }
   const std::vector<std::string>& Types() const { return m_types; }
   int SelectedType() const { return m_nSelectedType; }
+  bool MakeRoom() const { return m_bMakeRoom; }
 
  private:
   void LoadTypes(const SettingsFile& settings);
@@ -115,6 +119,7 @@ class CCustomDefragOptions {
   int m_nPercent = 50;
   std::vector<std::string> m_types;
   int m_nSelectedType = -1;
+  bool m_bMakeRoom = true;
 };
 
 }  // namespace vt

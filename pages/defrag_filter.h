@@ -103,6 +103,8 @@ class CDefragFilter {
   uint32_t m_nSizeThreshold = 0;     // BySize: largest size taken, in bytes
   double m_dPercentThreshold = 0;    // ByPercent: smallest degree taken
   std::vector<std::string> m_types;  // ExcludeTypes, OnlyTypes: ".ext" entries
+  // Files no free run holds get room made for them (CDefrag::MakeRoomFor).
+  bool m_bMakeRoom = true;
 };
 
 }  // namespace vt

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "base/codepage.h"
 #include "base/text.h"
 #include "engine/globals.h"
 
@@ -33,8 +34,9 @@ uint64_t TimeValue(const FILETIME& ft) {
   return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 
+// Names compare with their letters folded as the file systems fold them.
 int CompareText(const std::string& a, const std::string& b) {
-  const std::string la = ToLowerAscii(a), lb = ToLowerAscii(b);
+  const std::string la = FoldUtf8(a), lb = FoldUtf8(b);
   return la < lb ? -1 : (lb < la ? 1 : 0);
 }
 
@@ -72,6 +74,13 @@ bool FileRowLess(const CDefrag& engine, size_t a, size_t b, int column) {
   return CompareItems(engine, engine.m_files[a], engine.m_files[b], column) < 0;
 }
 
+int CompareFileRows(const CDefrag& engine, size_t a, size_t b, int column, bool ascending) {
+  const size_t n = engine.m_files.GetSize();
+  if (a >= n || b >= n) return 0;
+  const int c = CompareItems(engine, engine.m_files[a], engine.m_files[b], column);
+  return ascending ? c : -c;
+}
+
 void SortFileRows(const CDefrag& engine, std::vector<CFileRow>& rows, int column, bool ascending) {
   std::stable_sort(rows.begin(), rows.end(), [&](const CFileRow& a, const CFileRow& b) {
     const int c =
@@ -80,18 +89,62 @@ void SortFileRows(const CDefrag& engine, std::vector<CFileRow>& rows, int column
   });
 }
 
+void CFilterFill::Run(const std::function<std::string()>& text,
+                      const std::function<void(const std::string&)>& fill,
+                      const std::function<void()>& sorted) {
+  bool expected = false;
+  if (!m_bRunning.compare_exchange_strong(expected, true)) {
+    m_bRestart = true;
+    return;
+  }
+  for (;;) {
+    std::string shown = text();
+    m_bRestart = false;
+    fill(shown);
+    while (text() != shown) {
+      shown = text();
+      m_bRestart = false;
+      fill(shown);
+    }
+    sorted();
+    m_bRunning = false;
+    // A change that came after the last look and found the fill running
+    // would otherwise be lost: look once more.
+    if (text() == shown) break;
+    expected = false;
+    if (!m_bRunning.compare_exchange_strong(expected, true)) break;
+  }
+}
+
+std::string ShellTargetPath(const CDefrag& engine, const CFileItem& file, bool explore) {
+  std::string path = engine.GetItemPath(file);
+  if (explore && !file.IsDirectory()) path.resize(path.find_last_of('\\') + 1);
+  if (!explore && file.IsDirectory() && !path.empty() && path.back() != '\\') path += '\\';
+  return path;
+}
+
 RequestMode ParseRequestCommand(const std::string& text, std::string* file) {
-  size_t at = text.find("/defrag ");
+  std::string line;
+  for (char c : text)
+    if (c != '"') line += c;
+  RequestMode mode = RequestMode::None;
+  size_t at = line.find("/defrag ");
   if (at != std::string::npos) {
-    *file = text.substr(at + 8);
-    return RequestMode::Defrag;
+    at += 8;
+    mode = RequestMode::Defrag;
+  } else if ((at = line.find("/analyze ")) != std::string::npos) {
+    at += 9;
+    mode = RequestMode::Analyze;
+  } else {
+    return mode;
   }
-  at = text.find("/analyze ");
-  if (at != std::string::npos) {
-    *file = text.substr(at + 9);
-    return RequestMode::Analyze;
-  }
-  return RequestMode::None;
+  size_t end = line.size();
+  while (end > at && (line[end - 1] == ' ' || line[end - 1] == '\t' || line[end - 1] == '\r' ||
+                      line[end - 1] == '\n'))
+    --end;
+  while (at < end && (line[at] == ' ' || line[at] == '\t')) ++at;
+  *file = line.substr(at, end - at);
+  return mode;
 }
 
 CFileRequest ReadRequestFile(const std::string& path) {
@@ -134,7 +187,9 @@ CFileRequest ReadRequestFile(const std::string& path) {
   return request;
 }
 
-bool AnalyzeRequestPaths(CDefrag& engine, CDriveData& drive, const CFileRequest& request) {
+namespace {
+
+bool OpenRequestVolume(CDefrag& engine, CDriveData& drive, const CFileRequest& request) {
   drive.m_strDrive = request.m_strVolume;
   char fs[64] = {};
   if (engine.Ops().GetVolumeInformationA(drive.m_strDrive.c_str(), nullptr, 0, nullptr, nullptr,
@@ -154,6 +209,14 @@ bool AnalyzeRequestPaths(CDefrag& engine, CDriveData& drive, const CFileRequest&
     drive.m_nDiskSize = total.QuadPart;
     drive.m_nFreeBytes = free.QuadPart;
   }
+  return true;
+}
+
+uint64_t UsedBytes(const CDriveData& drive) {
+  return drive.m_nDiskSize - std::min(drive.m_nDiskSize, drive.m_nFreeBytes);
+}
+
+void ScanRequestPaths(CDefrag& engine, const CFileRequest& request) {
   engine.m_files.RemoveAll();
   engine.m_errors.RemoveAll();
   engine.m_folders.clear();
@@ -166,6 +229,13 @@ bool AnalyzeRequestPaths(CDefrag& engine, CDriveData& drive, const CFileRequest&
     if (slash == std::string::npos || slash + 1 >= path.size()) continue;
     engine.ScanFolder(path.substr(0, slash), path.substr(slash + 1));
   }
+}
+
+}  // namespace
+
+bool AnalyzeRequestPaths(CDefrag& engine, CDriveData& drive, const CFileRequest& request) {
+  if (!OpenRequestVolume(engine, drive, request)) return false;
+  ScanRequestPaths(engine, request);
   return true;
 }
 
@@ -179,6 +249,8 @@ std::vector<size_t> FragmentedRowIndexes(const CDefrag& engine, const std::vecto
 void DefragFileItems(CDefrag& engine, const std::vector<size_t>& items, DefragPlacement placement,
                      const std::function<void(size_t)>& before,
                      const std::function<void(size_t)>& after) {
+  // What this batch moves is what shows as defragged afterwards.
+  if (engine.MapHost()) engine.MapHost()->ClearMarks();
   MoveAnywayAnswer().store(-1);
   engine.m_nMovedClusters = 0;
   engine.m_dwStartTick = engine.System().GetTickCount();
@@ -189,6 +261,64 @@ void DefragFileItems(CDefrag& engine, const std::vector<size_t>& items, DefragPl
     engine.DefragFile(engine.m_files[item], placement, true);
     if (after) after(item);
   }
+}
+
+void RunFileDefrag(CDefrag& engine, const std::vector<size_t>& items, DefragPlacement placement,
+                   IFileDefragView& view) {
+  SetCancel(false);
+  {
+    CBusy busy;
+    view.OnDefragStart();
+    DefragFileItems(
+        engine, items, placement, [&](size_t item) { view.BeforeFile(item); },
+        [&](size_t item) { view.AfterFile(item); });
+    view.OnDefragEnd();
+    view.RebuildMap();
+  }
+  view.OnDefragDone();
+}
+
+std::vector<size_t> RunFileRequest(CDefrag& engine, CDriveData& drive, const std::string& text,
+                                   IFileRequestView& view) {
+  std::string file;
+  const RequestMode mode = ParseRequestCommand(text, &file);
+  if (mode == RequestMode::None) return {};
+  view.ClearList();
+  const CFileRequest request = ReadRequestFile(file);
+  if (!request.m_bOpened) return {};
+  if (request.m_bMixedVolumes) {
+    engine.Prompt().ShowMessage(kOneVolumeText, MB_OK | MB_ICONERROR);
+    return {};
+  }
+  if (request.m_paths.empty()) return {};
+  std::vector<size_t> toDefrag;
+  CBusy busy;
+  SetCancel(false);
+  // The title names the request's volume from the start.
+  drive.m_strDrive = request.m_strVolume;
+  SetCurrentDrive(&drive);
+  view.OnAnalysisStart();
+  if (OpenRequestVolume(engine, drive, request)) {
+    view.OnVolumeOpened(UsedBytes(drive));
+    ScanRequestPaths(engine, request);
+    drive.m_nState = 0;  // only the named files are known
+    const std::vector<size_t> listed = view.OnAnalyzed(UsedBytes(drive));
+    SetCancel(false);
+    if (mode == RequestMode::Defrag) {
+      std::vector<size_t> rows;
+      for (size_t row = 0; row < listed.size(); ++row) {
+        const size_t item = listed[row];
+        if (item < engine.m_files.GetSize() && engine.m_files[item].m_fragments.GetSize() > 1) {
+          rows.push_back(row);
+          toDefrag.push_back(item);
+        }
+      }
+      view.SelectRows(rows);
+      if (toDefrag.empty()) engine.Prompt().ShowMessage(kNothingToDefragText, MB_OK | MB_ICONERROR);
+    }
+  }
+  view.OnAnalysisEnd();
+  return toDefrag;
 }
 
 }  // namespace vt

@@ -3,6 +3,7 @@
 // volume) and the analysis of exactly the files a request names.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -43,9 +44,36 @@ class CFileSort {
 
 // Whether row a comes before row b by `column` (ascending).
 bool FileRowLess(const CDefrag& engine, size_t a, size_t b, int column);
+// -1, 0 or 1 for the list's sort callback; file-list indexes out of range
+// compare equal.
+int CompareFileRows(const CDefrag& engine, size_t a, size_t b, int column, bool ascending);
 void SortFileRows(const CDefrag& engine, std::vector<CFileRow>& rows, int column, bool ascending);
 
+// The filter workers' coordination: one fill at a time; a change of the
+// filter text while a fill runs only asks that fill to start over, and the
+// running worker fills again until the list matches the field's final text.
+class CFilterFill {
+ public:
+  // On a filter worker: text() reads the field, fill(t) fills the list with
+  // filter t (checking Restarting() once per file), sorted() runs once the
+  // text stayed the same through a whole fill.
+  void Run(const std::function<std::string()>& text,
+           const std::function<void(const std::string&)>& fill,
+           const std::function<void()>& sorted);
+  bool Restarting() const { return m_bRestart.load(); }
+
+ private:
+  std::atomic<bool> m_bRunning{false};
+  std::atomic<bool> m_bRestart{false};
+};
+
+// The shell's target for "explore" (a file's folder, a folder itself) or
+// "properties" (a folder's path with its trailing backslash).
+std::string ShellTargetPath(const CDefrag& engine, const CFileItem& file, bool explore);
+
 // The command line's request: "/defrag " or "/analyze " and the file's path.
+// The quotes a command line carries (around the path, or around the switch
+// and path as one argument) are no part of either: a Windows path holds none.
 enum class RequestMode { None, Analyze, Defrag };
 RequestMode ParseRequestCommand(const std::string& text, std::string* file);
 
@@ -69,12 +97,64 @@ bool AnalyzeRequestPaths(CDefrag& engine, CDriveData& drive, const CFileRequest&
 // Rows of every selected item with more than one fragment (a "/defrag " request).
 std::vector<size_t> FragmentedRowIndexes(const CDefrag& engine, const std::vector<CFileRow>& rows);
 
-// The file defrag worker's batch: a new move-anyway answer and throughput
-// start, then DefragFile (report on) of each file-list index in turn until a
-// stop; indexes out of range are passed over. `before` runs ahead of each
-// file (the list scrolls to it), `after` once it is done (its row rewritten).
+// The file defrag worker's batch: the map's marks cleared, a new move-anyway
+// answer and throughput start, then DefragFile (report on) of each file-list
+// index in turn until a stop; indexes out of range are passed over. `before`
+// runs ahead of each file (the list scrolls to it), `after` once it is done
+// (its row rewritten).
 void DefragFileItems(CDefrag& engine, const std::vector<size_t>& items, DefragPlacement placement,
                      const std::function<void(size_t)>& before,
                      const std::function<void(size_t)>& after);
+
+// The window's side of the file defrag worker, called in this order.
+class IFileDefragView {
+ public:
+  virtual ~IFileDefragView() = default;
+  // Busy is held: title "Defragging File", controls and list disabled, the
+  // map out of its compressed view.
+  virtual void OnDefragStart() = 0;
+  virtual void BeforeFile(size_t item) = 0;
+  virtual void AfterFile(size_t item) = 0;
+  // Rows deselected, "Finished", list and controls usable again.
+  virtual void OnDefragEnd() = 0;
+  // The map is built again from the moved files (it keeps their marks).
+  virtual void RebuildMap() = 0;
+  // Busy is released: the title is restored.
+  virtual void OnDefragDone() = 0;
+};
+
+// The file defrag worker: a cleared cancel flag, the batch under the busy
+// counter, then the map rebuilt.
+void RunFileDefrag(CDefrag& engine, const std::vector<size_t>& items, DefragPlacement placement,
+                   IFileDefragView& view);
+
+// The window's side of a request from Explorer, called from the request
+// worker in this order.
+class IFileRequestView {
+ public:
+  virtual ~IFileRequestView() = default;
+  // The list and its count line emptied.
+  virtual void ClearList() = 0;
+  // Busy held, the request's drive current with its root: title "Analyzing
+  // Volume".
+  virtual void OnAnalysisStart() = 0;
+  // The volume is open: the progress range (its used bytes), the compressed
+  // map, the page's controls disabled.
+  virtual void OnVolumeOpened(uint64_t usedBytes) = 0;
+  // The named files are analysed: the bar full, the map refreshed; fills
+  // the list with every file of the request and returns the listed
+  // file-list indexes in row order.
+  virtual std::vector<size_t> OnAnalyzed(uint64_t usedBytes) = 0;
+  // "/defrag ": the rows to select (those whose file is fragmented).
+  virtual void SelectRows(const std::vector<size_t>& rows) = 0;
+  // Controls enabled again and title restored, before busy is released.
+  virtual void OnAnalysisEnd() = 0;
+};
+
+// A request handed over on the command line, read, analysed and shown; the
+// boxes go through the engine's prompt. Returns the file-list indexes a
+// "/defrag " request leaves to the file defrag worker (empty otherwise).
+std::vector<size_t> RunFileRequest(CDefrag& engine, CDriveData& drive, const std::string& text,
+                                   IFileRequestView& view);
 
 }  // namespace vt

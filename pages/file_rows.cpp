@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/codepage.h"
 #include "base/text.h"
 
 namespace vt {
@@ -56,7 +57,8 @@ std::vector<CFileRow> CollectFileRows(const CDefrag& engine, bool ntfs, bool sho
 std::vector<CFileRow> CollectFileRows(const CDefrag& engine, bool ntfs, bool showAll,
                                       const std::string& filter,
                                       const std::function<bool(size_t)>& tick, bool* stopped) {
-  const std::string lowered = ToLowerAscii(filter);
+  // Letters fold as the file systems fold them, not only A to Z.
+  const std::string lowered = FoldUtf8(filter);
   std::vector<CFileRow> rows;
   *stopped = false;
   for (size_t i = 0; i < engine.m_files.GetSize(); ++i) {
@@ -69,8 +71,8 @@ std::vector<CFileRow> CollectFileRows(const CDefrag& engine, bool ntfs, bool sho
     if (item.IsDirectory() && !ntfs) continue;
     if (item.IsUnmovable() && item.m_strName[0] == '$') continue;
     if (item.m_fragments.GetSize() <= 1 && !showAll) continue;
-    if (!lowered.empty() && ToLowerAscii(item.m_strName).find(lowered) == std::string::npos &&
-        ToLowerAscii(FolderOfItem(engine, item)).find(lowered) == std::string::npos)
+    if (!lowered.empty() && FoldUtf8(item.m_strName).find(lowered) == std::string::npos &&
+        FoldUtf8(FolderOfItem(engine, item)).find(lowered) == std::string::npos)
       continue;
     CFileRow row;
     if (MakeFileRow(engine, i, &row)) rows.push_back(std::move(row));
@@ -93,6 +95,16 @@ std::string FragmentedCountText(const CDefrag& engine, const std::vector<CFileRo
     return Format("Total fragmented files: %d", static_cast<int>(fragmented));
   return Format("Total fragmented files: %d out of %d", static_cast<int>(fragmented),
                 static_cast<int>(rows.size()));
+}
+
+std::string FragmentedCountText(const CDefrag& engine, const std::vector<size_t>& items) {
+  std::vector<CFileRow> rows;
+  for (size_t item : items) {
+    if (item >= engine.m_files.GetSize()) continue;
+    rows.emplace_back();
+    rows.back().m_nItem = item;
+  }
+  return FragmentedCountText(engine, rows);
 }
 
 }  // namespace vt

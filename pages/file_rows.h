@@ -46,5 +46,7 @@ void SortRowsByFragmentsDescending(const CDefrag& engine, std::vector<CFileRow>&
 
 // "Total fragmented files: %d" or "... %d out of %d".
 std::string FragmentedCountText(const CDefrag& engine, const std::vector<CFileRow>& rows);
+// The same for the listed file-list indexes (those out of range left out).
+std::string FragmentedCountText(const CDefrag& engine, const std::vector<size_t>& items);
 
 }  // namespace vt

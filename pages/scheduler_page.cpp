@@ -131,6 +131,12 @@ void CSchedulerPage::SetDayChecked(int day, bool on) {
     m_nDays &= ~(1 << day);
 }
 
+int CSchedulerPage::ShownDay() const {
+  for (int day = 0; day < 7; ++day)
+    if (DayChecked(day)) return day;
+  return -1;
+}
+
 int CSchedulerPage::Apply(SettingsFile& settings, IScheduleService& service,
                           ISecretProtector& protector, IPrompt& prompt, int* focus) {
   if (focus) *focus = 0;
@@ -140,6 +146,13 @@ int CSchedulerPage::Apply(SettingsFile& settings, IScheduleService& service,
     return 1;
   }
   if (!m_bModified) return 1;
+  std::string stored;
+  if (!StorePassword(m_strPassword, protector, &stored)) {
+    // Neither the task nor the settings get a password that cannot be kept.
+    prompt.ShowMessage(kPasswordNotSavedText, MB_OK | MB_ICONERROR);
+    if (focus) *focus = kIdcSchedulePassword;
+    return 0;
+  }
   settings.SetInt("AutoDefragIdle", m_bIdle ? 1 : 0);
   if (m_nDays == 0) {
     prompt.ShowMessage(kNoDaysText, MB_OK | MB_ICONERROR);
@@ -159,9 +172,7 @@ int CSchedulerPage::Apply(SettingsFile& settings, IScheduleService& service,
   settings.SetString("AutoDefragStartTime",
                      FormatStartTime(m_stStart.wHour, m_stStart.wMinute, m_stStart.wSecond));
   settings.SetString("AutoDefragAccount", m_strAccount);
-  std::string stored;
-  if (StorePassword(m_strPassword, protector, &stored))
-    settings.SetString("AutoDefragPassword", stored);
+  settings.SetString("AutoDefragPassword", stored);
   std::string drives;
   for (const auto& drive : m_drives)
     if (drive.m_bChecked) drives += std::to_string(drive.m_nIndex) + ",";
@@ -171,7 +182,9 @@ int CSchedulerPage::Apply(SettingsFile& settings, IScheduleService& service,
     return 0;
   }
   settings.SetString("AutoDefragDrives", drives);
-  return ApplySchedule(settings, service, prompt) ? 1 : 0;
+  const bool made = ApplySchedule(settings, service, prompt);
+  if (!m_bOn) settings.SetInt("AutoDefrag", 0);
+  return made ? 1 : 0;
 }
 
 bool CSchedulerPage::ApplySchedule(const SettingsFile& settings, IScheduleService& service,

@@ -35,6 +35,10 @@ constexpr const char* kVistaDefragNote =
 constexpr const char* kCheckServiceText =
     "\n\nPlease verify that the Task Scheduler Service is enabled.";
 constexpr const char* kCheckAccountText = "\n\nPlease verify the Account and Password entries.";
+// The password could not be protected: neither the task nor the settings
+// take it, so the two keep agreeing.
+constexpr const char* kPasswordNotSavedText =
+    "The password could not be protected for saving. The scheduled task was not changed.";
 
 // The password is kept protected by the user's data-protection key:
 // "protected:" and the protected bytes in hexadecimal. Anything else is a
@@ -103,6 +107,9 @@ class CSchedulerPage {
   void SetOn(bool on) { m_bOn = on; }
   bool DayChecked(int day) const { return (m_nDays >> day) & 1; }
   void SetDayChecked(int day, bool on);
+  // The day the closed list shows: the first ticked one, none (-1) when no
+  // day is ticked.
+  int ShownDay() const;
   std::vector<CScheduleDriveItem>& Drives() { return m_drives; }
   bool Idle() const { return m_bIdle; }
   void SetIdle(bool on) { m_bIdle = on; }
@@ -122,7 +129,8 @@ class CSchedulerPage {
   bool Modified() const { return m_bModified; }
 
   // The sheet's OK: 1 lets it close; 0 keeps it open (*focus: the control
-  // at fault, or 0). Every key is written as soon as its value passed.
+  // at fault, or 0). Every key is written as soon as its value passed; a
+  // switch whose task could not be made is stored as off.
   int Apply(SettingsFile& settings, IScheduleService& service, ISecretProtector& protector,
             IPrompt& prompt, int* focus);
 

@@ -38,15 +38,26 @@ void AppendUnicode(std::string& out, char32_t c) {
   }
 }
 
+// The paragraphs' one tab stop, where every value of the report starts:
+// past the longest label ("Starting cluster prior to defrag:") in the
+// report's 8-point face. Default stops would leave each value wherever its
+// label happens to end.
+constexpr const char* kValueTabStop = "\\pard\\tx3240";
+
 void AppendEscaped(std::string& out, const std::string& text) {
+  char32_t previous = 0;
   for (char32_t c : DecodeUtf8(text)) {
     const char ch = static_cast<char>(c);
+    const bool repeatedTab = c == '\t' && previous == '\t';
+    previous = c;
     switch (c) {
       case '\n':
         out += "\\par\r\n";
         break;
       case '\t':
-        out += "\\tab ";
+        // Labels padded with tabs for default stops ("Defrag method:\t\t")
+        // reach the value's stop with their first.
+        if (!repeatedTab) out += "\\tab ";
         break;
       case '\\':
       case '{':
@@ -72,7 +83,8 @@ std::string RenderRtf(const std::vector<CTextRun>& runs) {
       "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang1033"
       "{\\fonttbl{\\f0\\fnil\\fcharset0 MS Shell Dlg;}{\\f1\\fswiss\\fcharset0 Tahoma;}}\r\n"
       "{\\colortbl ;\\red0\\green0\\blue255;\\red0\\green0\\blue0;}\r\n"
-      "\\viewkind4\\uc1\\pard";
+      "\\viewkind4\\uc1";
+  out += kValueTabStop;
   // The reader's state at the start of the body: RTF's own defaults.
   int colour = 0;
   bool bold = false;
@@ -83,10 +95,12 @@ std::string RenderRtf(const std::vector<CTextRun>& runs) {
   for (const CTextRun& run : runs) {
     if (run.m_strText.empty()) continue;
     std::string words;
+    bool headingStarts = false;
     const CTextFormat& f = run.m_format;
     if (ColourIndex(f) != colour) {
       colour = ColourIndex(f);
       words += "\\cf" + std::to_string(colour);
+      headingStarts = colour == 1;
     }
     if (f.m_bBold != bold) {
       bold = f.m_bBold;
@@ -105,6 +119,9 @@ std::string RenderRtf(const std::vector<CTextRun>& runs) {
       words += "\\fs" + std::to_string(halfPoints);
     }
     first = false;
+    // Each heading sets the stop again, so that a report appended to a log
+    // saved without it still lines up.
+    if (headingStarts) words += kValueTabStop;
     if (!words.empty()) out += words + ' ';
     AppendEscaped(out, run.m_strText);
   }

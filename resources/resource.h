@@ -68,6 +68,10 @@
 
 // Completion dialog.
 #define IDC_COMPLETE_TEXT 2112
+// The question before moving a file that is not fragmented.
+#define IDD_DEFRAG_ERROR 153
+#define IDC_DEFRAG_ERROR_TEXT 2113
+#define IDC_DEFRAG_REPEAT 2114
 
 // Menu commands.
 #define ID_CLEAR_REPORT 32806
@@ -128,6 +132,7 @@
 #define IDC_EXTENSIONS 2146
 #define IDC_TYPE_ADD 2147
 #define IDC_TYPE_REMOVE 2148
+#define IDC_MAKE_ROOM 2176
 // Scheduler page.
 #define IDC_SCHEDULE_ON 2160
 #define IDC_SCHEDULE_DAYS 2149

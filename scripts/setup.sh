@@ -24,9 +24,28 @@ elif ! have_pkg "wine32:i386"; then
   need+=("wine32:i386")
 fi
 
+install() { $SUDO apt-get install -y -qq --no-install-recommends "$@" >/dev/null; }
+
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  # A mirror caught mid-sync fails one index now and then; what did come in is
+  # used, and the install below says whether it was enough.
+  for try in 1 2 3; do
+    $SUDO apt-get update -qq && break
+    echo "setup: apt-get update failed (try $try of 3)"
+    sleep $((try * 10))
+  done
+  if ! install "${need[@]}"; then
+    # Without one architecture's security index the two architectures'
+    # candidates differ and the 32-bit libraries cannot be matched; the
+    # release suite has both. Its GStreamer libraries go first, or the
+    # resolver gives up on Wine's dependency tree.
+    suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "setup: retrying from the $suite suite alone"
+    case " ${need[*]} " in
+      *" wine32:i386 "*) install -t "$suite" libgstreamer-plugins-base1.0-0:i386 || true ;;
+    esac
+    install -t "$suite" "${need[@]}"
+  fi
 fi
 echo "setup: all tools present"

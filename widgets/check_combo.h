@@ -8,12 +8,14 @@
 
 #include <vector>
 
+#include "platform/ui_sink.h"
+
 namespace vt {
 
 // wParam: item; lParam: 1 check, 0 clear. Returns TRUE.
-constexpr UINT CCM_SETCHECK = WM_APP + 60;
+constexpr UINT CCM_SETCHECK = UM_CCM_SETCHECK;
 // wParam: item. Returns 1 when checked.
-constexpr UINT CCM_GETCHECK = WM_APP + 61;
+constexpr UINT CCM_GETCHECK = UM_CCM_GETCHECK;
 
 class CCheckCombo {
  public:

@@ -4,7 +4,10 @@
 
 namespace vt {
 
-// Creates the main window (template 130) and runs it until it closes.
-void RunMainDialog();
+struct CSharedWindows;
+
+// Creates the main window (template 130) over the application's shared
+// window objects and runs it until it closes.
+void RunMainDialog(CSharedWindows& shared);
 
 }  // namespace vt

@@ -7,12 +7,17 @@
 
 #include "app/startup.h"
 #include "app/win32/main_dlg.h"
+#include "app/win32/shared_windows.h"
 #include "app/win32/tray_wnd.h"
 #include "engine/globals.h"
+#include "pages/options_page.h"
+#include "pages/win32/defrag_error_dlg.h"
+#include "pages/win32/options_sheet.h"
 #include "platform/image/volume_set.h"
 #include "platform/win32/win32_volume_ops.h"
 #include "resources/resource.h"
 #include "schedule/scheduled_task.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
@@ -24,11 +29,28 @@ BOOL CWindowSink::Post(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return wnd ? ::PostMessageA(wnd, msg, wParam, lParam) : FALSE;
 }
 
-int CWindowPrompt::ShowMessage(const std::string& text, UINT type) {
+HWND CWindowPrompt::Owner() const {
+  if (m_hOwner && ::IsWindow(m_hOwner)) return m_hOwner;
   HWND owner = App().MainWindow();
-  if (owner && !::IsWindowVisible(owner)) owner = nullptr;
-  return ::MessageBoxA(owner, text.c_str(), kMessageCaption,
+  return owner && ::IsWindowVisible(owner) ? owner : nullptr;
+}
+
+int CWindowPrompt::ShowMessage(const std::string& text, UINT type) {
+  // With an owner, only the owner is disabled and given back at the end.
+  return ::MessageBoxA(Owner(), text.c_str(), kMessageCaption,
                        type | MB_TASKMODAL | MB_SETFOREGROUND);
+}
+
+int CWindowPrompt::ShowDefragPrompt(const std::string& text, bool* repeatChecked) {
+  CDefragErrorDlg dlg(text);
+  const int answer = dlg.DoModal(Owner());
+  if (repeatChecked) *repeatChecked = dlg.Repeat();
+  return answer;
+}
+
+void CWindowPrompt::RepaintMainWindow() {
+  if (HWND main = App().MainWindow())
+    ::RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 namespace {
@@ -59,7 +81,7 @@ BOOL CALLBACK FindRunningCopy(HWND wnd, LPARAM param) {
 
 CPellworthApp& App() { return *g_app; }
 
-CPellworthApp::CPellworthApp() {
+CPellworthApp::CPellworthApp() : m_report(m_prompt) {
   g_app = this;
   const char* list = std::getenv("VANTREL_VOLUMES");
   if ((list && *list) || RunningUnderWine()) {
@@ -80,10 +102,12 @@ CPellworthApp::CPellworthApp() {
   services.prompt = &m_prompt;
   services.report = &m_report;
   m_engine = std::make_unique<CDefrag>(services);
+  m_shared = std::make_unique<CSharedWindows>(*m_engine, m_prompt, m_report);
 }
 
 CPellworthApp::~CPellworthApp() {
   m_tray.reset();
+  m_shared.reset();
   m_engine.reset();
   if (m_hMutex) ::CloseHandle(m_hMutex);
   g_app = nullptr;
@@ -112,23 +136,30 @@ void CPellworthApp::HandOff() {
   ::SendMessageA(find.found, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
 }
 
+// Removes the scheduled task and the Explorer extension's registration,
+// each telling the user when it could not.
 void CPellworthApp::Uninstall() {
   ::CoInitialize(nullptr);
   {
     CScheduledTask task(m_prompt);
-    task.RemoveTask("Vantrel");
+    const HRESULT hr = task.RemoveTask("Vantrel");
+    std::string reason = task.GetErrorText();
+    // A system error wrapped in an HRESULT is told by the system's own text.
+    const DWORD code = (static_cast<DWORD>(hr) & 0xFFFF0000u) == 0x80070000u
+                           ? static_cast<DWORD>(hr) & 0xFFFFu
+                           : static_cast<DWORD>(hr);
+    if (reason.empty()) reason = OneLineSystemText(HostSystem().FormatSystemMessage(code));
+    const std::string message = UninstallTaskMessage(hr, reason);
+    if (!message.empty()) m_prompt.ShowMessage(message, MB_OK | MB_ICONERROR);
   }
-  // The Explorer extension unregisters itself; its messages are its own.
-  const std::string dll = ProgramFolder() + "VantrelShell.dll";
-  if (HMODULE lib = ::LoadLibraryA(dll.c_str())) {
-    typedef HRESULT(STDAPICALLTYPE * Unregister)();
-    auto fn = reinterpret_cast<Unregister>(
-        reinterpret_cast<void*>(::GetProcAddress(lib, "DllUnregisterServer")));
-    if (fn && FAILED(fn()))
-      m_prompt.ShowMessage("Unable to unregister the Explorer extension.", MB_OK | MB_ICONERROR);
-    ::FreeLibrary(lib);
-  }
+  CShellExtensionHost host;
+  RegisterShellExtension(false, host, m_prompt);
   ::CoUninitialize();
+}
+
+void CPellworthApp::WaitForWorkers() {
+  SetCancel(true);
+  for (int i = 0; i < 600 && BusyCounter().load() > 0; ++i) ::Sleep(50);
 }
 
 void CPellworthApp::DeleteCaches() { m_engine->DeleteAllCaches(); }
@@ -157,13 +188,16 @@ bool CPellworthApp::InitInstance(const std::string& commandLine) {
                                                ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
   ::InitCommonControlsEx(&icc);
   DeleteCaches();
-  ::LoadLibraryA("riched20.dll");
+  LoadSystemLibrary("riched20.dll");
   SetUnattended(HasSwitch(commandLine, "/auto"));
   if (IsUnattended()) {
     // The scheduled run: only the tray icon; the run closes the tray window,
     // which ends the message loop and the program.
     m_tray = std::make_unique<CSysTray>();
-    if (!m_tray->Create()) return false;
+    if (!m_tray->Create()) {
+      m_prompt.ShowMessage("Unable to create System Tray window", MB_OK | MB_ICONERROR);
+      return false;
+    }
     m_tray->AddIcon();
     m_tray->StartScheduledRun();
     return true;
@@ -171,7 +205,11 @@ bool CPellworthApp::InitInstance(const std::string& commandLine) {
   char path[MAX_PATH * 4] = {};
   const DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof(path));
   m_strHelpPath = HelpFilePath(std::string(path, n));
-  RunMainDialog();
+  // HTML Help from the system folder; later loads by name find it loaded.
+  LoadSystemLibrary("hhctrl.ocx");
+  SetHelpFile(m_strHelpPath);
+  RunMainDialog(*m_shared);
+  WaitForWorkers();
   DeleteCaches();
   return false;
 }

@@ -20,13 +20,23 @@ class CWindowSink : public IMessageSink {
 };
 
 // The program's message box: caption "Vantrel", task-modal, in front,
-// owned by the main window while it is visible.
+// owned by the main window while it is visible, or by the window given
+// (a property sheet, whose boxes must not give the main window back).
 class CWindowPrompt : public IPrompt {
  public:
+  CWindowPrompt() = default;
+  explicit CWindowPrompt(HWND owner) : m_hOwner(owner) {}
   int ShowMessage(const std::string& text, UINT type) override;
+  int ShowDefragPrompt(const std::string& text, bool* repeatChecked) override;
+  void RepaintMainWindow() override;
+
+ private:
+  HWND Owner() const;
+  HWND m_hOwner = nullptr;
 };
 
 class CSysTray;
+struct CSharedWindows;
 
 class CPellworthApp {
  public:
@@ -42,6 +52,8 @@ class CPellworthApp {
   IVolumeOps& Volumes() { return *m_volumes; }
   CWindowPrompt& Prompt() { return m_prompt; }
   CReportDlg& ReportPage() { return m_report; }
+  // The map, its strip and the pages the workers reach.
+  CSharedWindows& Shared() { return *m_shared; }
   const std::string& CommandLine() const { return m_strCommandLine; }
   const std::string& HelpPath() const { return m_strHelpPath; }
   HWND MainWindow() const { return m_hMainWnd; }
@@ -55,6 +67,9 @@ class CPellworthApp {
   void HandOff();
   void Uninstall();
   void DeleteCaches();
+  // After the main window: the cancel flag is set; a worker still running
+  // gets a while to end before the objects it uses go.
+  void WaitForWorkers();
 
   HANDLE m_hMutex = nullptr;
   std::string m_strCommandLine;
@@ -66,6 +81,7 @@ class CPellworthApp {
   CReportDlg m_report;
   std::unique_ptr<IVolumeOps> m_volumes;
   std::unique_ptr<CDefrag> m_engine;
+  std::unique_ptr<CSharedWindows> m_shared;
   std::unique_ptr<CSysTray> m_tray;
 };
 

@@ -7,6 +7,7 @@
 #include "engine/globals.h"
 #include "pages/drive_page.h"
 #include "resources/resource.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
@@ -112,11 +113,7 @@ void CSysTray::OnTrayMessage(LPARAM mouse) {
 }
 
 LRESULT CALLBACK CSysTray::WindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_NCCREATE) {
-    auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-    ::SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<CSysTray*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
+  CSysTray* self = WindowObject(wnd, msg, lParam, &CSysTray::m_hWnd);
   if (self && msg == TaskbarMessage()) {
     self->OnTrayMessage(lParam);
     return 0;

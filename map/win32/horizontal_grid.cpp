@@ -10,14 +10,19 @@
 #include "map/block_painter.h"
 #include "map/map_colours.h"
 #include "map/overview.h"
+#include "map/win32/map_balloon.h"
 #include "map/win32/wnd_graph.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
 namespace {
 
 const char kStripClass[] = "VantrelOverviewStrip";
-constexpr int kInset = 4;  // the frame's band above and below the image
+// In 96-DPI pixels, scaled to the window's DPI: the frame's band above and
+// below the image, and the width of the marker's and the edge's lines.
+constexpr int kInset = 4;
+constexpr int kLine = 1;
 
 COLORREF Ref(CRgb c) { return RGB(c.r, c.g, c.b); }
 
@@ -56,19 +61,15 @@ void CHorizontalGrid::FitFrame() {
 RECT CHorizontalGrid::ImageRect() const {
   RECT r;
   ::GetClientRect(m_hWnd, &r);
-  r.top += kInset;
-  r.bottom -= kInset;
+  const int inset = ScaleToDpi(kInset, WindowDpi(m_hWnd));
+  r.top += inset;
+  r.bottom -= inset;
   if (r.bottom < r.top) r.bottom = r.top;
   return r;
 }
 
 LRESULT CALLBACK CHorizontalGrid::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
-    ::SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    static_cast<CHorizontalGrid*>(cs->lpCreateParams)->m_hWnd = wnd;
-  }
-  auto* self = reinterpret_cast<CHorizontalGrid*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
+  CHorizontalGrid* self = WindowObject(wnd, msg, lParam, &CHorizontalGrid::m_hWnd);
   return self ? self->OnMessage(msg, wParam, lParam) : ::DefWindowProcA(wnd, msg, wParam, lParam);
 }
 
@@ -111,15 +112,16 @@ void CHorizontalGrid::CreateGrid() {
       m_pBits[static_cast<size_t>(y) * w + x] =
           CBlockPainter::Pixel(columns[static_cast<size_t>(x)]);
   // The raised edge: light top and left, dark bottom and right.
+  const int e = std::max(1, ScaleToDpi(kLine, WindowDpi(m_hWnd))) - 1;
   auto line = [&](int x0, int y0, int x1, int y1, CRgb c) {
     for (int y = std::max(y0, 0); y <= std::min(y1, h - 1); ++y)
       for (int x = std::max(x0, 0); x <= std::min(x1, w - 1); ++x)
         m_pBits[static_cast<size_t>(y) * w + x] = CBlockPainter::Pixel(c);
   };
-  line(0, 0, w - 1, 0, CRgb{227, 227, 227});
-  line(0, 0, 0, h - 1, CRgb{227, 227, 227});
-  line(0, h - 1, w - 1, h - 1, CRgb{105, 105, 105});
-  line(w - 1, 0, w - 1, h - 1, CRgb{105, 105, 105});
+  line(0, 0, w - 1, e, CRgb{227, 227, 227});
+  line(0, 0, e, h - 1, CRgb{227, 227, 227});
+  line(0, h - 1 - e, w - 1, h - 1, CRgb{105, 105, 105});
+  line(w - 1 - e, 0, w - 1, h - 1, CRgb{105, 105, 105});
   m_nSamples = static_cast<int>(
       std::max<uint64_t>(1, OverviewSampling(snap->Length(), w).m_nSamplesPerColumn));
   ::InvalidateRect(m_hWnd, nullptr, FALSE);
@@ -158,12 +160,18 @@ void CHorizontalGrid::OnPaint() {
     int left = 0, right = 0;
     if (!m_map.IsCompressed() &&
         OverviewMarker(snap->Length(), m_image.cx, m_nFirst, m_nLast, &left, &right)) {
+      // Two frames of one line each, the outer one a line wider to each side.
       HBRUSH marker = ::CreateSolidBrush(Ref(kOverviewMarker));
-      RECT r = {left, 0, right, client.bottom};
-      ::FrameRect(mem, &r, marker);
-      r.left = std::max(left - 1, 0);
-      r.right = std::min<LONG>(right + 1, m_image.cx);
-      ::FrameRect(mem, &r, marker);
+      const int lineWidth = std::max(1, ScaleToDpi(kLine, WindowDpi(m_hWnd)));
+      auto frame = [&](RECT r) {
+        for (int i = 0; i < lineWidth && r.right - r.left > 0 && r.bottom - r.top > 0; ++i) {
+          ::FrameRect(mem, &r, marker);
+          ::InflateRect(&r, -1, -1);
+        }
+      };
+      frame(RECT{left, 0, right, client.bottom});
+      frame(RECT{std::max(left - lineWidth, 0), 0, std::min<LONG>(right + lineWidth, m_image.cx),
+                 client.bottom});
       ::DeleteObject(marker);
     }
   }
@@ -221,7 +229,9 @@ void DrawLegendButton(const DRAWITEMSTRUCT* item, int mapClass, COLORREF backgro
   HBRUSH back = ::CreateSolidBrush(background);
   ::FillRect(dc, &r, back);
   ::DeleteObject(back);
-  constexpr int kSide = 12;
+  // The swatch fills its button, 12 x 12 at 96 DPI and larger above.
+  const int kSide = std::max(4, static_cast<int>(std::min(r.right - r.left, r.bottom - r.top)));
+  const int step = std::max(1, 12 * 12 / kSide);  // the same lightening top to bottom
   const int top = r.top;
   const int left = r.left;
   CRgb c = LegendColour(mapClass);
@@ -230,7 +240,9 @@ void DrawLegendButton(const DRAWITEMSTRUCT* item, int mapClass, COLORREF backgro
     HBRUSH b = ::CreateSolidBrush(Ref(c));
     ::FillRect(dc, &line, b);
     ::DeleteObject(b);
-    auto up = [](uint8_t v) { return static_cast<uint8_t>(v >= 244 ? 255 : v + 12); };
+    auto up = [step](uint8_t v) {
+      return static_cast<uint8_t>(v + step >= 256 || v >= 244 ? 255 : v + step);
+    };
     c = CRgb{up(c.r), up(c.g), up(c.b)};
   }
   auto edge = [&](int x0, int y0, int x1, int y1, COLORREF colour) {
@@ -247,18 +259,29 @@ void DrawLegendButton(const DRAWITEMSTRUCT* item, int mapClass, COLORREF backgro
 
 namespace {
 
-HFONT LegendFont() {
-  static HFONT s_font = ::CreateFontA(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                      DEFAULT_PITCH | FF_SWISS, "Arial");
-  return s_font;
+// "Arial" 14 pixels at 96 DPI, one font for each DPI asked for (the
+// program runs at one or two).
+HFONT LegendFont(int dpi) {
+  static int s_dpi[4] = {};
+  static HFONT s_font[4] = {};
+  for (int i = 0; i < 4; ++i) {
+    if (s_font[i] && s_dpi[i] == dpi) return s_font[i];
+    if (!s_font[i]) {
+      s_font[i] = ::CreateFontA(-ScaleToDpi(14, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, "Arial");
+      s_dpi[i] = dpi;
+      return s_font[i];
+    }
+  }
+  return s_font[3];
 }
 
 }  // namespace
 
 int LegendTextWidth(HWND wnd, const char* text) {
   HDC dc = ::GetDC(wnd);
-  HGDIOBJ old = ::SelectObject(dc, LegendFont());
+  HGDIOBJ old = ::SelectObject(dc, LegendFont(WindowDpi(wnd)));
   SIZE size = {0, 0};
   ::GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &size);
   ::SelectObject(dc, old);
@@ -266,11 +289,16 @@ int LegendTextWidth(HWND wnd, const char* text) {
   return size.cx;
 }
 
+int LegendSwatchSide(HWND wnd) { return ScaleToDpi(12, WindowDpi(wnd)); }
+
 void DrawLegendText(HDC dc, const RECT& swatch, const char* text) {
-  HGDIOBJ oldFont = ::SelectObject(dc, LegendFont());
+  const int dpi = WindowDpi(::WindowFromDC(dc));
+  HGDIOBJ oldFont = ::SelectObject(dc, LegendFont(dpi));
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, RGB(255, 255, 255));
-  RECT t = {swatch.right + 3, swatch.top - 1, swatch.right + 3 + 200, swatch.bottom + 10};
+  const int gap = ScaleToDpi(3, dpi);
+  RECT t = {swatch.right + gap, swatch.top - ScaleToDpi(1, dpi),
+            swatch.right + gap + ScaleToDpi(200, dpi), swatch.bottom + ScaleToDpi(10, dpi)};
   ::DrawTextA(dc, text, -1, &t, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
   ::SelectObject(dc, oldFont);
 }

@@ -47,11 +47,13 @@ class CHorizontalGrid {
   bool m_bDragging = false;
 };
 
-// A legend swatch (CLegendButton, 12 x 12 pixels): the class colour
-// lightened by 12 a row, black top-left and white bottom-right edges.
+// A legend swatch (CLegendButton, 12 x 12 pixels at 96 DPI, LegendSwatchSide
+// at the window's): the class colour lightened by 12 a row (12 pixels'
+// worth over a larger swatch), black top-left and white bottom-right edges.
+int LegendSwatchSide(HWND wnd);
 void DrawLegendButton(const DRAWITEMSTRUCT* item, int mapClass, COLORREF background);
 // Its text, in the main window to the right of the swatch: white, "Arial"
-// 14 pixels, up to 200 pixels wide.
+// 14 pixels, up to 200 pixels wide (96-DPI pixels, scaled to the window's).
 void DrawLegendText(HDC dc, const RECT& swatch, const char* text);
 int LegendTextWidth(HWND wnd, const char* text);
 

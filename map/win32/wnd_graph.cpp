@@ -14,14 +14,15 @@
 #include "map/win32/horizontal_grid.h"
 #include "pages/drive_page.h"
 #include "resources/resource.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
 namespace {
 
 const char kGraphClass[] = "VantrelClusterMap";
-constexpr UINT WM_MAP_REBUILT = WM_APP + 40;
-constexpr UINT WM_MAP_MOVED = WM_APP + 41;
+constexpr UINT WM_MAP_REBUILT = UM_MAP_REBUILT;
+constexpr UINT WM_MAP_MOVED = UM_MAP_MOVED;
 constexpr UINT_PTR kBalloonTimer = 1;
 CWndGraph* g_graph = nullptr;
 
@@ -54,18 +55,7 @@ bool CWndGraph::Create(HWND mainWnd, HWND frame, HWND scroll, CHorizontalGrid* s
   m_hWnd = ::CreateWindowExA(0, kGraphClass, "", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0,
                              mainWnd, nullptr, inst, this);
   if (!m_hWnd) return false;
-  m_hBalloon = ::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
-                                 WS_POPUP | TTS_NOPREFIX | TTS_BALLOON | TTS_ALWAYSTIP, 0, 0, 0, 0,
-                                 m_hWnd, nullptr, inst, nullptr);
-  if (m_hBalloon) {
-    TTTOOLINFOA ti = {};
-    ti.cbSize = sizeof(ti);
-    ti.uFlags = TTF_TRACK | TTF_ABSOLUTE;
-    ti.hwnd = m_hWnd;
-    ti.lpszText = const_cast<char*>("");
-    ::SendMessageA(m_hBalloon, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
-    ::SendMessageA(m_hBalloon, TTM_SETMAXTIPWIDTH, 0, 400);
-  }
+  m_balloon.Create(m_hWnd);
   m_map.SetView(this);
   FitFrame();
   return true;
@@ -87,16 +77,12 @@ CVisibleRange CWndGraph::VisibleRange() const {
 }
 
 LRESULT CALLBACK CWndGraph::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
-    ::SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    static_cast<CWndGraph*>(cs->lpCreateParams)->m_hWnd = wnd;
-  }
-  auto* self = reinterpret_cast<CWndGraph*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
+  CWndGraph* self = WindowObject(wnd, msg, lParam, &CWndGraph::m_hWnd);
   return self ? self->OnMessage(msg, wParam, lParam) : ::DefWindowProcA(wnd, msg, wParam, lParam);
 }
 
 void CWndGraph::OnSize(int width, int height) {
+  const CMapGeometry before = Geometry();
   if (m_hBuffer) ::DeleteObject(m_hBuffer);
   m_hBuffer = nullptr;
   m_pBits = nullptr;
@@ -114,7 +100,9 @@ void CWndGraph::OnSize(int width, int height) {
     m_hBuffer = ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     m_pBits = static_cast<uint32_t*>(bits);
   }
-  m_nPosition = 0;
+  // The cluster at the top stays at the top: a resize does not send the
+  // user back to the start of the volume.
+  m_nPosition = m_map.IsEmpty() ? 0 : PositionAfterResize(before, m_nPosition, Geometry());
   UpdateScrollBar();
   ::InvalidateRect(m_hWnd, nullptr, FALSE);
   ::PostMessageA(m_hMain, UM_RANGE_CHANGED, 0, 0);
@@ -224,40 +212,32 @@ void CWndGraph::ShowFiles(const std::vector<size_t>& items) {
 }
 
 void CWndGraph::OnScroll(int code) {
-  if (m_map.IsCompressed() || m_map.IsEmpty()) return;
-  const CMapGeometry g = Geometry();
-  uint64_t p = m_nPosition;
   SCROLLINFO si = {};
   si.cbSize = sizeof(si);
   si.fMask = SIF_TRACKPOS;
   switch (code) {
     case SB_LINEUP:
-      p = ScrolledPosition(g, p, MapScroll::LineUp);
-      break;
+      return Scroll(MapScroll::LineUp);
     case SB_LINEDOWN:
-      p = ScrolledPosition(g, p, MapScroll::LineDown);
-      break;
+      return Scroll(MapScroll::LineDown);
     case SB_PAGEUP:
-      p = ScrolledPosition(g, p, MapScroll::PageUp);
-      break;
+      return Scroll(MapScroll::PageUp);
     case SB_PAGEDOWN:
-      p = ScrolledPosition(g, p, MapScroll::PageDown);
-      break;
+      return Scroll(MapScroll::PageDown);
     case SB_TOP:
-      p = ScrolledPosition(g, p, MapScroll::Top);
-      break;
+      return Scroll(MapScroll::Top);
     case SB_BOTTOM:
-      p = ScrolledPosition(g, p, MapScroll::Bottom);
-      break;
+      return Scroll(MapScroll::Bottom);
     case SB_THUMBPOSITION:
     case SB_THUMBTRACK:
       ::GetScrollInfo(m_hScroll, SB_CTL, &si);
-      p = ScrolledPosition(g, p, MapScroll::Thumb, static_cast<uint64_t>(si.nTrackPos));
-      break;
-    default:
-      return;
+      return Scroll(MapScroll::Thumb, static_cast<uint64_t>(si.nTrackPos));
   }
-  SetPosition(p, true);
+}
+
+void CWndGraph::Scroll(MapScroll how, uint64_t thumb) {
+  if (m_map.IsCompressed() || m_map.IsEmpty()) return;
+  SetPosition(ScrolledPosition(Geometry(), m_nPosition, how, thumb), true);
   if (BusyCounter().load() == 0) {
     POINT pt;
     ::GetCursorPos(&pt);
@@ -291,55 +271,48 @@ void CWndGraph::PointerText(int x, int y) {
 }
 
 void CWndGraph::ShowBalloon(int x, int y, const std::string& title, const std::string& body) {
-  if (!m_hBalloon) return;
-  TTTOOLINFOA ti = {};
-  ti.cbSize = sizeof(ti);
-  ti.hwnd = m_hWnd;
-  ti.lpszText = const_cast<char*>(body.c_str());
-  ::SendMessageA(m_hBalloon, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&ti));
-  ::SendMessageA(m_hBalloon, TTM_SETTITLEA, TTI_INFO, reinterpret_cast<LPARAM>(title.c_str()));
-  POINT pt = {x, y};
+  // Just below and right of the point, so that the pointer stays over the
+  // map while it drags.
+  const int offset = ScaleToDpi(12, WindowDpi(m_hWnd));
+  POINT pt = {x + offset, y + offset};
   ::ClientToScreen(m_hWnd, &pt);
-  ::SendMessageA(m_hBalloon, TTM_TRACKPOSITION, 0, MAKELPARAM(pt.x, pt.y));
-  ::SendMessageA(m_hBalloon, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&ti));
+  m_balloon.Show(pt, title, body);
   ::SetTimer(m_hWnd, kBalloonTimer, 10000, nullptr);
 }
 
 void CWndGraph::HideBalloon() {
-  if (!m_hBalloon) return;
-  TTTOOLINFOA ti = {};
-  ti.cbSize = sizeof(ti);
-  ti.hwnd = m_hWnd;
-  ::SendMessageA(m_hBalloon, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&ti));
+  m_balloon.Hide();
   ::KillTimer(m_hWnd, kBalloonTimer);
 }
 
-void CWndGraph::OnLeftButton(int x, int y, bool first) {
+void CWndGraph::OnLeftButton(int x, int y, bool drag) {
   if (m_map.IsEmpty() || BusyCounter().load() > 0) return;
   const bool compressed = m_map.IsCompressed();
   const uint64_t c = Geometry().ClusterAtPoint(x, y, compressed ? 0 : m_nPosition);
   m_map.SetLeftClickCluster(c);
-  if (compressed) {
+  const uint32_t bpc = CurrentDrive() ? CurrentDrive()->m_dwBytesPerCluster : 0;
+  const CMapClick click = LeftClick(m_engine, bpc, compressed, c, drag);
+  if (click.m_bUncompress) {
     m_map.SetLeftClickCluster(kNoCluster);
     SetCompressed(false);
     EnsureVisible(c, true);
     return;
   }
-  const uint32_t bpc = CurrentDrive() ? CurrentDrive()->m_dwBytesPerCluster : 0;
-  CBalloon b;
-  if (!ClickBalloon(m_engine, bpc, c, &b)) return;
-  m_map.ClearSelection();
-  if (b.m_pFile) {
-    m_map.SelectFile(*b.m_pFile);
-  } else {
-    CClusterItem run;
-    run.m_nLcn = b.m_nRunLcn;
-    run.m_nClusters = b.m_nRunClusters;
-    run.m_nState = b.m_nRunState;
-    m_map.SelectRun(run);
+  if (click.m_bSelect) {
+    const CBalloon& b = click.m_balloon;
+    m_map.ClearSelection();
+    if (b.m_pFile) {
+      m_map.SelectFile(*b.m_pFile);
+    } else {
+      CClusterItem run;
+      run.m_nLcn = b.m_nRunLcn;
+      run.m_nClusters = b.m_nRunClusters;
+      run.m_nState = b.m_nRunState;
+      m_map.SelectRun(run);
+    }
+    ::InvalidateRect(m_hWnd, nullptr, FALSE);
   }
-  ::InvalidateRect(m_hWnd, nullptr, FALSE);
-  if (first) ShowBalloon(x, y, b.m_strTitle, b.m_strBody);
+  if (click.m_bBalloon) ShowBalloon(x, y, click.m_balloon.m_strTitle, click.m_balloon.m_strBody);
 }
 
 void CWndGraph::OnRightButton(int x, int y) {
@@ -492,14 +465,17 @@ LRESULT CWndGraph::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       m_lastPoint = POINT{x, y};
       if (BusyCounter().load() > 0) return 0;
       if (wParam & MK_LBUTTON) {
-        OnLeftButton(x, y, false);
+        // The mouse is captured while the button is held; only points on
+        // the map name a cluster.
+        if (x >= 0 && y >= 0 && x < m_size.cx && y < m_size.cy) OnLeftButton(x, y, true);
         return 0;
       }
       if (!m_bTracking) {
         TRACKMOUSEEVENT tme = {sizeof(tme), TME_LEAVE, m_hWnd, 0};
         m_bTracking = ::TrackMouseEvent(&tme) != FALSE;
       }
-      if (!m_map.IsEmpty() && ::GetFocus() != m_hWnd) ::SetFocus(m_hWnd);
+      // Passing over the map leaves the keyboard focus where it is (the
+      // user may be typing elsewhere); a click gives it to the map.
       PointerText(x, y);
       return 0;
     }
@@ -514,9 +490,15 @@ LRESULT CWndGraph::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       m_bPointerText = false;
       return 0;
     case WM_LBUTTONDOWN:
-      OnLeftButton(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), true);
+      if (!m_map.IsEmpty()) ::SetFocus(m_hWnd);
+      ::SetCapture(m_hWnd);
+      OnLeftButton(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), false);
+      return 0;
+    case WM_LBUTTONUP:
+      if (::GetCapture() == m_hWnd) ::ReleaseCapture();
       return 0;
     case WM_RBUTTONDOWN:
+      if (!m_map.IsEmpty()) ::SetFocus(m_hWnd);
       OnRightButton(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
       return 0;
     case WM_XBUTTONDOWN: {
@@ -529,23 +511,11 @@ LRESULT CWndGraph::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_GETDLGCODE:
       return DLGC_WANTARROWS | DLGC_WANTALLKEYS;
-    case WM_KEYDOWN:
-      if (m_map.IsCompressed()) return 0;
-      switch (wParam) {
-        case VK_PRIOR:
-          OnScroll(SB_PAGEUP);
-          break;
-        case VK_NEXT:
-          SetPosition(ScrolledPosition(Geometry(), m_nPosition, MapScroll::PageDownKey), true);
-          break;
-        case VK_HOME:
-          OnScroll(SB_TOP);
-          break;
-        case VK_END:
-          OnScroll(SB_BOTTOM);
-          break;
-      }
+    case WM_KEYDOWN: {
+      MapScroll how;
+      if (KeyScroll(static_cast<int>(wParam), &how)) Scroll(how);
       return 0;
+    }
   }
   return ::DefWindowProcA(m_hWnd, msg, wParam, lParam);
 }

@@ -12,6 +12,8 @@
 #include "map/block_painter.h"
 #include "map/cluster_map.h"
 #include "map/cluster_map_host.h"
+#include "map/map_view_logic.h"
+#include "map/win32/map_balloon.h"
 
 namespace vt {
 
@@ -40,6 +42,9 @@ class CWndGraph : public IClusterMapView {
   // Scroll bar requests (the SB_ codes) and wheel lines (negative: up).
   void OnScroll(int code);
   void OnWheel(int lines);
+  // Any scroll: the position, the strip's marker and, when no operation
+  // runs, the pointer text for where the pointer now is.
+  void Scroll(MapScroll how, uint64_t thumb = 0);
 
   CMapGeometry Geometry() const;
   CVisibleRange VisibleRange() const;
@@ -58,7 +63,8 @@ class CWndGraph : public IClusterMapView {
   void SetPosition(uint64_t position, bool notify);
   void UpdateScrollBar();
   void PointerText(int x, int y);
-  void OnLeftButton(int x, int y, bool first);
+  // A click, or (drag) a move with the left button held.
+  void OnLeftButton(int x, int y, bool drag);
   void OnRightButton(int x, int y);
   void ShowBalloon(int x, int y, const std::string& title, const std::string& body);
   void HideBalloon();
@@ -74,7 +80,7 @@ class CWndGraph : public IClusterMapView {
   HWND m_hMain = nullptr;
   HWND m_hFrame = nullptr;
   HWND m_hScroll = nullptr;
-  HWND m_hBalloon = nullptr;
+  CMapBalloon m_balloon;
   HBITMAP m_hBuffer = nullptr;
   uint32_t* m_pBits = nullptr;
   SIZE m_size = {0, 0};

@@ -10,14 +10,15 @@
 #include "pages/win32/options_sheet.h"
 #include "report/win32/complete_dlg.h"
 #include "resources/resource.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
 namespace {
 // A function to run on the window's thread (wParam points at it).
-constexpr UINT WM_DP_CALL = WM_APP + 50;
+constexpr UINT WM_DP_CALL = UM_DP_CALL;
 // Posted when a checked drive has a cache file: load it (lParam the row).
-constexpr UINT WM_DP_LOAD = WM_APP + 51;
+constexpr UINT WM_DP_LOAD = UM_DP_LOAD;
 
 const int kButtons[] = {IDC_REFRESH, IDC_ANALYZE, IDC_DEFRAG_DRIVE, IDC_DEFRAG_FREE};
 }  // namespace
@@ -361,14 +362,7 @@ void CDriveDlg::ShowFreeModeMenu() {
 }
 
 INT_PTR CALLBACK CDriveDlg::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  CDriveDlg* self;
-  if (msg == WM_INITDIALOG) {
-    self = reinterpret_cast<CDriveDlg*>(lParam);
-    ::SetWindowLongPtrA(wnd, DWLP_USER, lParam);
-    self->m_hWnd = wnd;
-  } else {
-    self = reinterpret_cast<CDriveDlg*>(::GetWindowLongPtrA(wnd, DWLP_USER));
-  }
+  CDriveDlg* self = DialogObject(wnd, msg, lParam, &CDriveDlg::m_hWnd);
   return self ? self->OnMessage(msg, wParam, lParam) : FALSE;
 }
 

@@ -2,15 +2,14 @@
 
 #include <shellapi.h>
 
-#include <algorithm>
 #include <thread>
 
 #include "app/settings_file.h"
-#include "base/text.h"
 #include "engine/globals.h"
 #include "map/win32/wnd_graph.h"
 #include "pages/drive_page.h"
 #include "resources/resource.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
@@ -28,13 +27,8 @@ struct CSortContext {
 
 int CALLBACK CompareRows(LPARAM a, LPARAM b, LPARAM param) {
   const auto* c = reinterpret_cast<const CSortContext*>(param);
-  const size_t n = c->engine->m_files.GetSize();
-  if (static_cast<size_t>(a) >= n || static_cast<size_t>(b) >= n) return 0;
-  const size_t x = c->ascending ? static_cast<size_t>(a) : static_cast<size_t>(b);
-  const size_t y = c->ascending ? static_cast<size_t>(b) : static_cast<size_t>(a);
-  if (FileRowLess(*c->engine, x, y, c->column)) return -1;
-  if (FileRowLess(*c->engine, y, x, c->column)) return 1;
-  return 0;
+  return CompareFileRows(*c->engine, static_cast<size_t>(a), static_cast<size_t>(b), c->column,
+                         c->ascending);
 }
 
 }  // namespace
@@ -47,14 +41,7 @@ HWND CFileDlg::Create(HWND parent, HWND mainWnd) {
 }
 
 INT_PTR CALLBACK CFileDlg::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  CFileDlg* self;
-  if (msg == WM_INITDIALOG) {
-    self = reinterpret_cast<CFileDlg*>(lParam);
-    ::SetWindowLongPtrA(wnd, DWLP_USER, lParam);
-    self->m_hWnd = wnd;
-  } else {
-    self = reinterpret_cast<CFileDlg*>(::GetWindowLongPtrA(wnd, DWLP_USER));
-  }
+  CFileDlg* self = DialogObject(wnd, msg, lParam, &CFileDlg::m_hWnd);
   return self ? self->OnMessage(msg, wParam, lParam) : FALSE;
 }
 
@@ -117,9 +104,7 @@ void CFileDlg::SetStatus(const std::string& text) {
 }
 
 void CFileDlg::SetTitle(const std::string& text) {
-  const std::string title =
-      text.empty() ? BaseTitle(CurrentDrive()) : OperationTitle(CurrentDrive(), text);
-  ::SetWindowTextA(m_hMain, title.c_str());
+  ::SetWindowTextA(m_hMain, OperationTitle(CurrentDrive(), text).c_str());
 }
 
 void CFileDlg::WriteRow(int row, const CFileRow& cells) {
@@ -151,17 +136,15 @@ void CFileDlg::InsertRows(const std::vector<CFileRow>& rows) {
   m_bQuiet = false;
 }
 
-void CFileDlg::UpdateCountLine() {
-  std::vector<CFileRow> rows;
+std::vector<size_t> CFileDlg::ListedItems() const {
+  std::vector<size_t> items;
   const int n = static_cast<int>(::SendMessageA(m_hList, LVM_GETITEMCOUNT, 0, 0));
-  for (int i = 0; i < n; ++i) {
-    const size_t item = RowItem(i);
-    if (item >= m_engine.m_files.GetSize()) continue;
-    CFileRow r;
-    r.m_nItem = item;
-    rows.push_back(r);
-  }
-  ::SetDlgItemTextA(m_hWnd, IDC_FILES_TEXT, FragmentedCountText(m_engine, rows).c_str());
+  for (int row = 0; row < n; ++row) items.push_back(RowItem(row));
+  return items;
+}
+
+void CFileDlg::UpdateCountLine() {
+  ::SetDlgItemTextA(m_hWnd, IDC_FILES_TEXT, FragmentedCountText(m_engine, ListedItems()).c_str());
 }
 
 bool CFileDlg::Fill(const std::string& filter) {
@@ -184,7 +167,7 @@ bool CFileDlg::Fill(const std::string& filter) {
           ::SendMessageA(m_hMain, UM_PROGRESS, PROGRESS_POSITION,
                          reinterpret_cast<LPARAM>(&position));
         }
-        return !m_bRestart.load();
+        return !m_filter.Restarting();
       },
       &stopped);
   if (stopped) {
@@ -262,29 +245,8 @@ void CFileDlg::OnShowPage() {
 }
 
 void CFileDlg::FilterWorker() {
-  // One fill at a time: a change during a fill only asks it to start over.
-  bool expected = false;
-  if (!m_bFillRunning.compare_exchange_strong(expected, true)) {
-    m_bRestart = true;
-    return;
-  }
-  for (;;) {
-    std::string text = FilterText();
-    m_bRestart = false;
-    Fill(text);
-    while (FilterText() != text) {
-      text = FilterText();
-      m_bRestart = false;
-      Fill(text);
-    }
-    SortList();
-    m_bFillRunning = false;
-    // A change that came after the last look and found the fill running
-    // would otherwise be lost: look once more.
-    if (FilterText() == text) break;
-    expected = false;
-    if (!m_bFillRunning.compare_exchange_strong(expected, true)) break;
-  }
+  m_filter.Run([this]() { return FilterText(); }, [this](const std::string& t) { Fill(t); },
+               [this]() { SortList(); });
 }
 
 void CFileDlg::StartDefrag() {
@@ -295,111 +257,102 @@ void CFileDlg::StartDefrag() {
 
 void CFileDlg::DefragWorker() {
   const int mode = SettingsFile().GetInt("DefragFileMode", 0);
-  SetTitle("Defragging File");
-  SetCancel(false);
-  {
-    CBusy busy;
-    ::SendMessageA(m_hMain, UM_ENABLE_CONTROLS, 0, 0);
-    ::EnableWindow(m_hList, FALSE);
-    if (CWndGraph* map = MapWindow())
-      if (map->Geometry().Compressed()) ::SendMessageA(m_hMain, UM_SET_COMPRESSED, 0, 0);
-    const std::vector<int> rows = SelectedRows();
-    std::vector<size_t> items;
-    for (int row : rows) items.push_back(RowItem(row));
-    size_t at = 0;
-    auto rowOf = [&](size_t item) {
-      while (at < items.size() && items[at] != item) ++at;
-      return at < rows.size() ? rows[at] : -1;
-    };
-    DefragFileItems(
-        m_engine, items, mode == 1 ? OuterTrack : BestFit,
-        [&](size_t item) { ::SendMessageA(m_hList, LVM_ENSUREVISIBLE, rowOf(item), FALSE); },
-        [&](size_t item) {
-          CFileRow cells;
-          if (MakeFileRow(m_engine, item, &cells)) WriteRow(rowOf(item), cells);
-          UpdateCountLine();
-        });
-    m_bQuiet = true;
-    ListView_SetItemState(m_hList, -1, 0, LVIS_SELECTED);
-    m_bQuiet = false;
-    ::SendMessageA(m_hMain, UM_PROGRESS, PROGRESS_RESET, 0);
-    SetStatus("Finished");
-    ::EnableWindow(m_hList, TRUE);
-    ::SendMessageA(m_hMain, UM_ENABLE_CONTROLS, 1, 0);
-    UpdateCountLine();
-    if (CWndGraph* map = MapWindow()) ::InvalidateRect(map->Handle(), nullptr, FALSE);
-  }
-  SetTitle("");
+  m_defragRows = SelectedRows();
+  std::vector<size_t> items;
+  for (int row : m_defragRows) items.push_back(RowItem(row));
+  RunFileDefrag(m_engine, items, mode == 1 ? OuterTrack : BestFit, *this);
 }
+
+int CFileDlg::RowOfItem(size_t item) const {
+  const int n = static_cast<int>(::SendMessageA(m_hList, LVM_GETITEMCOUNT, 0, 0));
+  for (int row : m_defragRows)
+    if (row < n && RowItem(row) == item) return row;
+  return -1;
+}
+
+void CFileDlg::OnDefragStart() {
+  SetTitle("Defragging File");
+  ::SendMessageA(m_hMain, UM_ENABLE_CONTROLS, 0, 0);
+  ::EnableWindow(m_hList, FALSE);
+  if (CWndGraph* map = MapWindow())
+    if (map->Geometry().Compressed()) ::SendMessageA(m_hMain, UM_SET_COMPRESSED, 0, 0);
+}
+
+void CFileDlg::BeforeFile(size_t item) {
+  ::SendMessageA(m_hList, LVM_ENSUREVISIBLE, RowOfItem(item), FALSE);
+}
+
+void CFileDlg::AfterFile(size_t item) {
+  CFileRow cells;
+  const int row = RowOfItem(item);
+  if (row >= 0 && MakeFileRow(m_engine, item, &cells)) WriteRow(row, cells);
+  UpdateCountLine();
+}
+
+void CFileDlg::OnDefragEnd() {
+  m_bQuiet = true;
+  ListView_SetItemState(m_hList, -1, 0, LVIS_SELECTED);
+  m_bQuiet = false;
+  SetStatus("Finished");
+  ::EnableWindow(m_hList, TRUE);
+  ::SendMessageA(m_hMain, UM_ENABLE_CONTROLS, 1, 0);
+  UpdateCountLine();
+}
+
+void CFileDlg::RebuildMap() {
+  if (CWndGraph* map = MapWindow()) map->Refresh();
+}
+
+void CFileDlg::OnDefragDone() { SetTitle(""); }
 
 void CFileDlg::HandleRequest(const std::string& text) {
   m_strRequest = text;
-  std::thread([this, text]() { RequestWorker(text); }).detach();
+  std::thread([this, text]() {
+    // The defragmentation is an operation of its own, after the analysis.
+    if (!RunFileRequest(m_engine, m_requestDrive, text, *this).empty()) DefragWorker();
+  }).detach();
 }
 
-void CFileDlg::RequestWorker(std::string text) {
-  std::string file;
-  const RequestMode mode = ParseRequestCommand(text, &file);
-  if (mode == RequestMode::None) return;
+void CFileDlg::ClearList() {
   m_bQuiet = true;
   ::SendMessageA(m_hList, LVM_DELETEALLITEMS, 0, 0);
   m_bQuiet = false;
   ::SetDlgItemTextA(m_hWnd, IDC_FILES_TEXT, "");
-  const CFileRequest request = ReadRequestFile(file);
-  if (!request.m_bOpened) return;
-  if (request.m_bMixedVolumes) {
-    ::MessageBoxA(m_hMain, kOneVolumeText, "Vantrel", MB_OK | MB_ICONERROR | MB_TASKMODAL);
-    return;
-  }
-  if (request.m_paths.empty()) return;
-  bool defrag = false;
-  {
-    CBusy busy;
-    SetCancel(false);
-    SetCurrentDrive(&m_requestDrive);
-    SetTitle("Analyzing Volume");
-    ::SendMessageA(m_hMain, UM_SET_COMPRESSED, 1, 0);
-    ::PostMessageA(m_hMain, UM_VIEW_CHANGED, 0, 0);
-    ::SendMessageA(m_hMain, UM_ENABLE_CONTROLS, 0, 0);
-    if (AnalyzeRequestPaths(m_engine, m_requestDrive, request)) {
-      uint64_t used = m_requestDrive.m_nDiskSize -
-                      std::min(m_requestDrive.m_nDiskSize, m_requestDrive.m_nFreeBytes);
-      ::SendMessageA(m_hMain, UM_PROGRESS, PROGRESS_RANGE, reinterpret_cast<LPARAM>(&used));
-      ::SendMessageA(m_hMain, UM_PROGRESS, PROGRESS_PERCENT, reinterpret_cast<LPARAM>(&used));
-      if (CWndGraph* map = MapWindow()) map->Refresh();
-      m_requestDrive.m_nState = 0;  // only the named files are known
-      m_bShowAll = true;
-      m_sort.BeforeRefresh();
-      Fill("");
-      SortList();
-      SizeColumns();
-      m_bShowAll = false;
-      SetCancel(false);
-      ::SendMessageA(m_hMain, UM_PROGRESS, PROGRESS_RESET, 0);
-      SetStatus("Analyze complete.");
-      if (mode == RequestMode::Defrag) {
-        m_bQuiet = true;
-        ListView_SetItemState(m_hList, -1, 0, LVIS_SELECTED);
-        const int n = static_cast<int>(::SendMessageA(m_hList, LVM_GETITEMCOUNT, 0, 0));
-        for (int row = 0; row < n; ++row) {
-          const size_t item = RowItem(row);
-          if (item < m_engine.m_files.GetSize() &&
-              m_engine.m_files[item].m_fragments.GetSize() > 1) {
-            ListView_SetItemState(m_hList, row, LVIS_SELECTED, LVIS_SELECTED);
-            defrag = true;
-          }
-        }
-        m_bQuiet = false;
-        if (!defrag)
-          ::MessageBoxA(m_hMain, kNothingToDefragText, "Vantrel",
-                        MB_OK | MB_ICONERROR | MB_TASKMODAL);
-      }
-    }
-    ::SendMessageA(m_hMain, UM_ENABLE_CONTROLS, 1, 0);
-    SetTitle("");
-  }
-  // The defragmentation is an operation of its own, after the analysis.
-  if (defrag) DefragWorker();
+}
+
+void CFileDlg::OnAnalysisStart() { SetTitle("Analyzing Volume"); }
+
+void CFileDlg::OnVolumeOpened(uint64_t usedBytes) {
+  ::SendMessageA(m_hMain, UM_PROGRESS, PROGRESS_RANGE, reinterpret_cast<LPARAM>(&usedBytes));
+  ::SendMessageA(m_hMain, UM_SET_COMPRESSED, 1, 0);
+  ::PostMessageA(m_hMain, UM_VIEW_CHANGED, 0, 0);
+  ::SendMessageA(m_hMain, UM_ENABLE_CONTROLS, 0, 0);
+}
+
+std::vector<size_t> CFileDlg::OnAnalyzed(uint64_t usedBytes) {
+  ::SendMessageA(m_hMain, UM_PROGRESS, PROGRESS_PERCENT, reinterpret_cast<LPARAM>(&usedBytes));
+  if (CWndGraph* map = MapWindow()) map->Refresh();
+  m_bShowAll = true;
+  m_sort.BeforeRefresh();
+  Fill("");
+  SortList();
+  SizeColumns();
+  m_bShowAll = false;
+  SetStatus("Analyze complete.");
+  return ListedItems();
+}
+
+void CFileDlg::SelectRows(const std::vector<size_t>& rows) {
+  m_bQuiet = true;
+  ListView_SetItemState(m_hList, -1, 0, LVIS_SELECTED);
+  for (size_t row : rows)
+    ListView_SetItemState(m_hList, static_cast<int>(row), LVIS_SELECTED, LVIS_SELECTED);
+  m_bQuiet = false;
+}
+
+void CFileDlg::OnAnalysisEnd() {
+  ::SendMessageA(m_hMain, UM_ENABLE_CONTROLS, 1, 0);
+  SetTitle("");
 }
 
 void CFileDlg::ShellOnSelection(bool explore) {
@@ -408,10 +361,8 @@ void CFileDlg::ShellOnSelection(bool explore) {
   const size_t item = RowItem(rows[0]);
   if (item >= m_engine.m_files.GetSize()) return;
   const CFileItem& f = m_engine.m_files[item];
-  std::string path = m_engine.GetItemPath(f);
-  if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-  if (explore && !f.IsDirectory()) path.resize(path.find_last_of('\\') + 1);
-  if (!explore && f.IsDirectory() && path.back() != '\\') path += '\\';
+  if (::GetFileAttributesA(m_engine.GetItemPath(f).c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  const std::string path = ShellTargetPath(m_engine, f, explore);
   SHELLEXECUTEINFOA sei = {};
   sei.cbSize = sizeof(sei);
   sei.fMask = explore ? 0 : SEE_MASK_INVOKEIDLIST;
@@ -523,6 +474,9 @@ INT_PTR CFileDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
           if (!busy) {
             ::SendMessageA(m_hMain, UM_SET_COMPRESSED, 0, 0);
             ShowSelectionInMap();
+            // The range change this posts moves the focus; the keys (and
+            // the selection's colour) stay with the list that was clicked.
+            ::PostMessageA(m_hMain, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_hList), TRUE);
           }
           return TRUE;
         case NM_RCLICK:

@@ -7,7 +7,6 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -15,7 +14,7 @@
 
 namespace vt {
 
-class CFileDlg {
+class CFileDlg : private IFileDefragView, private IFileRequestView {
  public:
   explicit CFileDlg(CDefrag& engine) : m_engine(engine) {}
   HWND Create(HWND parent, HWND mainWnd);
@@ -42,6 +41,7 @@ class CFileDlg {
   bool Fill(const std::string& filter);
   void InsertRows(const std::vector<CFileRow>& rows);
   void WriteRow(int row, const CFileRow& cells);
+  std::vector<size_t> ListedItems() const;
   void UpdateCountLine();
   void SortList();
   void SizeColumns();
@@ -51,7 +51,21 @@ class CFileDlg {
   void FilterWorker();
   void StartDefrag();
   void DefragWorker();
-  void RequestWorker(std::string text);
+  int RowOfItem(size_t item) const;
+  // IFileDefragView
+  void OnDefragStart() override;
+  void BeforeFile(size_t item) override;
+  void AfterFile(size_t item) override;
+  void OnDefragEnd() override;
+  void RebuildMap() override;
+  void OnDefragDone() override;
+  // IFileRequestView
+  void ClearList() override;
+  void OnAnalysisStart() override;
+  void OnVolumeOpened(uint64_t usedBytes) override;
+  std::vector<size_t> OnAnalyzed(uint64_t usedBytes) override;
+  void SelectRows(const std::vector<size_t>& rows) override;
+  void OnAnalysisEnd() override;
   void ShellOnSelection(bool explore);
   void ShowRowMenu();
   void ShowModeMenu();
@@ -63,10 +77,10 @@ class CFileDlg {
   HWND m_hMain = nullptr;
   HWND m_hList = nullptr;
   CFileSort m_sort;
-  std::atomic<bool> m_bFillRunning{false};
-  std::atomic<bool> m_bRestart{false};
+  CFilterFill m_filter;
   bool m_bShowAll = false;
-  bool m_bQuiet = false;  // selection changes made by the page itself
+  bool m_bQuiet = false;          // selection changes made by the page itself
+  std::vector<int> m_defragRows;  // the rows of the running batch
   std::string m_strRequest;
   CDriveData m_requestDrive;  // the drive record requests work on
 };

@@ -14,6 +14,7 @@
 #include "pages/win32/scheduler_dlg.h"
 #include "resources/resource.h"
 #include "widgets/check_combo.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
@@ -32,15 +33,6 @@ void OpenHelpTopic(const char* topic) {
 namespace {
 
 void SetResult(HWND page, LONG_PTR result) { ::SetWindowLongPtrA(page, DWLP_MSGRESULT, result); }
-
-template <class T>
-T* PageObject(HWND wnd, UINT msg, LPARAM lParam) {
-  if (msg == WM_INITDIALOG) {
-    auto* sheetPage = reinterpret_cast<PROPSHEETPAGEA*>(lParam);
-    ::SetWindowLongPtrA(wnd, DWLP_USER, sheetPage->lParam);
-  }
-  return reinterpret_cast<T*>(::GetWindowLongPtrA(wnd, DWLP_USER));
-}
 
 // --- General ----------------------------------------------------------------
 
@@ -102,7 +94,8 @@ class CGeneralPageDlg {
           m_page.SetSaveLogFiles(::IsDlgButtonChecked(wnd, IDC_SAVE_LOG_FILES) == BST_CHECKED);
           SettingsFile settings;
           int focus = 0;
-          if (!m_page.Apply(settings, m_host, App().Prompt(), &focus)) {
+          CWindowPrompt prompt(::GetParent(wnd));  // the sheet's, not the main window's
+          if (!m_page.Apply(settings, m_host, prompt, &focus)) {
             if (focus) ::SetFocus(::GetDlgItem(wnd, focus));
             SetResult(wnd, PSNRET_INVALID_NOCHANGEPAGE);
           } else {
@@ -162,6 +155,7 @@ class CCustomDefragDlg {
           ::SendMessageA(sizes, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.m_pszText));
         ::SendMessageA(sizes, CB_SETCURSEL, m_options.SizeIndex(), 0);
         ::CheckRadioButton(wnd, IDC_OPT_ALL_FILES, IDC_OPT_EXCLUDE_TYPES, m_options.Option());
+        ::CheckDlgButton(wnd, IDC_MAKE_ROOM, m_options.MakeRoom() ? BST_CHECKED : BST_UNCHECKED);
         HWND known = ::GetDlgItem(wnd, IDC_EXTENSIONS);
         for (const auto& ext : KnownExtensions(HostClassKeys()))
           ::SendMessageA(known, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ext.c_str()));
@@ -187,6 +181,8 @@ class CCustomDefragDlg {
           if (m_options.AddType(text)) ShowTypes();
         }
         if (id == IDC_TYPE_REMOVE && m_options.RemoveSelectedType()) ShowTypes();
+        if (id == IDC_MAKE_ROOM && HIWORD(wParam) == BN_CLICKED)
+          m_options.SetMakeRoom(::IsDlgButtonChecked(wnd, IDC_MAKE_ROOM) == BST_CHECKED);
         if (id == ID_HELP_TOPIC) OpenHelpTopic("CustomDefragTab.htm");
         return FALSE;
       }

@@ -16,6 +16,7 @@
 #include "resources/resource.h"
 #include "schedule/scheduled_task.h"
 #include "tasklib/schedule_request.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
@@ -66,7 +67,8 @@ bool CWindowsScheduleService::VistaDefragActive() {
 }
 
 HRESULT CWindowsScheduleService::CreateTask(const CScheduleFields& fields, std::string* error) {
-  CScheduledTask task(App().Prompt());
+  CWindowPrompt prompt(m_hOwner);
+  CScheduledTask task(prompt);
   char path[MAX_PATH * 4] = {};
   const DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof(path));
   std::string program(path, n);
@@ -91,14 +93,13 @@ HRESULT CWindowsScheduleService::CreateTask(const CScheduleFields& fields, std::
 }
 
 void CWindowsScheduleService::RemoveTask() {
-  CScheduledTask task(App().Prompt());
+  CWindowPrompt prompt(m_hOwner);
+  CScheduledTask task(prompt);
   task.RemoveTask("Vantrel");
 }
 
 INT_PTR CALLBACK CSchedulerDlg::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_INITDIALOG)
-    ::SetWindowLongPtrA(wnd, DWLP_USER, reinterpret_cast<PROPSHEETPAGEA*>(lParam)->lParam);
-  auto* self = reinterpret_cast<CSchedulerDlg*>(::GetWindowLongPtrA(wnd, DWLP_USER));
+  auto* self = PageObject<CSchedulerDlg>(wnd, msg, lParam);
   return self ? self->OnMessage(wnd, msg, wParam, lParam) : FALSE;
 }
 
@@ -128,7 +129,7 @@ void CSchedulerDlg::OnInit() {
   ::CheckDlgButton(m_hWnd, IDC_SCHEDULE_ON, m_page.On() ? BST_CHECKED : BST_UNCHECKED);
   m_days.Attach(::GetDlgItem(m_hWnd, IDC_SCHEDULE_DAYS));
   for (int day = 0; day < 7; ++day) m_days.AddItem(kWeekdayNames[day], day, m_page.DayChecked(day));
-  m_days.ShowFirstChecked();
+  m_days.Show(m_page.ShownDay());
   ::SetDlgItemTextA(m_hWnd, IDC_SCHEDULE_ACCOUNT, m_page.Account().c_str());
   ::SetDlgItemTextA(m_hWnd, IDC_SCHEDULE_PASSWORD, m_page.Password().c_str());
   ::SetDlgItemTextA(m_hWnd, IDC_SCHEDULE_RECUR, m_page.RecurText().c_str());
@@ -181,7 +182,11 @@ BOOL CSchedulerDlg::Apply() {
   SettingsFile settings;
   int focus = 0;
   const HRESULT com = ::CoInitialize(nullptr);
-  const int accepted = m_page.Apply(settings, m_service, m_protector, App().Prompt(), &focus);
+  // Its boxes belong to the sheet, which stays modal over the main window.
+  HWND sheet = ::GetParent(m_hWnd);
+  CWindowPrompt prompt(sheet);
+  m_service.SetOwner(sheet);
+  const int accepted = m_page.Apply(settings, m_service, m_protector, prompt, &focus);
   if (SUCCEEDED(com)) ::CoUninitialize();
   // ApplySchedule unchecks the switch when the task could not be made.
   ::CheckDlgButton(m_hWnd, IDC_SCHEDULE_ON, m_page.On() ? BST_CHECKED : BST_UNCHECKED);
@@ -206,7 +211,10 @@ INT_PTR CSchedulerDlg::OnMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
         OpenHelpTopic("SchedulerTab.htm");
         return TRUE;
       }
-      if (id == IDC_SCHEDULE_DAYS && HIWORD(wParam) == CBN_CLOSEUP) m_days.ShowFirstChecked();
+      if (id == IDC_SCHEDULE_DAYS && HIWORD(wParam) == CBN_CLOSEUP) {
+        for (int day = 0; day < 7; ++day) m_page.SetDayChecked(day, m_days.IsChecked(day));
+        m_days.Show(m_page.ShownDay());
+      }
       if (id == IDC_SCHEDULE_DRIVES && HIWORD(wParam) == CBN_CLOSEUP) m_drives.ShowFirstChecked();
       if (m_bInitialised) {
         switch (id) {

@@ -20,9 +20,14 @@ class CDataProtector : public ISecretProtector {
 // Windows version says.
 class CWindowsScheduleService : public IScheduleService {
  public:
+  // The window that owns the task library's messages (the options sheet).
+  void SetOwner(HWND owner) { m_hOwner = owner; }
   bool VistaDefragActive() override;
   HRESULT CreateTask(const CScheduleFields& fields, std::string* error) override;
   void RemoveTask() override;
+
+ private:
+  HWND m_hOwner = nullptr;
 };
 
 class CSchedulerDlg {

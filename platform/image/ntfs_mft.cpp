@@ -1,6 +1,7 @@
 #include "platform/image/ntfs_mft.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 
 #include "ondisk/ntfs_layout.h"
@@ -15,6 +16,7 @@ namespace {
 constexpr size_t kRecordNumberField = record::kRecordNumber;
 constexpr size_t kUsaOffsetWithNumber = record::kUsaOffset31;
 constexpr uint64_t kReadAheadBytes = 1024 * 1024;  // a thousand records a read
+constexpr uint64_t kPassStep = 16;                 // records apart that still make a pass
 
 DWORD Corrupt(std::string* message, const std::string& reason) {
   if (message) *message = "damaged NTFS volume: " + reason;
@@ -61,9 +63,27 @@ DWORD CMft::ReadRecordAt(uint64_t number, const CStream& data, std::vector<uint8
 
 DWORD CMft::ReadRecord(uint64_t number, std::vector<uint8_t>* bytes) const {
   if (number >= m_nRecordCount) return ERROR_INVALID_PARAMETER;
+  bytes->resize(m_geometry.m_nRecordSize);
+  return ReadRecordInto(number, bytes->data());
+}
+
+DWORD CMft::ReadRecordInto(uint64_t number, uint8_t* out) const {
+  if (number >= m_nRecordCount) return ERROR_INVALID_PARAMETER;
   const uint64_t size = m_geometry.m_nRecordSize;
   const uint64_t offset = number * size;
+  // A pass through the records asks for each in use in turn: a record a
+  // few after the one before. Only such a record outside the stretch reads
+  // the next one; any other (a folder looked up by path, an extension
+  // record) is read alone, so that a walk from folder to folder does not
+  // read a megabyte for each record, and the stretch stays for the pass.
+  const bool next = number > m_nLastRecord && number - m_nLastRecord <= kPassStep;
+  m_nLastRecord = number;
   if (offset < m_nReadAheadOffset || offset + size > m_nReadAheadOffset + m_readAhead.size()) {
+    if (!m_readAhead.empty() && !next) {
+      const DWORD err =
+          ReadStream(*m_pDevice, m_geometry, m_data, offset, out, static_cast<size_t>(size));
+      return err != ERROR_SUCCESS ? err : ApplyFixups(out, static_cast<size_t>(size));
+    }
     const uint64_t start = offset / kReadAheadBytes * kReadAheadBytes;
     const uint64_t end = std::min(start + kReadAheadBytes, m_nRecordCount * size);
     m_readAhead.resize(static_cast<size_t>(end - start));
@@ -72,12 +92,14 @@ DWORD CMft::ReadRecord(uint64_t number, std::vector<uint8_t>* bytes) const {
         ERROR_SUCCESS) {
       // A stretch that cannot be read whole may still hold this record.
       m_readAhead.clear();
-      return ReadRecordAt(number, m_data, bytes);
+      std::vector<uint8_t> bytes;
+      const DWORD err = ReadRecordAt(number, m_data, &bytes);
+      if (err == ERROR_SUCCESS) std::memcpy(out, bytes.data(), bytes.size());
+      return err;
     }
   }
-  const uint8_t* at = m_readAhead.data() + (offset - m_nReadAheadOffset);
-  bytes->assign(at, at + size);
-  return ApplyFixups(bytes->data(), bytes->size());
+  std::memcpy(out, m_readAhead.data() + (offset - m_nReadAheadOffset), static_cast<size_t>(size));
+  return ApplyFixups(out, static_cast<size_t>(size));
 }
 
 DWORD CMft::LoadRecord(uint64_t number, CLoadedRecord* record) const {

@@ -50,6 +50,8 @@ class CMft {
   // Reads record `number` with its fix-ups applied. ERROR_INVALID_PARAMETER
   // past the end of the MFT, ERROR_FILE_CORRUPT for a damaged record.
   DWORD ReadRecord(uint64_t number, std::vector<uint8_t>* bytes) const;
+  // The same into `out`, which has room for one record.
+  DWORD ReadRecordInto(uint64_t number, uint8_t* out) const;
   // As ReadRecord, and checks the header and walks the attributes.
   DWORD LoadRecord(uint64_t number, CLoadedRecord* record) const;
   // Forgets the records read ahead; whoever writes records calls it.
@@ -64,9 +66,11 @@ class CMft {
   uint64_t m_nRecordCount = 0;
   std::vector<uint8_t> m_bitmap;
   CStream m_bitmapStream;
-  // Records are read a stretch at a time: scans ask for them in order.
+  // Records are read a stretch at a time: scans ask for them in order
+  // (records asked for out of order are read alone, the stretch kept).
   mutable std::vector<uint8_t> m_readAhead;
   mutable uint64_t m_nReadAheadOffset = 0;
+  mutable uint64_t m_nLastRecord = ~static_cast<uint64_t>(0);
 };
 
 // Checks a record (fix-ups applied) and walks its attributes.

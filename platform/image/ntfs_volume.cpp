@@ -298,16 +298,17 @@ DWORD CNtfsVolume::GetNtfsFileRecord(const void* in, DWORD inSize, void* out, DW
   uint64_t number = RecordNumberOf(Le64(reference));
   if (number >= m_mft.RecordCount()) return ERROR_INVALID_PARAMETER;
   number = m_mft.InUseAtOrBelow(number);
-  std::vector<uint8_t> record;
+  // The record is read where the reply holds it: the analysis asks for
+  // every record of the volume, one call each.
+  auto* reply = static_cast<uint8_t*>(out);
+  uint8_t* record = reply + kRecordReplyHeader;
   CRecordHeader header;
-  if (m_mft.ReadRecord(number, &record) != ERROR_SUCCESS ||
-      ParseRecordHeader(record.data(), record.size(), &header) != ERROR_SUCCESS) {
+  if (m_mft.ReadRecordInto(number, record) != ERROR_SUCCESS ||
+      ParseRecordHeader(record, recordSize, &header) != ERROR_SUCCESS) {
     return ERROR_FILE_CORRUPT;
   }
-  auto* reply = static_cast<uint8_t*>(out);
   PutLe64(reply + ntfs::reply::kReference, number);
   PutLe32(reply + ntfs::reply::kRecordLength, recordSize);
-  std::memcpy(reply + kRecordReplyHeader, record.data(), record.size());
   *returned = static_cast<DWORD>(kRecordReplyHeader + recordSize);
   return ERROR_SUCCESS;
 }

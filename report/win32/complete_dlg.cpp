@@ -6,20 +6,16 @@
 
 namespace vt {
 
-INT_PTR CCompleteDlg::DoModal() {
-  return ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_COMPLETE), m_hParent,
-                           &CCompleteDlg::DialogProc, reinterpret_cast<LPARAM>(this));
-}
+INT_PTR CCompleteDlg::DoModal() { return RunModal(m_hParent, IDD_COMPLETE); }
 
-INT_PTR CALLBACK CCompleteDlg::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+INT_PTR CCompleteDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
+  HWND wnd = m_hWnd;
   switch (msg) {
-    case WM_INITDIALOG: {
-      auto* self = reinterpret_cast<CCompleteDlg*>(lParam);
-      ::SetWindowTextA(wnd, CompletionCaptionShown(self->m_strCaption, IsCancelled()).c_str());
-      ::SetDlgItemTextA(wnd, IDC_COMPLETE_TEXT, self->m_strMessage.c_str());
+    case WM_INITDIALOG:
+      SetTextUtf8(wnd, CompletionCaptionShown(m_strCaption, IsCancelled()));
+      SetItemTextUtf8(wnd, IDC_COMPLETE_TEXT, m_strMessage);
       ::SetForegroundWindow(wnd);
       return TRUE;
-    }
     case WM_ERASEBKGND: {
       RECT r;
       ::GetClientRect(wnd, &r);

@@ -6,16 +6,18 @@
 
 #include <string>
 
+#include "widgets/dialog_base.h"
+
 namespace vt {
 
-class CCompleteDlg {
+class CCompleteDlg : public CDialogBase {
  public:
   CCompleteDlg(const std::string& caption, const std::string& message, HWND parent)
       : m_strCaption(caption), m_strMessage(message), m_hParent(parent) {}
   INT_PTR DoModal();
 
  private:
-  static INT_PTR CALLBACK DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
   std::string m_strCaption;
   std::string m_strMessage;
   HWND m_hParent;

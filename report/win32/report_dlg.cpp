@@ -3,17 +3,22 @@
 #include <richedit.h>
 
 #include "app/settings_file.h"
-#include "app/win32/pellworth_app.h"
 #include "platform/settings_folder.h"
-#include "report/log_files.h"
 #include "resources/resource.h"
+#include "widgets/dialog_base.h"
 
 namespace vt {
 
 namespace {
 // Sent by the writers so the pane is redrawn on the window's thread.
-constexpr UINT WM_REPORT_CHANGED = WM_APP + 40;
+constexpr UINT WM_REPORT_CHANGED = UM_REPORT_CHANGED;
 }  // namespace
+
+std::string CReportDlg::CHost::LogFolder() { return SettingsFolder(); }
+bool CReportDlg::CHost::LoggingOn() { return SettingsFile().GetInt("SaveLogFiles", 1) != 0; }
+void CReportDlg::CHost::SetLoggingOn(bool on) { SettingsFile().SetInt("SaveLogFiles", on ? 1 : 0); }
+
+CReportDlg::CReportDlg(IPrompt& prompt) : m_host(prompt), m_page(m_host) {}
 
 HWND CReportDlg::Create(HWND parent) {
   m_hWnd = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_REPORT_PAGE),
@@ -22,27 +27,27 @@ HWND CReportDlg::Create(HWND parent) {
 }
 
 void CReportDlg::AddHeading(const std::string& action) {
-  m_doc.AddHeading(action);
+  m_page.Document().AddHeading(action);
   Changed();
 }
 void CReportDlg::AddLine(const std::string& label, const std::string& value) {
-  m_doc.AddLine(label, value);
+  m_page.Document().AddLine(label, value);
   Changed();
 }
 void CReportDlg::AddNumberLine(const std::string& label, uint64_t number) {
-  m_doc.AddNumberLine(label, number);
+  m_page.Document().AddNumberLine(label, number);
   Changed();
 }
 void CReportDlg::AddBold(const std::string& text) {
-  m_doc.AddBold(text);
+  m_page.Document().AddBold(text);
   Changed();
 }
 void CReportDlg::AddFileList(CGrowableArray<CFileErrors>& errors) {
-  m_doc.AddFileList(errors);
+  m_page.Document().AddFileList(errors);
   Changed();
 }
 void CReportDlg::ClearReport() {
-  m_doc.ClearReport();
+  m_page.Document().ClearReport();
   Changed();
 }
 
@@ -50,48 +55,11 @@ void CReportDlg::Changed() {
   if (m_hWnd) ::SendMessageA(m_hWnd, WM_REPORT_CHANGED, 0, 0);
 }
 
-void CReportDlg::Render() {
-  // A new report while the day's log is shown joins the document to be saved.
-  m_bLogLoaded = false;
-  m_pane.StreamIn(m_doc.IsEmpty() ? std::string() : m_doc.Rtf());
-  m_pane.ScrollToEnd();
-}
-
-bool CReportDlg::LoggingOn() const { return SettingsFile().GetInt("SaveLogFiles", 1) != 0; }
-
-void CReportDlg::SaveLog() {
-  if (m_bLogLoaded || m_doc.IsEmpty()) return;
-  const std::string folder = SettingsFolder();
-  if (folder.empty()) return;
-  CLogFiles(folder).SaveReport(m_doc);
-}
+void CReportDlg::SaveLog() { m_page.SaveLog(); }
 
 void CReportDlg::OnShowPage(bool shown) {
-  if (!LoggingOn()) {
-    CloseViewer();
-    return;
-  }
-  if (shown) {
-    CloseViewer();
-    SaveLog();
-    m_doc.ClearReport();
-    m_pane.StreamIn(std::string());
-    m_bLogLoaded = false;
-    const std::string folder = SettingsFolder();
-    if (!folder.empty()) {
-      CLogFiles logs(folder);
-      std::string bytes;
-      if (logs.ReadLog(logs.TodaysLogName(), &bytes, nullptr) == LogReadResult::Ok) {
-        m_pane.StreamIn(bytes);
-        m_pane.ScrollToEnd();
-        m_bLogLoaded = true;
-      }
-    }
-    FillLogList();
-  } else if (m_bLogLoaded) {
-    m_pane.StreamIn(std::string());
-    m_bLogLoaded = false;
-  }
+  m_page.OnShowPage(shown);
+  Show();
 }
 
 void CReportDlg::Grow(int dx, int dy) {
@@ -104,81 +72,70 @@ void CReportDlg::Grow(int dx, int dy) {
   }
 }
 
-void CReportDlg::FillLogList() {
-  HWND list = ::GetDlgItem(m_hWnd, IDC_LOG_LIST);
-  ::SendMessageA(list, CB_RESETCONTENT, 0, 0);
-  const std::string folder = SettingsFolder();
-  std::vector<std::string> names;
-  if (!folder.empty()) names = CLogFiles(folder).ListLogs();
-  for (const auto& n : names)
-    ::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(n.c_str()));
-  const LRESULT count = ::SendMessageA(list, CB_GETCOUNT, 0, 0);
-  if (count > 0) ::SendMessageA(list, CB_SETCURSEL, count - 1, 0);
-  ::EnableWindow(::GetDlgItem(m_hWnd, IDC_DELETE_LOGS), count > 0);
-  ::EnableWindow(::GetDlgItem(m_hWnd, IDC_VIEW_LOG), count > 0);
-}
-
-void CReportDlg::CloseViewer() {
-  if (!m_viewer.Handle()) return;
-  m_viewer.Destroy();
-  ::ShowWindow(m_pane.Handle(), SW_SHOW);
-  ::SetDlgItemTextA(m_hWnd, IDC_VIEW_LOG, "View log");
-}
-
-void CReportDlg::ViewSelectedLog() {
-  HWND list = ::GetDlgItem(m_hWnd, IDC_LOG_LIST);
-  const LRESULT sel = ::SendMessageA(list, CB_GETCURSEL, 0, 0);
-  if (sel < 0) return;
-  char name[MAX_PATH] = {};
-  if (::SendMessageA(list, CB_GETLBTEXTLEN, sel, 0) >= static_cast<LRESULT>(sizeof(name))) return;
-  ::SendMessageA(list, CB_GETLBTEXT, sel, reinterpret_cast<LPARAM>(name));
-  const std::string folder = SettingsFolder();
-  if (folder.empty()) return;
-  CLogFiles logs(folder);
-  if (logs.IsTodaysLog(name)) return;  // the pane shows it already
-  std::string bytes;
-  if (logs.ReadLogForViewing(name, App().Prompt(), &bytes) != LogReadResult::Ok) return;
-  CloseViewer();
-  RECT r;
-  ::GetWindowRect(m_pane.Handle(), &r);
-  ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
-  if (!m_viewer.Create(m_hWnd, IDC_LOG_VIEWER, r,
-                       WS_CHILD | WS_VISIBLE | WS_BORDER | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE |
-                           ES_AUTOVSCROLL | ES_AUTOHSCROLL))
-    return;
-  ::SendMessageA(m_viewer.Handle(), WM_SETFONT, ::SendMessageA(m_hWnd, WM_GETFONT, 0, 0), 0);
-  ::SendMessageA(m_viewer.Handle(), EM_SETBKGNDCOLOR, 0, RGB(0xF0, 0xF0, 0xF0));
-  m_viewer.StreamIn(bytes);
-  ::SetFocus(m_viewer.Handle());
-  ::ShowWindow(m_pane.Handle(), SW_HIDE);
-  ::SetDlgItemTextA(m_hWnd, IDC_VIEW_LOG, "Close log");
-}
-
-void CReportDlg::ViewOrCloseLog() {
-  if (m_viewer.Handle()) {
-    CloseViewer();
-    HWND list = ::GetDlgItem(m_hWnd, IDC_LOG_LIST);
-    const LRESULT count = ::SendMessageA(list, CB_GETCOUNT, 0, 0);
-    if (count > 0) ::SendMessageA(list, CB_SETCURSEL, count - 1, 0);
-    return;
+void CReportDlg::Show() {
+  if (!m_hWnd) return;
+  if (m_nPaneShown != m_page.PaneVersion()) {
+    m_nPaneShown = m_page.PaneVersion();
+    m_pane.StreamIn(m_page.PaneBytes());
+    m_pane.ScrollToEnd();
   }
-  ViewSelectedLog();
+  if (m_nListShown != m_page.ListVersion()) {
+    m_nListShown = m_page.ListVersion();
+    HWND list = ::GetDlgItem(m_hWnd, IDC_LOG_LIST);
+    ::SendMessageA(list, CB_RESETCONTENT, 0, 0);
+    for (const std::string& n : m_page.Logs())
+      ::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(n.c_str()));
+    ::SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(m_page.SelectedLog()), 0);
+  }
+  ::EnableWindow(::GetDlgItem(m_hWnd, IDC_DELETE_LOGS), m_page.LogButtonsEnabled());
+  ::EnableWindow(::GetDlgItem(m_hWnd, IDC_VIEW_LOG), m_page.LogButtonsEnabled());
+  if (m_nViewerShown != m_page.ViewerVersion()) {
+    m_nViewerShown = m_page.ViewerVersion();
+    ShowViewer();
+  }
 }
 
-void CReportDlg::DeleteLogs() {
-  const std::string folder = SettingsFolder();
-  if (folder.empty()) return;
-  if (CLogFiles(folder).DeleteAllLogs(App().Prompt()) == LogDeleteResult::Cancelled) return;
-  ::SendDlgItemMessageA(m_hWnd, IDC_LOG_LIST, CB_RESETCONTENT, 0, 0);
-  ::EnableWindow(::GetDlgItem(m_hWnd, IDC_DELETE_LOGS), FALSE);
-  ::EnableWindow(::GetDlgItem(m_hWnd, IDC_VIEW_LOG), FALSE);
+void CReportDlg::ShowViewer() {
+  if (m_viewer.Handle()) m_viewer.Destroy();
+  if (m_page.ViewerShown()) {
+    RECT r;
+    ::GetWindowRect(m_pane.Handle(), &r);
+    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
+    if (m_viewer.Create(m_hWnd, IDC_LOG_VIEWER, r,
+                        WS_CHILD | WS_VISIBLE | WS_BORDER | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE |
+                            ES_AUTOVSCROLL | ES_AUTOHSCROLL)) {
+      ::SendMessageA(m_viewer.Handle(), WM_SETFONT, ::SendMessageA(m_hWnd, WM_GETFONT, 0, 0), 0);
+      ::SendMessageA(m_viewer.Handle(), EM_SETBKGNDCOLOR, 0, RGB(0xF0, 0xF0, 0xF0));
+      // Its right clicks come to the page as the pane's do.
+      ::SendMessageA(m_viewer.Handle(), EM_SETEVENTMASK, 0, ENM_MOUSEEVENTS);
+      m_viewer.StreamIn(m_page.ViewerBytes());
+      ::SetFocus(m_viewer.Handle());
+      ::ShowWindow(m_pane.Handle(), SW_HIDE);
+    } else {
+      m_page.CloseViewer();
+      m_nViewerShown = m_page.ViewerVersion();
+    }
+  }
+  if (!m_viewer.Handle()) ::ShowWindow(m_pane.Handle(), SW_SHOW);
+  ::SetDlgItemTextA(m_hWnd, IDC_VIEW_LOG, m_page.ViewButtonText());
+}
+
+void CReportDlg::CopyShownText() {
+  HWND target = m_viewer.Handle() ? m_viewer.Handle() : m_pane.Handle();
+  DWORD start = 0, end = 0;
+  ::SendMessageA(target, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                 reinterpret_cast<LPARAM>(&end));
+  ::SendMessageA(target, EM_SETSEL, 0, -1);
+  ::SendMessageA(target, WM_COPY, 0, 0);
+  ::SendMessageA(target, EM_SETSEL, start, end);
 }
 
 void CReportDlg::ShowMenu() {
   HMENU menu = ::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDM_REPORT));
   if (!menu) return;
   HMENU popup = ::GetSubMenu(menu, 0);
-  if (m_viewer.Handle()) ::EnableMenuItem(popup, ID_CLEAR_REPORT, MF_BYCOMMAND | MF_GRAYED);
+  if (!m_page.ClearReportEnabled())
+    ::EnableMenuItem(popup, ID_CLEAR_REPORT, MF_BYCOMMAND | MF_GRAYED);
   POINT pt;
   ::GetCursorPos(&pt);
   ::SetForegroundWindow(m_hWnd);
@@ -187,31 +144,15 @@ void CReportDlg::ShowMenu() {
   ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
   ::DestroyMenu(menu);
   if (cmd == ID_CLEAR_REPORT) {
-    const std::string folder = SettingsFolder();
-    if (!folder.empty()) CLogFiles(folder).DeleteTodaysLog();
-    m_doc.ClearReport();
-    m_pane.StreamIn(std::string());
-    m_bLogLoaded = false;
+    m_page.ClearReportCommand();
+    Show();
   } else if (cmd == ID_COPY_REPORT) {
-    HWND target = m_viewer.Handle() ? m_viewer.Handle() : m_pane.Handle();
-    DWORD start = 0, end = 0;
-    ::SendMessageA(target, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
-                   reinterpret_cast<LPARAM>(&end));
-    ::SendMessageA(target, EM_SETSEL, 0, -1);
-    ::SendMessageA(target, WM_COPY, 0, 0);
-    ::SendMessageA(target, EM_SETSEL, start, end);
+    CopyShownText();
   }
 }
 
 INT_PTR CALLBACK CReportDlg::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  CReportDlg* self;
-  if (msg == WM_INITDIALOG) {
-    self = reinterpret_cast<CReportDlg*>(lParam);
-    ::SetWindowLongPtrA(wnd, DWLP_USER, lParam);
-    self->m_hWnd = wnd;
-  } else {
-    self = reinterpret_cast<CReportDlg*>(::GetWindowLongPtrA(wnd, DWLP_USER));
-  }
+  CReportDlg* self = DialogObject(wnd, msg, lParam, &CReportDlg::m_hWnd);
   return self ? self->OnMessage(msg, wParam, lParam) : FALSE;
 }
 
@@ -222,19 +163,23 @@ INT_PTR CReportDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       m_pane.SetLeftMargin(10);
       ::SendMessageA(m_pane.Handle(), EM_SETREADONLY, TRUE, 0);
       ::SendMessageA(m_pane.Handle(), EM_SETEVENTMASK, 0, ENM_MOUSEEVENTS);
-      FillLogList();
-      ::CheckDlgButton(m_hWnd, IDC_SAVE_LOGS, LoggingOn() ? BST_CHECKED : BST_UNCHECKED);
-      Render();
+      m_page.Init();
+      ::CheckDlgButton(m_hWnd, IDC_SAVE_LOGS, m_page.LoggingOn() ? BST_CHECKED : BST_UNCHECKED);
+      Show();
       return TRUE;
     }
     case WM_REPORT_CHANGED:
-      Render();
+      m_page.OnReportChanged();
+      Show();
       return TRUE;
     case WM_NOTIFY: {
       const NMHDR* hdr = reinterpret_cast<const NMHDR*>(lParam);
-      if (hdr->idFrom == IDC_REPORT_PANE && hdr->code == EN_MSGFILTER &&
+      if ((hdr->idFrom == IDC_REPORT_PANE || hdr->idFrom == IDC_LOG_VIEWER) &&
+          hdr->code == EN_MSGFILTER &&
           reinterpret_cast<const MSGFILTER*>(lParam)->msg == WM_RBUTTONDOWN) {
         ShowMenu();
+        // The control itself does nothing more with the click.
+        ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, 1);
         return TRUE;
       }
       return FALSE;
@@ -245,19 +190,21 @@ INT_PTR CReportDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case IDC_SAVE_LOGS:
-          SettingsFile().SetInt("SaveLogFiles",
-                                ::IsDlgButtonChecked(m_hWnd, IDC_SAVE_LOGS) == BST_CHECKED ? 1 : 0);
+          m_page.SetLoggingOn(::IsDlgButtonChecked(m_hWnd, IDC_SAVE_LOGS) == BST_CHECKED);
           return TRUE;
         case IDC_VIEW_LOG:
-          ViewOrCloseLog();
+          m_page.ViewOrCloseLog();
+          Show();
           return TRUE;
         case IDC_DELETE_LOGS:
-          DeleteLogs();
+          m_page.DeleteLogs();
+          Show();
           return TRUE;
         case IDC_LOG_LIST:
           if (HIWORD(wParam) == CBN_SELCHANGE) {
-            CloseViewer();
-            ViewSelectedLog();
+            m_page.OnLogSelected(
+                static_cast<int>(::SendDlgItemMessageA(m_hWnd, IDC_LOG_LIST, CB_GETCURSEL, 0, 0)));
+            Show();
           }
           return TRUE;
       }

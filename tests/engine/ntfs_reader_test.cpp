@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <unordered_map>
 
 #include "engine/ntfs_reader.h"
 #include "ondisk/ntfs_boot.h"
@@ -304,6 +306,94 @@ TEST_F(NtfsScan, ARecordReplyShorterThanItsLengthIsSkipped) {
   std::vector<std::string> names;
   for (const auto& item : engine->m_files) names.push_back(item.m_strName);
   EXPECT_EQ(names, (std::vector<std::string>{"$MFT", "a.bin"}));
+}
+
+// The scan fills one item record after record: nothing of a record may
+// stay for the next (fragments, flags, sizes, a name longer than the next),
+// also after a record abandoned part-way. Each item must be what the record
+// alone gives through a fresh item.
+TEST_F(NtfsScan, OneItemServesEveryRecordAsAFreshOneWould) {
+  std::map<uint32_t, std::vector<uint8_t>> records;
+  records[5] = CNtfsRecordBuilder().FileName(u".", kRoot, 3, true).Build();
+  records[40] = CNtfsRecordBuilder()
+                    .StandardInformation(0x20)
+                    .FileName(u"FRAGME~1.BIN", kRoot, 2, false)
+                    .FileName(u"fragmented file with a long name.bin", kRoot, 1, false)
+                    .NonResident(0x80, {{100, 4}, {104, 2}, {-1, 3}, {500, 1}, {900, 7}}, 60000, true)
+                    .Build();
+  records[41] = CNtfsRecordBuilder().FileName(u"Grüße", kRoot, 1, true).Build();
+  // A run list that does not decode after the name: abandoned, not counted.
+  std::vector<uint8_t> broken = CNtfsRecordBuilder()
+                                    .FileName(u"broken with runs.bin", kRoot, 1, false)
+                                    .NonResident(0x80, {{300, 2}, {400, 1}}, 9000, false, 0, 9)
+                                    .Build();
+  records[42] = broken;
+  records[43] = CNtfsRecordBuilder()
+                    .FileName(u"\U0001F600 \xD800x.bin", 41, 1, false)
+                    .NonResident(0x80, {{700, 1}}, 100)
+                    .Build();
+  records[44] = CNtfsRecordBuilder()
+                    .FileName(u"Big", kRoot, 1, true)
+                    .NonResident(0xA0, {{800, 2}}, 8192, false, 0, -1, u"$I30")
+                    .Build();
+  records[45] = CNtfsRecordBuilder().FileName(u"tiny", 44, 1, false).ResidentData(20).Build();
+  records[46] = CNtfsRecordBuilder()
+                    .StandardInformation(0x06)
+                    .FileName(std::u16string(255, u'\u00e9'), 44, 1, false)
+                    .AttributeList()
+                    .NonResident(0x80, {{1000, 3}}, 12000)
+                    .Build();
+  records[47] = CNtfsRecordBuilder().FileName(u"z", 44, 0, false).NonResident(0x80, {{1200, 1}}, 1).Build();
+  std::vector<uint32_t> used = {0};
+  for (const auto& [r, record] : records) {
+    used.push_back(r);
+    volume.records[r] = record;
+  }
+  SetMft(used, 64);
+  ASSERT_TRUE(Scan());
+
+  CDriveData alone;
+  alone.m_strDrive = "C:\\";
+  SetCurrentDrive(&alone);
+  CGrowableArray<CFileItem> expected;
+  std::unordered_map<uint32_t, CFileItem> dirs;
+  for (const auto& [r, record] : records) {
+    CNtfsReader fresh(*engine, expected, dirs);
+    fresh.SetGeometry(512, 8);
+    CFileItem item;
+    fresh.ProcessRecord(r, record.data(), record.size(), item);
+  }
+  SetCurrentDrive(&drive);
+  ASSERT_EQ(engine->m_files.GetSize(), expected.GetSize() + 1);  // and $MFT
+  for (size_t i = 0; i < expected.GetSize(); ++i) {
+    const CFileItem& a = engine->m_files[i + 1];
+    const CFileItem& b = expected[i];
+    SCOPED_TRACE(b.m_strName);
+    EXPECT_EQ(a.m_strName, b.m_strName);
+    EXPECT_EQ(a.m_nRecord, b.m_nRecord);
+    EXPECT_EQ(a.m_wFlags, b.m_wFlags);
+    EXPECT_EQ(a.m_nSize, b.m_nSize);
+    EXPECT_EQ(a.m_nFirstLcn, b.m_nFirstLcn);
+    EXPECT_EQ(a.m_nFolder, b.m_nFolder);
+    EXPECT_EQ(a.m_ftLastWrite.dwLowDateTime, b.m_ftLastWrite.dwLowDateTime);
+    ASSERT_EQ(a.m_fragments.GetSize(), b.m_fragments.GetSize());
+    for (size_t k = 0; k < a.m_fragments.GetSize(); ++k) {
+      EXPECT_EQ(a.m_fragments[k].m_nLcn, b.m_fragments[k].m_nLcn);
+      EXPECT_EQ(a.m_fragments[k].m_nClusters, b.m_fragments[k].m_nClusters);
+    }
+  }
+  EXPECT_EQ(engine->m_dirMap.size(), dirs.size());
+  EXPECT_EQ(drive.m_nFiles, alone.m_nFiles + 1);
+  EXPECT_EQ(drive.m_nFolders, alone.m_nFolders);
+  // And what they are: names converted as the system shows them, the
+  // fragmented file's extents merged, the folder after it without any.
+  std::string longest;
+  for (int k = 0; k < 255; ++k) longest += "\xC3\xA9";
+  std::vector<std::string> names;
+  for (const CFileItem& f : expected) names.push_back(f.m_strName);
+  EXPECT_EQ(names, (std::vector<std::string>{".", "fragmented file with a long name.bin", "Grüße",
+                                             "\xF0\x9F\x98\x80 \xEF\xBF\xBDx.bin", "Big",
+                                             longest, "z"}));
 }
 
 TEST_F(NtfsScan, CheckpointsTenTimesAScan) {

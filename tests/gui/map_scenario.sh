@@ -149,6 +149,31 @@ log "  pane 1: $pane; status: $status"
 check "the pointer text names the cluster" test "$pane" = "cluster: $frag"
 check "the pointer text names the owning file" bash -c '[[ "$0" == *"Alpha fragmented.bin"*"Fragments = "* ]]' "$status"
 
+# A click selects the file and shows its balloon; dragged on with the
+# button held, the balloon follows the pointer and the selection stays.
+log "# click, drag and balloon"
+block_pixel() {  # block_pixel SHOT CLUSTER: pixel (1, 1) of the cluster's block
+  px pixel "$1" $((mx + (($2 - first) % per_row) * 7 + 1)) $((my + (($2 - first) / per_row) * 7 + 1))
+}
+xdotool mousemove $(to_point "$frag"); sleep 1
+xdotool mousedown 1; sleep 1
+balloon=$(drive balloon)
+log "  balloon: $balloon"
+check "a click shows the file's balloon" bash -c '[[ "$0" == *" Alpha fragmented.bin" ]]' "$balloon"
+shot 03a-map-balloon
+xdotool mousemove $(to_point "$free"); sleep 1
+balloon=$(drive balloon)
+log "  balloon after the drag: $balloon"
+xdotool mouseup 1
+check "dragged onto free space, the balloon names it" bash -c '[[ "$0" == *" Free" ]]' "$balloon"
+# Read once the balloon has gone (10 seconds), so that it covers no block.
+sleep 11
+check "the balloon closes after 10 seconds" bash -c "! '$wine' '$driver' balloon >/dev/null 2>&1"
+grab "$work/drag.png"
+check "the drag keeps the file selected" test "$(block_pixel "$work/drag.png" "$frag")" = "180 180 20"
+check "the drag does not select the free space" \
+  test "$(block_pixel "$work/drag.png" "$free")" != "180 180 20"
+
 # Menu 132, top to bottom: Defrag file, Block size, Compressed view, Jump to
 # next fragment, Jump to previous fragment, Explore, Properties.
 click $(to_point "$frag") 3
@@ -196,6 +221,27 @@ files=$(drive files)
 check "the file page's row follows: Alpha no longer fragmented (was $alpha_before)" \
   bash -c '[[ "$(grep "Alpha fragmented.bin" <<<"$0" | cut -f4)" == "not fragmented" ]]' "$files"
 
+# Page Down scrolls by a page and names the cluster now under the pointer;
+# a resize keeps the cluster at the top on the top row.
+log "# Page Down and a resize"
+rect=$(drive map-rect); read -r mx my mw mh <<<"$rect"
+per_row=$((mw / 7))
+click $((mx + 5 * 7 + 3)) $((my + 2 * 7 + 3))
+xdotool key Home; sleep 1
+xdotool key Next; sleep 1
+top=$(drive text 1080)
+pane=$(drive pane 1)
+log "  after Page Down: top row starts at $top; pane 1: $pane"
+check "Page Down scrolls the map" test "$top" -gt 0
+check "Page Down names the cluster under the pointer" test "$pane" = "cluster: $((top + 2 * per_row + 5))"
+drive resize 1160 800; sleep 2
+rect=$(drive map-rect); read -r mx my mw mh <<<"$rect"
+new_top=$(drive text 1080)
+log "  after the resize: ${mw}px wide, $((mw / 7)) clusters a row, top row starts at $new_top"
+check "a resize keeps cluster $top on the top row" \
+  bash -c "[ $new_top -le $top ] && [ $top -lt $((new_top + mw / 7)) ]"
+drive resize 1100 800; sleep 2
+
 # --- the file page -----------------------------------------------------------
 log "# the file page"
 for col in 0 1 2 3 4 5 6; do
@@ -217,6 +263,21 @@ rows=$(drive files)
 log "$rows"
 check "the filter's final text wins" \
   bash -c '[ -n "$0" ] && ! grep -vi bet <<<"$0" >/dev/null' "$rows"
+drive set-text 1206 ""
+sleep 3
+# Typing in the Filter while the pointer crosses the map: every key goes to
+# the Filter.
+rect=$(drive map-rect); read -r mx my mw mh <<<"$rect"
+read -r ex ey ew eh <<<"$(drive ctl-rect 1206)"
+click $((ex + ew / 2)) $((ey + eh / 2))
+for ch in h a l f; do
+  xdotool type "$ch"
+  for step in 1 2 3; do xdotool mousemove $((mx + step * mw / 4)) $((my + step * mh / 4)); sleep 0.3; done
+done
+sleep 2
+typed=$(drive text 1206)
+log "  the Filter reads \"$typed\"; the focus: $(drive focus)"
+check "typing in the Filter with the pointer over the map keeps every character" test "$typed" = half
 drive set-text 1206 ""
 sleep 3
 shot 05-file-page
@@ -251,6 +312,44 @@ rows=$(drive files)
 check "Defrag File (move to outer) defragments Gamma" \
   bash -c '[[ "$(grep "Gamma fragmented.bin" <<<"$0" | cut -f4)" == "not fragmented" ]]' "$rows"
 log "$rows"
+
+# --- the Report page ---------------------------------------------------------
+log "# the Report page"
+appdata=$("$wine" cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')
+logs=$("$wine" winepath -u "$appdata\\Norvane Utilities\\Vantrel" 2>/dev/null | tr -d '\r')
+mkdir -p "$logs"
+printf '{\\rtf1\\ansi An older log\\par\r\n}\r\n' >"$logs/2009-03-01.rtf"
+click $(drive tab-point 2)
+sleep 3
+shot 08-report-page
+read -r rx ry rw rh <<<"$(drive ctl-rect 2108)"
+# The pane's menu: both commands.
+click $((rx + rw / 2)) $((ry + rh / 2)) 3
+read_menu
+log "$items"
+shot 08a-report-menu
+check "the report pane's menu has its two lines, both enabled" \
+  test "$(grep -c enabled <<<"$items")" = 2
+xdotool key Escape; sleep 1
+# The older log in the viewer: its menu opens, "Clear report" grey.
+drive combo-select 2175 0
+sleep 2
+check "the older log opens in the viewer (the button reads \"Close log\")" \
+  test "$(drive text 1002)" = "Close log"
+read -r vx vy vw vh <<<"$(drive ctl-rect 9999)"
+click $((vx + vw / 2)) $((vy + vh / 2)) 3
+read_menu
+log "$items"
+shot 08b-log-viewer-menu
+check "a right click in the log viewer opens the menu" test "$(grep -c . <<<"$items")" = 2
+check "in the viewer \"Clear report\" is grey and \"Copy to clipboard\" enabled" \
+  test "$(item_state 1)$(item_state 2)" = greyenabled
+xdotool key Escape; sleep 1
+drive click 1002
+sleep 1
+check "Close log shows the pane again" test "$(drive text 1002)" = "View log"
+click $(drive tab-point 1)
+sleep 2
 
 # --- Explorer's path ---------------------------------------------------------
 log "# Explorer's path"
@@ -303,5 +402,35 @@ sleep 3
 "$server" -w
 check "V: passes fsck.fat" fsck.fat -n "$img"
 check "every file reads back unchanged" cmp -s "$work/before" <(sums "$img")
+
+# --- 144 DPI -----------------------------------------------------------------
+# The owner-drawn strip scales with the window's DPI (block sizes stay in
+# pixels): its frame's band above the image is 4 pixels at 96 DPI, 6 at 144.
+log "# 144 DPI"
+"$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+"$server" -w
+"$wine" explorer /desktop=$VT_DESKTOP,1280x900 "$prog/Vantrel.exe" >/dev/null 2>&1 &
+check "the main window opens at 144 DPI" test "$(drive wait-main 90)" = "Vantrel"
+sleep 2
+drive resize 1260 880
+sleep 1
+if [[ "$(drive rows | head -1)" == "[x]"* ]]; then
+  drive click 1102  # Analyze
+else
+  point=$(VT_CLICK_OUTSIDE=1 drive check 0)
+  click $point
+fi
+sleep 1
+drive wait-idle 120
+sleep 2
+srect=$(drive strip-rect); read -r sx sy sw sh <<<"$srect"
+grab "$work/dpi.png"
+band=$(px count "$work/dpi.png" $((sx + sw / 2)) "$sy" 1 10 0 0 221)
+log "  strip ${sw}x$sh at ($sx, $sy); rows of the frame's band above the image: $band"
+check "at 144 DPI the strip's band is 6 pixels" test "$band" = 6
+shot 09-main-144dpi
+drive close
+sleep 3
+"$server" -w
 log "$failures failure(s)"
 [ "$failures" = 0 ]

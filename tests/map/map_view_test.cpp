@@ -115,7 +115,7 @@ TEST(MapScrolling, EnsureVisibleJumpsToTheTopRowOrCentres) {
   uint64_t p = 0;
   EXPECT_FALSE(EnsureVisiblePosition(g, 0, 79, false, &p));  // on screen
   ASSERT_TRUE(EnsureVisiblePosition(g, 0, 500, true, &p));
-  EXPECT_EQ(p, 50u);  // the target's row on top
+  EXPECT_EQ(p, 50u);                                          // the target's row on top
   EXPECT_FALSE(EnsureVisiblePosition(g, 50, 505, true, &p));  // already on the top row
   ASSERT_TRUE(EnsureVisiblePosition(g, 0, 500, false, &p));
   EXPECT_EQ(p, 43u + 4u);  // the row at the bottom, then half a view down
@@ -214,6 +214,58 @@ TEST_F(MapTexts, PointerAndBalloonNameTheOwner) {
   EXPECT_EQ(b.m_strTitle, "Free");
   EXPECT_EQ(b.m_strBody, "Total Clusters   : 20\nBytes   : 81,920");
   EXPECT_FALSE(ClickBalloon(*engine, 4096, 85, &b));
+}
+
+TEST_F(MapTexts, ADragKeepsTheSelectionAndTheBalloonFollows) {
+  // The click selects the file and shows its balloon.
+  CMapClick click = LeftClick(*engine, 4096, false, 42, false);
+  EXPECT_TRUE(click.m_bSelect);
+  EXPECT_TRUE(click.m_bBalloon);
+  EXPECT_EQ(click.m_balloon.m_pFile, &engine->m_files[0]);
+  // Dragged onto free space: the balloon names it, the file stays selected.
+  click = LeftClick(*engine, 4096, false, 70, true);
+  EXPECT_FALSE(click.m_bSelect);
+  EXPECT_TRUE(click.m_bBalloon);
+  EXPECT_EQ(click.m_balloon.m_strTitle, "Free");
+  // Nothing there: no balloon, the selection as it was.
+  click = LeftClick(*engine, 4096, false, 85, false);
+  EXPECT_FALSE(click.m_bSelect || click.m_bBalloon);
+  // The compressed view only switches.
+  click = LeftClick(*engine, 4096, true, 42, false);
+  EXPECT_TRUE(click.m_bUncompress);
+  EXPECT_FALSE(click.m_bSelect || click.m_bBalloon);
+}
+
+TEST(MapScrolling, KeysScrollAsTheScrollBarDoes) {
+  MapScroll how = MapScroll::LineUp;
+  ASSERT_TRUE(KeyScroll(0x22, &how));  // Page Down
+  EXPECT_EQ(how, MapScroll::PageDownKey);
+  ASSERT_TRUE(KeyScroll(0x21, &how));
+  EXPECT_EQ(how, MapScroll::PageUp);
+  ASSERT_TRUE(KeyScroll(0x24, &how));
+  EXPECT_EQ(how, MapScroll::Top);
+  ASSERT_TRUE(KeyScroll(0x23, &how));
+  EXPECT_EQ(how, MapScroll::Bottom);
+  EXPECT_FALSE(KeyScroll('H', &how));  // letters are the Filter's, not the map's
+}
+
+TEST(MapScrolling, AResizeKeepsTheTopClusterOnTheTopRow) {
+  // 10 clusters a row, 8 rows, 1001 clusters; the view starts at 500.
+  const CMapGeometry before(10, 8, 1, false, 1001);
+  const CMapGeometry wider(25, 8, 1, false, 1001);
+  EXPECT_EQ(PositionAfterResize(before, 50, wider), 20u);  // 500 starts row 20
+  const CMapGeometry narrower(7, 30, 1, false, 1001);
+  const uint64_t p = PositionAfterResize(before, 50, narrower);
+  EXPECT_LE(p * 7, 500u);
+  EXPECT_GT(p * 7 + 7, 500u);
+  // Near the end the position stays within the range.
+  EXPECT_EQ(PositionAfterResize(before, 100, CMapGeometry(1000, 8, 1, false, 1001)), 1u);
+  // Minimised and restored: the position survives the empty size.
+  const CMapGeometry none(0, 0, 1, false, 1001);
+  EXPECT_EQ(PositionAfterResize(before, 50, none), 50u);
+  EXPECT_EQ(PositionAfterResize(none, 50, before), 50u);
+  // The compressed view has only position 0.
+  EXPECT_EQ(PositionAfterResize(before, 50, CMapGeometry(25, 8, 1, true, 1001)), 0u);
 }
 
 }  // namespace

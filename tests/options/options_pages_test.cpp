@@ -302,11 +302,35 @@ TEST_F(SchedulerPageTest, OldClearPasswordIsReadAndProtectedOnTheNextSave) {
   for (const char* damaged : {"protected:5", "protected:zz", "protected:00"})
     EXPECT_FALSE(ReadStoredPassword(damaged, m_protector, &back)) << damaged;
   EXPECT_TRUE(back.empty());
-  // Protection that fails stores nothing rather than the clear text.
+  // Protection that fails stores nothing rather than the clear text, and
+  // the task does not get a password the settings do not hold.
   m_protector.m_bBroken = true;
   m_page.SetPassword("new");
-  EXPECT_EQ(Ok(), 1);
+  const size_t tasks = m_service.m_created.size();
+  EXPECT_EQ(Ok(), 0);
+  EXPECT_EQ(m_focus, kIdcSchedulePassword);
+  EXPECT_EQ(m_prompt.Texts().back(), kPasswordNotSavedText);
+  EXPECT_EQ(m_service.m_created.size(), tasks);
   EXPECT_EQ(m_settings.GetString("AutoDefragPassword"), stored);
+}
+
+TEST_F(SchedulerPageTest, ASwitchWhoseTaskFailedIsStoredOffAndNoDayShowsNone) {
+  Open();
+  EXPECT_EQ(m_page.ShownDay(), -1);  // not "Sunday"
+  m_page.SetDayChecked(4, true);
+  m_page.SetDayChecked(2, true);
+  EXPECT_EQ(m_page.ShownDay(), 2);
+  m_page.SetOn(true);
+  m_page.Drives()[0].m_bChecked = true;
+  m_page.Touch();
+  m_service.m_hr = static_cast<HRESULT>(0x80070005u);
+  m_service.m_strError = "Access is denied.";
+  EXPECT_EQ(Ok(), 0);
+  EXPECT_EQ(m_settings.GetInt("AutoDefrag", 1), 0);
+  m_service.m_hr = 0;
+  m_page.SetOn(true);
+  EXPECT_EQ(Ok(), 1);
+  EXPECT_EQ(m_settings.GetInt("AutoDefrag", 0), 1);
 }
 
 TEST(ScheduleTexts, ListsAndTimesReadInTheMannerOfAtoi) {

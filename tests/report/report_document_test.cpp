@@ -112,6 +112,32 @@ TEST(ReportRtf, HeadingColourIsCf1AndTextIsEscaped) {
   EXPECT_EQ(RtfToText(rtf), doc.PlainText());
 }
 
+TEST(ReportRtf, EveryValueStartsAtOneExplicitTabStop) {
+  CFixedClock clock;
+  CReportDocument doc(clock);
+  doc.AddHeading("Defrag file");
+  doc.AddLine("Filename:\t", "C:\\a.txt");
+  doc.AddLine("Defrag method:\t\t", "Best fit");
+  doc.AddNumberLine("Total files:", 4898);
+  CGrowableArray<CFileErrors> errors;
+  errors.Add(CFileErrors{"C:\\b.txt", "", 4096, 5});
+  doc.AddFileList(errors);
+  const std::string rtf = doc.Rtf();
+  // One stop for the whole document, and again in the body a log appends.
+  const std::string body = RtfBodyForAppend(rtf);
+  EXPECT_NE(rtf.find("\\pard\\tx3240"), std::string::npos);
+  EXPECT_NE(body.find("\\pard\\tx3240"), std::string::npos);
+  EXPECT_EQ(body.find("\\tx3240"), body.rfind("\\tx3240"));
+  // Labels padded for default stops reach it with their first tab.
+  EXPECT_NE(rtf.find("Filename:\\tab C:"), std::string::npos);
+  EXPECT_NE(rtf.find("Defrag method:\\tab Best fit"), std::string::npos);
+  EXPECT_NE(rtf.find("Total files:\\tab 4,898"), std::string::npos);
+  EXPECT_NE(rtf.find("4.00 KB\\tab C:"), std::string::npos);
+  EXPECT_EQ(rtf.find("\\tab \\tab"), std::string::npos);
+  // The document's own text keeps its tabs.
+  EXPECT_NE(doc.PlainText().find("Defrag method:\t\t\tBest fit"), std::string::npos);
+}
+
 TEST(ReportClock, TextsOutsideWindowsFollowTheUsDefaults) {
 #ifdef _WIN32
   GTEST_SKIP() << "the user's locale formats the texts on Windows";

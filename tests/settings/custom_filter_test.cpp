@@ -257,6 +257,27 @@ class CFakeClassKeys : public IClassKeySource {
   std::vector<std::string> m_names;
 };
 
+TEST(CustomDefragPage, MakeRoomIsOnUnlessTurnedOffAndReachesTheWorker) {
+  CScratchFolder folder;
+  SettingsFile settings(folder.File("Vantrel.ini"));
+  EXPECT_TRUE(ReadDefragFilter(settings).m_bMakeRoom);
+  CCustomDefragOptions page;
+  page.Load(settings);
+  EXPECT_TRUE(page.MakeRoom());
+  page.SetMakeRoom(false);
+  ASSERT_TRUE(page.Save(settings));
+  EXPECT_EQ(settings.GetInt(kKeyMakeRoom, -1), 0);
+  // Each filter kind keeps the choice.
+  settings.SetInt(kKeyFilterOption, kFilterOptionSize);
+  EXPECT_FALSE(ReadDefragFilter(settings).m_bMakeRoom);
+  CCustomDefragOptions again;
+  again.Load(settings);
+  EXPECT_FALSE(again.MakeRoom());
+  // Only 0 turns it off.
+  settings.SetInt(kKeyMakeRoom, 7);
+  EXPECT_TRUE(ReadDefragFilter(settings).m_bMakeRoom);
+}
+
 TEST(CustomDefragPage, KnownExtensionsAreTheDottedBlock) {
   CFakeClassKeys keys({"*", "AllFilesystemObjects", ".bat", "." + std::string(90, 'l'), ".exe",
                        "batfile", ".late"});

@@ -97,6 +97,74 @@ TEST(MainWindowLogicTest, SliderTabsAndLayout) {
   EXPECT_EQ(edges[2], -1);
   EXPECT_EQ(MapFrameWidth(1000, 17, 5, 7), 973);
   EXPECT_EQ(MapFrameWidth(10, 17, 5, 7), 0);
+  // A middle pane text of 130 pixels ("60.0 KB / 38.0 MB") widens it at
+  // pane 0's cost, and pane 0 never goes below 0.
+  StatusPaneEdges(1000, 17, edges, 130);
+  EXPECT_EQ(edges[0], 737);
+  EXPECT_EQ(edges[1], 867);
+  StatusPaneEdges(200, 17, edges, 130);
+  EXPECT_EQ(edges[0], 0);
+  EXPECT_EQ(edges[1], 130);
+  EXPECT_EQ(CentredRowLeft(1000, 600, 5), 200);
+  EXPECT_EQ(CentredRowLeft(500, 600, 5), 5);
+}
+
+TEST(MainWindowLogicTest, TheMinimumHeightIsTheCurrentOneWhileTheMapHas200PixelsOrLess) {
+  EXPECT_EQ(MinTrackHeight(201, 650), kMinWindowHeight);
+  EXPECT_EQ(MinTrackHeight(200, 650), 650);
+  EXPECT_EQ(MinTrackHeight(0, 350), kMinWindowHeight);
+}
+
+// The saved position is restored while the dialog is set up: that resize
+// must not stretch the controls by the whole width.
+TEST(MainWindowLogicTest, ResizesBeforeTheLayoutStartsMoveNothing) {
+  CLayoutSize size;
+  int dx = 7, dy = 7;
+  EXPECT_FALSE(size.Resize(1500, 900, &dx, &dy));
+  EXPECT_EQ(dx, 0);
+  EXPECT_EQ(dy, 0);
+  size.Start(824, 560);
+  EXPECT_TRUE(size.Resize(1264, 860, &dx, &dy));  // maximised
+  EXPECT_EQ(dx, 440);
+  EXPECT_EQ(dy, 300);
+  EXPECT_TRUE(size.Resize(824, 560, &dx, &dy));  // restored
+  EXPECT_EQ(dx, -440);
+  EXPECT_EQ(dy, -300);
+}
+
+// A start-up request selects Fragmented Files before the window is shown:
+// the Drives page, shown first, must still be hidden.
+TEST(MainWindowLogicTest, SelectingATabHidesThePageShownBeforeWhateverTheWindowsSay) {
+  CTabPages pages;
+  bool hide[4];
+  EXPECT_TRUE(pages.Select(TAB_DRIVES, hide));
+  EXPECT_TRUE(pages.Select(TAB_FILES, hide));
+  EXPECT_TRUE(hide[TAB_DRIVES]);
+  EXPECT_FALSE(hide[TAB_FILES] || hide[TAB_REPORT] || hide[TAB_HELP]);
+  EXPECT_FALSE(pages.Select(TAB_FILES, hide));  // already shown
+  EXPECT_FALSE(hide[TAB_DRIVES]);
+  EXPECT_EQ(pages.Current(), TAB_FILES);
+}
+
+// "Would you like to do this now?" is answered while the file defrag still
+// holds the busy counter: the pass waits for it instead of being refused.
+TEST(MainWindowLogicTest, AFreeSpacePassAskedForWhileBusyStartsOnceIdle) {
+  CDeferredStart start;
+  EXPECT_FALSE(start.Poll(0));
+  start.Request();
+  EXPECT_FALSE(start.Poll(1));
+  EXPECT_TRUE(start.Pending());
+  EXPECT_TRUE(start.Poll(0));
+  EXPECT_FALSE(start.Poll(0));
+}
+
+TEST(StartupTest, UninstallTellsOnlyOfATaskThatCouldNotBeRemoved) {
+  EXPECT_EQ(UninstallTaskMessage(0, "x"), "");
+  EXPECT_EQ(UninstallTaskMessage(static_cast<int32_t>(0x80070002u), "not there"), "");
+  EXPECT_EQ(UninstallTaskMessage(static_cast<int32_t>(0x80070003u), "no folder"), "");
+  EXPECT_EQ(UninstallTaskMessage(static_cast<int32_t>(0x80070005u), ""), kUninstallTaskFailedText);
+  EXPECT_EQ(UninstallTaskMessage(static_cast<int32_t>(0x80070005u), "Access is denied."),
+            std::string(kUninstallTaskFailedText) + "\n\nAccess is denied.");
 }
 
 }  // namespace

@@ -14,9 +14,11 @@
 //   wait-idle SECONDS            no operation runs (Stop disabled)
 //   dialog CAPTION SECONDS       a dialog whose caption starts so; prints
 //                                caption and message
-//   press CAPTION ID             clicks a button of that dialog
+//   press CAPTION ID             clicks a button (or check box) of that dialog
+//   dialog-checked CAPTION ID    1 when that dialog's check box is checked
 //   close                        closes the main window
-//   (and those of map_commands.cpp)
+//   enabled                      1 when the main window takes input, else 0
+//   (and those of map_commands.cpp and window_commands.cpp)
 #include <windows.h>
 #include <commctrl.h>
 
@@ -26,6 +28,7 @@
 #include <string>
 
 int RunMapCommand(HWND main, int argc, char** argv);
+int RunWindowCommand(HWND main, int argc, char** argv);
 
 namespace {
 
@@ -190,8 +193,10 @@ int main(int argc, char** argv) {
         }
       } else if (cmd == "dialog") {
         if (HWND dlg = FindDialog(argv[2])) {
-          // The completion dialog's message, or a message box's.
+          // The completion dialog's message, the move-anyway question's,
+          // or a message box's.
           HWND message = ::GetDlgItem(dlg, 2112);
+          if (!message) message = ::GetDlgItem(dlg, 2113);
           if (!message) message = ::GetDlgItem(dlg, 0xFFFF);
           std::printf("%s\n%s\n", Text(dlg).c_str(), message ? Text(message).c_str() : "");
           return 0;
@@ -249,15 +254,22 @@ int main(int argc, char** argv) {
   } else if (cmd == "tab") {
     std::printf("%d\n",
                 static_cast<int>(::SendMessageA(FindControl(main, 1055), TCM_GETCURSEL, 0, 0)));
+  } else if (cmd == "enabled") {
+    std::printf("%d\n", ::IsWindowEnabled(main) ? 1 : 0);
   } else if (cmd == "close") {
     ::PostMessageA(main, WM_CLOSE, 0, 0);
+  } else if (cmd == "dialog-checked" && argc > 3) {
+    HWND dlg = FindDialog(argv[2]);
+    if (!dlg) return Fail("no such dialog");
+    std::printf("%d\n", ::IsDlgButtonChecked(dlg, std::atoi(argv[3])) == BST_CHECKED ? 1 : 0);
   } else if (cmd == "press" && argc > 3) {
     HWND dlg = FindDialog(argv[2]);
     if (!dlg) return Fail("no such dialog");
     ::PostMessageA(::GetDlgItem(dlg, std::atoi(argv[3])), BM_CLICK, 0, 0);
   } else {
     // The map's, the status bar's, the menus' and the file page's commands.
-    const int rc = RunMapCommand(main, argc, argv);
+    int rc = RunMapCommand(main, argc, argv);
+    if (rc < 0) rc = RunWindowCommand(main, argc, argv);
     return rc >= 0 ? rc : Fail("unknown command");
   }
   return 0;

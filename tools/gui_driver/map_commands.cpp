@@ -12,6 +12,10 @@
 //   block N                      moves the block-size slider to N, as a drag would
 //   tab-point N | ctl-rect ID    a tab's screen point; a control's screen rectangle
 //   checked ID                   1 when a check box is checked, else 0
+//   balloon                      the map's balloon, when shown: its screen
+//                                rectangle and title
+//   focus                        the control id of the program's keyboard focus
+//   combo-select ID N            selects entry N of a combo box as the user would
 #include <windows.h>
 // After windows.h, which it needs.
 #include <commctrl.h>
@@ -240,6 +244,34 @@ int RunMapCommand(HWND main, int argc, char** argv) {
     RECT r;
     ::GetWindowRect(ctl, &r);
     std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    return 0;
+  }
+  if (cmd == "balloon") {
+    HWND balloon = TopByClass("VantrelMapBalloon");
+    if (!balloon) return Fail("no balloon shown");
+    RECT r;
+    ::GetWindowRect(balloon, &r);
+    char title[256] = {};
+    ::GetWindowTextA(balloon, title, sizeof(title));
+    std::printf("%ld %ld %ld %ld %s\n", r.left, r.top, r.right - r.left, r.bottom - r.top, title);
+    return 0;
+  }
+  if (cmd == "focus") {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(main, nullptr), &info))
+      return Fail("no thread information");
+    char cls[64] = {};
+    if (info.hwndFocus) ::GetClassNameA(info.hwndFocus, cls, sizeof(cls));
+    std::printf("%d %s\n", info.hwndFocus ? ::GetDlgCtrlID(info.hwndFocus) : 0, cls);
+    return 0;
+  }
+  if (cmd == "combo-select" && argc > 3) {
+    HWND combo = Control(main, std::atoi(argv[2]));
+    if (!combo) return Fail("no such control");
+    ::SendMessageA(combo, CB_SETCURSEL, std::atoi(argv[3]), 0);
+    ::SendMessageA(::GetParent(combo), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(combo), CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(combo));
     return 0;
   }
   if (cmd == "checked" && argc > 2) {

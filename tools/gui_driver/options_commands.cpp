@@ -33,6 +33,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/ui_sink.h"
+
 namespace {
 
 std::string WindowText(HWND wnd) {
@@ -164,8 +166,8 @@ int PrintPriority(HWND tray) {
   return 0;
 }
 
-constexpr UINT kSetMark = WM_APP + 60;  // the check-list combo's messages
-constexpr UINT kGetMark = WM_APP + 61;
+constexpr UINT kSetMark = UM_CCM_SETCHECK;  // the check-list combo's messages
+constexpr UINT kGetMark = UM_CCM_GETCHECK;
 
 }  // namespace
 
