@@ -119,7 +119,15 @@ DWORD CFatVolume::Flush() {
 }
 
 void CFatVolume::AbandonGroup() {
-  // Only free clusters were written: the storage is the truth again.
+  // Only free clusters were written: the storage is the truth again, and
+  // the files the group moved start where they did before it.
+  for (auto it = m_group.rbegin(); it != m_group.rend(); ++it) {
+    if (it->m_nOldFirst == 0) continue;
+    auto owner = m_firstOwner.find(it->m_nNewFirst);
+    if (owner != m_firstOwner.end() && owner->second == it->m_nEntryId) m_firstOwner.erase(owner);
+    m_firstOwner[it->m_nOldFirst] = it->m_nEntryId;
+    m_restoredFirst[it->m_nEntryId] = it->m_nOldFirst;
+  }
   m_pHeld->DropHeld();
   m_pHeld->HoldFor(CHeldWriteDevice::kDirect);
   m_group.clear();
@@ -276,6 +284,7 @@ DWORD CFatVolume::MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t 
   // An empty file has no clusters to move.
   if (node->m_nRef == 0) return ERROR_INVALID_PARAMETER;
   if (node->m_nRef > UINT32_MAX) return ERROR_FILE_CORRUPT;
+  const uint64_t before = node->m_nRef;
   uint8_t entry[kFatDirEntrySize];
   DWORD err = ReadDirEntry(*node, entry);
   if (err != ERROR_SUCCESS) return err;
@@ -348,13 +357,17 @@ DWORD CFatVolume::MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t 
     }
     return err;
   }
-  if (vcn == 0) node->m_nRef = first;
+  if (vcn == 0) {
+    m_restoredFirst.erase(node->m_nId);
+    node->m_nRef = first;
+  }
   for (const CFsRun& run : moved) {
     for (uint64_t i = 0; i < run.m_nCount; ++i) {
       m_deferredFrees.emplace_back(static_cast<uint32_t>(run.m_nLcn + i + 2), 0);
     }
   }
-  m_group.push_back(CGroupMove{std::move(moved), lcn});
+  m_group.push_back(CGroupMove{std::move(moved), lcn, node->m_nId,
+                               vcn == 0 ? static_cast<uint32_t>(before) : 0u, first});
   m_nGroupBytes += count * BytesPerCluster();
   AfterMetadataChange();
   if (m_layout.m_eType == EFatType::kFat12 || m_group.size() >= kGroupMoves ||

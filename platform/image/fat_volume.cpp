@@ -164,7 +164,16 @@ DWORD CFatVolume::ListFolder(const CFsNode& folder, CFsListing* entries) {
   return ERROR_SUCCESS;
 }
 
-DWORD CFatVolume::GetRuns(const CFsNode& node, std::vector<CFsRun>* runs) {
+CFsNode CFatVolume::Current(const CFsNode& node) const {
+  auto it = m_restoredFirst.find(node.m_nId);
+  if (it == m_restoredFirst.end() || node.m_bDirectory || node.m_bRoot) return node;
+  CFsNode now = node;
+  now.m_nRef = it->second;
+  return now;
+}
+
+DWORD CFatVolume::GetRuns(const CFsNode& held, std::vector<CFsRun>* runs) {
+  const CFsNode node = Current(held);
   runs->clear();
   // The fixed root folder of FAT12/16 lies outside the cluster heap, and an
   // empty file has no first cluster: neither has clusters to report.
@@ -204,6 +213,7 @@ DWORD CFatVolume::Claim(const CFsNode& node, const std::vector<CFsRun>& runs) {
 }
 
 DWORD CFatVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) {
+  node->m_nRef = Current(*node).m_nRef;
   const uint64_t before = node->m_nRef;
   auto owned = m_firstOwner.find(static_cast<uint32_t>(before));
   const bool claimed =

@@ -116,10 +116,18 @@ class CFatVolume : public CFsVolume {
   struct CGroupMove {
     std::vector<CFsRun> m_source;
     uint64_t m_nTargetLcn;
+    uint64_t m_nEntryId;    // the file's folder entry
+    uint32_t m_nOldFirst;   // its first cluster before the move, when the move changed it
+    uint32_t m_nNewFirst;
   };
   std::vector<CGroupMove> m_group;
   uint64_t m_nGroupBytes = 0;
   std::string m_strIntentPath;  // where the group's intent record goes
+  // First clusters given back to files (by entry id) when a group was
+  // abandoned: the nodes their handles hold still name the new ones.
+  std::unordered_map<uint64_t, uint32_t> m_restoredFirst;
+  // The node as the volume now has it.
+  CFsNode Current(const CFsNode& node) const;
   uint64_t m_nFree = 0;
   std::vector<uint8_t> m_claimed;                       // one bit per cluster
   std::unordered_map<uint32_t, uint64_t> m_firstOwner;  // first cluster -> entry id
