@@ -400,8 +400,18 @@ DWORD CNtfsVolume::CommitSplit(const CSplitPlan& plan) {
   }
   err = m_pDevice->Flush();
   if (err != ERROR_SUCCESS) return err;
-  // 2. The list at its new place, checked before anything points there.
+  // 2. The list at its new place, checked before anything points there;
+  // its clusters and the old ones are named by an intent record first, so
+  // that the next open frees whichever of them a cut-off split leaves set.
   if (!listStream.m_bResident) {
+    CIntentRecord record;
+    record.m_dwSerial = Serial();
+    record.m_clusters.emplace_back(listLcn, listClusters);
+    for (const CRun& run : listStream.m_runs) {
+      if (!run.IsSparse()) record.m_clusters.emplace_back(run.m_nLcn, run.m_nCount);
+    }
+    err = WriteIntentRecord(m_strIntentPath, record);
+    if (err != ERROR_SUCCESS) return err;
     std::vector<uint8_t> padded(static_cast<size_t>(listClusters * cb), 0);
     std::copy(newList.begin(), newList.end(), padded.begin());
     err = m_pDevice->Write(LcnOffset(listLcn), padded.data(), padded.size());
@@ -428,6 +438,7 @@ DWORD CNtfsVolume::CommitSplit(const CSplitPlan& plan) {
     err = FreeRuns(old);
     if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
     if (err != ERROR_SUCCESS) return err;
+    RemoveIntentRecord(m_strIntentPath);
   }
   // 5. The split extension record, no longer named, freed as NTFS frees one.
   if (!plan.inBase) {

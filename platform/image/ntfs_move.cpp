@@ -306,29 +306,38 @@ DWORD CNtfsVolume::RecoverInterrupted(const CIntentRecord& record) {
   DWORD err = WalkAllocation(&check, &owned);
   if (err != ERROR_SUCCESS) return err;
   if (!check.IsConsistent()) return ERROR_DISK_CORRUPT;  // for the checker to judge
-  std::vector<CRun> frees;
+  // The record names runs in the order the group moved them, often a
+  // cluster twice (a target moved on again): the unowned, marked ones are
+  // gathered, sorted and freed once each.
+  std::vector<uint64_t> lost;
   const uint64_t total = TotalClusters();
+  std::vector<uint8_t> bits;
   for (const auto& run : record.m_clusters) {
-    for (uint64_t lcn = run.first; lcn - run.first < run.second && lcn < total; ++lcn) {
+    if (run.first >= total) continue;
+    const uint64_t count = std::min(run.second, total - run.first);
+    bits.assign(static_cast<size_t>((count + 7) / 8), 0);
+    err = GetBitmap(run.first, count, bits.data());
+    if (err != ERROR_SUCCESS) return err;
+    for (uint64_t i = 0; i < count; ++i) {
+      if (!(bits[static_cast<size_t>(i / 8)] & (1u << (i % 8)))) continue;
+      const uint64_t lcn = run.first + i;
       auto it = std::upper_bound(owned.begin(), owned.end(), std::make_pair(lcn, UINT64_MAX));
       if (it != owned.begin() && lcn - std::prev(it)->first < std::prev(it)->second) continue;
-      uint8_t bits = 0;
-      err = GetBitmap(lcn, 1, &bits);
-      if (err != ERROR_SUCCESS) return err;
-      if (!(bits & 1)) continue;
-      if (!frees.empty() && frees.back().m_nLcn + frees.back().m_nCount == lcn) {
-        ++frees.back().m_nCount;
-      } else if (frees.empty() || frees.back().m_nLcn + frees.back().m_nCount < lcn) {
-        CRun piece;
-        piece.m_nLcn = lcn;
-        piece.m_nCount = 1;
-        frees.push_back(piece);
-      } else {
-        continue;  // named twice
-      }
-      owned.insert(std::upper_bound(owned.begin(), owned.end(), std::make_pair(lcn, UINT64_MAX)),
-                   std::make_pair(lcn, uint64_t(1)));
+      lost.push_back(lcn);
     }
+  }
+  std::sort(lost.begin(), lost.end());
+  lost.erase(std::unique(lost.begin(), lost.end()), lost.end());
+  std::vector<CRun> frees;
+  for (uint64_t lcn : lost) {
+    if (!frees.empty() && frees.back().m_nLcn + frees.back().m_nCount == lcn) {
+      ++frees.back().m_nCount;
+      continue;
+    }
+    CRun piece;
+    piece.m_nLcn = lcn;
+    piece.m_nCount = 1;
+    frees.push_back(piece);
   }
   if (!frees.empty()) {
     err = FreeRuns(frees);
