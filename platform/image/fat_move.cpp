@@ -11,18 +11,21 @@
 // wait to be freed. When the group is full (or the volume bitmap is read, a
 // move targets clusters the group lets go of, the last volume handle
 // closes), it is committed:
-//   1. flush: the copies are stored (into clusters no file names);
+//   1. flush: the copies are stored (into clusters no file names), and at
+//      the same time the intent record beside the volume: every cluster
+//      the group moves from and to, and those the group before freed;
 //   2. every target is read back past the cache and compared with its
 //      source: a difference abandons the whole group, which changed only
 //      free clusters, and fails with ERROR_CRC;
-//   3. the intent record is written beside the volume: every cluster the
-//      group moves from and to;
+//   3. (the record is stored by now);
 //   4. the dirty marks (the clean-shutdown bit of FAT entry 1 on FAT16/32
 //      and the boot sector flag) and the targets' chains, each a chain of
 //      its own whose tail points where the moved range went on; flush;
 //   5. the switches; flush;
-//   6. the old clusters freed, the marks cleared; flush; the record goes.
-// So a group costs four flushes, whatever its size, and the volume is
+//   6. the old clusters freed, the marks cleared, stored by the next
+//      group's first flush (whose record names them too) or the
+//      last one, after which the record goes.
+// So a group costs three flushes, whatever its size, and the volume is
 // marked dirty only while one is being committed. The order holds on
 // storage that reorders writes between flushes: a switch stored before its
 // chain would point at free clusters, and a free stored before its switch
@@ -40,6 +43,7 @@
 #include <cstring>
 
 #include "base/le.h"
+#include "platform/image/copy_check.h"
 #include "platform/image/fat_dir.h"
 #include "platform/image/fat_volume.h"
 #include "platform/image/move_intent.h"
@@ -139,34 +143,19 @@ void CFatVolume::AbandonGroup() {
 
 DWORD CFatVolume::VerifyGroup() {
   const uint64_t clusterBytes = BytesPerCluster();
-  const uint64_t chunkClusters = std::max<uint64_t>(1, kCopyChunkBytes / clusterBytes);
-  std::vector<uint8_t> data;
-  std::vector<uint8_t> check;
+  std::vector<CCopiedRange> copies;
   for (const CGroupMove& move : m_group) {
     for (const CFsRun& run : move.m_source) {
-      for (uint64_t done = 0; done < run.m_nCount;) {
-        const uint64_t n = std::min(chunkClusters, run.m_nCount - done);
-        const auto bytes = static_cast<size_t>(n * clusterBytes);
-        const uint64_t to = LcnOffset(move.m_nTargetLcn + run.m_nVcn + done);
-        data.resize(bytes);
-        check.resize(bytes);
-        DWORD err = m_pDevice->Read(LcnOffset(run.m_nLcn + done), data.data(), bytes);
-        if (err != ERROR_SUCCESS) return err;
-        m_pDevice->DropCached(to, bytes);
-        err = m_pDevice->Read(to, check.data(), bytes);
-        if (err != ERROR_SUCCESS) return err;
-        if (std::memcmp(data.data(), check.data(), bytes) != 0) return ERROR_CRC;
-        done += n;
-      }
+      copies.push_back(CCopiedRange{LcnOffset(run.m_nLcn),
+                                    LcnOffset(move.m_nTargetLcn + run.m_nVcn),
+                                    run.m_nCount * clusterBytes});
     }
   }
-  return ERROR_SUCCESS;
+  return CheckCopies(*m_pDevice, std::move(copies));
 }
 
 DWORD CFatVolume::CommitGroup() {
   if (m_group.empty()) return ERROR_SUCCESS;
-  DWORD err = Flush();
-  if (err == ERROR_SUCCESS) err = VerifyGroup();
   CIntentRecord record;
   record.m_dwSerial = Serial();
   record.m_bMarkedDirty = !m_bWasDirty;
@@ -176,7 +165,20 @@ DWORD CFatVolume::CommitGroup() {
       record.m_clusters.emplace_back(move.m_nTargetLcn + run.m_nVcn, run.m_nCount);
     }
   }
-  if (err == ERROR_SUCCESS) err = WriteIntentRecord(m_strIntentPath, record);
+  // The flush also stores the frees of the group before, and this record
+  // replaces the one that names them, so it names them too.
+  record.m_clusters.insert(record.m_clusters.end(), m_unstoredFrees.begin(), m_unstoredFrees.end());
+  DWORD err = ERROR_SUCCESS;
+  const DWORD recordErr = StoreWithRecord(
+      m_strIntentPath, record, [this] { return Flush(); }, &err);
+  if (err == ERROR_SUCCESS) m_unstoredFrees.clear();
+  if (recordErr == ERROR_SUCCESS) m_bIntentWritten = true;
+  if (err != ERROR_SUCCESS || recordErr != ERROR_SUCCESS) {
+    m_bIntentKept = true;
+    AbandonGroup();
+    return err != ERROR_SUCCESS ? err : recordErr;
+  }
+  err = VerifyGroup();
   if (err != ERROR_SUCCESS) {
     AbandonGroup();
     return err;
@@ -190,15 +192,20 @@ DWORD CFatVolume::CommitGroup() {
   if (err != ERROR_SUCCESS) {
     // Part of the group may be stored: the storage has the say, and the
     // record stays for the next open to finish it.
+    m_bIntentKept = true;
     AbandonGroup();
     return err;
   }
+  for (const CGroupMove& move : m_group) {
+    for (const CFsRun& run : move.m_source) m_unstoredFrees.emplace_back(run.m_nLcn, run.m_nCount);
+  }
   m_group.clear();
   m_nGroupBytes = 0;
+  // The frees and the clean marks are stored by the next flush: the next
+  // group's first (whose record names them too) or the last.
   err = WriteDeferredFrees();
   if (err == ERROR_SUCCESS) err = MarkClean();
-  if (err == ERROR_SUCCESS) err = Flush();
-  if (err == ERROR_SUCCESS) RemoveIntentRecord(m_strIntentPath);
+  if (err != ERROR_SUCCESS) m_bIntentKept = true;
   return err;
 }
 
@@ -210,8 +217,10 @@ void CFatVolume::EndWrites() {
     // Nothing may say "clean" before the moves are on stable storage.
     if (Flush() != ERROR_SUCCESS) return;
   }
-  if (!m_bMarkedDirty) return;
-  if (MarkClean() == ERROR_SUCCESS) Flush();
+  if (m_bMarkedDirty && (MarkClean() != ERROR_SUCCESS || Flush() != ERROR_SUCCESS)) return;
+  // Everything the record names is stored.
+  if (m_bIntentWritten && !m_bIntentKept) RemoveIntentRecord(m_strIntentPath);
+  m_bIntentWritten = false;
 }
 
 DWORD CFatVolume::ReadDirEntry(const CFsNode& node, uint8_t entry[32]) {

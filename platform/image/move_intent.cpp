@@ -3,6 +3,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "platform/settings_folder.h"
 
@@ -20,8 +22,8 @@ constexpr char kMagic[] = "vantrel-moves 1";
 constexpr size_t kMaxRuns = 1 << 20;
 
 DWORD WriteDurably(const std::string& path, const std::string& text) {
-  const std::string temp = path + ".new";
 #ifdef _WIN32
+  const std::string temp = path + ".new";
   HANDLE file = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
@@ -36,21 +38,30 @@ DWORD WriteDurably(const std::string& path, const std::string& text) {
   }
   return ERROR_SUCCESS;
 #else
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  // Written in place, not renamed over: each group's record replaces the
+  // one before it with one flush of the file. A record torn by a crash is
+  // either cut short (not read) or the new one's head over the old one's
+  // tail; recovery frees only clusters that no file owns, so either names
+  // nothing it may not free.
+  const bool existed = ::access(path.c_str(), F_OK) == 0;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return ERROR_ACCESS_DENIED;
   size_t done = 0;
   while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    const ssize_t n =
+        ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
-  const bool ok = done == text.size() && ::fsync(fd) == 0;
+  const bool ok =
+      done == text.size() && ::ftruncate(fd, static_cast<off_t>(done)) == 0 && ::fdatasync(fd) == 0;
   ::close(fd);
-  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
+  if (!ok) {
+    if (!existed) ::unlink(path.c_str());
     return ERROR_WRITE_FAULT;
   }
-  // The rename itself is stored with the folder.
+  if (existed) return ERROR_SUCCESS;
+  // A new file's name is stored with its folder.
   const size_t slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -127,6 +138,23 @@ DWORD ReadIntentRecord(const std::string& path, CIntentRecord* record) {
 
 void RemoveIntentRecord(const std::string& path) {
   if (!path.empty()) std::remove(path.c_str());
+}
+
+DWORD StoreWithRecord(const std::string& path, const CIntentRecord& record,
+                      const std::function<DWORD()>& flush, DWORD* flushed) {
+  DWORD written = ERROR_SUCCESS;
+  if (!path.empty()) {
+    try {
+      std::thread writer([&] { written = WriteIntentRecord(path, record); });
+      *flushed = flush();
+      writer.join();
+      return written;
+    } catch (const std::system_error&) {
+      written = WriteIntentRecord(path, record);  // no thread to spare
+    }
+  }
+  *flushed = flush();
+  return written;
 }
 
 }  // namespace vt

@@ -2,14 +2,15 @@
 // to its new clusters, which clusters it takes and which it lets go of are
 // written beside the image (IMAGE.vantrel-moves), or for a device into the
 // user's settings folder under the volume's serial; never inside the
-// volume, where its own checkers would find it. The record goes when the
-// group's frees are stored. A record found when the volume is next opened
-// for writing names an interrupted group: every cluster it names that is
+// volume, where its own checkers would find it. Each group's record replaces
+// the one before; the last goes when the writes end with everything stored. A record found when the
+// volume is next opened for writing names an interrupted group: every cluster it names that is
 // marked in use but owned by no file is freed, and the marks the group set
 // are cleared.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,5 +38,10 @@ DWORD WriteIntentRecord(const std::string& path, const CIntentRecord& record);
 // that does not parse (a torn write: its group never started).
 DWORD ReadIntentRecord(const std::string& path, CIntentRecord* record);
 void RemoveIntentRecord(const std::string& path);
+// Writes the record while `flush` stores the volume's writes: two flushes of
+// two files, made at once rather than one after the other. Returns what
+// writing the record gave; `*flushed` is what the flush gave.
+DWORD StoreWithRecord(const std::string& path, const CIntentRecord& record,
+                      const std::function<DWORD()>& flush, DWORD* flushed);
 
 }  // namespace vt

@@ -412,6 +412,7 @@ DWORD CNtfsVolume::CommitSplit(const CSplitPlan& plan) {
     }
     err = WriteIntentRecord(m_strIntentPath, record);
     if (err != ERROR_SUCCESS) return err;
+    m_bIntentWritten = true;
     std::vector<uint8_t> padded(static_cast<size_t>(listClusters * cb), 0);
     std::copy(newList.begin(), newList.end(), padded.begin());
     err = m_pDevice->Write(LcnOffset(listLcn), padded.data(), padded.size());
@@ -438,7 +439,6 @@ DWORD CNtfsVolume::CommitSplit(const CSplitPlan& plan) {
     err = FreeRuns(old);
     if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
     if (err != ERROR_SUCCESS) return err;
-    RemoveIntentRecord(m_strIntentPath);
   }
   // 5. The split extension record, no longer named, freed as NTFS frees one.
   if (!plan.inBase) {

@@ -12,14 +12,17 @@
 //   and reads see them as made. Its old clusters wait. The commit (the group
 //   full, the volume bitmap read, a target among the clusters the group
 //   lets go of, a record to split, the last volume handle closed):
-//   1. flush, then every target read back past the cache and compared with
-//      its source; a difference abandons the group (only free clusters were
-//      written) and fails with ERROR_CRC;
-//   2. the intent record beside the volume: every cluster moved from or to;
+//   1. flush, and at the same time the intent record beside the volume:
+//      every cluster moved from or to, and those the group before freed;
+//   2. every target read back past the cache and compared with its source;
+//      a difference abandons the group (only free clusters were written)
+//      and fails with ERROR_CRC;
 //   3. the targets marked in $Bitmap, flushed (nothing names them yet);
 //   4. the records, flushed;
-//   5. the old clusters freed in $Bitmap, flushed; the record goes.
-// So a group costs four flushes, whatever its size.
+//   5. the old clusters freed in $Bitmap, stored by the next group's first
+//      flush (whose record names them too) or the last one, after
+//      which the record goes.
+// So a group costs three flushes, whatever its size.
 //
 // A folder's clusters are the index blocks of its $I30 index allocation
 // (blocks hold their own VCN, not their place, so they move as they are);
@@ -42,6 +45,7 @@
 #include <cstring>
 
 #include "ondisk/ntfs_layout.h"
+#include "platform/image/copy_check.h"
 #include "platform/image/ntfs_edit.h"
 #include "platform/image/ntfs_file.h"
 #include "platform/image/ntfs_volume.h"
@@ -233,20 +237,13 @@ DWORD CNtfsVolume::CopyClusters(const std::vector<CRun>& from, uint64_t lcn) {
 
 DWORD CNtfsVolume::VerifyGroup() {
   const uint64_t cb = BytesPerCluster();
-  std::vector<uint8_t> data;
-  std::vector<uint8_t> check;
+  std::vector<CCopiedRange> copies;
+  copies.reserve(m_group.size());
   for (const CGroupCopy& copy : m_group) {
-    const auto bytes = static_cast<size_t>(copy.m_nCount * cb);
-    data.resize(bytes);
-    check.resize(bytes);
-    DWORD err = m_pDevice->Read(LcnOffset(copy.m_nFrom), data.data(), bytes);
-    if (err != ERROR_SUCCESS) return err;
-    m_pDevice->DropCached(LcnOffset(copy.m_nTo), bytes);
-    err = m_pDevice->Read(LcnOffset(copy.m_nTo), check.data(), bytes);
-    if (err != ERROR_SUCCESS) return err;
-    if (data != check) return ERROR_CRC;
+    copies.push_back(
+        CCopiedRange{LcnOffset(copy.m_nFrom), LcnOffset(copy.m_nTo), copy.m_nCount * cb});
   }
-  return ERROR_SUCCESS;
+  return CheckCopies(*m_pDevice, std::move(copies));
 }
 
 void CNtfsVolume::AbandonGroup() {
@@ -263,15 +260,26 @@ void CNtfsVolume::AbandonGroup() {
 
 DWORD CNtfsVolume::CommitGroup() {
   if (m_group.empty()) return ERROR_SUCCESS;
-  DWORD err = m_pDevice->Flush();
-  if (err == ERROR_SUCCESS) err = VerifyGroup();
   CIntentRecord record;
   record.m_dwSerial = Serial();
   for (const CGroupCopy& copy : m_group) {
     record.m_clusters.emplace_back(copy.m_nFrom, copy.m_nCount);
     record.m_clusters.emplace_back(copy.m_nTo, copy.m_nCount);
   }
-  if (err == ERROR_SUCCESS) err = WriteIntentRecord(m_strIntentPath, record);
+  // The flush also stores the frees of the group before, and this record
+  // replaces the one that names them, so it names them too.
+  for (const CRun& run : m_unstoredFrees) record.m_clusters.emplace_back(run.m_nLcn, run.m_nCount);
+  DWORD err = ERROR_SUCCESS;
+  const DWORD recordErr = StoreWithRecord(
+      m_strIntentPath, record, [this] { return m_pDevice->Flush(); }, &err);
+  if (err == ERROR_SUCCESS) m_unstoredFrees.clear();
+  if (recordErr == ERROR_SUCCESS) m_bIntentWritten = true;
+  if (err != ERROR_SUCCESS || recordErr != ERROR_SUCCESS) {
+    m_bIntentKept = true;
+    AbandonGroup();
+    return err != ERROR_SUCCESS ? err : recordErr;
+  }
+  err = VerifyGroup();
   if (err != ERROR_SUCCESS) {
     AbandonGroup();
     return err;
@@ -282,6 +290,7 @@ DWORD CNtfsVolume::CommitGroup() {
   if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
   if (err != ERROR_SUCCESS) {
     // Part of the group may be stored: the record stays for the next open.
+    m_bIntentKept = true;
     AbandonGroup();
     return err;
   }
@@ -289,12 +298,13 @@ DWORD CNtfsVolume::CommitGroup() {
   m_groupFrees.clear();
   m_group.clear();
   m_nGroupBytes = 0;
+  // The frees are stored by the next flush: the next group's first (whose
+  // record names them too) or the last.
+  m_bUnflushed = true;
+  m_unstoredFrees.insert(m_unstoredFrees.end(), frees.begin(), frees.end());
   err = FreeRuns(std::move(frees));
-  if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
-  if (err != ERROR_SUCCESS) return err;
-  m_bUnflushed = false;
-  RemoveIntentRecord(m_strIntentPath);
-  return ERROR_SUCCESS;
+  if (err != ERROR_SUCCESS) m_bIntentKept = true;
+  return err;
 }
 
 DWORD CNtfsVolume::RecoverInterrupted(const CIntentRecord& record) {
@@ -489,9 +499,9 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
     err = WriteStream(*m_pDevice, m_geometry, m_mft.Data(), record.first * m_geometry.m_nRecordSize,
                       record.second.data(), record.second.size());
     if (err != ERROR_SUCCESS) break;
+    m_mft.Rewrote(record.first, record.second);
   }
   m_pHeld->HoldFor(CHeldWriteDevice::kDirect);
-  m_mft.DropReadAhead();
   if (err != ERROR_SUCCESS) {
     AbandonGroup();
     return err;
@@ -504,7 +514,13 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
 
 void CNtfsVolume::EndWrites() {
   CommitGroup();
-  if (m_bUnflushed && m_pDevice->Flush() == ERROR_SUCCESS) m_bUnflushed = false;
+  if (m_bUnflushed) {
+    if (m_pDevice->Flush() != ERROR_SUCCESS) return;
+    m_bUnflushed = false;
+  }
+  // Everything the record names is stored.
+  if (m_bIntentWritten && !m_bIntentKept) RemoveIntentRecord(m_strIntentPath);
+  m_bIntentWritten = false;
 }
 
 }  // namespace vt

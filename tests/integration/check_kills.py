@@ -101,6 +101,21 @@ def kill_and_rerun(cli, img, args, duration, rng):
 PASSES = (["defrag", "--filter", "all"], ["freespace", "--mode", "maximize"])
 
 
+def pass_durations(cli, pristine, img):
+    """How long each pass takes once the image is in the cache (the
+    shorter of two runs), so that the kills fall inside the passes."""
+    durations = []
+    for args in PASSES:
+        best = None
+        for _ in range(2):
+            shutil.copy(pristine, img)
+            t0 = time.monotonic()
+            must([cli] + args[:1] + [img] + args[1:])
+            best = min(best or 1e9, time.monotonic() - t0)
+        durations.append(best)
+    return durations
+
+
 def fat_rounds(cli, work, rounds, rng):
     pristine = make_fat(work)
     _, summary = fat.fsck_summary(pristine)
@@ -108,12 +123,7 @@ def fat_rounds(cli, work, rounds, rng):
     os.makedirs(expected)
     must(["mcopy", "-s", "-n", "-i", pristine, "::*", expected + "/"])
     img = os.path.join(work, "run.img")
-    durations = []
-    for args in PASSES:
-        shutil.copy(pristine, img)
-        t0 = time.monotonic()
-        must([cli] + args[:1] + [img] + args[1:])
-        durations.append(time.monotonic() - t0)
+    durations = pass_durations(cli, pristine, img)
     killed = 0
     for n in range(rounds):
         which = n % 2
@@ -151,12 +161,7 @@ def ntfs_rounds(cli, work, rounds, rng):
         must(["umount", mnt])
     pristine = img + ".pristine"
     shutil.copy(img, pristine)
-    durations = []
-    for args in PASSES:
-        shutil.copy(pristine, img)
-        t0 = time.monotonic()
-        must([cli] + args[:1] + [img] + args[1:])
-        durations.append(time.monotonic() - t0)
+    durations = pass_durations(cli, pristine, img)
     shutil.copy(pristine, img)
     left_behind(cli, img)
     killed = 0
