@@ -165,20 +165,8 @@ DWORD CFatVolume::CommitGroup() {
       record.m_clusters.emplace_back(move.m_nTargetLcn + run.m_nVcn, run.m_nCount);
     }
   }
-  // The flush also stores the frees of the group before, and this record
-  // replaces the one that names them, so it names them too.
-  record.m_clusters.insert(record.m_clusters.end(), m_unstoredFrees.begin(), m_unstoredFrees.end());
-  DWORD err = ERROR_SUCCESS;
-  const DWORD recordErr = StoreWithRecord(
-      m_strIntentPath, record, [this] { return Flush(); }, &err);
-  if (err == ERROR_SUCCESS) m_unstoredFrees.clear();
-  if (recordErr == ERROR_SUCCESS) m_bIntentWritten = true;
-  if (err != ERROR_SUCCESS || recordErr != ERROR_SUCCESS) {
-    m_bIntentKept = true;
-    AbandonGroup();
-    return err != ERROR_SUCCESS ? err : recordErr;
-  }
-  err = VerifyGroup();
+  DWORD err = m_records.StoreWithFlush(std::move(record), [this] { return Flush(); });
+  if (err == ERROR_SUCCESS) err = VerifyGroup();
   if (err != ERROR_SUCCESS) {
     AbandonGroup();
     return err;
@@ -192,12 +180,12 @@ DWORD CFatVolume::CommitGroup() {
   if (err != ERROR_SUCCESS) {
     // Part of the group may be stored: the storage has the say, and the
     // record stays for the next open to finish it.
-    m_bIntentKept = true;
+    m_records.Keep();
     AbandonGroup();
     return err;
   }
   for (const CGroupMove& move : m_group) {
-    for (const CFsRun& run : move.m_source) m_unstoredFrees.emplace_back(run.m_nLcn, run.m_nCount);
+    for (const CFsRun& run : move.m_source) m_records.Freed(run.m_nLcn, run.m_nCount);
   }
   m_group.clear();
   m_nGroupBytes = 0;
@@ -205,7 +193,7 @@ DWORD CFatVolume::CommitGroup() {
   // group's first (whose record names them too) or the last.
   err = WriteDeferredFrees();
   if (err == ERROR_SUCCESS) err = MarkClean();
-  if (err != ERROR_SUCCESS) m_bIntentKept = true;
+  if (err != ERROR_SUCCESS) m_records.Keep();
   return err;
 }
 
@@ -219,8 +207,7 @@ void CFatVolume::EndWrites() {
   }
   if (m_bMarkedDirty && (MarkClean() != ERROR_SUCCESS || Flush() != ERROR_SUCCESS)) return;
   // Everything the record names is stored.
-  if (m_bIntentWritten && !m_bIntentKept) RemoveIntentRecord(m_strIntentPath);
-  m_bIntentWritten = false;
+  m_records.Finish();
 }
 
 DWORD CFatVolume::ReadDirEntry(const CFsNode& node, uint8_t entry[32]) {

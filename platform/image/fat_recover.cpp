@@ -72,7 +72,7 @@ DWORD CFatVolume::RecoverInterrupted(const CIntentRecord& record) {
                 (m_nDirtyFlagOffset != 0 &&
                  m_pDevice->Read(m_nDirtyFlagOffset, &flag, 1) == ERROR_SUCCESS && (flag & 1));
   AfterMetadataChange();
-  RemoveIntentRecord(m_strIntentPath);
+  RemoveIntentRecord(m_records.m_strPath);
   return ERROR_SUCCESS;
 }
 

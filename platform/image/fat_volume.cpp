@@ -58,11 +58,11 @@ DWORD CFatVolume::Open(std::unique_ptr<CBlockDevice> storage, std::unique_ptr<CF
                      !fat->m_table.IsCleanBitSet();
   fat->m_pHeld = device.get();
   fat->m_pDevice = std::move(device);
-  fat->m_strIntentPath = IntentRecordPath(*fat->m_pDevice, fat->Serial());
+  fat->m_records.m_strPath = IntentRecordPath(*fat->m_pDevice, fat->Serial());
   // A group of our moves that was cut off is finished before anything else.
   CIntentRecord record;
   if (!fat->m_pDevice->IsReadOnly() &&
-      ReadIntentRecord(fat->m_strIntentPath, &record) == ERROR_SUCCESS &&
+      ReadIntentRecord(fat->m_records.m_strPath, &record) == ERROR_SUCCESS &&
       record.m_dwSerial == fat->Serial()) {
     fat->RecoverInterrupted(record);
   }

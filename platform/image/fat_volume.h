@@ -122,14 +122,7 @@ class CFatVolume : public CFsVolume {
   };
   std::vector<CGroupMove> m_group;
   uint64_t m_nGroupBytes = 0;
-  std::string m_strIntentPath;  // where the group's intent record goes
-  // Whether a record was written, and whether one must stay for the next
-  // open (a group that failed part way); otherwise it goes when the writes
-  // end and everything is stored.
-  bool m_bIntentWritten = false;
-  bool m_bIntentKept = false;
-  // The clusters the last group freed, until a flush stores the frees.
-  std::vector<std::pair<uint64_t, uint64_t>> m_unstoredFrees;
+  CGroupRecords m_records;  // the groups' intent records
   // First clusters given back to files (by entry id) when a group was
   // abandoned: the nodes their handles hold still name the new ones.
   std::unordered_map<uint64_t, uint32_t> m_restoredFirst;

@@ -140,21 +140,31 @@ void RemoveIntentRecord(const std::string& path) {
   if (!path.empty()) std::remove(path.c_str());
 }
 
-DWORD StoreWithRecord(const std::string& path, const CIntentRecord& record,
-                      const std::function<DWORD()>& flush, DWORD* flushed) {
+DWORD CGroupRecords::StoreWithFlush(CIntentRecord record, const std::function<DWORD()>& flush) {
+  record.m_clusters.insert(record.m_clusters.end(), m_unstored.begin(), m_unstored.end());
   DWORD written = ERROR_SUCCESS;
-  if (!path.empty()) {
+  DWORD flushed = ERROR_SUCCESS;
+  bool flushedAlready = false;
+  if (!m_strPath.empty()) {
     try {
-      std::thread writer([&] { written = WriteIntentRecord(path, record); });
-      *flushed = flush();
+      std::thread writer([&] { written = WriteIntentRecord(m_strPath, record); });
+      flushed = flush();
+      flushedAlready = true;
       writer.join();
-      return written;
     } catch (const std::system_error&) {
-      written = WriteIntentRecord(path, record);  // no thread to spare
+      written = WriteIntentRecord(m_strPath, record);  // no thread to spare
     }
   }
-  *flushed = flush();
-  return written;
+  if (!flushedAlready) flushed = flush();
+  if (written == ERROR_SUCCESS && !m_strPath.empty()) m_bWritten = true;
+  if (flushed == ERROR_SUCCESS) m_unstored.clear();
+  if (flushed != ERROR_SUCCESS || written != ERROR_SUCCESS) m_bKept = true;
+  return flushed != ERROR_SUCCESS ? flushed : written;
+}
+
+void CGroupRecords::Finish() {
+  if (m_bWritten && !m_bKept) RemoveIntentRecord(m_strPath);
+  m_bWritten = false;
 }
 
 }  // namespace vt

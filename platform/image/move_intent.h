@@ -38,10 +38,30 @@ DWORD WriteIntentRecord(const std::string& path, const CIntentRecord& record);
 // that does not parse (a torn write: its group never started).
 DWORD ReadIntentRecord(const std::string& path, CIntentRecord* record);
 void RemoveIntentRecord(const std::string& path);
-// Writes the record while `flush` stores the volume's writes: two flushes of
-// two files, made at once rather than one after the other. Returns what
-// writing the record gave; `*flushed` is what the flush gave.
-DWORD StoreWithRecord(const std::string& path, const CIntentRecord& record,
-                      const std::function<DWORD()>& flush, DWORD* flushed);
+// The records of one volume's groups of moves while it is written.
+class CGroupRecords {
+ public:
+  std::string m_strPath;  // empty: the volume has no place for them
+
+  // Writes the record of the group being committed, with the clusters the
+  // group before freed (the flush stores those frees, and this record
+  // replaces the one that names them), while `flush` stores the group's
+  // copies: two flushes of two files at once. The first failure, after
+  // which the record stays for the next open.
+  DWORD StoreWithFlush(CIntentRecord record, const std::function<DWORD()>& flush);
+  // A committed group freed these clusters; the next flush stores that.
+  void Freed(uint64_t lcn, uint64_t count) { m_unstored.emplace_back(lcn, count); }
+  // A record was written by other means.
+  void Wrote() { m_bWritten = true; }
+  // A group failed part way: the record stays for the next open.
+  void Keep() { m_bKept = true; }
+  // Everything is stored: the record goes, unless one is to stay.
+  void Finish();
+
+ private:
+  bool m_bWritten = false;
+  bool m_bKept = false;
+  std::vector<std::pair<uint64_t, uint64_t>> m_unstored;
+};
 
 }  // namespace vt

@@ -410,9 +410,9 @@ DWORD CNtfsVolume::CommitSplit(const CSplitPlan& plan) {
     for (const CRun& run : listStream.m_runs) {
       if (!run.IsSparse()) record.m_clusters.emplace_back(run.m_nLcn, run.m_nCount);
     }
-    err = WriteIntentRecord(m_strIntentPath, record);
+    err = WriteIntentRecord(m_records.m_strPath, record);
     if (err != ERROR_SUCCESS) return err;
-    m_bIntentWritten = true;
+    m_records.Wrote();
     std::vector<uint8_t> padded(static_cast<size_t>(listClusters * cb), 0);
     std::copy(newList.begin(), newList.end(), padded.begin());
     err = m_pDevice->Write(LcnOffset(listLcn), padded.data(), padded.size());

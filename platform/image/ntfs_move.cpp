@@ -266,20 +266,8 @@ DWORD CNtfsVolume::CommitGroup() {
     record.m_clusters.emplace_back(copy.m_nFrom, copy.m_nCount);
     record.m_clusters.emplace_back(copy.m_nTo, copy.m_nCount);
   }
-  // The flush also stores the frees of the group before, and this record
-  // replaces the one that names them, so it names them too.
-  for (const CRun& run : m_unstoredFrees) record.m_clusters.emplace_back(run.m_nLcn, run.m_nCount);
-  DWORD err = ERROR_SUCCESS;
-  const DWORD recordErr = StoreWithRecord(
-      m_strIntentPath, record, [this] { return m_pDevice->Flush(); }, &err);
-  if (err == ERROR_SUCCESS) m_unstoredFrees.clear();
-  if (recordErr == ERROR_SUCCESS) m_bIntentWritten = true;
-  if (err != ERROR_SUCCESS || recordErr != ERROR_SUCCESS) {
-    m_bIntentKept = true;
-    AbandonGroup();
-    return err != ERROR_SUCCESS ? err : recordErr;
-  }
-  err = VerifyGroup();
+  DWORD err = m_records.StoreWithFlush(std::move(record), [this] { return m_pDevice->Flush(); });
+  if (err == ERROR_SUCCESS) err = VerifyGroup();
   if (err != ERROR_SUCCESS) {
     AbandonGroup();
     return err;
@@ -290,7 +278,7 @@ DWORD CNtfsVolume::CommitGroup() {
   if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
   if (err != ERROR_SUCCESS) {
     // Part of the group may be stored: the record stays for the next open.
-    m_bIntentKept = true;
+    m_records.Keep();
     AbandonGroup();
     return err;
   }
@@ -301,9 +289,9 @@ DWORD CNtfsVolume::CommitGroup() {
   // The frees are stored by the next flush: the next group's first (whose
   // record names them too) or the last.
   m_bUnflushed = true;
-  m_unstoredFrees.insert(m_unstoredFrees.end(), frees.begin(), frees.end());
+  for (const CRun& run : frees) m_records.Freed(run.m_nLcn, run.m_nCount);
   err = FreeRuns(std::move(frees));
-  if (err != ERROR_SUCCESS) m_bIntentKept = true;
+  if (err != ERROR_SUCCESS) m_records.Keep();
   return err;
 }
 
@@ -354,7 +342,7 @@ DWORD CNtfsVolume::RecoverInterrupted(const CIntentRecord& record) {
     if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
     if (err != ERROR_SUCCESS) return err;
   }
-  RemoveIntentRecord(m_strIntentPath);
+  RemoveIntentRecord(m_records.m_strPath);
   return ERROR_SUCCESS;
 }
 
@@ -519,8 +507,7 @@ void CNtfsVolume::EndWrites() {
     m_bUnflushed = false;
   }
   // Everything the record names is stored.
-  if (m_bIntentWritten && !m_bIntentKept) RemoveIntentRecord(m_strIntentPath);
-  m_bIntentWritten = false;
+  m_records.Finish();
 }
 
 }  // namespace vt

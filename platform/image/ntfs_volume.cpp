@@ -108,11 +108,11 @@ DWORD CNtfsVolume::Open(std::unique_ptr<CBlockDevice> storage, std::unique_ptr<C
   err = ntfs->CountFree(message);
   if (err != ERROR_SUCCESS) return err;
   ntfs->JudgeClean();
-  ntfs->m_strIntentPath = IntentRecordPath(*ntfs->m_pDevice, ntfs->Serial());
+  ntfs->m_records.m_strPath = IntentRecordPath(*ntfs->m_pDevice, ntfs->Serial());
   // A group of our moves that was cut off is finished before anything else.
   CIntentRecord record;
   if (!ntfs->m_pDevice->IsReadOnly() && ntfs->IsWritable() &&
-      ReadIntentRecord(ntfs->m_strIntentPath, &record) == ERROR_SUCCESS &&
+      ReadIntentRecord(ntfs->m_records.m_strPath, &record) == ERROR_SUCCESS &&
       record.m_dwSerial == ntfs->Serial()) {
     ntfs->RecoverInterrupted(record);
   }

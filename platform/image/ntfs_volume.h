@@ -171,14 +171,7 @@ class CNtfsVolume : public CFsVolume {
   std::vector<CGroupCopy> m_group;
   uint64_t m_nGroupBytes = 0;
   std::vector<ntfs::CRun> m_groupFrees;  // still marked in use until the commit
-  std::string m_strIntentPath;
-  // Whether a record was written, and whether one must stay for the next
-  // open (a group that failed part way); otherwise it goes when the writes
-  // end and everything is stored.
-  bool m_bIntentWritten = false;
-  bool m_bIntentKept = false;
-  // The clusters the last group freed, until a flush stores the frees.
-  std::vector<ntfs::CRun> m_unstoredFrees;
+  CGroupRecords m_records;               // the groups' intent records
   ntfs::CNtfsGeometry m_geometry;
   ntfs::CMft m_mft;
   ntfs::CStream m_bitmap;  // $Bitmap's data

@@ -47,6 +47,43 @@ TEST(IntentRecord, RoundTripsAndOnlyAWholeRecordCounts) {
   EXPECT_EQ("", IntentRecordPath(memory, 1));
 }
 
+// Each group's record replaces the one before in place and names the
+// clusters the group before freed until a flush has stored those frees; it
+// goes at the end unless a group failed part way.
+TEST(GroupRecords, EachRecordNamesTheFreesNotYetStoredAndOnlyAFailureKeepsIt) {
+  const std::string path = TempPath("vt-group-records.img.vantrel-moves");
+  RemoveIntentRecord(path);
+  CGroupRecords records;
+  records.m_strPath = path;
+  CIntentRecord first;
+  first.m_clusters = {{100, 4}, {200, 4}, {300, 1}};
+  int flushes = 0;
+  auto flush = [&flushes] { return ++flushes == 2 ? ERROR_WRITE_FAULT : ERROR_SUCCESS; };
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), records.StoreWithFlush(first, flush));
+  records.Freed(100, 4);
+  CIntentRecord second;
+  second.m_clusters = {{7, 2}};
+  // The flush fails: the frees are not known to be stored, the record stays.
+  EXPECT_EQ(static_cast<DWORD>(ERROR_WRITE_FAULT), records.StoreWithFlush(second, flush));
+  CIntentRecord back;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ReadIntentRecord(path, &back));
+  const std::vector<std::pair<uint64_t, uint64_t>> both = {{7, 2}, {100, 4}};
+  EXPECT_EQ(both, back.m_clusters);  // the shorter record over the longer
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), records.StoreWithFlush(second, flush));
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ReadIntentRecord(path, &back));
+  EXPECT_EQ(both, back.m_clusters);  // named once more, then stored
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), records.StoreWithFlush(second, flush));
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ReadIntentRecord(path, &back));
+  EXPECT_EQ(second.m_clusters, back.m_clusters);
+  records.Finish();
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ReadIntentRecord(path, &back)) << "kept";
+  CGroupRecords clean;
+  clean.m_strPath = path;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), clean.StoreWithFlush(second, [] { return ERROR_SUCCESS; }));
+  clean.Finish();
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), ReadIntentRecord(path, &back));
+}
+
 TEST(HeldWrites, ReadsSeeHeldWritesAndEachStageIsReleasedInOrder) {
   auto memory = std::make_unique<CMemoryBlockDevice>(std::vector<uint8_t>(64, 0));
   CMemoryBlockDevice* storage = memory.get();
