@@ -14,20 +14,27 @@ namespace {
 
 // Writers of one process read, change and replace the file in turn, so that
 // two keys written at once by two threads both survive.
-#ifdef _WIN32
-// Windows cannot replace a file while it is open, so this process's readers
-// also step aside while a writer renames; others are waited out by the writer.
+// Where the system cannot replace a file while it is open (Windows), this
+// process's readers also step aside while a writer renames; others are
+// waited out by the writer. Elsewhere readers need no lock: a rename
+// replaces the file whole.
 std::shared_mutex g_fileLock;
-using CReadGuard = std::shared_lock<std::shared_mutex>;
-using CWriteGuard = std::unique_lock<std::shared_mutex>;
-#else
-// Readers need no lock here: a rename replaces the file whole.
-std::mutex g_fileLock;
-struct CReadGuard {
-  explicit CReadGuard(std::mutex&) {}
+class CReadGuard {
+ public:
+  explicit CReadGuard(std::shared_mutex& lock) : m_lock(lock), m_bLocked(ReplaceWaitsForReaders()) {
+    if (m_bLocked) m_lock.lock_shared();
+  }
+  ~CReadGuard() {
+    if (m_bLocked) m_lock.unlock_shared();
+  }
+  CReadGuard(const CReadGuard&) = delete;
+  CReadGuard& operator=(const CReadGuard&) = delete;
+
+ private:
+  std::shared_mutex& m_lock;
+  const bool m_bLocked;
 };
-using CWriteGuard = std::unique_lock<std::mutex>;
-#endif
+using CWriteGuard = std::unique_lock<std::shared_mutex>;
 
 bool HasLineBreakOrNul(const std::string& text) {
   return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
@@ -264,8 +271,8 @@ bool SettingsFile::RestoreWindowPosition(IWindowPlacementHost& window) const {
 }
 
 void SettingsFile::ApplyProcessSettings(IProcessControl& process) const {
-  const int processors = GetInt("Processors", -1);
-  const int priority = GetInt("ProcessorPriority", 0);
+  const int processors = Processors();
+  const int priority = ProcessorPriority();
   if (priority != 0) process.SetPriorityClass(static_cast<DWORD>(priority));
   // The mask names processors 0 to 31 as the options page lists them.
   if (processors != -1) process.SetAffinityMask(static_cast<uint32_t>(processors));

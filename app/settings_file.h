@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/file_replace.h"
-#include "app/process_control.h"
-#include "app/window_placement.h"
+#include "platform/plain_files.h"
+#include "platform/process_control.h"
+#include "platform/window_placement.h"
 
 namespace vt {
 
@@ -49,6 +49,61 @@ class SettingsFile {
   // Writes the text between double quotes, so outer blanks survive. Text
   // with a line break or a NUL cannot be stored and is refused.
   bool SetString(const char* key, const std::string& text);
+
+  // One accessor per key of section "Settings", with the key's default from
+  // app/settings_keys.cpp where the key is missing or holds no whole number.
+  // Where a reader takes only some values, any other gives the default too
+  // (noted at the accessor). Setters return false when the file could not
+  // be written.
+  std::string SelectedDrives() const;  // "C:\,D:\,"
+  bool SetSelectedDrives(const std::string& list);
+  bool IncludeRemovable() const;
+  bool SetIncludeRemovable(bool on);
+  bool IncludeFloppy() const;
+  bool SetIncludeFloppy(bool on);
+  int DefragFreeMode() const;  // kFreeModeDontFragment or kFreeModeMaximize
+  bool SetDefragFreeMode(int mode);
+  int DefragFileMode() const;
+  bool SetDefragFileMode(int mode);
+  int CustomDefragByFileType() const;  // one of the filter option identifiers
+  bool SetCustomDefragByFileType(int option);
+  uint32_t IgnoreFilesGreaterThanSize() const;  // bytes; a negative value is the default
+  bool SetIgnoreFilesGreaterThanSize(uint32_t bytes);
+  int ByFragmentationPercentage() const;  // 0 to 99
+  bool SetByFragmentationPercentage(int percent);
+  // The drive pass reads a missing or unwritten threshold as 0, not the page's 50.
+  int WorkerFragmentationPercentage() const;
+  std::string CustomFileTypeInclude() const;
+  bool SetCustomFileTypeInclude(const std::string& list);
+  std::string CustomFileTypeIgnore() const;
+  bool SetCustomFileTypeIgnore(const std::string& list);
+  bool MakeRoomForLargeFiles() const;
+  bool SetMakeRoomForLargeFiles(bool on);
+  int Processors() const;  // the affinity mask as stored, -1 for all
+  bool SetProcessors(int mask);
+  int ProcessorPriority() const;  // 0 (leave it) or a priority class the page offers
+  bool SetProcessorPriority(int priorityClass);
+  bool SaveLogFiles() const;
+  bool SetSaveLogFiles(bool on);
+  int BlockSize() const;  // 1 to 10
+  bool SetBlockSize(int size);
+  bool AutoDefrag() const;
+  bool SetAutoDefrag(bool on);
+  int AutoDefragDays() const;  // bit 0 Sunday ... bit 6 Saturday; higher bits dropped
+  bool SetAutoDefragDays(int days);
+  int AutoDefragRecur() const;              // weeks
+  std::string AutoDefragRecurText() const;  // the stored text, for the page's edit box
+  bool SetAutoDefragRecur(int weeks);
+  bool AutoDefragIdle() const;
+  bool SetAutoDefragIdle(bool on);
+  std::string AutoDefragStartTime() const;
+  bool SetAutoDefragStartTime(const std::string& text);
+  std::string AutoDefragAccount() const;
+  bool SetAutoDefragAccount(const std::string& account);
+  std::string AutoDefragPassword() const;  // as protected for storing
+  bool SetAutoDefragPassword(const std::string& stored);
+  std::string AutoDefragDrives() const;  // "0,2,"
+  bool SetAutoDefragDrives(const std::string& list);
 
   // Any section: the value with one pair of surrounding quotes removed, cut
   // to bufferChars - 1 characters. False when the key is absent.

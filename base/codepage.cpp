@@ -89,7 +89,13 @@ void AppendUtf16AsUtf8(const char16_t* text, size_t count, std::string& out) {
   for (size_t i = 0; i < count; ++i) {
     char32_t c = text[i];
     if (c < 0x80) {
-      out += static_cast<char>(c);
+      // A run of ASCII, the rule in file names, goes in at once.
+      size_t end = i + 1;
+      while (end < count && text[end] < 0x80) ++end;
+      const size_t at = out.size();
+      out.resize(at + (end - i));
+      for (size_t k = i; k < end; ++k) out[at + (k - i)] = static_cast<char>(text[k]);
+      i = end - 1;
       continue;
     }
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && text[i + 1] >= 0xDC00 &&

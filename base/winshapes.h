@@ -218,6 +218,9 @@ typedef struct _TOKEN_PRIVILEGES {
 #define DRIVE_CDROM 5
 #define DRIVE_RAMDISK 6
 
+// Error modes.
+#define SEM_FAILCRITICALERRORS 0x0001
+
 // Message boxes.
 #define MB_OK 0x00000000u
 #define MB_OKCANCEL 0x00000001u

@@ -56,6 +56,8 @@ int RunDefragFile(const std::vector<std::string>& args) {
   const int moveAnyway = parsed.Has("move-anyway")         ? IDYES
                          : parsed.Has("skip-unfragmented") ? IDNO
                                                            : -1;
+  COperationScope scope(engine);
+  if (InterruptRequested()) SetCancel(true);  // a Ctrl-C during the analysis counts too
   const std::vector<CFileBatchItem> results = DefragFileBatch(
       engine, session.Root(),
       std::vector<std::string>(parsed.positional.begin() + 1, parsed.positional.end()), placement,

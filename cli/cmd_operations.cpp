@@ -87,7 +87,7 @@ bool ReadPictureOptions(const CParsedArgs& parsed, MapPictureOptions* options, s
   };
   uint64_t width = static_cast<uint64_t>(options->width);
   uint64_t height = static_cast<uint64_t>(options->height);
-  uint64_t block = static_cast<uint64_t>(SettingsFile().GetInt("BlockSize", options->blockSize));
+  uint64_t block = static_cast<uint64_t>(SettingsFile().BlockSize());
   if (block < 1 || block > 10) block = 7;
   if (!number("width", &width) || !number("height", &height) || !number("block-size", &block) ||
       !number("first-cluster", &options->firstCluster))
@@ -127,8 +127,9 @@ int RunOperation(const CParsedArgs& parsed, const CDriveOperation& op) {
   CDriveData& drive = session.Drive();
   CReportDocument report;
   CDriveOperation run = op;
-  run.m_bStartCancelled = InterruptRequested();
   CDefrag& engine = session.Engine();
+  COperationScope scope(engine);
+  if (InterruptRequested()) SetCancel(true);  // a Ctrl-C before the start counts too
   const uint64_t bytesPerCluster = drive.m_dwBytesPerCluster;
   run.m_onStart = [&session, &engine, bytesPerCluster] {
     session.Sink().TrackMoves(
@@ -199,9 +200,8 @@ int RunDefrag(const std::vector<std::string>& args) {
 int RunFreeSpace(const std::vector<std::string>& args) {
   CParsedArgs parsed = ParseCommandArgs("freespace", args);
   // Only 3 asks to maximize; anything else stored is the default.
-  int32_t mode = SettingsFile().GetInt("DefragFreeMode", kFreeModeDontFragment) == kFreeModeMaximize
-                     ? kFreeModeMaximize
-                     : kFreeModeDontFragment;
+  int32_t mode = SettingsFile().DefragFreeMode() == kFreeModeMaximize ? kFreeModeMaximize
+                                                                      : kFreeModeDontFragment;
   if (parsed.Has("mode")) {
     const std::string text = parsed.Get("mode");
     if (text == "dont-fragment")

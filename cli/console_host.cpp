@@ -5,38 +5,18 @@
 #include <cstdlib>
 
 #include "engine/globals.h"
+#include "platform/console.h"
 #include "platform/system_ops.h"
-
-#ifdef _WIN32
-#include <io.h>
-#define VT_ISATTY _isatty
-#define VT_FILENO _fileno
-#else
-#include <unistd.h>
-
-#include <csignal>
-#define VT_ISATTY isatty
-#define VT_FILENO fileno
-#endif
 
 namespace vt {
 
-bool StderrIsTerminal() { return VT_ISATTY(VT_FILENO(stderr)) != 0; }
+bool StderrIsTerminal() { return IsTerminal(stderr); }
 
 namespace {
 std::atomic<bool> g_quiet{false};
 std::atomic<int> g_interrupts{0};
 std::atomic<int> g_exitCode{kInterruptedExit};  // of the first stop asked
 
-#ifdef _WIN32
-BOOL WINAPI ConsoleControl(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-  OnInterrupt();
-  return TRUE;
-}
-#else
-void OnSignal(int signal) { OnInterrupt(128 + signal); }
-#endif
 }  // namespace
 
 void SetQuietProgress(bool quiet) { g_quiet.store(quiet); }
@@ -46,15 +26,7 @@ void OnInterrupt(int exitCode) {
   // Only lock-free stores and _exit: this runs inside a signal handler.
   if (g_interrupts.fetch_add(1) >= 1) {
     static const char kNote[] = "\nvantrel-cli: stopped at once\n";
-#ifdef _WIN32
-    DWORD written = 0;
-    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), kNote, sizeof(kNote) - 1, &written, nullptr);
-    ExitProcess(exitCode);
-#else
-    ssize_t ignored = write(2, kNote, sizeof(kNote) - 1);
-    (void)ignored;
-    _exit(exitCode);
-#endif
+    WriteErrorAndExit(kNote, sizeof(kNote) - 1, exitCode);
   }
   g_exitCode.store(exitCode);
   SetCancel(true);
@@ -76,17 +48,9 @@ std::string InterruptText() {
 }
 
 void InstallInterruptHandler() {
-#ifdef _WIN32
-  SetConsoleCtrlHandler(&ConsoleControl, TRUE);
-#else
-  struct sigaction action = {};
-  action.sa_handler = &OnSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
   // A shutdown or a closed terminal stops as a Ctrl-C does: after the move
   // in progress, never in the middle of one.
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-#endif
+  CatchConsoleInterrupts([](int exitCode) { OnInterrupt(exitCode); }, kInterruptedExit);
 }
 
 std::string FormatRate(double bytesPerSecond) {

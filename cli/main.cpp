@@ -7,17 +7,12 @@
 #include "cli/commands.h"
 #include "cli/console_host.h"
 #include "cli/session.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "platform/console.h"
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
   // The arguments come in the process's code page, UTF-8 by the manifest;
   // the console shows the output in the same.
-  ::SetConsoleOutputCP(CP_UTF8);
-#endif
+  vt::UseUtf8Console();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     std::fputs(vt::UsageText().c_str(), stderr);

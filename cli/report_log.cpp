@@ -13,7 +13,7 @@ bool FinishReport(const CReportDocument& report, bool print, bool log) {
   if (print) PrintText(report.PlainText());
   if (!log) return true;
   SettingsFile settings;
-  if (settings.GetInt("SaveLogFiles", 1) == 0) {
+  if (!settings.SaveLogFiles()) {
     std::fprintf(stderr, "vantrel-cli: log files are switched off (SaveLogFiles is 0)\n");
     return true;
   }

@@ -19,9 +19,7 @@
 #include "platform/image/volume_identity.h"
 #include "platform/image/volume_set.h"
 #include "platform/system_ops.h"
-#ifdef _WIN32
-#include "platform/win32/win32_volume_ops.h"
-#endif
+#include "platform/system_volumes.h"
 
 namespace vt {
 
@@ -143,29 +141,18 @@ std::string ImageCacheFolder(const std::string& imagePath, const std::string& vo
   hash = Fnv1a(std::to_string(static_cast<long long>(stamp)), hash);
   hash = Fnv1a(volumeIdentity, hash);
   fs::path base;
-#ifdef _WIN32
-  base = fs::temp_directory_path(ec);
-#else
-  const char* xdg = std::getenv("XDG_CACHE_HOME");
-  const char* home = std::getenv("HOME");
-  if (xdg && *xdg)
-    base = xdg;
-  else if (home && *home)
-    base = fs::path(home) / ".cache";
-  else
-    return std::string();
-#endif
+  const std::string cacheBase = UserCacheBase();
+  if (cacheBase.empty()) return std::string();
+  base = cacheBase;
   char name[32];
   std::snprintf(name, sizeof(name), "%016llx", static_cast<unsigned long long>(hash));
   fs::path folder = base / "vantrel" / name;
   if (!create) return folder.string();
   fs::create_directories(folder, ec);
   if (ec) return std::string();
-#ifndef _WIN32
   // The cache tells what files a volume holds: it is the user's alone.
-  fs::permissions(base / "vantrel", fs::perms::owner_all, fs::perm_options::replace, ec);
-  fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
-#endif
+  KeepFolderPrivate((base / "vantrel").string());
+  KeepFolderPrivate(folder.string());
   return folder.string();
 }
 
@@ -184,15 +171,14 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
   m_strVolumeArg = volume;
   letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   if (IsDriveRoot(volume)) {
-#ifdef _WIN32
-    m_ops = std::make_unique<CWin32VolumeOps>();
+    m_ops = SystemVolumeOps();
+    if (!m_ops) {
+      *error = "drive " + volume + " is not a volume of this system; name a volume image instead";
+      return EXIT_USAGE;
+    }
     m_strRoot =
         std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(volume[0])))) +
         ":\\";
-#else
-    *error = "drive " + volume + " is not a volume of this system; name a volume image instead";
-    return EXIT_USAGE;
-#endif
   } else {
     auto set = std::make_unique<CImageVolumeSet>();
     std::string message;
@@ -221,28 +207,24 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
       *error = "cannot open " + volume + ": " + (message.empty() ? "not a usable volume" : message);
       return EXIT_USAGE;
     }
+    m_pImageSet = set.get();
+    m_strRoot = std::string(1, letter) + ":\\";
     if ((!m_bForReading && !readOnly) || m_bCheckAlways) {
-      CAllocationCheck check;
-      rc = set->CheckAllocation(letter, &check);
-      if (rc != ERROR_SUCCESS) {
-        *error = "cannot check volume " + volume + ": " + HostSystem().FormatSystemMessage(rc);
-        while (!error->empty() && (error->back() == '\n' || error->back() == '\r'))
-          error->pop_back();
-        return EXIT_USAGE;
+      // On NTFS a volume opened for reading is checked as the analysis
+      // goes through its records, after it (Analyze): the MFT is read once.
+      char fsName[32] = {};
+      m_bCheckPending = m_bForReading &&
+                        set->GetVolumeInformationA(m_strRoot.c_str(), nullptr, 0, nullptr, nullptr,
+                                                   nullptr, fsName, sizeof(fsName)) &&
+                        std::string(fsName) == "NTFS";
+      if (m_bCheckPending) set->CheckAlongReads(letter);
+      const int checked = m_bCheckPending ? EXIT_OK : CheckImage(error);
+      if (checked != EXIT_OK) {
+        m_pImageSet = nullptr;
+        return checked;
       }
-      if (!check.IsConsistent()) {
-        *error = DamagedVolumeMessage(*set, letter, check.m_strProblem);
-        if (!m_bForReading) return EXIT_USAGE;
-        // The analysis goes on: it is how the damage is looked at. The
-        // command still ends with the status of a damaged volume.
-        std::fprintf(stderr, "vantrel-cli: warning: %s\n", error->c_str());
-        m_strDamage = *error;
-        error->clear();
-      }
-      m_nLostClusters = check.m_nLostClusters;
     }
     m_ops = std::move(set);
-    m_strRoot = std::string(1, letter) + ":\\";
   }
 
   std::string reason;
@@ -264,6 +246,29 @@ int CCliSession::Open(const std::string& volume, char letter, std::string* error
   services.messages = m_sink.get();
   services.prompt = &m_prompt;
   m_engine = std::make_unique<CDefrag>(services);
+  return EXIT_OK;
+}
+
+int CCliSession::CheckImage(std::string* error) {
+  m_bCheckPending = false;
+  const char letter = m_strRoot[0];
+  CAllocationCheck check;
+  const DWORD rc = m_pImageSet->CheckAllocation(letter, &check);
+  if (rc != ERROR_SUCCESS) {
+    *error = "cannot check volume " + m_strVolumeArg + ": " + HostSystem().FormatSystemMessage(rc);
+    while (!error->empty() && (error->back() == '\n' || error->back() == '\r')) error->pop_back();
+    return EXIT_USAGE;
+  }
+  if (!check.IsConsistent()) {
+    *error = DamagedVolumeMessage(*m_pImageSet, letter, check.m_strProblem);
+    if (!m_bForReading) return EXIT_USAGE;
+    // The analysis goes on: it is how the damage is looked at. The
+    // command still ends with the status of a damaged volume.
+    std::fprintf(stderr, "vantrel-cli: warning: %s\n", error->c_str());
+    m_strDamage = *error;
+    error->clear();
+  }
+  m_nLostClusters = check.m_nLostClusters;
   return EXIT_OK;
 }
 
@@ -318,8 +323,13 @@ int CCliSession::Analyze(std::string* error) {
   }
   CAnalyzeOptions options;
   options.m_bUseCache = m_bUseCache;
-  options.m_bStartCancelled = InterruptRequested();  // a Ctrl-C before the start counts too
+  COperationScope scope(*m_engine);
+  if (InterruptRequested()) SetCancel(true);  // a Ctrl-C before the start counts too
   const CAnalysis analysis = OpenAndAnalyze(*m_engine, m_drive, options);
+  if (m_bCheckPending) {
+    const int checked = CheckImage(error);
+    if (checked != EXIT_OK) return checked;
+  }
   m_bFromCache = analysis.m_bFromCache;
   m_nElapsedMs = analysis.m_nElapsedMs;
   m_sink->Finish();

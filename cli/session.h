@@ -14,6 +14,8 @@
 
 namespace vt {
 
+class CImageVolumeSet;
+
 enum ExitCode { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
 
 class CCliSession {
@@ -75,7 +77,13 @@ class CCliSession {
   const std::string& Root() const { return m_strRoot; }
 
  private:
+  // The allocation check of an image: its warning or refusal, and the lost
+  // clusters it counted.
+  int CheckImage(std::string* error);
+
   std::unique_ptr<IVolumeOps> m_ops;
+  CImageVolumeSet* m_pImageSet = nullptr;  // m_ops when it is an image's
+  bool m_bCheckPending = false;            // to run after the analysis
   std::unique_ptr<CConsoleSink> m_sink;
   CConsolePrompt m_prompt;
   ClusterMap m_map{&m_prompt};

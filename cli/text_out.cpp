@@ -3,13 +3,12 @@
 #include <cstdio>
 
 #include "cli/json_writer.h"
+#include "platform/console.h"
 
 namespace vt {
 
 std::string AnsiForTerminal(const std::string& text) {
-#ifdef _WIN32
-  return text;
-#else
+  if (ConsoleTakesTextAsIs()) return text;
   // The JSON escaper already turns Windows-1252 into UTF-8; take its result
   // without the quotes, and undo its escapes of control characters.
   std::string out;
@@ -27,7 +26,6 @@ std::string AnsiForTerminal(const std::string& text) {
     }
   }
   return out;
-#endif
 }
 
 void PrintText(const std::string& text) {

@@ -9,12 +9,7 @@
 
 #include "engine/defrag.h"
 #include "engine/globals.h"
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "platform/plain_files.h"
 
 namespace vt {
 
@@ -41,51 +36,11 @@ struct FileCloser {
 };
 using CFile = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens only a regular file, and never waits: a FIFO put in the cache's
-// place would block the open until something writes to it.
-std::FILE* OpenForReading(const std::string& path) {
-#ifdef _WIN32
-  return std::fopen(path.c_str(), "rb");
-#else
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  std::FILE* f = ::fdopen(fd, "rb");
-  if (!f) ::close(fd);
-  return f;
-#endif
-}
-
-// A new file in the place of `path`, never through what is there now.
-std::FILE* CreateForWriting(const std::string& path) {
-  std::remove(path.c_str());
-#ifdef _WIN32
-  return std::fopen(path.c_str(), "wb");
-#else
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return nullptr;
-  std::FILE* f = ::fdopen(fd, "wb");
-  if (!f) ::close(fd);
-  return f;
-#endif
-}
-
 // The whole file's length; 64-bit, as a cache can pass 2 GiB.
 bool FileLength(std::FILE* f, uint64_t* length) {
-#ifdef _WIN32
-  if (::_fseeki64(f, 0, SEEK_END) != 0) return false;
-  const long long end = ::_ftelli64(f);
-  if (end < 0 || ::_fseeki64(f, 0, SEEK_SET) != 0) return false;
-#else
-  if (::fseeko(f, 0, SEEK_END) != 0) return false;
-  const off_t end = ::ftello(f);
-  if (end < 0 || ::fseeko(f, 0, SEEK_SET) != 0) return false;
-#endif
+  if (!SeekPlainFile(f, 0, SEEK_END)) return false;
+  const int64_t end = TellPlainFile(f);
+  if (end < 0 || !SeekPlainFile(f, 0, SEEK_SET)) return false;
   *length = static_cast<uint64_t>(end);
   return true;
 }
@@ -213,11 +168,7 @@ std::string CDefrag::GetCachePath(const CDriveData& drive) {
   const char letter = drive.m_strDrive.empty() ? '?' : drive.m_strDrive[0];
   std::string name = std::string("Vantrel.") + letter + ".dat";
   if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
-#ifndef _WIN32
-  for (char& c : folder)
-    if (c == '\\') c = '/';
-#endif
-  return folder + name;
+  return NativePath(folder) + name;
 }
 
 bool CDefrag::CacheExists(const CDriveData& drive) {
@@ -247,7 +198,7 @@ bool CDefrag::SaveDriveData(CDriveData& drive) {
   // written through.
   const std::string path = GetCachePath(drive);
   const std::string part = path + ".new";
-  CFile file(CreateForWriting(part));
+  CFile file(CreatePlainFileForWriting(part));
   bool ok = file != nullptr;
   if (ok) {
     std::setvbuf(file.get(), nullptr, _IOFBF, 4096);
@@ -290,10 +241,7 @@ bool CDefrag::SaveDriveData(CDriveData& drive) {
     out.U32(out.Crc());
     ok = out.Ok() && std::fflush(file.get()) == 0;
     ok = std::fclose(file.release()) == 0 && ok;
-#ifdef _WIN32
-    if (ok) std::remove(path.c_str());  // rename does not replace here
-#endif
-    if (ok) ok = std::rename(part.c_str(), path.c_str()) == 0;
+    if (ok) ok = MovePlainFileOver(part, path);
     // A cache that could not be written whole is no cache.
     if (!ok) {
       std::remove(part.c_str());
@@ -306,7 +254,7 @@ bool CDefrag::SaveDriveData(CDriveData& drive) {
 
 bool CDefrag::LoadDriveData(CDriveData& drive) {
   const std::string path = GetCachePath(drive);
-  CFile file(OpenForReading(path));
+  CFile file(OpenPlainFileForReading(path));
   if (!file) return false;
   std::setvbuf(file.get(), nullptr, _IOFBF, 4096);
   uint64_t length = 0;

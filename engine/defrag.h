@@ -125,16 +125,22 @@ class CDefrag {
   // lowest free run that holds it. Returns the clusters moved.
   uint64_t DefragDrive(DefragFilter kind, bool silent, double percentThreshold,
                        uint32_t sizeThreshold, const std::vector<std::string>& types);
-  // The drive pass's step for a file no free run holds: the unfragmented
-  // files in the stretch of the volume where the least must move are moved
-  // out, each whole into a free run outside it. True with the free run that
-  // now holds the file; false with the report line saying why not, and
-  // *later set when room may yet be made once other files have moved.
+  // The drive pass's step for a file no free run holds: the files (and
+  // pieces of fragmented ones) in the stretch of the volume where the least
+  // must move are moved out, each whole into a free place outside it (room
+  // made first for those no free run holds). True with the free run that
+  // now holds the file, or with the file already whole when it was put
+  // together around its pieces in place; false with the report line saying
+  // why not, and *later set when room may yet be made once other files have
+  // moved.
   bool MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::string* why,
                    bool* later = nullptr);
   // Free-run entry that starts at lcn, splitting the run that holds it;
   // false when the list has no free run holding [lcn, lcn + clusters).
   bool SplitFreeRunAt(uint64_t lcn, uint64_t clusters, size_t* run);
+  // Moves the pieces of a file that room was made for, each to where it
+  // belongs in the stretch from windowLcn on, around those already there.
+  bool FillAround(size_t fileIndex, uint64_t windowLcn, bool silent, std::string* why);
 
   // Free-space consolidation: moves data above each gap down into it until
   // a whole pass moves nothing. Returns the clusters moved.
@@ -196,6 +202,9 @@ class CDefrag {
   // Clusters the current operation really moved (failed chunks do not count).
   uint64_t m_nMovedClusters = 0;
   uint32_t m_dwStartTick = 0;
+  // Fragmented files the last drive pass's filter left out (by size, degree
+  // or type).
+  uint64_t m_nFilteredFiles = 0;
   bool m_bSilent = false;
   // Whether the drive pass makes room for files no free run holds.
   bool m_bMakeRoom = true;

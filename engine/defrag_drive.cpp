@@ -26,6 +26,7 @@ uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThre
   uint64_t processed = 0;
 
   m_nMovedClusters = 0;
+  m_nFilteredFiles = 0;
   bool movedSinceRebuild = false;
   BuildFreeRunList();
   m_dwStartTick = System().GetTickCount();
@@ -65,15 +66,22 @@ uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThre
           if (degree < percentThreshold) {
             record(Format("File ignored. Percent fragmented equals (%.02f%%) %s ", degree,
                           path.c_str()));
+            ++m_nFilteredFiles;
             break;
           }
         } else if (kind == BySize) {
           if (file.m_nSize >= (1ull << 32) || file.m_nSize > sizeThreshold) {
             record(Format("File ignored. Size equals (%s) %s ",
                           FormatByteSize(file.m_nSize).c_str(), path.c_str()));
+            ++m_nFilteredFiles;
             break;
           }
         } else if (kind == ExcludeTypes || kind == OnlyTypes) {
+          // A folder has no file type: a type filter never takes it.
+          if (file.IsDirectory()) {
+            ++m_nFilteredFiles;
+            break;
+          }
           const std::string ext = Extension(file.m_strName);
           if (!ext.empty()) {
             bool listed = false;
@@ -83,7 +91,10 @@ uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThre
                 break;
               }
             }
-            if ((kind == ExcludeTypes && listed) || (kind == OnlyTypes && !listed)) break;
+            if ((kind == ExcludeTypes && listed) || (kind == OnlyTypes && !listed)) {
+              ++m_nFilteredFiles;
+              break;
+            }
           }
         }
 
@@ -109,6 +120,13 @@ uint64_t CDefrag::DefragDrive(DefragFilter kind, bool silent, double percentThre
             } else {
               record(why);
             }
+            break;
+          }
+          // The file may have been put together around pieces of it that
+          // were already in place.
+          if (file.m_fragments.GetSize() == 1) {
+            Messages().Post(m_hProgressWnd, UM_DRIVE_UPDATE, 0, 0);
+            progress = true;
             break;
           }
         }

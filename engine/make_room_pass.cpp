@@ -12,6 +12,17 @@ namespace vt {
 namespace {
 // Stretches checked for places for their files, the cheapest first.
 constexpr size_t kRoomTries = 4096;
+
+// The items the analysis adds for the MFT's reserved areas span each range
+// whole, over clusters other files hold (the MFT in pieces, the files after
+// the mirror) and over free ones. What really lies there is listed already:
+// the MFT and its mirror as the reader found them, the other files, and the
+// free runs (which leave out the free clusters kept for the MFT where the
+// system keeps them). As clusters that stay, they would pin all of that.
+bool IsReservedArea(const CFileItem& item) {
+  return (item.m_wFlags & (FI_FOLDER_LIST | FI_UNMOVABLE)) == (FI_FOLDER_LIST | FI_UNMOVABLE) &&
+         item.m_nRecord == 0 && item.m_nSize == 0 && item.m_strName.compare(0, 4, "$MFT") == 0;
+}
 }  // namespace
 
 bool CDefrag::SplitFreeRunAt(uint64_t lcn, uint64_t clusters, size_t* run) {
@@ -35,6 +46,66 @@ bool CDefrag::SplitFreeRunAt(uint64_t lcn, uint64_t clusters, size_t* run) {
   return false;
 }
 
+bool CDefrag::FillAround(size_t fileIndex, uint64_t windowLcn, bool silent, std::string* why) {
+  CFileItem& file = m_files[fileIndex];
+  const std::string path = GetItemPath(file);
+  // Each pass moves the first piece not yet where it belongs, whole, to
+  // where it runs on from the pieces before it: the file never has more
+  // pieces than before.
+  for (size_t guard = file.m_fragments.GetSize(); file.m_fragments.GetSize() > 1 && guard > 0;
+       --guard) {
+    if (IsCancelled()) {
+      *why = Format("Making room for this file was cancelled. %s.", path.c_str());
+      return false;
+    }
+    uint64_t pos = 0;
+    const CFileClusterItem* misplaced = nullptr;
+    for (const auto& f : file.m_fragments) {
+      if (f.m_nLcn != windowLcn + pos) {
+        misplaced = &f;
+        break;
+      }
+      pos += f.m_nClusters;
+    }
+    if (!misplaced) break;
+    const CFileClusterItem piece = *misplaced;
+    const size_t piecesBefore = file.m_fragments.GetSize();
+    size_t target = 0;
+    bool ok = SplitFreeRunAt(windowLcn + pos, piece.m_nClusters, &target);
+    if (ok) {
+      MoveRequest request;
+      request.file = &file;
+      request.targetRun = target;
+      request.mode = 1;
+      request.silent = silent;
+      request.hasFilter = true;
+      request.filterLcn = piece.m_nLcn;
+      request.filterCount = piece.m_nClusters;
+      ok = MoveFileClusters(request) && file.m_fragments.GetSize() <= piecesBefore;
+      // Now in place: the pieces up to it run on from the stretch's start.
+      uint64_t at = windowLcn;
+      bool placed = false;
+      for (const auto& f : file.m_fragments) {
+        if (f.m_nLcn != at) break;
+        at += f.m_nClusters;
+        placed = at >= windowLcn + pos + piece.m_nClusters;
+        if (placed) break;
+      }
+      ok = ok && placed;
+    }
+    if (!ok) {
+      *why = Format("No room could be made for this file: the room made is not free. %s.",
+                    path.c_str());
+      return false;
+    }
+  }
+  BuildFreeRunList();
+  if (file.m_fragments.GetSize() == 1) return true;
+  *why =
+      Format("No room could be made for this file: the room made is not free. %s.", path.c_str());
+  return false;
+}
+
 bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::string* why,
                           bool* later) {
   if (later) *later = false;
@@ -49,12 +120,21 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
   segments.reserve(m_files.GetSize() + m_freeRuns.GetSize());
   for (size_t k = 0; k < m_files.GetSize(); ++k) {
     const CFileItem& item = m_files[k];
-    // Only whole files move, and FAT folders never (their entries name
+    if (ntfs && IsReservedArea(item)) continue;
+    // Whole files move, and the pieces of fragmented ones (this file's
+    // own among them) each whole into one free place, so no file ends with
+    // more pieces than it had. FAT folders never move (their entries name
     // their own clusters).
-    const bool movable = k != fileIndex && !item.IsUnmovable() && item.m_fragments.GetSize() == 1 &&
-                         !(item.IsDirectory() && !ntfs) && (item.m_wFlags & FI_VIRTUAL) == 0;
-    for (const auto& f : item.m_fragments)
-      segments.push_back({f.m_nLcn, f.m_nClusters, movable ? static_cast<int64_t>(k) : kRoomFixed});
+    const bool movable =
+        !item.IsUnmovable() && !(item.IsDirectory() && !ntfs) && (item.m_wFlags & FI_VIRTUAL) == 0;
+    uint64_t pos = 0;
+    for (const auto& f : item.m_fragments) {
+      const int64_t as = !movable         ? kRoomFixed
+                         : k == fileIndex ? kRoomOwn
+                                          : static_cast<int64_t>(k);
+      segments.push_back({f.m_nLcn, f.m_nClusters, as, pos});
+      pos += f.m_nClusters;
+    }
   }
   for (const auto& r : m_freeRuns)
     if (r.m_nState == RUN_FREE) segments.push_back({r.m_nLcn, r.m_nClusters, kRoomFree});
@@ -89,13 +169,22 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
       *why = Format("Making room for this file was cancelled. %s.", path.c_str());
       return false;
     }
-    CFileItem& item = m_files[static_cast<size_t>(move.m_nItem)];
+    CFileItem& item =
+        m_files[move.m_nItem == kRoomOwn ? fileIndex : static_cast<size_t>(move.m_nItem)];
+    const bool piece = item.m_fragments.GetSize() > 1;
     const std::string itemPath = GetItemPath(item);
     size_t target = 0;
-    const bool inPlace = item.m_fragments.GetSize() == 1 &&
-                         item.m_fragments[0].m_nLcn == move.m_nFrom &&
-                         item.m_fragments[0].m_nClusters == move.m_nClusters;
-    if (!inPlace || !SplitFreeRunAt(move.m_nTarget, move.m_nClusters, &target)) {
+    bool inPlace = false;
+    for (const auto& f : item.m_fragments)
+      if (f.m_nLcn == move.m_nFrom && f.m_nClusters == move.m_nClusters) inPlace = true;
+    // A place files moved out of earlier in the plan is free only once
+    // the list is read again.
+    bool free = inPlace && SplitFreeRunAt(move.m_nTarget, move.m_nClusters, &target);
+    if (inPlace && !free) {
+      BuildFreeRunList();
+      free = SplitFreeRunAt(move.m_nTarget, move.m_nClusters, &target);
+    }
+    if (!free) {
       *why =
           Format("No room could be made for this file: the volume changed while room was made. %s.",
                  path.c_str());
@@ -108,8 +197,22 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
     request.targetRun = target;
     request.mode = 1;
     request.silent = silent;
-    if (!MoveFileClusters(request) || item.m_fragments.GetSize() != 1 ||
-        item.m_nFirstLcn != move.m_nTarget) {
+    if (piece) {
+      request.hasFilter = true;
+      request.filterLcn = move.m_nFrom;
+      request.filterCount = static_cast<uint32_t>(move.m_nClusters);
+    }
+    const size_t piecesBefore = item.m_fragments.GetSize();
+    const bool moved = MoveFileClusters(request);
+    bool out =
+        moved && !piece && item.m_fragments.GetSize() == 1 && item.m_nFirstLcn == move.m_nTarget;
+    if (moved && piece) {
+      out = item.m_fragments.GetSize() <= piecesBefore;
+      for (const auto& f : item.m_fragments)
+        if (f.m_nLcn < move.m_nFrom + move.m_nClusters && move.m_nFrom < f.m_nLcn + f.m_nClusters)
+          out = false;
+    }
+    if (!out) {
       *why =
           Format("No room could be made for this file: %s could not be moved out of its way. %s.",
                  itemPath.c_str(), path.c_str());
@@ -117,6 +220,7 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
     }
   }
   BuildFreeRunList();
+  if (plan.m_nInPlaceClusters != 0) return FillAround(fileIndex, plan.m_nWindowLcn, silent, why);
   if (!SplitFreeRunAt(plan.m_nWindowLcn, needed, run)) {
     *why =
         Format("No room could be made for this file: the room made is not free. %s.", path.c_str());

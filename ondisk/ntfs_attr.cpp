@@ -85,20 +85,39 @@ DWORD ParseOne(const uint8_t* record, size_t offset, size_t available, CAttribut
 DWORD ParseAttributes(const uint8_t* record, size_t size, const CRecordHeader& header,
                       std::vector<CAttribute>* attributes) {
   std::vector<CAttribute> found;
-  const size_t end = std::min<size_t>(header.m_nBytesInUse, size);
-  size_t offset = header.m_nFirstAttribute;
-  while (true) {
-    if (offset + 4 > end) return ERROR_FILE_CORRUPT;  // no end marker
-    if (Le32(record + offset) == kAttrEnd) break;
-    if (offset + attr::kResidentHeader > end) return ERROR_FILE_CORRUPT;
-    CAttribute a;
-    DWORD err = ParseOne(record, offset, end - offset, &a);
-    if (err != ERROR_SUCCESS) return err;
-    offset += a.m_nLength;
+  CCheckedAttributeWalk walk(record, size, header);
+  CAttribute a;
+  while (walk.Next(&a)) {
+    if (a.m_nNameLength > 0)
+      a.m_name = ReadName(record + a.m_nOffset + a.m_nNameOffset, a.m_nNameLength);
     found.push_back(std::move(a));
   }
+  if (walk.Result() != ERROR_SUCCESS) return walk.Result();
   *attributes = std::move(found);
   return ERROR_SUCCESS;
+}
+
+CCheckedAttributeWalk::CCheckedAttributeWalk(const uint8_t* record, size_t size,
+                                             const CRecordHeader& header)
+    : m_pRecord(record),
+      m_nEnd(std::min<size_t>(header.m_nBytesInUse, size)),
+      m_nNext(header.m_nFirstAttribute) {}
+
+bool CCheckedAttributeWalk::Next(CAttribute* a) {
+  if (m_bDone) return false;
+  const size_t offset = m_nNext;
+  m_bDone = true;
+  if (offset > m_nEnd || m_nEnd - offset < 4) return false;  // no end marker
+  if (Le32(m_pRecord + offset) == kAttrEnd) {
+    m_nResult = ERROR_SUCCESS;
+    return false;
+  }
+  if (m_nEnd - offset < attr::kResidentHeader) return false;
+  *a = CAttribute();
+  if (ParseOne(m_pRecord, offset, m_nEnd - offset, a, false, false) != ERROR_SUCCESS) return false;
+  m_nNext = offset + a->m_nLength;
+  m_bDone = false;
+  return true;
 }
 
 CAttributeWalk::CAttributeWalk(const uint8_t* record, size_t size)

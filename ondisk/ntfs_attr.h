@@ -80,6 +80,25 @@ struct CAttribute {
 DWORD ParseAttributes(const uint8_t* record, size_t size, const CRecordHeader& header,
                       std::vector<CAttribute>* attributes);
 
+// ParseAttributes one attribute at a time and without copying names (as
+// CAttributeWalk below leaves them): the same rules, so that a check over
+// every record of a volume allocates nothing. Next is false at the end
+// marker, and at the first damage, after which Result() is
+// ERROR_FILE_CORRUPT; ERROR_SUCCESS once the end marker was reached.
+class CCheckedAttributeWalk {
+ public:
+  CCheckedAttributeWalk(const uint8_t* record, size_t size, const CRecordHeader& header);
+  bool Next(CAttribute* a);
+  DWORD Result() const { return m_nResult; }
+
+ private:
+  const uint8_t* m_pRecord;
+  size_t m_nEnd;
+  size_t m_nNext;
+  bool m_bDone = false;
+  DWORD m_nResult = ERROR_FILE_CORRUPT;
+};
+
 // The analysis's walk over a record it reads what it can of: from the
 // first-attribute offset to the end marker, the end of the record, or the
 // first attribute whose header, name, value or run-list offset does not fit

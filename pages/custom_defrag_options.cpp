@@ -25,34 +25,17 @@ bool IsTypeOption(int option) {
   return option == kFilterOptionOnlyTypes || option == kFilterOptionExcludeTypes;
 }
 
-const char* TypeListKey(int option) {
-  return option == kFilterOptionOnlyTypes ? kKeyIncludeTypes : kKeyIgnoreTypes;
+// The stored list of the type option (the include list for "only", the
+// ignore list for "exclude").
+std::string TypeList(const SettingsFile& settings, int option) {
+  return option == kFilterOptionOnlyTypes ? settings.CustomFileTypeInclude()
+                                          : settings.CustomFileTypeIgnore();
 }
 
-// A degree threshold the page could have stored, else def.
-int ReadPercent(const SettingsFile& settings, int def) {
-  const int percent = settings.GetInt(kKeyPercentThreshold, def);
-  return percent < 0 || percent > 99 ? def : percent;
+bool SetTypeList(SettingsFile& settings, int option, const std::string& list) {
+  return option == kFilterOptionOnlyTypes ? settings.SetCustomFileTypeInclude(list)
+                                          : settings.SetCustomFileTypeIgnore(list);
 }
-
-#ifdef _WIN32
-class CRegistryClassKeys : public IClassKeySource {
- public:
-  LONG EnumKey(DWORD index, std::string* name) override {
-    char buffer[80];
-    DWORD length = sizeof(buffer);
-    const LONG rc = ::RegEnumKeyExA(HKEY_CLASSES_ROOT, index, buffer, &length, nullptr, nullptr,
-                                    nullptr, nullptr);
-    if (rc == ERROR_SUCCESS) name->assign(buffer, length);
-    return rc;
-  }
-};
-#else
-class CNoClassKeys : public IClassKeySource {
- public:
-  LONG EnumKey(DWORD, std::string*) override { return ERROR_NO_MORE_ITEMS; }
-};
-#endif
 
 }  // namespace
 
@@ -71,29 +54,29 @@ std::vector<std::string> ReadTypeList(const std::string& text) {
 uint32_t ReadSizeThreshold(const SettingsFile& settings) {
   // A threshold of no size (missing, 0, negative or no number) would skip
   // every file; it means the first choice, which the options page shows for it.
-  const uint32_t bytes = settings.GetUInt(kKeySizeThreshold, 0);
+  const uint32_t bytes = settings.IgnoreFilesGreaterThanSize();
   return bytes != 0 ? bytes : kSizeEntries[0].m_nBytes;
 }
 
 namespace {
 
 CDefragFilter ReadFilterKind(const SettingsFile& settings) {
-  switch (settings.GetInt(kKeyFilterOption, kFilterOptionAll)) {
+  switch (settings.CustomDefragByFileType()) {
     case kFilterOptionSize:
       return CDefragFilter::Size(ReadSizeThreshold(settings));
     case kFilterOptionPercent:
-      return CDefragFilter::Percent(ReadPercent(settings, 0));
+      return CDefragFilter::Percent(settings.WorkerFragmentationPercentage());
     case kFilterOptionOnlyTypes:
-      return CDefragFilter::Types(OnlyTypes, ReadTypeList(settings.GetString(kKeyIncludeTypes)));
+      return CDefragFilter::Types(OnlyTypes, ReadTypeList(settings.CustomFileTypeInclude()));
     case kFilterOptionExcludeTypes:
-      return CDefragFilter::Types(ExcludeTypes, ReadTypeList(settings.GetString(kKeyIgnoreTypes)));
+      return CDefragFilter::Types(ExcludeTypes, ReadTypeList(settings.CustomFileTypeIgnore()));
     default:
       return CDefragFilter::All();
   }
 }
 
 // Only a stored 0 turns making room off.
-bool ReadMakeRoom(const SettingsFile& settings) { return settings.GetInt(kKeyMakeRoom, 1) != 0; }
+bool ReadMakeRoom(const SettingsFile& settings) { return settings.MakeRoomForLargeFiles(); }
 
 }  // namespace
 
@@ -107,15 +90,6 @@ uint64_t RunDefragDrive(CDefrag& engine, const CDefragFilter& filter) {
   engine.m_bMakeRoom = filter.m_bMakeRoom;
   return engine.DefragDrive(filter.m_kind, true, filter.m_dPercentThreshold,
                             filter.m_nSizeThreshold, filter.m_types);
-}
-
-IClassKeySource& HostClassKeys() {
-#ifdef _WIN32
-  static CRegistryClassKeys host;
-#else
-  static CNoClassKeys host;
-#endif
-  return host;
 }
 
 std::vector<std::string> KnownExtensions(IClassKeySource& source) {
@@ -139,14 +113,14 @@ std::vector<std::string> KnownExtensions(IClassKeySource& source) {
 }
 
 void CCustomDefragOptions::Load(const SettingsFile& settings) {
-  m_nPercent = ReadPercent(settings, 50);
-  const uint32_t bytes = settings.GetUInt(kKeySizeThreshold, 0);
+  m_nPercent = settings.ByFragmentationPercentage();
+  const uint32_t bytes = settings.IgnoreFilesGreaterThanSize();
   m_nSizeIndex = 0;
   for (size_t i = 0; i < kSizeEntryCount; ++i)
     if (kSizeEntries[i].m_nBytes == bytes) m_nSizeIndex = i;
   // An identifier of no option means all files, as for the worker; the page
   // then has a button checked and something to store on accepting.
-  m_nOption = settings.GetInt(kKeyFilterOption, kFilterOptionAll);
+  m_nOption = settings.CustomDefragByFileType();
   if (!IsFilterOption(m_nOption)) m_nOption = kFilterOptionAll;
   LoadTypes(settings);
   m_bMakeRoom = ReadMakeRoom(settings);
@@ -155,7 +129,7 @@ void CCustomDefragOptions::Load(const SettingsFile& settings) {
 void CCustomDefragOptions::LoadTypes(const SettingsFile& settings) {
   m_types.clear();
   m_nSelectedType = -1;
-  if (IsTypeOption(m_nOption)) m_types = ReadTypeList(settings.GetString(TypeListKey(m_nOption)));
+  if (IsTypeOption(m_nOption)) m_types = ReadTypeList(TypeList(settings, m_nOption));
 }
 
 void CCustomDefragOptions::ChooseOption(int option, const SettingsFile& settings) {
@@ -206,13 +180,12 @@ std::string CCustomDefragOptions::SetPercent(int position) {
 }
 
 bool CCustomDefragOptions::Save(SettingsFile& settings) const {
-  bool ok = settings.SetInt(kKeyPercentThreshold, m_nPercent & 0xFFFF);
-  ok = settings.SetInt(kKeySizeThreshold, static_cast<int>(kSizeEntries[m_nSizeIndex].m_nBytes)) &&
-       ok;
-  ok = settings.SetInt(kKeyFilterOption, m_nOption) && ok;
-  ok = settings.SetInt(kKeyMakeRoom, m_bMakeRoom ? 1 : 0) && ok;
+  bool ok = settings.SetByFragmentationPercentage(m_nPercent & 0xFFFF);
+  ok = settings.SetIgnoreFilesGreaterThanSize(kSizeEntries[m_nSizeIndex].m_nBytes) && ok;
+  ok = settings.SetCustomDefragByFileType(m_nOption) && ok;
+  ok = settings.SetMakeRoomForLargeFiles(m_bMakeRoom) && ok;
   if (IsTypeOption(m_nOption))
-    ok = settings.SetString(TypeListKey(m_nOption), JoinTerminatedList(m_types)) && ok;
+    ok = SetTypeList(settings, m_nOption, JoinTerminatedList(m_types)) && ok;
   return ok;
 }
 

@@ -11,10 +11,7 @@
 #include "app/settings_file.h"
 #include "base/winshapes.h"
 #include "pages/defrag_filter.h"
-
-#ifndef ERROR_NO_MORE_ITEMS
-#define ERROR_NO_MORE_ITEMS 259L
-#endif
+#include "platform/class_keys.h"
 
 namespace vt {
 
@@ -24,14 +21,6 @@ constexpr int kFilterOptionSize = 2140;
 constexpr int kFilterOptionPercent = 2141;
 constexpr int kFilterOptionOnlyTypes = 2169;
 constexpr int kFilterOptionExcludeTypes = 2170;
-
-constexpr const char* kKeyFilterOption = "CustomDefragByFileType";
-constexpr const char* kKeySizeThreshold = "IgnoreFilesGreaterThanSize";
-constexpr const char* kKeyPercentThreshold = "ByFragmentationPercentage";
-constexpr const char* kKeyIncludeTypes = "CustomFileTypeInclude";
-constexpr const char* kKeyIgnoreTypes = "CustomFileTypeIgnore";
-// 1 (the default) or 0: whether the drive pass makes room for large files.
-constexpr const char* kKeyMakeRoom = "MakeRoomForLargeFiles";
 
 // Longest type-list entry taken from the settings.
 constexpr size_t kMaxTypeEntryChars = 259;
@@ -60,18 +49,6 @@ CDefragFilter ReadDefragFilter(const SettingsFile& settings);
 // The drive pass with that filter, silent, as the drive page's worker runs
 // it. Returns the clusters moved.
 uint64_t RunDefragDrive(CDefrag& engine, const CDefragFilter& filter);
-
-// The subkeys of the registry's class root, by index (RegEnumKeyExA with a
-// buffer of 80 characters): ERROR_SUCCESS with the name, ERROR_MORE_DATA for
-// a name too long for it, ERROR_NO_MORE_ITEMS at the end.
-class IClassKeySource {
- public:
-  virtual ~IClassKeySource() = default;
-  virtual LONG EnumKey(DWORD index, std::string* name) = 0;
-};
-// HKEY_CLASSES_ROOT on Windows; other systems have no class registry and
-// list nothing.
-IClassKeySource& HostClassKeys();
 
 // The known extensions: the names that begin with "." in index order, up to
 // the first name without a dot after a dotted one. A name too long for the

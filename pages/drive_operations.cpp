@@ -23,18 +23,18 @@ uint64_t LargestFreeBytes(const CDefrag& engine, const CDriveData& drive) {
   return LargestFreeRunClusters(engine) * drive.m_dwBytesPerCluster;
 }
 
-CFileItem* FindItem(CDefrag& engine, const std::string& path) {
-  for (auto& item : engine.m_files)
-    if (EqualsNoCase(engine.GetItemPath(item), path)) return &item;
-  return nullptr;
+// The file-list index of a path, SIZE_MAX when it is not there.
+size_t FindItem(const CDefrag& engine, const std::string& path) {
+  for (size_t i = 0; i < engine.m_files.GetSize(); ++i)
+    if (EqualsNoCase(engine.GetItemPath(engine.m_files[i]), path)) return i;
+  return SIZE_MAX;
 }
 
 }  // namespace
 
 CAnalysis OpenAndAnalyze(CDefrag& engine, CDriveData& drive, const CAnalyzeOptions& options) {
   CAnalysis out;
-  CBusy busy;
-  SetCancel(options.m_bStartCancelled);
+  COperationScope scope(engine);
   if (!engine.OpenVolume(&drive)) {
     out.m_result = AnalyzeResult::OpenFailed;
     return out;
@@ -42,7 +42,7 @@ CAnalysis OpenAndAnalyze(CDefrag& engine, CDriveData& drive, const CAnalyzeOptio
   engine.GetVolumeClusters();
   if (options.m_onOpened) options.m_onOpened();
   if (options.m_bDeleteCache) engine.DeleteCache(drive);
-  const uint64_t start = NowMs();
+  const DWORD start = engine.System().GetTickCount();
   if (options.m_bUseCache && !options.m_bDeleteCache)
     out.m_bFromCache = engine.LoadDriveData(drive);
   bool ok = true;
@@ -50,7 +50,7 @@ CAnalysis OpenAndAnalyze(CDefrag& engine, CDriveData& drive, const CAnalyzeOptio
     ok = engine.AnalyzeVolume(engine.m_hProgressWnd);
     if (ok) ok = engine.BuildFreeRunList();
   }
-  out.m_nElapsedMs = NowMs() - start;
+  out.m_nElapsedMs = TicksSince(engine, start);
   if (!ok) {
     // A cancelled analysis still leaves what it found for the views.
     if (IsCancelled()) ComputeDriveStatistics(engine, drive);
@@ -80,17 +80,34 @@ const char* OperationHeading(DriveOperationKind kind) {
   return kind == DriveOperationKind::DefragDrive ? "Defrag Drive " : "Defrag free space ";
 }
 
+std::string FilterNote(uint64_t left) {
+  return Format("on, %s fragmented %s left out", GroupThousands(left).c_str(),
+                left == 1 ? "file" : "files");
+}
+
+std::string StoppedFileText(const CStoppedFile& file) {
+  return Format("%s (%s to %s fragments)", file.m_strPath.c_str(),
+                GroupThousands(file.m_nFragmentsBefore).c_str(),
+                GroupThousands(file.m_nFragmentsAfter).c_str());
+}
+
 CDriveOperationResult RunDriveOperation(CDefrag& engine, CDriveData& drive,
                                         const CDriveOperation& op, IReportSink* report) {
   CDriveOperationResult out;
-  CBusy busy;
+  COperationScope scope(engine);
   out.m_nFragmentedBefore = drive.m_nFragmentedFiles;
   out.m_nLargestBefore = LargestFreeBytes(engine, drive);
-  const uint64_t start = NowMs();
+  const DWORD start = op.m_bSinceStart ? op.m_dwStartTick : scope.StartTick();
+  // A stop can leave the file in progress part-way: which one shows in the
+  // fragment counts before and after.
+  std::vector<uint32_t> fragmentsBefore;
+  fragmentsBefore.reserve(engine.m_files.GetSize());
+  for (const CFileItem& file : engine.m_files)
+    fragmentsBefore.push_back(static_cast<uint32_t>(file.m_fragments.GetSize()));
   SettingsFile settings;
   settings.ApplyProcessSettings();
   engine.m_errors.RemoveAll();
-  SetCancel(op.m_bStartCancelled);
+  engine.m_nFilteredFiles = 0;
   if (op.m_onStart) op.m_onStart();
   if (op.m_kind == DriveOperationKind::DefragDrive) {
     out.m_nMovedClusters = RunDefragDrive(engine, op.m_filter);
@@ -99,8 +116,17 @@ CDriveOperationResult RunDriveOperation(CDefrag& engine, CDriveData& drive,
   }
   if (op.m_onEnd) op.m_onEnd();
   out.m_bCancelled = IsCancelled();
+  out.m_nFilteredFiles = engine.m_nFilteredFiles;
   SettingsFile::ResetProcessSettings();
-  out.m_nElapsedMs = NowMs() - start;
+  out.m_nElapsedMs = TicksSince(engine, start);
+  if (out.m_bCancelled) {
+    for (size_t i = 0; i < fragmentsBefore.size() && i < engine.m_files.GetSize(); ++i) {
+      const CFileItem& file = engine.m_files[i];
+      const uint64_t after = file.m_fragments.GetSize();
+      if (after > 1 && after < fragmentsBefore[i])
+        out.m_stopped.push_back({engine.GetItemPath(file), fragmentsBefore[i], after});
+    }
+  }
   if (op.m_kind == DriveOperationKind::DefragDrive)
     drive.m_nState = DRIVE_STATE_ANALYZED;
   else
@@ -115,8 +141,12 @@ CDriveOperationResult RunDriveOperation(CDefrag& engine, CDriveData& drive,
                     FormatElapsed(out.m_nElapsedMs, out.m_nElapsedMs >= 86400000ull));
     report->AddLine("Bytes processed:",
                     FormatByteSize(out.m_nMovedClusters * drive.m_dwBytesPerCluster));
+    if (op.m_kind == DriveOperationKind::DefragDrive && op.m_filter.m_kind != AllFiles)
+      report->AddLine("Custom filter:", FilterNote(out.m_nFilteredFiles));
     if (out.m_bCancelled && !op.m_strCancelledLine.empty())
       report->AddLine("Cancelled:", op.m_strCancelledLine);
+    for (const CStoppedFile& file : out.m_stopped)
+      report->AddLine("Stopped part-way:", StoppedFileText(file));
     if (op.m_kind == DriveOperationKind::DefragFreeSpace)
       report->AddLine("Largest free block:", FormatByteSize(out.m_nLargestAfter));
     report->AddFileList(engine.m_errors);
@@ -133,30 +163,38 @@ std::string VolumePath(const std::string& root, std::string path) {
   return root.substr(0, 2) + "\\" + path;
 }
 
-std::vector<CFileBatchItem> DefragFileBatch(CDefrag& engine, const std::string& root,
-                                            const std::vector<std::string>& paths,
-                                            DefragPlacement placement, int moveAnyway,
-                                            IReportSink* report) {
+std::vector<CFileBatchItem> DefragFileItems(CDefrag& engine, const std::vector<size_t>& items,
+                                            DefragPlacement placement,
+                                            const std::function<void(size_t)>& before,
+                                            const std::function<void(size_t)>& after,
+                                            int moveAnyway, bool report) {
   std::vector<CFileBatchItem> out;
-  CBusy busy;
-  IReportSink* previous = engine.Report();
-  engine.SetReport(report);
+  COperationScope scope(engine);
+  // What this batch moves is what shows as defragged afterwards.
+  if (engine.MapHost()) engine.MapHost()->ClearMarks();
   MoveAnywayAnswer().store(moveAnyway);
-  engine.m_dwStartTick = engine.System().GetTickCount();
-  engine.m_nMovedClusters = 0;
-  for (const std::string& name : paths) {
+  scope.ResetCounters();
+  for (size_t index : items) {
     CFileBatchItem row;
-    row.m_strPath = VolumePath(root, name);
-    CFileItem* item = FindItem(engine, row.m_strPath);
-    if (!item) {
+    if (index >= engine.m_files.GetSize()) {
       out.push_back(row);
       continue;
     }
-    row.m_nFragmentsBefore = item->m_fragments.GetSize();
-    row.m_nFirstLcnBefore = item->m_nFirstLcn;
-    const bool ok = IsCancelled() ? false : engine.DefragFile(*item, placement, report != nullptr);
-    row.m_nFragmentsAfter = item->m_fragments.GetSize();
-    row.m_nFirstLcnAfter = item->m_nFirstLcn;
+    CFileItem& item = engine.m_files[index];
+    row.m_strPath = engine.GetItemPath(item);
+    row.m_nFragmentsBefore = item.m_fragments.GetSize();
+    row.m_nFirstLcnBefore = item.m_nFirstLcn;
+    if (IsCancelled()) {
+      row.m_result = FileBatchResult::Cancelled;
+      row.m_nFragmentsAfter = row.m_nFragmentsBefore;
+      row.m_nFirstLcnAfter = row.m_nFirstLcnBefore;
+      out.push_back(row);
+      continue;
+    }
+    if (before) before(index);
+    const bool ok = engine.DefragFile(item, placement, report);
+    row.m_nFragmentsAfter = item.m_fragments.GetSize();
+    row.m_nFirstLcnAfter = item.m_nFirstLcn;
     if (ok)
       row.m_result = FileBatchResult::Defragmented;
     else if (IsCancelled())
@@ -166,9 +204,29 @@ std::vector<CFileBatchItem> DefragFileBatch(CDefrag& engine, const std::string& 
     else
       row.m_result = FileBatchResult::Failed;
     out.push_back(row);
+    if (after) after(index);
   }
-  engine.SetReport(previous);
   MoveAnywayAnswer().store(-1);
+  return out;
+}
+
+std::vector<CFileBatchItem> DefragFileBatch(CDefrag& engine, const std::string& root,
+                                            const std::vector<std::string>& paths,
+                                            DefragPlacement placement, int moveAnyway,
+                                            IReportSink* report) {
+  std::vector<size_t> items;
+  std::vector<std::string> names;
+  for (const std::string& name : paths) {
+    names.push_back(VolumePath(root, name));
+    items.push_back(FindItem(engine, names.back()));
+  }
+  IReportSink* previous = engine.Report();
+  engine.SetReport(report);
+  std::vector<CFileBatchItem> out =
+      DefragFileItems(engine, items, placement, {}, {}, moveAnyway, report != nullptr);
+  engine.SetReport(previous);
+  // Rows keep the names as asked, found or not.
+  for (size_t i = 0; i < out.size(); ++i) out[i].m_strPath = names[i];
   return out;
 }
 

@@ -10,11 +10,19 @@
 
 #include "engine/defrag.h"
 #include "pages/defrag_filter.h"
+#include "pages/operation_scope.h"
 
 namespace vt {
 
 // A steady clock in milliseconds, for the elapsed time of an operation.
 uint64_t NowMs();
+
+// A file the drive pass left part-way when it was stopped.
+struct CStoppedFile {
+  std::string m_strPath;
+  uint64_t m_nFragmentsBefore = 0;
+  uint64_t m_nFragmentsAfter = 0;
+};
 
 class IReportSink;
 
@@ -22,7 +30,6 @@ struct CAnalyzeOptions {
   bool m_bUseCache = false;          // restore from the cache file, save one after
   bool m_bDeleteCache = false;       // delete the cache file first (Analyze button)
   bool m_bMarkAnalyzed = true;       // the drive counts as analysed unless cancelled
-  bool m_bStartCancelled = false;    // the cancel flag at the start (a stop asked already)
   IReportSink* m_pReport = nullptr;  // "Analyze Drive %s" section, unless cancelled
   // Called once the volume is open, before the analysis (the views switch to
   // the compressed map then).
@@ -51,7 +58,11 @@ struct CDriveOperation {
   DriveOperationKind m_kind = DriveOperationKind::DefragDrive;
   CDefragFilter m_filter;                       // DefragDrive
   int32_t m_nFreeMode = kFreeModeDontFragment;  // DefragFreeSpace
-  bool m_bStartCancelled = false;  // the cancel flag at the start (a stop asked already)
+  // With m_bSinceStart, "Total time:" counts from this tick (the engine's
+  // system tick count) instead of the engine call: the scheduled run's
+  // includes the drive's analysis.
+  bool m_bSinceStart = false;
+  DWORD m_dwStartTick = 0;
   // A report line "Cancelled:" with this text when the run was stopped.
   std::string m_strCancelledLine;
   // The report heading instead of the operation's own (the scheduled run's).
@@ -68,16 +79,26 @@ struct CDriveOperationResult {
   uint64_t m_nLargestAfter = 0;   // bytes
   uint64_t m_nElapsedMs = 0;
   bool m_bCancelled = false;  // a stop ended the engine call
+  // Fragmented files the filter left out, and the file a stop left part-way.
+  uint64_t m_nFilteredFiles = 0;
+  std::vector<CStoppedFile> m_stopped;
   // The files that could not be processed, as the report listed them.
   std::vector<CFileErrors> m_errors;
 };
 
 // One drive operation on an analysed drive: the figures before, the process
-// settings around the engine call (errors and cancel flag cleared first),
-// the statistics after, and the report section ("Defrag Drive <root>" or
-// "Defrag free space <root>") when a report is given.
+// settings around the engine call (errors cleared first; the cancel flag is
+// the operation scope's), the statistics after, and the report section
+// ("Defrag Drive <root>" or "Defrag free space <root>") when a report is
+// given. A filter other than all files adds "Custom filter:" with the count
+// it left out; a stop adds each file it left part-way.
 CDriveOperationResult RunDriveOperation(CDefrag& engine, CDriveData& drive,
                                         const CDriveOperation& op, IReportSink* report);
+
+// The "Custom filter:" value: "on, 5 fragmented files left out".
+std::string FilterNote(uint64_t left);
+// The "Stopped part-way:" value: "V:\a.bin (1,000 to 444 fragments)".
+std::string StoppedFileText(const CStoppedFile& file);
 
 // The report heading of an operation, the drive's root path follows.
 const char* OperationHeading(DriveOperationKind kind);
@@ -97,9 +118,20 @@ struct CFileBatchItem {
   uint64_t m_nFirstLcnAfter = 0;
 };
 
-// Defragments the named files of an analysed volume in order, each with its
-// "Defrag file" report section. moveAnyway answers "Move file anyway?" for
-// the whole batch (IDYES, IDNO, or -1 to ask the prompt).
+// The batch every file defragmentation runs, the fragmented-file page's,
+// the map's "Defrag file" and the command line's alike: inside one
+// operation scope, with a fresh move-anyway answer (moveAnyway: IDYES, IDNO,
+// or -1 to ask the prompt) and throughput start, DefragFile of each
+// file-list index in turn until a stop. An index out of range is passed
+// over (NotFound). `before` runs ahead of each file, `after` once it is done.
+std::vector<CFileBatchItem> DefragFileItems(CDefrag& engine, const std::vector<size_t>& items,
+                                            DefragPlacement placement,
+                                            const std::function<void(size_t)>& before = {},
+                                            const std::function<void(size_t)>& after = {},
+                                            int moveAnyway = -1, bool report = true);
+
+// The named files of an analysed volume through DefragFileItems, each with
+// its "Defrag file" report section in `report` (none when null).
 std::vector<CFileBatchItem> DefragFileBatch(CDefrag& engine, const std::string& root,
                                             const std::vector<std::string>& paths,
                                             DefragPlacement placement, int moveAnyway,

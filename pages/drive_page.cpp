@@ -46,6 +46,8 @@ std::vector<CDriveData> EnumerateDrives(IVolumeOps& ops, const CEnumerateOptions
                                         IPrompt& prompt) {
   std::vector<CDriveData> drives;
   const DWORD mask = ops.GetLogicalDrives();
+  // Drives without their medium answer with errors, not system boxes.
+  const UINT oldMode = ops.SetErrorMode(SEM_FAILCRITICALERRORS);
   for (char letter = options.m_bIncludeFloppy ? 'A' : 'C'; letter <= 'Z'; ++letter) {
     if (!(mask & (1u << (letter - 'A')))) continue;
     const std::string root = std::string(1, letter) + ":\\";
@@ -67,6 +69,7 @@ std::vector<CDriveData> EnumerateDrives(IVolumeOps& ops, const CEnumerateOptions
     QueryDriveMedia(ops, drive);
     drives.push_back(drive);
   }
+  ops.SetErrorMode(oldMode);
   return drives;
 }
 
@@ -157,7 +160,8 @@ std::string CompletionCaption(int operation) {
   return operation == OP_DEFRAG_DRIVE ? "Defrag Drive " : "Defrag Free Space";
 }
 
-std::string CompletionMessage(const std::string& doneDrives) {
+std::string CompletionMessage(const std::string& doneDrives, bool cancelled) {
+  if (cancelled) return "Defragmentation was stopped for drive(s):\n" + doneDrives + " ";
   return "Defragmentation is complete for drive(s):\n" + doneDrives + " ";
 }
 
@@ -207,8 +211,7 @@ void CDrivePage::MakeCurrent(int row, bool analyse) {
 void CDrivePage::AnalyzeCurrent(bool deleteCache) {
   CDriveData* drive = CurrentDrive();
   if (!drive || drive->m_nState == DRIVE_STATE_ANALYZED) return;
-  CBusy busy;
-  SetCancel(false);
+  COperationScope scope(m_engine);
   m_view.SetTitleText("Analyzing Volume");
   m_view.EnableControls(false);
   const int row = RowOfDrive(static_cast<size_t>(m_nCurrent));
@@ -244,7 +247,7 @@ void CDrivePage::UpdateStatistics(int row) {
 void CDrivePage::DefragDriveWorker(int row) {
   CDriveData* drive = CurrentDrive();
   if (!drive) return;
-  CBusy busy;
+  COperationScope scope(m_engine);
   CDriveOperation op;
   op.m_kind = DriveOperationKind::DefragDrive;
   op.m_filter = ReadDefragFilter(SettingsFile());
@@ -264,12 +267,10 @@ void CDrivePage::DefragDriveWorker(int row) {
 void CDrivePage::DefragFreeWorker(int row) {
   CDriveData* drive = CurrentDrive();
   if (!drive) return;
-  CBusy busy;
+  COperationScope scope(m_engine);
   CDriveOperation op;
   op.m_kind = DriveOperationKind::DefragFreeSpace;
-  op.m_nFreeMode = SettingsFile().GetInt("DefragFreeMode", kFreeModeDontFragment);
-  if (op.m_nFreeMode != kFreeModeDontFragment && op.m_nFreeMode != kFreeModeMaximize)
-    op.m_nFreeMode = kFreeModeDontFragment;
+  op.m_nFreeMode = SettingsFile().DefragFreeMode();
   m_view.SetTitleText("Defragging Free Space");
   m_view.EnableControls(false);
   m_view.Notify(UM_SET_COMPRESSED, 0, false);
@@ -298,9 +299,37 @@ bool CDrivePage::RetrimWorker(int row) {
   return !result.m_bUnavailable;
 }
 
+bool CDrivePage::AnyRowChecked() {
+  const int rows = m_view.RowCount();
+  for (int row = 0; row < rows; ++row)
+    if (m_view.IsRowChecked(row) && m_view.RowDrive(row) < m_drives.size()) return true;
+  return false;
+}
+
+bool CDrivePage::ConfirmChecked() {
+  if (AnyRowChecked()) return true;
+  m_engine.Prompt().ShowMessage(kNoDriveChecked, MB_OK | MB_ICONERROR);
+  return false;
+}
+
+int CDrivePage::FilePageAnalysisRow() {
+  if (CurrentDrive()) return kAnalyzeCurrentRow;
+  const int rows = m_view.RowCount();
+  for (int row = 0; row < rows; ++row)
+    if (m_view.IsRowChecked(row) && m_view.RowDrive(row) < m_drives.size()) return row;
+  m_engine.Prompt().ShowMessage(kNoDriveChecked, MB_OK | MB_ICONERROR);
+  return -1;
+}
+
+void CDrivePage::AnalyzeForFilePage(int row) {
+  if (row == kAnalyzeCurrentRow)
+    AnalyzeCurrent(false);
+  else
+    MakeCurrent(row, true);
+}
+
 std::string CDrivePage::RunOperation(int operation) {
-  CBusy busy;
-  SetCancel(false);
+  COperationScope scope(m_engine);
   std::string done;
   bool any = false;
   bool stopped = false;  // a Cancel answer, or no retrim on this system
@@ -355,12 +384,14 @@ std::string CDrivePage::RunOperation(int operation) {
   }
   if (!any) {
     m_engine.Prompt().ShowMessage(kNoDriveChecked, MB_OK | MB_ICONERROR);
+    // The buttons were disabled when the operation was asked for.
+    m_view.EnableControls(true);
     return done;
   }
   if (operation != OP_ANALYZE && !(stopped && done.empty())) {
     const std::string message = operation == OP_RETRIM
                                     ? "Retrim is complete for drive(s):\n" + done + " "
-                                    : CompletionMessage(done);
+                                    : CompletionMessage(done, IsCancelled());
     if (m_view.ShowCompletion(CompletionCaption(operation), message) == IDOK)
       m_view.Notify(UM_SHOW_REPORT, 0, true);
   }

@@ -87,7 +87,8 @@ std::string OperationTitle(const CDriveData* current, const std::string& text);
 
 // The completion dialog's caption and message.
 std::string CompletionCaption(int operation);
-std::string CompletionMessage(const std::string& doneDrives);
+// After a stop the message says the run was stopped, not complete.
+std::string CompletionMessage(const std::string& doneDrives, bool cancelled = false);
 // The dialog's caption as shown: " Cancelled" follows when Stop was pressed.
 std::string CompletionCaptionShown(const std::string& caption, bool cancelled);
 
@@ -142,6 +143,19 @@ class CDrivePage {
   // stop (Cancel).
   std::string RunOperation(int operation);
 
+  // Whether an operation has a drive to work on; without one the message
+  // kNoDriveChecked is shown (on the caller's thread, so the window
+  // thread's box is active and owned by the main window).
+  bool ConfirmChecked();
+
+  // "Yes" to "The current drive needs to be analyzed": the current drive
+  // (kAnalyzeCurrentRow), else the first checked row; with neither, the
+  // message kNoDriveChecked and -1. AnalyzeForFilePage then runs it (on a
+  // worker).
+  static constexpr int kAnalyzeCurrentRow = -2;
+  int FilePageAnalysisRow();
+  void AnalyzeForFilePage(int row);
+
   // The statistics of the drive after an operation (the row shows them).
   void UpdateStatistics(int row);
 
@@ -149,6 +163,7 @@ class CDrivePage {
 
  private:
   int RowOfDrive(size_t drive);
+  bool AnyRowChecked();
   void DefragDriveWorker(int row);
   void DefragFreeWorker(int row);
   // False when the system has no retrim (the message was shown).

@@ -7,6 +7,7 @@
 #include "base/codepage.h"
 #include "base/text.h"
 #include "engine/globals.h"
+#include "pages/operation_scope.h"
 
 namespace vt {
 
@@ -246,28 +247,10 @@ std::vector<size_t> FragmentedRowIndexes(const CDefrag& engine, const std::vecto
   return out;
 }
 
-void DefragFileItems(CDefrag& engine, const std::vector<size_t>& items, DefragPlacement placement,
-                     const std::function<void(size_t)>& before,
-                     const std::function<void(size_t)>& after) {
-  // What this batch moves is what shows as defragged afterwards.
-  if (engine.MapHost()) engine.MapHost()->ClearMarks();
-  MoveAnywayAnswer().store(-1);
-  engine.m_nMovedClusters = 0;
-  engine.m_dwStartTick = engine.System().GetTickCount();
-  for (size_t item : items) {
-    if (IsCancelled()) break;
-    if (item >= engine.m_files.GetSize()) continue;
-    if (before) before(item);
-    engine.DefragFile(engine.m_files[item], placement, true);
-    if (after) after(item);
-  }
-}
-
 void RunFileDefrag(CDefrag& engine, const std::vector<size_t>& items, DefragPlacement placement,
                    IFileDefragView& view) {
-  SetCancel(false);
   {
-    CBusy busy;
+    COperationScope scope(engine);
     view.OnDefragStart();
     DefragFileItems(
         engine, items, placement, [&](size_t item) { view.BeforeFile(item); },
@@ -292,8 +275,7 @@ std::vector<size_t> RunFileRequest(CDefrag& engine, CDriveData& drive, const std
   }
   if (request.m_paths.empty()) return {};
   std::vector<size_t> toDefrag;
-  CBusy busy;
-  SetCancel(false);
+  COperationScope scope(engine);
   // The title names the request's volume from the start.
   drive.m_strDrive = request.m_strVolume;
   SetCurrentDrive(&drive);

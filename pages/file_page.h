@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/defrag.h"
+#include "pages/drive_operations.h"
 #include "pages/file_rows.h"
 
 namespace vt {
@@ -96,15 +97,6 @@ bool AnalyzeRequestPaths(CDefrag& engine, CDriveData& drive, const CFileRequest&
 
 // Rows of every selected item with more than one fragment (a "/defrag " request).
 std::vector<size_t> FragmentedRowIndexes(const CDefrag& engine, const std::vector<CFileRow>& rows);
-
-// The file defrag worker's batch: the map's marks cleared, a new move-anyway
-// answer and throughput start, then DefragFile (report on) of each file-list
-// index in turn until a stop; indexes out of range are passed over. `before`
-// runs ahead of each file (the list scrolls to it), `after` once it is done
-// (its row rewritten).
-void DefragFileItems(CDefrag& engine, const std::vector<size_t>& items, DefragPlacement placement,
-                     const std::function<void(size_t)>& before,
-                     const std::function<void(size_t)>& after);
 
 // The window's side of the file defrag worker, called in this order.
 class IFileDefragView {

@@ -39,7 +39,7 @@ bool RegisterShellExtension(bool registering, IShellExtensionHost& host, IPrompt
 
 void COptionsPage::Load(const SettingsFile& settings, unsigned processors, bool registered) {
   m_bShellExtension = registered;
-  const uint32_t mask = static_cast<uint32_t>(settings.GetInt("Processors", -1));
+  const uint32_t mask = static_cast<uint32_t>(settings.Processors());
   // The mask has 32 bits; processors beyond them follow the last bit's lead
   // no further: they are simply unchecked unless nothing else is.
   m_cpus.assign(processors, false);
@@ -50,11 +50,11 @@ void COptionsPage::Load(const SettingsFile& settings, unsigned processors, bool 
   }
   if (!any) m_cpus.assign(processors, true);
   m_nPriority = kNormalPriorityIndex;
-  const int stored = settings.GetInt("ProcessorPriority", 0);
+  const int stored = settings.ProcessorPriority();
   for (size_t i = 0; i < kPriorityItemCount; ++i)
     if (static_cast<DWORD>(stored) == kPriorityItems[i].m_dwClass)
       m_nPriority = static_cast<int>(i);
-  m_bSaveLogs = settings.GetInt("SaveLogFiles", 1) != 0;
+  m_bSaveLogs = settings.SaveLogFiles();
 }
 
 std::string COptionsPage::CpuText(size_t index) const {
@@ -96,9 +96,9 @@ int COptionsPage::Apply(SettingsFile& settings, IShellExtensionHost& host, IProm
     return 0;
   }
   RegisterShellExtension(m_bShellExtension, host, prompt);
-  settings.SetInt("Processors", static_cast<int>(mask));
-  settings.SetInt("ProcessorPriority", static_cast<int>(kPriorityItems[m_nPriority].m_dwClass));
-  settings.SetInt("SaveLogFiles", m_bSaveLogs ? 1 : 0);
+  settings.SetProcessors(static_cast<int>(mask));
+  settings.SetProcessorPriority(static_cast<int>(kPriorityItems[m_nPriority].m_dwClass));
+  settings.SetSaveLogFiles(m_bSaveLogs);
   return 1;
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/globals.h"
 #include "pages/drive_operations.h"
+#include "pages/operation_scope.h"
 #include "pages/retrim.h"
 #include "pages/scheduler_page.h"
 
@@ -24,9 +25,11 @@ CScheduledRunResult RunScheduledDefrag(CDefrag& engine, const SettingsFile& sett
                                        std::vector<CDriveData>& candidates, IScheduledRunView& view,
                                        IReportSink* report) {
   CScheduledRunResult out;
-  CBusy busy;
-  const std::vector<int> requested = ParseIndexList(settings.GetString("AutoDefragDrives"));
+  // The one place the run clears the cancel flag: a "Cancel Defrag" from
+  // here on is never written over.
+  COperationScope scope(engine);
   SetCancel(false);
+  const std::vector<int> requested = ParseIndexList(settings.AutoDefragDrives());
   for (int index : requested) {
     if (IsCancelled()) break;
     for (CDriveData& drive : candidates) {
@@ -45,7 +48,7 @@ CScheduledRunResult RunScheduledDefrag(CDefrag& engine, const SettingsFile& sett
       }
       CAnalyzeOptions analyze;
       analyze.m_bMarkAnalyzed = true;
-      analyze.m_bStartCancelled = IsCancelled();
+      const DWORD start = engine.System().GetTickCount();
       engine.m_freeRuns.RemoveAll();
       const CAnalysis analysis = OpenAndAnalyze(engine, drive, analyze);
       if (analysis.m_result == AnalyzeResult::OpenFailed) continue;
@@ -55,7 +58,8 @@ CScheduledRunResult RunScheduledDefrag(CDefrag& engine, const SettingsFile& sett
       CDriveOperation op;
       op.m_kind = DriveOperationKind::DefragDrive;
       op.m_filter = CDefragFilter::All();
-      op.m_bStartCancelled = IsCancelled();
+      op.m_bSinceStart = true;  // "Total time:" includes the analysis
+      op.m_dwStartTick = start;
       op.m_pszHeading = kScheduledHeading;
       RunDriveOperation(engine, drive, op, report);
       out.m_done.push_back(drive.m_strDrive);

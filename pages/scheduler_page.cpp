@@ -93,14 +93,14 @@ std::vector<int> ParseIndexList(const std::string& text) {
 
 void CSchedulerPage::Load(const SettingsFile& settings, ISecretProtector& protector,
                           const std::vector<CScheduleDriveItem>& drives, const SYSTEMTIME& today) {
-  m_bOn = settings.GetInt("AutoDefrag", 0) != 0;
-  m_nDays = settings.GetInt("AutoDefragDays", 0) & 0x7F;
-  m_strAccount = settings.GetString("AutoDefragAccount");
-  ReadStoredPassword(settings.GetString("AutoDefragPassword"), protector, &m_strPassword);
-  m_strRecur = settings.GetString("AutoDefragRecur", "1");
-  m_bIdle = settings.GetInt("AutoDefragIdle", 1) != 0;
+  m_bOn = settings.AutoDefrag();
+  m_nDays = settings.AutoDefragDays();
+  m_strAccount = settings.AutoDefragAccount();
+  ReadStoredPassword(settings.AutoDefragPassword(), protector, &m_strPassword);
+  m_strRecur = settings.AutoDefragRecurText();
+  m_bIdle = settings.AutoDefragIdle();
   m_stStart = today;
-  const std::string start = settings.GetString("AutoDefragStartTime");
+  const std::string start = settings.AutoDefragStartTime();
   if (!start.empty()) {
     int h = 0, m = 0, s = 0;
     ParseStartTime(start, &h, &m, &s);
@@ -114,7 +114,7 @@ void CSchedulerPage::Load(const SettingsFile& settings, ISecretProtector& protec
     }
   }
   m_drives = drives;
-  const std::vector<int> chosen = ParseIndexList(settings.GetString("AutoDefragDrives"));
+  const std::vector<int> chosen = ParseIndexList(settings.AutoDefragDrives());
   for (auto& drive : m_drives) {
     drive.m_bChecked = false;
     for (int index : chosen)
@@ -140,7 +140,7 @@ int CSchedulerPage::ShownDay() const {
 int CSchedulerPage::Apply(SettingsFile& settings, IScheduleService& service,
                           ISecretProtector& protector, IPrompt& prompt, int* focus) {
   if (focus) *focus = 0;
-  settings.SetInt("AutoDefrag", m_bOn ? 1 : 0);
+  settings.SetAutoDefrag(m_bOn);
   if (!m_bOn) {
     ApplySchedule(settings, service, prompt);
     return 1;
@@ -153,13 +153,13 @@ int CSchedulerPage::Apply(SettingsFile& settings, IScheduleService& service,
     if (focus) *focus = kIdcSchedulePassword;
     return 0;
   }
-  settings.SetInt("AutoDefragIdle", m_bIdle ? 1 : 0);
+  settings.SetAutoDefragIdle(m_bIdle);
   if (m_nDays == 0) {
     prompt.ShowMessage(kNoDaysText, MB_OK | MB_ICONERROR);
     if (focus) *focus = kIdcScheduleDays;
     return 0;
   }
-  settings.SetInt("AutoDefragDays", m_nDays);
+  settings.SetAutoDefragDays(m_nDays);
   int32_t weeks = 0;
   // Text that is not a number reads as 0.
   if (!ParseInt32(m_strRecur, &weeks)) weeks = LeadingInt(m_strRecur.c_str());
@@ -168,11 +168,11 @@ int CSchedulerPage::Apply(SettingsFile& settings, IScheduleService& service,
     if (focus) *focus = kIdcScheduleRecur;
     return 0;
   }
-  settings.SetInt("AutoDefragRecur", weeks);
-  settings.SetString("AutoDefragStartTime",
-                     FormatStartTime(m_stStart.wHour, m_stStart.wMinute, m_stStart.wSecond));
-  settings.SetString("AutoDefragAccount", m_strAccount);
-  settings.SetString("AutoDefragPassword", stored);
+  settings.SetAutoDefragRecur(weeks);
+  settings.SetAutoDefragStartTime(
+      FormatStartTime(m_stStart.wHour, m_stStart.wMinute, m_stStart.wSecond));
+  settings.SetAutoDefragAccount(m_strAccount);
+  settings.SetAutoDefragPassword(stored);
   std::string drives;
   for (const auto& drive : m_drives)
     if (drive.m_bChecked) drives += std::to_string(drive.m_nIndex) + ",";
@@ -181,9 +181,9 @@ int CSchedulerPage::Apply(SettingsFile& settings, IScheduleService& service,
     if (focus) *focus = kIdcScheduleDrives;
     return 0;
   }
-  settings.SetString("AutoDefragDrives", drives);
+  settings.SetAutoDefragDrives(drives);
   const bool made = ApplySchedule(settings, service, prompt);
-  if (!m_bOn) settings.SetInt("AutoDefrag", 0);
+  if (!m_bOn) settings.SetAutoDefrag(false);
   return made ? 1 : 0;
 }
 
@@ -198,9 +198,9 @@ bool CSchedulerPage::ApplySchedule(const SettingsFile& settings, IScheduleServic
     return false;
   }
   CScheduleFields fields;
-  fields.m_nDays = settings.GetInt("AutoDefragDays", 0);
-  fields.m_nWeeks = settings.GetInt("AutoDefragRecur", 0);
-  fields.m_nIdle = settings.GetInt("AutoDefragIdle", 0);
+  fields.m_nDays = settings.AutoDefragDays();
+  fields.m_nWeeks = settings.AutoDefragRecur();
+  fields.m_nIdle = settings.AutoDefragIdle() ? 1 : 0;
   fields.m_stStart = m_stStart;
   fields.m_stStart.wSecond = 0;
   fields.m_stStart.wMilliseconds = 0;

@@ -5,6 +5,13 @@
 
 namespace vt {
 
+// The folders under the system's per-user base.
+constexpr const char* kSettingsMakerFolder = "Norvane Utilities";
+constexpr const char* kSettingsProductFolder = "Vantrel";
+
+// The system's folder separator: '\\' on Windows, '/' elsewhere.
+extern const char kPathSeparator;
+
 // Windows: the roaming application-data folder + "\Norvane Utilities\Vantrel";
 // elsewhere $XDG_CONFIG_HOME (or ~/.config) + "/Norvane Utilities/Vantrel".
 // Each level is created when missing, every time (failures are ignored).

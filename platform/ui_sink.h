@@ -40,6 +40,8 @@ enum ProgressCode : unsigned {
 // The cluster map: rebuilt by a worker, and the view moved.
 #define UM_MAP_REBUILT (WM_APP + 40)
 #define UM_MAP_MOVED (WM_APP + 41)
+// The map's "Defrag file" worker is done.
+#define UM_MAP_DEFRAGGED (WM_APP + 42)
 // The report page: the report text changed.
 #define UM_REPORT_CHANGED (WM_APP + 45)
 // The drive page: a call onto the window thread, and a drive list loaded.

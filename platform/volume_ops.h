@@ -86,6 +86,14 @@ class IVolumeOps {
     return FALSE;
   }
 
+  // The process's error mode (SetErrorMode): with SEM_FAILCRITICALERRORS a
+  // drive without its medium fails the call instead of raising a system
+  // box. Returns the mode before. A backend without such boxes keeps none.
+  virtual UINT SetErrorMode(UINT mode) {
+    (void)mode;
+    return 0;
+  }
+
   // The calling thread's last error.
   virtual DWORD GetLastError() = 0;
   virtual void SetLastError(DWORD error) = 0;

@@ -5,19 +5,10 @@
 #include <cstdio>
 
 #include "base/text.h"
-#include "base/winshapes.h"
+#include "platform/plain_files.h"
 #include "platform/settings_folder.h"
 #include "report/report_document.h"
 #include "report/rtf_text.h"
-
-#ifndef _WIN32
-#include <dirent.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
-#else
-#include <io.h>
-#endif
 
 namespace vt {
 
@@ -26,34 +17,10 @@ namespace {
 constexpr int kMaxFilesPerDay = 1000;
 constexpr uint64_t kMaxLogBytes = 512ull * 1024 * 1024;
 
-bool FileExists(const std::string& path) {
-#ifdef _WIN32
-  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-#else
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-#endif
-}
-
-bool Seek(std::FILE* f, int64_t offset, int whence) {
-#ifdef _WIN32
-  return _fseeki64(f, offset, whence) == 0;
-#else
-  return fseeko(f, static_cast<off_t>(offset), whence) == 0;
-#endif
-}
-
-int64_t Tell(std::FILE* f) {
-#ifdef _WIN32
-  return _ftelli64(f);
-#else
-  return static_cast<int64_t>(ftello(f));
-#endif
-}
-
 class CFile {
  public:
   CFile(const char* path, const char* mode) : m_f(std::fopen(path, mode)) {}
+  explicit CFile(std::FILE* f) : m_f(f) {}
   ~CFile() { Close(); }
   CFile(const CFile&) = delete;
   CFile& operator=(const CFile&) = delete;
@@ -83,15 +50,11 @@ bool IsPlainName(const std::string& name) {
 
 bool ReadWhole(const std::string& path, std::string* bytes) {
   bytes->clear();
-#ifndef _WIN32
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-#endif
-  CFile file(path.c_str(), "rb");
-  if (!file.Get() || !Seek(file.Get(), 0, SEEK_END)) return false;
-  const int64_t size = Tell(file.Get());
+  CFile file(OpenPlainFileForReading(path));
+  if (!file.Get() || !SeekPlainFile(file.Get(), 0, SEEK_END)) return false;
+  const int64_t size = TellPlainFile(file.Get());
   if (size < 0 || static_cast<uint64_t>(size) > kMaxLogBytes) return false;
-  if (!Seek(file.Get(), 0, SEEK_SET)) return false;
+  if (!SeekPlainFile(file.Get(), 0, SEEK_SET)) return false;
   bytes->resize(static_cast<size_t>(size));
   return size == 0 || std::fread(&(*bytes)[0], 1, bytes->size(), file.Get()) == bytes->size();
 }
@@ -107,24 +70,6 @@ std::string AppendRtfBody(const std::string& stored, const std::string& next) {
   else if (keep >= 2 && stored.compare(keep - 2, 2, "}\n") == 0)
     keep -= 2;
   return stored.substr(0, keep) + body;
-}
-
-bool FlushToDisk(std::FILE* f) {
-  if (std::fflush(f) != 0) return false;
-#ifdef _WIN32
-  return ::FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != 0;
-#else
-  return ::fsync(fileno(f)) == 0;
-#endif
-}
-
-bool ReplaceFile(const std::string& from, const std::string& to) {
-#ifdef _WIN32
-  return ::MoveFileExA(from.c_str(), to.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-  return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
 }
 
 }  // namespace
@@ -154,7 +99,7 @@ CLogSave CLogFiles::SaveLog(const std::string& rtf, const std::string& plainText
   for (int n = 1; n <= kMaxFilesPerDay; ++n) {
     const std::string name = n == 1 ? day + ".rtf" : day + "_" + std::to_string(n) + ".rtf";
     const std::string part = JoinPath(m_strFolder, name);
-    if (!FileExists(part)) {
+    if (!PlainFileExists(part)) {
       if (n == 1) continue;
       break;
     }
@@ -176,13 +121,13 @@ CLogSave CLogFiles::SaveLog(const std::string& rtf, const std::string& plainText
     CFile out(temp.c_str(), "wb");
     if (!out.Get()) return result;
     const bool written = std::fwrite(merged.data(), 1, merged.size(), out.Get()) == merged.size() &&
-                         FlushToDisk(out.Get());
+                         FlushPlainFile(out.Get());
     if (!out.Close() || !written) {
       std::remove(temp.c_str());
       return result;
     }
   }
-  if (!ReplaceFile(temp, path)) {
+  if (!MovePlainFileOver(temp, path)) {
     std::remove(temp.c_str());
     return result;
   }
@@ -200,31 +145,8 @@ CLogSave CLogFiles::SaveReport(const CReportDocument& report) {
 
 std::vector<std::string> CLogFiles::ListLogs() const {
   std::vector<std::string> names;
-#ifdef _WIN32
-  WIN32_FIND_DATAA data;
-  // Every name, filtered here: "*.rtf" alone would also match longer
-  // extensions through their short names.
-  HANDLE find = ::FindFirstFileA(JoinPath(m_strFolder, "*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && EndsWithRtf(data.cFileName))
-        names.push_back(data.cFileName);
-    } while (::FindNextFileA(find, &data));
-    ::FindClose(find);
-  }
-#else
-  DIR* dir = ::opendir(m_strFolder.c_str());
-  if (dir) {
-    while (const dirent* entry = ::readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (!EndsWithRtf(name)) continue;
-      struct stat st;
-      if (::stat(JoinPath(m_strFolder, name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        names.push_back(name);
-    }
-    ::closedir(dir);
-  }
-#endif
+  for (const std::string& name : PlainFilesIn(m_strFolder))
+    if (EndsWithRtf(name)) names.push_back(name);
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -237,11 +159,11 @@ LogReadResult CLogFiles::ReadLog(const std::string& name, std::string* bytes,
   if (path) *path = full;
   CFile file(full.c_str(), "rb");
   if (!file.Get()) return LogReadResult::Unreadable;
-  if (!Seek(file.Get(), 0, SEEK_END)) return LogReadResult::Unreadable;
-  const int64_t size = Tell(file.Get());
+  if (!SeekPlainFile(file.Get(), 0, SEEK_END)) return LogReadResult::Unreadable;
+  const int64_t size = TellPlainFile(file.Get());
   if (size < 0 || static_cast<uint64_t>(size) > kMaxLogBytes) return LogReadResult::Unreadable;
   if (size == 0) return LogReadResult::Empty;
-  if (!Seek(file.Get(), 0, SEEK_SET)) return LogReadResult::Unreadable;
+  if (!SeekPlainFile(file.Get(), 0, SEEK_SET)) return LogReadResult::Unreadable;
   bytes->resize(static_cast<size_t>(size));
   if (std::fread(&(*bytes)[0], 1, bytes->size(), file.Get()) != bytes->size()) {
     bytes->clear();
@@ -275,15 +197,9 @@ LogDeleteResult CLogFiles::DeleteAllLogs(IPrompt& prompt) {
 
 bool CLogFiles::DeleteTodaysLog() {
   const std::string path = TodaysLogPath();
-  return !FileExists(path) || RemoveFile(path);
+  return !PlainFileExists(path) || RemoveFile(path);
 }
 
-bool CLogFiles::RemoveFile(const std::string& path) {
-#ifdef _WIN32
-  return ::DeleteFileA(path.c_str()) != 0;
-#else
-  return std::remove(path.c_str()) == 0;
-#endif
-}
+bool CLogFiles::RemoveFile(const std::string& path) { return DeletePlainFile(path); }
 
 }  // namespace vt

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "platform/local_time.h"
+
 namespace vt {
 
 namespace {
@@ -49,11 +51,7 @@ CScheduledTask::CScheduledTask(IPrompt& prompt, const ScheduleEnvironment& envir
 
 void CScheduledTask::SetStartTime(std::time_t when) {
   std::tm local = {};
-#ifdef _WIN32
-  if (localtime_s(&local, &when) != 0) return;
-#else
-  if (!localtime_r(&when, &local)) return;
-#endif
+  if (!ToLocalCalendar(when, &local)) return;
   m_stStart = {};
   m_stStart.wYear = static_cast<WORD>(local.tm_year + 1900);
   m_stStart.wMonth = static_cast<WORD>(local.tm_mon + 1);

@@ -1,23 +1,44 @@
 #!/usr/bin/env bash
-# Checks that every #include of a project header points down the layers
-# (docs/architecture.md):
-#   base/                      base/
-#   ondisk/                    base/ ondisk/
-#   platform/ (the seam)       base/ and the seam's own headers
-#   platform/image/            base/ ondisk/ the seam, platform/image/
-#   platform/win32/            base/ the seam, platform/win32/
-#   engine/                    base/ ondisk/ the seam, engine/
-#   front ends and models      anything above the seam, but a backend or the
-#                              recording doubles only in the two places that
-#                              choose the backend a program runs on
-# Tests, fuzzers, benchmarks and tools may include anything.
-# Prints one line per wrong include and exits 1 when there is any.
+# Checks the layers of docs/architecture.md over every product file (tests,
+# fuzzers, benchmarks and tools may include anything):
+#
+# 1. Every #include of a project header points down the layers:
+#      base/                      base/
+#      ondisk/                    base/ ondisk/
+#      platform/ (the seam)       base/ and the seam's own headers
+#      platform/image/            base/ ondisk/ the seam, platform/image/
+#      platform/win32/            base/ the seam, platform/win32/
+#      engine/                    base/ ondisk/ the seam, engine/
+#      front ends and models      anything above the seam, but a volume
+#                                 backend or the recording doubles only in
+#                                 the places that choose the backend a
+#                                 program runs on
+# 2. Portable files (every folder but the win32/ subfolders, widgets/,
+#    resources/ and the Windows-only deliverables shellext/ and tasklib/)
+#    include no win32/ file and no header of the Windows SDK, and do not
+#    test _WIN32 (or another compiler's Windows macro): the system is
+#    chosen by CMake, which builds name_posix.cpp or win32/name_win32.cpp.
+#    base/winshapes.h alone brings <windows.h> or its own definitions; the
+#    image backend (platform/image/) still tests _WIN32 around its host
+#    calls, but includes no Windows header beyond it.
+# 3. The models (engine/, ondisk/, base/, schedule/ and the portable parts
+#    of map/ and report/) include no page, window or front end.
+#
+# Prints one line per fault, naming the file and line, and exits 1 when
+# there is any. VT_LAYERS_ROOT checks another tree (a copy without git).
 set -euo pipefail
-cd "$(dirname "$0")/.."
+if [ -n "${VT_LAYERS_ROOT:-}" ]; then
+  cd "$VT_LAYERS_ROOT"
+  list_files() {
+    find . -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.rc' \) | sed 's|^\./||'
+  }
+else
+  cd "$(dirname "$0")/.."
+  list_files() { git ls-files -co --exclude-standard '*.cpp' '*.h' '*.c' '*.rc'; }
+fi
 
-git ls-files -co --exclude-standard '*.cpp' '*.h' '*.c' '*.rc' |
-  grep -v -E '^(tests|fuzz|bench|tools|build)/' |
-  xargs grep -n -H -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' |
+list_files | grep -v -E '^(tests|fuzz|bench|tools|build)/' | sort |
+  xargs grep -n -H -E '^[[:space:]]*#' |
   python3 -c '
 import os, re, sys
 
@@ -31,28 +52,69 @@ RULES = [  # first match wins: (files, headers they may include)
     ("platform/", r"(base/|%s$)" % SEAM),
     ("engine/", r"(base/|ondisk/|engine/|%s$)" % SEAM),
 ]
-BACKEND = re.compile(r"platform/(image|win32)/|platform/recording\.h$")
+BACKEND = re.compile(r"platform/image/|platform/recording\.h$|platform/win32/win32_volume_ops\.h$")
 ROOTS = {"cli/session.cpp", "app/win32/pellworth_app.cpp"}
 
+# Windows by nature: the windows, the dialogs resources, the Explorer
+# extension and the task library.
+WINDOWS_ONLY = re.compile(r"(^|.*/)win32/|^(widgets|resources|shellext|tasklib)/")
+SHAPES = {"base/winshapes.h"}
+# The image backend still chooses its host calls (files, mounts, discards)
+# inside its files; it is built and tested on both systems.
+HOST_CHOICE_KEPT = re.compile(r"^platform/image/[^/]+$")
+# Headers of the Windows SDK and of its C runtime.
+WINDOWS_HEADER = re.compile(
+    r"(win[a-z0-9_]*|ole[a-z0-9_]*|shl[a-z0-9_]*|shell[a-z0-9_]*|shobj[a-z0-9_]*|comm[a-z0-9_]*"
+    r"|wbem[a-z0-9_]*|rpc[a-z0-9_]*|obj[a-z0-9_]*|oc[a-z0-9_]*|prop[a-z0-9_]*|nt[a-z0-9_]*"
+    r"|io|direct|process|conio|richedit|prsht|mstask|taskschd|tlhelp32|unknwn|psapi|dbghelp"
+    r"|uxtheme|dwmapi|htmlhelp|lm[a-z0-9_]*|sddl|aclapi|userenv|setupapi|cfgmgr32|dbt"
+    r"|knownfolders|mmsystem|mshtml|exdisp|servprov|guiddef|basetyps|intrin)\.h", re.I)
+WINDOWS_TEST = re.compile(
+    r"^\s*#\s*(if|ifdef|ifndef|elif)\b.*\b(_WIN32|_WIN64|WIN32|__MINGW32__|__MINGW64__|_MSC_VER"
+    r"|__CYGWIN__)\b")
+# The models: everything under them but their win32/ subfolders.
+MODELS = re.compile(r"^(engine|ondisk|base|schedule|map|report)/(?!.*win32/)")
+FRONT = re.compile(r"^(pages|app|cli|widgets|resources|shellext)/|(^|/)win32/(?!.*platform/)")
+
 bad = 0
+def fault(path, line, text):
+    global bad
+    print("%s:%s: %s" % (path, line, text))
+    bad = 1
+
 for row in sys.stdin:
-    path, line, text = row.split(":", 2)
-    header = re.search(r"\"([^\"]*)\"", text).group(1)
+    path, line, text = row.rstrip("\n").split(":", 2)
+    portable = not WINDOWS_ONLY.match(path) and path not in SHAPES
+    if portable and WINDOWS_TEST.match(text) and not HOST_CHOICE_KEPT.match(path):
+        fault(path, line, "a portable file may not test for Windows (build name_posix.cpp and win32/name_win32.cpp instead)")
+    system = re.match(r"\s*#\s*include\s*<([^>]*)>", text)
+    if system:
+        if portable and WINDOWS_HEADER.fullmatch(os.path.basename(system.group(1))):
+            fault(path, line, "a portable file may not include <%s>" % system.group(1))
+        continue
+    quoted = re.match(r"\s*#\s*include\s*\"([^\"]*)\"", text)
+    if not quoted:
+        continue
+    header = quoted.group(1)
     if not os.path.exists(header):
         continue  # a system header spelt with quotes
+    if portable and "win32/" in header:
+        fault(path, line, "a portable file may not include \"%s\"" % header)
+        continue
+    if MODELS.match(path) and (FRONT.search(header) and not header.startswith("platform/")):
+        fault(path, line, "a model may not include the page or window \"%s\"" % header)
+        continue
     for prefix, allowed in RULES:
         if path.startswith(prefix):
             seam_double = header == "platform/recording.h" and prefix != "platform/recording."
             if not re.match(allowed, header) or seam_double:
-                print("%s:%s: %s may not include \"%s\"" % (path, line, prefix, header))
-                bad = 1
+                fault(path, line, "%s may not include \"%s\"" % (prefix, header))
             break
     else:
         if BACKEND.search(header) and path not in ROOTS:
-            print("%s:%s: only the places that choose a backend may include \"%s\"" % (path, line, header))
-            bad = 1
+            fault(path, line, "only the places that choose a backend may include \"%s\"" % header)
 if bad:
-    print("include directions: FAILED (the layers are in docs/architecture.md)")
+    print("layers: FAILED (the layers are in docs/architecture.md)")
     sys.exit(1)
-print("include directions: every include points down the layers")
+print("layers: every include points down the layers and the portable files hold no Windows code")
 '

@@ -10,7 +10,7 @@
 #include "app/win32/main_dlg_parts.h"
 #include "app/win32/pellworth_app.h"
 #include "app/win32/splitter_bar.h"
-#include "app/win32_window_placement.h"
+#include "platform/win32/win32_window_placement.h"
 #include "engine/globals.h"
 #include "pages/drive_page.h"
 #include "report/win32/report_dlg.h"
@@ -97,8 +97,7 @@ void CMainDlg::OnInit() {
   ::SendMessageA(Item(IDC_BLOCK_SLIDER), TBM_SETRANGE, TRUE,
                  MAKELONG(kMinBlockSize, kMaxBlockSize));
   ::SendMessageA(Item(IDC_BLOCK_SLIDER), TBM_SETPAGESIZE, 0, 1);
-  m_nBlockSize = SettingsFile().GetInt("BlockSize", 7);
-  if (m_nBlockSize < kMinBlockSize || m_nBlockSize > kMaxBlockSize) m_nBlockSize = 7;
+  m_nBlockSize = SettingsFile().BlockSize();
   m_map.SetBlockSize(m_nBlockSize);
   m_graph.Create(m_hWnd, Item(IDC_MAP_FRAME), Item(IDC_MAP_SCROLL), &m_strip);
   m_strip.Create(m_hWnd, Item(IDC_OVERVIEW_FRAME), &m_graph);
@@ -248,10 +247,10 @@ void CMainDlg::OnDestroy() {
   SettingsFile settings;
   CWin32WindowPlacement placement(m_hWnd);
   settings.SaveWindowPosition(placement);
-  settings.SetInt("BlockSize", m_map.BlockSize());
+  settings.SetBlockSize(m_map.BlockSize());
   App().Engine().SetMapHost(nullptr);
   SetMapWindow(nullptr);
-  if (settings.GetInt("SaveLogFiles", 1) != 0) App().ReportPage().SaveLog();
+  if (settings.SaveLogFiles()) App().ReportPage().SaveLog();
   if (m_hBand) ::DeleteObject(m_hBand);
   if (m_hBackground) ::DeleteObject(m_hBackground);
   App().SetMainWindow(nullptr);

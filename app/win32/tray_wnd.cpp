@@ -83,7 +83,7 @@ DWORD WINAPI CSysTray::Worker(LPVOID param) {
   std::vector<CDriveData> candidates;
   for (CDriveData& drive : EnumerateDrives(App().Volumes(), CEnumerateOptions(), App().Prompt()))
     if (DriveLetterIndex(drive) >= 2) candidates.push_back(drive);
-  const bool log = settings.GetInt("SaveLogFiles", 1) != 0;
+  const bool log = settings.SaveLogFiles();
   RunScheduledDefrag(engine, settings, candidates, *self, log ? &App().ReportPage() : nullptr);
   if (log) App().ReportPage().SaveLog();
   engine.Reset();

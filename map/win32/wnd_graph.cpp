@@ -23,6 +23,8 @@ namespace {
 const char kGraphClass[] = "VantrelClusterMap";
 constexpr UINT WM_MAP_REBUILT = UM_MAP_REBUILT;
 constexpr UINT WM_MAP_MOVED = UM_MAP_MOVED;
+// Posted by the "Defrag file" worker when it is done.
+constexpr UINT WM_MAP_DEFRAGGED = UM_MAP_DEFRAGGED;
 constexpr UINT_PTR kBalloonTimer = 1;
 CWndGraph* g_graph = nullptr;
 
@@ -390,6 +392,9 @@ void CWndGraph::ShellOnFile(const char* verb) {
 }
 
 void CWndGraph::StartDefragFile() {
+  // The busy cursor belongs to this (the window's) thread; the worker hands
+  // it back through WM_MAP_DEFRAGGED.
+  m_hDefragCursor = ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
   std::thread([this]() { DefragFileThread(); }).detach();
 }
 
@@ -397,20 +402,15 @@ void CWndGraph::DefragFileThread() {
   const size_t item = m_nDefragItem;
   m_nDefragItem = SIZE_MAX;
   if (item < m_engine.m_files.GetSize()) {
-    const int mode = SettingsFile().GetInt("DefragFileMode", 0);
-    HCURSOR oldCursor = ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
+    const int mode = SettingsFile().DefragFileMode();
     ::SetWindowTextA(m_hMain, OperationTitle(CurrentDrive(), "Defragging File").c_str());
     {
-      CBusy busy;
+      COperationScope scope(m_engine);
       ::SendMessageA(m_hMain, UM_ENABLE_CONTROLS, 0, 0);
-      SetCancel(false);
       m_map.ClearMarks();
-      m_engine.m_nMovedClusters = 0;
-      m_engine.m_dwStartTick = ::GetTickCount();
-      CFileItem& file = m_engine.m_files[item];
-      m_engine.DefragFile(file, mode == 1 ? OuterTrack : BestFit, true);
+      DefragFileItems(m_engine, {item}, mode == 1 ? OuterTrack : BestFit);
       ::SendMessageA(m_hMain, UM_ENABLE_CONTROLS, 1, 0);
-      MoveAnywayAnswer().store(-1);
+      const CFileItem& file = m_engine.m_files[item];
       const std::string name = file.m_strName;
       const std::string path = m_engine.GetItemPath(file);
       for (CFileItem& f : m_engine.m_files)
@@ -420,9 +420,8 @@ void CWndGraph::DefragFileThread() {
       Progress(PROGRESS_TEXT, "Finished");
     }
     ::SetWindowTextA(m_hMain, BaseTitle(CurrentDrive()).c_str());
-    ::SetCursor(oldCursor);
   }
-  Refresh();
+  ::PostMessageA(m_hWnd, WM_MAP_DEFRAGGED, 0, 0);
 }
 
 void CWndGraph::OnMapRebuilt() { ::PostMessageA(m_hWnd, WM_MAP_REBUILT, 0, 0); }
@@ -449,6 +448,11 @@ LRESULT CWndGraph::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (m_pStrip) m_pStrip->CreateGrid();
       ::PostMessageA(m_hMain, UM_RANGE_CHANGED, 0, 0);
       ::PostMessageA(m_hMain, UM_VIEW_CHANGED, 0, 0);
+      return 0;
+    case WM_MAP_DEFRAGGED:
+      ::SetCursor(m_hDefragCursor ? m_hDefragCursor : ::LoadCursor(nullptr, IDC_ARROW));
+      m_hDefragCursor = nullptr;
+      Refresh();
       return 0;
     case WM_MAP_MOVED: {
       const bool scrolled = EnsureVisible(static_cast<uint64_t>(lParam), false);

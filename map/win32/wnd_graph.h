@@ -88,9 +88,10 @@ class CWndGraph : public IClusterMapView {
   uint64_t m_nPosition = 0;
   bool m_bTracking = false;
   POINT m_lastPoint = {-1, -1};
-  bool m_bPointerText = false;      // the status bar shows this map's pointer text
-  size_t m_nDefragItem = SIZE_MAX;  // the file "Defrag file" takes, an index into m_files
-  size_t m_nMenuItem = SIZE_MAX;    // the file under the last right click
+  bool m_bPointerText = false;        // the status bar shows this map's pointer text
+  HCURSOR m_hDefragCursor = nullptr;  // the cursor before "Defrag file"'s busy one
+  size_t m_nDefragItem = SIZE_MAX;    // the file "Defrag file" takes, an index into m_files
+  size_t m_nMenuItem = SIZE_MAX;      // the file under the last right click
   std::function<void()> m_relayout;
 };
 

@@ -109,7 +109,28 @@ bool CDriveDlg::RefreshMap() {
   return m_engine.m_nTotalClusters > 0;
 }
 
-void CDriveDlg::EmptyFileList() {}
+namespace {
+BOOL CALLBACK FindFileList(HWND wnd, LPARAM found) {
+  char cls[32] = {};
+  ::GetClassNameA(wnd, cls, sizeof(cls));
+  if (::GetDlgCtrlID(wnd) != IDC_FILE_LIST || std::string(cls) != WC_LISTVIEWA) return TRUE;
+  *reinterpret_cast<HWND*>(found) = wnd;
+  return FALSE;
+}
+}  // namespace
+
+void CDriveDlg::EmptyFileList() {
+  // Its rows are indexes into the engine's file list, which is about to
+  // hold another drive's files; an empty list is filled afresh when its
+  // page is shown.
+  RunOnUi([&]() {
+    HWND list = nullptr;
+    ::EnumChildWindows(m_hMain, &FindFileList, reinterpret_cast<LPARAM>(&list));
+    if (!list) return;
+    ListView_DeleteAllItems(list);
+    ::SetDlgItemTextA(::GetParent(list), IDC_FILES_TEXT, "");
+  });
+}
 
 int CDriveDlg::ShowCompletion(const std::string& caption, const std::string& message) {
   int result = IDCANCEL;
@@ -135,6 +156,9 @@ void CDriveDlg::RefreshCurrentRow() {
 
 void CDriveDlg::StartOperation(int operation) {
   if (BusyCounter().load() > 0) return;
+  // Asked here, on the window's thread, so the box is active and Return
+  // closes it.
+  if (!m_page.ConfirmChecked()) return;
   EnableButtons(false);
   std::thread([this, operation]() { m_page.RunOperation(operation); }).detach();
 }
@@ -146,7 +170,9 @@ bool CDriveDlg::CurrentDriveAnalysed() {
 
 void CDriveDlg::AnalyzeCurrentDrive() {
   if (BusyCounter().load() > 0) return;
-  std::thread([this]() { m_page.AnalyzeCurrent(false); }).detach();
+  const int row = m_page.FilePageAnalysisRow();
+  if (row == -1) return;
+  std::thread([this, row]() { m_page.AnalyzeForFilePage(row); }).detach();
 }
 
 std::string CDriveDlg::CheckedRoots() {
@@ -162,13 +188,13 @@ std::string CDriveDlg::CheckedRoots() {
 
 void CDriveDlg::SaveSettings() {
   SettingsFile settings;
-  settings.SetInt("IncludeRemovable", m_bIncludeRemovable ? 1 : 0);
-  settings.SetInt("IncludeFloppy", m_bIncludeFloppy ? 1 : 0);
-  settings.SetString("SelectedDrives", CheckedRoots());
+  settings.SetIncludeRemovable(m_bIncludeRemovable);
+  settings.SetIncludeFloppy(m_bIncludeFloppy);
+  settings.SetSelectedDrives(CheckedRoots());
 }
 
 void CDriveDlg::Refresh(bool saveChecks) {
-  if (saveChecks) SettingsFile().SetString("SelectedDrives", CheckedRoots());
+  if (saveChecks) SettingsFile().SetSelectedDrives(CheckedRoots());
   CEnumerateOptions options;
   options.m_bIncludeRemovable = m_bIncludeRemovable;
   options.m_bIncludeFloppy = m_bIncludeFloppy;
@@ -180,8 +206,8 @@ void CDriveDlg::Refresh(bool saveChecks) {
 }
 
 void CDriveDlg::FillList(bool saveChecks) {
-  if (saveChecks) SettingsFile().SetString("SelectedDrives", CheckedRoots());
-  const std::string selected = SettingsFile().GetString("SelectedDrives", "");
+  if (saveChecks) SettingsFile().SetSelectedDrives(CheckedRoots());
+  const std::string selected = SettingsFile().SelectedDrives();
   m_bQuiet = true;
   ListView_DeleteAllItems(m_hList);
   const auto& drives = m_page.Drives();
@@ -348,7 +374,7 @@ void CDriveDlg::ShowFreeModeMenu() {
   HMENU menu = ::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDM_FREE_MODE));
   HMENU popup = ::GetSubMenu(menu, 0);
   SettingsFile settings;
-  const int mode = settings.GetInt("DefragFreeMode", kFreeModeDontFragment);
+  const int mode = settings.DefragFreeMode();
   ::CheckMenuItem(popup, ID_FREE_DONT_FRAGMENT,
                   mode == kFreeModeMaximize ? MF_UNCHECKED : MF_CHECKED);
   ::CheckMenuItem(popup, ID_FREE_MAXIMIZE, mode == kFreeModeMaximize ? MF_CHECKED : MF_UNCHECKED);
@@ -357,8 +383,8 @@ void CDriveDlg::ShowFreeModeMenu() {
   const UINT cmd =
       ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_NONOTIFY, r.left, r.bottom, 0, m_hWnd, nullptr);
   ::DestroyMenu(menu);
-  if (cmd == ID_FREE_DONT_FRAGMENT) settings.SetInt("DefragFreeMode", kFreeModeDontFragment);
-  if (cmd == ID_FREE_MAXIMIZE) settings.SetInt("DefragFreeMode", kFreeModeMaximize);
+  if (cmd == ID_FREE_DONT_FRAGMENT) settings.SetDefragFreeMode(kFreeModeDontFragment);
+  if (cmd == ID_FREE_MAXIMIZE) settings.SetDefragFreeMode(kFreeModeMaximize);
 }
 
 INT_PTR CALLBACK CDriveDlg::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -382,8 +408,8 @@ INT_PTR CDriveDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       }
       SizeColumns();
       SettingsFile settings;
-      m_bIncludeRemovable = settings.GetInt("IncludeRemovable", 0) != 0;
-      m_bIncludeFloppy = settings.GetInt("IncludeFloppy", 0) != 0;
+      m_bIncludeRemovable = settings.IncludeRemovable();
+      m_bIncludeFloppy = settings.IncludeFloppy();
       Refresh(false);
       EnableButtons(true);
       m_bStarted = true;

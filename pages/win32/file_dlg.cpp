@@ -256,7 +256,7 @@ void CFileDlg::StartDefrag() {
 }
 
 void CFileDlg::DefragWorker() {
-  const int mode = SettingsFile().GetInt("DefragFileMode", 0);
+  const int mode = SettingsFile().DefragFileMode();
   m_defragRows = SelectedRows();
   std::vector<size_t> items;
   for (int row : m_defragRows) items.push_back(RowItem(row));
@@ -399,7 +399,7 @@ void CFileDlg::ShowModeMenu() {
   HMENU menu = ::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDM_FILE_MODE));
   if (!menu) return;
   HMENU popup = ::GetSubMenu(menu, 0);
-  const int mode = SettingsFile().GetInt("DefragFileMode", 0);
+  const int mode = SettingsFile().DefragFileMode();
   ::CheckMenuItem(popup, mode == 1 ? ID_FILE_MODE_OUTER : ID_FILE_MODE_BEST_FIT,
                   MF_BYCOMMAND | MF_CHECKED);
   RECT r;
@@ -407,7 +407,7 @@ void CFileDlg::ShowModeMenu() {
   const int cmd = ::TrackPopupMenu(popup, TPM_RETURNCMD, r.left, r.bottom, 0, m_hWnd, nullptr);
   ::DestroyMenu(menu);
   if (cmd == ID_FILE_MODE_BEST_FIT || cmd == ID_FILE_MODE_OUTER)
-    SettingsFile().SetInt("DefragFileMode", cmd == ID_FILE_MODE_OUTER ? 1 : 0);
+    SettingsFile().SetDefragFileMode(cmd == ID_FILE_MODE_OUTER ? 1 : 0);
 }
 
 INT_PTR CFileDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -108,6 +108,9 @@ class CFsVolume {
     *result = CAllocationCheck();
     return ERROR_SUCCESS;
   }
+  // Lets CheckAllocation take what reads of the volume have already seen
+  // (NTFS: the records of a pass over the MFT).
+  virtual void CheckAlongReads() {}
   // The last volume handle was closed or the volume is being unmounted:
   // finish what moves left open (FAT: mark the volume clean again).
   virtual void EndWrites() {}

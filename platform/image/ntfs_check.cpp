@@ -3,6 +3,7 @@
 // marked there, and no cluster may be held twice; otherwise a move would
 // write one file's bytes over another's.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,6 +19,10 @@ using namespace ntfs;
 
 namespace {
 
+// Folders whose records the pass keeps for the index check (16 MB of
+// 1 KB records); the records of any more are read again.
+constexpr size_t kKeptFolders = 16384;
+
 std::string Num(uint64_t n) { return std::to_string(n); }
 
 bool TestBit(const std::vector<uint8_t>& bits, uint64_t i) {
@@ -25,6 +30,67 @@ bool TestBit(const std::vector<uint8_t>& bits, uint64_t i) {
 }
 
 }  // namespace
+
+bool CNtfsVolume::NoneInUse(uint64_t from, uint64_t to) const {
+  if (from >= to) return true;
+  const uint64_t below = m_mft.InUseAtOrBelow(to - 1);  // 0 also when none is
+  return below < from || !m_mft.IsInUse(below);
+}
+
+bool CNtfsVolume::PassRecord(uint64_t number, const uint8_t* bytes, DWORD readResult) {
+  CRecordPass& pass = m_pass;
+  pass.m_nNext = number + 1;
+  const size_t size = m_geometry.m_nRecordSize;
+  const uint64_t total = TotalClusters();
+  CRecordHeader header;
+  bool damaged =
+      readResult != ERROR_SUCCESS || ParseRecordAt(number, bytes, size, &header) != ERROR_SUCCESS;
+  // The attributes are judged whole before their runs count: a record
+  // whose attributes do not parse is damaged, whatever its runs say.
+  enum { kNoProblem, kRunList, kPastEnd } problem = kNoProblem;
+  CRun pastEnd;
+  if (!damaged) {
+    // Extension records are checked as they stand: their clusters belong
+    // to their base file, and a cluster held twice is damage either way.
+    CCheckedAttributeWalk walk(bytes, size, header);
+    CAttribute a;
+    while (walk.Next(&a)) {
+      if (!header.InUse() || !a.m_bNonResident || problem != kNoProblem) continue;
+      pass.m_runs.clear();
+      size_t pairs = 0;
+      const uint8_t* runList = RunListBytes(bytes, a, &pairs);
+      if (DecodeRunList(runList, pairs, a.m_nFirstVcn, &pass.m_runs) != ERROR_SUCCESS) {
+        problem = kRunList;
+        continue;
+      }
+      for (const CRun& run : pass.m_runs) {
+        if (run.IsSparse() || run.m_nCount == 0) continue;
+        if (run.m_nLcn >= total || run.m_nCount > total - run.m_nLcn) {
+          problem = kPastEnd;
+          pastEnd = run;
+          break;
+        }
+        pass.m_owned.push_back({run.m_nLcn, run.m_nCount, number});
+      }
+    }
+    damaged = walk.Result() != ERROR_SUCCESS;
+  }
+  if (damaged) {
+    pass.m_strProblem = "MFT record " + Num(number) + " is damaged";
+  } else if (problem == kRunList) {
+    pass.m_strProblem = "MFT record " + Num(number) + ": a run list is damaged";
+  } else if (problem == kPastEnd) {
+    pass.m_strProblem = "MFT record " + Num(number) +
+                        ": a run reaches past the volume's end (clusters " + Num(pastEnd.m_nLcn) +
+                        " to " + Num(pastEnd.m_nLcn + pastEnd.m_nCount - 1) + " of " + Num(total) +
+                        ")";
+  } else if (header.InUse() && header.IsDirectory() && !header.IsExtension()) {
+    pass.m_folders.push_back(number);
+    if (pass.m_folders.size() <= kKeptFolders)
+      pass.m_folderRecords.insert(pass.m_folderRecords.end(), bytes, bytes + size);
+  }
+  return pass.m_strProblem.empty();
+}
 
 DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
   return WalkAllocation(result, nullptr);
@@ -34,6 +100,11 @@ DWORD CNtfsVolume::WalkAllocation(CAllocationCheck* result,
                                   std::vector<std::pair<uint64_t, uint64_t>>* ownedRuns) {
   *result = CAllocationCheck();
   CommitGroup();
+  // Records served from now on are for whoever asks, not for this check.
+  m_bChecked = true;
+  m_bCheckAlong = false;
+  CRecordPass pass = std::move(m_pass);
+  m_pass = CRecordPass();
   // A volume marked dirty, or whose log holds changes not yet applied, is
   // not to be changed behind its checker's back.
   if (!IsWritable()) {
@@ -43,48 +114,27 @@ DWORD CNtfsVolume::WalkAllocation(CAllocationCheck* result,
   const uint64_t total = TotalClusters();
   const size_t bitmapBytes = static_cast<size_t>((total + 7) / 8);
   // Every run of every record in use, checked for overlaps once sorted:
-  // no second bitmap of the whole volume is needed for ownership.
-  struct COwnedRun {
-    uint64_t lcn, count, record;
-  };
-  std::vector<COwnedRun> owned;
-  std::vector<uint64_t> folders;
-  CLoadedRecord record;
-  std::vector<CRun> runs;
-  for (uint64_t number = 0; number < m_mft.RecordCount(); ++number) {
-    if (!m_mft.IsInUse(number)) continue;
-    if (m_mft.LoadRecord(number, &record) != ERROR_SUCCESS) {
-      result->m_strProblem = "MFT record " + Num(number) + " is damaged";
-      return ERROR_SUCCESS;
+  // no second bitmap of the whole volume is needed for ownership. The
+  // records an analysis has not served are read here.
+  if (pass.m_strProblem.empty() && !NoneInUse(pass.m_nNext, m_mft.RecordCount())) {
+    m_pass = std::move(pass);
+    std::vector<uint8_t> bytes(m_geometry.m_nRecordSize);
+    for (uint64_t number = m_pass.m_nNext; number < m_mft.RecordCount(); ++number) {
+      if (!m_mft.IsInUse(number)) continue;
+      if (!PassRecord(number, bytes.data(), m_mft.ReadRecordInto(number, bytes.data()))) break;
     }
-    if (!record.m_header.InUse()) continue;
-    if (record.m_header.IsDirectory() && !record.m_header.IsExtension()) folders.push_back(number);
-    // Extension records are checked as they stand: their clusters belong to
-    // their base file, and a cluster held twice is damage either way.
-    for (const CAttribute& a : record.m_attributes) {
-      if (!a.m_bNonResident) continue;
-      runs.clear();
-      size_t size = 0;
-      const uint8_t* bytes = RunListBytes(record.m_bytes.data(), a, &size);
-      if (DecodeRunList(bytes, size, a.m_nFirstVcn, &runs) != ERROR_SUCCESS) {
-        result->m_strProblem = "MFT record " + Num(number) + ": a run list is damaged";
-        return ERROR_SUCCESS;
-      }
-      for (const CRun& run : runs) {
-        if (run.IsSparse() || run.m_nCount == 0) continue;
-        if (run.m_nLcn >= total || run.m_nCount > total - run.m_nLcn) {
-          result->m_strProblem = "MFT record " + Num(number) +
-                                 ": a run reaches past the volume's end (clusters " +
-                                 Num(run.m_nLcn) + " to " + Num(run.m_nLcn + run.m_nCount - 1) +
-                                 " of " + Num(total) + ")";
-          return ERROR_SUCCESS;
-        }
-        owned.push_back({run.m_nLcn, run.m_nCount, number});
-      }
-    }
+    pass = std::move(m_pass);
+    m_pass = CRecordPass();
   }
-  std::sort(owned.begin(), owned.end(),
-            [](const COwnedRun& a, const COwnedRun& b) { return a.lcn < b.lcn; });
+  if (!pass.m_strProblem.empty()) {
+    result->m_strProblem = pass.m_strProblem;
+    return ERROR_SUCCESS;
+  }
+  std::vector<COwnedRun>& owned = pass.m_owned;
+  // Records are mostly in the order of their clusters already.
+  const auto byLcn = [](const COwnedRun& a, const COwnedRun& b) { return a.lcn < b.lcn; };
+  if (!std::is_sorted(owned.begin(), owned.end(), byLcn))
+    std::sort(owned.begin(), owned.end(), byLcn);
   uint64_t ownedClusters = 0;
   uint64_t end = 0;  // one past the highest cluster owned so far
   for (const COwnedRun& run : owned) {
@@ -144,10 +194,16 @@ DWORD CNtfsVolume::WalkAllocation(CAllocationCheck* result,
   // A folder whose index cannot be walked hides the files below it: they
   // can be neither opened nor moved.
   const CIndexVisitor any = [](const CIndexEntry&) { return true; };
-  for (uint64_t number : folders) {
+  CAlignedBytes index;
+  const size_t recordSize = m_geometry.m_nRecordSize;
+  for (size_t k = 0; k < pass.m_folders.size(); ++k) {
+    const uint64_t number = pass.m_folders[k];
     CFileRecords folder;
-    DWORD err = folder.Load(m_mft, number);
-    if (err == ERROR_SUCCESS) err = WalkFolder(folder, any);
+    const auto kept = pass.m_folderRecords.begin() + static_cast<std::ptrdiff_t>(k * recordSize);
+    DWORD err = k < kKeptFolders
+                    ? folder.Load(m_mft, number, std::vector<uint8_t>(kept, kept + recordSize))
+                    : folder.Load(m_mft, number);
+    if (err == ERROR_SUCCESS) err = WalkFolder(folder, any, &index);
     if (err != ERROR_SUCCESS) {
       result->m_strProblem =
           "a corrupt index block in " +

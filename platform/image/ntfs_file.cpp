@@ -9,13 +9,26 @@ namespace ntfs {
 
 DWORD CFileRecords::Load(const CMft& mft, uint64_t reference) {
   m_records.clear();
+  CLoadedRecord base;
+  DWORD err = mft.LoadRecord(RecordNumberOf(reference), &base);
+  if (err != ERROR_SUCCESS) return err;
+  return LoadFrom(mft, reference, std::move(base));
+}
+
+DWORD CFileRecords::Load(const CMft& mft, uint64_t reference, std::vector<uint8_t> baseBytes) {
+  m_records.clear();
+  CLoadedRecord base;
+  DWORD err = ParseRecord(RecordNumberOf(reference), std::move(baseBytes), &base);
+  if (err != ERROR_SUCCESS) return err;
+  return LoadFrom(mft, reference, std::move(base));
+}
+
+DWORD CFileRecords::LoadFrom(const CMft& mft, uint64_t reference, CLoadedRecord base) {
+  m_records.clear();
   m_bAttributeList = false;
   m_pGeometry = &mft.Geometry();
-  const uint64_t number = RecordNumberOf(reference);
   const uint16_t sequence = SequenceOf(reference);
-  CLoadedRecord base;
-  DWORD err = mft.LoadRecord(number, &base);
-  if (err != ERROR_SUCCESS) return err;
+  DWORD err = ERROR_SUCCESS;
   if (!base.m_header.InUse() || (sequence != 0 && base.m_header.m_nSequence != sequence)) {
     return ERROR_FILE_NOT_FOUND;
   }

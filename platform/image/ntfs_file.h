@@ -22,6 +22,8 @@ class CFileRecords {
   // (stale reference), ERROR_INVALID_PARAMETER past the MFT's end,
   // ERROR_FILE_CORRUPT for damage.
   DWORD Load(const CMft& mft, uint64_t reference);
+  // The same with the base record's bytes (fix-ups applied) already read.
+  DWORD Load(const CMft& mft, uint64_t reference, std::vector<uint8_t> baseBytes);
 
   uint64_t Number() const { return m_records.empty() ? 0 : m_records[0].m_nNumber; }
   const CRecordHeader& Header() const { return m_records[0].m_header; }
@@ -39,6 +41,7 @@ class CFileRecords {
   bool Has(uint32_t type, const std::u16string& name) const;
 
  private:
+  DWORD LoadFrom(const CMft& mft, uint64_t reference, CLoadedRecord base);
   DWORD LoadExtensions(const CMft& mft, const std::vector<uint8_t>& list);
 
   std::vector<CLoadedRecord> m_records;  // base record first

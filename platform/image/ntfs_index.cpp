@@ -103,27 +103,34 @@ DWORD WalkIndex(const uint8_t* rootValue, size_t rootSize, uint32_t blockSize,
   CIndexRoot root;
   DWORD err = ParseIndexRoot(rootValue, rootSize, &root);
   if (err != ERROR_SUCCESS) return err;
+  // Frames are kept as the walk climbs back up, so that their storage
+  // serves the next block at that depth: a walk over a folder of thousands
+  // of blocks allocates for a handful.
   std::vector<CFrame> stack(1);
+  size_t depth = 1;
   stack[0].m_bytes.assign(rootValue, rootValue + rootSize);
   err = ParseNode(stack[0].m_bytes, kRootNode, rootSize - kRootNode, &stack[0].m_entries);
   if (err != ERROR_SUCCESS) return err;
   std::set<uint64_t> visited;
-  while (!stack.empty()) {
-    CFrame& top = stack.back();
+  while (depth > 0) {
+    CFrame& top = stack[depth - 1];
     if (top.m_nNext == top.m_entries.size()) {
-      stack.pop_back();
+      --depth;
       continue;
     }
     const CNodeEntry entry = top.m_entries[top.m_nNext];
     if (entry.m_bSubNode && !top.m_bDescended) {
       top.m_bDescended = true;
-      if (stack.size() >= kMaxDepth || !visited.insert(entry.m_nSubVcn).second) {
+      if (depth >= kMaxDepth || !visited.insert(entry.m_nSubVcn).second) {
         return ERROR_FILE_CORRUPT;
       }
-      CFrame child;
+      if (stack.size() == depth) stack.emplace_back();  // `top` is not used past here
+      CFrame& child = stack[depth];
+      child.m_nNext = 0;
+      child.m_bDescended = false;
       err = LoadBlock(reader, entry.m_nSubVcn, blockSize, &child);
       if (err != ERROR_SUCCESS) return err;
-      stack.push_back(std::move(child));
+      ++depth;
       continue;
     }
     top.m_bDescended = false;

@@ -34,16 +34,22 @@ void AddDataSegments(const CLoadedRecord& record, std::vector<CSegment>* segment
 
 }  // namespace
 
+DWORD ParseRecordAt(uint64_t number, const uint8_t* bytes, size_t size, CRecordHeader* header) {
+  DWORD err = ParseRecordHeader(bytes, size, header);
+  if (err != ERROR_SUCCESS) return err;
+  if (Le16(bytes + multisector::kUsaOffset) >= kUsaOffsetWithNumber &&
+      Le32(bytes + kRecordNumberField) != static_cast<uint32_t>(number)) {
+    return ERROR_FILE_CORRUPT;  // a record found where another belongs
+  }
+  return ERROR_SUCCESS;
+}
+
 DWORD ParseRecord(uint64_t number, std::vector<uint8_t> bytes, CLoadedRecord* record) {
   CLoadedRecord r;
   r.m_nNumber = number;
   r.m_bytes = std::move(bytes);
-  DWORD err = ParseRecordHeader(r.m_bytes.data(), r.m_bytes.size(), &r.m_header);
+  DWORD err = ParseRecordAt(number, r.m_bytes.data(), r.m_bytes.size(), &r.m_header);
   if (err != ERROR_SUCCESS) return err;
-  if (Le16(r.m_bytes.data() + multisector::kUsaOffset) >= kUsaOffsetWithNumber &&
-      Le32(r.m_bytes.data() + kRecordNumberField) != static_cast<uint32_t>(number)) {
-    return ERROR_FILE_CORRUPT;  // a record found where another belongs
-  }
   err = ParseAttributes(r.m_bytes.data(), r.m_bytes.size(), r.m_header, &r.m_attributes);
   if (err != ERROR_SUCCESS) return err;
   *record = std::move(r);

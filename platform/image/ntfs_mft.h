@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/aligned.h"
 #include "ondisk/ntfs_attr.h"
 #include "ondisk/ntfs_boot.h"
 #include "ondisk/ntfs_record.h"
@@ -71,13 +72,16 @@ class CMft {
   CStream m_bitmapStream;
   // Records are read a stretch at a time: scans ask for them in order
   // (records asked for out of order are read alone, the stretch kept).
-  mutable std::vector<uint8_t> m_readAhead;
+  mutable CAlignedBytes m_readAhead;
   mutable uint64_t m_nReadAheadOffset = 0;
   mutable uint64_t m_nLastRecord = ~static_cast<uint64_t>(0);
 };
 
 // Checks a record (fix-ups applied) and walks its attributes.
 DWORD ParseRecord(uint64_t number, std::vector<uint8_t> bytes, CLoadedRecord* record);
+// ParseRecord's checks before the attributes: the header, and from NTFS 3.1
+// on the number the record carries.
+DWORD ParseRecordAt(uint64_t number, const uint8_t* bytes, size_t size, CRecordHeader* header);
 
 }  // namespace ntfs
 }  // namespace vt

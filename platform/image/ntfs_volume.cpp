@@ -302,9 +302,14 @@ DWORD CNtfsVolume::GetNtfsFileRecord(const void* in, DWORD inSize, void* out, DW
   // every record of the volume, one call each.
   auto* reply = static_cast<uint8_t*>(out);
   uint8_t* record = reply + kRecordReplyHeader;
+  const DWORD read = m_mft.ReadRecordInto(number, record);
+  // The next record in use of a pass over them all also counts for the
+  // allocation check, which then need not read it again.
+  if (m_bCheckAlong && m_pass.m_strProblem.empty() && number >= m_pass.m_nNext &&
+      m_mft.IsInUse(number) && NoneInUse(m_pass.m_nNext, number))
+    PassRecord(number, record, read);
   CRecordHeader header;
-  if (m_mft.ReadRecordInto(number, record) != ERROR_SUCCESS ||
-      ParseRecordHeader(record, recordSize, &header) != ERROR_SUCCESS) {
+  if (read != ERROR_SUCCESS || ParseRecordHeader(record, recordSize, &header) != ERROR_SUCCESS) {
     return ERROR_FILE_CORRUPT;
   }
   PutLe64(reply + ntfs::reply::kReference, number);

@@ -89,6 +89,7 @@ class CNtfsVolume : public CFsVolume {
   // (first, count).
   DWORD WalkAllocation(CAllocationCheck* result, std::vector<std::pair<uint64_t, uint64_t>>* owned);
   DWORD CommitMoves() override { return CommitGroup(); }
+  void CheckAlongReads() override { m_bCheckAlong = !m_bChecked; }
   ~CNtfsVolume() override { EndWrites(); }
 
   // Whether moves may write, and why not ("" when they may).
@@ -109,8 +110,11 @@ class CNtfsVolume : public CFsVolume {
   CNtfsVolume() = default;
   DWORD ReadFolder(const CFsNode& folder, CFolder* out);
   // Walks the $I30 index of a folder in key order, every index block
-  // checked (ntfs_index.h).
-  DWORD WalkFolder(const ntfs::CFileRecords& dir, const ntfs::CIndexVisitor& visit);
+  // checked (ntfs_index.h). With `whole`, the index allocation is first read
+  // in one piece into it where it can be (a pass over every folder then
+  // makes one read a folder, not one a block).
+  DWORD WalkFolder(const ntfs::CFileRecords& dir, const ntfs::CIndexVisitor& visit,
+                   CAlignedBytes* whole = nullptr);
   DWORD LoadFolder(const CFsNode& folder, std::shared_ptr<const CFolder>* out);
   // The node of a file as its own records describe it.
   DWORD NodeFromRecords(uint64_t reference, CFsNode* node);
@@ -162,6 +166,30 @@ class CNtfsVolume : public CFsVolume {
   // Writes a record whose update sequence is prepared.
   DWORD WriteRecord(uint64_t number, const std::vector<uint8_t>& bytes);
 
+  // The allocation check's pass over the records in use (ntfs_check.cpp).
+  // An analysis asks for each of them in turn through GetNtfsFileRecord;
+  // after CheckAlongReads each is checked as it is served, so that a check
+  // right after the analysis reads the MFT no second time, and goes on from
+  // where the analysis stopped.
+  struct COwnedRun {
+    uint64_t lcn, count, record;
+  };
+  struct CRecordPass {
+    uint64_t m_nNext = 0;      // every record in use below it has been checked
+    std::string m_strProblem;  // the first problem in record order
+    std::vector<COwnedRun> m_owned;
+    std::vector<uint64_t> m_folders;
+    // The records of the first folders, one after the other, so that their
+    // indexes are found without reading them again.
+    std::vector<uint8_t> m_folderRecords;
+    std::vector<ntfs::CRun> m_runs;  // one attribute's, reused
+  };
+  // Checks record `number` (in use in the MFT bitmap), as ReadRecordInto
+  // gave it with `readResult`; false once the pass has found a problem.
+  bool PassRecord(uint64_t number, const uint8_t* bytes, DWORD readResult);
+  // Whether the MFT bitmap marks no record of [from, to) in use.
+  bool NoneInUse(uint64_t from, uint64_t to) const;
+
   std::unique_ptr<CBlockDevice> m_pDevice;
   CHeldWriteDevice* m_pHeld = nullptr;  // m_pDevice, which holds a group's metadata writes
   // The moves of the group not yet committed: (source, target, count).
@@ -180,6 +208,9 @@ class CNtfsVolume : public CFsVolume {
   std::string m_strUnclean;   // why writes are refused; "" for a clean volume
   bool m_bUnflushed = false;  // written since the last flush
   CFsNode m_root;
+  CRecordPass m_pass;
+  bool m_bCheckAlong = false;  // records served are checked (until CheckAllocation)
+  bool m_bChecked = false;
   // Recently listed folders by record number, newest last.
   std::vector<std::pair<uint64_t, std::shared_ptr<const CFolder>>> m_folderCache;
 };

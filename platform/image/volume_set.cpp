@@ -184,6 +184,12 @@ DWORD CImageVolumeSet::CheckAllocation(char letter, CAllocationCheck* result) {
   return err;
 }
 
+void CImageVolumeSet::CheckAlongReads(char letter) {
+  std::lock_guard<std::mutex> lock(m_impl->m_mutex);
+  auto volume = m_impl->ByLetter(letter);
+  if (volume && !volume->m_bChecked) volume->m_pFs->CheckAlongReads();
+}
+
 DWORD CImageVolumeSet::Impl::AddVolume(char letter, std::unique_ptr<CBlockDevice> device,
                                        const std::string& identity, bool readOnly, bool readAccess,
                                        std::string* message, const std::string& displayName) {

@@ -42,6 +42,10 @@ class CImageVolumeSet : public IVolumeOps {
   // per mount (ERROR_INVALID_DRIVE for a letter not mounted). While it finds
   // a problem, every move on the volume fails with ERROR_DISK_CORRUPT.
   DWORD CheckAllocation(char letter, CAllocationCheck* result);
+  // Lets that check take the records an analysis asks for next (NTFS), for
+  // a caller that checks right after the analysis, with nothing written in
+  // between: the MFT is then read once for both.
+  void CheckAlongReads(char letter);
   // Mounts every "L=path" of a "V=path;W=path" list (VANTREL_VOLUMES).
   DWORD MountList(const std::string& list, bool readOnly, std::string* message = nullptr);
   // Mounts a device that is already open (an image held in memory, for

@@ -68,6 +68,8 @@ DWORD CWin32VolumeOps::GetLogicalDrives() { return ::GetLogicalDrives(); }
 
 UINT CWin32VolumeOps::GetDriveTypeA(const char* root) { return ::GetDriveTypeA(root); }
 
+UINT CWin32VolumeOps::SetErrorMode(UINT mode) { return ::SetErrorMode(mode); }
+
 DWORD CWin32VolumeOps::GetTempPathA(DWORD size, char* buffer) {
   return ::GetTempPathA(size, buffer);
 }

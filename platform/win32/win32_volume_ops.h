@@ -30,6 +30,7 @@ class CWin32VolumeOps : public IVolumeOps {
                            ULARGE_INTEGER* totalFree) override;
   DWORD GetLogicalDrives() override;
   UINT GetDriveTypeA(const char* root) override;
+  UINT SetErrorMode(UINT mode) override;
   DWORD GetTempPathA(DWORD size, char* buffer) override;
   DWORD GetFileAttributesA(const char* path) override;
   BOOL DeleteFileA(const char* path) override;

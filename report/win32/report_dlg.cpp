@@ -15,8 +15,8 @@ constexpr UINT WM_REPORT_CHANGED = UM_REPORT_CHANGED;
 }  // namespace
 
 std::string CReportDlg::CHost::LogFolder() { return SettingsFolder(); }
-bool CReportDlg::CHost::LoggingOn() { return SettingsFile().GetInt("SaveLogFiles", 1) != 0; }
-void CReportDlg::CHost::SetLoggingOn(bool on) { SettingsFile().SetInt("SaveLogFiles", on ? 1 : 0); }
+bool CReportDlg::CHost::LoggingOn() { return SettingsFile().SaveLogFiles(); }
+void CReportDlg::CHost::SetLoggingOn(bool on) { SettingsFile().SetSaveLogFiles(on); }
 
 CReportDlg::CReportDlg(IPrompt& prompt) : m_host(prompt), m_page(m_host) {}
 

@@ -117,6 +117,37 @@ TEST(PlanRoom, NeverPlacesAFileInsideTheStretchOrOnClusterZero) {
   Apply(m, plan);
 }
 
+TEST(PlanRoom, TheFilesOwnLargePieceInPlaceAnchorsTheStretch) {
+  // The file: 2 clusters at 1 (its start), 4 at 10 (from its third
+  // cluster on), larger than any free run. Only the stretch 8..13 around
+  // that piece, where it lies as it would, has no fixed clusters: a moves
+  // out, the piece stays.
+  std::vector<CRoomSegment> s = {{1, 2, kRoomOwn, 0},  {3, 5, kRoomFixed},  {8, 2, 0},
+                                 {10, 4, kRoomOwn, 2}, {14, 6, kRoomFixed}, {20, 3, kRoomFree},
+                                 {23, 1, kRoomFixed},  {24, 2, kRoomFree},  {26, 1, kRoomFixed},
+                                 {27, 3, kRoomFree}};
+  CRoomPlan plan;
+  ASSERT_EQ(PlanRoom(s, 30, 6, &plan), ROOM_FOUND);
+  EXPECT_EQ(plan.m_nWindowLcn, 8u);
+  EXPECT_EQ(plan.m_nInPlaceClusters, 4u);
+  EXPECT_EQ(plan.m_nMovedClusters, 2u);
+  ASSERT_EQ(plan.m_moves.size(), 1u);
+  EXPECT_EQ(plan.m_moves[0].m_nItem, 0);
+  EXPECT_EQ(plan.m_moves[0].m_nTarget, 24u);
+  // Out of place (one cluster later) the piece is in the way like any
+  // other too large to move.
+  s[3].m_nPos = 3;
+  EXPECT_EQ(PlanRoom(s, 30, 6, &plan), ROOM_NO_WINDOW);
+  // A small piece of the file in the stretch moves out like a file.
+  s = {{1, 3, kRoomFixed}, {4, 2, kRoomOwn, 4},  {6, 4, kRoomFree},   {10, 2, kRoomFixed},
+       {12, 2, kRoomFree}, {14, 1, kRoomOwn, 0}, {15, 3, kRoomOwn, 1}};
+  ASSERT_EQ(PlanRoom(s, 18, 6, &plan), ROOM_FOUND);
+  EXPECT_EQ(plan.m_nWindowLcn, 4u);
+  ASSERT_EQ(plan.m_moves.size(), 1u);
+  EXPECT_EQ(plan.m_moves[0].m_nItem, kRoomOwn);
+  EXPECT_EQ(plan.m_moves[0].m_nTarget, 12u);
+}
+
 TEST(PlanRoom, VerdictsWhenNoRoomCanBeMade) {
   CRoomPlan plan;
   EXPECT_EQ(PlanRoom(Layout("#aa..bb..#"), 10, 5, &plan), ROOM_NO_SPACE);
@@ -299,14 +330,75 @@ TEST_F(MakeRoomPass, AFailedMoveOutStopsTheFileAndSaysWhich) {
   for (uint64_t c : {30, 31, 33, 34, 36, 37}) EXPECT_EQ(volume.used[c], 1) << c;
 }
 
-TEST_F(MakeRoomPass, FatFoldersStayInTheWay) {
+TEST_F(MakeRoomPass, TheFileIsPutTogetherAroundItsPieceInPlace) {
+  // Free: 10..12 and 20..22. big.bin's clusters 2..5 lie at 40..43, more
+  // than any free run holds; s.bin sits where its first two belong.
+  volume.SetUsed(10, 3, false);
+  volume.SetUsed(20, 3, false);
+  AddFile("s.bin", {{2, 38}});
+  AddFile("big.bin", {{2, 30}, {6, 40}});
+  Run();
+  EXPECT_TRUE(Lines().empty()) << Lines()[0];
+  const CFileItem* big = Item("big.bin");
+  ASSERT_EQ(big->m_fragments.GetSize(), 1u);
+  EXPECT_EQ(big->m_nFirstLcn, 38u);
+  EXPECT_EQ(Item("s.bin")->m_nFirstLcn, 10u);
+  // s.bin's 2 and big.bin's first 2: the 4 in place never moved.
+  EXPECT_EQ(engine->m_nMovedClusters, 4u);
+  for (uint64_t c = 38; c < 44; ++c) EXPECT_EQ(volume.used[c], 1) << c;
+  EXPECT_EQ(volume.used[30], 0);
+  EXPECT_EQ(volume.used[31], 0);
+}
+
+TEST_F(MakeRoomPass, NtfsReservedAreaItemsDoNotPinWhatTheySpan) {
+  // The analysis adds the MFT's reserved areas as single items over whole
+  // ranges, whatever lies in them; here one spans s1..s3 and the free runs
+  // between. What lies there is listed on its own: room is made as before.
+  NearlyFull();
+  ASSERT_TRUE(Analyze());
+  ComputeDriveStatistics(*engine, drive);
+  drive.m_bNtfs = true;
+  CFileItem mirror;
+  mirror.m_strName = "$MFT:MIRROR";
+  mirror.m_wFlags = FI_UNMOVABLE | FI_FOLDER_LIST;
+  mirror.m_nFirstLcn = 10;
+  mirror.m_fragments.Add(CFileClusterItem(10, 16));
+  engine->m_files.Add(mirror);
+  engine->m_bMakeRoom = true;
+  engine->DefragDrive(AllFiles, true, 0, 0, {});
+  EXPECT_TRUE(Lines().empty()) << Lines()[0];
+  EXPECT_EQ(Item("big.bin")->m_fragments.GetSize(), 1u);
+  EXPECT_EQ(Item("big.bin")->m_nFirstLcn, 20u);
+}
+
+TEST_F(MakeRoomPass, RoomIsMadeFirstForWhatNoFreeRunHoldsAndFatFoldersStay) {
   NearlyFull();
   FakeNode* folder = volume.root.AddFolder("Dir");
   folder->extents = {{1, 23}};  // s3's place taken by a folder instead
   volume.root.children.erase(volume.root.children.begin() + 2);
   Run();
-  // 20..25 is blocked by the folder; s2 (5 clusters), in every other
-  // stretch, is larger than any free run, so it stays too.
+  // 20..25 is blocked by the folder. s2 (5 clusters) is larger than any
+  // free run: room is made for it at 10..14 first (s1 out to 21), then
+  // big.bin goes where s2 was, 15..20.
+  EXPECT_TRUE(Lines().empty()) << Lines()[0];
+  std::vector<std::string> moved;
+  for (const auto& m : volume.moves) moved.push_back(m.file + "->" + std::to_string(m.lcn));
+  EXPECT_EQ(moved, (std::vector<std::string>{"s1.bin->21", "s2.bin->10", "big.bin->15",
+                                             "big.bin->17", "big.bin->19"}));
+  for (const char* name : {"s1.bin", "s2.bin", "big.bin", "Dir"})
+    EXPECT_EQ(Item(name)->m_fragments.GetSize(), 1u) << name;
+  EXPECT_EQ(Item("Dir")->m_nFirstLcn, 23u);
+}
+
+TEST_F(MakeRoomPass, FatFoldersStayInTheWay) {
+  NearlyFull();
+  FakeNode* folder = volume.root.AddFolder("Dir");
+  folder->extents = {{1, 23}, {2, 12}};
+  volume.SetUsed(12, 1);
+  volume.root.children.erase(volume.root.children.begin() + 2);
+  Run();
+  // 20..25 is blocked by the folder; every other stretch holds s2 (larger
+  // than any free run) and no room can be made for it either.
   EXPECT_EQ(Lines(), std::vector<std::string>{
                          "No room could be made for this file: every stretch of its size holds "
                          "clusters that cannot be moved. C:\\big.bin."});

@@ -6,15 +6,18 @@
 // set here with this test's own knowledge of the layout.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/le.h"
 #include "platform/image/fs_volume.h"
 #include "tests/image_ntfs_move/ntfs_move_support.h"
+#include "tests/support/ntfs_builder.h"
 
 namespace vt {
 namespace test {
@@ -170,25 +173,32 @@ TEST_F(NtfsClean, ADirtyVolumeIsReadButRefusedBeforeAnyMove) {
   EXPECT_EQ("the volume is marked dirty", Problem(dirty));
 }
 
-// The first index block of the root folder: its stride ends in the check
-// value, which a torn write leaves different. ntfsfix reports such a block
-// as corrupt.
-TEST_F(NtfsClean, ACorruptRootIndexBlockIsRefusedBeforeAnyMove) {
-  const CRawGeometry g = Geometry(m_bytes);
-  std::vector<uint8_t> copy(m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset +
-                                                                          5 * g.m_nRecord),
-                            m_bytes.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset +
-                                                                          6 * g.m_nRecord));
+// The offset in the image of the root folder's first index block (0 when
+// its record has no index allocation).
+uint64_t RootIndexBlock(const std::vector<uint8_t>& img) {
+  const CRawGeometry g = Geometry(img);
+  std::vector<uint8_t> copy(
+      img.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset + 5 * g.m_nRecord),
+      img.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset + 6 * g.m_nRecord));
   Fixups(copy.data(), copy.size(), true);
   const size_t attr = FindAttribute(copy.data(), copy.size(), 0xA0);
-  ASSERT_NE(0u, attr);
+  if (attr == 0) return 0;
   const uint8_t* runs = copy.data() + attr + Le16(copy.data() + attr + 0x20);
   const int lengthBytes = runs[0] & 0x0F;
   uint64_t lcn = 0;
   for (int i = (runs[0] >> 4) - 1; i >= 0; --i) lcn = (lcn << 8) | runs[1 + lengthBytes + i];
+  return lcn * g.m_nCluster;
+}
+
+// The first index block of the root folder: its stride ends in the check
+// value, which a torn write leaves different. ntfsfix reports such a block
+// as corrupt.
+TEST_F(NtfsClean, ACorruptRootIndexBlockIsRefusedBeforeAnyMove) {
+  const uint64_t block = RootIndexBlock(m_bytes);
+  ASSERT_NE(0u, block);
   std::vector<uint8_t> torn = m_bytes;
-  ASSERT_EQ(0, std::memcmp(&torn[lcn * g.m_nCluster], "INDX", 4));
-  torn[lcn * g.m_nCluster + 1022] ^= 0xFF;
+  ASSERT_EQ(0, std::memcmp(&torn[block], "INDX", 4));
+  torn[block + 1022] ^= 0xFF;
   EXPECT_EQ("a corrupt index block in the root folder", Problem(torn));
 
   std::string why;
@@ -226,6 +236,179 @@ TEST_F(NtfsClean, TheLogFileRestartAreaDecides) {
   torn[at + 1022] ^= 0xFF;  // the second stride's check value
   EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_CORRUPT), TryMove(torn));
   EXPECT_EQ("the $LogFile restart page is damaged", Problem(torn));
+}
+
+// The analysis asks for every record in use through the file-record
+// control, and the check that follows takes its records from what was
+// served. Asks for records [from, to) as the analysis does, and with
+// `strays` also for the root folder's record between them, as a name lookup
+// would.
+void Serve(CNtfsMovable& v, uint64_t from, uint64_t to, bool strays = false) {
+  v.m_set.CheckAlongReads('V');
+  HANDLE volume = v.OpenVolume();
+  std::vector<uint8_t> reply(8208);
+  for (uint64_t i = from; i < to; ++i) {
+    for (uint64_t number : {i, uint64_t(5)}) {
+      if (number == 5 && (!strays || i % 7 != 0)) continue;
+      DWORD returned = 0;
+      v.m_set.DeviceIoControl(volume, FSCTL_GET_NTFS_FILE_RECORD, &number, 8, reply.data(),
+                              static_cast<DWORD>(reply.size()), &returned);
+    }
+  }
+  v.m_set.CloseHandle(volume);
+}
+
+uint64_t Records(CNtfsMovable& v) {
+  HANDLE volume = v.OpenVolume();
+  NTFS_VOLUME_DATA_BUFFER data = {};
+  DWORD returned = 0;
+  EXPECT_TRUE(v.m_set.DeviceIoControl(volume, FSCTL_GET_NTFS_VOLUME_DATA, nullptr, 0, &data,
+                                      sizeof(data), &returned));
+  v.m_set.CloseHandle(volume);
+  return static_cast<uint64_t>(data.MftValidDataLength.QuadPart) / data.BytesPerFileRecordSegment;
+}
+
+std::string ProblemAfterServing(const std::vector<uint8_t>& img, double share, bool strays) {
+  CNtfsMovable v(img);
+  const uint64_t records = Records(v);
+  Serve(v, 0, static_cast<uint64_t>(static_cast<double>(records) * share), strays);
+  CAllocationCheck check;
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), v.m_set.CheckAllocation('V', &check));
+  return check.m_strProblem;
+}
+
+// The record of a file in the MFT's first extent, by its name.
+uint64_t RecordOf(const std::vector<uint8_t>& img, const std::u16string& name) {
+  const CRawGeometry g = Geometry(img);
+  std::vector<uint8_t> utf16;
+  for (char16_t c : name) {
+    utf16.push_back(static_cast<uint8_t>(c));
+    utf16.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  const auto from = img.begin() + static_cast<std::ptrdiff_t>(g.m_nMftOffset);
+  const auto at = std::search(from, from + static_cast<std::ptrdiff_t>(1024 * g.m_nRecord),
+                              utf16.begin(), utf16.end());
+  return static_cast<uint64_t>(at - from) / g.m_nRecord;
+}
+
+TEST_F(NtfsClean, TheCheckAfterAnAnalysisFindsWhatAFreshCheckFinds) {
+  const CRawGeometry g = Geometry(m_bytes);
+  const uint64_t file = RecordOf(m_bytes, u"plain 100k.bin");
+  ASSERT_GT(file, 15u);
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> images;
+  images.push_back({"clean", m_bytes});
+  images.push_back({"dirty", m_bytes});
+  SetDirty(&images.back().second);
+  // A torn record: its first stride's check value differs.
+  images.push_back({"torn record", m_bytes});
+  images.back().second[g.m_nMftOffset + file * g.m_nRecord + 510] ^= 0xFF;
+  // An attribute whose length is not a multiple of eight.
+  images.push_back({"bad attribute", m_bytes});
+  {
+    uint8_t* record = images.back().second.data() + g.m_nMftOffset + file * g.m_nRecord;
+    Fixups(record, g.m_nRecord, true);
+    const size_t data = FindAttribute(record, g.m_nRecord, 0x80);
+    ASSERT_NE(0u, data);
+    PutLe32(record + data + 4, Le32(record + data + 4) + 1);
+    Fixups(record, g.m_nRecord, false);
+  }
+  // The root folder's first index block torn.
+  images.push_back({"torn index block", m_bytes});
+  ASSERT_NE(0u, RootIndexBlock(m_bytes));
+  images.back().second[RootIndexBlock(m_bytes) + 1022] ^= 0xFF;
+  for (const auto& [what, img] : images) {
+    const std::string fresh = Problem(img);
+    EXPECT_EQ(what == "clean", fresh.empty()) << what << ": " << fresh;
+    for (double share : {1.0, 0.5, 0.0})
+      for (bool strays : {false, true})
+        EXPECT_EQ(fresh, ProblemAfterServing(img, share, strays))
+            << what << ", " << share << " of the records served, strays " << strays;
+  }
+  EXPECT_EQ("MFT record " + std::to_string(file) + " is damaged", Problem(images[2].second));
+  EXPECT_EQ("MFT record " + std::to_string(file) + " is damaged", Problem(images[3].second));
+}
+
+// A device that counts the bytes read inside one range.
+class CCountingDevice : public CBlockDevice {
+ public:
+  CCountingDevice(std::unique_ptr<CBlockDevice> inner, uint64_t from, uint64_t to, uint64_t* count)
+      : m_pInner(std::move(inner)), m_nFrom(from), m_nTo(to), m_pCount(count) {}
+  uint64_t Size() const override { return m_pInner->Size(); }
+  bool IsReadOnly() const override { return m_pInner->IsReadOnly(); }
+  DWORD Read(uint64_t offset, void* buffer, size_t size) override {
+    const uint64_t from = std::max(offset, m_nFrom), to = std::min(offset + size, m_nTo);
+    if (from < to) *m_pCount += to - from;
+    return m_pInner->Read(offset, buffer, size);
+  }
+  DWORD Write(uint64_t offset, const void* buffer, size_t size) override {
+    return m_pInner->Write(offset, buffer, size);
+  }
+  DWORD Flush() override { return m_pInner->Flush(); }
+
+ private:
+  std::unique_ptr<CBlockDevice> m_pInner;
+  uint64_t m_nFrom, m_nTo;
+  uint64_t* m_pCount;
+};
+
+// Records served to the analysis are not read again by the check: after a
+// whole pass it reads nothing of the MFT (the folders' records were kept),
+// after half a pass about the other half, after none all of it; a check
+// not told to take them reads it all. The MFT here is several read-ahead
+// stretches long.
+TEST(NtfsCheckPass, TheCheckAfterAnAnalysisReadsOnlyTheRecordsNotServed) {
+  const uint32_t records = 4400;
+  CNtfsImageBuilder b(8192, records);
+  const auto number = [](int i) {
+    std::u16string text;
+    for (char c : std::to_string(i)) text += static_cast<char16_t>(c);
+    return text;
+  };
+  // Folders of 20 in groups of ten, each index within the builder's one
+  // level of blocks.
+  uint64_t group = 0, folder = 0;
+  for (int i = 0; i < 3900; ++i) {
+    if (i % 200 == 0) group = b.AddFolder(CNtfsImageBuilder::kRoot, u"group " + number(i));
+    if (i % 20 == 0) folder = b.AddFolder(group, u"folder " + number(i));
+    b.AddFile(folder, u"file " + number(i), std::string(i % 7 ? 100 : 5000, 'x'));
+  }
+  b.MarkClean();
+  b.Finish();
+  const uint64_t mftBytes = uint64_t(records) * 1024;
+  std::vector<uint64_t> reads;
+  // The share of the records served, and whether the check was told to
+  // take them.
+  const std::pair<double, bool> cases[] = {{0.0, true}, {0.5, true}, {1.0, true}, {1.0, false}};
+  for (const auto& [share, along] : cases) {
+    uint64_t read = 0;
+    CImageVolumeSet set;
+    ASSERT_EQ(
+        static_cast<DWORD>(ERROR_SUCCESS),
+        set.MountDevice('V',
+                        std::make_unique<CCountingDevice>(b.Device(), b.RecordOffset(0),
+                                                          b.RecordOffset(0) + mftBytes, &read),
+                        "counted", true));
+    if (along) set.CheckAlongReads('V');
+    HANDLE volume = set.CreateFileA("\\\\.\\V:", GENERIC_READ, 3, OPEN_EXISTING, 0);
+    std::vector<uint8_t> reply(8208);
+    for (uint64_t i = 0; i < static_cast<uint64_t>(records * share); ++i) {
+      DWORD returned = 0;
+      set.DeviceIoControl(volume, FSCTL_GET_NTFS_FILE_RECORD, &i, 8, reply.data(),
+                          static_cast<DWORD>(reply.size()), &returned);
+    }
+    set.CloseHandle(volume);
+    read = 0;
+    CAllocationCheck check;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), set.CheckAllocation('V', &check));
+    EXPECT_EQ("", check.m_strProblem) << share;
+    reads.push_back(read);
+  }
+  // The stretch read when the volume was mounted serves the check as well.
+  EXPECT_GT(reads[0], mftBytes * 7 / 10);
+  EXPECT_GT(reads[1], mftBytes / 4);
+  EXPECT_LT(reads[1], mftBytes * 6 / 10);
+  EXPECT_EQ(reads[2], 0u);
+  EXPECT_GT(reads[3], mftBytes * 7 / 10);
 }
 
 }  // namespace

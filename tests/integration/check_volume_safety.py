@@ -277,6 +277,17 @@ def check_ntfs_damage(cli, work):
         err = refused([cli, "freespace", img, "--mode", "maximize"], img,
                       "The volume is damaged", "NTFS " + what)
         check(problem in err and "ntfsfix" in err, "NTFS %s: %r" % (what, err))
+        # Reading it shows the damage, in the figures' errors and as the exit
+        # status of a damaged volume, though the check now follows the
+        # analysis's pass over the records.
+        for args in (["analyze", img, "--json"], ["files", img, "--json"]):
+            r = run([cli] + args)
+            try:
+                errors = [e["message"] for e in json.loads(r.stdout)["errors"]]
+            except (ValueError, KeyError):
+                errors = []
+            check(r.returncode == 2 and any(problem in e for e in errors),
+                  "NTFS %s: %s exit %d %s" % (what, args[0], r.returncode, errors))
     # Taken; a file that could not be moved makes it exit 1, with the reason.
     r = run([cli, "freespace", image, "--mode", "maximize", "--json"])
     try:

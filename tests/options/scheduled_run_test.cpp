@@ -12,6 +12,7 @@
 #include "report/report_document.h"
 #include "tests/image/fat_builder.h"
 #include "tests/settings/settings_test_util.h"
+#include "tests/support/engine_fixture.h"
 
 namespace vt {
 namespace {
@@ -108,6 +109,35 @@ TEST_F(ScheduledRunTest, CancelStopsAfterTheCurrentDriveWhoseReportIsStillWritte
   const std::string text = m_report.PlainText();
   EXPECT_NE(text.find("Scheduled Defrag Drive V:\\"), std::string::npos);
   EXPECT_EQ(text.find("W:\\"), std::string::npos);
+}
+
+// An analysis that takes two hours by the clock.
+class CSlowAnalysis : public CRecordingSink {
+ public:
+  explicit CSlowAnalysis(test::CFakeSystem& clock) : m_clock(clock) {}
+  LRESULT Send(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
+    if (msg == UM_PROGRESS && wParam == PROGRESS_TEXT &&
+        std::string(reinterpret_cast<const char*>(lParam)).rfind("Analyzing: ", 0) == 0)
+      m_clock.tick += 2 * 3600 * 1000;
+    return CRecordingSink::Send(wnd, msg, wParam, lParam);
+  }
+
+ private:
+  test::CFakeSystem& m_clock;
+};
+
+TEST_F(ScheduledRunTest, TotalTimeCountsTheDrivesAnalysis) {
+  test::CFakeSystem clock;
+  CSlowAnalysis sink(clock);
+  CEngineServices services;
+  services.volume = &m_set;
+  services.system = &clock;
+  services.messages = &sink;
+  services.prompt = &m_prompt;
+  m_engine = std::make_unique<CDefrag>(services);
+  Run("21,");
+  EXPECT_NE(m_report.PlainText().find("Total time:\t02:00:00"), std::string::npos)
+      << m_report.PlainText();
 }
 
 }  // namespace

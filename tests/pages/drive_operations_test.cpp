@@ -122,6 +122,105 @@ TEST_F(DriveOperationsTest, FreeSpaceReportsTheLargestFreeBlock) {
   EXPECT_NE(text.find("Largest free block:"), std::string::npos);
 }
 
+// A Stop that came before the pass, inside a running operation, is kept:
+// only the outermost operation clears the flag.
+TEST_F(DriveOperationsTest, AStopInsideARunningOperationIsNotWrittenOver) {
+  ASSERT_EQ(OpenAndAnalyze(*m_engine, m_drive, CAnalyzeOptions()).m_result, AnalyzeResult::Ok);
+  {
+    CBusy running;
+    SetCancel(true);
+    const CDriveOperationResult r = RunDriveOperation(*m_engine, m_drive, CDriveOperation(), nullptr);
+    EXPECT_TRUE(r.m_bCancelled);
+    EXPECT_EQ(r.m_nMovedClusters, 0u);
+    EXPECT_NE(OpenAndAnalyze(*m_engine, m_drive, CAnalyzeOptions()).m_result, AnalyzeResult::Ok);
+    EXPECT_TRUE(IsCancelled());
+  }
+}
+
+// Sets the cancel flag once the engine has moved that many chunks.
+class CStopAfterChunks : public IClusterMapHost {
+ public:
+  explicit CStopAfterChunks(int chunks) : m_nLeft(chunks) {}
+  void RebuildMap(const CDefrag&) override {}
+  void MarkMove(uint64_t, uint64_t, uint32_t) override {
+    if (--m_nLeft == 0) SetCancel(true);
+  }
+
+ private:
+  int m_nLeft;
+};
+
+TEST_F(DriveOperationsTest, AFileAStopLeftPartWayIsReportedWithItsFragments) {
+  ASSERT_EQ(OpenAndAnalyze(*m_engine, m_drive, CAnalyzeOptions()).m_result, AnalyzeResult::Ok);
+  CStopAfterChunks stop(2);  // Split.bin's first two of three extents
+  m_engine->SetMapHost(&stop);
+  const CDriveOperationResult r = RunDriveOperation(*m_engine, m_drive, CDriveOperation(), &m_report);
+  m_engine->SetMapHost(nullptr);
+  EXPECT_TRUE(r.m_bCancelled);
+  ASSERT_EQ(r.m_stopped.size(), 1u);
+  EXPECT_EQ(r.m_stopped[0].m_strPath, "V:\\Split.bin");
+  EXPECT_EQ(r.m_stopped[0].m_nFragmentsBefore, 3u);
+  EXPECT_EQ(r.m_stopped[0].m_nFragmentsAfter, 2u);
+  EXPECT_NE(m_report.PlainText().find("Stopped part-way:\tV:\\Split.bin (3 to 2 fragments)"),
+            std::string::npos);
+  EXPECT_EQ(m_drive.m_nFragmentedFiles, 2u);  // the row counts what is left
+  EXPECT_EQ(StoppedFileText({"V:\\a", 1000, 444}), "V:\\a (1,000 to 444 fragments)");
+}
+
+// A volume with a fragmented folder beside fragmented files of two types.
+TEST_F(DriveOperationsTest, ATypeFilterTakesNoFolderAndTheReportCountsWhatItLeftOut) {
+  CFatImageBuilder b(EBuildType::kFat16);
+  const uint32_t cb = b.ClusterBytes();
+  b.AddFile(0, u"Split.bin", "SPLIT   BIN", {40, 41, 60}, std::string(cb * 3, 's'));
+  b.AddFile(0, u"Clip.AVI", "CLIP    AVI", {70, 72}, std::string(cb * 2, 'c'));
+  b.AddFolder(0, u"Docs", "DOCS       ", {80, 85});
+  ASSERT_EQ(ERROR_SUCCESS, m_set.MountDevice('X', b.Device(), "mem-filter", false));
+  std::vector<CDriveData> drives = EnumerateDrives(m_set, CEnumerateOptions(), m_prompt);
+  ASSERT_EQ(drives.size(), 2u);
+  CDriveData& drive = drives[1];
+  CDefrag& engine = *m_engine;
+  CRecordingSink& sink = m_sink;
+  auto fragments = [&](const char* name) {
+    for (const CFileItem& f : engine.m_files)
+      if (f.m_strName == name) return f.m_fragments.GetSize();
+    return size_t(0);
+  };
+  ASSERT_EQ(OpenAndAnalyze(engine, drive, CAnalyzeOptions()).m_result, AnalyzeResult::Ok);
+  ASSERT_EQ(fragments("Docs"), 2u);
+  // A FAT folder stays where it is; let it be movable as an NTFS one is.
+  for (CFileItem& f : engine.m_files)
+    if (f.m_strName == "Docs") f.m_wFlags &= static_cast<uint16_t>(~FI_UNMOVABLE);
+  auto triedDocs = [&]() {
+    for (const std::string& text : sink.ProgressTexts(PROGRESS_TEXT))
+      if (text.find("Docs") != std::string::npos) return true;
+    return false;
+  };
+  CReportDocument& report = m_report;
+  CDriveOperation op;
+  op.m_filter = CDefragFilter::Types(OnlyTypes, {".avi", ".mdb"});
+  CDriveOperationResult r = RunDriveOperation(engine, drive, op, &report);
+  EXPECT_EQ(r.m_nFilteredFiles, 2u);  // Split.bin and the folder
+  EXPECT_EQ(fragments("Clip.AVI"), 1u);
+  EXPECT_EQ(fragments("Split.bin"), 2u);
+  EXPECT_FALSE(triedDocs());
+  EXPECT_NE(report.PlainText().find("Custom filter:\ton, 2 fragmented files left out"),
+            std::string::npos);
+  // All but the listed types takes no folder either.
+  report.ClearReport();
+  op.m_filter = CDefragFilter::Types(ExcludeTypes, {".avi"});
+  r = RunDriveOperation(engine, drive, op, &report);
+  EXPECT_EQ(r.m_nFilteredFiles, 1u);
+  EXPECT_EQ(fragments("Split.bin"), 1u);
+  EXPECT_FALSE(triedDocs());
+  EXPECT_NE(report.PlainText().find("Custom filter:\ton, 1 fragmented file left out"),
+            std::string::npos);
+  // Without a filter there is no such line, and the folder is taken.
+  report.ClearReport();
+  r = RunDriveOperation(engine, drive, CDriveOperation(), &report);
+  EXPECT_EQ(report.PlainText().find("Custom filter:"), std::string::npos);
+  EXPECT_TRUE(triedDocs());
+}
+
 TEST_F(DriveOperationsTest, TheFileBatchAnswersPerFile) {
   ASSERT_EQ(OpenAndAnalyze(*m_engine, m_drive, CAnalyzeOptions()).m_result, AnalyzeResult::Ok);
   const auto rows = DefragFileBatch(*m_engine, "V:\\", {"/Split.bin", "V:\\missing.txt", "WHOLE.TXT"},

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/settings_file.h"
 #include "engine/globals.h"
 #include "platform/image/volume_set.h"
 #include "platform/recording.h"
@@ -62,6 +63,7 @@ class CFakeView : public IDrivePageView {
   std::string completionCaption, completionMessage;
   // Called when the view is told a status: lets a test press Stop.
   std::function<void(const std::string&)> onStatus;
+  std::function<void(const std::string&)> onTitle;
 
   int RowCount() override { return static_cast<int>(order.size()); }
   bool IsRowChecked(int row) override { return checked[static_cast<size_t>(row)]; }
@@ -70,6 +72,7 @@ class CFakeView : public IDrivePageView {
   void UpdateRow(int) override {}
   void SetTitleText(const std::string& text) override {
     if (!text.empty()) events.push_back("title " + text);
+    if (onTitle) onTitle(text);
   }
   void EnableControls(bool enable) override { events.push_back(enable ? "enable" : "disable"); }
   void SetStatus(const std::string& text) override {
@@ -81,7 +84,7 @@ class CFakeView : public IDrivePageView {
                      (post ? " posted" : ""));
   }
   bool RefreshMap() override { return true; }
-  void EmptyFileList() override {}
+  void EmptyFileList() override { events.push_back("empty file list"); }
   int ShowCompletion(const std::string& caption, const std::string& message) override {
     completionCaption = caption;
     completionMessage = message;
@@ -249,15 +252,74 @@ TEST_F(DrivePageTest, StopDuringTheFirstDriveEndsTheRunAfterIt) {
   };
   const std::string done = m_page->RunOperation(OP_DEFRAG_DRIVE);
   EXPECT_EQ(done, "V:\\");
-  EXPECT_EQ(m_view.completionMessage, "Defragmentation is complete for drive(s):\nV:\\ ");
+  // The dialog's caption says " Cancelled"; its text agrees.
+  EXPECT_EQ(m_view.completionMessage, "Defragmentation was stopped for drive(s):\nV:\\ ");
   EXPECT_EQ(m_page->Drives()[1].m_nState, DRIVE_STATE_NOT_ANALYZED);
 }
 
-TEST_F(DrivePageTest, NoCheckedDriveShowsTheMessageAndRunsNothing) {
+// Stop pressed as the pass begins, after the drive's analysis: the pass
+// moves nothing and the next drive is not started.
+TEST_F(DrivePageTest, AStopAsThePassBeginsIsKept) {
+  m_view.checked = {true, true};
+  m_view.onTitle = [](const std::string& text) {
+    if (text == "Defragging Drive") SetCancel(true);
+  };
+  EXPECT_EQ(m_page->RunOperation(OP_DEFRAG_DRIVE), "V:\\");
+  EXPECT_EQ(m_page->Drives()[0].m_nFragmentedFiles, 1u);
+  EXPECT_EQ(m_page->Drives()[1].m_nState, DRIVE_STATE_NOT_ANALYZED);
+  EXPECT_EQ(m_view.completionMessage, "Defragmentation was stopped for drive(s):\nV:\\ ");
+  EXPECT_EQ(BusyCounter().load(), 0);
+}
+
+// A custom filter that leaves every fragmented file out says so.
+TEST_F(DrivePageTest, ACustomFilterThatSkipsEverythingSaysSo) {
+  SettingsFile settings;
+  settings.SetInt("CustomDefragByFileType", 2169);
+  settings.SetString("CustomFileTypeInclude", ".avi,.mdb,");
+  m_view.checked = {true, false};
+  m_page->RunOperation(OP_DEFRAG_DRIVE);
+  EXPECT_TRUE(m_view.Has("title Custom Defragging Drive"));
+  EXPECT_EQ(m_page->Drives()[0].m_nFragmentedFiles, 1u);
+  EXPECT_NE(m_report.PlainText().find("Custom filter:\ton, 1 fragmented file left out"),
+            std::string::npos);
+}
+
+TEST_F(DrivePageTest, NoCheckedDriveShowsTheMessageRunsNothingAndLeavesTheButtonsUsable) {
   EXPECT_EQ(m_page->RunOperation(OP_DEFRAG_FREE), "");
   EXPECT_EQ(m_prompt.Texts(), std::vector<std::string>{kNoDriveChecked});
   EXPECT_EQ(m_view.completionCaption, "");
   EXPECT_EQ(m_report.PlainText(), "");
+  // The window disabled its buttons when asked; they come back.
+  ASSERT_FALSE(m_view.events.empty());
+  EXPECT_EQ(m_view.events.back(), "enable");
+  // The window asks before it starts anything.
+  m_prompt.Clear();
+  EXPECT_FALSE(m_page->ConfirmChecked());
+  EXPECT_EQ(m_prompt.Texts(), std::vector<std::string>{kNoDriveChecked});
+  m_view.checked = {false, true};
+  m_prompt.Clear();
+  EXPECT_TRUE(m_page->ConfirmChecked());
+  EXPECT_TRUE(m_prompt.Texts().empty());
+}
+
+// "The current drive needs to be analyzed" answered Yes: the current drive,
+// else the first checked one, else a hint.
+TEST_F(DrivePageTest, AnalysingForTheFilePageTakesTheCurrentOrFirstCheckedDriveElseHints) {
+  EXPECT_EQ(m_page->FilePageAnalysisRow(), -1);
+  EXPECT_EQ(m_prompt.Texts(), std::vector<std::string>{kNoDriveChecked});
+  m_view.checked = {false, true};
+  const int row = m_page->FilePageAnalysisRow();
+  ASSERT_EQ(row, 1);
+  m_page->AnalyzeForFilePage(row);
+  EXPECT_EQ(CurrentDrive(), &m_page->Drives()[1]);
+  EXPECT_EQ(m_page->Drives()[1].m_nState, DRIVE_STATE_ANALYZED);
+  EXPECT_EQ(m_page->FilePageAnalysisRow(), CDrivePage::kAnalyzeCurrentRow);
+  EXPECT_EQ(m_prompt.Texts().size(), 1u);
+  // Another drive made current empties the file list first.
+  m_view.events.clear();
+  m_page->MakeCurrent(0, true);
+  ASSERT_FALSE(m_view.events.empty());
+  EXPECT_EQ(m_view.events[1], "empty file list");
 }
 
 TEST_F(DrivePageTest, AnalyzeDeletesTheCacheAndAnalysesFromTheDisk) {
@@ -321,8 +383,16 @@ class CDriveKinds : public CImageVolumeSet {
  public:
   DWORD mask = 0;
   std::map<char, UINT> types;
+  UINT errorMode = 0x8000;  // the process's own mode
+  std::vector<UINT> modesAsked;
   DWORD GetLogicalDrives() override { return mask; }
+  UINT SetErrorMode(UINT mode) override {
+    const UINT old = errorMode;
+    errorMode = mode;
+    return old;
+  }
   UINT GetDriveTypeA(const char* root) override {
+    modesAsked.push_back(errorMode);
     auto it = types.find(root[0]);
     return it == types.end() ? DRIVE_NO_ROOT_DIR : it->second;
   }
@@ -362,6 +432,11 @@ TEST(DriveListTest, EnumerationTakesOnlyFixedDrivesUnlessAsked) {
   floppy.m_bIncludeFloppy = true;
   EXPECT_EQ(roots(EnumerateDrives(set, floppy, prompt)), "A:\\F:\\");
   EXPECT_TRUE(prompt.Texts().empty());
+  // A drive without its medium fails quietly while the list is built; the
+  // process's own mode comes back after.
+  ASSERT_FALSE(set.modesAsked.empty());
+  for (UINT mode : set.modesAsked) EXPECT_EQ(mode, static_cast<UINT>(SEM_FAILCRITICALERRORS));
+  EXPECT_EQ(set.errorMode, 0x8000u);
 }
 
 // An image answers the disk geometry a drive page asks of A: and B:: the

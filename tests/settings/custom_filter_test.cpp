@@ -80,44 +80,44 @@ TEST(CustomDefragSettings, WorkerMapping) {
   SettingsFile settings(folder.File("Vantrel.ini"));
   EXPECT_EQ(ReadDefragFilter(settings).m_kind, AllFiles);
 
-  settings.SetInt(kKeyFilterOption, 2140);
+  settings.SetInt("CustomDefragByFileType", 2140);
   EXPECT_EQ(ReadDefragFilter(settings).m_kind, BySize);
   // No size stored means the first choice, as the page shows it; a
   // threshold of 0 would skip every file.
   EXPECT_EQ(ReadDefragFilter(settings).m_nSizeThreshold, 10485760u);
-  settings.SetInt(kKeySizeThreshold, 52428800);
+  settings.SetInt("IgnoreFilesGreaterThanSize", 52428800);
   EXPECT_EQ(ReadDefragFilter(settings).m_nSizeThreshold, 52428800u);
-  settings.SetInt(kKeySizeThreshold, 1);
+  settings.SetInt("IgnoreFilesGreaterThanSize", 1);
   EXPECT_EQ(ReadDefragFilter(settings).m_nSizeThreshold, 1u);
   for (const char* none : {"-5", "0", "lots"}) {
-    settings.SetString(kKeySizeThreshold, none);
+    settings.SetString("IgnoreFilesGreaterThanSize", none);
     EXPECT_EQ(ReadDefragFilter(settings).m_nSizeThreshold, 10485760u) << none;
   }
 
-  settings.SetInt(kKeyFilterOption, 2141);
+  settings.SetInt("CustomDefragByFileType", 2141);
   EXPECT_EQ(ReadDefragFilter(settings).m_kind, ByPercent);
   EXPECT_EQ(ReadDefragFilter(settings).m_dPercentThreshold, 0.0);
-  settings.SetInt(kKeyPercentThreshold, 35);
+  settings.SetInt("ByFragmentationPercentage", 35);
   EXPECT_EQ(ReadDefragFilter(settings).m_dPercentThreshold, 35.0);
-  settings.SetInt(kKeyPercentThreshold, 150);
+  settings.SetInt("ByFragmentationPercentage", 150);
   EXPECT_EQ(ReadDefragFilter(settings).m_dPercentThreshold, 0.0);
 
-  settings.SetString(kKeyIncludeTypes, ".txt,.log,");
-  settings.SetString(kKeyIgnoreTypes, ".tmp,");
-  settings.SetInt(kKeyFilterOption, 2169);
+  settings.SetString("CustomFileTypeInclude", ".txt,.log,");
+  settings.SetString("CustomFileTypeIgnore", ".tmp,");
+  settings.SetInt("CustomDefragByFileType", 2169);
   CDefragFilter filter = ReadDefragFilter(settings);
   EXPECT_EQ(filter.m_kind, OnlyTypes);
   EXPECT_EQ(filter.m_types, (std::vector<std::string>{".txt", ".log"}));
-  settings.SetInt(kKeyFilterOption, 2170);
+  settings.SetInt("CustomDefragByFileType", 2170);
   filter = ReadDefragFilter(settings);
   EXPECT_EQ(filter.m_kind, ExcludeTypes);
   EXPECT_EQ(filter.m_types, (std::vector<std::string>{".tmp"}));
 
   for (int other : {0, 2138, 2142, 2171, -1}) {
-    settings.SetInt(kKeyFilterOption, other);
+    settings.SetInt("CustomDefragByFileType", other);
     EXPECT_EQ(ReadDefragFilter(settings).m_kind, AllFiles) << other;
   }
-  settings.SetString(kKeyFilterOption, "2140x");
+  settings.SetString("CustomDefragByFileType", "2140x");
   EXPECT_EQ(ReadDefragFilter(settings).m_kind, AllFiles);
 }
 
@@ -133,17 +133,17 @@ TEST(CustomDefragPage, LoadsWithThePagesDefaults) {
   EXPECT_FALSE(page.TypeListEnabled());
   EXPECT_EQ(kSizeEntries[4].m_nBytes, 1048576000u);
 
-  settings.SetInt(kKeySizeThreshold, 524288000);
-  settings.SetInt(kKeyPercentThreshold, 0);
-  settings.SetInt(kKeyFilterOption, 2141);
+  settings.SetInt("IgnoreFilesGreaterThanSize", 524288000);
+  settings.SetInt("ByFragmentationPercentage", 0);
+  settings.SetInt("CustomDefragByFileType", 2141);
   page.Load(settings);
   EXPECT_EQ(page.SizeIndex(), 3u);
   EXPECT_EQ(page.Percent(), 0);
   EXPECT_EQ(page.Option(), 2141);
 
-  settings.SetInt(kKeySizeThreshold, 12345);  // no entry of its own: the first
-  settings.SetInt(kKeyFilterOption, 4242);    // no option of its own: all files
-  settings.SetInt(kKeyPercentThreshold, -3);
+  settings.SetInt("IgnoreFilesGreaterThanSize", 12345);  // no entry of its own: the first
+  settings.SetInt("CustomDefragByFileType", 4242);    // no option of its own: all files
+  settings.SetInt("ByFragmentationPercentage", -3);
   page.Load(settings);
   EXPECT_EQ(page.SizeIndex(), 0u);
   EXPECT_EQ(page.Option(), kFilterOptionAll);
@@ -153,8 +153,8 @@ TEST(CustomDefragPage, LoadsWithThePagesDefaults) {
 TEST(CustomDefragPage, EachTypeOptionKeepsItsOwnList) {
   CScratchFolder folder;
   SettingsFile settings(folder.File("Vantrel.ini"));
-  settings.SetString(kKeyIncludeTypes, ".txt,.doc,");
-  settings.SetString(kKeyIgnoreTypes, ".tmp,");
+  settings.SetString("CustomFileTypeInclude", ".txt,.doc,");
+  settings.SetString("CustomFileTypeIgnore", ".tmp,");
   CCustomDefragOptions page;
   page.Load(settings);
   EXPECT_TRUE(page.Types().empty());  // nothing loaded for "All files"
@@ -174,7 +174,7 @@ TEST(CustomDefragPage, EachTypeOptionKeepsItsOwnList) {
 TEST(CustomDefragPage, AddingAndRemovingTypes) {
   CScratchFolder folder;
   SettingsFile settings(folder.File("Vantrel.ini"));
-  settings.SetInt(kKeyFilterOption, kFilterOptionOnlyTypes);
+  settings.SetInt("CustomDefragByFileType", kFilterOptionOnlyTypes);
   CCustomDefragOptions page;
   page.Load(settings);
   EXPECT_FALSE(page.AddType(""));
@@ -207,7 +207,7 @@ TEST(CustomDefragPage, AddingAndRemovingTypes) {
 TEST(CustomDefragPage, SavesWhatTheWorkerReads) {
   CScratchFolder folder;
   SettingsFile settings(folder.File("Vantrel.ini"));
-  settings.SetString(kKeyIgnoreTypes, ".keep,");
+  settings.SetString("CustomFileTypeIgnore", ".keep,");
   CCustomDefragOptions page;
   page.Load(settings);
   page.ChooseOption(kFilterOptionOnlyTypes, settings);
@@ -220,11 +220,11 @@ TEST(CustomDefragPage, SavesWhatTheWorkerReads) {
   EXPECT_EQ(page.SetPercent(35), "35 %");
   ASSERT_TRUE(page.Save(settings));
 
-  EXPECT_EQ(settings.GetInt(kKeyPercentThreshold, -1), 35);
-  EXPECT_EQ(settings.GetInt(kKeySizeThreshold, -1), 104857600);
-  EXPECT_EQ(settings.GetInt(kKeyFilterOption, -1), 2169);
-  EXPECT_EQ(settings.GetString(kKeyIncludeTypes), ".TXT,.log,");
-  EXPECT_EQ(settings.GetString(kKeyIgnoreTypes), ".keep,");  // not the chosen option's key
+  EXPECT_EQ(settings.GetInt("ByFragmentationPercentage", -1), 35);
+  EXPECT_EQ(settings.GetInt("IgnoreFilesGreaterThanSize", -1), 104857600);
+  EXPECT_EQ(settings.GetInt("CustomDefragByFileType", -1), 2169);
+  EXPECT_EQ(settings.GetString("CustomFileTypeInclude"), ".TXT,.log,");
+  EXPECT_EQ(settings.GetString("CustomFileTypeIgnore"), ".keep,");  // not the chosen option's key
 
   const CDefragFilter filter = ReadDefragFilter(settings);
   EXPECT_TRUE(filter.Passes("a.txt", 1, 0));
@@ -235,13 +235,13 @@ TEST(CustomDefragPage, SavesWhatTheWorkerReads) {
   page.RemoveSelectedType();
   page.RemoveSelectedType();
   ASSERT_TRUE(page.Save(settings));
-  EXPECT_EQ(settings.GetString(kKeyIncludeTypes, "x"), "");
+  EXPECT_EQ(settings.GetString("CustomFileTypeInclude", "x"), "");
   EXPECT_FALSE(ReadDefragFilter(settings).Passes("a.txt", 1, 0));
 
   // Size and degree options leave both lists alone.
   page.ChooseOption(kFilterOptionPercent, settings);
   ASSERT_TRUE(page.Save(settings));
-  EXPECT_EQ(settings.GetString(kKeyIgnoreTypes), ".keep,");
+  EXPECT_EQ(settings.GetString("CustomFileTypeIgnore"), ".keep,");
   EXPECT_EQ(ReadDefragFilter(settings).m_dPercentThreshold, 35.0);
 }
 
@@ -266,15 +266,15 @@ TEST(CustomDefragPage, MakeRoomIsOnUnlessTurnedOffAndReachesTheWorker) {
   EXPECT_TRUE(page.MakeRoom());
   page.SetMakeRoom(false);
   ASSERT_TRUE(page.Save(settings));
-  EXPECT_EQ(settings.GetInt(kKeyMakeRoom, -1), 0);
+  EXPECT_EQ(settings.GetInt("MakeRoomForLargeFiles", -1), 0);
   // Each filter kind keeps the choice.
-  settings.SetInt(kKeyFilterOption, kFilterOptionSize);
+  settings.SetCustomDefragByFileType(kFilterOptionSize);
   EXPECT_FALSE(ReadDefragFilter(settings).m_bMakeRoom);
   CCustomDefragOptions again;
   again.Load(settings);
   EXPECT_FALSE(again.MakeRoom());
   // Only 0 turns it off.
-  settings.SetInt(kKeyMakeRoom, 7);
+  settings.SetInt("MakeRoomForLargeFiles", 7);
   EXPECT_TRUE(ReadDefragFilter(settings).m_bMakeRoom);
 }
 

@@ -225,6 +225,7 @@ CNtfsImageBuilder::CNtfsImageBuilder(uint64_t totalClusters, uint32_t mftRecords
   m_bytes.assign(static_cast<size_t>(totalClusters * kBClusterBytes + 512), 0);
   m_bitmap.assign(static_cast<size_t>((totalClusters + 63) / 64 * 8), 0);
   MarkUsed(0, 32);
+  if (MftLcn() != 4) m_nNextLcn = MftLcn() + MftClusters();
   const char16_t* metafiles[] = {u"$MFT",     u"$MFTMirr", u"$LogFile", u"$Volume",
                                  u"$AttrDef", u".",        u"$Bitmap",  u"$Boot",
                                  u"$BadClus", u"$Secure",  u"$UpCase",  u"$Extend"};
@@ -492,6 +493,18 @@ void CNtfsImageBuilder::Finish() {
         label[2 * i + 1] = static_cast<uint8_t>(m_label[i] >> 8);
       }
       attrs.push_back(ResidentAttr(0x60, u"", label));
+      if (m_nCleanLogLcn) {
+        std::vector<uint8_t> info(12, 0);
+        info[8] = 3;  // version 3.1, no flag
+        info[9] = 1;
+        attrs.push_back(ResidentAttr(0x70, u"", info));
+      }
+    } else if (n == 2 && m_nCleanLogLcn) {
+      attrs.push_back(NonResidentAttr(0x80, u"", 0, 0,
+                                      BuildRunList({{static_cast<int64_t>(m_nCleanLogLcn), 1}}),
+                                      kBClusterBytes, kBClusterBytes, kBClusterBytes));
+      const std::vector<uint8_t> empty(kBClusterBytes, 0xFF);
+      Write(ClusterOffset(m_nCleanLogLcn), empty.data(), empty.size());
     } else if (n == 6) {
       const uint64_t bytes = m_bitmap.size();
       attrs.push_back(

@@ -100,7 +100,13 @@ class CNtfsImageBuilder {
 
   static constexpr uint64_t kRoot = 5;
   uint64_t TotalClusters() const { return m_nTotalClusters; }
-  uint64_t MftLcn() const { return 4; }
+  // An MFT of more than 16 clusters goes behind the metafiles' clusters,
+  // which it would otherwise overlap.
+  uint64_t MftLcn() const { return MftClusters() <= 16 ? 4 : 32; }
+  uint64_t MftClusters() const {
+    return (static_cast<uint64_t>(m_nMftRecords) * kBRecordBytes + kBClusterBytes - 1) /
+           kBClusterBytes;
+  }
   uint64_t ClusterOffset(uint64_t lcn) const { return lcn * kBClusterBytes; }
   uint32_t MftRecords() const { return m_nMftRecords; }
 
@@ -134,6 +140,9 @@ class CNtfsImageBuilder {
     m_nNextLcn = std::max<uint64_t>(m_nNextLcn, 48);
   }
   void SetRootEntries(size_t n) { m_nRootEntries = n; }
+  // Gives $Volume its information (no flag set) and $LogFile a page emptied
+  // as at a clean unmount, so that the volume may be written. Before Finish.
+  void MarkClean() { m_nCleanLogLcn = Allocate(1); }
   void SetLabel(const std::u16string& label) { m_label = label; }
 
   // Writes every record, index, bitmap and the boot sector.
@@ -173,6 +182,7 @@ class CNtfsImageBuilder {
 
   uint64_t m_nTotalClusters;
   uint32_t m_nMftRecords;
+  uint64_t m_nCleanLogLcn = 0;  // $LogFile's one cluster when MarkClean
   uint64_t m_nNextLcn;
   uint64_t m_nNextRecord = 16;
   size_t m_nRootEntries = 8;

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "../settings/settings_test_util.h"
-#include "pages/custom_defrag_options.h"
 #include "app/settings_file.h"
-#include "app/win32_window_placement.h"
+#include "pages/custom_defrag_options.h"
+#include "platform/win32/win32_window_placement.h"
 
 namespace vt {
 namespace {

@@ -1,10 +1,8 @@
-// The window-placement interface over a real window (Windows builds only).
+// The window-placement interface over a real window.
 #pragma once
 
-#ifdef _WIN32
-
-#include "app/window_placement.h"
 #include "base/winshapes.h"
+#include "platform/window_placement.h"
 
 namespace vt {
 
@@ -26,5 +24,3 @@ class CWin32WindowPlacement : public IWindowPlacementHost {
 };
 
 }  // namespace vt
-
-#endif

@@ -1,24 +1,13 @@
-#include "app/file_replace.h"
+#include <io.h>
 
 #include <algorithm>
 #include <atomic>
 
-#include "app/ini_text.h"
 #include "base/text.h"
 #include "base/winshapes.h"
+#include "platform/plain_files.h"
+#include "platform/settings_folder.h"
 #include "platform/system_ops.h"
-
-#ifdef _WIN32
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
-#endif
 
 namespace vt {
 
@@ -26,8 +15,6 @@ namespace {
 
 // Distinguishes the temporary files of threads writing at the same time.
 std::atomic<unsigned> g_nTempCounter{0};
-
-#ifdef _WIN32
 
 class CHandle {
  public:
@@ -48,47 +35,21 @@ class CHandle {
   HANDLE m_h;
 };
 
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n';
+}
+
 std::string SystemError(DWORD code) {
-  std::string text = TrimProfileBlanks(HostSystem().FormatSystemMessage(code));
+  std::string text = HostSystem().FormatSystemMessage(code);
+  while (!text.empty() && IsBlank(text.back())) text.pop_back();
+  size_t lead = 0;
+  while (lead < text.size() && IsBlank(text[lead])) ++lead;
+  text.erase(0, lead);
   if (text.empty()) text = Format("system error %lu", static_cast<unsigned long>(code));
   return text;
 }
 
-#else
-
-class CFd {
- public:
-  explicit CFd(int fd) : m_fd(fd) {}
-  ~CFd() { Close(); }
-  CFd(const CFd&) = delete;
-  CFd& operator=(const CFd&) = delete;
-  bool Valid() const { return m_fd >= 0; }
-  int Get() const { return m_fd; }
-  bool Close() {
-    if (m_fd < 0) return true;
-    const int rc = ::close(m_fd);
-    m_fd = -1;
-    return rc == 0;
-  }
-
- private:
-  int m_fd;
-};
-
-std::string SystemError(int code) { return std::strerror(code); }
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-#endif
-
 }  // namespace
-
-#ifdef _WIN32
 
 FileReadResult ReadWholeFile(const std::string& path, size_t maxBytes, std::string* bytes,
                              std::string* error) {
@@ -187,114 +148,54 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& bytes, st
   }
 }
 
-#else
+bool ReplaceWaitsForReaders() { return true; }
 
-FileReadResult ReadWholeFile(const std::string& path, size_t maxBytes, std::string* bytes,
-                             std::string* error) {
-  bytes->clear();
-  // Non-blocking, so that a named pipe in the file's place cannot hang us.
-  CFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.Valid()) {
-    if (errno == ENOENT || errno == ENOTDIR) return FILE_READ_MISSING;
-    *error = SystemError(errno);
-    return FILE_READ_UNREADABLE;
-  }
-  struct stat st;
-  if (::fstat(fd.Get(), &st) != 0) {
-    *error = SystemError(errno);
-    return FILE_READ_UNREADABLE;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    *error = "it is a folder";
-    return FILE_READ_UNREADABLE;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    *error = "not an ordinary file";
-    return FILE_READ_UNREADABLE;
-  }
-  if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > maxBytes) {
-    *error = "the file is too large";
-    return FILE_READ_UNREADABLE;
-  }
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd.Get(), buffer, sizeof(buffer));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      *error = SystemError(errno);
-      bytes->clear();
-      return FILE_READ_UNREADABLE;
-    }
-    if (got == 0) break;
-    if (bytes->size() + static_cast<size_t>(got) > maxBytes) {
-      *error = "the file is too large";
-      bytes->clear();
-      return FILE_READ_UNREADABLE;
-    }
-    bytes->append(buffer, static_cast<size_t>(got));
-  }
-  return FILE_READ_OK;
+bool PlainFileExists(const std::string& path) {
+  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool ReplaceFileAtomically(const std::string& path, const std::string& bytes, std::string* error) {
-  // A settings file that is a link to another place stays a link: the
-  // place it points to is replaced.
-  std::string target = path;
-  struct stat st;
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved)) target = resolved;
-  }
-  mode_t mode = 0600;  // the file may hold an account's password
-  if (::stat(target.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) {
-      *error = "it is a folder";
-      return false;
-    }
-    mode = st.st_mode & 07777;
-  }
-
-  const std::string temp = Format("%s.~%ld-%u.tmp", target.c_str(), static_cast<long>(::getpid()),
-                                  g_nTempCounter.fetch_add(1));
-  CFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (!fd.Valid()) {
-    *error = SystemError(errno);
-    return false;
-  }
-  // Keeping the old file's mode is a courtesy; a failure is no reason to stop.
-  if (::fchmod(fd.Get(), mode) != 0) mode = 0600;
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < bytes.size()) {
-    const ssize_t wrote = ::write(fd.Get(), bytes.data() + done, bytes.size() - done);
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-    } else {
-      done += static_cast<size_t>(wrote);
-    }
-  }
-  ok = ok && ::fsync(fd.Get()) == 0;
-  int code = ok ? 0 : errno;
-  if (!fd.Close() && ok) {
-    ok = false;
-    code = errno;
-  }
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-    ok = false;
-    code = errno;
-  }
-  if (!ok) {
-    *error = SystemError(code);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // Make the rename itself durable.
-  CFd folder(::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.Valid()) ::fsync(folder.Get());
-  return true;
+std::FILE* OpenPlainFileForReading(const std::string& path) {
+  return std::fopen(path.c_str(), "rb");
 }
 
-#endif
+std::FILE* CreatePlainFileForWriting(const std::string& path) {
+  std::remove(path.c_str());
+  return std::fopen(path.c_str(), "wb");
+}
+
+bool SeekPlainFile(std::FILE* f, int64_t offset, int whence) {
+  return ::_fseeki64(f, offset, whence) == 0;
+}
+
+int64_t TellPlainFile(std::FILE* f) { return ::_ftelli64(f); }
+
+bool FlushPlainFile(std::FILE* f) {
+  if (std::fflush(f) != 0) return false;
+  return ::FlushFileBuffers(reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f)))) != 0;
+}
+
+bool MovePlainFileOver(const std::string& from, const std::string& to) {
+  return ::MoveFileExA(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool DeletePlainFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+
+std::vector<std::string> PlainFilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  // Every name: a pattern such as "*.rtf" would also match longer
+  // extensions through their short names.
+  HANDLE find = ::FindFirstFileA(JoinPath(folder, "*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+  }
+  return names;
+}
+
+std::string NativePath(const std::string& path) { return path; }
 
 }  // namespace vt

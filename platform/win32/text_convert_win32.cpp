@@ -1,7 +1,6 @@
-#include "platform/text_convert.h"
-
 #include "base/codepage.h"
 #include "base/winshapes.h"
+#include "platform/text_convert.h"
 
 namespace vt {
 
@@ -14,7 +13,6 @@ std::string Utf16ToSystemAnsi(const std::u16string& text) {
 void Utf16ToSystemAnsi(const char16_t* text, size_t count, std::string* out) {
   out->clear();
   if (count == 0) return;
-#ifdef _WIN32
   // Four bytes a unit hold any code page's longest form, so one call does.
   const wchar_t* wide = reinterpret_cast<const wchar_t*>(text);
   const size_t room = count * 4;
@@ -26,7 +24,6 @@ void Utf16ToSystemAnsi(const char16_t* text, size_t count, std::string* out) {
     return;
   }
   out->clear();
-#endif
   AppendUtf16AsUtf8(text, count, *out);
 }
 

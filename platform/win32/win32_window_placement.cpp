@@ -1,6 +1,4 @@
-#include "app/win32_window_placement.h"
-
-#ifdef _WIN32
+#include "platform/win32/win32_window_placement.h"
 
 namespace vt {
 
@@ -51,5 +49,3 @@ bool CWin32WindowPlacement::GetScreenRect(CWindowRect* rect) {
 }
 
 }  // namespace vt
-
-#endif

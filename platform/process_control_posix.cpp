@@ -1,6 +1,3 @@
-#include "app/process_control.h"
-
-#ifndef _WIN32
 #include <dirent.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -8,56 +5,12 @@
 
 #include <cstdlib>
 #include <vector>
-#endif
+
+#include "platform/process_control.h"
 
 namespace vt {
 
-bool NiceLevelForPriorityClass(DWORD priorityClass, int* nice) {
-  switch (priorityClass) {
-    case kPriorityHigh:
-      *nice = -10;
-      return true;
-    case kPriorityAboveNormal:
-      *nice = -5;
-      return true;
-    case kPriorityNormal:
-      *nice = 0;
-      return true;
-    case kPriorityBelowNormal:
-      *nice = 10;
-      return true;
-    case kPriorityIdle:
-      *nice = 19;
-      return true;
-    default:
-      return false;
-  }
-}
-
 namespace {
-
-#ifdef _WIN32
-
-class CWin32ProcessControl : public IProcessControl {
- public:
-  bool SetPriorityClass(DWORD priorityClass) override {
-    return ::SetPriorityClass(::GetCurrentProcess(), priorityClass) != FALSE;
-  }
-  bool SetAffinityMask(uint64_t mask) override {
-    const DWORD_PTR native = static_cast<DWORD_PTR>(mask);
-    if (native != mask) return false;  // processors a 32-bit process cannot name
-    return ::SetProcessAffinityMask(::GetCurrentProcess(), native) != FALSE;
-  }
-  bool GetSystemAffinityMask(uint64_t* mask) override {
-    DWORD_PTR process = 0;
-    DWORD_PTR system = 0;
-    if (!::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system)) return false;
-    *mask = system;
-    return true;
-  }
-};
-
-#else
 
 // Linux keeps the nice level and the affinity per thread, so the process's
 // setting is applied to each of its threads.
@@ -105,16 +58,10 @@ class CPosixProcessControl : public IProcessControl {
   }
 };
 
-#endif
-
 }  // namespace
 
 IProcessControl& HostProcessControl() {
-#ifdef _WIN32
-  static CWin32ProcessControl host;
-#else
   static CPosixProcessControl host;
-#endif
   return host;
 }
 

@@ -1,13 +1,10 @@
 // The Windows side of CScheduledTask: Task Scheduler 1.0 through mstask,
 // and the call into Brakwater.dll.
-#include "schedule/scheduled_task.h"
-
-#ifdef _WIN32
-
 #include <mstask.h>
 
 #include <string>
 
+#include "schedule/scheduled_task.h"
 #include "tasklib/com_ref.h"
 
 namespace vt {
@@ -247,30 +244,3 @@ HRESULT CScheduledTask::CallLibrary(int32_t remove) {
 }
 
 }  // namespace vt
-
-#else  // !_WIN32
-
-namespace vt {
-
-// Without Windows there is no Task Scheduler to talk to.
-ScheduleEnvironment ScheduleEnvironment::Current() {
-  ScheduleEnvironment environment;
-  environment.majorVersion = 5;  // the path that needs no library
-  return environment;
-}
-
-HRESULT CScheduledTask::CreateWithScheduler(const std::string&, bool) {
-  const HRESULT notImplemented = static_cast<HRESULT>(0x80004001);
-  SetError("Windows Task Scheduler is not installed or is disabled.", notImplemented);
-  return notImplemented;
-}
-
-HRESULT CScheduledTask::RemoveWithScheduler(const std::string&) {
-  return static_cast<HRESULT>(0x80004001);
-}
-
-HRESULT CScheduledTask::CallLibrary(int32_t) { return static_cast<HRESULT>(0x80004001); }
-
-}  // namespace vt
-
-#endif  // _WIN32
