@@ -3,15 +3,17 @@
 
 A FAT32 image made by mkfs.fat and mtools holds a few hundred files cut into
 many fragments. Each round takes a fresh copy, starts `defrag --filter all`
-or `freespace --mode maximize` on it, kills it with SIGKILL at a random
-moment inside the pass, runs the same pass again to its end, and judges the
-volume: fsck.fat -n must find nothing (no dirty mark, no lost cluster: the
+or `freespace --mode maximize` on it, kills it with SIGKILL (half the
+rounds at a random moment inside the pass, the other half a few
+milliseconds after the intent record of its first group of moves appears,
+so that the kill falls while that group is being stored), runs the same
+pass again to its end, and judges the volume: fsck.fat -n must find nothing (no dirty mark, no lost cluster: the
 same files and clusters in use as before), fatcat -2 the FAT copies equal,
 every file read back with mcopy equal to before, and no intent record left
 beside the image. On NTFS (as root: the image is made through ntfs-3g) the
 same rounds are judged by ntfsfix -n, ntfsresize -i -f and every file's
 sha256 read back through a read-only ntfs-3g mount.
-usage: check_kills.py VANTREL_CLI [ROUNDS] [SEED]
+usage: check_kills.py VANTREL_CLI [ROUNDS] [SEED]   (kills inside a pass per volume, 20 by default)
 """
 import hashlib
 import os
@@ -85,10 +87,21 @@ def make_fat(work):
     return img
 
 
-def kill_and_rerun(cli, img, args, duration, rng):
+def kill_and_rerun(cli, img, args, duration, rng, at_commit):
+    """Kills the pass (at a random moment, or with `at_commit` just after
+    its first group's intent record appears) and runs it again; whether
+    the kill came while the pass was still running."""
     p = subprocess.Popen([cli] + args[:1] + [img] + args[1:], env=ENV,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    time.sleep(rng.uniform(0.05, 0.95) * duration)
+    if at_commit:
+        record = img + ".vantrel-moves"
+        deadline = time.monotonic() + 3 * duration + 5
+        while (not os.path.exists(record) and p.poll() is None
+               and time.monotonic() < deadline):
+            time.sleep(0.0002)
+        time.sleep(rng.uniform(0, 0.004))
+    else:
+        time.sleep(rng.uniform(0.05, 0.95) * duration)
     killed = p.poll() is None
     p.send_signal(signal.SIGKILL)
     p.wait()
@@ -96,6 +109,12 @@ def kill_and_rerun(cli, img, args, duration, rng):
     fat.check(r.returncode == 0, "run after the kill: exit %d: %s"
               % (r.returncode, r.stderr.decode()[-400:]))
     return killed
+
+
+def round_kind(n):
+    """The pass of round n and whether it is killed at a commit: each of
+    the four combinations in turn."""
+    return n % 2, (n // 2) % 2 == 1
 
 
 PASSES = (["defrag", "--filter", "all"], ["freespace", "--mode", "maximize"])
@@ -125,17 +144,23 @@ def fat_rounds(cli, work, rounds, rng):
     img = os.path.join(work, "run.img")
     durations = pass_durations(cli, pristine, img)
     killed = 0
-    for n in range(rounds):
-        which = n % 2
+    n = -1
+    # A kill that comes after the pass ended does not count: rounds go on
+    # until `rounds` kills fell inside a pass (at most three times as many).
+    while killed < rounds and n + 1 < 3 * rounds:
+        n += 1
+        which, at_commit = round_kind(n)
         shutil.copy(pristine, img)
-        killed += kill_and_rerun(cli, img, PASSES[which], durations[which], rng)
-        what = "FAT32 round %d (%s)" % (n + 1, PASSES[which][0])
+        killed += kill_and_rerun(cli, img, PASSES[which], durations[which], rng, at_commit)
+        what = "FAT32 round %d (%s%s)" % (n + 1, PASSES[which][0],
+                                          ", killed at a commit" if at_commit else "")
         fat.verify(img, summary, expected, what)
         fat.check(not os.path.exists(img + ".vantrel-moves"), what + ": the intent record stayed")
         if fat.failures:
             break
+    fat.check(killed == rounds, "FAT32: only %d kills of %d came inside a pass" % (killed, rounds))
     print("FAT32: %d rounds, %d kills inside a pass (passes %.2f s and %.2f s)"
-          % (rounds, killed, durations[0], durations[1]))
+          % (n + 1, killed, durations[0], durations[1]))
 
 
 def ntfs_rounds(cli, work, rounds, rng):
@@ -165,11 +190,16 @@ def ntfs_rounds(cli, work, rounds, rng):
     shutil.copy(pristine, img)
     left_behind(cli, img)
     killed = 0
-    for n in range(rounds):
-        which = n % 2
+    n = -1
+    # A kill that comes after the pass ended does not count: rounds go on
+    # until `rounds` kills fell inside a pass (at most three times as many).
+    while killed < rounds and n + 1 < 3 * rounds:
+        n += 1
+        which, at_commit = round_kind(n)
         shutil.copy(pristine, img)
-        killed += kill_and_rerun(cli, img, PASSES[which], durations[which], rng)
-        what = "NTFS round %d (%s)" % (n + 1, PASSES[which][0])
+        killed += kill_and_rerun(cli, img, PASSES[which], durations[which], rng, at_commit)
+        what = "NTFS round %d (%s%s)" % (n + 1, PASSES[which][0],
+                                         ", killed at a commit" if at_commit else "")
         for args in (["ntfsfix", "-n", img], ["ntfsresize", "-i", "-f", img]):
             r = run(args)
             fat.check(r.returncode == 0, "%s: %s: %s" % (what, args[0],
@@ -185,8 +215,9 @@ def ntfs_rounds(cli, work, rounds, rng):
         fat.check(not os.path.exists(img + ".vantrel-moves"), what + ": the intent record stayed")
         if fat.failures:
             break
+    fat.check(killed == rounds, "NTFS: only %d kills of %d came inside a pass" % (killed, rounds))
     print("NTFS: %d rounds, %d kills inside a pass (passes %.2f s and %.2f s)"
-          % (rounds, killed, durations[0], durations[1]))
+          % (n + 1, killed, durations[0], durations[1]))
 
 
 def left_behind(cli, img):
@@ -224,7 +255,7 @@ def main():
     if len(sys.argv) < 2:
         raise SystemExit(__doc__)
     cli = sys.argv[1]
-    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 5
+    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 20
     rng = random.Random(int(sys.argv[3]) if len(sys.argv) > 3 else 26)
     for tool in ("mkfs.fat", "fsck.fat", "mcopy", "mdel", "mmd", "fatcat"):
         if not shutil.which(tool, path=ENV["PATH"]):
