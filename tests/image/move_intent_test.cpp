@@ -79,7 +79,8 @@ TEST(GroupRecords, EachRecordNamesTheFreesNotYetStoredAndOnlyAFailureKeepsIt) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ReadIntentRecord(path, &back)) << "kept";
   CGroupRecords clean;
   clean.m_strPath = path;
-  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), clean.StoreWithFlush(second, [] { return ERROR_SUCCESS; }));
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+            clean.StoreWithFlush(second, [] { return ERROR_SUCCESS; }));
   clean.Finish();
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), ReadIntentRecord(path, &back));
 }
@@ -114,6 +115,50 @@ TEST(HeldWrites, ReadsSeeHeldWritesAndEachStageIsReleasedInOrder) {
   held.DropHeld();
   ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Read(20, seen, 4));
   EXPECT_EQ(0, seen[0]);
+}
+
+// A device that counts the writes it is given.
+class CCountingDevice : public CMemoryBlockDevice {
+ public:
+  using CMemoryBlockDevice::CMemoryBlockDevice;
+  DWORD Write(uint64_t offset, const void* buffer, size_t size) override {
+    ++m_nWrites;
+    return CMemoryBlockDevice::Write(offset, buffer, size);
+  }
+  int m_nWrites = 0;
+};
+
+// A stage's writes close together reach the storage as one write: later
+// ones over earlier ones, the bytes between them as stored, and another
+// stage's held bytes between them not carried out early.
+TEST(HeldWrites, AStagesNearbyWritesAreJoinedWithoutCarryingAnotherStage) {
+  std::vector<uint8_t> bytes(3 << 20, 0);
+  bytes[5] = 9;
+  auto memory = std::make_unique<CCountingDevice>(bytes);
+  CCountingDevice* storage = memory.get();
+  CHeldWriteDevice held(std::move(memory));
+  const uint8_t one[2] = {1, 1};
+  const uint8_t two[2] = {2, 2};
+  const uint8_t seven[1] = {7};
+  held.HoldFor(CHeldWriteDevice::kChains);
+  held.Write(100, one, 2);
+  held.Write(0, one, 2);
+  held.Write(1, two, 2);  // over the write before it
+  held.HoldFor(CHeldWriteDevice::kSwitch);
+  held.Write(50, seven, 1);  // between the two, a stage later
+  held.HoldFor(CHeldWriteDevice::kChains);
+  held.Write(2u << 20, one, 2);  // far off: a write of its own
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Release(CHeldWriteDevice::kChains));
+  EXPECT_EQ(2, storage->m_nWrites);
+  const std::vector<uint8_t>& data = storage->Data();
+  EXPECT_EQ(std::vector<uint8_t>({1, 2, 2, 0, 0, 9}),
+            std::vector<uint8_t>(data.begin(), data.begin() + 6));
+  EXPECT_EQ(0, data[50]);
+  EXPECT_EQ(1, data[101]);
+  EXPECT_EQ(1, data[(2u << 20) + 1]);
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Release(CHeldWriteDevice::kSwitch));
+  EXPECT_EQ(7, storage->Data()[50]);
+  EXPECT_FALSE(held.HasHeld());
 }
 
 }  // namespace
