@@ -29,7 +29,8 @@ class CBlockDevice {
   // Pushes written data to stable storage.
   virtual DWORD Flush() = 0;
   // After a flush: lets the next reads of the range come from the storage
-  // itself rather than from a cache, so that reading back checks the media.
+  // itself rather than from a cache, so that reading back checks the media
+  // (and may start reading it from there, for the reads to come).
   virtual void DropCached(uint64_t offset, size_t size) { (void)offset, (void)size; }
   // The storage under the device: seek penalty and trim (media_query.cpp).
   virtual VOLUME_MEDIA_INFO QueryMedia() const {

@@ -42,6 +42,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/aligned.h"
 #include "base/le.h"
 #include "platform/image/copy_check.h"
 #include "platform/image/fat_dir.h"
@@ -106,8 +107,14 @@ DWORD CFatVolume::MarkClean() {
 DWORD CFatVolume::WriteDeferredFrees() {
   if (m_deferredFrees.empty()) return ERROR_SUCCESS;
   m_bUnflushed = true;
+  // Nothing else is held now: the frees are held only to reach the storage
+  // as few writes, joined as a stage's are.
+  m_pHeld->HoldFor(CHeldWriteDevice::kChains);
   DWORD err = m_table.WriteEntries(m_deferredFrees);
+  m_pHeld->HoldFor(CHeldWriteDevice::kDirect);
+  if (err == ERROR_SUCCESS) err = m_pHeld->Release(CHeldWriteDevice::kChains);
   if (err != ERROR_SUCCESS) {
+    m_pHeld->DropHeld();
     // Whatever was not written stays a lost chain; the disk has the say.
     m_table.Load(m_pDevice.get(), m_layout, nullptr);
   }
@@ -236,7 +243,7 @@ DWORD CFatVolume::CopyData(const std::vector<CFsRun>& source, uint64_t targetLcn
   // gathered from however many source runs fill it.
   const uint64_t clusterBytes = BytesPerCluster();
   const uint64_t chunkBytes = std::max<uint64_t>(1, kCopyChunkBytes / clusterBytes) * clusterBytes;
-  std::vector<uint8_t> data;
+  CAlignedBytes data;  // page-aligned and grown without zeroing: it is read into at once
   data.reserve(static_cast<size_t>(chunkBytes));
   uint64_t to = LcnOffset(targetLcn + source.front().m_nVcn);
   auto put = [&]() {

@@ -44,6 +44,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/aligned.h"
 #include "ondisk/ntfs_layout.h"
 #include "platform/image/copy_check.h"
 #include "platform/image/ntfs_edit.h"
@@ -211,7 +212,7 @@ DWORD CNtfsVolume::CopyClusters(const std::vector<CRun>& from, uint64_t lcn) {
   // The pieces in file order land one after another from `lcn`, gathered
   // into large writes; the target's marks wait for the commit.
   const uint64_t cb = BytesPerCluster();
-  std::vector<uint8_t> buffer;
+  CAlignedBytes buffer;  // page-aligned and grown without zeroing: it is read into at once
   uint64_t target = lcn;
   for (const CRun& run : from) {
     for (uint64_t done = 0; done < run.m_nCount;) {
