@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/le.h"
@@ -394,6 +395,52 @@ TEST_P(NtfsMoveCrash, ACrashAtEveryWriteOfAMoveLeavesFilesIntact) {
 INSTANTIATE_TEST_SUITE_P(Files, NtfsMoveCrash,
                          ::testing::Values(std::make_pair("frag 12.bin", 24u),
                                            std::make_pair("frag 400.bin", 800u)));
+
+// Two files moved in one group, side by side into one free run, the group
+// stored once at the end: a power cut after each write of it leaves every
+// file whole and a volume the tools accept.
+TEST_F(NtfsMove, APowerCutAtEveryWriteOfAGroupOfTwoMovesLeavesFilesIntact) {
+  if (!Load("ntfs-frag")) GTEST_SKIP() << m_strSkip;
+  auto move = [](CNtfsMovable& v) {
+    HANDLE volume = v.OpenVolume();
+    HANDLE first = v.OpenFile("frag 12.bin");
+    HANDLE second = v.OpenFile("frag 60.bin");
+    const int64_t target = FindFreeRun(v.m_set, volume, 24 + 120);
+    DWORD err = target < 0
+                    ? ERROR_DISK_FULL
+                    : MoveClusters(v.m_set, volume, first, 0, static_cast<uint64_t>(target), 24);
+    if (err == ERROR_SUCCESS)
+      err = MoveClusters(v.m_set, volume, second, 0, static_cast<uint64_t>(target) + 24, 120);
+    const uint64_t flushesBefore = v.m_pPlan->m_nFlushes;
+    if (err == ERROR_SUCCESS) err = Commit(v.m_set, volume);
+    const Runs after = Merged(FileExtents(v.m_set, first));
+    v.m_set.CloseHandle(second);
+    v.m_set.CloseHandle(first);
+    v.m_set.CloseHandle(volume);
+    return std::make_tuple(err, after, flushesBefore);
+  };
+  uint64_t writes = 0;
+  {
+    CNtfsMovable v(m_bytes);
+    ASSERT_EQ(ERROR_SUCCESS, v.m_dwMount);
+    const auto done = move(v);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), std::get<0>(done));
+    EXPECT_EQ(1u, std::get<1>(done).size());
+    // Nothing was stored before the commit: both moves were one group.
+    EXPECT_EQ(0u, std::get<2>(done));
+    writes = v.m_pPlan->m_nWrites;
+    ExpectToolsAccept(v.Bytes(), "after the group");
+  }
+  ASSERT_GE(writes, 5u);
+  for (uint64_t n = 0; n < writes; ++n) {
+    CNtfsMovable v(m_bytes);
+    v.m_pPlan->m_eMode = CFaultPlan::kCrashAfter;
+    v.m_pPlan->m_nAt = n;
+    move(v);
+    ExpectToolsAccept(
+        v.Bytes(), "power cut after write " + std::to_string(n) + " of " + std::to_string(writes));
+  }
+}
 
 }  // namespace
 }  // namespace test
