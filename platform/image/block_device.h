@@ -29,7 +29,8 @@ class CBlockDevice {
   // Pushes written data to stable storage.
   virtual DWORD Flush() = 0;
   // After a flush: lets the next reads of the range come from the storage
-  // itself rather than from a cache, so that reading back checks the media.
+  // itself rather than from a cache, so that reading back checks the media
+  // (and may start reading it from there, for the reads to come).
   virtual void DropCached(uint64_t offset, size_t size) { (void)offset, (void)size; }
   // The storage under the device: seek penalty and trim (media_query.cpp).
   virtual VOLUME_MEDIA_INFO QueryMedia() const {
@@ -44,6 +45,10 @@ class CBlockDevice {
     (void)offset, (void)size;
     return ERROR_NOT_SUPPORTED;
   }
+  // The path the device was opened by, for the state kept beside it (the
+  // intent records of moves); empty for a device without one.
+  virtual std::string StatePath() const { return std::string(); }
+  virtual bool IsBlockDevice() const { return false; }
 
  protected:
   bool InRange(uint64_t offset, size_t size) const {
@@ -82,9 +87,13 @@ class CFileBlockDevice : public CBlockDevice {
   VOLUME_MEDIA_INFO QueryMedia() const override;
   uint64_t DiscardUnit() const override;
   DWORD Discard(uint64_t offset, uint64_t size) override;
+  std::string StatePath() const override { return m_strPath; }
+  bool IsBlockDevice() const override { return m_bBlock; }
 
  private:
   CFileBlockDevice() = default;
+  std::string m_strPath;
+  bool m_bBlock = false;
   // Windows builds hold the handle, the others the descriptor.
   HANDLE m_hFile = INVALID_HANDLE_VALUE;
   bool m_bSparse = false;  // marked sparse, so that zeroed ranges are freed

@@ -12,6 +12,13 @@
 
 namespace vt {
 
+namespace {
+#ifdef __linux__
+// Writes of at least this much start their write-back at once.
+constexpr size_t kStartWriteBackBytes = 256 * 1024;
+#endif
+}  // namespace
+
 CFileBlockDevice::~CFileBlockDevice() {
   if (m_nFd >= 0) ::close(m_nFd);
 }
@@ -97,6 +104,8 @@ DWORD CFileBlockDevice::Open(const std::string& path, bool readOnly,
     dev->m_nSize = static_cast<uint64_t>(end);
   }
   dev->m_bReadOnly = readOnly;
+  dev->m_strPath = path;
+  dev->m_bBlock = S_ISBLK(st.st_mode);
   *device = std::move(dev);
   return ERROR_SUCCESS;
 }
@@ -121,6 +130,14 @@ DWORD CFileBlockDevice::Read(uint64_t offset, void* buffer, size_t size) {
 DWORD CFileBlockDevice::Write(uint64_t offset, const void* buffer, size_t size) {
   if (m_bReadOnly) return ERROR_WRITE_PROTECT;
   if (!InRange(offset, size)) return ERROR_SECTOR_NOT_FOUND;
+#ifdef __linux__
+  // Large writes (copied data) start on their way to the storage now, while
+  // the next ones are made, so that the flush that must store them finds
+  // little left to do. Only a start: what is stored is still the flush's say.
+  const bool startWriteBack = size >= kStartWriteBackBytes;
+  const uint64_t written = offset;
+  const size_t count = size;
+#endif
   const auto* in = static_cast<const uint8_t*>(buffer);
   while (size > 0) {
     ssize_t put = ::pwrite(m_nFd, in, std::min<size_t>(size, 1u << 30), static_cast<off_t>(offset));
@@ -133,6 +150,12 @@ DWORD CFileBlockDevice::Write(uint64_t offset, const void* buffer, size_t size) 
     offset += static_cast<uint64_t>(put);
     size -= static_cast<size_t>(put);
   }
+#ifdef __linux__
+  if (startWriteBack) {
+    ::sync_file_range(m_nFd, static_cast<off_t>(written), static_cast<off_t>(count),
+                      SYNC_FILE_RANGE_WRITE);
+  }
+#endif
   return ERROR_SUCCESS;
 }
 
@@ -144,8 +167,11 @@ DWORD CFileBlockDevice::Flush() {
 }
 
 void CFileBlockDevice::DropCached(uint64_t offset, size_t size) {
-  // Clean pages only; a range not yet flushed simply stays cached.
+  // Clean pages only; a range not yet flushed simply stays cached. Then the
+  // range is read from the storage in the background, so that the reads to
+  // come find it there rather than each waiting for its own.
   ::posix_fadvise(m_nFd, static_cast<off_t>(offset), static_cast<off_t>(size), POSIX_FADV_DONTNEED);
+  ::posix_fadvise(m_nFd, static_cast<off_t>(offset), static_cast<off_t>(size), POSIX_FADV_WILLNEED);
 }
 
 }  // namespace vt

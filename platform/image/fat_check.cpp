@@ -43,6 +43,10 @@ uint64_t ClusterAtByte(EFatType type, uint64_t offset) {
 }  // namespace
 
 DWORD CFatVolume::CheckAllocation(CAllocationCheck* result) {
+  return WalkAllocation(result, nullptr);
+}
+
+DWORD CFatVolume::WalkAllocation(CAllocationCheck* result, std::vector<uint32_t>* owners) {
   *result = CAllocationCheck();
   SettleFrees();
   const uint32_t maxCluster = m_table.MaxCluster();
@@ -153,6 +157,7 @@ DWORD CFatVolume::CheckAllocation(CAllocationCheck* result) {
     if (kind != EFatEntry::kFree && kind != EFatEntry::kBad && owner[cluster] == 0)
       ++result->m_nLostClusters;
   }
+  if (owners) *owners = owner;
   std::string marks = CheckMarks();
   for (const std::string* problem : {&sizeProblem, &entryProblem, &marks}) {
     if (!problem->empty()) {

@@ -1,35 +1,39 @@
-// Moving the clusters of a FAT file (FSCTL_MOVE_FILE), ordered so that a
-// crash at any write leaves a volume that fsck.fat accepts with every file's
-// content intact; the worst it finds is lost clusters and the dirty mark.
+// Moving the clusters of a FAT file (FSCTL_MOVE_FILE), in groups, ordered
+// so that a crash at any write leaves a volume that fsck.fat accepts with
+// every file's content intact; the worst it finds is lost clusters and the
+// dirty mark, and the group's intent record lets the next open free those
+// clusters and clear the mark (fat_recover.cpp).
 //
-//   0. The first move since the volume was clean marks it dirty: the
-//      clean-shutdown bit of FAT entry 1 (FAT16/32) and the boot sector
-//      flag. EndWrites (last volume handle closed, unmount, destruction)
-//      flushes and marks it clean again. A volume that was already dirty
-//      when opened keeps its marks as they are.
-//   1. Copy the clusters to the free target, and link the target clusters
-//      into a chain of their own whose tail points where the moved range
-//      went on (the rest of the file, or end of chain); flush. No file sees
-//      either yet (the target is a lost chain), so one flush serves both.
-//      Then read the target back from the storage, past any cache, and
-//      compare: a difference takes the target chain back and fails the move
-//      with ERROR_CRC, leaving the volume as it was.
-//   2. Free the clusters the previous move left behind: the flush of step
-//      1 has stored that move's relink.
-//   3. Point the file at the target: the predecessor's entry, or the folder
-//      entry (both halves on FAT32) when the first cluster moves. Now the
-//      old clusters are a lost chain; they stay marked in use until a flush
-//      has stored this relink: the next move's step 1, or SettleFrees
-//      (before the volume bitmap or free count is read, before a move whose
-//      target they are, and in EndWrites).
-//
-// So a move costs one flush, and the order holds on storage that reorders
-// writes between flushes: a relink stored before its copy and chain would
-// point at garbage or free clusters, and a free stored before its relink
-// would take clusters from a live file; old clusters get new data only
-// after they are free on storage. Each FAT update is written to the first
-// copy, then to the next, so between the two each copy on its own describes
-// a consistent volume (the state before or after).
+// A move copies the data to the free target straight away; what would
+// make any file see it (the target's own chain, then the predecessor's
+// entry or the folder entry that points the file at it) is held back by
+// the device (held_writes.h), and reads see it as made. The old clusters
+// wait to be freed. When the group is full (or the volume bitmap is read, a
+// move targets clusters the group lets go of, the last volume handle
+// closes), it is committed:
+//   1. flush: the copies are stored (into clusters no file names), and at
+//      the same time the intent record beside the volume: every cluster
+//      the group moves from and to, and those the group before freed;
+//   2. every target is read back past the cache and compared with its
+//      source: a difference abandons the whole group, which changed only
+//      free clusters, and fails with ERROR_CRC;
+//   3. (the record is stored by now);
+//   4. the dirty marks (the clean-shutdown bit of FAT entry 1 on FAT16/32
+//      and the boot sector flag) and the targets' chains, each a chain of
+//      its own whose tail points where the moved range went on; flush;
+//   5. the switches; flush;
+//   6. the old clusters freed, the marks cleared, stored by the next
+//      group's first flush (whose record names them too) or the
+//      last one, after which the record goes.
+// So a group costs three flushes, whatever its size, and the volume is
+// marked dirty only while one is being committed. The order holds on
+// storage that reorders writes between flushes: a switch stored before its
+// chain would point at free clusters, and a free stored before its switch
+// would take clusters from a live file. Each FAT update is written to the
+// first copy, then to the next, so between the two each copy on its own
+// describes a consistent volume (the state before or after). On FAT12,
+// whose entries share bytes, a chain's bytes could carry a held switch out
+// early, so there each move is a group of its own.
 //
 // Folders are not moved: the first cluster of a folder is named by the ".."
 // entries of its subfolders, as the Windows FAT driver also refuses it, and
@@ -38,9 +42,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/aligned.h"
 #include "base/le.h"
+#include "platform/image/copy_check.h"
 #include "platform/image/fat_dir.h"
 #include "platform/image/fat_volume.h"
+#include "platform/image/move_intent.h"
 
 namespace vt {
 
@@ -48,6 +55,9 @@ namespace {
 
 // Data is copied in pieces of this size (whole clusters, at least one).
 constexpr uint64_t kCopyChunkBytes = 4u << 20;
+// A group is committed once its moves reach either bound.
+constexpr uint64_t kGroupBytes = 64u << 20;
+constexpr size_t kGroupMoves = 512;
 
 // Folder entry fields used here.
 constexpr size_t kEntryName = 0;
@@ -85,11 +95,26 @@ DWORD CFatVolume::MarkDirty() {
   return err;
 }
 
+DWORD CFatVolume::MarkClean() {
+  if (!m_bMarkedDirty) return ERROR_SUCCESS;
+  m_bUnflushed = true;
+  DWORD err = m_table.SetCleanBit(true);
+  if (err == ERROR_SUCCESS) err = SetBootDirtyFlag(false);
+  if (err == ERROR_SUCCESS) m_bMarkedDirty = false;
+  return err;
+}
+
 DWORD CFatVolume::WriteDeferredFrees() {
   if (m_deferredFrees.empty()) return ERROR_SUCCESS;
   m_bUnflushed = true;
+  // Nothing else is held now: the frees are held only to reach the storage
+  // as few writes, joined as a stage's are.
+  m_pHeld->HoldFor(CHeldWriteDevice::kChains);
   DWORD err = m_table.WriteEntries(m_deferredFrees);
+  m_pHeld->HoldFor(CHeldWriteDevice::kDirect);
+  if (err == ERROR_SUCCESS) err = m_pHeld->Release(CHeldWriteDevice::kChains);
   if (err != ERROR_SUCCESS) {
+    m_pHeld->DropHeld();
     // Whatever was not written stays a lost chain; the disk has the say.
     m_table.Load(m_pDevice.get(), m_layout, nullptr);
   }
@@ -98,27 +123,98 @@ DWORD CFatVolume::WriteDeferredFrees() {
   return err;
 }
 
-void CFatVolume::SettleFrees() {
-  if (m_deferredFrees.empty()) return;
-  if (m_pDevice->Flush() != ERROR_SUCCESS) return;  // still held: not known to be stored
-  m_bUnflushed = false;
-  WriteDeferredFrees();
+DWORD CFatVolume::Flush() {
+  DWORD err = m_pDevice->Flush();
+  if (err == ERROR_SUCCESS) m_bUnflushed = false;
+  return err;
 }
 
+void CFatVolume::AbandonGroup() {
+  // Only free clusters were written: the storage is the truth again, and
+  // the files the group moved start where they did before it.
+  for (auto it = m_group.rbegin(); it != m_group.rend(); ++it) {
+    if (it->m_nOldFirst == 0) continue;
+    auto owner = m_firstOwner.find(it->m_nNewFirst);
+    if (owner != m_firstOwner.end() && owner->second == it->m_nEntryId) m_firstOwner.erase(owner);
+    m_firstOwner[it->m_nOldFirst] = it->m_nEntryId;
+    m_restoredFirst[it->m_nEntryId] = it->m_nOldFirst;
+  }
+  m_pHeld->DropHeld();
+  m_pHeld->HoldFor(CHeldWriteDevice::kDirect);
+  m_group.clear();
+  m_nGroupBytes = 0;
+  m_deferredFrees.clear();
+  m_table.Load(m_pDevice.get(), m_layout, nullptr);
+  AfterMetadataChange();
+}
+
+DWORD CFatVolume::VerifyGroup() {
+  const uint64_t clusterBytes = BytesPerCluster();
+  std::vector<CCopiedRange> copies;
+  for (const CGroupMove& move : m_group) {
+    for (const CFsRun& run : move.m_source) {
+      copies.push_back(CCopiedRange{LcnOffset(run.m_nLcn),
+                                    LcnOffset(move.m_nTargetLcn + run.m_nVcn),
+                                    run.m_nCount * clusterBytes});
+    }
+  }
+  return CheckCopies(*m_pDevice, std::move(copies));
+}
+
+DWORD CFatVolume::CommitGroup() {
+  if (m_group.empty()) return ERROR_SUCCESS;
+  CIntentRecord record;
+  record.m_dwSerial = Serial();
+  record.m_bMarkedDirty = !m_bWasDirty;
+  for (const CGroupMove& move : m_group) {
+    for (const CFsRun& run : move.m_source) {
+      record.m_clusters.emplace_back(run.m_nLcn, run.m_nCount);
+      record.m_clusters.emplace_back(move.m_nTargetLcn + run.m_nVcn, run.m_nCount);
+    }
+  }
+  DWORD err = m_records.StoreWithFlush(std::move(record), [this] { return Flush(); });
+  if (err == ERROR_SUCCESS) err = VerifyGroup();
+  if (err != ERROR_SUCCESS) {
+    AbandonGroup();
+    return err;
+  }
+  // From here the record names what may be left behind.
+  err = MarkDirty();
+  if (err == ERROR_SUCCESS) err = m_pHeld->Release(CHeldWriteDevice::kChains);
+  if (err == ERROR_SUCCESS) err = Flush();
+  if (err == ERROR_SUCCESS) err = m_pHeld->Release(CHeldWriteDevice::kSwitch);
+  if (err == ERROR_SUCCESS) err = Flush();
+  if (err != ERROR_SUCCESS) {
+    // Part of the group may be stored: the storage has the say, and the
+    // record stays for the next open to finish it.
+    m_records.Keep();
+    AbandonGroup();
+    return err;
+  }
+  for (const CGroupMove& move : m_group) {
+    for (const CFsRun& run : move.m_source) m_records.Freed(run.m_nLcn, run.m_nCount);
+  }
+  m_group.clear();
+  m_nGroupBytes = 0;
+  // The frees and the clean marks are stored by the next flush: the next
+  // group's first (whose record names them too) or the last.
+  err = WriteDeferredFrees();
+  if (err == ERROR_SUCCESS) err = MarkClean();
+  if (err != ERROR_SUCCESS) m_records.Keep();
+  return err;
+}
+
+void CFatVolume::SettleFrees() { CommitGroup(); }
+
 void CFatVolume::EndWrites() {
-  SettleFrees();
+  CommitGroup();
   if (m_bUnflushed) {
     // Nothing may say "clean" before the moves are on stable storage.
-    if (m_pDevice->Flush() != ERROR_SUCCESS) return;
-    m_bUnflushed = false;
+    if (Flush() != ERROR_SUCCESS) return;
   }
-  if (!m_bMarkedDirty) return;
-  m_bUnflushed = true;
-  if (m_table.SetCleanBit(true) != ERROR_SUCCESS || SetBootDirtyFlag(false) != ERROR_SUCCESS) {
-    return;  // still marked: the next EndWrites tries again
-  }
-  m_bMarkedDirty = false;
-  if (m_pDevice->Flush() == ERROR_SUCCESS) m_bUnflushed = false;
+  if (m_bMarkedDirty && (MarkClean() != ERROR_SUCCESS || Flush() != ERROR_SUCCESS)) return;
+  // Everything the record names is stored.
+  m_records.Finish();
 }
 
 DWORD CFatVolume::ReadDirEntry(const CFsNode& node, uint8_t entry[32]) {
@@ -142,69 +238,37 @@ DWORD CFatVolume::ReadDirEntry(const CFsNode& node, uint8_t entry[32]) {
   return ERROR_SUCCESS;
 }
 
-DWORD CFatVolume::CopyAndVerify(const std::vector<CFsRun>& source, uint64_t targetLcn,
-                                const std::vector<std::pair<uint32_t, uint32_t>>& chain,
-                                bool* chainWritten) {
+DWORD CFatVolume::CopyData(const std::vector<CFsRun>& source, uint64_t targetLcn) {
   // The target is contiguous, so each piece of it is one large write,
   // gathered from however many source runs fill it.
-  struct Piece {
-    uint64_t to;
-    size_t bytes;
-    std::vector<std::pair<uint64_t, size_t>> from;  // source offset, bytes
-  };
   const uint64_t clusterBytes = BytesPerCluster();
-  const uint64_t chunkClusters = std::max<uint64_t>(1, kCopyChunkBytes / clusterBytes);
-  std::vector<Piece> pieces;
+  const uint64_t chunkBytes = std::max<uint64_t>(1, kCopyChunkBytes / clusterBytes) * clusterBytes;
+  CAlignedBytes data;  // page-aligned and grown without zeroing: it is read into at once
+  data.reserve(static_cast<size_t>(chunkBytes));
+  uint64_t to = LcnOffset(targetLcn + source.front().m_nVcn);
+  auto put = [&]() {
+    m_bUnflushed = true;
+    DWORD err = m_pDevice->Write(to, data.data(), data.size());
+    to += data.size();
+    data.clear();
+    return err;
+  };
   for (const CFsRun& run : source) {
     for (uint64_t done = 0; done < run.m_nCount;) {
-      if (pieces.empty() || pieces.back().bytes == chunkClusters * clusterBytes) {
-        pieces.push_back(Piece{LcnOffset(targetLcn + run.m_nVcn + done), 0, {}});
-      }
-      Piece& piece = pieces.back();
-      uint64_t room = chunkClusters - piece.bytes / clusterBytes;
-      uint64_t n = std::min(room, run.m_nCount - done);
-      piece.from.emplace_back(LcnOffset(run.m_nLcn + done), static_cast<size_t>(n * clusterBytes));
-      piece.bytes += static_cast<size_t>(n * clusterBytes);
+      const uint64_t n = std::min((chunkBytes - data.size()) / clusterBytes, run.m_nCount - done);
+      const size_t at = data.size();
+      data.resize(at + static_cast<size_t>(n * clusterBytes));
+      DWORD err = m_pDevice->Read(LcnOffset(run.m_nLcn + done), data.data() + at,
+                                  static_cast<size_t>(n * clusterBytes));
+      if (err != ERROR_SUCCESS) return err;
       done += n;
+      if (data.size() == chunkBytes) {
+        err = put();
+        if (err != ERROR_SUCCESS) return err;
+      }
     }
   }
-  std::vector<uint8_t> data;
-  std::vector<uint8_t> check;
-  auto gather = [&](const Piece& p) -> DWORD {
-    data.resize(p.bytes);
-    size_t at = 0;
-    for (const auto& from : p.from) {
-      DWORD err = m_pDevice->Read(from.first, data.data() + at, from.second);
-      if (err != ERROR_SUCCESS) return err;
-      at += from.second;
-    }
-    return ERROR_SUCCESS;
-  };
-  for (const Piece& p : pieces) {
-    DWORD err = gather(p);
-    if (err != ERROR_SUCCESS) return err;
-    m_bUnflushed = true;
-    err = m_pDevice->Write(p.to, data.data(), p.bytes);
-    if (err != ERROR_SUCCESS) return err;
-  }
-  *chainWritten = true;
-  DWORD err = m_table.WriteEntries(chain);
-  if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
-  if (err != ERROR_SUCCESS) return err;
-  m_bUnflushed = false;
-  for (const Piece& p : pieces) {
-    // One piece is still in the buffer; more are read again from the source.
-    if (pieces.size() > 1) {
-      err = gather(p);
-      if (err != ERROR_SUCCESS) return err;
-    }
-    m_pDevice->DropCached(p.to, p.bytes);
-    check.resize(p.bytes);
-    err = m_pDevice->Read(p.to, check.data(), p.bytes);
-    if (err != ERROR_SUCCESS) return err;
-    if (std::memcmp(data.data(), check.data(), p.bytes) != 0) return ERROR_CRC;
-  }
-  return ERROR_SUCCESS;
+  return data.empty() ? ERROR_SUCCESS : put();
 }
 
 void CFatVolume::AfterMetadataChange() {
@@ -223,6 +287,7 @@ DWORD CFatVolume::MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t 
   // An empty file has no clusters to move.
   if (node->m_nRef == 0) return ERROR_INVALID_PARAMETER;
   if (node->m_nRef > UINT32_MAX) return ERROR_FILE_CORRUPT;
+  const uint64_t before = node->m_nRef;
   uint8_t entry[kFatDirEntrySize];
   DWORD err = ReadDirEntry(*node, entry);
   if (err != ERROR_SUCCESS) return err;
@@ -233,7 +298,9 @@ DWORD CFatVolume::MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t 
   if (vcn >= length || count > length - vcn) return ERROR_INVALID_PARAMETER;
   for (const auto& held : m_deferredFrees) {
     if (held.first >= lcn + 2 && held.first - 2 - lcn < count) {
-      SettleFrees();
+      // The target is what the group lets go of: free once it is committed.
+      err = CommitGroup();
+      if (err != ERROR_SUCCESS) return err;
       break;
     }
   }
@@ -266,21 +333,13 @@ DWORD CFatVolume::MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t 
     chain.emplace_back(static_cast<uint32_t>(first + i),
                        i + 1 < count ? static_cast<uint32_t>(first + i + 1) : after);
   }
-  bool chainWritten = false;
-  err = MarkDirty();
-  if (err == ERROR_SUCCESS) err = CopyAndVerify(moved, lcn, chain, &chainWritten);
-  if (err != ERROR_SUCCESS && chainWritten && m_table.Get(first) != 0) {
-    // The copy did not read back as written: take the target back, so the
-    // volume is as it was (if this too fails, the target is only lost).
-    for (auto& entry : chain) entry.second = 0;
-    m_bUnflushed = true;
-    if (m_table.WriteEntries(chain) == ERROR_SUCCESS) {
-      AfterMetadataChange();
-      return err;
-    }
-  }
-  if (err != ERROR_SUCCESS && !chainWritten) return err;  // only free clusters were written
-  if (err == ERROR_SUCCESS) err = WriteDeferredFrees();
+  // Only free clusters are written here; a failure leaves the volume as
+  // the group had it.
+  err = CopyData(moved, lcn);
+  if (err != ERROR_SUCCESS) return err;
+  m_pHeld->HoldFor(CHeldWriteDevice::kChains);
+  err = m_table.WriteEntries(chain);
+  m_pHeld->HoldFor(CHeldWriteDevice::kSwitch);
   if (err == ERROR_SUCCESS) {
     if (vcn == 0) {
       PutLe16(entry + kEntryClusterLow, static_cast<uint16_t>(first));
@@ -291,24 +350,37 @@ DWORD CFatVolume::MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t 
     } else {
       err = m_table.WriteEntry(previous, first);
     }
-    m_bUnflushed = true;
   }
-  if (err == ERROR_SUCCESS) {
-    if (vcn == 0) node->m_nRef = first;
-    for (const CFsRun& run : moved) {
-      for (uint64_t i = 0; i < run.m_nCount; ++i) {
-        m_deferredFrees.emplace_back(static_cast<uint32_t>(run.m_nLcn + i + 2), 0);
-      }
-    }
-  }
-  AfterMetadataChange();
+  m_pHeld->HoldFor(CHeldWriteDevice::kDirect);
   if (err != ERROR_SUCCESS) {
-    // The table in memory may be ahead of the disk: take the disk's word,
-    // and the file's first cluster from its entry as it now stands.
-    m_table.Load(m_pDevice.get(), m_layout, nullptr);
+    AbandonGroup();
     uint8_t now[kFatDirEntrySize];
     if (m_pDevice->Read(node->m_nId, now, sizeof(now)) == ERROR_SUCCESS) {
       node->m_nRef = EntryCluster(now, m_layout.m_eType);
+    }
+    return err;
+  }
+  if (vcn == 0) {
+    m_restoredFirst.erase(node->m_nId);
+    node->m_nRef = first;
+  }
+  for (const CFsRun& run : moved) {
+    for (uint64_t i = 0; i < run.m_nCount; ++i) {
+      m_deferredFrees.emplace_back(static_cast<uint32_t>(run.m_nLcn + i + 2), 0);
+    }
+  }
+  m_group.push_back(CGroupMove{std::move(moved), lcn, node->m_nId,
+                               vcn == 0 ? static_cast<uint32_t>(before) : 0u, first});
+  m_nGroupBytes += count * BytesPerCluster();
+  AfterMetadataChange();
+  if (m_layout.m_eType == EFatType::kFat12 || m_group.size() >= kGroupMoves ||
+      m_nGroupBytes >= kGroupBytes) {
+    err = CommitGroup();
+    if (err != ERROR_SUCCESS) {
+      uint8_t now[kFatDirEntrySize];
+      if (m_pDevice->Read(node->m_nId, now, sizeof(now)) == ERROR_SUCCESS) {
+        node->m_nRef = EntryCluster(now, m_layout.m_eType);
+      }
     }
   }
   return err;

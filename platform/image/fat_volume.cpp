@@ -17,8 +17,9 @@ constexpr uint32_t kFsInfoTrail = 0xAA550000;
 
 }  // namespace
 
-DWORD CFatVolume::Open(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CFsVolume>* volume,
+DWORD CFatVolume::Open(std::unique_ptr<CBlockDevice> storage, std::unique_ptr<CFsVolume>* volume,
                        std::string* message) {
+  auto device = std::make_unique<CHeldWriteDevice>(std::move(storage));
   std::vector<uint8_t> boot(512);
   if (device->Size() < boot.size()) {
     if (message) *message = "not a FAT volume: too short to hold a boot sector";
@@ -55,7 +56,16 @@ DWORD CFatVolume::Open(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CFs
   }
   fat->m_bWasDirty = (fat->m_nDirtyFlagOffset != 0 && (boot[fat->m_nDirtyFlagOffset] & 1) != 0) ||
                      !fat->m_table.IsCleanBitSet();
+  fat->m_pHeld = device.get();
   fat->m_pDevice = std::move(device);
+  fat->m_records.m_strPath = IntentRecordPath(*fat->m_pDevice, fat->Serial());
+  // A group of our moves that was cut off is finished before anything else.
+  CIntentRecord record;
+  if (!fat->m_pDevice->IsReadOnly() &&
+      ReadIntentRecord(fat->m_records.m_strPath, &record) == ERROR_SUCCESS &&
+      record.m_dwSerial == fat->Serial()) {
+    fat->RecoverInterrupted(record);
+  }
   // The label lives in the root folder; a root that cannot be read leaves
   // the volume usable without one.
   std::vector<CFsNode> rootNodes;
@@ -154,7 +164,16 @@ DWORD CFatVolume::ListFolder(const CFsNode& folder, CFsListing* entries) {
   return ERROR_SUCCESS;
 }
 
-DWORD CFatVolume::GetRuns(const CFsNode& node, std::vector<CFsRun>* runs) {
+CFsNode CFatVolume::Current(const CFsNode& node) const {
+  auto it = m_restoredFirst.find(node.m_nId);
+  if (it == m_restoredFirst.end() || node.m_bDirectory || node.m_bRoot) return node;
+  CFsNode now = node;
+  now.m_nRef = it->second;
+  return now;
+}
+
+DWORD CFatVolume::GetRuns(const CFsNode& held, std::vector<CFsRun>* runs) {
+  const CFsNode node = Current(held);
   runs->clear();
   // The fixed root folder of FAT12/16 lies outside the cluster heap, and an
   // empty file has no first cluster: neither has clusters to report.
@@ -194,6 +213,7 @@ DWORD CFatVolume::Claim(const CFsNode& node, const std::vector<CFsRun>& runs) {
 }
 
 DWORD CFatVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) {
+  node->m_nRef = Current(*node).m_nRef;
   const uint64_t before = node->m_nRef;
   auto owned = m_firstOwner.find(static_cast<uint32_t>(before));
   const bool claimed =

@@ -12,6 +12,8 @@
 #include "platform/image/block_device.h"
 #include "platform/image/fat_table.h"
 #include "platform/image/fs_volume.h"
+#include "platform/image/held_writes.h"
+#include "platform/image/move_intent.h"
 
 namespace vt {
 
@@ -43,8 +45,12 @@ class CFatVolume : public CFsVolume {
   DWORD ReadRaw(uint64_t offset, void* buffer, size_t size) override;
   DWORD MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) override;
   void EndWrites() override;
+  DWORD CommitMoves() override { return CommitGroup(); }
   // fat_check.cpp.
   DWORD CheckAllocation(CAllocationCheck* result) override;
+  // The check, and when every chain could be followed, which item owns
+  // each cluster (0: none).
+  DWORD WalkAllocation(CAllocationCheck* result, std::vector<uint32_t>* owners);
 
   const CFatLayout& Layout() const { return m_layout; }
   const CFatTable& Table() const { return m_table; }
@@ -73,15 +79,25 @@ class CFatVolume : public CFsVolume {
   // fat_move.cpp: the parts of a move.
   DWORD ReadDirEntry(const CFsNode& node, uint8_t entry[32]);
   DWORD MarkDirty();
+  DWORD MarkClean();
   DWORD SetBootDirtyFlag(bool dirty);
-  DWORD CopyAndVerify(const std::vector<CFsRun>& source, uint64_t targetLcn,
-                      const std::vector<std::pair<uint32_t, uint32_t>>& chain, bool* chainWritten);
+  DWORD Flush();
+  // Copies the moved runs (VCN counted from the move's start) to the free
+  // clusters from targetLcn.
+  DWORD CopyData(const std::vector<CFsRun>& source, uint64_t targetLcn);
   void AfterMetadataChange();
   // Frees the clusters moves left behind once their relink is stored.
   DWORD WriteDeferredFrees();
+  // Stores the group of moves gathered so far (fat_move.cpp says how).
+  DWORD CommitGroup();
+  DWORD VerifyGroup();
+  void AbandonGroup();
   void SettleFrees();
+  // fat_recover.cpp: finishes the group an intent record names.
+  DWORD RecoverInterrupted(const CIntentRecord& record);
 
   std::unique_ptr<CBlockDevice> m_pDevice;
+  CHeldWriteDevice* m_pHeld = nullptr;  // m_pDevice, which holds a group's metadata writes
   CFatLayout m_layout;
   CFatTable m_table;
   std::string m_strLabel;
@@ -95,6 +111,23 @@ class CFatVolume : public CFsVolume {
   // The old clusters of the last move: still marked in use until a flush
   // has stored the relink that let go of them.
   std::vector<std::pair<uint32_t, uint32_t>> m_deferredFrees;
+  // The moves of the group not yet committed: their sources (VCN counted
+  // from the move's start) and where they went.
+  struct CGroupMove {
+    std::vector<CFsRun> m_source;
+    uint64_t m_nTargetLcn;
+    uint64_t m_nEntryId;   // the file's folder entry
+    uint32_t m_nOldFirst;  // its first cluster before the move, when the move changed it
+    uint32_t m_nNewFirst;
+  };
+  std::vector<CGroupMove> m_group;
+  uint64_t m_nGroupBytes = 0;
+  CGroupRecords m_records;  // the groups' intent records
+  // First clusters given back to files (by entry id) when a group was
+  // abandoned: the nodes their handles hold still name the new ones.
+  std::unordered_map<uint64_t, uint32_t> m_restoredFirst;
+  // The node as the volume now has it.
+  CFsNode Current(const CFsNode& node) const;
   uint64_t m_nFree = 0;
   std::vector<uint8_t> m_claimed;                       // one bit per cluster
   std::unordered_map<uint32_t, uint64_t> m_firstOwner;  // first cluster -> entry id

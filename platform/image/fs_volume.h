@@ -114,6 +114,11 @@ class CFsVolume {
   // The last volume handle was closed or the volume is being unmounted:
   // finish what moves left open (FAT: mark the volume clean again).
   virtual void EndWrites() {}
+  // Stores the moves gathered so far (the volume bitmap is about to be read
+  // from the volume set's side); the error of a group that could not be
+  // stored, which then changed only free clusters or is finished by the
+  // next open.
+  virtual DWORD CommitMoves() { return ERROR_SUCCESS; }
 
  protected:
   void FoldersChanged() { ++m_nFolderGeneration; }

@@ -17,4 +17,8 @@ BOOL HostDeleteFile(const char* path, DWORD* error);
 // path itself when it cannot be resolved.
 std::string HostCanonicalPath(const std::string& path);
 
+// Writes `text` as the whole of the file at `path` and stores it (and a new
+// file's name) before it returns; ERROR_SUCCESS or why not.
+DWORD HostWriteDurably(const std::string& path, const std::string& text);
+
 }  // namespace vt

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +82,41 @@ std::string HostCanonicalPath(const std::string& path) {
   std::string out(real);
   std::free(real);
   return out;
+}
+
+DWORD HostWriteDurably(const std::string& path, const std::string& text) {
+  // Written in place, not renamed over: each group's record replaces the
+  // one before it with one flush of the file. A record torn by a crash is
+  // either cut short (not read) or the new one's head over the old one's
+  // tail; recovery frees only clusters that no file owns, so either names
+  // nothing it may not free.
+  const bool existed = ::access(path.c_str(), F_OK) == 0;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return ERROR_ACCESS_DENIED;
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n =
+        ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const bool ok =
+      done == text.size() && ::ftruncate(fd, static_cast<off_t>(done)) == 0 && ::fdatasync(fd) == 0;
+  ::close(fd);
+  if (!ok) {
+    if (!existed) ::unlink(path.c_str());
+    return ERROR_WRITE_FAULT;
+  }
+  if (existed) return ERROR_SUCCESS;
+  // A new file's name is stored with its folder.
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return ERROR_SUCCESS;
 }
 
 }  // namespace vt

@@ -93,7 +93,13 @@ bool CNtfsVolume::PassRecord(uint64_t number, const uint8_t* bytes, DWORD readRe
 }
 
 DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
+  return WalkAllocation(result, nullptr);
+}
+
+DWORD CNtfsVolume::WalkAllocation(CAllocationCheck* result,
+                                  std::vector<std::pair<uint64_t, uint64_t>>* ownedRuns) {
   *result = CAllocationCheck();
+  CommitGroup();
   // Records served from now on are for whoever asks, not for this check.
   m_bChecked = true;
   m_bCheckAlong = false;
@@ -208,6 +214,9 @@ DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
   // Every owned cluster is marked and owned once, so the lost ones are the
   // marked ones less the owned ones.
   result->m_nLostClusters = markedClusters - ownedClusters;
+  if (ownedRuns) {
+    for (const COwnedRun& run : owned) ownedRuns->emplace_back(run.lcn, run.count);
+  }
   return ERROR_SUCCESS;
 }
 

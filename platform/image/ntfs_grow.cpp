@@ -400,8 +400,19 @@ DWORD CNtfsVolume::CommitSplit(const CSplitPlan& plan) {
   }
   err = m_pDevice->Flush();
   if (err != ERROR_SUCCESS) return err;
-  // 2. The list at its new place, checked before anything points there.
+  // 2. The list at its new place, checked before anything points there;
+  // its clusters and the old ones are named by an intent record first, so
+  // that the next open frees whichever of them a cut-off split leaves set.
   if (!listStream.m_bResident) {
+    CIntentRecord record;
+    record.m_dwSerial = Serial();
+    record.m_clusters.emplace_back(listLcn, listClusters);
+    for (const CRun& run : listStream.m_runs) {
+      if (!run.IsSparse()) record.m_clusters.emplace_back(run.m_nLcn, run.m_nCount);
+    }
+    err = WriteIntentRecord(m_records.m_strPath, record);
+    if (err != ERROR_SUCCESS) return err;
+    m_records.Wrote();
     std::vector<uint8_t> padded(static_cast<size_t>(listClusters * cb), 0);
     std::copy(newList.begin(), newList.end(), padded.begin());
     err = m_pDevice->Write(LcnOffset(listLcn), padded.data(), padded.size());

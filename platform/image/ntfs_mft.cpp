@@ -108,6 +108,20 @@ DWORD CMft::ReadRecordInto(uint64_t number, uint8_t* out) const {
   return ApplyFixups(out, static_cast<size_t>(size));
 }
 
+void CMft::Rewrote(uint64_t number, const std::vector<uint8_t>& bytes) const {
+  const uint64_t offset = number * m_geometry.m_nRecordSize;
+  if (m_readAhead.empty() || offset + bytes.size() <= m_nReadAheadOffset ||
+      offset >= m_nReadAheadOffset + m_readAhead.size()) {
+    return;
+  }
+  if (bytes.size() != m_geometry.m_nRecordSize || offset < m_nReadAheadOffset ||
+      offset + bytes.size() > m_nReadAheadOffset + m_readAhead.size()) {
+    m_readAhead.clear();
+    return;
+  }
+  std::memcpy(m_readAhead.data() + (offset - m_nReadAheadOffset), bytes.data(), bytes.size());
+}
+
 DWORD CMft::LoadRecord(uint64_t number, CLoadedRecord* record) const {
   std::vector<uint8_t> bytes;
   DWORD err = ReadRecord(number, &bytes);

@@ -57,6 +57,9 @@ class CMft {
   DWORD LoadRecord(uint64_t number, CLoadedRecord* record) const;
   // Forgets the records read ahead; whoever writes records calls it.
   void DropReadAhead() const { m_readAhead.clear(); }
+  // Record `number` was written as `bytes` (as stored, fix-ups prepared):
+  // the stretch read ahead takes it over rather than being read again.
+  void Rewrote(uint64_t number, const std::vector<uint8_t>& bytes) const;
 
  private:
   DWORD ReadRecordAt(uint64_t number, const CStream& data, std::vector<uint8_t>* bytes) const;

@@ -1,21 +1,28 @@
 // FSCTL_MOVE_FILE on NTFS images, and whether the volume may be written.
 //
-// A move is ordered so that a crash at any write leaves every file's data
-// intact, at worst with clusters marked in use that no file owns:
-//   1. the clusters are copied to the target and the target is marked in
-//      use in $Bitmap, flushed (nothing names the target yet, so one flush
-//      serves both), then read back past the cache and compared; a
-//      difference frees the target again;
-//   2. the new run lists go into the file records holding the segments the
-//      move touches (the base record, or extension records found through the
-//      attribute list, each covering its own VCN range), each written back
-//      with a fresh update sequence, flushed;
-//   3. the old clusters are marked free in $Bitmap. That write is stored by
-//      the next move's first flush or when the last volume handle closes
-//      (EndWrites): the records no longer naming them are stored already,
-//      so until then a crash only leaves them marked in use.
-//
-// So a move costs two flushes.
+// Moves are gathered in groups, and each group is ordered so that a crash
+// at any write leaves every file's data intact, at worst with clusters
+// marked in use that no file owns, which the group's intent record lets the
+// next open free (RecoverInterrupted below):
+//   a move copies its clusters to the free target at once; the target's
+//   marks in $Bitmap and the new run lists of the file records holding the
+//   segments the move touches (the base record, or extension records found
+//   through the attribute list, each covering its own VCN range, each with
+//   a fresh update sequence) are held back by the device (held_writes.h),
+//   and reads see them as made. Its old clusters wait. The commit (the group
+//   full, the volume bitmap read, a target among the clusters the group
+//   lets go of, a record to split, the last volume handle closed):
+//   1. flush, and at the same time the intent record beside the volume:
+//      every cluster moved from or to, and those the group before freed;
+//   2. every target read back past the cache and compared with its source;
+//      a difference abandons the group (only free clusters were written)
+//      and fails with ERROR_CRC;
+//   3. the targets marked in $Bitmap, flushed (nothing names them yet);
+//   4. the records, flushed;
+//   5. the old clusters freed in $Bitmap, stored by the next group's first
+//      flush (whose record names them too) or the last one, after
+//      which the record goes.
+// So a group costs three flushes, whatever its size.
 //
 // A folder's clusters are the index blocks of its $I30 index allocation
 // (blocks hold their own VCN, not their place, so they move as they are);
@@ -37,7 +44,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/aligned.h"
 #include "ondisk/ntfs_layout.h"
+#include "platform/image/copy_check.h"
 #include "platform/image/ntfs_edit.h"
 #include "platform/image/ntfs_file.h"
 #include "platform/image/ntfs_volume.h"
@@ -57,6 +66,9 @@ using ntfs::WriteStream;
 namespace {
 
 constexpr size_t kCopyChunk = 1 << 20;
+// A group is committed once its moves reach either bound.
+constexpr uint64_t kGroupBytes = 64u << 20;
+constexpr size_t kGroupMoves = 512;
 constexpr uint64_t kFreeGroupBytes = 64 * 1024;
 // Splits of full records one move may make before it gives up.
 constexpr int kMaxSplits = 8;
@@ -197,56 +209,141 @@ DWORD CNtfsVolume::MarkUsed(uint64_t lcn, uint64_t count) {
 }
 
 DWORD CNtfsVolume::CopyClusters(const std::vector<CRun>& from, uint64_t lcn) {
-  // The pieces in file order land one after another from `lcn`: they are
-  // gathered into large writes, then read back past the cache and compared.
+  // The pieces in file order land one after another from `lcn`, gathered
+  // into large writes; the target's marks wait for the commit.
   const uint64_t cb = BytesPerCluster();
-  uint64_t total = 0;
-  for (const CRun& run : from) total += run.m_nCount;
-  std::vector<uint8_t> buffer;
-  std::vector<uint8_t> check;
-  for (int pass = 0; pass < 2; ++pass) {
-    // Once marked, the target is taken back when the check cannot finish:
-    // nothing names it yet.
-    auto fail = [&](DWORD err) {
-      if (pass == 1 && FreeRuns({CRun{0, lcn, total}}) == ERROR_SUCCESS) m_pDevice->Flush();
-      return err;
-    };
-    uint64_t target = LcnOffset(lcn);
-    size_t piece = 0;
-    uint64_t pieceDone = 0;  // bytes of from[piece] already taken
-    for (uint64_t done = 0; done < total * cb;) {
-      const auto n = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, total * cb - done));
-      buffer.resize(n);
-      for (size_t filled = 0; filled < n;) {
-        const uint64_t left = from[piece].m_nCount * cb - pieceDone;
-        const auto take = static_cast<size_t>(std::min<uint64_t>(left, n - filled));
-        DWORD err = m_pDevice->Read(LcnOffset(from[piece].m_nLcn) + pieceDone,
-                                    buffer.data() + filled, take);
-        if (err != ERROR_SUCCESS) return fail(err);
-        filled += take;
-        pieceDone += take;
-        if (pieceDone == from[piece].m_nCount * cb) ++piece, pieceDone = 0;
-      }
-      DWORD err = ERROR_SUCCESS;
-      if (pass == 0) {
-        err = m_pDevice->Write(target, buffer.data(), n);
-      } else {
-        check.resize(n);
-        err = m_pDevice->Read(target, check.data(), n);
-        if (err == ERROR_SUCCESS && check != buffer) err = ERROR_CRC;
-      }
-      if (err != ERROR_SUCCESS) return fail(err);
+  CAlignedBytes buffer;  // page-aligned and grown without zeroing: it is read into at once
+  uint64_t target = lcn;
+  for (const CRun& run : from) {
+    for (uint64_t done = 0; done < run.m_nCount;) {
+      const uint64_t n =
+          std::min<uint64_t>(run.m_nCount - done, std::max<uint64_t>(1, kCopyChunk / cb));
+      buffer.resize(static_cast<size_t>(n * cb));
+      DWORD err = m_pDevice->Read(LcnOffset(run.m_nLcn + done), buffer.data(), buffer.size());
+      if (err == ERROR_SUCCESS)
+        err = m_pDevice->Write(LcnOffset(target), buffer.data(), buffer.size());
+      if (err != ERROR_SUCCESS) return err;
+      m_group.push_back(CGroupCopy{run.m_nLcn + done, target, n});
+      m_bUnflushed = true;
       done += n;
       target += n;
     }
-    if (pass == 0) {
-      DWORD err = MarkUsed(lcn, total);
-      if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
-      if (err != ERROR_SUCCESS) return err;
-      m_bUnflushed = false;
-      m_pDevice->DropCached(LcnOffset(lcn), static_cast<size_t>(total * cb));
+  }
+  uint64_t total = target - lcn;
+  m_pHeld->HoldFor(CHeldWriteDevice::kChains);
+  DWORD err = MarkUsed(lcn, total);
+  m_pHeld->HoldFor(CHeldWriteDevice::kDirect);
+  return err;
+}
+
+DWORD CNtfsVolume::VerifyGroup() {
+  const uint64_t cb = BytesPerCluster();
+  std::vector<CCopiedRange> copies;
+  copies.reserve(m_group.size());
+  for (const CGroupCopy& copy : m_group) {
+    copies.push_back(
+        CCopiedRange{LcnOffset(copy.m_nFrom), LcnOffset(copy.m_nTo), copy.m_nCount * cb});
+  }
+  return CheckCopies(*m_pDevice, std::move(copies));
+}
+
+void CNtfsVolume::AbandonGroup() {
+  m_pHeld->DropHeld();
+  m_pHeld->HoldFor(CHeldWriteDevice::kDirect);
+  m_group.clear();
+  m_groupFrees.clear();
+  m_nGroupBytes = 0;
+  m_mft.DropReadAhead();
+  m_folderCache.clear();
+  FoldersChanged();
+  CountFree(nullptr);
+}
+
+DWORD CNtfsVolume::CommitGroup() {
+  if (m_group.empty()) return ERROR_SUCCESS;
+  CIntentRecord record;
+  record.m_dwSerial = Serial();
+  for (const CGroupCopy& copy : m_group) {
+    record.m_clusters.emplace_back(copy.m_nFrom, copy.m_nCount);
+    record.m_clusters.emplace_back(copy.m_nTo, copy.m_nCount);
+  }
+  DWORD err = m_records.StoreWithFlush(std::move(record), [this] { return m_pDevice->Flush(); });
+  if (err == ERROR_SUCCESS) err = VerifyGroup();
+  if (err != ERROR_SUCCESS) {
+    AbandonGroup();
+    return err;
+  }
+  err = m_pHeld->Release(CHeldWriteDevice::kChains);
+  if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
+  if (err == ERROR_SUCCESS) err = m_pHeld->Release(CHeldWriteDevice::kSwitch);
+  if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
+  if (err != ERROR_SUCCESS) {
+    // Part of the group may be stored: the record stays for the next open.
+    m_records.Keep();
+    AbandonGroup();
+    return err;
+  }
+  std::vector<CRun> frees = std::move(m_groupFrees);
+  m_groupFrees.clear();
+  m_group.clear();
+  m_nGroupBytes = 0;
+  // The frees are stored by the next flush: the next group's first (whose
+  // record names them too) or the last.
+  m_bUnflushed = true;
+  for (const CRun& run : frees) m_records.Freed(run.m_nLcn, run.m_nCount);
+  err = FreeRuns(std::move(frees));
+  if (err != ERROR_SUCCESS) m_records.Keep();
+  return err;
+}
+
+DWORD CNtfsVolume::RecoverInterrupted(const CIntentRecord& record) {
+  // Every record a group writes is whole on its own, so each file names
+  // either its old clusters or its new ones: what the group names that no
+  // file owns and $Bitmap marks is what it left behind.
+  CAllocationCheck check;
+  std::vector<std::pair<uint64_t, uint64_t>> owned;
+  DWORD err = WalkAllocation(&check, &owned);
+  if (err != ERROR_SUCCESS) return err;
+  if (!check.IsConsistent()) return ERROR_DISK_CORRUPT;  // for the checker to judge
+  // The record names runs in the order the group moved them, often a
+  // cluster twice (a target moved on again): the unowned, marked ones are
+  // gathered, sorted and freed once each.
+  std::vector<uint64_t> lost;
+  const uint64_t total = TotalClusters();
+  std::vector<uint8_t> bits;
+  for (const auto& run : record.m_clusters) {
+    if (run.first >= total) continue;
+    const uint64_t count = std::min(run.second, total - run.first);
+    bits.assign(static_cast<size_t>((count + 7) / 8), 0);
+    err = GetBitmap(run.first, count, bits.data());
+    if (err != ERROR_SUCCESS) return err;
+    for (uint64_t i = 0; i < count; ++i) {
+      if (!(bits[static_cast<size_t>(i / 8)] & (1u << (i % 8)))) continue;
+      const uint64_t lcn = run.first + i;
+      auto it = std::upper_bound(owned.begin(), owned.end(), std::make_pair(lcn, UINT64_MAX));
+      if (it != owned.begin() && lcn - std::prev(it)->first < std::prev(it)->second) continue;
+      lost.push_back(lcn);
     }
   }
+  std::sort(lost.begin(), lost.end());
+  lost.erase(std::unique(lost.begin(), lost.end()), lost.end());
+  std::vector<CRun> frees;
+  for (uint64_t lcn : lost) {
+    if (!frees.empty() && frees.back().m_nLcn + frees.back().m_nCount == lcn) {
+      ++frees.back().m_nCount;
+      continue;
+    }
+    CRun piece;
+    piece.m_nLcn = lcn;
+    piece.m_nCount = 1;
+    frees.push_back(piece);
+  }
+  if (!frees.empty()) {
+    err = FreeRuns(frees);
+    if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
+    if (err != ERROR_SUCCESS) return err;
+  }
+  RemoveIntentRecord(m_records.m_strPath);
   return ERROR_SUCCESS;
 }
 
@@ -316,6 +413,14 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
       if (run.m_nLcn != lcn + (run.m_nVcn - vcn)) already = false;
     }
     if (already) return ERROR_SUCCESS;
+    for (const CRun& held : m_groupFrees) {
+      if (held.m_nLcn < lcn + count && lcn < held.m_nLcn + held.m_nCount) {
+        // The target is what the group lets go of: free once it is committed.
+        err = CommitGroup();
+        if (err != ERROR_SUCCESS) return err;
+        break;
+      }
+    }
     bool free = false;
     err = AllFree(lcn, count, &free);
     if (err != ERROR_SUCCESS) return err;
@@ -339,6 +444,9 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
         ntfs::MergeRuns(&runs);
         err = RewriteRunList(*a, runs, &bytes, &header);
         if (err == ERROR_DISK_FULL && splits < kMaxSplits) {
+          // A split writes records of its own, in an order of its own.
+          err = CommitGroup();
+          if (err != ERROR_SUCCESS) return err;
           err = SplitSegment(file, index, *a, lcn, count);
           if (err != ERROR_SUCCESS) return err;
           split = true;
@@ -366,24 +474,41 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
   }
   if (records.empty()) return ERROR_FILE_CORRUPT;
 
+  const size_t copiesBefore = m_group.size();
   err = CopyClusters(source, lcn);
-  if (err != ERROR_SUCCESS) return err;
+  if (err != ERROR_SUCCESS) {
+    // Only free clusters were written.
+    m_group.resize(copiesBefore);
+    return err;
+  }
   // Until the old clusters are freed both places hold the data, so records
   // written before a crash and those not yet written both read correctly.
+  m_pHeld->HoldFor(CHeldWriteDevice::kSwitch);
   for (const auto& record : records) {
     err = WriteStream(*m_pDevice, m_geometry, m_mft.Data(), record.first * m_geometry.m_nRecordSize,
                       record.second.data(), record.second.size());
     if (err != ERROR_SUCCESS) break;
+    m_mft.Rewrote(record.first, record.second);
   }
-  m_mft.DropReadAhead();
-  if (err == ERROR_SUCCESS) err = m_pDevice->Flush();
-  if (err != ERROR_SUCCESS) return err;
-  m_bUnflushed = true;
-  return FreeRuns(source);
+  m_pHeld->HoldFor(CHeldWriteDevice::kDirect);
+  if (err != ERROR_SUCCESS) {
+    AbandonGroup();
+    return err;
+  }
+  for (const CRun& run : source) m_groupFrees.push_back(run);
+  m_nGroupBytes += count * BytesPerCluster();
+  if (m_group.size() >= kGroupMoves || m_nGroupBytes >= kGroupBytes) return CommitGroup();
+  return ERROR_SUCCESS;
 }
 
 void CNtfsVolume::EndWrites() {
-  if (m_bUnflushed && m_pDevice->Flush() == ERROR_SUCCESS) m_bUnflushed = false;
+  CommitGroup();
+  if (m_bUnflushed) {
+    if (m_pDevice->Flush() != ERROR_SUCCESS) return;
+    m_bUnflushed = false;
+  }
+  // Everything the record names is stored.
+  m_records.Finish();
 }
 
 }  // namespace vt

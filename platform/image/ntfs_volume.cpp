@@ -69,8 +69,9 @@ unsigned PopCount(uint8_t b) {
 
 }  // namespace
 
-DWORD CNtfsVolume::Open(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CFsVolume>* volume,
+DWORD CNtfsVolume::Open(std::unique_ptr<CBlockDevice> storage, std::unique_ptr<CFsVolume>* volume,
                         std::string* message) {
+  auto device = std::make_unique<CHeldWriteDevice>(std::move(storage));
   std::vector<uint8_t> boot(512);
   if (device->Size() < boot.size()) {
     if (message) *message = "not an NTFS volume: too short to hold a boot sector";
@@ -92,6 +93,7 @@ DWORD CNtfsVolume::Open(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CF
     }
     return ERROR_DISK_CORRUPT;
   }
+  ntfs->m_pHeld = device.get();
   ntfs->m_pDevice = std::move(device);
   err = ntfs->m_mft.Open(ntfs->m_pDevice.get(), g, message);
   if (err != ERROR_SUCCESS) return err;
@@ -106,6 +108,14 @@ DWORD CNtfsVolume::Open(std::unique_ptr<CBlockDevice> device, std::unique_ptr<CF
   err = ntfs->CountFree(message);
   if (err != ERROR_SUCCESS) return err;
   ntfs->JudgeClean();
+  ntfs->m_records.m_strPath = IntentRecordPath(*ntfs->m_pDevice, ntfs->Serial());
+  // A group of our moves that was cut off is finished before anything else.
+  CIntentRecord record;
+  if (!ntfs->m_pDevice->IsReadOnly() && ntfs->IsWritable() &&
+      ReadIntentRecord(ntfs->m_records.m_strPath, &record) == ERROR_SUCCESS &&
+      record.m_dwSerial == ntfs->Serial()) {
+    ntfs->RecoverInterrupted(record);
+  }
 
   // A label or root that cannot be read leaves the volume usable without
   // them; listing the root then reports the damage.

@@ -40,6 +40,8 @@
 #include "ondisk/ntfs_boot.h"
 #include "platform/image/block_device.h"
 #include "platform/image/fs_volume.h"
+#include "platform/image/held_writes.h"
+#include "platform/image/move_intent.h"
 #include "platform/image/ntfs_index.h"
 #include "platform/image/ntfs_mft.h"
 
@@ -83,6 +85,10 @@ class CNtfsVolume : public CFsVolume {
   void EndWrites() override;
   // ntfs_check.cpp.
   DWORD CheckAllocation(CAllocationCheck* result) override;
+  // The check, and when it found nothing wrong the runs files own, sorted
+  // (first, count).
+  DWORD WalkAllocation(CAllocationCheck* result, std::vector<std::pair<uint64_t, uint64_t>>* owned);
+  DWORD CommitMoves() override { return CommitGroup(); }
   void CheckAlongReads() override { m_bCheckAlong = !m_bChecked; }
   ~CNtfsVolume() override { EndWrites(); }
 
@@ -125,6 +131,12 @@ class CNtfsVolume : public CFsVolume {
   // Whether clusters [lcn, lcn + count) are all free.
   DWORD AllFree(uint64_t lcn, uint64_t count, bool* free);
   DWORD CopyClusters(const std::vector<ntfs::CRun>& from, uint64_t lcn);
+  // ntfs_move.cpp: stores the moves gathered so far (it says how).
+  DWORD CommitGroup();
+  DWORD VerifyGroup();
+  void AbandonGroup();
+  // ntfs_move.cpp: frees what the group an intent record names left.
+  DWORD RecoverInterrupted(const CIntentRecord& record);
 
   // Room for a run list that outgrows its record (ntfs_grow.cpp): moves the
   // second half of the non-resident segment `a`, held by record `index` of
@@ -179,6 +191,15 @@ class CNtfsVolume : public CFsVolume {
   bool NoneInUse(uint64_t from, uint64_t to) const;
 
   std::unique_ptr<CBlockDevice> m_pDevice;
+  CHeldWriteDevice* m_pHeld = nullptr;  // m_pDevice, which holds a group's metadata writes
+  // The moves of the group not yet committed: (source, target, count).
+  struct CGroupCopy {
+    uint64_t m_nFrom, m_nTo, m_nCount;
+  };
+  std::vector<CGroupCopy> m_group;
+  uint64_t m_nGroupBytes = 0;
+  std::vector<ntfs::CRun> m_groupFrees;  // still marked in use until the commit
+  CGroupRecords m_records;               // the groups' intent records
   ntfs::CNtfsGeometry m_geometry;
   ntfs::CMft m_mft;
   ntfs::CStream m_bitmap;  // $Bitmap's data

@@ -262,8 +262,10 @@ BOOL CImageVolumeSet::DeviceIoControl(HANDLE h, DWORD code, const void* in, DWOR
       err = ERROR_SUCCESS;
       break;
     case FSCTL_GET_VOLUME_BITMAP:
-      err = isVolume ? AnswerVolumeBitmap(fs, in, inSize, out, outSize, returned)
-                     : ERROR_INVALID_PARAMETER;
+      // The end of a pass, or a fresh look at what is free: a natural
+      // place to store the moves gathered so far.
+      err = isVolume ? fs.CommitMoves() : ERROR_INVALID_PARAMETER;
+      if (err == ERROR_SUCCESS) err = AnswerVolumeBitmap(fs, in, inSize, out, outSize, returned);
       break;
     case FSCTL_GET_RETRIEVAL_POINTERS:
       // On a volume handle Windows lists bad clusters; that list is not

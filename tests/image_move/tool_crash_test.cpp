@@ -295,6 +295,138 @@ TEST(MoveCrashTools, PowerCutAtEveryWriteLeavesAnImageTheToolsAccept) {
   fs::remove_all(work);
 }
 
+// The fault device with the intent record beside the image, as a power cut
+// leaves it: the record is taken as it stood when the first write was lost.
+class CCutWithRecord : public CFaultBlockDevice {
+ public:
+  CCutWithRecord(std::unique_ptr<CBlockDevice> inner, std::shared_ptr<CFaultPlan> plan,
+                 std::string path)
+      : CFaultBlockDevice(std::move(inner), plan),
+        m_pCut(std::move(plan)),
+        m_strPath(std::move(path)) {}
+  DWORD Write(uint64_t offset, const void* buffer, size_t size) override {
+    if (m_pCut->m_eMode == CFaultPlan::kCrashAfter && m_pCut->m_nWrites == m_pCut->m_nAt) {
+      const std::string record = m_strPath + ".vantrel-moves";
+      fs::remove(record + ".cut");
+      if (fs::exists(record)) fs::copy_file(record, record + ".cut");
+    }
+    return CFaultBlockDevice::Write(offset, buffer, size);
+  }
+  std::string StatePath() const override { return m_strPath; }
+
+ private:
+  std::shared_ptr<CFaultPlan> m_pCut;
+  std::string m_strPath;
+};
+
+// Moves both fragmented files whole, one after the other, to the lowest free
+// runs, through one volume handle: one group of moves. The writes made.
+uint64_t MoveBothInOneGroup(const std::string& image, std::shared_ptr<CFaultPlan> plan) {
+  std::unique_ptr<CBlockDevice> device;
+  std::string message;
+  if (CFileBlockDevice::Open(image, false, &device, &message) != ERROR_SUCCESS) return 0;
+  CImageVolumeSet set;
+  if (set.MountDevice('V', std::make_unique<CCutWithRecord>(std::move(device), plan, image), image,
+                      false) != ERROR_SUCCESS) {
+    return 0;
+  }
+  HANDLE vol = set.CreateFileA("\\\\.\\V:", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               OPEN_EXISTING, 0);
+  std::vector<uint8_t> bitmap(1 << 20);
+  STARTING_LCN_INPUT_BUFFER from = {};
+  DWORD returned = 0;
+  set.DeviceIoControl(vol, FSCTL_GET_VOLUME_BITMAP, &from, sizeof(from), bitmap.data(),
+                      static_cast<DWORD>(bitmap.size()), &returned);
+  int64_t bits = 0;
+  std::memcpy(&bits, bitmap.data() + 8, 8);
+  uint64_t moved = 0;
+  int64_t lcn = 0;
+  for (const char* path :
+       {"V:\\Fragments\\Fragmented one.bin", "V:\\Fragments\\Fragmented two.bin"}) {
+    HANDLE file = set.CreateFileA(path, FILE_EXECUTE, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    uint64_t count = 0;
+    for (const auto& extent : Extents(set, file)) count += extent.second;
+    // The lowest free run that holds it, above the run the first file took
+    // (the bitmap read at the start still marks that run free).
+    uint64_t run = 0;
+    int64_t target = 0;
+    for (; lcn < bits && run < count; ++lcn) {
+      run = (bitmap[16 + lcn / 8] >> (lcn % 8)) & 1 ? 0 : run + 1;
+      if (run == 1) target = lcn;
+    }
+    if (count > 0 && run == count &&
+        MoveFile(set, vol, file, 0, static_cast<uint64_t>(target), static_cast<uint32_t>(count)) ==
+            ERROR_SUCCESS) {
+      ++moved;
+    }
+    set.CloseHandle(file);
+  }
+  set.CloseHandle(vol);
+  return moved;
+}
+
+// A power cut at every write of a group of moves, then the next open of the
+// volume (which finishes what the group's intent record names): fsck.fat -n
+// must then find the volume clean, without a lost cluster or the dirty
+// mark, every file as before, and the record gone.
+TEST(MoveCrashTools, APowerCutInAGroupIsFinishedByTheNextOpen) {
+  for (const char* tool : {"fsck.fat", "mcopy"}) {
+    if (RunTool(std::string("command -v ") + tool + " || test -x /usr/sbin/" + tool).status != 0) {
+      GTEST_SKIP() << tool << " is not installed";
+    }
+  }
+  const std::string dir = ImagesDir();
+  if (dir.empty()) GTEST_SKIP() << "no images from make_fat_images.sh";
+  ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
+  ::setenv("PATH", (std::string(std::getenv("PATH")) + ":/usr/sbin:/sbin").c_str(), 1);
+  const std::string work =
+      (fs::is_directory("/dev/shm") ? std::string("/dev/shm/") : ::testing::TempDir()) +
+      "vt-group-cut-" + std::to_string(::getpid());
+  fs::create_directories(work);
+  for (const char* name : {"fat16.img", "fat32.img"}) {
+    CBefore before;
+    ASSERT_TRUE(LoadBefore(dir, name, &before)) << name;
+    const std::string copy = work + "/" + name;
+    const std::string record = copy + ".vantrel-moves";
+    fs::copy_file(dir + "/" + name, copy, fs::copy_options::overwrite_existing);
+    auto dry = std::make_shared<CFaultPlan>();
+    ASSERT_EQ(2u, MoveBothInOneGroup(copy, dry)) << name;
+    std::string label;
+    EXPECT_EQ("", Judge(copy, before, false, &label)) << name << " after the group";
+    EXPECT_EQ("clean", label) << name;
+    EXPECT_FALSE(fs::exists(record)) << name;
+    for (uint64_t n = 0; n < dry->m_nWrites; ++n) {
+      const std::string where = std::string(name) + ", power cut after write " + std::to_string(n) +
+                                " of " + std::to_string(dry->m_nWrites);
+      fs::copy_file(dir + "/" + name, copy, fs::copy_options::overwrite_existing);
+      fs::remove(record);
+      fs::remove(record + ".cut");
+      auto plan = std::make_shared<CFaultPlan>();
+      plan->m_eMode = CFaultPlan::kCrashAfter;
+      plan->m_nAt = n;
+      MoveBothInOneGroup(copy, plan);
+      // What the cut left: the record as it stood then.
+      fs::remove(record);
+      if (fs::exists(record + ".cut")) fs::rename(record + ".cut", record);
+      EXPECT_EQ("", Judge(copy, before, true, &label)) << where << ", as cut";
+      {
+        std::unique_ptr<CBlockDevice> device;
+        std::string message;
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+                  CFileBlockDevice::Open(copy, false, &device, &message));
+        CImageVolumeSet set;
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+                  set.MountDevice('V', std::move(device), copy, false))
+            << where;
+      }
+      EXPECT_EQ("", Judge(copy, before, false, &label)) << where << ", after the next open";
+      EXPECT_EQ("clean", label) << where << ", after the next open";
+      EXPECT_FALSE(fs::exists(record)) << where << ": the record stayed";
+    }
+  }
+  fs::remove_all(work);
+}
+
 }  // namespace
 }  // namespace test
 }  // namespace vt

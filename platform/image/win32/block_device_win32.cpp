@@ -42,6 +42,9 @@ DWORD CFileBlockDevice::Open(const std::string& path, bool readOnly,
   }
   dev->m_nSize = static_cast<uint64_t>(size.QuadPart);
   dev->m_bReadOnly = readOnly;
+  dev->m_strPath = path;
+  // \\.\X: and \\.\PhysicalDriveN name devices, not files.
+  dev->m_bBlock = path.rfind("\\\\.\\", 0) == 0;
   *device = std::move(dev);
   return ERROR_SUCCESS;
 }

@@ -31,4 +31,21 @@ std::string HostCanonicalPath(const std::string& path) {
   return path;
 }
 
+DWORD HostWriteDurably(const std::string& path, const std::string& text) {
+  const std::string temp = path + ".new";
+  HANDLE file = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
+  DWORD put = 0;
+  const bool ok = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
+                  put == text.size() && ::FlushFileBuffers(file);
+  ::CloseHandle(file);
+  if (!ok || !::MoveFileExA(temp.c_str(), path.c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    ::DeleteFileA(temp.c_str());
+    return ERROR_WRITE_FAULT;
+  }
+  return ERROR_SUCCESS;
+}
+
 }  // namespace vt
