@@ -258,8 +258,10 @@ void CDrivePage::DefragDriveWorker(int row) {
   RunDriveOperation(m_engine, *drive, op, m_pReport);
   m_view.RefreshMap();
   m_view.UpdateRow(row);
-  m_view.Notify(UM_FILL_FILE_LIST, 0, true);
-  m_view.SetStatus("Defrag drive complete");
+  // Sent: the list's fill ends before the status is set, so the closing
+  // status stays on the bar behind the completion dialog.
+  m_view.Notify(UM_FILL_FILE_LIST, 0, false);
+  m_view.SetStatus(IsCancelled() ? "Defrag drive stopped" : "Defrag drive complete");
   m_view.EnableControls(true);
   m_view.SetTitleText("");
 }
@@ -277,8 +279,8 @@ void CDrivePage::DefragFreeWorker(int row) {
   RunDriveOperation(m_engine, *drive, op, m_pReport);
   m_view.EnableControls(true);
   m_view.RefreshMap();
-  m_view.Notify(UM_FILL_FILE_LIST, 0, true);
-  m_view.SetStatus("Defrag free space complete");
+  m_view.Notify(UM_FILL_FILE_LIST, 0, false);
+  m_view.SetStatus(IsCancelled() ? "Defrag free space stopped" : "Defrag free space complete");
   m_view.UpdateRow(row);
   m_view.SetTitleText("");
 }

@@ -10,9 +10,9 @@
 #include "app/win32/main_dlg_parts.h"
 #include "app/win32/pellworth_app.h"
 #include "app/win32/splitter_bar.h"
-#include "platform/win32/win32_window_placement.h"
 #include "engine/globals.h"
 #include "pages/drive_page.h"
+#include "platform/win32/win32_window_placement.h"
 #include "report/win32/report_dlg.h"
 #include "resources/resource.h"
 

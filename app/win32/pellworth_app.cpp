@@ -143,6 +143,7 @@ void CPellworthApp::Uninstall() {
   {
     CScheduledTask task(m_prompt);
     const HRESULT hr = task.RemoveTask("Vantrel");
+    // The removal's own reason (the library's text), else the system's.
     std::string reason = task.GetErrorText();
     // A system error wrapped in an HRESULT is told by the system's own text.
     const DWORD code = (static_cast<DWORD>(hr) & 0xFFFF0000u) == 0x80070000u

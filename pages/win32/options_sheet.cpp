@@ -18,17 +18,7 @@
 
 namespace vt {
 
-void OpenHelpTopic(const char* topic) {
-  // HTML Help lives in hhctrl.ocx; loaded when first asked for.
-  typedef HWND(WINAPI * HtmlHelpProc)(HWND, LPCSTR, UINT, DWORD_PTR);
-  static HMODULE hhctrl = ::LoadLibraryA("hhctrl.ocx");
-  static auto htmlHelp = hhctrl ? reinterpret_cast<HtmlHelpProc>(reinterpret_cast<void (*)()>(
-                                      ::GetProcAddress(hhctrl, "HtmlHelpA")))
-                                : nullptr;
-  const std::string target = App().HelpPath() + "::/" + topic;
-  constexpr UINT kDisplayTopic = 0;  // HH_DISPLAY_TOPIC
-  if (htmlHelp) htmlHelp(App().MainWindow(), target.c_str(), kDisplayTopic, 0);
-}
+void OpenHelpTopic(const char* topic) { ShowHelpTopic(App().MainWindow(), topic); }
 
 namespace {
 
