@@ -66,6 +66,7 @@ class CFakeView : public IDrivePageView {
   // Called when the view is told a status: lets a test press Stop.
   std::function<void(const std::string&)> onStatus;
   std::function<void(const std::string&)> onTitle;
+  std::function<void()> onCompletion;
 
   int RowCount() override { return static_cast<int>(order.size()); }
   bool IsRowChecked(int row) override { return checked[static_cast<size_t>(row)]; }
@@ -91,6 +92,7 @@ class CFakeView : public IDrivePageView {
     completionCaption = caption;
     completionMessage = message;
     events.push_back("completion");
+    if (onCompletion) onCompletion();
     return completionAnswer;
   }
   bool Has(const std::string& event) const {
@@ -188,8 +190,25 @@ TEST_F(DrivePageTest, DefragDriveRunsTheCheckedDrivesInRowOrderAndNamesBothWhenD
   m_view.order = {1, 0};
   m_view.checked = {true, true};
   m_view.completionAnswer = IDOK;
+  // What reaches the status bar after the last closing status, up to the
+  // completion dialog: nothing may empty it (the cache save did).
+  size_t sinkAtStatus = 0;
+  std::vector<RecordedMessage> afterStatus;
+  m_view.onStatus = [&](const std::string& text) {
+    if (text == "Defrag drive complete") sinkAtStatus = m_sink.Messages().size();
+  };
+  m_view.onCompletion = [&]() {
+    const auto all = m_sink.Messages();
+    afterStatus.assign(all.begin() + static_cast<std::ptrdiff_t>(sinkAtStatus), all.end());
+  };
   const std::string done = m_page->RunOperation(OP_DEFRAG_DRIVE);
   EXPECT_EQ(done, "W:\\, V:\\");
+  ASSERT_GT(sinkAtStatus, 0u);
+  for (const RecordedMessage& m : afterStatus)
+    EXPECT_FALSE(m.msg == UM_PROGRESS && m.wParam == PROGRESS_RESET) << "the bar was emptied";
+  // Each drive's pass left a fresh cache.
+  for (const CDriveData& d : m_page->Drives())
+    EXPECT_TRUE(std::filesystem::exists(m_engine->GetCachePath(d))) << d.m_strDrive;
   EXPECT_EQ(m_view.completionCaption, "Defrag Drive ");
   EXPECT_EQ(m_view.completionMessage, "Defragmentation is complete for drive(s):\nW:\\, V:\\ ");
   EXPECT_TRUE(m_view.Has("notify 5/0 posted"));  // View Report
