@@ -87,7 +87,7 @@ std::vector<int> ListColumnNeeds(HWND list, int columns) {
   // The margins the list view itself keeps around a header's text (with
   // room for the sort arrow) and around a cell's.
   const int dpi = WindowDpi(list);
-  const int headerPad = ScaleForDpi(30, dpi), cellPad = ScaleForDpi(14, dpi);
+  const int headerPad = ScaleForDpi(44, dpi), cellPad = ScaleForDpi(14, dpi);
   const bool checks = (ListView_GetExtendedListViewStyle(list) & LVS_EX_CHECKBOXES) != 0;
   const int rows = std::min(ListView_GetItemCount(list), 500);
   std::vector<int> need(static_cast<size_t>(std::max(columns, 0)), 0);

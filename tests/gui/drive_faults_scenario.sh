@@ -123,6 +123,7 @@ message=$(drive dialog "Defrag Drive" 300)
 log "$message"
 check "after Stop the completion dialog says the run was stopped, as its caption does" \
   test "$message" = "$(printf 'Defrag Drive  Cancelled\nDefragmentation was stopped for drive(s):\nX:\\ ')"
+check "the status bar behind it says the pass was stopped" test "$(drive text 1091)" = "Defrag drive stopped"
 shot 05-stopped-completion-dialog
 drive press "Defrag Drive" 1  # View Report
 sleep 2
@@ -134,6 +135,8 @@ log "$(grep -F 'Stopped part-way:' <<<"$report")"
 check "the report names the file the stop left part-way, or the row shows fewer fragmented files" \
   bash -c '[[ "$0" == *"Stopped part-way:"*"X:\\data\\"*"fragments)"* ]] || [ "${1//,/}" -gt "${2//,/}" ]' \
   "$report" "$before" "$after"
+check "the report's heading says the pass stopped, not that it completed" \
+  bash -c '[[ "$0" == *"Action: Defrag Drive X:\\ Stopped at "* && "$0" != *"Action: Defrag Drive X:\\ Completed at "* ]]' "$report"
 shot 06-report-of-the-stopped-pass
 drive close
 sleep 3
