@@ -137,6 +137,8 @@ check "a second start while busy: \"$message\"" \
   test "$message" = "Please wait for the current operation to complete."
 ended() { for _ in $(seq 1 20); do kill -0 "$second" 2>/dev/null || return 0; sleep 0.5; done; return 1; }
 check "the second copy ended without waiting for the answer" ended
+check "the stopped run's dialog stays above the main window under it" \
+  test "$(drive above-main "Defrag Drive")" = 1
 shot 05b-busy-hand-off-message
 xdotool key Return
 sleep 2
