@@ -18,9 +18,8 @@
 #    include no win32/ file and no header of the Windows SDK, and do not
 #    test _WIN32 (or another compiler's Windows macro): the system is
 #    chosen by CMake, which builds name_posix.cpp or win32/name_win32.cpp.
-#    base/winshapes.h alone brings <windows.h> or its own definitions; the
-#    image backend (platform/image/) still tests _WIN32 around its host
-#    calls, but includes no Windows header beyond it.
+#    base/winshapes.h takes <windows.h> from base/win32/ or its own
+#    definitions from base/posix/, whichever CMake puts on the path.
 # 3. The models (engine/, ondisk/, base/, schedule/ and the portable parts
 #    of map/ and report/) include no page, window or front end.
 # 4. Every private window message (WM_APP + N) is defined in
@@ -76,10 +75,6 @@ ROOTS = {"cli/session.cpp", "app/win32/pellworth_app.cpp"}
 # Windows by nature: the windows, the dialogs resources, the Explorer
 # extension and the task library.
 WINDOWS_ONLY = re.compile(r"(^|.*/)win32/|^(widgets|resources|shellext|tasklib)/")
-SHAPES = {"base/winshapes.h"}
-# The image backend still chooses its host calls (files, mounts, discards)
-# inside its files; it is built and tested on both systems.
-HOST_CHOICE_KEPT = re.compile(r"^platform/image/[^/]+$")
 # Headers of the Windows SDK and of its C runtime.
 WINDOWS_HEADER = re.compile(
     r"(win[a-z0-9_]*|ole[a-z0-9_]*|shl[a-z0-9_]*|shell[a-z0-9_]*|shobj[a-z0-9_]*|comm[a-z0-9_]*"
@@ -102,8 +97,8 @@ def fault(path, line, text):
 
 for row in sys.stdin:
     path, line, text = row.rstrip("\n").split(":", 2)
-    portable = not WINDOWS_ONLY.match(path) and path not in SHAPES
-    if portable and WINDOWS_TEST.match(text) and not HOST_CHOICE_KEPT.match(path):
+    portable = not WINDOWS_ONLY.match(path)
+    if portable and WINDOWS_TEST.match(text):
         fault(path, line, "a portable file may not test for Windows (build name_posix.cpp and win32/name_win32.cpp instead)")
     system = re.match(r"\s*#\s*include\s*<([^>]*)>", text)
     if system:

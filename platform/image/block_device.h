@@ -53,6 +53,8 @@ class CBlockDevice {
 
 // The refusal of a second writer to the same image or device.
 extern const char kInUseByVantrel[];
+// The text that refuses a path naming neither an image file nor a device.
+std::string NotAVolumeMessage(const std::string& path);
 
 // An image file or a block device node of the host, opened read-only or
 // read-write; anything else (a FIFO, a terminal) is refused before it is
@@ -83,12 +85,10 @@ class CFileBlockDevice : public CBlockDevice {
 
  private:
   CFileBlockDevice() = default;
-#ifdef _WIN32
+  // Windows builds hold the handle, the others the descriptor.
   HANDLE m_hFile = INVALID_HANDLE_VALUE;
   bool m_bSparse = false;  // marked sparse, so that zeroed ranges are freed
-#else
   int m_nFd = -1;
-#endif
   CWriterLock m_lock;  // held by a writer as long as the device is open
   uint64_t m_nSize = 0;
   bool m_bReadOnly = true;

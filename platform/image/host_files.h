@@ -3,6 +3,8 @@
 // Windows result and leaves the Windows error code in *error.
 #pragma once
 
+#include <string>
+
 #include "base/winshapes.h"
 
 namespace vt {
@@ -10,5 +12,9 @@ namespace vt {
 DWORD HostGetTempPath(DWORD size, char* buffer, DWORD* error);
 DWORD HostGetFileAttributes(const char* path, DWORD* error);
 BOOL HostDeleteFile(const char* path, DWORD* error);
+
+// The full path of a file, links resolved where the host has them; the
+// path itself when it cannot be resolved.
+std::string HostCanonicalPath(const std::string& path);
 
 }  // namespace vt

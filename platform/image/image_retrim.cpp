@@ -7,18 +7,6 @@
 #include "platform/image/media_query.h"
 #include "platform/image/volume_set_impl.h"
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <linux/falloc.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-
-#include <cerrno>
-#endif
-
 namespace vt {
 
 namespace {
@@ -133,67 +121,5 @@ BOOL CImageVolumeSet::RetrimVolumeA(const char* root, ULONGLONG* trimmedBytes) {
   StoreLastError(err);
   return err == ERROR_SUCCESS ? TRUE : FALSE;
 }
-
-#ifdef _WIN32
-
-uint64_t CFileBlockDevice::DiscardUnit() const { return m_bReadOnly ? 0 : 4096; }
-
-DWORD CFileBlockDevice::Discard(uint64_t offset, uint64_t size) {
-  if (m_bReadOnly) return ERROR_WRITE_PROTECT;
-  DWORD returned = 0;
-  // Zeroed ranges of a sparse file are given back to the host volume.
-  if (!m_bSparse) {
-    if (!::DeviceIoControl(m_hFile, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr))
-      return ERROR_NOT_SUPPORTED;
-    m_bSparse = true;
-  }
-  FILE_ZERO_DATA_INFORMATION zero;
-  zero.FileOffset.QuadPart = static_cast<LONGLONG>(offset);
-  zero.BeyondFinalZero.QuadPart = static_cast<LONGLONG>(offset + size);
-  if (!::DeviceIoControl(m_hFile, FSCTL_SET_ZERO_DATA, &zero, sizeof(zero), nullptr, 0, &returned,
-                         nullptr)) {
-    const DWORD err = ::GetLastError();
-    return err == ERROR_INVALID_FUNCTION ? ERROR_NOT_SUPPORTED : err;
-  }
-  return ERROR_SUCCESS;
-}
-
-#else
-
-uint64_t CFileBlockDevice::DiscardUnit() const {
-  struct stat st;
-  if (m_bReadOnly || ::fstat(m_nFd, &st) != 0) return 0;
-  if (!S_ISBLK(st.st_mode)) return st.st_blksize > 0 ? static_cast<uint64_t>(st.st_blksize) : 4096;
-  // A device only where it takes discards at all.
-  const CBlockQueue queue = ReadBlockQueue(major(st.st_rdev), minor(st.st_rdev));
-  if (!queue.m_bFound || queue.m_nDiscardMax == 0) return 0;
-  return std::max<uint64_t>({queue.m_nDiscardGranularity, queue.m_nLogicalBlock, 512});
-}
-
-DWORD CFileBlockDevice::Discard(uint64_t offset, uint64_t size) {
-  if (m_bReadOnly) return ERROR_WRITE_PROTECT;
-  if (offset > m_nSize || size > m_nSize - offset) return ERROR_SECTOR_NOT_FOUND;
-  struct stat st;
-  if (::fstat(m_nFd, &st) != 0) return ERROR_GEN_FAILURE;
-  int rc = 0;
-  if (S_ISBLK(st.st_mode)) {
-    uint64_t range[2] = {offset, size};
-    rc = ::ioctl(m_nFd, BLKDISCARD, range);
-  } else {
-    // A range that is a hole already needs no punch: a second retrim then
-    // costs a seek per run, not a change of the host's file system.
-    const off_t data = ::lseek(m_nFd, static_cast<off_t>(offset), SEEK_DATA);
-    if ((data < 0 && errno == ENXIO) || (data >= 0 && static_cast<uint64_t>(data) >= offset + size))
-      return ERROR_SUCCESS;
-    do {
-      rc = ::fallocate(m_nFd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
-                       static_cast<off_t>(offset), static_cast<off_t>(size));
-    } while (rc != 0 && errno == EINTR);
-  }
-  if (rc == 0) return ERROR_SUCCESS;
-  return errno == EOPNOTSUPP || errno == ENOTTY ? ERROR_NOT_SUPPORTED : ERROR_WRITE_FAULT;
-}
-
-#endif
 
 }  // namespace vt

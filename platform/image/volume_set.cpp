@@ -12,30 +12,11 @@
 #include "platform/image/host_files.h"
 #include "platform/image/volume_set_impl.h"
 
-#ifndef _WIN32
-#include <climits>
-#endif
-
 namespace vt {
 
 namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
-
-std::string CanonicalPath(const std::string& path) {
-#ifdef _WIN32
-  char full[MAX_PATH * 4];
-  if (_fullpath(full, path.c_str(), sizeof(full))) return full;
-#else
-  char* real = ::realpath(path.c_str(), nullptr);
-  if (real) {
-    std::string out(real);
-    std::free(real);
-    return out;
-  }
-#endif
-  return path;
-}
 
 // A volume name that stays the same for the same letter and image.
 std::string MakeVolumeId(char letter, const std::string& identity) {
@@ -151,7 +132,7 @@ DWORD CImageVolumeSet::Mount(char letter, const std::string& imagePath, bool rea
     if (message) *message = reason;
     return err;
   }
-  return MountDevice(letter, std::move(device), CanonicalPath(imagePath), readOnly, message,
+  return MountDevice(letter, std::move(device), HostCanonicalPath(imagePath), readOnly, message,
                      imagePath);
 }
 
@@ -171,7 +152,7 @@ DWORD CImageVolumeSet::MountForReading(char letter, const std::string& imagePath
     if (message) *message = reason;
     return err;
   }
-  return m_impl->AddVolume(letter, std::move(device), CanonicalPath(imagePath), false, true,
+  return m_impl->AddVolume(letter, std::move(device), HostCanonicalPath(imagePath), false, true,
                            message, imagePath);
 }
 

@@ -32,7 +32,7 @@ allow() {
   allowed+=("$1")
 }
 
-for folder in app pages map report engine cli schedule base ondisk platform; do
+for folder in app pages map report engine cli schedule base base/posix ondisk platform platform/image; do
   plant "$folder/zz_planted.cpp" '#include <windows.h>'
   plant "$folder/zz_planted.h" '#include <CommCtrl.h>'
   plant "$folder/zz_planted.cpp" '#include <shlobj.h>'
@@ -62,7 +62,8 @@ for entry in "${planted[@]}"; do
 done
 
 # The same lines where they belong pass.
-for folder in app/win32 pages/win32 map/win32 report/win32 platform/win32 widgets; do
+for folder in app/win32 pages/win32 map/win32 report/win32 platform/win32 platform/image/win32 \
+  base/win32 widgets; do
   allow "$folder/zz_allowed.cpp" '#include <windows.h>'
 done
 allow "map/zz_allowed.cpp" '#include "engine/defrag.h"'

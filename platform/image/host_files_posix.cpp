@@ -1,38 +1,14 @@
-#include "platform/image/host_files.h"
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "platform/image/host_files.h"
 
 namespace vt {
-
-#ifdef _WIN32
-
-DWORD HostGetTempPath(DWORD size, char* buffer, DWORD* error) {
-  DWORD n = ::GetTempPathA(size, buffer);
-  *error = n ? ERROR_SUCCESS : ::GetLastError();
-  return n;
-}
-
-DWORD HostGetFileAttributes(const char* path, DWORD* error) {
-  DWORD attributes = ::GetFileAttributesA(path);
-  *error = attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_SUCCESS;
-  return attributes;
-}
-
-BOOL HostDeleteFile(const char* path, DWORD* error) {
-  BOOL ok = ::DeleteFileA(path);
-  *error = ok ? ERROR_SUCCESS : ::GetLastError();
-  return ok;
-}
-
-#else
 
 namespace {
 
@@ -99,6 +75,12 @@ BOOL HostDeleteFile(const char* path, DWORD* error) {
   return TRUE;
 }
 
-#endif
+std::string HostCanonicalPath(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string out(real);
+  std::free(real);
+  return out;
+}
 
 }  // namespace vt
