@@ -40,9 +40,9 @@ else
 fi
 
 messages=$(list_files | grep -v -E '^(tests|fuzz|bench|tools|build)/' | sort |
-  grep -v -x -E 'platform/ui_sink\.h|base/winshapes\.h' |
+  grep -v -x -E 'platform/ui_sink\.h|base/winshapes\.h|base/(posix|win32)/winshapes_host\.h' |
   xargs grep -n -H -E '\bWM_APP\b' | grep -v -E '^[^:]*:[0-9]+:[[:space:]]*//' || true)
-clock=$(list_files | grep -E '(^|/)win32/|^widgets/' | grep -v '^platform/' | sort |
+clock=$(list_files | grep -E '(^|/)win32/|^widgets/' | grep -v -E '^(platform|base)/' | sort |
   xargs grep -n -H -E '\bGetTickCount(64)?[[:space:]]*\(' || true)
 status=0
 if [ -n "$messages" ]; then
