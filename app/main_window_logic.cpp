@@ -27,8 +27,10 @@ CRangeLabels MakeRangeLabels(uint64_t first, uint64_t last, uint64_t clustersPer
   CRangeLabels labels;
   if (last == 0) return labels;
   labels.m_nTopLeft = first;
-  labels.m_nTopRight = first + (clustersPerRow ? clustersPerRow - 1 : 0);
-  labels.m_nBottomLeft = first + clustersPerRow * (rows ? rows - 1 : 0);
+  // Rows past the volume's end are empty: the labels stop at its last row.
+  labels.m_nTopRight = std::min(last, first + (clustersPerRow ? clustersPerRow - 1 : 0));
+  const uint64_t lastRow = clustersPerRow ? (last - first) / clustersPerRow : 0;
+  labels.m_nBottomLeft = first + clustersPerRow * std::min(lastRow, rows ? rows - 1 : 0);
   labels.m_nBottomRight = last;
   return labels;
 }

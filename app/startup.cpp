@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace vt {
@@ -57,7 +58,9 @@ std::string UninstallTaskMessage(int32_t result, const std::string& reason) {
   if (result >= 0 || code == kFileNotFound || code == kPathNotFound) return std::string();
   std::string text = kUninstallTaskFailedText;
   if (!reason.empty()) text += "\n\n" + reason;
-  return text;
+  char number[40];
+  std::snprintf(number, sizeof(number), "\n\nError code: 0x%08X", static_cast<unsigned>(code));
+  return text + number;
 }
 
 std::string HelpFilePath(const std::string& programPath) {

@@ -122,7 +122,7 @@ bool CDefrag::AnalyzeVolume(HWND notifyWnd) {
     }
   }
 
-  if (m_hNotifyWnd) Messages().Send(m_hNotifyWnd, WM_APP, 0, 0);
+  if (m_hNotifyWnd) Messages().Send(m_hNotifyWnd, UM_DRIVE_UPDATE, 0, 0);
   return true;
 }
 
@@ -132,7 +132,7 @@ void CDefrag::Checkpoint() {
   if (n % 5000 == 0)
     Messages().Post(m_hProgressWnd, UM_PROGRESS, PROGRESS_PERCENT,
                     reinterpret_cast<LPARAM>(&m_nBytesAnalyzed));
-  if (n % 2000 == 0) Messages().Send(m_hNotifyWnd, WM_APP, 0, 0);
+  if (n % 2000 == 0) Messages().Send(m_hNotifyWnd, UM_DRIVE_UPDATE, 0, 0);
   if (m_nRefreshInterval != 0 && n % m_nRefreshInterval == 0) {
     if (!IsUnattended() && MapHost()) MapHost()->RebuildMap(*this);
     if (m_nRefreshInterval < 20000) m_nRefreshInterval += 500;

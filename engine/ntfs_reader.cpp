@@ -215,7 +215,7 @@ bool CNtfsReader::ScanVolume(HANDLE volume) {
     if (!((bitmap[static_cast<size_t>(i >> 3)] >> (i & 7)) & 1)) continue;
     if (IsCancelled()) break;
     if (i % step == 0 && !IsUnattended()) {
-      m_engine.Messages().Send(m_engine.m_hNotifyWnd, WM_APP, 0, 0);
+      m_engine.Messages().Send(m_engine.m_hNotifyWnd, UM_DRIVE_UPDATE, 0, 0);
       if (checkpoints % 2 == 0) {
         position = i;
         m_engine.Messages().Send(m_engine.m_hProgressWnd, UM_PROGRESS, PROGRESS_PERCENT,

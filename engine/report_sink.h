@@ -15,6 +15,9 @@ class IReportSink {
   // A blank line, then "Action: <action> Completed at <time>  <date>" in
   // the heading format, a line of 68 underscores and two line ends.
   virtual void AddHeading(const std::string& action) = 0;
+  // The same for an operation the user stopped: "Stopped at" in place of
+  // "Completed at", so the report does not claim it finished.
+  virtual void AddStoppedHeading(const std::string& action) { AddHeading(action); }
   // "<label>\t<value>\n".
   virtual void AddLine(const std::string& label, const std::string& value) = 0;
   // The number with a comma every three digits, as a line.

@@ -33,7 +33,8 @@ CVisibleRange CMapGeometry::VisibleRange(uint64_t position) const {
   CVisibleRange r;
   r.m_nFirst = perRow * position;
   const uint64_t end = perRow * (position + static_cast<uint64_t>(VisibleRows()));
-  r.m_nLast = std::min(m_nLength, end == 0 ? 0 : end - 1);
+  // Never past the map's last cluster, however much room the window has.
+  r.m_nLast = std::min(m_nLength == 0 ? 0 : m_nLength - 1, end == 0 ? 0 : end - 1);
   return r;
 }
 

@@ -135,8 +135,12 @@ CDriveOperationResult RunDriveOperation(CDefrag& engine, CDriveData& drive,
   out.m_nLargestAfter = LargestFreeBytes(engine, drive);
   for (const auto& e : engine.m_errors) out.m_errors.push_back(e);
   if (report) {
-    report->AddHeading((op.m_pszHeading ? op.m_pszHeading : OperationHeading(op.m_kind)) +
-                       drive.m_strDrive);
+    const std::string action =
+        (op.m_pszHeading ? op.m_pszHeading : OperationHeading(op.m_kind)) + drive.m_strDrive;
+    if (out.m_bCancelled)
+      report->AddStoppedHeading(action);
+    else
+      report->AddHeading(action);
     report->AddLine("Total time:",
                     FormatElapsed(out.m_nElapsedMs, out.m_nElapsedMs >= 86400000ull));
     report->AddLine("Bytes processed:",

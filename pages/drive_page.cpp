@@ -256,10 +256,15 @@ void CDrivePage::DefragDriveWorker(int row) {
   m_view.EnableControls(false);
   m_view.Notify(UM_SET_COMPRESSED, 0, false);
   RunDriveOperation(m_engine, *drive, op, m_pReport);
+  // The fresh cache first: saving it empties the status bar, which then
+  // gets the closing status that stays behind the completion dialog.
+  m_engine.DeleteCache(*drive);
+  m_engine.SaveDriveData(*drive);
   m_view.RefreshMap();
   m_view.UpdateRow(row);
-  m_view.Notify(UM_FILL_FILE_LIST, 0, true);
-  m_view.SetStatus("Defrag drive complete");
+  // Sent: the list's fill (which also empties the bar) ends first.
+  m_view.Notify(UM_FILL_FILE_LIST, 0, false);
+  m_view.SetStatus(IsCancelled() ? "Defrag drive stopped" : "Defrag drive complete");
   m_view.EnableControls(true);
   m_view.SetTitleText("");
 }
@@ -275,10 +280,11 @@ void CDrivePage::DefragFreeWorker(int row) {
   m_view.EnableControls(false);
   m_view.Notify(UM_SET_COMPRESSED, 0, false);
   RunDriveOperation(m_engine, *drive, op, m_pReport);
+  m_engine.SaveDriveData(*drive);
   m_view.EnableControls(true);
   m_view.RefreshMap();
-  m_view.Notify(UM_FILL_FILE_LIST, 0, true);
-  m_view.SetStatus("Defrag free space complete");
+  m_view.Notify(UM_FILL_FILE_LIST, 0, false);
+  m_view.SetStatus(IsCancelled() ? "Defrag free space stopped" : "Defrag free space complete");
   m_view.UpdateRow(row);
   m_view.SetTitleText("");
 }
@@ -371,13 +377,10 @@ std::string CDrivePage::RunOperation(int operation) {
       MakeCurrent(row, true);
       // A drive whose analysis did not finish is not defragmented.
       if (drive.m_nState != DRIVE_STATE_ANALYZED || IsCancelled()) continue;
-      if (operation == OP_DEFRAG_DRIVE) {
+      if (operation == OP_DEFRAG_DRIVE)
         DefragDriveWorker(row);
-        m_engine.DeleteCache(drive);
-      } else {
+      else
         DefragFreeWorker(row);
-      }
-      m_engine.SaveDriveData(drive);
     }
     if (!done.empty()) done += ", ";
     done += drive.m_strDrive;

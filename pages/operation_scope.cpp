@@ -1,5 +1,7 @@
 #include "pages/operation_scope.h"
 
+#include "app/main_window_logic.h"
+
 namespace vt {
 
 COperationScope::COperationScope(CDefrag& engine)
@@ -26,6 +28,12 @@ uint64_t COperationScope::ElapsedMs() const { return TicksSince(m_engine, m_dwSt
 
 uint64_t TicksSince(CDefrag& engine, DWORD start) {
   return static_cast<DWORD>(engine.System().GetTickCount() - start);
+}
+
+std::string ThroughputNow(CDefrag& engine, const CDriveData* drive) {
+  return ThroughputText(engine.m_dwStartTick != 0 && drive, engine.m_nMovedClusters,
+                        drive ? drive->m_dwBytesPerCluster : 0, engine.m_dwStartTick,
+                        engine.System().GetTickCount());
 }
 
 }  // namespace vt

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "engine/defrag.h"
 #include "engine/globals.h"
@@ -36,5 +37,9 @@ class COperationScope {
 // Milliseconds from `start` to now on the engine's tick count (which wraps
 // as GetTickCount does).
 uint64_t TicksSince(CDefrag& engine, DWORD start);
+
+// The status bar's throughput ("4.00 MB / sec") of the running pass on
+// `drive`, by the engine's counters and clock; empty when none runs.
+std::string ThroughputNow(CDefrag& engine, const CDriveData* drive);
 
 }  // namespace vt

@@ -161,6 +161,14 @@ void CReportDocument::SetHeadingLocked() {
 }
 
 void CReportDocument::AddHeading(const std::string& action) {
+  AddHeadingAt(action, " Completed at ");
+}
+
+void CReportDocument::AddStoppedHeading(const std::string& action) {
+  AddHeadingAt(action, " Stopped at ");
+}
+
+void CReportDocument::AddHeadingAt(const std::string& action, const char* whenLabel) {
   const SYSTEMTIME now = m_clock.LocalTime();
   char when[200];
   std::snprintf(when, sizeof(when), "%s  %s", m_clock.TimeText(now).c_str(),
@@ -170,7 +178,7 @@ void CReportDocument::AddHeading(const std::string& action) {
   SetPlainLocked();
   SetHeadingLocked();
   AppendLocked("\nAction: " + action);
-  AppendLocked(std::string(" Completed at ") + when);
+  AppendLocked(whenLabel + std::string(when));
   AppendLocked(std::string("\n") + kHeadingRule);
   SetPlainLocked();
   AppendLocked("\n\n");

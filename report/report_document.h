@@ -45,6 +45,7 @@ class CReportDocument : public IReportSink {
   explicit CReportDocument(IReportClock& clock = HostReportClock());
 
   void AddHeading(const std::string& action) override;
+  void AddStoppedHeading(const std::string& action) override;
   void AddLine(const std::string& label, const std::string& value) override;
   void AddNumberLine(const std::string& label, uint64_t number) override;
   void AddBold(const std::string& text) override;
@@ -59,6 +60,7 @@ class CReportDocument : public IReportSink {
   bool IsEmpty() const;
 
  private:
+  void AddHeadingAt(const std::string& action, const char* whenLabel);
   void AppendLocked(const std::string& text);
   void SetPlainLocked();
   void SetHeadingLocked();

@@ -125,6 +125,8 @@ HRESULT CScheduledTask::CreateTask(const std::string& name, bool failIfExists) {
 }
 
 HRESULT CScheduledTask::RemoveTask(const std::string& name) {
+  // No creation's error text stands for the removal's.
+  m_strErrorText.clear();
   if (m_bUseLibrary) return CallLibrary(1);
   if (name.empty()) return kFail;
   return RemoveWithScheduler(name);

@@ -22,6 +22,9 @@
 #    definitions from base/posix/, whichever CMake puts on the path.
 # 3. The models (engine/, ondisk/, base/, schedule/ and the portable parts
 #    of map/ and report/) include no page, window or front end.
+# 4. Every private window message (WM_APP + N) is defined in
+#    platform/ui_sink.h and named from there, and no window reads the
+#    clock itself (GetTickCount): operations keep their time in pages/.
 #
 # Prints one line per fault, naming the file and line, and exits 1 when
 # there is any. VT_LAYERS_ROOT checks another tree (a copy without git).
@@ -36,9 +39,24 @@ else
   list_files() { git ls-files -co --exclude-standard '*.cpp' '*.h' '*.c' '*.rc'; }
 fi
 
+messages=$(list_files | grep -v -E '^(tests|fuzz|bench|tools|build)/' | sort |
+  grep -v -x -E 'platform/ui_sink\.h|base/winshapes\.h|base/(posix|win32)/winshapes_host\.h' |
+  xargs grep -n -H -E '\bWM_APP\b' | grep -v -E '^[^:]*:[0-9]+:[[:space:]]*//' || true)
+clock=$(list_files | grep -E '(^|/)win32/|^widgets/' | grep -v -E '^(platform|base)/' | sort |
+  xargs grep -n -H -E '\bGetTickCount(64)?[[:space:]]*\(' || true)
+status=0
+if [ -n "$messages" ]; then
+  sed -E 's|^([^:]*:[0-9]+):.*|\1: private window messages are defined and named in platform/ui_sink.h|' <<<"$messages"
+  status=1
+fi
+if [ -n "$clock" ]; then
+  sed -E 's|^([^:]*:[0-9]+):.*|\1: a window does not read the clock; the operation scope in pages/ keeps the time|' <<<"$clock"
+  status=1
+fi
+
 list_files | grep -v -E '^(tests|fuzz|bench|tools|build)/' | sort |
   xargs grep -n -H -E '^[[:space:]]*#' |
-  python3 -c '
+  VT_LAYERS_FAULTS=$status python3 -c '
 import os, re, sys
 
 SEAM = r"platform/[^/]+\.h"
@@ -108,7 +126,7 @@ for row in sys.stdin:
     else:
         if BACKEND.search(header) and path not in ROOTS:
             fault(path, line, "only the places that choose a backend may include \"%s\"" % header)
-if bad:
+if bad or os.environ.get("VT_LAYERS_FAULTS") == "1":
     print("layers: FAILED (the layers are in docs/architecture.md)")
     sys.exit(1)
 print("layers: every include points down the layers and the portable files hold no Windows code")

@@ -1,6 +1,9 @@
 #include "widgets/dialog_base.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
+
+#include <algorithm>
 
 namespace vt {
 
@@ -78,6 +81,57 @@ HMODULE LoadSystemLibrary(const char* name) {
   const UINT n = ::GetSystemDirectoryA(folder, sizeof(folder));
   if (n == 0 || n >= sizeof(folder)) return nullptr;
   return ::LoadLibraryA((std::string(folder) + "\\" + name).c_str());
+}
+
+std::vector<int> ListColumnNeeds(HWND list, int columns) {
+  // The margins the list view itself keeps around a header's text (with
+  // room for the sort arrow) and around a cell's.
+  const int dpi = WindowDpi(list);
+  const int headerPad = ScaleForDpi(44, dpi), cellPad = ScaleForDpi(14, dpi);
+  const bool checks = (ListView_GetExtendedListViewStyle(list) & LVS_EX_CHECKBOXES) != 0;
+  const int rows = std::min(ListView_GetItemCount(list), 500);
+  std::vector<int> need(static_cast<size_t>(std::max(columns, 0)), 0);
+  for (int c = 0; c < columns; ++c) {
+    wchar_t text[520] = {};
+    LVCOLUMNW col = {};
+    col.mask = LVCF_TEXT;
+    col.pszText = text;
+    col.cchTextMax = 519;
+    if (::SendMessageW(list, LVM_GETCOLUMNW, c, reinterpret_cast<LPARAM>(&col)))
+      need[c] = static_cast<int>(
+                    ::SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text))) +
+                headerPad;
+    for (int row = 0; row < rows; ++row) {
+      LVITEMW item = {};
+      item.iSubItem = c;
+      item.pszText = text;
+      item.cchTextMax = 519;
+      text[0] = 0;
+      ::SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+      int width = static_cast<int>(::SendMessageW(list, LVM_GETSTRINGWIDTHW, 0,
+                                                  reinterpret_cast<LPARAM>(text))) +
+                  cellPad;
+      if (c == 0 && checks) width += ScaleForDpi(20, dpi);
+      need[c] = std::max(need[c], width);
+    }
+  }
+  return need;
+}
+
+void SetListColumnWidths(HWND list, const std::vector<int>& widths) {
+  for (size_t c = 0; c < widths.size(); ++c)
+    ::SendMessageW(list, LVM_SETCOLUMNWIDTH, c, std::max(widths[c], 0));
+}
+
+void ShellOnPath(HWND owner, const std::string& path, bool explore) {
+  SHELLEXECUTEINFOA sei = {};
+  sei.cbSize = sizeof(sei);
+  sei.fMask = explore ? 0 : SEE_MASK_INVOKEIDLIST;
+  sei.hwnd = owner;
+  sei.lpVerb = explore ? "explore" : "properties";
+  sei.lpFile = path.c_str();
+  sei.nShow = SW_SHOWNORMAL;
+  ::ShellExecuteExA(&sei);
 }
 
 void SetHelpFile(const std::string& path) { g_helpFile = path; }

@@ -8,6 +8,7 @@
 #include <prsht.h>
 
 #include <string>
+#include <vector>
 
 namespace vt {
 
@@ -61,8 +62,17 @@ void SetStatusTextUtf8(HWND bar, int pane, const std::string& text);
 // Width of a text in the window's font.
 int TextWidthUtf8(HWND wnd, const std::string& text);
 
+// A list view's columns: the width each one's header and widest cell take
+// (the first rows of a long list), and widths set from such a list.
+std::vector<int> ListColumnNeeds(HWND list, int columns);
+void SetListColumnWidths(HWND list, const std::vector<int>& widths);
+
 // A library of the system folder, never one found on the search path.
 HMODULE LoadSystemLibrary(const char* name);
+
+// Explorer on a folder ("explore") or a file's properties sheet
+// ("properties"), owned by the given window.
+void ShellOnPath(HWND owner, const std::string& path, bool explore);
 
 // The program's help file, set once at start-up, and a topic of it (its
 // default topic for null) through HTML Help.

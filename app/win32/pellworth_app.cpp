@@ -32,7 +32,11 @@ BOOL CWindowSink::Post(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 HWND CWindowPrompt::Owner() const {
   if (m_hOwner && ::IsWindow(m_hOwner)) return m_hOwner;
   HWND owner = App().MainWindow();
-  return owner && ::IsWindowVisible(owner) ? owner : nullptr;
+  if (!owner || !::IsWindowVisible(owner)) return nullptr;
+  // A dialog running modally over the main window (the completion dialog,
+  // the options sheet) owns the box, so that neither hides the other.
+  HWND popup = ::GetLastActivePopup(owner);
+  return popup && ::IsWindowVisible(popup) && ::IsWindowEnabled(popup) ? popup : owner;
 }
 
 int CWindowPrompt::ShowMessage(const std::string& text, UINT type) {
@@ -126,7 +130,10 @@ void CPellworthApp::HandOff() {
   ::EnumWindows(&FindRunningCopy, reinterpret_cast<LPARAM>(&find));
   if (!find.found) return;
   ::ShowWindow(find.found, SW_RESTORE);
-  ::SetForegroundWindow(find.found);
+  // A dialog the running copy shows over its window (a completion dialog, the
+  // options sheet) comes to the front with it, not behind it.
+  HWND front = ::GetLastActivePopup(find.found);
+  ::SetForegroundWindow(front ? front : find.found);
   if (m_strCommandLine.empty()) return;
   auto block = MakeHandOffBlock(m_strCommandLine);
   COPYDATASTRUCT data;
@@ -143,6 +150,7 @@ void CPellworthApp::Uninstall() {
   {
     CScheduledTask task(m_prompt);
     const HRESULT hr = task.RemoveTask("Vantrel");
+    // The removal's own reason (the library's text), else the system's.
     std::string reason = task.GetErrorText();
     // A system error wrapped in an HRESULT is told by the system's own text.
     const DWORD code = (static_cast<DWORD>(hr) & 0xFFFF0000u) == 0x80070000u

@@ -7,6 +7,7 @@
 #include "app/main_window_logic.h"
 #include "app/win32/pellworth_app.h"
 #include "engine/globals.h"
+#include "pages/operation_scope.h"
 #include "resources/resource.h"
 #include "widgets/dialog_base.h"
 
@@ -158,11 +159,7 @@ void CStatusBar::OnProgress(WPARAM code, LPARAM arg) {
       break;
     }
     case PROGRESS_THROUGHPUT: {
-      CDefrag& engine = App().Engine();
-      const CDriveData* drive = CurrentDrive();
-      SetPane(2, ThroughputText(engine.m_dwStartTick != 0 && drive, engine.m_nMovedClusters,
-                                drive ? drive->m_dwBytesPerCluster : 0, engine.m_dwStartTick,
-                                ::GetTickCount()));
+      SetPane(2, ThroughputNow(App().Engine(), CurrentDrive()));
       SetPane(1, text ? text : "");
       break;
     }

@@ -68,7 +68,7 @@ class CWndGraph : public IClusterMapView {
   void OnRightButton(int x, int y);
   void ShowBalloon(int x, int y, const std::string& title, const std::string& body);
   void HideBalloon();
-  void ShellOnFile(const char* verb);
+  void ShellOnFile(bool explore);
   void StartDefragFile();
   void DefragFileThread();
   void Progress(int code, const std::string& text);

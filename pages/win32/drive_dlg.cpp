@@ -7,6 +7,7 @@
 #include "app/settings_file.h"
 #include "engine/globals.h"
 #include "map/win32/wnd_graph.h"
+#include "pages/list_columns.h"
 #include "pages/win32/options_sheet.h"
 #include "report/win32/complete_dlg.h"
 #include "resources/resource.h"
@@ -262,8 +263,8 @@ void CDriveDlg::Sort() {
 void CDriveDlg::SizeColumns() {
   RECT r;
   ::GetClientRect(m_hList, &r);
-  const int width = (r.right - r.left) / DRIVE_COLUMN_COUNT;
-  for (int col = 0; col < DRIVE_COLUMN_COUNT; ++col) ListView_SetColumnWidth(m_hList, col, width);
+  SetListColumnWidths(m_hList, FitColumns(EqualColumns(r.right - r.left, DRIVE_COLUMN_COUNT),
+                                          ListColumnNeeds(m_hList, DRIVE_COLUMN_COUNT)));
 }
 
 void CDriveDlg::Grow(int dx, int dy) {

@@ -1,13 +1,12 @@
 #include "pages/win32/file_dlg.h"
 
-#include <shellapi.h>
-
 #include <thread>
 
 #include "app/settings_file.h"
 #include "engine/globals.h"
 #include "map/win32/wnd_graph.h"
 #include "pages/drive_page.h"
+#include "pages/list_columns.h"
 #include "resources/resource.h"
 #include "widgets/dialog_base.h"
 
@@ -65,10 +64,9 @@ void CFileDlg::SizeColumns() {
   if (!m_hList) return;
   RECT r;
   ::GetClientRect(m_hList, &r);
-  const int w = (r.right - r.left) / (FCOL_COUNT + 3);
-  ::SendMessageA(m_hList, LVM_SETCOLUMNWIDTH, FCOL_NAME, 2 * w);
-  for (int c = FCOL_SIZE; c < FCOL_FOLDER; ++c) ::SendMessageA(m_hList, LVM_SETCOLUMNWIDTH, c, w);
-  ::SendMessageA(m_hList, LVM_SETCOLUMNWIDTH, FCOL_FOLDER, LVSCW_AUTOSIZE_USEHEADER);
+  // The design's split, with room moved to the columns whose texts it cuts.
+  SetListColumnWidths(m_hList, FitColumns(FileListColumns(r.right - r.left, FCOL_COUNT),
+                                          ListColumnNeeds(m_hList, FCOL_COUNT)));
 }
 
 std::string CFileDlg::FilterText() const {
@@ -362,15 +360,7 @@ void CFileDlg::ShellOnSelection(bool explore) {
   if (item >= m_engine.m_files.GetSize()) return;
   const CFileItem& f = m_engine.m_files[item];
   if (::GetFileAttributesA(m_engine.GetItemPath(f).c_str()) == INVALID_FILE_ATTRIBUTES) return;
-  const std::string path = ShellTargetPath(m_engine, f, explore);
-  SHELLEXECUTEINFOA sei = {};
-  sei.cbSize = sizeof(sei);
-  sei.fMask = explore ? 0 : SEE_MASK_INVOKEIDLIST;
-  sei.hwnd = m_hMain;
-  sei.lpVerb = explore ? "explore" : "properties";
-  sei.lpFile = path.c_str();
-  sei.nShow = SW_SHOWNORMAL;
-  ::ShellExecuteExA(&sei);
+  ShellOnPath(m_hMain, ShellTargetPath(m_engine, f, explore), explore);
 }
 
 void CFileDlg::ShowRowMenu() {

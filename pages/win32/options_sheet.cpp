@@ -18,16 +18,13 @@
 
 namespace vt {
 
-void OpenHelpTopic(const char* topic) {
-  // HTML Help lives in hhctrl.ocx; loaded when first asked for.
-  typedef HWND(WINAPI * HtmlHelpProc)(HWND, LPCSTR, UINT, DWORD_PTR);
-  static HMODULE hhctrl = ::LoadLibraryA("hhctrl.ocx");
-  static auto htmlHelp = hhctrl ? reinterpret_cast<HtmlHelpProc>(reinterpret_cast<void (*)()>(
-                                      ::GetProcAddress(hhctrl, "HtmlHelpA")))
-                                : nullptr;
-  const std::string target = App().HelpPath() + "::/" + topic;
-  constexpr UINT kDisplayTopic = 0;  // HH_DISPLAY_TOPIC
-  if (htmlHelp) htmlHelp(App().MainWindow(), target.c_str(), kDisplayTopic, 0);
+void OpenHelpTopic(const char* topic) { ShowHelpTopic(App().MainWindow(), topic); }
+
+bool PageHelp(UINT msg, WPARAM wParam, LPARAM lParam, const char* topic) {
+  const bool asked = msg == WM_HELP || (msg == WM_COMMAND && LOWORD(wParam) == ID_HELP_TOPIC) ||
+                     (msg == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->code == PSN_HELP);
+  if (asked) OpenHelpTopic(topic);
+  return asked;
 }
 
 namespace {
@@ -45,6 +42,7 @@ class CGeneralPageDlg {
 
  private:
   INT_PTR OnMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (PageHelp(msg, wParam, lParam, "OptionsTab.htm")) return TRUE;
     switch (msg) {
       case WM_INITDIALOG: {
         m_hWnd = wnd;
@@ -75,17 +73,9 @@ class CGeneralPageDlg {
       case WM_COMMAND:
         if (LOWORD(wParam) == IDC_CPU_LIST && HIWORD(wParam) == CBN_CLOSEUP)
           m_cpus.ShowFirstChecked();
-        if (LOWORD(wParam) == ID_HELP_TOPIC) OpenHelpTopic("OptionsTab.htm");
         return FALSE;
-      case WM_HELP:
-        OpenHelpTopic("OptionsTab.htm");
-        return TRUE;
       case WM_NOTIFY: {
         const NMHDR* hdr = reinterpret_cast<const NMHDR*>(lParam);
-        if (hdr->code == PSN_HELP) {
-          OpenHelpTopic("OptionsTab.htm");
-          return TRUE;
-        }
         if (hdr->code == PSN_APPLY) {
           for (int i = 0; i < m_cpus.Count(); ++i) m_page.SetCpuChecked(i, m_cpus.IsChecked(i));
           m_page.SelectPriority(
@@ -141,6 +131,7 @@ class CCustomDefragDlg {
   }
 
   INT_PTR OnMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (PageHelp(msg, wParam, lParam, "CustomDefragTab.htm")) return TRUE;
     switch (msg) {
       case WM_INITDIALOG: {
         m_hWnd = wnd;
@@ -183,22 +174,14 @@ class CCustomDefragDlg {
         if (id == IDC_TYPE_REMOVE && m_options.RemoveSelectedType()) ShowTypes();
         if (id == IDC_MAKE_ROOM && HIWORD(wParam) == BN_CLICKED)
           m_options.SetMakeRoom(::IsDlgButtonChecked(wnd, IDC_MAKE_ROOM) == BST_CHECKED);
-        if (id == ID_HELP_TOPIC) OpenHelpTopic("CustomDefragTab.htm");
         return FALSE;
       }
-      case WM_HELP:
-        OpenHelpTopic("CustomDefragTab.htm");
-        return TRUE;
       case WM_NOTIFY: {
         const NMHDR* hdr = reinterpret_cast<const NMHDR*>(lParam);
         if (hdr->idFrom == IDC_PERCENT_SPIN && hdr->code == UDN_DELTAPOS) {
           const NMUPDOWN* ud = reinterpret_cast<const NMUPDOWN*>(lParam);
           ::SetDlgItemTextA(wnd, IDC_PERCENT, m_options.SetPercent(ud->iPos + ud->iDelta).c_str());
           return FALSE;
-        }
-        if (hdr->code == PSN_HELP) {
-          OpenHelpTopic("CustomDefragTab.htm");
-          return TRUE;
         }
         if (hdr->code == PSN_APPLY) {
           SettingsFile settings;

@@ -16,6 +16,9 @@ void ShowOptionsSheet(HWND owner);
 
 // "<help file>::/<topic>" as an HTML Help topic owned by the main window.
 void OpenHelpTopic(const char* topic);
+// A sheet page's help, asked for by F1, the sheet's Help button or the
+// page's "Help" item: shows the topic and is true when the message asked.
+bool PageHelp(UINT msg, WPARAM wParam, LPARAM lParam, const char* topic);
 
 // The extension in the program's folder, registered in the registry view
 // Explorer reads (the 64-bit one on 64-bit Windows, even from a 32-bit

@@ -196,6 +196,7 @@ BOOL CSchedulerDlg::Apply() {
 }
 
 INT_PTR CSchedulerDlg::OnMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (PageHelp(msg, wParam, lParam, "SchedulerTab.htm")) return TRUE;
   switch (msg) {
     case WM_INITDIALOG:
       m_hWnd = wnd;
@@ -207,10 +208,6 @@ INT_PTR CSchedulerDlg::OnMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
     }
     case WM_COMMAND: {
       const int id = LOWORD(wParam);
-      if (id == ID_HELP_TOPIC) {
-        OpenHelpTopic("SchedulerTab.htm");
-        return TRUE;
-      }
       if (id == IDC_SCHEDULE_DAYS && HIWORD(wParam) == CBN_CLOSEUP) {
         for (int day = 0; day < 7; ++day) m_page.SetDayChecked(day, m_days.IsChecked(day));
         m_days.Show(m_page.ShownDay());
@@ -235,17 +232,10 @@ INT_PTR CSchedulerDlg::OnMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
       }
       return FALSE;
     }
-    case WM_HELP:
-      OpenHelpTopic("SchedulerTab.htm");
-      return TRUE;
     case WM_NOTIFY: {
       const NMHDR* hdr = reinterpret_cast<const NMHDR*>(lParam);
       if (hdr->idFrom == IDC_SCHEDULE_TIME && hdr->code == DTN_DATETIMECHANGE && m_bInitialised)
         m_page.Touch();
-      if (hdr->code == PSN_HELP) {
-        OpenHelpTopic("SchedulerTab.htm");
-        return TRUE;
-      }
       if (hdr->code == PSN_APPLY) {
         ::SetWindowLongPtrA(wnd, DWLP_MSGRESULT,
                             Apply() ? PSNRET_NOERROR : PSNRET_INVALID_NOCHANGEPAGE);

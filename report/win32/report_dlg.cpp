@@ -30,6 +30,10 @@ void CReportDlg::AddHeading(const std::string& action) {
   m_page.Document().AddHeading(action);
   Changed();
 }
+void CReportDlg::AddStoppedHeading(const std::string& action) {
+  m_page.Document().AddStoppedHeading(action);
+  Changed();
+}
 void CReportDlg::AddLine(const std::string& label, const std::string& value) {
   m_page.Document().AddLine(label, value);
   Changed();

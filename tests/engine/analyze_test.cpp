@@ -32,7 +32,7 @@ TEST_F(Analysis, EmptyRootGivesOneFolderAndNoItems) {
   // The walk ends with the notify message to the window it was given.
   auto messages = sink.Messages();
   ASSERT_FALSE(messages.empty());
-  EXPECT_EQ(messages.back().msg, static_cast<UINT>(WM_APP));
+  EXPECT_EQ(messages.back().msg, static_cast<UINT>(UM_DRIVE_UPDATE));
   EXPECT_EQ(messages.back().wnd, reinterpret_cast<HWND>(static_cast<intptr_t>(0x77)));
 }
 
@@ -170,8 +170,8 @@ TEST_F(Analysis, ShortNameRetryThenErrorEntry) {
 
 TEST_F(Analysis, LongPathsAreWalkedAndUnlistableFoldersReported) {
   FakeNode* folder = &volume.root;
-  for (int i = 0; i < 9; ++i) folder = folder->AddFolder("Überschrift über lange Ordnernamen " +
-                                                         std::to_string(i));
+  for (int i = 0; i < 9; ++i)
+    folder = folder->AddFolder("Überschrift über lange Ordnernamen " + std::to_string(i));
   folder->AddFile("Отчёт 🎉.txt", 10, {{2, 40}});
   FakeNode* locked = volume.root.AddFolder("locked");
   locked->openError = ERROR_ACCESS_DENIED;
@@ -194,9 +194,9 @@ TEST_F(Analysis, AWalkDeeperThanAnyRealVolumeEndsWithAnErrorEntry) {
   ASSERT_TRUE(Analyze());
   ASSERT_EQ(engine->m_errors.GetSize(), 1u);
   EXPECT_EQ(engine->m_errors[0].m_dwError, static_cast<uint32_t>(ERROR_FILENAME_EXCED_RANGE));
-  EXPECT_EQ(std::count(engine->m_errors[0].m_strPath.begin(), engine->m_errors[0].m_strPath.end(),
-                       '\\'),
-            257);
+  EXPECT_EQ(
+      std::count(engine->m_errors[0].m_strPath.begin(), engine->m_errors[0].m_strPath.end(), '\\'),
+      257);
 }
 
 TEST_F(Analysis, NameFilterAnalysesOneEntry) {
@@ -229,8 +229,9 @@ TEST_F(Analysis, FolderProgressEveryTwoHundredFolders) {
   ASSERT_TRUE(Analyze());
   EXPECT_EQ(drive.m_nFolders, 401u);
   // Folder counts 0, 200 and 400 announce themselves; 199 and 201 do not.
-  EXPECT_EQ(sink.ProgressTexts(PROGRESS_TEXT),
-            (std::vector<std::string>{"Analyzing: C:", "Analyzing: C:\\f199", "Analyzing: C:\\f399"}));
+  EXPECT_EQ(
+      sink.ProgressTexts(PROGRESS_TEXT),
+      (std::vector<std::string>{"Analyzing: C:", "Analyzing: C:\\f199", "Analyzing: C:\\f399"}));
 }
 
 TEST_F(Analysis, ProgressRangeIsTheUsedBytes) {
@@ -265,7 +266,7 @@ TEST_F(Analysis, MapRefreshIntervalGrows) {
   // at 2000 and at the end.
   size_t notifies = 0;
   for (const auto& m : sink.Messages())
-    if (m.msg == WM_APP) ++notifies;
+    if (m.msg == UM_DRIVE_UPDATE) ++notifies;
   EXPECT_EQ(notifies, 2u);
 }
 

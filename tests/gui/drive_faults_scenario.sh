@@ -5,8 +5,10 @@
 #    makes exactly that W: file contiguous (mshowfat), nothing on V: moves;
 #  - Analyze with no drive checked: the message box is the active window
 #    (Return closes it) and the buttons stay usable afterwards;
-#  - Stop during Defrag Drive: the completion text agrees with its caption
-#    and the report names the file the stop left part-way;
+#  - Stop during Defrag Drive: the completion text agrees with its caption,
+#    the status bar and the report's heading say it stopped, the report
+#    names the file the stop left part-way; a second start meanwhile gets
+#    the wait message in front (Return closes it), the second copy ended;
 #  - "/auto" with "Cancel Defrag" chosen as soon as the first drive starts:
 #    that drive's report is written, the second drive is never started.
 # Every file's checksum before and after, fsck.fat -n on every volume.
@@ -123,7 +125,28 @@ message=$(drive dialog "Defrag Drive" 300)
 log "$message"
 check "after Stop the completion dialog says the run was stopped, as its caption does" \
   test "$message" = "$(printf 'Defrag Drive  Cancelled\nDefragmentation was stopped for drive(s):\nX:\\ ')"
+check "the status bar behind it says the pass was stopped" test "$(drive text 1091)" = "Defrag drive stopped"
 shot 05-stopped-completion-dialog
+# A second start while the run still holds the program (its dialog is up):
+# the running copy tells the user to wait, in front where Return closes
+# it, and the second copy has already ended.
+"$wine" explorer /desktop=$VT_DESKTOP,1024x720 "$exe" /defrag 'C:\no-request.txt' >/dev/null 2>&1 &
+second=$!
+message=$(drive msgbox 30)
+check "a second start while busy: \"$message\"" \
+  test "$message" = "Please wait for the current operation to complete."
+ended() { for _ in $(seq 1 20); do kill -0 "$second" 2>/dev/null || return 0; sleep 0.5; done; return 1; }
+check "the second copy ended without waiting for the answer" ended
+check "the stopped run's dialog stays above the main window under it" \
+  test "$(drive above-main "Defrag Drive")" = 1
+shot 05b-busy-hand-off-message
+xdotool key Return
+sleep 2
+check "Return closes the wait message (it is the active window)" \
+  bash -c '! "$0" "$1" msgbox 1 >/dev/null 2>&1' "$wine" "$driver"
+drive msgbox-press 1 2>/dev/null  # leaves nothing open if Return did not
+completion_open() { drive dialog "Defrag Drive" 5 >/dev/null; }
+check "the completion dialog is still there behind it" completion_open
 drive press "Defrag Drive" 1  # View Report
 sleep 2
 after=$(drive rows | grep -F "	X:" | cut -f4)
@@ -134,6 +157,8 @@ log "$(grep -F 'Stopped part-way:' <<<"$report")"
 check "the report names the file the stop left part-way, or the row shows fewer fragmented files" \
   bash -c '[[ "$0" == *"Stopped part-way:"*"X:\\data\\"*"fragments)"* ]] || [ "${1//,/}" -gt "${2//,/}" ]' \
   "$report" "$before" "$after"
+check "the report's heading says the pass stopped, not that it completed" \
+  bash -c '[[ "$0" == *"Action: Defrag Drive X:\\ Stopped at "* && "$0" != *"Action: Defrag Drive X:\\ Completed at "* ]]' "$report"
 shot 06-report-of-the-stopped-pass
 drive close
 sleep 3

@@ -18,5 +18,10 @@ if bash "$here/../tools/make_ntfs_images.sh" "$work/ntfs" >/dev/null 2>&1; then
 else
   echo "gui_test: no NTFS image here (needs root and ntfs-3g); W: is FAT32"
 fi
+# X: nearly full, for a pass that has to make room.
+full=
+if python3 "$here/../tools/make_full_fat.py" "$work/full.img" small >/dev/null; then
+  full=$work/full.img
+fi
 rm -rf "$shots"
-bash "$here/run_scenario.sh" "$build" "$shots" "$work/fat16.img" "$second"
+bash "$here/run_scenario.sh" "$build" "$shots" "$work/fat16.img" "$second" $full

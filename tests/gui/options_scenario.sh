@@ -93,6 +93,9 @@ drive sheet-set 2146 tmp
 drive sheet-press 2147
 sleep 1
 check "\"<\" adds .tmp to the type list" test "$(drive sheet-items 2145)" = ".tmp"
+room=$(drive sheet-text 2176)
+check "\"Make room for large files\" is on the page, ticked by default" \
+  bash -c '[[ "$0" == "Make room for large files"*checked* && "$0" != *disabled* ]]' "$room"
 shot 02-options-custom-defrag
 drive sheet-press 9
 sleep 5
@@ -135,6 +138,7 @@ check "AutoDefragDrives=21," test "$(key AutoDefragDrives)" = '"21,"'
 check "ProcessorPriority=16384 (Below Normal)" test "$(key ProcessorPriority)" = 16384
 check "CustomDefragByFileType=2169 with .tmp listed" \
   test "$(key CustomDefragByFileType) $(key CustomFileTypeInclude)" = '2169 ".tmp,"'
+check "MakeRoomForLargeFiles=1 (the box left ticked)" test "$(key MakeRoomForLargeFiles)" = 1
 check "Explorer integration: the class is registered in the 64-bit view" registered64
 inproc=$("$wine" reg query "HKCR\\CLSID\\$clsid\\InprocServer32" /reg:64 2>/dev/null | tr -d '\r')
 log "$inproc"

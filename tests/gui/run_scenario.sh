@@ -7,7 +7,12 @@
 # taken before and compared after, and the file systems' checkers judge the
 # volumes (fsck.fat -n; ntfsfix -n for NTFS).
 #
-# usage: run_scenario.sh BUILD_DIR OUTDIR IMAGE_V IMAGE_W
+# With IMAGE_X, a nearly full FAT volume (tests/tools/make_full_fat.py)
+# whose fragmented files no free run holds, X: is checked too: its pass
+# makes room, and every file under its big/ folder ends in one run of
+# clusters by mshowfat.
+#
+# usage: run_scenario.sh BUILD_DIR OUTDIR IMAGE_V IMAGE_W [IMAGE_X]
 #   BUILD_DIR  a mingw-x86_64 build (program/ with Vantrel.exe, vt-gui-driver.exe)
 #   OUTDIR     receives the screenshots and the transcript
 # Images are changed in place (they are defragmented). Exit 77: the tools
@@ -17,10 +22,11 @@ build=${1:?usage: run_scenario.sh BUILD_DIR OUTDIR IMAGE_V IMAGE_W}
 out=${2:?}
 img_v=$(realpath "${3:?}")
 img_w=$(realpath "${4:?}")
+img_x=${5:+$(realpath "$5")}
 exe=$build/program/Vantrel.exe
 driver=$build/tools/gui_driver/vt-gui-driver.exe
 name=run_scenario
-needs=xdotool
+needs="xdotool mshowfat mdir"
 [ -f "$exe" ] && [ -f "$driver" ] || { echo "run_scenario: Vantrel.exe or the driver is missing" >&2; exit 77; }
 . "$(dirname "$0")/scenario_lib.sh"
 # A real click on a row's check box: the page takes only the user's clicks.
@@ -31,10 +37,23 @@ check_row() {  # check_row ROW
 }
 sums "$img_v" >"$work/v.before"
 sums "$img_w" >"$work/w.before"
+# The big files of X: and how many runs of clusters each takes.
+big_runs() {  # big_runs IMAGE: "NAME RUNS" per file of ::/big
+  local f
+  for f in $(mdir -b -i "$1" ::/big 2>/dev/null | sed 's|^::/big/||'); do
+    echo "$f $(mshowfat -i "$1" "::/big/$f" 2>/dev/null | grep -o '<[0-9-]*>' | wc -l)"
+  done
+}
+if [ -n "$img_x" ]; then
+  sums "$img_x" >"$work/x.before"
+  big_runs "$img_x" >"$work/x.runs.before"
+  check "X:'s big files are fragmented before the pass" \
+    bash -c '[ -s "$0" ] && awk "\$2 <= 1 {exit 1}" "$0"' "$work/x.runs.before"
+fi
 
 init_prefix
 
-export VANTREL_VOLUMES="V=$(winpath "$img_v");W=$(winpath "$img_w")"
+export VANTREL_VOLUMES="V=$(winpath "$img_v");W=$(winpath "$img_w")${img_x:+;X=$(winpath "$img_x")}"
 export VT_DESKTOP=Vantrel
 "$wine" explorer /desktop=$VT_DESKTOP,1024x720 "$exe" >/dev/null 2>&1 &
 title=$(drive wait-main 90)
@@ -62,11 +81,20 @@ shot 02-main-after-analysis
 check_row 1
 sleep 1
 drive wait-idle 120
+drives='V:\, W:\'
+if [ -n "$img_x" ]; then
+  check_row 2
+  sleep 1
+  drive wait-idle 120
+  drives='V:\, W:\, X:\'
+fi
 drive click 1103
 message=$(drive dialog "Defrag Drive" 300)
 log "$message"
-check "the completion dialog names both drives" \
-  test "$message" = "$(printf 'Defrag Drive \nDefragmentation is complete for drive(s):\nV:\\, W:\\ ')"
+check "the completion dialog names every checked drive" \
+  test "$message" = "$(printf 'Defrag Drive \nDefragmentation is complete for drive(s):\n%s ' "$drives")"
+check "the status bar keeps the pass's closing text behind the dialog" \
+  test "$(drive text 1091)" = "Defrag drive complete"
 shot 03-completion-dialog
 drive press "Defrag Drive" 1
 sleep 2
@@ -109,6 +137,15 @@ check "V: passes its checker" fs_check "$img_v"
 check "W: passes its checker" fs_check "$img_w"
 check "every file of V: reads back unchanged" cmp -s "$work/v.before" <(sums "$img_v")
 check "every file of W: reads back unchanged" cmp -s "$work/w.before" <(sums "$img_w")
+if [ -n "$img_x" ]; then
+  big_runs "$img_x" >"$work/x.runs.after"
+  log "X: big files' runs before: $(tr '\n' ' ' <"$work/x.runs.before")"
+  log "X: big files' runs after:  $(tr '\n' ' ' <"$work/x.runs.after")"
+  check "the pass made room: every big file of the nearly full X: is one run (mshowfat)" \
+    bash -c '[ -s "$0" ] && awk "\$2 != 1 {exit 1}" "$0"' "$work/x.runs.after"
+  check "X: passes fsck.fat -n" fs_check "$img_x"
+  check "every file of X: reads back unchanged" cmp -s "$work/x.before" <(sums "$img_x")
+fi
 
 log "$failures failure(s)"
 [ "$failures" = 0 ]

@@ -198,6 +198,8 @@ box=$(drive dialog "Vantrel" 30)
 log "$box"
 check "a task that cannot be removed: \"Unable to remove the scheduled task\"" \
   has "$box" 'Unable to remove the scheduled task "Vantrel".'
+check "it gives the failure's own error code, not 0" \
+  bash -c '[[ "$0" == *"Error code: 0x8"* && "$0" != *"0x00000000"* ]]' "$box"
 shot window-10-uninstall-refused
 drive press "Vantrel" 1
 wait "$uninstall"

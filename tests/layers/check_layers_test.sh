@@ -45,6 +45,14 @@ for folder in engine ondisk base schedule map report; do
   plant "$folder/zz_planted.cpp" '#include "map/win32/wnd_graph.h"'
 done
 plant "platform/image/zz_planted.cpp" '#include <winioctl.h>'
+# Private messages outside their one header, and windows reading the clock.
+for folder in engine pages app/win32 map/win32 report/win32 widgets; do
+  plant "$folder/zz_planted.h" '#define UM_MINE (WM_APP + 77)'
+done
+plant "engine/zz_planted.cpp" 'Messages().Send(wnd, WM_APP, 0, 0);'
+for folder in app/win32 pages/win32 map/win32 widgets; do
+  plant "$folder/zz_planted.cpp" 'const DWORD now = ::GetTickCount();'
+done
 plant "pages/zz_planted.cpp" '#include "platform/image/fs_volume.h"'
 check && fail "the check passed with faults planted"
 for entry in "${planted[@]}"; do
@@ -61,6 +69,8 @@ done
 allow "map/zz_allowed.cpp" '#include "engine/defrag.h"'
 allow "pages/zz_allowed.cpp" '#include "app/settings_file.h"'
 allow "report/zz_allowed.cpp" '// no _WIN32 test here, only a comment'
+allow "engine/zz_allowed.cpp" '// posts UM_DRIVE_UPDATE (WM_APP + 0)'
+allow "platform/win32/zz_allowed.cpp" 'DWORD Tick() { return ::GetTickCount(); }'
 check || fail "lines where they belong were refused"
 
 if [ "$failures" -ne 0 ]; then

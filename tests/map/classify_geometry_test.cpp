@@ -97,8 +97,10 @@ TEST(Geometry, UncompressedScrollsByRows) {
   const CVisibleRange r = g.VisibleRange(3);
   EXPECT_EQ(r.m_nFirst, 210u);
   EXPECT_EQ(r.m_nLast, 70u * 43u - 1u);
-  // The last position stops at the map's length.
-  EXPECT_EQ(g.VisibleRange(g.ScrollMax()).m_nLast, 1000001u);
+  // The last position stops at the map's last cluster (it has 1,000,001).
+  EXPECT_EQ(g.VisibleRange(g.ScrollMax()).m_nLast, 1000000u);
+  // A map shorter than the window ends where the map does.
+  EXPECT_EQ(CMapGeometry(705, 400, 10, false, 500).VisibleRange(0).m_nLast, 499u);
   EXPECT_EQ(g.ClusterAtPoint(25, 13, 3), 70u * 4u + 2u);
 }
 

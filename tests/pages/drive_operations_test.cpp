@@ -129,7 +129,8 @@ TEST_F(DriveOperationsTest, AStopInsideARunningOperationIsNotWrittenOver) {
   {
     CBusy running;
     SetCancel(true);
-    const CDriveOperationResult r = RunDriveOperation(*m_engine, m_drive, CDriveOperation(), nullptr);
+    const CDriveOperationResult r =
+        RunDriveOperation(*m_engine, m_drive, CDriveOperation(), nullptr);
     EXPECT_TRUE(r.m_bCancelled);
     EXPECT_EQ(r.m_nMovedClusters, 0u);
     EXPECT_NE(OpenAndAnalyze(*m_engine, m_drive, CAnalyzeOptions()).m_result, AnalyzeResult::Ok);
@@ -154,7 +155,8 @@ TEST_F(DriveOperationsTest, AFileAStopLeftPartWayIsReportedWithItsFragments) {
   ASSERT_EQ(OpenAndAnalyze(*m_engine, m_drive, CAnalyzeOptions()).m_result, AnalyzeResult::Ok);
   CStopAfterChunks stop(2);  // Split.bin's first two of three extents
   m_engine->SetMapHost(&stop);
-  const CDriveOperationResult r = RunDriveOperation(*m_engine, m_drive, CDriveOperation(), &m_report);
+  const CDriveOperationResult r =
+      RunDriveOperation(*m_engine, m_drive, CDriveOperation(), &m_report);
   m_engine->SetMapHost(nullptr);
   EXPECT_TRUE(r.m_bCancelled);
   ASSERT_EQ(r.m_stopped.size(), 1u);
@@ -164,6 +166,10 @@ TEST_F(DriveOperationsTest, AFileAStopLeftPartWayIsReportedWithItsFragments) {
   EXPECT_NE(m_report.PlainText().find("Stopped part-way:\tV:\\Split.bin (3 to 2 fragments)"),
             std::string::npos);
   EXPECT_EQ(m_drive.m_nFragmentedFiles, 2u);  // the row counts what is left
+  // The heading says the pass was stopped, not that it completed.
+  EXPECT_NE(m_report.PlainText().find("Action: Defrag Drive V:\\ Stopped at "), std::string::npos);
+  EXPECT_EQ(m_report.PlainText().find("Action: Defrag Drive V:\\ Completed at "),
+            std::string::npos);
   EXPECT_EQ(StoppedFileText({"V:\\a", 1000, 444}), "V:\\a (1,000 to 444 fragments)");
 }
 
@@ -223,8 +229,8 @@ TEST_F(DriveOperationsTest, ATypeFilterTakesNoFolderAndTheReportCountsWhatItLeft
 
 TEST_F(DriveOperationsTest, TheFileBatchAnswersPerFile) {
   ASSERT_EQ(OpenAndAnalyze(*m_engine, m_drive, CAnalyzeOptions()).m_result, AnalyzeResult::Ok);
-  const auto rows = DefragFileBatch(*m_engine, "V:\\", {"/Split.bin", "V:\\missing.txt", "WHOLE.TXT"},
-                                    BestFit, IDNO, &m_report);
+  const auto rows = DefragFileBatch(
+      *m_engine, "V:\\", {"/Split.bin", "V:\\missing.txt", "WHOLE.TXT"}, BestFit, IDNO, &m_report);
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0].m_strPath, "V:\\Split.bin");
   EXPECT_EQ(rows[0].m_result, FileBatchResult::Defragmented);
@@ -242,7 +248,8 @@ TEST(CompletionTest, AStoppedRunSaysSoWithTwoBlanksAfterDrive) {
   EXPECT_EQ(CompletionCaptionShown(CompletionCaption(OP_DEFRAG_DRIVE), true),
             "Defrag Drive  Cancelled");
   EXPECT_EQ(CompletionCaptionShown(CompletionCaption(OP_DEFRAG_FREE), false), "Defrag Free Space");
-  EXPECT_EQ(CompletionMessage("V:\\, W:\\"), "Defragmentation is complete for drive(s):\nV:\\, W:\\ ");
+  EXPECT_EQ(CompletionMessage("V:\\, W:\\"),
+            "Defragmentation is complete for drive(s):\nV:\\, W:\\ ");
 }
 
 }  // namespace

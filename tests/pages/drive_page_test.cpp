@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -64,6 +66,7 @@ class CFakeView : public IDrivePageView {
   // Called when the view is told a status: lets a test press Stop.
   std::function<void(const std::string&)> onStatus;
   std::function<void(const std::string&)> onTitle;
+  std::function<void()> onCompletion;
 
   int RowCount() override { return static_cast<int>(order.size()); }
   bool IsRowChecked(int row) override { return checked[static_cast<size_t>(row)]; }
@@ -88,6 +91,8 @@ class CFakeView : public IDrivePageView {
   int ShowCompletion(const std::string& caption, const std::string& message) override {
     completionCaption = caption;
     completionMessage = message;
+    events.push_back("completion");
+    if (onCompletion) onCompletion();
     return completionAnswer;
   }
   bool Has(const std::string& event) const {
@@ -102,9 +107,11 @@ class DrivePageTest : public ::testing::Test {
   void SetUp() override {
     // Settings and caches of this test only.
     static const std::filesystem::path base = std::filesystem::temp_directory_path();
-    m_home = base /
-             ("vt-pages-" + std::to_string(std::hash<std::string>()(base.string() + std::to_string(std::rand()))) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    m_home =
+        base /
+        ("vt-pages-" +
+         std::to_string(std::hash<std::string>()(base.string() + std::to_string(std::rand()))) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(m_home);
     for (const char* name : {"XDG_CONFIG_HOME", "TMPDIR", "TMP", "TEMP"}) {
       const char* value = std::getenv(name);
@@ -183,8 +190,25 @@ TEST_F(DrivePageTest, DefragDriveRunsTheCheckedDrivesInRowOrderAndNamesBothWhenD
   m_view.order = {1, 0};
   m_view.checked = {true, true};
   m_view.completionAnswer = IDOK;
+  // What reaches the status bar after the last closing status, up to the
+  // completion dialog: nothing may empty it (the cache save did).
+  size_t sinkAtStatus = 0;
+  std::vector<RecordedMessage> afterStatus;
+  m_view.onStatus = [&](const std::string& text) {
+    if (text == "Defrag drive complete") sinkAtStatus = m_sink.Messages().size();
+  };
+  m_view.onCompletion = [&]() {
+    const auto all = m_sink.Messages();
+    afterStatus.assign(all.begin() + static_cast<std::ptrdiff_t>(sinkAtStatus), all.end());
+  };
   const std::string done = m_page->RunOperation(OP_DEFRAG_DRIVE);
   EXPECT_EQ(done, "W:\\, V:\\");
+  ASSERT_GT(sinkAtStatus, 0u);
+  for (const RecordedMessage& m : afterStatus)
+    EXPECT_FALSE(m.msg == UM_PROGRESS && m.wParam == PROGRESS_RESET) << "the bar was emptied";
+  // Each drive's pass left a fresh cache.
+  for (const CDriveData& d : m_page->Drives())
+    EXPECT_TRUE(std::filesystem::exists(m_engine->GetCachePath(d))) << d.m_strDrive;
   EXPECT_EQ(m_view.completionCaption, "Defrag Drive ");
   EXPECT_EQ(m_view.completionMessage, "Defragmentation is complete for drive(s):\nW:\\, V:\\ ");
   EXPECT_TRUE(m_view.Has("notify 5/0 posted"));  // View Report
@@ -193,13 +217,25 @@ TEST_F(DrivePageTest, DefragDriveRunsTheCheckedDrivesInRowOrderAndNamesBothWhenD
     EXPECT_EQ(d.m_nState, DRIVE_STATE_ANALYZED);
   }
   const std::string text = m_report.PlainText();
-  const size_t w = text.find("Action: Defrag Drive W:\\"), v = text.find("Action: Defrag Drive V:\\");
+  const size_t w = text.find("Action: Defrag Drive W:\\"),
+               v = text.find("Action: Defrag Drive V:\\");
   ASSERT_NE(w, std::string::npos);
   ASSERT_NE(v, std::string::npos);
   EXPECT_LT(w, v);
   EXPECT_TRUE(m_view.Has("title Defragging Drive"));
   EXPECT_TRUE(m_view.Has("status Defrag drive complete"));
   EXPECT_EQ(BusyCounter().load(), 0);
+  // The file list is filled (sent, so done) before the closing status, and
+  // nothing changes the status between it and the completion dialog.
+  const auto& ev = m_view.events;
+  const auto doneAt = std::find(ev.begin(), ev.end(), "completion");
+  ASSERT_NE(doneAt, ev.end());
+  const auto lastStatus =
+      std::find_if(std::make_reverse_iterator(doneAt), ev.rend(),
+                   [](const std::string& e) { return e.rfind("status ", 0) == 0; });
+  ASSERT_NE(lastStatus, ev.rend());
+  EXPECT_EQ(*lastStatus, "status Defrag drive complete");
+  EXPECT_EQ(*std::next(lastStatus), "notify 1/0");
 
   // The moved file reads back the same from a fresh analysis.
   HANDLE h = m_set.CreateFileA("V:\\Split.bin", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
@@ -222,7 +258,8 @@ TEST_F(DrivePageTest, DefragDriveWorksOnEachDrivesOwnFilesAfterAnotherWasAnalyse
   m_view.checked = {true, true};
   m_page->RunOperation(OP_DEFRAG_DRIVE);
   const std::string text = m_report.PlainText();
-  const size_t v = text.find("Action: Defrag Drive V:\\"), w = text.find("Action: Defrag Drive W:\\");
+  const size_t v = text.find("Action: Defrag Drive V:\\"),
+               w = text.find("Action: Defrag Drive W:\\");
   ASSERT_NE(v, std::string::npos);
   ASSERT_NE(w, std::string::npos);
   EXPECT_EQ(text.substr(v, w - v).find("W:\\Split"), std::string::npos);
@@ -268,6 +305,10 @@ TEST_F(DrivePageTest, AStopAsThePassBeginsIsKept) {
   EXPECT_EQ(m_page->Drives()[0].m_nFragmentedFiles, 1u);
   EXPECT_EQ(m_page->Drives()[1].m_nState, DRIVE_STATE_NOT_ANALYZED);
   EXPECT_EQ(m_view.completionMessage, "Defragmentation was stopped for drive(s):\nV:\\ ");
+  // The status bar and the report agree with the dialog.
+  EXPECT_TRUE(m_view.Has("status Defrag drive stopped"));
+  EXPECT_FALSE(m_view.Has("status Defrag drive complete"));
+  EXPECT_NE(m_report.PlainText().find("Action: Defrag Drive V:\\ Stopped at "), std::string::npos);
   EXPECT_EQ(BusyCounter().load(), 0);
 }
 
@@ -415,7 +456,10 @@ TEST(DriveListTest, EnumerationTakesOnlyFixedDrivesUnlessAsked) {
   ASSERT_EQ(ERROR_SUCCESS, set.MountDevice('F', MakeVolume('f'), "mem-f", false));
   ASSERT_EQ(ERROR_SUCCESS, set.MountDevice('G', MakeVolume('g'), "mem-g", false));
   set.mask = (1u << 0) | (1u << 1) | (1u << 4) | (1u << 5) | (1u << 6);
-  set.types = {{'A', DRIVE_REMOVABLE}, {'B', DRIVE_REMOVABLE}, {'E', DRIVE_REMOVABLE}, {'F', DRIVE_FIXED},
+  set.types = {{'A', DRIVE_REMOVABLE},
+               {'B', DRIVE_REMOVABLE},
+               {'E', DRIVE_REMOVABLE},
+               {'F', DRIVE_FIXED},
                {'G', DRIVE_CDROM}};
   CScriptedPrompt prompt;
   auto roots = [](const std::vector<CDriveData>& d) {
@@ -448,12 +492,15 @@ TEST(DriveListTest, ImagesAnswerDiskGeometry) {
     CFatImageBuilder b(type);
     const uint64_t bytes = b.VolumeBytes();
     ASSERT_EQ(ERROR_SUCCESS, set.MountDevice('A', b.Device(), "mem-geometry", false));
-    HANDLE h = set.CreateFileA("\\\\.\\A:", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+    HANDLE h =
+        set.CreateFileA("\\\\.\\A:", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     DISK_GEOMETRY g;
     DWORD returned = 0;
-    EXPECT_FALSE(set.DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &g, 8, &returned));
-    ASSERT_TRUE(set.DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &g, sizeof(g), &returned));
+    EXPECT_FALSE(
+        set.DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &g, 8, &returned));
+    ASSERT_TRUE(set.DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &g, sizeof(g),
+                                    &returned));
     EXPECT_EQ(returned, sizeof(g));
     const uint64_t cylinder = uint64_t(g.TracksPerCylinder) * g.SectorsPerTrack * g.BytesPerSector;
     EXPECT_EQ(uint64_t(g.Cylinders.QuadPart), bytes / cylinder);

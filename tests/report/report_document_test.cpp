@@ -37,6 +37,15 @@ TEST(ReportDocument, HeadingHasItsTextAndFormats) {
   EXPECT_EQ(runs[2].m_strText, "\n\n");
 }
 
+TEST(ReportDocument, AStoppedOperationsHeadingDoesNotSayItCompleted) {
+  CFixedClock clock;
+  CReportDocument doc(clock);
+  doc.AddStoppedHeading("Defrag Drive X:\\");
+  EXPECT_EQ(doc.PlainText(),
+            "\n\nAction: Defrag Drive X:\\ Stopped at 3:04:05 PM  3/5/2009\n" + kRule + "\n\n");
+  EXPECT_EQ(doc.Runs().size(), 3u);  // the same formats as a finished one's
+}
+
 TEST(ReportDocument, LinesNumbersAndBold) {
   CFixedClock clock;
   CReportDocument doc(clock);

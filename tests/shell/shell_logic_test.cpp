@@ -73,6 +73,15 @@ TEST(MainWindowLogicTest, RangeAndViewLabels) {
   EXPECT_EQ(r.m_nTopRight, 1099u);
   EXPECT_EQ(r.m_nBottomLeft, 1400u);
   EXPECT_EQ(r.m_nBottomRight, 1499u);
+  // The volume ends in the third of ten rows, or inside the first: no label
+  // names a cluster past its end.
+  const CRangeLabels shortMap = MakeRangeLabels(0, 249, 100, 10);
+  EXPECT_EQ(shortMap.m_nTopRight, 99u);
+  EXPECT_EQ(shortMap.m_nBottomLeft, 200u);
+  EXPECT_EQ(shortMap.m_nBottomRight, 249u);
+  const CRangeLabels tiny = MakeRangeLabels(0, 49, 100, 10);
+  EXPECT_EQ(tiny.m_nTopRight, 49u);
+  EXPECT_EQ(tiny.m_nBottomLeft, 0u);
   EXPECT_EQ(BlockSizeLabel(7), "Block size (7): ");
   EXPECT_EQ(ViewDescription(true, 4, 0, 0, 1 << 20, 512), "");
   EXPECT_EQ(ViewDescription(true, 4, 0, 99, 1 << 20, 512),
@@ -162,9 +171,12 @@ TEST(StartupTest, UninstallTellsOnlyOfATaskThatCouldNotBeRemoved) {
   EXPECT_EQ(UninstallTaskMessage(0, "x"), "");
   EXPECT_EQ(UninstallTaskMessage(static_cast<int32_t>(0x80070002u), "not there"), "");
   EXPECT_EQ(UninstallTaskMessage(static_cast<int32_t>(0x80070003u), "no folder"), "");
-  EXPECT_EQ(UninstallTaskMessage(static_cast<int32_t>(0x80070005u), ""), kUninstallTaskFailedText);
-  EXPECT_EQ(UninstallTaskMessage(static_cast<int32_t>(0x80070005u), "Access is denied."),
-            std::string(kUninstallTaskFailedText) + "\n\nAccess is denied.");
+  // The failure's own code, never a stale 0.
+  EXPECT_EQ(UninstallTaskMessage(static_cast<int32_t>(0x80070005u), ""),
+            std::string(kUninstallTaskFailedText) + "\n\nError code: 0x80070005");
+  EXPECT_EQ(
+      UninstallTaskMessage(static_cast<int32_t>(0x80070005u), "Access is denied."),
+      std::string(kUninstallTaskFailedText) + "\n\nAccess is denied.\n\nError code: 0x80070005");
 }
 
 }  // namespace

@@ -59,6 +59,8 @@ TEST(ScheduledTask, MissingStartNameOrProgramFailsQuietly) {
   task.SetApplication("");
   EXPECT_EQ(task.CreateTask("Vantrel", false), E_FAIL);
   EXPECT_EQ(task.RemoveTask(""), E_FAIL);
+  // A removal's failure is not described by the creation's reset text.
+  EXPECT_EQ(task.GetErrorText(), "");
   EXPECT_TRUE(prompt.Prompts().empty());
 }
 

@@ -7,10 +7,13 @@
 //                             line ("outside ID CLASS l t r b"), then
 //                             "pages N": how many of its pages are shown
 //   wtext ID                  a control's text read as UTF-16, in UTF-8
+//   above-main CAPTION        1 when the visible dialog whose caption starts
+//                             so stands above the main window, else 0
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -79,6 +82,18 @@ int RunWindowCommand(HWND main, int argc, char** argv) {
     ::MapWindowPoints(main, nullptr, reinterpret_cast<POINT*>(&walk.client), 2);
     ::EnumChildWindows(main, &CheckChild, reinterpret_cast<LPARAM>(&walk));
     std::printf("pages %d\n", walk.pages);
+    return 0;
+  }
+  if (cmd == "above-main" && argc > 2) {
+    // The windows above the main one, nearest first.
+    int above = 0;
+    for (HWND w = ::GetWindow(main, GW_HWNDPREV); w; w = ::GetWindow(w, GW_HWNDPREV)) {
+      char title[512] = {};
+      ::GetWindowTextA(w, title, sizeof(title));
+      if (::IsWindowVisible(w) && std::strncmp(title, argv[2], std::strlen(argv[2])) == 0)
+        above = 1;
+    }
+    std::printf("%d\n", above);
     return 0;
   }
   if (cmd == "wtext" && argc > 2) {
