@@ -97,6 +97,11 @@ class CDefrag {
   // Volume access.
   bool OpenVolume(CDriveData* drive);
   void CloseVolume();
+  // The end of an operation: the volume is asked for the head of its bitmap,
+  // so that a volume that gathers moves before storing them (the image
+  // substitute) stores them now and holds no write state until the next
+  // operation. A read and nothing else on Windows.
+  void SettleVolume();
   uint32_t GetVolumeClusters();
   HANDLE OpenFileForMove(const std::string& path);
   DWORD EnablePrivilege(const char* name, bool enable);

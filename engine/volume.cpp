@@ -61,6 +61,15 @@ void CDefrag::Reset() {
 
 void CDefrag::CloseVolume() { m_hVolume.Close(); }
 
+void CDefrag::SettleVolume() {
+  if (!m_hVolume.IsValid()) return;
+  STARTING_LCN_INPUT_BUFFER start = {};
+  alignas(8) uint8_t probe[kBitmapProbeSize] = {};
+  DWORD returned = 0;
+  Ops().DeviceIoControl(m_hVolume.Get(), FSCTL_GET_VOLUME_BITMAP, &start, sizeof(start), probe,
+                        sizeof(probe), &returned);
+}
+
 int CDefrag::ShowError(const std::string& text) {
   return Prompt().ShowMessage(text, MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
 }

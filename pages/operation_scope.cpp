@@ -15,7 +15,11 @@ COperationScope::COperationScope(CDefrag& engine)
 }
 
 COperationScope::~COperationScope() {
-  if (m_bOutermost) MoveAnywayAnswer().store(-1);
+  if (m_bOutermost) {
+    MoveAnywayAnswer().store(-1);
+    // Between operations nothing the program moved waits in memory.
+    m_engine.SettleVolume();
+  }
   BusyCounter().fetch_sub(1);
 }
 

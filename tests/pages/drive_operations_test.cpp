@@ -7,6 +7,7 @@
 
 #include "engine/globals.h"
 #include "pages/drive_page.h"
+#include "platform/image/block_device.h"
 #include "platform/image/volume_set.h"
 #include "platform/recording.h"
 #include "report/report_document.h"
@@ -26,7 +27,9 @@ class DriveOperationsTest : public ::testing::Test {
     b.AddFile(0, u"Split.bin", "SPLIT   BIN", {40, 41, 60, 61, 80}, std::string(cb * 5, 's'));
     b.AddFile(0, u"Two.bin", "TWO     BIN", {90, 95}, std::string(cb * 2, 't'));
     b.AddFile(0, u"", "WHOLE   TXT", {100}, std::string(cb / 2, 'w'));
-    ASSERT_EQ(ERROR_SUCCESS, m_set.MountDevice('V', b.Device(), "mem-ops", false));
+    std::unique_ptr<CBlockDevice> device = b.Device();
+    m_pDevice = static_cast<CMemoryBlockDevice*>(device.get());
+    ASSERT_EQ(ERROR_SUCCESS, m_set.MountDevice('V', std::move(device), "mem-ops", false));
     CEngineServices services;
     services.volume = &m_set;
     services.system = &HostSystem();
@@ -46,6 +49,7 @@ class DriveOperationsTest : public ::testing::Test {
   }
 
   CImageVolumeSet m_set;
+  CMemoryBlockDevice* m_pDevice = nullptr;  // owned by m_set
   CRecordingSink m_sink;
   CScriptedPrompt m_prompt;
   std::unique_ptr<CDefrag> m_engine;
@@ -242,6 +246,38 @@ TEST_F(DriveOperationsTest, TheFileBatchAnswersPerFile) {
   EXPECT_EQ(MoveAnywayAnswer().load(), -1);
   EXPECT_NE(m_report.PlainText().find("Action: Defrag file"), std::string::npos);
   EXPECT_EQ(VolumePath("W:\\", "a/b/"), "W:\\a\\b");
+}
+
+// The engine keeps the volume open between operations; what a batch moved
+// must be on the device by then, not gathered in memory for a later store.
+TEST_F(DriveOperationsTest, WhatABatchMovedIsStoredWhenItEnds) {
+  ASSERT_EQ(OpenAndAnalyze(*m_engine, m_drive, CAnalyzeOptions()).m_result, AnalyzeResult::Ok);
+  const auto rows = DefragFileBatch(*m_engine, "V:\\", {"/Split.bin"}, BestFit, IDNO, nullptr);
+  ASSERT_EQ(rows.size(), 1u);
+  ASSERT_EQ(rows[0].m_result, FileBatchResult::Defragmented);
+
+  CImageVolumeSet stored;
+  ASSERT_EQ(ERROR_SUCCESS, stored.MountDevice('W',
+                                              std::make_unique<CMemoryBlockDevice>(
+                                                  m_pDevice->Data(), m_pDevice->Size(), false),
+                                              "mem-stored", false));
+  CEngineServices services;
+  services.volume = &stored;
+  services.system = &HostSystem();
+  services.messages = &m_sink;
+  services.prompt = &m_prompt;
+  CDefrag engine(services);
+  CScriptedPrompt prompt;
+  std::vector<CDriveData> drives = EnumerateDrives(stored, CEnumerateOptions(), prompt);
+  ASSERT_EQ(drives.size(), 1u);
+  ASSERT_EQ(OpenAndAnalyze(engine, drives[0], CAnalyzeOptions()).m_result, AnalyzeResult::Ok);
+  bool found = false;
+  for (size_t i = 0; i < engine.m_files.GetSize(); ++i) {
+    if (engine.GetItemPath(engine.m_files[i]) != "W:\\Split.bin") continue;
+    found = true;
+    EXPECT_EQ(engine.m_files[i].m_fragments.GetSize(), 1u);
+  }
+  EXPECT_TRUE(found);
 }
 
 TEST(CompletionTest, AStoppedRunSaysSoWithTwoBlanksAfterDrive) {
