@@ -30,17 +30,20 @@ class DriveOperationsTest : public ::testing::Test {
     std::unique_ptr<CBlockDevice> device = b.Device();
     m_pDevice = static_cast<CMemoryBlockDevice*>(device.get());
     ASSERT_EQ(ERROR_SUCCESS, m_set.MountDevice('V', std::move(device), "mem-ops", false));
-    CEngineServices services;
-    services.volume = &m_set;
-    services.system = &HostSystem();
-    services.messages = &m_sink;
-    services.prompt = &m_prompt;
-    m_engine = std::make_unique<CDefrag>(services);
+    m_engine = MakeEngine(m_set);
     CScriptedPrompt prompt;
     std::vector<CDriveData> drives = EnumerateDrives(m_set, CEnumerateOptions(), prompt);
     ASSERT_EQ(drives.size(), 1u);
     m_drive = drives[0];
     SetCancel(false);
+  }
+  std::unique_ptr<CDefrag> MakeEngine(CImageVolumeSet& set) {
+    CEngineServices services;
+    services.volume = &set;
+    services.system = &HostSystem();
+    services.messages = &m_sink;
+    services.prompt = &m_prompt;
+    return std::make_unique<CDefrag>(services);
   }
   void TearDown() override {
     m_engine.reset();
@@ -261,12 +264,8 @@ TEST_F(DriveOperationsTest, WhatABatchMovedIsStoredWhenItEnds) {
                                               std::make_unique<CMemoryBlockDevice>(
                                                   m_pDevice->Data(), m_pDevice->Size(), false),
                                               "mem-stored", false));
-  CEngineServices services;
-  services.volume = &stored;
-  services.system = &HostSystem();
-  services.messages = &m_sink;
-  services.prompt = &m_prompt;
-  CDefrag engine(services);
+  std::unique_ptr<CDefrag> owned = MakeEngine(stored);
+  CDefrag& engine = *owned;
   CScriptedPrompt prompt;
   std::vector<CDriveData> drives = EnumerateDrives(stored, CEnumerateOptions(), prompt);
   ASSERT_EQ(drives.size(), 1u);
