@@ -24,8 +24,10 @@ trap 'stop_wine_servers; rm -rf "$VT_WINE_PREFIX_ROOT"' EXIT
 
 status=0
 run() {
+  local started=$SECONDS
   echo "== $*"
   "$@" || status=1
+  echo "== $(($SECONDS - started)) s: $*"
 }
 
 run bash scripts/check_layers.sh
