@@ -32,6 +32,14 @@ class CBlockDevice {
   // itself rather than from a cache, so that reading back checks the media
   // (and may start reading it from there, for the reads to come).
   virtual void DropCached(uint64_t offset, size_t size) { (void)offset, (void)size; }
+  // After a flush: reads the range from the storage itself, past every
+  // cache, into `buffer`. ERROR_NOT_SUPPORTED where the device cannot (or
+  // not at this offset, size or buffer address); the caller then reads back
+  // after DropCached.
+  virtual DWORD ReadStored(uint64_t offset, void* buffer, size_t size) {
+    (void)offset, (void)buffer, (void)size;
+    return ERROR_NOT_SUPPORTED;
+  }
   // The storage under the device: seek penalty and trim (media_query.cpp).
   virtual VOLUME_MEDIA_INFO QueryMedia() const {
     return VOLUME_MEDIA_INFO{SEEK_PENALTY_UNKNOWN, 0};
@@ -84,6 +92,7 @@ class CFileBlockDevice : public CBlockDevice {
   DWORD Write(uint64_t offset, const void* buffer, size_t size) override;
   DWORD Flush() override;
   void DropCached(uint64_t offset, size_t size) override;
+  DWORD ReadStored(uint64_t offset, void* buffer, size_t size) override;
   VOLUME_MEDIA_INFO QueryMedia() const override;
   uint64_t DiscardUnit() const override;
   DWORD Discard(uint64_t offset, uint64_t size) override;
@@ -98,6 +107,9 @@ class CFileBlockDevice : public CBlockDevice {
   HANDLE m_hFile = INVALID_HANDLE_VALUE;
   bool m_bSparse = false;  // marked sparse, so that zeroed ranges are freed
   int m_nFd = -1;
+  // The same file opened again to read past the page cache (O_DIRECT): -1
+  // until first needed, -2 where the file system refuses it.
+  int m_nStoredFd = -1;
   CWriterLock m_lock;  // held by a writer as long as the device is open
   uint64_t m_nSize = 0;
   bool m_bReadOnly = true;

@@ -1,7 +1,11 @@
 #include "platform/image/copy_check.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "base/aligned.h"
 
@@ -14,6 +18,114 @@ namespace {
 constexpr uint64_t kReadBackBytes = 8u << 20;
 // How far the reads back are asked of the storage before they are made.
 constexpr uint64_t kReadAheadBytes = 32u << 20;
+// Reads of the storage itself start and end on boundaries of this.
+constexpr uint64_t kStoredAlign = 4096;
+// Readers of the storage at once, this thread among them.
+constexpr size_t kReaders = 4;
+
+// Pieces whose targets follow on from one another: pieces [first, end).
+struct CStretch {
+  size_t m_nFirst, m_nEnd;
+  uint64_t m_nBytes;
+};
+
+// Reads stretches back and compares them with their sources, with buffers
+// of its own (one per reader thread).
+class CStretchReader {
+ public:
+  CStretchReader(CBlockDevice& device, const std::vector<CCopiedRange>& pieces, bool direct)
+      : m_device(device), m_pieces(pieces), m_bDirect(direct) {
+    // Page-aligned and grown without zeroing: each is read into at once.
+    // Sized once for the largest read, so they never move while growing.
+    m_target.reserve(static_cast<size_t>(kReadBackBytes + 2 * kStoredAlign));
+    m_source.reserve(static_cast<size_t>(kReadBackBytes));
+  }
+
+  // ERROR_NOT_SUPPORTED (direct readers only): the device does not read
+  // its storage directly, or not this stretch; nothing was compared.
+  DWORD Check(const CStretch& stretch) {
+    const uint64_t begin = m_pieces[stretch.m_nFirst].m_nTo;
+    uint64_t at = begin;  // where the target's bytes start on the device
+    DWORD err;
+    if (m_bDirect) {
+      // Widened to whole blocks of the storage.
+      at = begin / kStoredAlign * kStoredAlign;
+      const uint64_t end =
+          (begin + stretch.m_nBytes + kStoredAlign - 1) / kStoredAlign * kStoredAlign;
+      if (end > m_device.Size()) return ERROR_NOT_SUPPORTED;
+      m_target.resize(static_cast<size_t>(end - at));
+      err = m_device.ReadStored(at, m_target.data(), m_target.size());
+    } else {
+      m_target.resize(static_cast<size_t>(stretch.m_nBytes));
+      err = m_device.Read(begin, m_target.data(), m_target.size());
+    }
+    if (err != ERROR_SUCCESS) return err;
+    for (size_t k = stretch.m_nFirst; k < stretch.m_nEnd; ++k) {
+      const CCopiedRange& piece = m_pieces[k];
+      m_source.resize(static_cast<size_t>(piece.m_nBytes));
+      err = m_device.Read(piece.m_nFrom, m_source.data(), m_source.size());
+      if (err != ERROR_SUCCESS) return err;
+      if (std::memcmp(m_source.data(), m_target.data() + (piece.m_nTo - at), m_source.size()) !=
+          0) {
+        return ERROR_CRC;
+      }
+    }
+    return ERROR_SUCCESS;
+  }
+
+ private:
+  CBlockDevice& m_device;
+  const std::vector<CCopiedRange>& m_pieces;
+  const bool m_bDirect;
+  CAlignedBytes m_target;
+  CAlignedBytes m_source;
+};
+
+// Every stretch after the first, read directly by several threads; one
+// that cannot be read so (the device's last block, partly) is read after
+// the others, through the cache dropped first. Reading (Read, ReadStored)
+// changes nothing in the device, so the readers share it.
+DWORD CheckInParallel(CBlockDevice& device, const std::vector<CCopiedRange>& pieces,
+                      const std::vector<CStretch>& stretches) {
+  std::atomic<size_t> next{1};
+  std::atomic<bool> stop{false};
+  std::mutex lock;
+  DWORD failure = ERROR_SUCCESS;
+  std::vector<size_t> undirect;
+  auto work = [&] {
+    CStretchReader reader(device, pieces, true);
+    for (size_t s = next++; s < stretches.size() && !stop; s = next++) {
+      const DWORD err = reader.Check(stretches[s]);
+      if (err == ERROR_SUCCESS) continue;
+      std::lock_guard<std::mutex> hold(lock);
+      if (err == ERROR_NOT_SUPPORTED) {
+        undirect.push_back(s);
+      } else {
+        if (failure == ERROR_SUCCESS) failure = err;
+        stop = true;
+      }
+    }
+  };
+  const size_t helpers = std::min<size_t>(kReaders - 1, stretches.size() - 2);
+  std::vector<std::thread> threads;
+  threads.reserve(helpers);
+  try {
+    for (size_t t = 0; t < helpers; ++t) threads.emplace_back(work);
+  } catch (const std::system_error&) {
+    // No more threads to be had: the ones there are (this one at least) do it.
+  }
+  work();
+  for (std::thread& t : threads) t.join();
+  if (failure != ERROR_SUCCESS) return failure;
+  CStretchReader reader(device, pieces, false);
+  for (size_t s : undirect) {
+    device.DropCached(pieces[stretches[s].m_nFirst].m_nTo,
+                      static_cast<size_t>(stretches[s].m_nBytes));
+    const DWORD err = reader.Check(stretches[s]);
+    if (err != ERROR_SUCCESS) return err;
+  }
+  return ERROR_SUCCESS;
+}
 
 }  // namespace
 
@@ -26,14 +138,11 @@ DWORD CheckCopies(CBlockDevice& device, std::vector<CCopiedRange> copies) {
                                     std::min(kReadBackBytes, copy.m_nBytes - done)});
     }
   }
+  if (pieces.empty()) return ERROR_SUCCESS;
   std::sort(pieces.begin(), pieces.end(),
             [](const CCopiedRange& a, const CCopiedRange& b) { return a.m_nTo < b.m_nTo; });
   // The stretches read back: pieces whose targets follow on from one
-  // another, up to the bound, as (first piece, end piece, bytes).
-  struct CStretch {
-    size_t m_nFirst, m_nEnd;
-    uint64_t m_nBytes;
-  };
+  // another, up to the bound.
   std::vector<CStretch> stretches;
   for (size_t i = 0; i < pieces.size();) {
     size_t j = i + 1;
@@ -46,35 +155,31 @@ DWORD CheckCopies(CBlockDevice& device, std::vector<CCopiedRange> copies) {
     stretches.push_back(CStretch{i, j, bytes});
     i = j;
   }
-  // Page-aligned and grown without zeroing: each is read into at once.
-  CAlignedBytes target;
-  CAlignedBytes source;
-  // The stretches ahead are dropped from the cache (and so asked of the
-  // storage) up to this much before they are read.
+  // The first stretch tells whether the device reads its storage
+  // directly; if it does, the others are read so by several readers at
+  // once, as the storage answers several requests at a time faster than one
+  // after another.
+  CStretchReader first(device, pieces, true);
+  DWORD err = first.Check(stretches.front());
+  if (err != ERROR_SUCCESS && err != ERROR_NOT_SUPPORTED) return err;
+  if (err == ERROR_SUCCESS && stretches.size() > 1) {
+    return CheckInParallel(device, pieces, stretches);
+  }
+  // Otherwise each stretch ahead is dropped from the cache (and so asked of
+  // the storage) up to this much before it is read.
+  CStretchReader reader(device, pieces, false);
   uint64_t ahead = 0;
   size_t dropped = 0;
-  for (const CStretch& stretch : stretches) {
+  for (size_t s = err == ERROR_SUCCESS ? 1 : 0; s < stretches.size(); ++s) {
     while (dropped < stretches.size() && ahead < kReadAheadBytes) {
       device.DropCached(pieces[stretches[dropped].m_nFirst].m_nTo,
                         static_cast<size_t>(stretches[dropped].m_nBytes));
       ahead += stretches[dropped].m_nBytes;
       ++dropped;
     }
-    const size_t i = stretch.m_nFirst;
-    const size_t j = stretch.m_nEnd;
-    target.resize(static_cast<size_t>(stretch.m_nBytes));
-    DWORD err = device.Read(pieces[i].m_nTo, target.data(), target.size());
-    ahead -= stretch.m_nBytes;
+    err = reader.Check(stretches[s]);
+    ahead -= std::min(ahead, stretches[s].m_nBytes);
     if (err != ERROR_SUCCESS) return err;
-    for (size_t k = i; k < j; ++k) {
-      source.resize(static_cast<size_t>(pieces[k].m_nBytes));
-      err = device.Read(pieces[k].m_nFrom, source.data(), source.size());
-      if (err != ERROR_SUCCESS) return err;
-      if (std::memcmp(source.data(), target.data() + (pieces[k].m_nTo - pieces[i].m_nTo),
-                      source.size()) != 0) {
-        return ERROR_CRC;
-      }
-    }
   }
   return ERROR_SUCCESS;
 }

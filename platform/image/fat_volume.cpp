@@ -164,6 +164,29 @@ DWORD CFatVolume::ListFolder(const CFsNode& folder, CFsListing* entries) {
   return ERROR_SUCCESS;
 }
 
+void CFatVolume::AfterFileMoved(uint64_t entryId, uint32_t newFirst) {
+  // The listings kept stay: a move changes no name, size or time, only the
+  // first cluster its entry names, and an entry lies in one folder.
+  for (size_t f = 0; newFirst != 0 && f < m_folderCache.size(); ++f) {
+    const std::vector<CFsNode>& nodes = *m_folderCache[f].second;
+    auto it = std::find_if(nodes.begin(), nodes.end(),
+                           [entryId](const CFsNode& n) { return n.m_nId == entryId; });
+    if (it == nodes.end()) continue;
+    const size_t at = static_cast<size_t>(it - nodes.begin());
+    if (m_folderCache[f].second.use_count() == 1) {
+      // Only the cache holds it, and made it (not const): changed in place.
+      const_cast<CFsNode&>(nodes[at]).m_nRef = newFirst;
+    } else {
+      auto copy = std::make_shared<std::vector<CFsNode>>(nodes);
+      (*copy)[at].m_nRef = newFirst;
+      m_folderCache[f].second = std::move(copy);
+    }
+    break;
+  }
+  FoldersChanged();
+  m_bFreeKnown = false;
+}
+
 CFsNode CFatVolume::Current(const CFsNode& node) const {
   auto it = m_restoredFirst.find(node.m_nId);
   if (it == m_restoredFirst.end() || node.m_bDirectory || node.m_bRoot) return node;

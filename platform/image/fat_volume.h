@@ -86,6 +86,9 @@ class CFatVolume : public CFsVolume {
   // clusters from targetLcn.
   DWORD CopyData(const std::vector<CFsRun>& source, uint64_t targetLcn);
   void AfterMetadataChange();
+  // After a move of one file's clusters: its entry names `newFirst` now
+  // (0: its first cluster stayed); nothing else in any folder changed.
+  void AfterFileMoved(uint64_t entryId, uint32_t newFirst);
   // Frees the clusters moves left behind once their relink is stored.
   DWORD WriteDeferredFrees();
   // Stores the group of moves gathered so far (fat_move.cpp says how).

@@ -20,6 +20,15 @@ DWORD CHeldWriteDevice::Read(uint64_t offset, void* buffer, size_t size) {
   return ERROR_SUCCESS;
 }
 
+DWORD CHeldWriteDevice::ReadStored(uint64_t offset, void* buffer, size_t size) {
+  for (const CHeld& held : m_held) {
+    if (held.m_nOffset < offset + size && offset < held.m_nOffset + held.m_data.size()) {
+      return ERROR_NOT_SUPPORTED;
+    }
+  }
+  return m_pInner->ReadStored(offset, buffer, size);
+}
+
 DWORD CHeldWriteDevice::Write(uint64_t offset, const void* buffer, size_t size) {
   if (m_eStage == kDirect) return m_pInner->Write(offset, buffer, size);
   if (IsReadOnly()) return ERROR_WRITE_PROTECT;

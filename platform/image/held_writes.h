@@ -35,6 +35,8 @@ class CHeldWriteDevice : public CBlockDevice {
   DWORD Write(uint64_t offset, const void* buffer, size_t size) override;
   DWORD Flush() override { return m_pInner->Flush(); }
   void DropCached(uint64_t offset, size_t size) override { m_pInner->DropCached(offset, size); }
+  // The storage's bytes, so only where no held write lies over the range.
+  DWORD ReadStored(uint64_t offset, void* buffer, size_t size) override;
   VOLUME_MEDIA_INFO QueryMedia() const override { return m_pInner->QueryMedia(); }
   uint64_t DiscardUnit() const override { return m_pInner->DiscardUnit(); }
   DWORD Discard(uint64_t offset, uint64_t size) override { return m_pInner->Discard(offset, size); }
