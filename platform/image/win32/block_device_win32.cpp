@@ -92,4 +92,10 @@ DWORD CFileBlockDevice::Flush() {
 
 void CFileBlockDevice::DropCached(uint64_t offset, size_t size) { (void)offset, (void)size; }
 
+// Read back through the cache here (the caller's way after DropCached).
+DWORD CFileBlockDevice::ReadStored(uint64_t offset, void* buffer, size_t size) {
+  (void)offset, (void)buffer, (void)size;
+  return ERROR_NOT_SUPPORTED;
+}
+
 }  // namespace vt
