@@ -15,6 +15,14 @@ namespace vt {
 
 using CFsListing = std::shared_ptr<const std::vector<CFsNode>>;
 
+// Node ids from m_nFrom up to m_nFrom + m_nBytes now read m_nTo + (id -
+// m_nFrom): a move carried the folder entries they are the offsets of.
+struct CFsIdShift {
+  uint64_t m_nFrom = 0;
+  uint64_t m_nBytes = 0;
+  uint64_t m_nTo = 0;
+};
+
 // What the allocation check before the first write found.
 struct CAllocationCheck {
   // The first problem that makes writing unsafe, one line; empty when the
@@ -119,9 +127,14 @@ class CFsVolume {
   // stored, which then changed only free clusters or is finished by the
   // next open.
   virtual DWORD CommitMoves() { return ERROR_SUCCESS; }
+  // The id shifts of the moves since the last call (FAT: a folder's
+  // clusters moved with the entries in them), for the handles to follow;
+  // also after a failed move, which may have moved some.
+  std::vector<CFsIdShift> TakeIdShifts() { return std::move(m_idShifts); }
 
  protected:
   void FoldersChanged() { ++m_nFolderGeneration; }
+  std::vector<CFsIdShift> m_idShifts;
 
  private:
   uint64_t m_nFolderGeneration = 0;
