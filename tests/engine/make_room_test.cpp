@@ -434,6 +434,53 @@ TEST_F(MakeRoomPass, AFatFoldersFirstClusterStaysInTheWay) {
   EXPECT_EQ(Item("big.bin")->m_nFirstLcn, 20u);
 }
 
+// Whatever asks, a FAT folder's first piece is never moved: a move of the
+// whole folder or of its first piece is refused before anything is issued,
+// a later piece moves from its own VCN, and a folder whose moves keep
+// failing stops being tried at all.
+TEST_F(MakeRoomPass, AFatFolderMovesOnlyItsLaterPiecesAndStopsAfterFailures) {
+  NearlyFull();
+  FakeNode* folder = volume.root.AddFolder("Dir");
+  folder->extents = {{1, 23}, {2, 12}};
+  volume.SetUsed(12, 1);
+  ASSERT_TRUE(Analyze());
+  CFileItem* dir = nullptr;
+  for (auto& item : engine->m_files)
+    if (item.m_strName == "Dir") dir = &item;
+  ASSERT_NE(dir, nullptr);
+  EXPECT_TRUE(dir->IsUnmovable());
+  EXPECT_TRUE(dir->IsTailMovable());
+  auto request = [&](uint64_t filterLcn, uint64_t target = 40) {
+    engine->BuildFreeRunList();
+    size_t run = 0;
+    EXPECT_TRUE(engine->SplitFreeRunAt(target, 1, &run));
+    MoveRequest r;
+    r.file = dir;
+    r.targetRun = run;
+    r.silent = true;
+    r.hasFilter = filterLcn != ~0ull;
+    r.filterLcn = filterLcn;
+    r.filterCount = 1;
+    return engine->MoveFileClusters(r);
+  };
+  EXPECT_FALSE(request(~0ull)) << "the whole folder";
+  EXPECT_FALSE(request(23)) << "its first piece";
+  EXPECT_TRUE(volume.moves.empty());
+  ASSERT_TRUE(request(12));
+  ASSERT_EQ(volume.moves.size(), 1u);
+  EXPECT_EQ(volume.moves[0].vcn, 1u);
+  EXPECT_EQ(volume.moves[0].lcn, 40u);
+  EXPECT_EQ(dir->m_fragments[1].m_nLcn, 40u);
+  EXPECT_EQ(dir->m_nFirstLcn, 23u);
+
+  volume.moveError = ERROR_ACCESS_DENIED;
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(request(40, 41));
+  EXPECT_FALSE(dir->IsTailMovable());
+  const size_t tried = volume.moves.size();
+  EXPECT_FALSE(request(40, 41));
+  EXPECT_EQ(volume.moves.size(), tried);
+}
+
 // On NTFS a folder is a file like any other: it moves whole, first
 // cluster and all.
 TEST_F(MakeRoomPass, NtfsFoldersMoveWhole) {
