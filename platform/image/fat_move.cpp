@@ -296,11 +296,7 @@ void CFatVolume::FoldIds(const std::vector<uint32_t>& before, uint32_t first) {
     }
   }
   if (shifts.empty()) return;
-  auto shifted = [&shifts](uint64_t id) {
-    for (const CFsIdShift& s : shifts)
-      if (id >= s.m_nFrom && id - s.m_nFrom < s.m_nBytes) return s.m_nTo + (id - s.m_nFrom);
-    return id;
-  };
+  auto shifted = [&shifts](uint64_t id) { return ShiftedId(shifts, id); };
   for (auto& owner : m_firstOwner) owner.second = shifted(owner.second);
   std::unordered_map<uint64_t, uint32_t> restored;
   for (const auto& r : m_restoredFirst) restored[shifted(r.first)] = r.second;

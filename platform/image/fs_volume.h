@@ -23,6 +23,13 @@ struct CFsIdShift {
   uint64_t m_nTo = 0;
 };
 
+// The id `id` reads after the shifts (which never overlap).
+inline uint64_t ShiftedId(const std::vector<CFsIdShift>& shifts, uint64_t id) {
+  for (const CFsIdShift& s : shifts)
+    if (id >= s.m_nFrom && id - s.m_nFrom < s.m_nBytes) return s.m_nTo + (id - s.m_nFrom);
+  return id;
+}
+
 // What the allocation check before the first write found.
 struct CAllocationCheck {
   // The first problem that makes writing unsafe, one line; empty when the

@@ -53,18 +53,13 @@ DWORD CImageVolumeSet::Impl::MoveFile(CMountedVolume& volume, const void* in, DW
   // steer the next move of its file into a freed cluster.
   const std::vector<CFsIdShift> shifts = volume.m_pFs->TakeIdShifts();
   if (!shifts.empty()) {
-    auto shifted = [&shifts](uint64_t id) {
-      for (const CFsIdShift& s : shifts)
-        if (id >= s.m_nFrom && id - s.m_nFrom < s.m_nBytes) return s.m_nTo + (id - s.m_nFrom);
-      return id;
-    };
     for (auto& entry : m_handles) {
       CHandleObject& other = *entry.second;
       if (other.m_eKind == CHandleObject::kItem && other.m_pVolume.get() == &volume &&
           !other.m_node.m_bRoot)
-        other.m_node.m_nId = shifted(other.m_node.m_nId);
+        other.m_node.m_nId = ShiftedId(shifts, other.m_node.m_nId);
     }
-    if (!node.m_bRoot) node.m_nId = shifted(node.m_nId);
+    if (!node.m_bRoot) node.m_nId = ShiftedId(shifts, node.m_nId);
     volume.m_lastFolders.clear();
   }
   // Also after a failure: a move that broke off may still have moved the
