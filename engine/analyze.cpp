@@ -198,7 +198,7 @@ void CDefrag::ScanFolder(const std::string& folder, const std::string& nameFilte
     item.m_nSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     item.m_ftLastWrite = data.ftLastWriteTime;
     if (isFolder) {
-      if (!m_bNtfs) item.m_wFlags |= FI_UNMOVABLE;
+      if (!m_bNtfs) item.m_wFlags |= FI_UNMOVABLE | FI_TAIL_MOVABLE;
     } else if (drive) {
       drive->m_nFiles += 1;
     }
@@ -266,7 +266,7 @@ int CDefrag::GetFileClusters(CFileItem& item, HANDLE handle, const std::vector<u
       }
       if (!inside) {
         item.m_nMoveFailures += 1;
-        if (item.m_nMoveFailures > 4) item.m_wFlags |= FI_UNMOVABLE;
+        if (item.m_nMoveFailures > 4) item.SetUnmovable();
         BuildFreeRunList();
         return ERROR_ACCESS_DENIED;
       }

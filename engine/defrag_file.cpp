@@ -123,7 +123,12 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
   request.extentsUnknown = false;
   if (m_pDrive) m_pDrive->m_bDirty = true;
   if (IsCancelled()) return true;
-  if (file.m_fragments.GetSize() == 0 || file.IsUnmovable()) return false;
+  if (file.m_fragments.GetSize() == 0) return false;
+  // Of a FAT folder only a piece after the first moves, one at a time.
+  const bool tailOnly = file.IsUnmovable() && file.IsTailMovable();
+  if (file.IsUnmovable() && (!tailOnly || !request.hasFilter || request.filterLcn == kNoLcn ||
+                             request.filterLcn == file.m_fragments[0].m_nLcn))
+    return false;
   if (request.targetRun >= m_freeRuns.GetSize()) return false;
 
   const std::string path = GetItemPath(file);
@@ -131,7 +136,7 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
     // Its folder is unknown: the file is never opened by its bare name,
     // which could name another file wherever the process happens to be.
     request.error = -1;
-    file.m_wFlags |= FI_UNMOVABLE;
+    file.SetUnmovable();
     const std::string reason = RecordUnresolved(file);
     if (!request.silent) {
       std::string text =
@@ -147,7 +152,7 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
   if (opened == INVALID_HANDLE_VALUE) {
     const DWORD error = Ops().GetLastError();
     request.error = -1;
-    file.m_wFlags |= FI_UNMOVABLE;
+    file.SetUnmovable();
     if (MapHost()) MapHost()->MarkUnmovable(file);
     if (request.silent) {
       CFileErrors entry;
@@ -259,6 +264,13 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
         if (request.filterCount < chunkCount) chunkCount = request.filterCount;
       }
       if (chunkCount == 0) continue;
+      // The extents read now may differ from the list's: the first cluster
+      // of a FAT folder is never asked to move.
+      if (tailOnly && chunkVcn == 0) {
+        result = ERROR_INVALID_PARAMETER;
+        stop = true;
+        break;
+      }
 
       // The chunk must fit what is left of its run, exactly where the run
       // starts; a file that grew (or a stale list) is refused, not spilled
@@ -287,7 +299,7 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
         vacated.clear();
         BuildFreeRunList();
         file.m_nMoveFailures = static_cast<uint8_t>(file.m_nMoveFailures + 1);
-        if (file.m_nMoveFailures > 4) file.m_wFlags |= FI_UNMOVABLE;
+        if (file.m_nMoveFailures > 4) file.SetUnmovable();
         // A volume that refuses every write (damaged, read-only, in use)
         // fails every other file the same way: say it once and stop.
         volumeRefused = IsVolumeRefusal(result);
@@ -353,7 +365,8 @@ bool CDefrag::MoveFileClusters(MoveRequest& request) {
     request.error = ERROR_CANCELLED;
     return false;
   }
-  if (file.IsUnmovable() || volumeRefused) ReportMoveFailure(file, path, result, request.silent);
+  if ((file.IsUnmovable() && !file.IsTailMovable()) || volumeRefused)
+    ReportMoveFailure(file, path, result, request.silent);
   if (volumeRefused) SetCancel(true);
   return false;
 }

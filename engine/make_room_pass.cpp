@@ -123,13 +123,18 @@ bool CDefrag::MakeRoomFor(size_t fileIndex, bool silent, size_t* run, std::strin
     if (ntfs && IsReservedArea(item)) continue;
     // Whole files move, and the pieces of fragmented ones (this file's
     // own among them) each whole into one free place, so no file ends with
-    // more pieces than it had. FAT folders never move (their entries name
-    // their own clusters).
-    const bool movable =
-        !item.IsUnmovable() && !(item.IsDirectory() && !ntfs) && (item.m_wFlags & FI_VIRTUAL) == 0;
+    // more pieces than it had. A FAT folder's first piece stays (its
+    // subfolders' ".." entries name its first cluster); its later pieces
+    // move like a fragmented file's.
+    const bool virtualItem = (item.m_wFlags & FI_VIRTUAL) != 0;
+    const bool fatFolder = item.IsDirectory() && !ntfs;
+    const bool movable = !item.IsUnmovable() && !fatFolder && !virtualItem;
+    const bool tail =
+        fatFolder && item.IsUnmovable() && item.IsTailMovable() && !virtualItem && k != fileIndex;
     uint64_t pos = 0;
     for (const auto& f : item.m_fragments) {
-      const int64_t as = !movable         ? kRoomFixed
+      const int64_t as = tail && pos != 0 ? static_cast<int64_t>(k)
+                         : !movable       ? kRoomFixed
                          : k == fileIndex ? kRoomOwn
                                           : static_cast<int64_t>(k);
       segments.push_back({f.m_nLcn, f.m_nClusters, as, pos});

@@ -50,6 +50,9 @@ class CFileClusterItem {
 enum : uint16_t {
   FI_UNMOVABLE = 0x0004,
   FI_DIRECTORY = 0x0010,
+  // A FAT folder, unmovable as a whole: its first cluster stays (its
+  // subfolders' ".." entries name it), the clusters after it may move.
+  FI_TAIL_MOVABLE = 0x0040,
   FI_VIRTUAL = 0x0800,
   FI_NEEDS_EXTENTS = 0x1000,
   // m_nFolder indexes the folder list although the volume is NTFS: the item
@@ -74,6 +77,12 @@ class CFileItem {
   size_t GetFragmentCount() const { return m_fragments.GetSize(); }
   bool IsDirectory() const { return (m_wFlags & FI_DIRECTORY) != 0; }
   bool IsUnmovable() const { return (m_wFlags & FI_UNMOVABLE) != 0; }
+  // Unmovable, but for the pieces after the first (FI_TAIL_MOVABLE).
+  bool IsTailMovable() const { return (m_wFlags & FI_TAIL_MOVABLE) != 0; }
+  // Nothing of the item moves any more (it failed too often, or will not open).
+  void SetUnmovable() {
+    m_wFlags = static_cast<uint16_t>((m_wFlags | FI_UNMOVABLE) & ~FI_TAIL_MOVABLE);
+  }
 
   std::string m_strName;
   CGrowableArray<CFileClusterItem> m_fragments;

@@ -35,10 +35,14 @@
 // whose entries share bytes, a chain's bytes could carry a held switch out
 // early, so there each move is a group of its own.
 //
-// Folders are not moved: the first cluster of a folder is named by the ".."
-// entries of its subfolders, as the Windows FAT driver also refuses it, and
-// moving a folder's other clusters would move the entries that open handles
-// find their files by here.
+// A folder's first cluster is not moved: the ".." entries of its subfolders
+// name it (and on FAT32 the boot sector names the root's), as the Windows
+// FAT driver also refuses it. Its later clusters move as a file's do, but
+// as a group of their own, the group before committed first: no held write
+// of an entry may land in clusters being copied, and the entries in them
+// (which open handles and the maps below find their files by) are known to
+// have moved, or not, when the move returns. FoldIds() then carries every
+// id in a moved cluster over to its new place.
 #include <algorithm>
 #include <cstring>
 
@@ -217,7 +221,7 @@ void CFatVolume::EndWrites() {
   m_records.Finish();
 }
 
-DWORD CFatVolume::ReadDirEntry(const CFsNode& node, uint8_t entry[32]) {
+DWORD CFatVolume::ReadDirEntry(const CFsNode& node, uint8_t entry[32], bool folder) {
   // The entry must lie in a folder area of the volume; its id is its offset.
   const uint64_t lowest =
       m_layout.m_eType == EFatType::kFat32 ? m_layout.DataOffset() : m_layout.RootDirOffset();
@@ -231,7 +235,7 @@ DWORD CFatVolume::ReadDirEntry(const CFsNode& node, uint8_t entry[32]) {
   // under it) must not steer a move.
   uint8_t attr = entry[kEntryAttr];
   if (entry[kEntryName] == 0x00 || entry[kEntryName] == 0xE5 || (attr & 0x3F) == kFatAttrLongName ||
-      (attr & (kFatAttrVolume | kFatAttrDirectory)) != 0 ||
+      (attr & kFatAttrVolume) != 0 || ((attr & kFatAttrDirectory) != 0) != folder ||
       EntryCluster(entry, m_layout.m_eType) != node.m_nRef) {
     return ERROR_FILE_INVALID;
   }
@@ -277,10 +281,69 @@ void CFatVolume::AfterMetadataChange() {
   m_bFreeKnown = false;
 }
 
-DWORD CFatVolume::MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) {
-  if (node->m_bDirectory) {
-    return (node->m_bRoot || vcn == 0) ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED;
+void CFatVolume::FoldIds(const std::vector<uint32_t>& before, uint32_t first) {
+  // The folder's clusters now, from the first moved one's VCN on.
+  std::vector<CFsRun> runs;
+  if (m_table.ReadChain(first, &runs) != ERROR_SUCCESS) return;
+  const uint64_t clusterBytes = BytesPerCluster();
+  std::vector<CFsIdShift> shifts;
+  size_t vcn = 0;
+  for (const CFsRun& run : runs) {
+    for (uint64_t i = 0; i < run.m_nCount && vcn < before.size(); ++i, ++vcn) {
+      const uint64_t now = run.m_nLcn + i;
+      if (before[vcn] == 0 || before[vcn] - 2 == now) continue;
+      shifts.push_back(CFsIdShift{LcnOffset(before[vcn] - 2), clusterBytes, LcnOffset(now)});
+    }
   }
+  if (shifts.empty()) return;
+  auto shifted = [&shifts](uint64_t id) { return ShiftedId(shifts, id); };
+  for (auto& owner : m_firstOwner) owner.second = shifted(owner.second);
+  std::unordered_map<uint64_t, uint32_t> restored;
+  for (const auto& r : m_restoredFirst) restored[shifted(r.first)] = r.second;
+  m_restoredFirst.swap(restored);
+  for (CGroupMove& move : m_group) move.m_nEntryId = shifted(move.m_nEntryId);
+  m_idShifts.insert(m_idShifts.end(), shifts.begin(), shifts.end());
+}
+
+DWORD CFatVolume::MoveFolderClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) {
+  // The fixed root of FAT12/16 is no chain, and a folder's first cluster
+  // stays where the entries that name it point.
+  if ((node->m_bRoot && m_layout.m_eType != EFatType::kFat32) || vcn == 0)
+    return ERROR_INVALID_PARAMETER;
+  if (node->m_nRef < 2 || node->m_nRef > UINT32_MAX) return ERROR_FILE_CORRUPT;
+  if (node->m_bRoot) {
+    if (node->m_nRef != m_layout.m_nRootCluster) return ERROR_FILE_INVALID;
+  } else {
+    uint8_t entry[kFatDirEntrySize];
+    DWORD err = ReadDirEntry(*node, entry, true);
+    if (err != ERROR_SUCCESS) return err;
+  }
+  DWORD err = CommitGroup();
+  if (err != ERROR_SUCCESS) return err;
+  const auto first = static_cast<uint32_t>(node->m_nRef);
+  std::vector<CFsRun> runs;
+  err = m_table.ReadChain(first, &runs);
+  if (err != ERROR_SUCCESS) return err;
+  // Cluster by VCN before the move (0 past the moved range), to learn after
+  // it which entries went where.
+  std::vector<uint32_t> before;
+  for (const CFsRun& run : runs) {
+    for (uint64_t i = 0; i < run.m_nCount; ++i) {
+      const uint64_t at = run.m_nVcn + i;
+      if (at >= vcn + count) break;
+      before.push_back(at >= vcn ? static_cast<uint32_t>(run.m_nLcn + i + 2) : 0u);
+    }
+  }
+  err = MoveChain(node, vcn, lcn, count, true);
+  if (err == ERROR_SUCCESS && !m_group.empty()) err = CommitGroup();
+  // Whatever the outcome, the chain as it now stands says where they are.
+  FoldIds(before, first);
+  return err;
+}
+
+DWORD CFatVolume::MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count,
+                            bool folder) {
+  if (node->m_bDirectory && !folder) return MoveFolderClusters(node, vcn, lcn, count);
   if (m_pDevice->IsReadOnly()) return ERROR_WRITE_PROTECT;
   const uint64_t total = TotalClusters();
   if (count == 0 || lcn >= total || count > total - lcn) return ERROR_INVALID_PARAMETER;
@@ -288,8 +351,9 @@ DWORD CFatVolume::MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t 
   if (node->m_nRef == 0) return ERROR_INVALID_PARAMETER;
   if (node->m_nRef > UINT32_MAX) return ERROR_FILE_CORRUPT;
   const uint64_t before = node->m_nRef;
-  uint8_t entry[kFatDirEntrySize];
-  DWORD err = ReadDirEntry(*node, entry);
+  uint8_t entry[kFatDirEntrySize] = {};
+  // A folder's entry was checked by MoveFolderClusters (the FAT32 root has none).
+  DWORD err = folder ? ERROR_SUCCESS : ReadDirEntry(*node, entry, false);
   if (err != ERROR_SUCCESS) return err;
   std::vector<CFsRun> runs;
   err = m_table.ReadChain(static_cast<uint32_t>(node->m_nRef), &runs);
@@ -355,7 +419,7 @@ DWORD CFatVolume::MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t 
   if (err != ERROR_SUCCESS) {
     AbandonGroup();
     uint8_t now[kFatDirEntrySize];
-    if (m_pDevice->Read(node->m_nId, now, sizeof(now)) == ERROR_SUCCESS) {
+    if (!folder && m_pDevice->Read(node->m_nId, now, sizeof(now)) == ERROR_SUCCESS) {
       node->m_nRef = EntryCluster(now, m_layout.m_eType);
     }
     return err;
@@ -376,7 +440,7 @@ DWORD CFatVolume::MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t 
   if (m_layout.m_eType == EFatType::kFat12 || m_group.size() >= kGroupMoves ||
       m_nGroupBytes >= kGroupBytes) {
     err = CommitGroup();
-    if (err != ERROR_SUCCESS) {
+    if (err != ERROR_SUCCESS && !folder) {
       uint8_t now[kFatDirEntrySize];
       if (m_pDevice->Read(node->m_nId, now, sizeof(now)) == ERROR_SUCCESS) {
         node->m_nRef = EntryCluster(now, m_layout.m_eType);

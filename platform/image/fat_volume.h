@@ -75,9 +75,16 @@ class CFatVolume : public CFsVolume {
   DWORD Claim(const CFsNode& node, const std::vector<CFsRun>& runs);
   bool ClaimedByOther(const CFsNode& node) const;
   // fat_move.cpp.
-  DWORD MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count);
+  DWORD MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count, bool folder = false);
+  // A folder's clusters after its first, committed as a group of their own.
+  DWORD MoveFolderClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count);
+  // After a folder move: the ids in the clusters `before` named (by VCN, 0
+  // for those not moved) follow them to where the chain from `first` now
+  // has them, in the maps here and in m_idShifts for the handles.
+  void FoldIds(const std::vector<uint32_t>& before, uint32_t first);
   // fat_move.cpp: the parts of a move.
-  DWORD ReadDirEntry(const CFsNode& node, uint8_t entry[32]);
+  // The entry of a handle's file (or folder), checked to still describe it.
+  DWORD ReadDirEntry(const CFsNode& node, uint8_t entry[32], bool folder);
   DWORD MarkDirty();
   DWORD MarkClean();
   DWORD SetBootDirtyFlag(bool dirty);

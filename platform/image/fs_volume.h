@@ -15,6 +15,21 @@ namespace vt {
 
 using CFsListing = std::shared_ptr<const std::vector<CFsNode>>;
 
+// Node ids from m_nFrom up to m_nFrom + m_nBytes now read m_nTo + (id -
+// m_nFrom): a move carried the folder entries they are the offsets of.
+struct CFsIdShift {
+  uint64_t m_nFrom = 0;
+  uint64_t m_nBytes = 0;
+  uint64_t m_nTo = 0;
+};
+
+// The id `id` reads after the shifts (which never overlap).
+inline uint64_t ShiftedId(const std::vector<CFsIdShift>& shifts, uint64_t id) {
+  for (const CFsIdShift& s : shifts)
+    if (id >= s.m_nFrom && id - s.m_nFrom < s.m_nBytes) return s.m_nTo + (id - s.m_nFrom);
+  return id;
+}
+
 // What the allocation check before the first write found.
 struct CAllocationCheck {
   // The first problem that makes writing unsafe, one line; empty when the
@@ -119,9 +134,14 @@ class CFsVolume {
   // stored, which then changed only free clusters or is finished by the
   // next open.
   virtual DWORD CommitMoves() { return ERROR_SUCCESS; }
+  // The id shifts of the moves since the last call (FAT: a folder's
+  // clusters moved with the entries in them), for the handles to follow;
+  // also after a failed move, which may have moved some.
+  std::vector<CFsIdShift> TakeIdShifts() { return std::move(m_idShifts); }
 
  protected:
   void FoldersChanged() { ++m_nFolderGeneration; }
+  std::vector<CFsIdShift> m_idShifts;
 
  private:
   uint64_t m_nFolderGeneration = 0;

@@ -48,6 +48,20 @@ DWORD CImageVolumeSet::Impl::MoveFile(CMountedVolume& volume, const void* in, DW
   DWORD err = volume.m_pFs->MoveClusters(&node, static_cast<uint64_t>(move.StartingVcn.QuadPart),
                                          static_cast<uint64_t>(move.StartingLcn.QuadPart),
                                          move.ClusterCount);
+  // Handles find their file by its entry: where a folder's clusters moved,
+  // the entries in them did too, and a handle left on the old offset would
+  // steer the next move of its file into a freed cluster.
+  const std::vector<CFsIdShift> shifts = volume.m_pFs->TakeIdShifts();
+  if (!shifts.empty()) {
+    for (auto& entry : m_handles) {
+      CHandleObject& other = *entry.second;
+      if (other.m_eKind == CHandleObject::kItem && other.m_pVolume.get() == &volume &&
+          !other.m_node.m_bRoot)
+        other.m_node.m_nId = ShiftedId(shifts, other.m_node.m_nId);
+    }
+    if (!node.m_bRoot) node.m_nId = ShiftedId(shifts, node.m_nId);
+    volume.m_lastFolders.clear();
+  }
   // Also after a failure: a move that broke off may still have moved the
   // file's start.
   if (node.m_nRef != file->m_node.m_nRef) {

@@ -390,19 +390,118 @@ TEST_F(MakeRoomPass, RoomIsMadeFirstForWhatNoFreeRunHoldsAndFatFoldersStay) {
   EXPECT_EQ(Item("Dir")->m_nFirstLcn, 23u);
 }
 
-TEST_F(MakeRoomPass, FatFoldersStayInTheWay) {
+// A FAT folder's first cluster stays where its subfolders' ".." entries
+// point; the pieces after it move whole, like a fragmented file's, and the
+// folder never ends with more pieces than it had.
+TEST_F(MakeRoomPass, FatFoldersMoveAllButTheirFirstCluster) {
   NearlyFull();
   FakeNode* folder = volume.root.AddFolder("Dir");
   folder->extents = {{1, 23}, {2, 12}};
   volume.SetUsed(12, 1);
   volume.root.children.erase(volume.root.children.begin() + 2);
   Run();
-  // 20..25 is blocked by the folder; every other stretch holds s2 (larger
-  // than any free run) and no room can be made for it either.
-  EXPECT_EQ(Lines(), std::vector<std::string>{
-                         "No room could be made for this file: every stretch of its size holds "
-                         "clusters that cannot be moved. C:\\big.bin."});
+  // 20..25 is blocked by the folder's first cluster; its second, at 12,
+  // moves out of 10..15 (to 24, where it runs on from the first), s1 out
+  // too, and s2 (larger than any free run) into 10..14; big.bin where s2 was.
+  EXPECT_TRUE(Lines().empty()) << Lines()[0];
+  std::vector<std::string> moved;
+  for (const auto& m : volume.moves)
+    moved.push_back(m.file + ":" + std::to_string(m.vcn) + "->" + std::to_string(m.lcn));
+  EXPECT_EQ(moved, (std::vector<std::string>{"s1.bin:0->21", "Dir:1->24", "s2.bin:0->10",
+                                             "big.bin:0->15", "big.bin:2->17", "big.bin:4->19"}));
+  EXPECT_EQ(Item("Dir")->m_nFirstLcn, 23u);
+  EXPECT_EQ(Item("Dir")->m_fragments.GetSize(), 1u);
+  EXPECT_EQ(Item("big.bin")->m_fragments.GetSize(), 1u);
+}
+
+TEST_F(MakeRoomPass, AFatFoldersFirstClusterStaysInTheWay) {
+  NearlyFull();
+  FakeNode* folder = volume.root.AddFolder("Dir");
+  folder->extents = {{1, 12}, {2, 23}};
+  volume.SetUsed(12, 1);
+  volume.root.children.erase(volume.root.children.begin() + 2);
+  Run();
+  // 10..15 holds the folder's first cluster; 20..25 only its second, which
+  // goes to the smallest free run outside (10..11): the folder keeps its
+  // two pieces, big.bin takes 20..25.
+  EXPECT_TRUE(Lines().empty()) << Lines()[0];
+  for (const auto& m : volume.moves) EXPECT_FALSE(m.file == "Dir" && m.vcn == 0);
+  const CFileItem* dir = Item("Dir");
+  ASSERT_EQ(dir->m_fragments.GetSize(), 2u);
+  EXPECT_EQ(dir->m_fragments[0].m_nLcn, 12u);
+  EXPECT_EQ(dir->m_fragments[1].m_nLcn, 10u);
+  EXPECT_EQ(Item("big.bin")->m_fragments.GetSize(), 1u);
+  EXPECT_EQ(Item("big.bin")->m_nFirstLcn, 20u);
+}
+
+// Whatever asks, a FAT folder's first piece is never moved: a move of the
+// whole folder or of its first piece is refused before anything is issued,
+// a later piece moves from its own VCN, and a folder whose moves keep
+// failing stops being tried at all.
+TEST_F(MakeRoomPass, AFatFolderMovesOnlyItsLaterPiecesAndStopsAfterFailures) {
+  NearlyFull();
+  FakeNode* folder = volume.root.AddFolder("Dir");
+  folder->extents = {{1, 23}, {2, 12}};
+  volume.SetUsed(12, 1);
+  ASSERT_TRUE(Analyze());
+  CFileItem* dir = nullptr;
+  for (auto& item : engine->m_files)
+    if (item.m_strName == "Dir") dir = &item;
+  ASSERT_NE(dir, nullptr);
+  EXPECT_TRUE(dir->IsUnmovable());
+  EXPECT_TRUE(dir->IsTailMovable());
+  auto request = [&](uint64_t filterLcn, uint64_t target = 40) {
+    engine->BuildFreeRunList();
+    size_t run = 0;
+    EXPECT_TRUE(engine->SplitFreeRunAt(target, 1, &run));
+    MoveRequest r;
+    r.file = dir;
+    r.targetRun = run;
+    r.silent = true;
+    r.hasFilter = filterLcn != ~0ull;
+    r.filterLcn = filterLcn;
+    r.filterCount = 1;
+    return engine->MoveFileClusters(r);
+  };
+  EXPECT_FALSE(request(~0ull)) << "the whole folder";
+  EXPECT_FALSE(request(23)) << "its first piece";
   EXPECT_TRUE(volume.moves.empty());
+  ASSERT_TRUE(request(12));
+  ASSERT_EQ(volume.moves.size(), 1u);
+  EXPECT_EQ(volume.moves[0].vcn, 1u);
+  EXPECT_EQ(volume.moves[0].lcn, 40u);
+  EXPECT_EQ(dir->m_fragments[1].m_nLcn, 40u);
+  EXPECT_EQ(dir->m_nFirstLcn, 23u);
+
+  volume.moveError = ERROR_ACCESS_DENIED;
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(request(40, 41));
+  EXPECT_FALSE(dir->IsTailMovable());
+  const size_t tried = volume.moves.size();
+  EXPECT_FALSE(request(40, 41));
+  EXPECT_EQ(volume.moves.size(), tried);
+}
+
+// On NTFS a folder is a file like any other: it moves whole, first
+// cluster and all.
+TEST_F(MakeRoomPass, NtfsFoldersMoveWhole) {
+  NearlyFull();
+  FakeNode* folder = volume.root.AddFolder("Dir");
+  folder->extents = {{1, 23}};
+  volume.root.children.erase(volume.root.children.begin() + 2);
+  ASSERT_TRUE(Analyze());
+  ComputeDriveStatistics(*engine, drive);
+  // The same items as an NTFS analysis lists them.
+  drive.m_bNtfs = true;
+  volume.fsName = "NTFS";
+  for (auto& item : engine->m_files)
+    item.m_wFlags = static_cast<uint16_t>(item.m_wFlags & ~(FI_UNMOVABLE | FI_TAIL_MOVABLE));
+  engine->m_bMakeRoom = true;
+  engine->DefragDrive(AllFiles, true, 0, 0, {});
+  EXPECT_TRUE(Lines().empty()) << Lines()[0];
+  EXPECT_EQ(Item("big.bin")->m_fragments.GetSize(), 1u);
+  bool whole = false;
+  for (const auto& m : volume.moves) whole = whole || (m.file == "Dir" && m.vcn == 0 && m.ok);
+  EXPECT_TRUE(whole);
 }
 
 }  // namespace

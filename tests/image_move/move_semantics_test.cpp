@@ -125,8 +125,8 @@ TEST(MoveFile, RefusalsUseWindowsCodesAndWriteNothing) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), o.Move(0, 60, 1, empty));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), o.Move(0, 60, 1, folder))
         << "a folder's first cluster";
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), o.Move(1, 60, 1, folder))
-        << "a folder's later clusters";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), o.Move(1, 60, 1, folder))
+        << "past the end of a folder of one cluster";
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), o.Move(0, 60, 1, root));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), o.Move(0, 60, 1, o.vol))
         << "the volume handle as the file";

@@ -50,9 +50,11 @@ def volume(cli, img, kind, made, must_finish=True):
         check(on["fragmented_files_after"] == 0,
               "%s: the pass counts %d fragmented after" % (kind, on["fragmented_files_after"]))
         check(ratio <= 3.0, "%s: moved %.2fx the lower bound" % (kind, ratio))
-    print("%s: fragmented %d; left %d without making room, %d with it; moved %.2fx the bound; %s"
+    folders = ("; %d folders' later clusters moved" % judged["moved_folders"]
+               if kind == "fat" else "")
+    print("%s: fragmented %d; left %d without making room, %d with it; moved %.2fx the bound%s; %s"
           % (kind, len(pristine["fragmented"]), left_off, len(judged["fragmented"]), ratio,
-             on["errors"][:2]))
+             folders, on["errors"][:2]))
     os.remove(run)
     killed(cli, img, kind, pristine, seconds)
 
@@ -65,19 +67,57 @@ FAT_ACCEPTED = re.compile(r"dirty|reclaim|unused cluster|free cluster summary|bo
                           re.IGNORECASE)
 
 
+def wait_for_folder_group(p, record, folder_lcns, seconds):
+    """Waits until the pass's intent record names a FAT folder's cluster
+    (a group that moves, or frees, a folder's later clusters); whether one
+    did before the pass ended."""
+    deadline = time.monotonic() + 3 * seconds + 5
+    while p.poll() is None and time.monotonic() < deadline:
+        try:
+            with open(record) as f:
+                text = f.read()
+        except OSError:
+            text = ""
+        for line in text.splitlines():
+            parts = line.split()
+            if len(parts) == 3 and parts[0] == "run" and folder_lcns & set(
+                    range(int(parts[1]), int(parts[1]) + int(parts[2]))):
+                return True
+        time.sleep(0.0002)
+    return False
+
+
 def killed(cli, img, kind, pristine, seconds):
-    """Kills make-room passes at points spread over a pass's time; each
-    volume left must pass its checker and read back unchanged."""
+    """Kills make-room passes at points spread over a pass's time, and on
+    FAT twice more just as a group with a folder's clusters in it is being
+    stored; each volume left must pass its checker and read back unchanged,
+    and no FAT folder may have lost its first cluster or gained pieces."""
     rng = random.Random(25)
-    for n in range(4):
+    folder_lcns = set()
+    for chain in pristine.get("folders", {}).values():
+        folder_lcns |= {c - 2 for c in chain[1:]}
+    kills = 6 if kind == "fat" and folder_lcns else 4
+    at_folder = 0
+    for n in range(kills):
         run = img + ".kill"
         shutil.copy(img, run)
+        for stale in (run + ".vantrel-moves",):
+            if os.path.exists(stale):
+                os.remove(stale)
         p = subprocess.Popen([cli, "defrag", run, "--filter", "all", "--make-room", "on",
                               "--quiet"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(seconds * (0.15 + 0.7 * rng.random()))
+        if n >= 4:
+            at_folder += wait_for_folder_group(p, run + ".vantrel-moves", folder_lcns, seconds)
+            # At once: while the group's copies are flushed; or a little later.
+            time.sleep(0 if n == 4 else rng.uniform(0, 0.004))
+        else:
+            time.sleep(seconds * (0.15 + 0.7 * rng.random()))
         p.send_signal(signal.SIGKILL)
         p.wait()
         where = "%s, kill %d" % (kind, n + 1)
+        if kind == "fat":
+            faults, _ = mr.folder_faults(pristine["folders"], mr.folder_chains(run))
+            check(not faults, "%s: folders: %s" % (where, faults[:5]))
         if kind == "fat":
             r = mr.run(["fsck.fat", "-n", run], check=False)
             odd = [l for l in r.stdout.decode("utf-8", "replace").splitlines()
@@ -93,7 +133,11 @@ def killed(cli, img, kind, pristine, seconds):
         bad = [f for f in pristine["sums"] if sums.get(f) != pristine["sums"][f]]
         check(not bad, "%s: files changed: %s" % (where, bad[:5]))
         os.remove(run)
-    print("%s: 4 passes killed, every volume accepted and every file unchanged" % kind)
+        if os.path.exists(run + ".vantrel-moves"):
+            os.remove(run + ".vantrel-moves")
+    print("%s: %d passes killed%s, every volume accepted and every file unchanged"
+          % (kind, kills, " (%d as a group with folder clusters was stored)" % at_folder
+             if kind == "fat" else ""))
 
 
 def main():

@@ -6,6 +6,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -119,10 +120,42 @@ def fragmented(img, kind):
     return ntfs_fragmented(img)
 
 
+def folder_chains(img):
+    """The chain of every FAT folder by path (the FAT32 root as "/"), from
+    fatcat's listing and the first FAT."""
+    fat = fatcheck.Fat(img)
+    out = {p: fat.chain(c) for p, c in fatcheck.files_with_first_clusters(img, "/", True)
+           if p.endswith("/")}
+    with open(img, "rb") as f:
+        boot = f.read(512)
+    if struct.unpack_from("<H", boot, 22)[0] == 0:  # FAT32: the root is a chain too
+        out["/"] = fat.chain(struct.unpack_from("<I", boot, 44)[0])
+    return out
+
+
+def folder_faults(before, after):
+    """What a pass did to FAT folders that it must not: a first cluster moved,
+    a folder in more pieces than before, a folder gone. With the number of
+    folders whose later clusters moved."""
+    faults, moved = [], 0
+    for path, chain in before.items():
+        now = after.get(path)
+        if not now or now[0] != chain[0]:
+            faults.append("%s: first cluster %s, now %s" % (path, chain[0], now and now[0]))
+            continue
+        pieces = lambda c: 1 + sum(b != a + 1 for a, b in zip(c, c[1:]))  # noqa: E731
+        if len(now) != len(chain) or pieces(now) > pieces(chain):
+            faults.append("%s: %d clusters in %d pieces, now %d in %d"
+                          % (path, len(chain), pieces(chain), len(now), pieces(now)))
+        moved += now != chain
+    return faults, moved
+
+
 def snapshot(img, kind):
     snap = {"fragmented": fragmented(img, kind), "sums": checksums(img, kind)}
     if kind == "fat":
         snap["fsck"] = fatcheck.fsck_summary(img)[1]
+        snap["folders"] = folder_chains(img)
     return snap
 
 
@@ -168,11 +201,18 @@ def judge(img, kind, pristine):
         if r.returncode:
             faults.append("ntfsfix -n: " + (r.stdout + r.stderr).decode()[-600:])
         verdict = "ntfsfix -n clean"
+    moved_folders = 0
+    if kind == "fat":
+        folder_fault, moved_folders = folder_faults(pristine["folders"], folder_chains(img))
+        if folder_fault:
+            faults.append("folders: %s" % folder_fault[:5])
     sums = checksums(img, kind)
     bad = [p for p in pristine["sums"] if sums.get(p) != pristine["sums"][p]]
     if bad or len(sums) != len(pristine["sums"]):
         faults.append("%d files differ, first %s" % (len(bad), bad[:5]))
     if faults:
         raise SystemExit("FAULT: " + "; ".join(faults))
-    return {"fragmented": fragmented(img, kind),
+    if kind == "fat":
+        verdict += ", %d folders' later clusters moved, every first one stayed" % moved_folders
+    return {"fragmented": fragmented(img, kind), "moved_folders": moved_folders,
             "verdict": verdict + ", all %d checksums unchanged" % len(sums)}

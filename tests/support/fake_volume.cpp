@@ -1,8 +1,8 @@
 #include "tests/support/fake_volume.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 
@@ -95,8 +95,7 @@ FakeNode* CFakeVolume::Lookup(const std::string& fullPath, bool* byShortName) {
   return node;
 }
 
-HANDLE CFakeVolume::CreateFileA(const char* path, DWORD access, DWORD share, DWORD,
-                                DWORD flags) {
+HANDLE CFakeVolume::CreateFileA(const char* path, DWORD access, DWORD share, DWORD, DWORD flags) {
   std::string p = path;
   std::string volumeName = std::string("\\\\?\\Volume{fake-") + m_letter + "}";
   if (p == volumeName) {
@@ -164,7 +163,8 @@ BOOL CFakeVolume::DeviceIoControl(HANDLE h, DWORD code, const void* in, DWORD in
       size_t n = std::min(needBytes, room);
       std::memset(o + 16, 0, n);
       for (size_t i = 0; i < n * 8 && s + i < totalClusters; ++i)
-        if (s + i < used.size() && used[s + i]) o[16 + i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+        if (s + i < used.size() && used[s + i])
+          o[16 + i / 8] |= static_cast<uint8_t>(1u << (i % 8));
       if (returned) *returned = static_cast<DWORD>(16 + n);
       return n < needBytes ? Fail(ERROR_MORE_DATA) : TRUE;
     }
@@ -187,7 +187,8 @@ BOOL CFakeVolume::DeviceIoControl(HANDLE h, DWORD code, const void* in, DWORD in
         ++i;
       if (i == node->extents.size()) return Fail(ERROR_HANDLE_EOF);
       uint64_t startVcn = i == 0 ? node->startingVcn : node->extents[i - 1].nextVcn;
-      uint64_t skip = static_cast<uint64_t>(vcn) > startVcn ? static_cast<uint64_t>(vcn) - startVcn : 0;
+      uint64_t skip =
+          static_cast<uint64_t>(vcn) > startVcn ? static_cast<uint64_t>(vcn) - startVcn : 0;
       size_t room = std::min<size_t>((outSize - 16) / 16, maxExtentsPerReply);
       size_t count = std::min(room, node->extents.size() - i);
       uint32_t count32 = static_cast<uint32_t>(count);
@@ -247,15 +248,18 @@ BOOL CFakeVolume::MoveClusters(const MOVE_FILE_DATA& move) {
     return Fail(error);
   };
   if (!node) return fail(ERROR_INVALID_HANDLE);
-  if (moveError && (movesBeforeFailure < 0 ||
-                    static_cast<int>(std::count_if(moves.begin(), moves.end(),
-                                                   [](const MoveCall& m) { return m.ok; })) >=
-                        movesBeforeFailure))
+  if (moveError &&
+      (movesBeforeFailure < 0 ||
+       static_cast<int>(std::count_if(moves.begin(), moves.end(), [](const MoveCall& m) {
+         return m.ok;
+       })) >= movesBeforeFailure))
     return fail(moveError);
   const uint64_t vcn = call.vcn;
   const uint64_t count = call.count;
   uint64_t lcn = call.lcn;
   if (count == 0) return fail(ERROR_INVALID_PARAMETER);
+  // As FAT's own driver: a folder's first cluster stays (NTFS moves it).
+  if (node->IsFolder() && fsName != "NTFS" && vcn == 0) return fail(ERROR_INVALID_PARAMETER);
   if (misplaceMoves) lcn += 1 + 2 * moves.size();  // each one further off
   for (uint64_t c = lcn; c < lcn + count; ++c)
     if (c >= totalClusters || (c < used.size() && used[c])) return fail(ERROR_ACCESS_DENIED);
@@ -283,8 +287,8 @@ BOOL CFakeVolume::MoveClusters(const MOVE_FILE_DATA& move) {
     const uint64_t nextVcn = node->startingVcn + k + 1;
     if (!node->extents.empty()) {
       FakeExtent& last = node->extents.back();
-      const uint64_t lastLen = last.nextVcn - (node->extents.size() > 1
-                                                   ? node->extents[node->extents.size() - 2].nextVcn
+      const uint64_t lastLen =
+          last.nextVcn - (node->extents.size() > 1 ? node->extents[node->extents.size() - 2].nextVcn
                                                    : node->startingVcn);
       const bool bothSparse = last.lcn == ~0ull && map[k] == ~0ull;
       const bool adjacent = last.lcn != ~0ull && map[k] != ~0ull && last.lcn + lastLen == map[k];
@@ -298,9 +302,9 @@ BOOL CFakeVolume::MoveClusters(const MOVE_FILE_DATA& move) {
   call.ok = true;
   moves.push_back(call);
   if (extentsErrorAfterMove) node->extentsError = extentsErrorAfterMove;
-  if (cancelAfterMoves >= 0 &&
-      std::count_if(moves.begin(), moves.end(), [](const MoveCall& m) { return m.ok; }) ==
-          cancelAfterMoves)
+  if (cancelAfterMoves >= 0 && std::count_if(moves.begin(), moves.end(), [](const MoveCall& m) {
+                                 return m.ok;
+                               }) == cancelAfterMoves)
     SetCancel(true);
   return TRUE;
 }
@@ -439,7 +443,7 @@ DWORD CFakeVolume::GetLogicalDrives() { return 1u << (m_letter - 'A'); }
 
 UINT CFakeVolume::GetDriveTypeA(const char* root) {
   return root && std::toupper(static_cast<unsigned char>(root[0])) == m_letter ? DRIVE_FIXED
-                                                                                : DRIVE_NO_ROOT_DIR;
+                                                                               : DRIVE_NO_ROOT_DIR;
 }
 
 DWORD CFakeVolume::GetTempPathA(DWORD size, char* buffer) {
