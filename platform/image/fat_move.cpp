@@ -436,7 +436,13 @@ DWORD CFatVolume::MoveChain(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t 
   m_group.push_back(CGroupMove{std::move(moved), lcn, node->m_nId,
                                vcn == 0 ? static_cast<uint32_t>(before) : 0u, first});
   m_nGroupBytes += count * BytesPerCluster();
-  AfterFileMoved(node->m_nId, vcn == 0 ? first : 0);
+  // A folder's moved clusters carry entries to new offsets: its listing
+  // (and its subfolders' ids) are read again.
+  if (folder) {
+    AfterMetadataChange();
+  } else {
+    AfterFileMoved(node->m_nId, vcn == 0 ? first : 0);
+  }
   if (m_layout.m_eType == EFatType::kFat12 || m_group.size() >= kGroupMoves ||
       m_nGroupBytes >= kGroupBytes) {
     err = CommitGroup();
