@@ -123,6 +123,9 @@ class CDefrag {
   bool FindTargetRun(const CFileItem& file, DefragPlacement placement, size_t* run,
                      uint64_t* targetLcn) const;
   void AddFreeRun(uint64_t lcn, uint32_t count);
+  // Index of the first free run that starts past `lcn` (the list's size
+  // when none does).
+  size_t FirstFreeRunAfter(uint64_t lcn) const;
   bool MoveFileClusters(MoveRequest& request);
   bool DefragFile(CFileItem& file, DefragPlacement placement, bool report);
 

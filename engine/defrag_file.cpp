@@ -70,14 +70,32 @@ bool CDefrag::FindTargetRun(const CFileItem& file, DefragPlacement placement, si
   return false;
 }
 
-void CDefrag::AddFreeRun(uint64_t lcn, uint32_t count) {
-  size_t at = m_freeRuns.GetSize();
-  for (size_t i = 0; i < m_freeRuns.GetSize(); ++i) {
-    if (m_freeRuns[i].m_nState == RUN_FREE && m_freeRuns[i].m_nLcn > lcn) {
-      at = i;
-      break;
+size_t CDefrag::FirstFreeRunAfter(uint64_t lcn) const {
+  // Free runs keep their order by LCN among themselves: a run is inserted
+  // only where that order puts it, and a run's start moves only within its
+  // own clusters. Merged entries lie among them anywhere. So "the first
+  // free run at or after index i starts past lcn" holds for every i from
+  // some point on, and that point is found by halving.
+  const size_t n = m_freeRuns.GetSize();
+  auto nextFree = [&](size_t i) {
+    while (i < n && m_freeRuns[i].m_nState != RUN_FREE) ++i;
+    return i;
+  };
+  size_t lo = 0, hi = n;
+  while (lo < hi) {
+    const size_t mid = lo + (hi - lo) / 2;
+    const size_t f = nextFree(mid);
+    if (f == n || m_freeRuns[f].m_nLcn > lcn) {
+      hi = mid;
+    } else {
+      lo = f + 1;
     }
   }
+  return nextFree(lo);
+}
+
+void CDefrag::AddFreeRun(uint64_t lcn, uint32_t count) {
+  const size_t at = FirstFreeRunAfter(lcn);
   CClusterItem added;
   added.m_nLcn = lcn;
   added.m_nClusters = count;

@@ -20,8 +20,6 @@ constexpr uint64_t kReadBackBytes = 8u << 20;
 constexpr uint64_t kReadAheadBytes = 32u << 20;
 // Reads of the storage itself start and end on boundaries of this.
 constexpr uint64_t kStoredAlign = 4096;
-// Readers of the storage at once, this thread among them.
-constexpr size_t kReaders = 4;
 
 // Pieces whose targets follow on from one another: pieces [first, end).
 struct CStretch {
@@ -30,11 +28,16 @@ struct CStretch {
 };
 
 // Reads stretches back and compares them with their sources, with buffers
-// of its own (one per reader thread).
+// that no other reader uses at the same time.
 class CStretchReader {
  public:
-  CStretchReader(CBlockDevice& device, const std::vector<CCopiedRange>& pieces, bool direct)
-      : m_device(device), m_pieces(pieces), m_bDirect(direct) {
+  CStretchReader(CBlockDevice& device, const std::vector<CCopiedRange>& pieces, bool direct,
+                 CMoveBuffers& buffers, size_t reader)
+      : m_device(device),
+        m_pieces(pieces),
+        m_bDirect(direct),
+        m_target(buffers.m_target[reader]),
+        m_source(buffers.m_source[reader]) {
     // Page-aligned and grown without zeroing: each is read into at once.
     // Sized once for the largest read, so they never move while growing.
     m_target.reserve(static_cast<size_t>(kReadBackBytes + 2 * kStoredAlign));
@@ -77,8 +80,8 @@ class CStretchReader {
   CBlockDevice& m_device;
   const std::vector<CCopiedRange>& m_pieces;
   const bool m_bDirect;
-  CAlignedBytes m_target;
-  CAlignedBytes m_source;
+  CAlignedBytes& m_target;
+  CAlignedBytes& m_source;
 };
 
 // Every stretch after the first, read directly by several threads; one
@@ -86,14 +89,14 @@ class CStretchReader {
 // the others, through the cache dropped first. Reading (Read, ReadStored)
 // changes nothing in the device, so the readers share it.
 DWORD CheckInParallel(CBlockDevice& device, const std::vector<CCopiedRange>& pieces,
-                      const std::vector<CStretch>& stretches) {
+                      const std::vector<CStretch>& stretches, CMoveBuffers& buffers) {
   std::atomic<size_t> next{1};
   std::atomic<bool> stop{false};
   std::mutex lock;
   DWORD failure = ERROR_SUCCESS;
   std::vector<size_t> undirect;
-  auto work = [&] {
-    CStretchReader reader(device, pieces, true);
+  auto work = [&](size_t index) {
+    CStretchReader reader(device, pieces, true, buffers, index);
     for (size_t s = next++; s < stretches.size() && !stop; s = next++) {
       const DWORD err = reader.Check(stretches[s]);
       if (err == ERROR_SUCCESS) continue;
@@ -106,18 +109,18 @@ DWORD CheckInParallel(CBlockDevice& device, const std::vector<CCopiedRange>& pie
       }
     }
   };
-  const size_t helpers = std::min<size_t>(kReaders - 1, stretches.size() - 2);
+  const size_t helpers = std::min<size_t>(kReadBackReaders - 1, stretches.size() - 2);
   std::vector<std::thread> threads;
   threads.reserve(helpers);
   try {
-    for (size_t t = 0; t < helpers; ++t) threads.emplace_back(work);
+    for (size_t t = 0; t < helpers; ++t) threads.emplace_back(work, t + 1);
   } catch (const std::system_error&) {
     // No more threads to be had: the ones there are (this one at least) do it.
   }
-  work();
+  work(0);
   for (std::thread& t : threads) t.join();
   if (failure != ERROR_SUCCESS) return failure;
-  CStretchReader reader(device, pieces, false);
+  CStretchReader reader(device, pieces, false, buffers, 0);
   for (size_t s : undirect) {
     device.DropCached(pieces[stretches[s].m_nFirst].m_nTo,
                       static_cast<size_t>(stretches[s].m_nBytes));
@@ -130,6 +133,11 @@ DWORD CheckInParallel(CBlockDevice& device, const std::vector<CCopiedRange>& pie
 }  // namespace
 
 DWORD CheckCopies(CBlockDevice& device, std::vector<CCopiedRange> copies) {
+  CMoveBuffers buffers;
+  return CheckCopies(device, std::move(copies), buffers);
+}
+
+DWORD CheckCopies(CBlockDevice& device, std::vector<CCopiedRange> copies, CMoveBuffers& buffers) {
   std::vector<CCopiedRange> pieces;
   pieces.reserve(copies.size());
   for (const CCopiedRange& copy : copies) {
@@ -159,15 +167,15 @@ DWORD CheckCopies(CBlockDevice& device, std::vector<CCopiedRange> copies) {
   // directly; if it does, the others are read so by several readers at
   // once, as the storage answers several requests at a time faster than one
   // after another.
-  CStretchReader first(device, pieces, true);
+  CStretchReader first(device, pieces, true, buffers, 0);
   DWORD err = first.Check(stretches.front());
   if (err != ERROR_SUCCESS && err != ERROR_NOT_SUPPORTED) return err;
   if (err == ERROR_SUCCESS && stretches.size() > 1) {
-    return CheckInParallel(device, pieces, stretches);
+    return CheckInParallel(device, pieces, stretches, buffers);
   }
   // Otherwise each stretch ahead is dropped from the cache (and so asked of
   // the storage) up to this much before it is read.
-  CStretchReader reader(device, pieces, false);
+  CStretchReader reader(device, pieces, false, buffers, 0);
   uint64_t ahead = 0;
   size_t dropped = 0;
   for (size_t s = err == ERROR_SUCCESS ? 1 : 0; s < stretches.size(); ++s) {

@@ -162,7 +162,7 @@ DWORD CFatVolume::VerifyGroup() {
                                     run.m_nCount * clusterBytes});
     }
   }
-  return CheckCopies(*m_pDevice, std::move(copies));
+  return CheckCopies(*m_pDevice, std::move(copies), m_buffers);
 }
 
 DWORD CFatVolume::CommitGroup() {
@@ -247,7 +247,8 @@ DWORD CFatVolume::CopyData(const std::vector<CFsRun>& source, uint64_t targetLcn
   // gathered from however many source runs fill it.
   const uint64_t clusterBytes = BytesPerCluster();
   const uint64_t chunkBytes = std::max<uint64_t>(1, kCopyChunkBytes / clusterBytes) * clusterBytes;
-  CAlignedBytes data;  // page-aligned and grown without zeroing: it is read into at once
+  CAlignedBytes& data = m_buffers.m_copy;  // page-aligned, grown without zeroing
+  data.clear();
   data.reserve(static_cast<size_t>(chunkBytes));
   uint64_t to = LcnOffset(targetLcn + source.front().m_nVcn);
   auto put = [&]() {

@@ -10,6 +10,7 @@
 
 #include "ondisk/fat_boot.h"
 #include "platform/image/block_device.h"
+#include "platform/image/copy_check.h"
 #include "platform/image/fat_table.h"
 #include "platform/image/fs_volume.h"
 #include "platform/image/held_writes.h"
@@ -133,6 +134,7 @@ class CFatVolume : public CFsVolume {
   std::vector<CGroupMove> m_group;
   uint64_t m_nGroupBytes = 0;
   CGroupRecords m_records;  // the groups' intent records
+  CMoveBuffers m_buffers;   // what the copies and their read-back go through
   // First clusters given back to files (by entry id) when a group was
   // abandoned: the nodes their handles hold still name the new ones.
   std::unordered_map<uint64_t, uint32_t> m_restoredFirst;

@@ -8,16 +8,36 @@ namespace vt {
 DWORD CHeldWriteDevice::Read(uint64_t offset, void* buffer, size_t size) {
   DWORD err = m_pInner->Read(offset, buffer, size);
   if (err != ERROR_SUCCESS) return err;
-  auto* out = static_cast<uint8_t*>(buffer);
+  if (m_held.empty() || size == 0) return ERROR_SUCCESS;
+  // The held writes that may reach into the range start within the longest
+  // one's length before it.
+  const uint64_t from = offset > m_nLongest ? offset - m_nLongest : 0;
+  std::vector<size_t> over;
+  for (auto it = m_byOffset.lower_bound(from); it != m_byOffset.end() && it->first < offset + size;
+       ++it) {
+    const CHeld& held = m_held[it->second];
+    if (held.m_nOffset + held.m_data.size() > offset) over.push_back(it->second);
+  }
   // Later writes over earlier ones, as the storage will have them.
-  for (const CHeld& held : m_held) {
+  std::sort(over.begin(), over.end());
+  auto* out = static_cast<uint8_t*>(buffer);
+  for (size_t index : over) {
+    const CHeld& held = m_held[index];
     const uint64_t begin = std::max(offset, held.m_nOffset);
     const uint64_t end = std::min(offset + size, held.m_nOffset + held.m_data.size());
-    if (begin >= end) continue;
     std::memcpy(out + (begin - offset), held.m_data.data() + (begin - held.m_nOffset),
                 static_cast<size_t>(end - begin));
   }
   return ERROR_SUCCESS;
+}
+
+void CHeldWriteDevice::IndexHeld() {
+  m_byOffset.clear();
+  m_nLongest = 0;
+  for (size_t i = 0; i < m_held.size(); ++i) {
+    m_byOffset.emplace(m_held[i].m_nOffset, i);
+    m_nLongest = std::max<uint64_t>(m_nLongest, m_held[i].m_data.size());
+  }
 }
 
 DWORD CHeldWriteDevice::ReadStored(uint64_t offset, void* buffer, size_t size) {
@@ -35,6 +55,8 @@ DWORD CHeldWriteDevice::Write(uint64_t offset, const void* buffer, size_t size) 
   if (!InRange(offset, size)) return ERROR_SECTOR_NOT_FOUND;
   const auto* in = static_cast<const uint8_t*>(buffer);
   m_held.push_back(CHeld{offset, std::vector<uint8_t>(in, in + size), m_eStage});
+  m_byOffset.emplace(offset, m_held.size() - 1);
+  m_nLongest = std::max<uint64_t>(m_nLongest, size);
   return ERROR_SUCCESS;
 }
 
@@ -103,6 +125,7 @@ DWORD CHeldWriteDevice::Release(EStage stage) {
     ++kept;
   }
   m_held.resize(kept);
+  IndexHeld();
   return result;
 }
 

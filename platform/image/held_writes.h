@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -27,7 +28,11 @@ class CHeldWriteDevice : public CBlockDevice {
   // forgets them; the first failure stops it (what is left stays held).
   DWORD Release(EStage stage);
   // Forgets every held write: the storage keeps what it had.
-  void DropHeld() { m_held.clear(); }
+  void DropHeld() {
+    m_held.clear();
+    m_byOffset.clear();
+    m_nLongest = 0;
+  }
 
   uint64_t Size() const override { return m_pInner->Size(); }
   bool IsReadOnly() const override { return m_pInner->IsReadOnly(); }
@@ -48,8 +53,14 @@ class CHeldWriteDevice : public CBlockDevice {
     std::vector<uint8_t> m_data;
     EStage m_eStage;
   };
+  // Indexes the held writes by where they start, for reads: most read
+  // nothing that is held, and a group holds thousands of writes.
+  void IndexHeld();
+
   std::unique_ptr<CBlockDevice> m_pInner;
   std::vector<CHeld> m_held;
+  std::multimap<uint64_t, size_t> m_byOffset;  // start -> index in m_held
+  uint64_t m_nLongest = 0;                     // the longest held write
   EStage m_eStage = kDirect;
 };
 

@@ -212,7 +212,7 @@ DWORD CNtfsVolume::CopyClusters(const std::vector<CRun>& from, uint64_t lcn) {
   // The pieces in file order land one after another from `lcn`, gathered
   // into large writes; the target's marks wait for the commit.
   const uint64_t cb = BytesPerCluster();
-  CAlignedBytes buffer;  // page-aligned and grown without zeroing: it is read into at once
+  CAlignedBytes& buffer = m_buffers.m_copy;  // page-aligned, grown without zeroing
   uint64_t target = lcn;
   for (const CRun& run : from) {
     for (uint64_t done = 0; done < run.m_nCount;) {
@@ -244,7 +244,7 @@ DWORD CNtfsVolume::VerifyGroup() {
     copies.push_back(
         CCopiedRange{LcnOffset(copy.m_nFrom), LcnOffset(copy.m_nTo), copy.m_nCount * cb});
   }
-  return CheckCopies(*m_pDevice, std::move(copies));
+  return CheckCopies(*m_pDevice, std::move(copies), m_buffers);
 }
 
 void CNtfsVolume::AbandonGroup() {

@@ -39,6 +39,7 @@
 
 #include "ondisk/ntfs_boot.h"
 #include "platform/image/block_device.h"
+#include "platform/image/copy_check.h"
 #include "platform/image/fs_volume.h"
 #include "platform/image/held_writes.h"
 #include "platform/image/move_intent.h"
@@ -200,6 +201,7 @@ class CNtfsVolume : public CFsVolume {
   uint64_t m_nGroupBytes = 0;
   std::vector<ntfs::CRun> m_groupFrees;  // still marked in use until the commit
   CGroupRecords m_records;               // the groups' intent records
+  CMoveBuffers m_buffers;                // what the copies and their read-back go through
   ntfs::CNtfsGeometry m_geometry;
   ntfs::CMft m_mft;
   ntfs::CStream m_bitmap;  // $Bitmap's data

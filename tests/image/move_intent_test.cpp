@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "platform/image/held_writes.h"
 
@@ -159,6 +163,51 @@ TEST(HeldWrites, AStagesNearbyWritesAreJoinedWithoutCarryingAnotherStage) {
   ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Release(CHeldWriteDevice::kSwitch));
   EXPECT_EQ(7, storage->Data()[50]);
   EXPECT_FALSE(held.HasHeld());
+}
+
+// Reads see every held write over the storage, later over earlier, among
+// thousands of writes of mixed lengths (one far longer than the rest),
+// before and after a stage is released: checked against a plain model.
+TEST(HeldWrites, ReadsMatchTheStorageAsItWillBeAmongManyWrites) {
+  constexpr size_t kBytes = 1 << 16;
+  auto memory = std::make_unique<CMemoryBlockDevice>(std::vector<uint8_t>(kBytes, 0));
+  CHeldWriteDevice held(std::move(memory));
+  std::vector<uint8_t> model(kBytes, 0);
+  std::mt19937 rng(7);
+  auto check = [&](int round) {
+    for (int r = 0; r < 300; ++r) {
+      const size_t at = rng() % kBytes;
+      const size_t size = 1 + rng() % std::min<size_t>(700, kBytes - at);
+      std::vector<uint8_t> seen(size);
+      ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Read(at, seen.data(), size));
+      ASSERT_TRUE(std::equal(seen.begin(), seen.end(), model.begin() + static_cast<ptrdiff_t>(at)))
+          << "round " << round << " read " << at << "+" << size;
+    }
+  };
+  for (int round = 0; round < 4; ++round) {
+    for (int w = 0; w < 2000; ++w) {
+      // A stage's writes lie over each other, the stages' never (as a
+      // group's chains and switches are different bytes).
+      const bool chains = w % 3 == 0;
+      const size_t half = kBytes / 2;
+      const size_t at = (chains ? 0 : half) + rng() % half;
+      const size_t longest = w == 1000 ? 9000 : 64;
+      const size_t size = 1 + rng() % std::min(longest, (chains ? half : kBytes) - at);
+      std::vector<uint8_t> data(size, static_cast<uint8_t>(1 + rng() % 255));
+      held.HoldFor(chains ? CHeldWriteDevice::kChains : CHeldWriteDevice::kSwitch);
+      ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Write(at, data.data(), size));
+      std::copy(data.begin(), data.end(), model.begin() + static_cast<ptrdiff_t>(at));
+    }
+    held.HoldFor(CHeldWriteDevice::kDirect);
+    check(round);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Release(CHeldWriteDevice::kChains));
+    check(round);  // chains stored, the switch still held over them
+    if (round % 2 == 1) {
+      ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), held.Release(CHeldWriteDevice::kSwitch));
+      EXPECT_FALSE(held.HasHeld());
+      check(round);
+    }
+  }
 }
 
 }  // namespace
