@@ -18,6 +18,8 @@ class IReportSink {
   // The same for an operation the user stopped: "Stopped at" in place of
   // "Completed at", so the report does not claim it finished.
   virtual void AddStoppedHeading(const std::string& action) { AddHeading(action); }
+  // And for one that failed: "Failed at".
+  virtual void AddFailedHeading(const std::string& action) { AddHeading(action); }
   // "<label>\t<value>\n".
   virtual void AddLine(const std::string& label, const std::string& value) = 0;
   // The number with a comma every three digits, as a line.

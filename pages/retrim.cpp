@@ -52,7 +52,11 @@ CRetrimResult RetrimDrive(CDefrag& engine, const CDriveData& drive, IReportSink*
       out.m_strError.pop_back();
   }
   if (report) {
-    report->AddHeading(kRetrimHeading + drive.m_strDrive);
+    // A retrim that failed does not say it completed.
+    if (out.m_bDone)
+      report->AddHeading(kRetrimHeading + drive.m_strDrive);
+    else
+      report->AddFailedHeading(kRetrimHeading + drive.m_strDrive);
     report->AddLine("Total time:",
                     FormatElapsed(out.m_nElapsedMs, out.m_nElapsedMs >= 86400000ull));
     report->AddLine("Bytes trimmed:", FormatByteSize(out.m_nTrimmedBytes));

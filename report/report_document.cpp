@@ -168,6 +168,10 @@ void CReportDocument::AddStoppedHeading(const std::string& action) {
   AddHeadingAt(action, " Stopped at ");
 }
 
+void CReportDocument::AddFailedHeading(const std::string& action) {
+  AddHeadingAt(action, " Failed at ");
+}
+
 void CReportDocument::AddHeadingAt(const std::string& action, const char* whenLabel) {
   const SYSTEMTIME now = m_clock.LocalTime();
   char when[200];

@@ -34,6 +34,10 @@ void CReportDlg::AddStoppedHeading(const std::string& action) {
   m_page.Document().AddStoppedHeading(action);
   Changed();
 }
+void CReportDlg::AddFailedHeading(const std::string& action) {
+  m_page.Document().AddFailedHeading(action);
+  Changed();
+}
 void CReportDlg::AddLine(const std::string& label, const std::string& value) {
   m_page.Document().AddLine(label, value);
   Changed();

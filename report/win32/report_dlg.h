@@ -24,6 +24,7 @@ class CReportDlg : public IReportSink {
 
   void AddHeading(const std::string& action) override;
   void AddStoppedHeading(const std::string& action) override;
+  void AddFailedHeading(const std::string& action) override;
   void AddLine(const std::string& label, const std::string& value) override;
   void AddNumberLine(const std::string& label, uint64_t number) override;
   void AddBold(const std::string& text) override;

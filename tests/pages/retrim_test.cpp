@@ -90,11 +90,11 @@ class RetrimPageTest : public ::testing::Test {
       CFatImageBuilder b(EBuildType::kFat16);
       const std::string data(b.ClusterBytes() * 2 + 5, letter);
       b.AddFile(0, u"Split.bin", "SPLIT   BIN", {40, 60, 80}, data);
+      auto device = std::make_unique<CDiscardDevice>(b.Bytes(), b.VolumeBytes(), 512,
+                                                     &m_discards[letter - 'V']);
+      m_devices[letter - 'V'] = device.get();
       ASSERT_EQ(ERROR_SUCCESS,
-                m_set->MountDevice(letter,
-                                   std::make_unique<CDiscardDevice>(b.Bytes(), b.VolumeBytes(), 512,
-                                                                    &m_discards[letter - 'V']),
-                                   std::string("mem-") + letter, false));
+                m_set->MountDevice(letter, std::move(device), std::string("mem-") + letter, false));
     }
     CEngineServices services;
     services.volume = m_set.get();
@@ -127,6 +127,7 @@ class RetrimPageTest : public ::testing::Test {
   std::filesystem::path m_home;
   std::unique_ptr<CImageVolumeSet> m_set;
   CDiscardDevice::Ranges m_discards[2];
+  CDiscardDevice* m_devices[2] = {};
   CRecordingSink m_sink;
   CScriptedPrompt m_prompt;
   CReportDocument m_report;
@@ -184,6 +185,16 @@ TEST_F(RetrimPageTest, RetrimRunsOnEveryCheckedDriveWithoutAsking) {
   EXPECT_TRUE(Reported("Total time:\t"));
   EXPECT_EQ(m_view.caption, "Retrim");
   EXPECT_EQ(m_view.message, "Retrim is complete for drive(s):\nW:\\ ");
+}
+
+// The report of a retrim the storage refused says so in its heading too.
+TEST_F(RetrimPageTest, AFailedRetrimIsNotReportedAsCompleted) {
+  m_view.checked = {false, true};
+  m_devices[1]->m_dwRefuse = ERROR_WRITE_FAULT;
+  m_page->RunOperation(OP_RETRIM);
+  EXPECT_TRUE(Reported("Action: Retrim Drive W:\\ Failed at ")) << m_report.PlainText();
+  EXPECT_FALSE(Reported("Completed at")) << m_report.PlainText();
+  EXPECT_TRUE(Reported("Retrim failed:\t"));
 }
 
 TEST_F(RetrimPageTest, WithoutRetrimOnTheSystemOnlyTheMessageIsShown) {

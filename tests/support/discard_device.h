@@ -19,10 +19,13 @@ class CDiscardDevice : public CMemoryBlockDevice {
   uint64_t DiscardUnit() const override { return m_nUnit; }
   VOLUME_MEDIA_INFO QueryMedia() const override { return VOLUME_MEDIA_INFO{SEEK_PENALTY_NO, 1}; }
   DWORD Discard(uint64_t offset, uint64_t size) override {
+    if (m_dwRefuse != ERROR_SUCCESS) return m_dwRefuse;
     if (m_pLog) m_pLog->push_back({offset, size});
     std::vector<uint8_t> zeros(static_cast<size_t>(size), 0);
     return Write(offset, zeros.data(), zeros.size());
   }
+
+ DWORD m_dwRefuse = ERROR_SUCCESS;  // what every discard answers, when set
 
  private:
   uint64_t m_nUnit;
