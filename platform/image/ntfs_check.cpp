@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "ondisk/ntfs_layout.h"
@@ -22,6 +23,9 @@ namespace {
 // Folders whose records the pass keeps for the index check (16 MB of
 // 1 KB records); the records of any more are read again.
 constexpr size_t kKeptFolders = 16384;
+// Stretches the pass ahead may have read and checked before the analysis
+// takes them.
+constexpr size_t kStretchesAhead = 8;
 
 std::string Num(uint64_t n) { return std::to_string(n); }
 
@@ -37,7 +41,8 @@ bool CNtfsVolume::NoneInUse(uint64_t from, uint64_t to) const {
   return below < from || !m_mft.IsInUse(below);
 }
 
-bool CNtfsVolume::PassRecord(uint64_t number, const uint8_t* bytes, DWORD readResult) {
+bool CNtfsVolume::PassRecord(uint64_t number, const uint8_t* bytes, DWORD readResult,
+                             CAlignedBytes* index) {
   CRecordPass& pass = m_pass;
   pass.m_nNext = number + 1;
   const size_t size = m_geometry.m_nRecordSize;
@@ -86,10 +91,103 @@ bool CNtfsVolume::PassRecord(uint64_t number, const uint8_t* bytes, DWORD readRe
                         ")";
   } else if (header.InUse() && header.IsDirectory() && !header.IsExtension()) {
     pass.m_folders.push_back(number);
-    if (pass.m_folders.size() <= kKeptFolders)
+    // Past a damaged folder the rest are not walked at once: the first
+    // damaged one is what the check reports.
+    uint8_t state = kFolderReread;
+    if (index && !pass.m_bIndexDamaged) {
+      // The record alone must lead to the index: an attribute list would
+      // have other records read, through the MFT reader the analysis uses.
+      std::vector<uint8_t> copy(bytes, bytes + size);
+      CLoadedRecord parsed;
+      bool listed = false;
+      if (ParseRecord(number, copy, &parsed) == ERROR_SUCCESS) {
+        for (const CAttribute& a : parsed.m_attributes)
+          listed = listed || a.m_nType == kAttrAttributeList;
+      }
+      if (!listed) {
+        CFileRecords folder;
+        const CIndexVisitor any = [](const CIndexEntry&) { return true; };
+        DWORD err = folder.Load(m_mft, number, std::move(copy));
+        if (err == ERROR_SUCCESS) err = WalkFolder(folder, any, index);
+        state = err == ERROR_SUCCESS ? kFolderWalked : kFolderDamaged;
+        pass.m_bIndexDamaged = err != ERROR_SUCCESS;
+      }
+    } else if (!index && pass.m_folders.size() <= kKeptFolders) {
       pass.m_folderRecords.insert(pass.m_folderRecords.end(), bytes, bytes + size);
+      state = kFolderKept;
+    }
+    pass.m_folderStates.push_back(state);
   }
   return pass.m_strProblem.empty();
+}
+
+void CNtfsVolume::CheckAlongReads() {
+  m_bCheckAlong = !m_bChecked;
+  // A volume whose check ends at its unclean state needs no pass; nor is
+  // one started twice.
+  if (!m_bCheckAlong || m_pAhead || !IsWritable()) return;
+  const uint64_t recordSize = m_geometry.m_nRecordSize;
+  if (ntfs::CMft::kStretchBytes % recordSize != 0) return;
+  const uint64_t first = m_pass.m_nNext * recordSize / CMft::kStretchBytes * CMft::kStretchBytes;
+  m_pAhead = std::make_unique<CStretchQueue>(first, kStretchesAhead);
+  try {
+    m_ahead = std::thread([this] { PassAhead(); });
+  } catch (const std::system_error&) {
+    // No thread to be had: the records are checked as they are served.
+    m_pAhead.reset();
+    return;
+  }
+  m_mft.SetStretchSource(m_pAhead.get());
+}
+
+void CNtfsVolume::PassAhead() {
+  const uint64_t recordSize = m_geometry.m_nRecordSize;
+  const uint64_t mftBytes = m_mft.RecordCount() * recordSize;
+  std::vector<uint8_t> record(static_cast<size_t>(recordSize));
+  CAlignedBytes index;
+  bool going = true;
+  for (uint64_t start = m_pass.m_nNext * recordSize / CMft::kStretchBytes * CMft::kStretchBytes;
+       going && start < mftBytes && !m_bStopAhead; start += CMft::kStretchBytes) {
+    const uint64_t end = std::min(start + CMft::kStretchBytes, mftBytes);
+    CAlignedBytes stretch = m_pAhead->Buffer();
+    stretch.resize(static_cast<size_t>(end - start));
+    const bool whole = ReadStream(*m_pDevice, m_geometry, m_mft.Data(), start, stretch.data(),
+                                  stretch.size()) == ERROR_SUCCESS;
+    // Each record as the MFT's reader gives it: from the stretch, or read
+    // alone where the stretch did not read whole.
+    for (uint64_t number = std::max(start / recordSize, m_pass.m_nNext);
+         going && number < end / recordSize; ++number) {
+      if (!m_mft.IsInUse(number)) continue;
+      DWORD read;
+      if (whole) {
+        std::memcpy(record.data(), stretch.data() + (number * recordSize - start), record.size());
+        read = ApplyFixups(record.data(), record.size());
+      } else {
+        read = ReadStream(*m_pDevice, m_geometry, m_mft.Data(), number * recordSize, record.data(),
+                          record.size());
+        if (read == ERROR_SUCCESS) read = ApplyFixups(record.data(), record.size());
+      }
+      going = PassRecord(number, record.data(), read, &index);
+    }
+    if (whole)
+      m_pAhead->Put(start, std::move(stretch));
+    else
+      m_pAhead->Skip(start, std::move(stretch));
+  }
+  m_pAhead->Finish();
+}
+
+void CNtfsVolume::JoinPassAhead() {
+  if (!m_pAhead) return;
+  m_pAhead->Release();
+  if (m_ahead.joinable()) m_ahead.join();
+  m_mft.SetStretchSource(nullptr);
+  m_pAhead.reset();
+}
+
+void CNtfsVolume::StopPassAhead() {
+  m_bStopAhead = true;
+  JoinPassAhead();
 }
 
 DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
@@ -99,6 +197,8 @@ DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
 DWORD CNtfsVolume::WalkAllocation(CAllocationCheck* result,
                                   std::vector<std::pair<uint64_t, uint64_t>>* ownedRuns) {
   *result = CAllocationCheck();
+  // The pass ahead ends on its own, with the records it had to check.
+  JoinPassAhead();
   CommitGroup();
   // Records served from now on are for whoever asks, not for this check.
   m_bChecked = true;
@@ -196,14 +296,22 @@ DWORD CNtfsVolume::WalkAllocation(CAllocationCheck* result,
   const CIndexVisitor any = [](const CIndexEntry&) { return true; };
   CAlignedBytes index;
   const size_t recordSize = m_geometry.m_nRecordSize;
+  size_t kept = 0;  // folders whose records were kept, before this one
   for (size_t k = 0; k < pass.m_folders.size(); ++k) {
     const uint64_t number = pass.m_folders[k];
-    CFileRecords folder;
-    const auto kept = pass.m_folderRecords.begin() + static_cast<std::ptrdiff_t>(k * recordSize);
-    DWORD err = k < kKeptFolders
-                    ? folder.Load(m_mft, number, std::vector<uint8_t>(kept, kept + recordSize))
-                    : folder.Load(m_mft, number);
-    if (err == ERROR_SUCCESS) err = WalkFolder(folder, any, &index);
+    const uint8_t state = pass.m_folderStates[k];
+    DWORD err = state == kFolderDamaged ? ERROR_FILE_CORRUPT : ERROR_SUCCESS;
+    if (state == kFolderKept || state == kFolderReread) {
+      CFileRecords folder;
+      if (state == kFolderKept) {
+        const auto at =
+            pass.m_folderRecords.begin() + static_cast<std::ptrdiff_t>(kept++ * recordSize);
+        err = folder.Load(m_mft, number, std::vector<uint8_t>(at, at + recordSize));
+      } else {
+        err = folder.Load(m_mft, number);
+      }
+      if (err == ERROR_SUCCESS) err = WalkFolder(folder, any, &index);
+    }
     if (err != ERROR_SUCCESS) {
       result->m_strProblem =
           "a corrupt index block in " +

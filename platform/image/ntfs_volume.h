@@ -31,9 +31,11 @@
 //   index block hides the files below it. See ntfs_move.cpp for the moves.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -44,6 +46,7 @@
 #include "platform/image/move_intent.h"
 #include "platform/image/ntfs_index.h"
 #include "platform/image/ntfs_mft.h"
+#include "platform/image/stretch_queue.h"
 
 namespace vt {
 
@@ -89,8 +92,13 @@ class CNtfsVolume : public CFsVolume {
   // (first, count).
   DWORD WalkAllocation(CAllocationCheck* result, std::vector<std::pair<uint64_t, uint64_t>>* owned);
   DWORD CommitMoves() override { return CommitGroup(); }
-  void CheckAlongReads() override { m_bCheckAlong = !m_bChecked; }
-  ~CNtfsVolume() override { EndWrites(); }
+  // ntfs_check.cpp: the pass over the records goes ahead of the reads on a
+  // thread of its own where one can be had.
+  void CheckAlongReads() override;
+  ~CNtfsVolume() override {
+    StopPassAhead();
+    EndWrites();
+  }
 
   // Whether moves may write, and why not ("" when they may).
   bool IsWritable() const { return m_strUnclean.empty(); }
@@ -182,11 +190,30 @@ class CNtfsVolume : public CFsVolume {
     // The records of the first folders, one after the other, so that their
     // indexes are found without reading them again.
     std::vector<uint8_t> m_folderRecords;
+    // Per folder, whether its index has been walked (CFolderState).
+    std::vector<uint8_t> m_folderStates;
+    bool m_bIndexDamaged = false;    // a folder walked at once was damaged
     std::vector<ntfs::CRun> m_runs;  // one attribute's, reused
+  };
+  enum CFolderState : uint8_t {
+    kFolderKept,     // to be walked, its record kept in m_folderRecords
+    kFolderReread,   // to be walked, its record read again
+    kFolderWalked,   // walked whole
+    kFolderDamaged,  // its record or index is damaged
   };
   // Checks record `number` (in use in the MFT bitmap), as ReadRecordInto
   // gave it with `readResult`; false once the pass has found a problem.
-  bool PassRecord(uint64_t number, const uint8_t* bytes, DWORD readResult);
+  // With `index` (a buffer for it), a folder's index is walked at once
+  // where its record alone leads to it.
+  bool PassRecord(uint64_t number, const uint8_t* bytes, DWORD readResult,
+                  CAlignedBytes* index = nullptr);
+  // The thread of the pass ahead: reads the MFT a stretch at a time, checks
+  // the records in use of each and walks the folders' indexes, then hands
+  // the stretch to the MFT's reader for the analysis to be served from.
+  void PassAhead();
+  // Waits for the pass ahead to end (StopPassAhead: makes it end first).
+  void JoinPassAhead();
+  void StopPassAhead();
   // Whether the MFT bitmap marks no record of [from, to) in use.
   bool NoneInUse(uint64_t from, uint64_t to) const;
 
@@ -210,6 +237,10 @@ class CNtfsVolume : public CFsVolume {
   CFsNode m_root;
   CRecordPass m_pass;
   bool m_bCheckAlong = false;  // records served are checked (until CheckAllocation)
+  // While it runs, the pass ahead alone touches m_pass.
+  std::unique_ptr<CStretchQueue> m_pAhead;
+  std::thread m_ahead;
+  std::atomic<bool> m_bStopAhead{false};
   bool m_bChecked = false;
   // Recently listed folders by record number, newest last.
   std::vector<std::pair<uint64_t, std::shared_ptr<const CFolder>>> m_folderCache;
