@@ -144,6 +144,8 @@ void CNtfsVolume::PassAhead() {
   const uint64_t recordSize = m_geometry.m_nRecordSize;
   const uint64_t mftBytes = m_mft.RecordCount() * recordSize;
   std::vector<uint8_t> record(static_cast<size_t>(recordSize));
+  // The last two bytes of each sector of a record: all that fix-ups change.
+  std::vector<uint16_t> ends(static_cast<size_t>(recordSize / kFixupStride));
   CAlignedBytes index;
   bool going = true;
   for (uint64_t start = m_pass.m_nNext * recordSize / CMft::kStretchBytes * CMft::kStretchBytes;
@@ -154,19 +156,22 @@ void CNtfsVolume::PassAhead() {
     const bool whole = ReadStream(*m_pDevice, m_geometry, m_mft.Data(), start, stretch.data(),
                                   stretch.size()) == ERROR_SUCCESS;
     // Each record as the MFT's reader gives it: from the stretch, or read
-    // alone where the stretch did not read whole.
+    // alone where the stretch did not read whole. In the stretch its
+    // fix-ups are applied where it lies and undone after, so that the
+    // stretch is handed over as stored.
     for (uint64_t number = std::max(start / recordSize, m_pass.m_nNext);
          going && number < end / recordSize; ++number) {
       if (!m_mft.IsInUse(number)) continue;
-      DWORD read;
       if (whole) {
-        std::memcpy(record.data(), stretch.data() + (number * recordSize - start), record.size());
-        read = ApplyFixups(record.data(), record.size());
-      } else {
-        read = ReadStream(*m_pDevice, m_geometry, m_mft.Data(), number * recordSize, record.data(),
-                          record.size());
-        if (read == ERROR_SUCCESS) read = ApplyFixups(record.data(), record.size());
+        uint8_t* at = stretch.data() + (number * recordSize - start);
+        for (size_t k = 0; k < ends.size(); ++k) ends[k] = Le16(at + (k + 1) * kFixupStride - 2);
+        going = PassRecord(number, at, ApplyFixups(at, record.size()), &index);
+        for (size_t k = 0; k < ends.size(); ++k) PutLe16(at + (k + 1) * kFixupStride - 2, ends[k]);
+        continue;
       }
+      DWORD read = ReadStream(*m_pDevice, m_geometry, m_mft.Data(), number * recordSize,
+                              record.data(), record.size());
+      if (read == ERROR_SUCCESS) read = ApplyFixups(record.data(), record.size());
       going = PassRecord(number, record.data(), read, &index);
     }
     if (whole)
