@@ -25,7 +25,7 @@ namespace {
 constexpr size_t kKeptFolders = 16384;
 // Stretches the pass ahead may have read and checked before the analysis
 // takes them.
-constexpr size_t kStretchesAhead = 8;
+constexpr size_t kStretchesAhead = 4;
 
 std::string Num(uint64_t n) { return std::to_string(n); }
 
