@@ -26,6 +26,9 @@ constexpr size_t kKeptFolders = 16384;
 // Stretches the pass ahead may have read and checked before the analysis
 // takes them.
 constexpr size_t kStretchesAhead = 4;
+// The pieces a stretch is read and checked in: a fraction of a processor's
+// own cache, and a whole number of records of any size.
+constexpr uint64_t kPieceBytes = 256 * 1024;
 
 std::string Num(uint64_t n) { return std::to_string(n); }
 
@@ -153,27 +156,38 @@ void CNtfsVolume::PassAhead() {
     const uint64_t end = std::min(start + CMft::kStretchBytes, mftBytes);
     CAlignedBytes stretch = m_pAhead->Buffer();
     stretch.resize(static_cast<size_t>(end - start));
-    const bool whole = ReadStream(*m_pDevice, m_geometry, m_mft.Data(), start, stretch.data(),
-                                  stretch.size()) == ERROR_SUCCESS;
-    // Each record as the MFT's reader gives it: from the stretch, or read
-    // alone where the stretch did not read whole. In the stretch its
-    // fix-ups are applied where it lies and undone after, so that the
-    // stretch is handed over as stored.
-    for (uint64_t number = std::max(start / recordSize, m_pass.m_nNext);
-         going && number < end / recordSize; ++number) {
-      if (!m_mft.IsInUse(number)) continue;
-      if (whole) {
-        uint8_t* at = stretch.data() + (number * recordSize - start);
-        for (size_t k = 0; k < ends.size(); ++k) ends[k] = Le16(at + (k + 1) * kFixupStride - 2);
-        going = PassRecord(number, at, ApplyFixups(at, record.size()), &index);
-        for (size_t k = 0; k < ends.size(); ++k) PutLe16(at + (k + 1) * kFixupStride - 2, ends[k]);
-        continue;
+    // Read a piece at a time and checked while the piece is still in the
+    // processor's cache. Each record as the MFT's reader gives it: from the
+    // stretch, or read alone where the stretch did not read whole. In the
+    // stretch its fix-ups are applied where it lies and undone after, so
+    // that the stretch is handed over as stored.
+    bool whole = true;
+    for (uint64_t piece = start; going && piece < end; piece += kPieceBytes) {
+      const uint64_t stop = std::min(piece + kPieceBytes, end);
+      const bool read =
+          ReadStream(*m_pDevice, m_geometry, m_mft.Data(), piece, stretch.data() + (piece - start),
+                     static_cast<size_t>(stop - piece)) == ERROR_SUCCESS;
+      whole = whole && read;
+      for (uint64_t number = std::max(piece / recordSize, m_pass.m_nNext);
+           going && number < stop / recordSize; ++number) {
+        if (!m_mft.IsInUse(number)) continue;
+        if (read) {
+          uint8_t* at = stretch.data() + (number * recordSize - start);
+          for (size_t k = 0; k < ends.size(); ++k) ends[k] = Le16(at + (k + 1) * kFixupStride - 2);
+          going = PassRecord(number, at, ApplyFixups(at, record.size()), &index);
+          for (size_t k = 0; k < ends.size(); ++k)
+            PutLe16(at + (k + 1) * kFixupStride - 2, ends[k]);
+          continue;
+        }
+        DWORD err = ReadStream(*m_pDevice, m_geometry, m_mft.Data(), number * recordSize,
+                               record.data(), record.size());
+        if (err == ERROR_SUCCESS) err = ApplyFixups(record.data(), record.size());
+        going = PassRecord(number, record.data(), err, &index);
       }
-      DWORD read = ReadStream(*m_pDevice, m_geometry, m_mft.Data(), number * recordSize,
-                              record.data(), record.size());
-      if (read == ERROR_SUCCESS) read = ApplyFixups(record.data(), record.size());
-      going = PassRecord(number, record.data(), read, &index);
     }
+    // A stretch cut short by a problem is not handed over either: the
+    // analysis reads it itself.
+    whole = whole && going;
     if (whole)
       m_pAhead->Put(start, std::move(stretch));
     else

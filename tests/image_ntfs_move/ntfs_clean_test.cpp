@@ -510,6 +510,38 @@ TEST(NtfsCheckPass, TheCheckAfterAnAnalysisReadsOnlyTheRecordsNotServed) {
   EXPECT_GT(reads[3], mftBytes * 19 / 10);
 }
 
+// On an MFT of several stretches, each read ahead in pieces: a damaged
+// record ends the pass part-way through a stretch, and the analysis is
+// still served every record as stored, the check's verdict unchanged.
+TEST(NtfsCheckPass, ARecordThatEndsThePassPartWayLeavesTheRestServedAsStored) {
+  const uint32_t records = 2600;
+  CNtfsImageBuilder b(8192, records);
+  const auto number = [](int i) {
+    std::u16string text;
+    for (char c : std::to_string(i)) text += static_cast<char16_t>(c);
+    return text;
+  };
+  // Folders of 20 in groups of ten, as the builder's indexes hold them.
+  uint64_t group = 0, folder = 0;
+  for (int i = 0; i < 2200; ++i) {
+    if (i % 200 == 0) group = b.AddFolder(CNtfsImageBuilder::kRoot, u"group " + number(i));
+    if (i % 20 == 0) folder = b.AddFolder(group, u"folder " + number(i));
+    b.AddFile(folder, u"file " + number(i), std::string(100, 'x'));
+  }
+  b.MarkClean();
+  b.Finish();
+  // In the first piece of the second stretch, and in the first stretch.
+  for (uint64_t torn : {uint64_t(1030), uint64_t(40)}) {
+    std::vector<uint8_t> img = b.Bytes();
+    img[b.RecordOffset(torn) + 510] ^= 0xFF;
+    const std::vector<uint8_t> plain = Replies(img, false);
+    EXPECT_GT(plain.size(), 2400u * 1024);
+    EXPECT_TRUE(plain == Replies(img, true)) << torn;
+    EXPECT_EQ("MFT record " + std::to_string(torn) + " is damaged", Problem(img));
+    EXPECT_EQ(Problem(img), ProblemAfterServing(img, 1.0, false)) << torn;
+  }
+}
+
 }  // namespace
 }  // namespace test
 }  // namespace vt
