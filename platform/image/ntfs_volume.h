@@ -176,9 +176,11 @@ class CNtfsVolume : public CFsVolume {
 
   // The allocation check's pass over the records in use (ntfs_check.cpp).
   // An analysis asks for each of them in turn through GetNtfsFileRecord;
-  // after CheckAlongReads each is checked as it is served, so that a check
-  // right after the analysis reads the MFT no second time, and goes on from
-  // where the analysis stopped.
+  // after CheckAlongReads the pass goes ahead of it on a thread of its own
+  // and hands each stretch of the MFT it has read and checked over to the
+  // MFT's reader (or, without a thread, each record is checked as it is
+  // served), so that a check right after the analysis reads the MFT no
+  // second time, and goes on from where the pass stopped.
   struct COwnedRun {
     uint64_t lcn, count, record;
   };
