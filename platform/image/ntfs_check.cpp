@@ -130,7 +130,9 @@ void CNtfsVolume::CheckAlongReads() {
   // one started twice.
   if (!m_bCheckAlong || m_pAhead || !IsWritable()) return;
   const uint64_t recordSize = m_geometry.m_nRecordSize;
-  if (ntfs::CMft::kStretchBytes % recordSize != 0) return;
+  // Records never straddle a stretch or a piece of one (they are powers of
+  // two of at most 64 KB); were one to, the records are checked as served.
+  if (CMft::kStretchBytes % recordSize != 0 || kPieceBytes % recordSize != 0) return;
   const uint64_t first = m_pass.m_nNext * recordSize / CMft::kStretchBytes * CMft::kStretchBytes;
   m_pAhead = std::make_unique<CStretchQueue>(first, kStretchesAhead);
   try {
