@@ -44,8 +44,7 @@ bool CNtfsVolume::NoneInUse(uint64_t from, uint64_t to) const {
   return below < from || !m_mft.IsInUse(below);
 }
 
-bool CNtfsVolume::PassRecord(uint64_t number, const uint8_t* bytes, DWORD readResult,
-                             CAlignedBytes* index) {
+bool CNtfsVolume::PassRecord(uint64_t number, const uint8_t* bytes, DWORD readResult) {
   CRecordPass& pass = m_pass;
   pass.m_nNext = number + 1;
   const size_t size = m_geometry.m_nRecordSize;
@@ -94,28 +93,8 @@ bool CNtfsVolume::PassRecord(uint64_t number, const uint8_t* bytes, DWORD readRe
                         ")";
   } else if (header.InUse() && header.IsDirectory() && !header.IsExtension()) {
     pass.m_folders.push_back(number);
-    // Past a damaged folder the rest are not walked at once: the first
-    // damaged one is what the check reports.
     uint8_t state = kFolderReread;
-    if (index && !pass.m_bIndexDamaged) {
-      // The record alone must lead to the index: an attribute list would
-      // have other records read, through the MFT reader the analysis uses.
-      std::vector<uint8_t> copy(bytes, bytes + size);
-      CLoadedRecord parsed;
-      bool listed = false;
-      if (ParseRecord(number, copy, &parsed) == ERROR_SUCCESS) {
-        for (const CAttribute& a : parsed.m_attributes)
-          listed = listed || a.m_nType == kAttrAttributeList;
-      }
-      if (!listed) {
-        CFileRecords folder;
-        const CIndexVisitor any = [](const CIndexEntry&) { return true; };
-        DWORD err = folder.Load(m_mft, number, std::move(copy));
-        if (err == ERROR_SUCCESS) err = WalkFolder(folder, any, index);
-        state = err == ERROR_SUCCESS ? kFolderWalked : kFolderDamaged;
-        pass.m_bIndexDamaged = err != ERROR_SUCCESS;
-      }
-    } else if (!index && pass.m_folders.size() <= kKeptFolders) {
+    if (pass.m_folders.size() <= kKeptFolders) {
       pass.m_folderRecords.insert(pass.m_folderRecords.end(), bytes, bytes + size);
       state = kFolderKept;
     }
@@ -135,6 +114,7 @@ void CNtfsVolume::CheckAlongReads() {
   if (CMft::kStretchBytes % recordSize != 0 || kPieceBytes % recordSize != 0) return;
   const uint64_t first = m_pass.m_nNext * recordSize / CMft::kStretchBytes * CMft::kStretchBytes;
   m_pAhead = std::make_unique<CStretchQueue>(first, kStretchesAhead);
+  m_nFolderClaim = 0;
   try {
     m_ahead = std::thread([this] { PassAhead(); });
   } catch (const std::system_error&) {
@@ -151,7 +131,6 @@ void CNtfsVolume::PassAhead() {
   std::vector<uint8_t> record(static_cast<size_t>(recordSize));
   // The last two bytes of each sector of a record: all that fix-ups change.
   std::vector<uint16_t> ends(static_cast<size_t>(recordSize / kFixupStride));
-  CAlignedBytes index;
   bool going = true;
   for (uint64_t start = m_pass.m_nNext * recordSize / CMft::kStretchBytes * CMft::kStretchBytes;
        going && start < mftBytes && !m_bStopAhead; start += CMft::kStretchBytes) {
@@ -176,7 +155,7 @@ void CNtfsVolume::PassAhead() {
         if (read) {
           uint8_t* at = stretch.data() + (number * recordSize - start);
           for (size_t k = 0; k < ends.size(); ++k) ends[k] = Le16(at + (k + 1) * kFixupStride - 2);
-          going = PassRecord(number, at, ApplyFixups(at, record.size()), &index);
+          going = PassRecord(number, at, ApplyFixups(at, record.size()));
           for (size_t k = 0; k < ends.size(); ++k)
             PutLe16(at + (k + 1) * kFixupStride - 2, ends[k]);
           continue;
@@ -184,7 +163,7 @@ void CNtfsVolume::PassAhead() {
         DWORD err = ReadStream(*m_pDevice, m_geometry, m_mft.Data(), number * recordSize,
                                record.data(), record.size());
         if (err == ERROR_SUCCESS) err = ApplyFixups(record.data(), record.size());
-        going = PassRecord(number, record.data(), err, &index);
+        going = PassRecord(number, record.data(), err);
       }
     }
     // A stretch cut short by a problem is not handed over either: the
@@ -196,11 +175,45 @@ void CNtfsVolume::PassAhead() {
       m_pAhead->Skip(start, std::move(stretch));
   }
   m_pAhead->Finish();
+  WalkKeptFolders();
+}
+
+void CNtfsVolume::WalkKeptFolders() {
+  // Once the records are through, the pass's lists change no more but for
+  // the states of the folders, each written by the thread that took it.
+  const CRecordPass& pass = m_pass;
+  if (!pass.m_strProblem.empty()) return;
+  const size_t recordSize = m_geometry.m_nRecordSize;
+  const CIndexVisitor any = [](const CIndexEntry&) { return true; };
+  CAlignedBytes index;
+  for (size_t k = m_nFolderClaim++; k < pass.m_folders.size() && !m_bStopAhead;
+       k = m_nFolderClaim++) {
+    if (pass.m_folderStates[k] != kFolderKept) continue;
+    const uint64_t number = pass.m_folders[k];
+    const auto at = pass.m_folderRecords.begin() + static_cast<std::ptrdiff_t>(k * recordSize);
+    std::vector<uint8_t> bytes(at, at + static_cast<std::ptrdiff_t>(recordSize));
+    CLoadedRecord parsed;
+    bool listed = false;
+    if (ParseRecord(number, bytes, &parsed) == ERROR_SUCCESS) {
+      for (const CAttribute& a : parsed.m_attributes)
+        listed = listed || a.m_nType == kAttrAttributeList;
+    }
+    if (listed) continue;
+    CFileRecords folder;
+    DWORD err = folder.Load(m_mft, number, std::move(bytes));
+    if (err == ERROR_SUCCESS) err = WalkFolder(folder, any, &index);
+    m_pass.m_folderStates[k] = err == ERROR_SUCCESS ? kFolderWalked : kFolderDamaged;
+  }
 }
 
 void CNtfsVolume::JoinPassAhead() {
   if (!m_pAhead) return;
   m_pAhead->Release();
+  // The folders are walked by both threads once the records are through.
+  if (!m_bStopAhead) {
+    m_pAhead->WaitFinished();
+    WalkKeptFolders();
+  }
   if (m_ahead.joinable()) m_ahead.join();
   m_mft.SetStretchSource(nullptr);
   m_pAhead.reset();
@@ -317,7 +330,6 @@ DWORD CNtfsVolume::WalkAllocation(CAllocationCheck* result,
   const CIndexVisitor any = [](const CIndexEntry&) { return true; };
   CAlignedBytes index;
   const size_t recordSize = m_geometry.m_nRecordSize;
-  size_t kept = 0;  // folders whose records were kept, before this one
   for (size_t k = 0; k < pass.m_folders.size(); ++k) {
     const uint64_t number = pass.m_folders[k];
     const uint8_t state = pass.m_folderStates[k];
@@ -325,8 +337,8 @@ DWORD CNtfsVolume::WalkAllocation(CAllocationCheck* result,
     if (state == kFolderKept || state == kFolderReread) {
       CFileRecords folder;
       if (state == kFolderKept) {
-        const auto at =
-            pass.m_folderRecords.begin() + static_cast<std::ptrdiff_t>(kept++ * recordSize);
+        // The first folders' records are all kept, in order.
+        const auto at = pass.m_folderRecords.begin() + static_cast<std::ptrdiff_t>(k * recordSize);
         err = folder.Load(m_mft, number, std::vector<uint8_t>(at, at + recordSize));
       } else {
         err = folder.Load(m_mft, number);

@@ -194,7 +194,6 @@ class CNtfsVolume : public CFsVolume {
     std::vector<uint8_t> m_folderRecords;
     // Per folder, whether its index has been walked (CFolderState).
     std::vector<uint8_t> m_folderStates;
-    bool m_bIndexDamaged = false;    // a folder walked at once was damaged
     std::vector<ntfs::CRun> m_runs;  // one attribute's, reused
   };
   enum CFolderState : uint8_t {
@@ -205,15 +204,18 @@ class CNtfsVolume : public CFsVolume {
   };
   // Checks record `number` (in use in the MFT bitmap), as ReadRecordInto
   // gave it with `readResult`; false once the pass has found a problem.
-  // With `index` (a buffer for it), a folder's index is walked at once
-  // where its record alone leads to it.
-  bool PassRecord(uint64_t number, const uint8_t* bytes, DWORD readResult,
-                  CAlignedBytes* index = nullptr);
+  bool PassRecord(uint64_t number, const uint8_t* bytes, DWORD readResult);
   // The thread of the pass ahead: reads the MFT a stretch at a time, checks
-  // the records in use of each and walks the folders' indexes, then hands
-  // the stretch to the MFT's reader for the analysis to be served from.
+  // the records in use of each and hands the stretch to the MFT's reader
+  // for the analysis to be served from; then walks the folders' indexes.
   void PassAhead();
-  // Waits for the pass ahead to end (StopPassAhead: makes it end first).
+  // Walks the indexes of the folders whose records the pass kept, taking
+  // them one at a time, with whichever other thread does the same. A
+  // folder whose record has an attribute list is left: its other records
+  // are read through the MFT's reader after the pass.
+  void WalkKeptFolders();
+  // Waits for the pass ahead to end, walking folders beside it
+  // (StopPassAhead: makes it end first, walking no more).
   void JoinPassAhead();
   void StopPassAhead();
   // Whether the MFT bitmap marks no record of [from, to) in use.
@@ -243,6 +245,7 @@ class CNtfsVolume : public CFsVolume {
   std::unique_ptr<CStretchQueue> m_pAhead;
   std::thread m_ahead;
   std::atomic<bool> m_bStopAhead{false};
+  std::atomic<size_t> m_nFolderClaim{0};  // the next kept folder to walk
   bool m_bChecked = false;
   // Recently listed folders by record number, newest last.
   std::vector<std::pair<uint64_t, std::shared_ptr<const CFolder>>> m_folderCache;

@@ -43,6 +43,11 @@ void CStretchQueue::Finish() {
   m_changed.notify_all();
 }
 
+void CStretchQueue::WaitFinished() {
+  std::unique_lock<std::mutex> hold(m_lock);
+  while (!m_bFinished) m_changed.wait(hold);
+}
+
 bool CStretchQueue::Take(uint64_t offset, uint64_t size, CAlignedBytes* stretch) {
   std::unique_lock<std::mutex> hold(m_lock);
   bool taken = false;

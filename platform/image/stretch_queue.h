@@ -43,6 +43,8 @@ class CStretchQueue : public CStretchSource {
   void Skip(uint64_t offset, CAlignedBytes bytes);
   // No stretch comes after this: whoever waits is told so.
   void Finish();
+  // Waits until the reader has said so.
+  void WaitFinished();
 
   // The taker's side.
   bool Take(uint64_t offset, uint64_t size, CAlignedBytes* stretch) override;

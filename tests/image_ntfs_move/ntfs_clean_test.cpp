@@ -542,6 +542,32 @@ TEST(NtfsCheckPass, ARecordThatEndsThePassPartWayLeavesTheRestServedAsStored) {
   }
 }
 
+// The folders' indexes are walked by two threads once the records are
+// through; of two damaged ones the first in record order is reported,
+// as by a check on its own, however much of the MFT was served.
+TEST(NtfsCheckPass, OfTwoDamagedFoldersTheFirstIsReportedAlongAnAnalysis) {
+  CNtfsImageBuilder b(8192, 1400);
+  std::vector<uint64_t> folders;
+  uint64_t group = 0;
+  for (int f = 0; f < 60; ++f) {
+    std::u16string name = u"folder ";
+    for (char c : std::to_string(f)) name += static_cast<char16_t>(c);
+    if (f % 10 == 0) group = b.AddFolder(CNtfsImageBuilder::kRoot, u"group " + name);
+    folders.push_back(b.AddFolder(group, name));
+    for (int i = 0; i < 20; ++i) b.AddFile(folders.back(), u"f" + std::u16string(1, u'a' + i), "x");
+  }
+  b.MarkClean();
+  b.Finish();
+  // Torn strides in the second block of a late folder and of an early one.
+  for (uint64_t folder : {folders[50], folders[7]})
+    b.Bytes()[b.ClusterOffset(b.IndexBlockLcn(folder, 1)) + 0x5FE] ^= 1;
+  const std::string expected =
+      "a corrupt index block in folder record " + std::to_string(folders[7]);
+  EXPECT_EQ(expected, Problem(b.Bytes()));
+  for (double share : {1.0, 0.5, 0.0})
+    EXPECT_EQ(expected, ProblemAfterServing(b.Bytes(), share, false)) << share;
+}
+
 }  // namespace
 }  // namespace test
 }  // namespace vt
