@@ -259,11 +259,23 @@ void CNtfsReader::TakeFileName(const CByteView& view, const ntfs::CAttribute& a,
   if (a.m_nValueLength < fn::kName || !view.Has(v, a.m_nValueLength)) return;
   const uint8_t chars = view.U8(v + fn::kNameLength);
   if (fn::kName + chars * 2u > a.m_nValueLength) return;
-  // A name has at most 255 units (its length is a byte).
-  char16_t units[255];
+  // Inside the record, as checked above.
+  const uint8_t* name = view.Data() + v + fn::kName;
+  // Names are ASCII as a rule, and ASCII is its own UTF-8: those go in as
+  // they are; others are converted.
+  uint8_t high = 0;
   for (size_t k = 0; k < chars; ++k)
-    units[k] = static_cast<char16_t>(view.U16(v + fn::kName + 2 * k));
-  Utf16ToSystemAnsi(units, chars, &item.m_strName);
+    high |= static_cast<uint8_t>(name[2 * k] & 0x80) | name[2 * k + 1];
+  if (high == 0) {
+    item.m_strName.assign(chars, '\0');
+    for (size_t k = 0; k < chars; ++k) item.m_strName[k] = static_cast<char>(name[2 * k]);
+  } else {
+    // A name has at most 255 units (its length is a byte).
+    char16_t units[255];
+    for (size_t k = 0; k < chars; ++k)
+      units[k] = static_cast<char16_t>(name[2 * k] | name[2 * k + 1] << 8);
+    Utf16ToSystemAnsi(units, chars, &item.m_strName);
+  }
   *hasName = true;
   if (view.U32(v + fn::kFlags) & ntfs::kFileNameIsDirectory)
     item.m_wFlags |= FI_DIRECTORY;

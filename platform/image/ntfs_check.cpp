@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "ondisk/ntfs_layout.h"
@@ -22,6 +23,12 @@ namespace {
 // Folders whose records the pass keeps for the index check (16 MB of
 // 1 KB records); the records of any more are read again.
 constexpr size_t kKeptFolders = 16384;
+// Stretches the pass ahead may have read and checked before the analysis
+// takes them.
+constexpr size_t kStretchesAhead = 4;
+// The pieces a stretch is read and checked in: a fraction of a processor's
+// own cache, and a whole number of records of any size.
+constexpr uint64_t kPieceBytes = 256 * 1024;
 
 std::string Num(uint64_t n) { return std::to_string(n); }
 
@@ -86,10 +93,135 @@ bool CNtfsVolume::PassRecord(uint64_t number, const uint8_t* bytes, DWORD readRe
                         ")";
   } else if (header.InUse() && header.IsDirectory() && !header.IsExtension()) {
     pass.m_folders.push_back(number);
-    if (pass.m_folders.size() <= kKeptFolders)
+    uint8_t state = kFolderReread;
+    if (pass.m_folders.size() <= kKeptFolders) {
       pass.m_folderRecords.insert(pass.m_folderRecords.end(), bytes, bytes + size);
+      state = kFolderKept;
+    }
+    pass.m_folderStates.push_back(state);
   }
   return pass.m_strProblem.empty();
+}
+
+void CNtfsVolume::CheckAlongReads() {
+  m_bCheckAlong = !m_bChecked;
+  // A volume whose check ends at its unclean state needs no pass; nor is
+  // one started twice.
+  if (!m_bCheckAlong || m_pAhead || !IsWritable()) return;
+  const uint64_t recordSize = m_geometry.m_nRecordSize;
+  // Records never straddle a stretch or a piece of one (they are powers of
+  // two of at most 64 KB); were one to, the records are checked as served.
+  if (CMft::kStretchBytes % recordSize != 0 || kPieceBytes % recordSize != 0) return;
+  const uint64_t first = m_pass.m_nNext * recordSize / CMft::kStretchBytes * CMft::kStretchBytes;
+  m_pAhead = std::make_unique<CStretchQueue>(first, kStretchesAhead);
+  m_nFolderClaim = 0;
+  try {
+    m_ahead = std::thread([this] { PassAhead(); });
+  } catch (const std::system_error&) {
+    // No thread to be had: the records are checked as they are served.
+    m_pAhead.reset();
+    return;
+  }
+  m_mft.SetStretchSource(m_pAhead.get());
+}
+
+void CNtfsVolume::PassAhead() {
+  const uint64_t recordSize = m_geometry.m_nRecordSize;
+  const uint64_t mftBytes = m_mft.RecordCount() * recordSize;
+  std::vector<uint8_t> record(static_cast<size_t>(recordSize));
+  // The last two bytes of each sector of a record: all that fix-ups change.
+  std::vector<uint16_t> ends(static_cast<size_t>(recordSize / kFixupStride));
+  bool going = true;
+  for (uint64_t start = m_pass.m_nNext * recordSize / CMft::kStretchBytes * CMft::kStretchBytes;
+       going && start < mftBytes && !m_bStopAhead; start += CMft::kStretchBytes) {
+    const uint64_t end = std::min(start + CMft::kStretchBytes, mftBytes);
+    CAlignedBytes stretch = m_pAhead->Buffer();
+    stretch.resize(static_cast<size_t>(end - start));
+    // Read a piece at a time and checked while the piece is still in the
+    // processor's cache. Each record as the MFT's reader gives it: from the
+    // stretch, or read alone where the stretch did not read whole. In the
+    // stretch its fix-ups are applied where it lies and undone after, so
+    // that the stretch is handed over as stored.
+    bool whole = true;
+    for (uint64_t piece = start; going && piece < end; piece += kPieceBytes) {
+      const uint64_t stop = std::min(piece + kPieceBytes, end);
+      const bool read =
+          ReadStream(*m_pDevice, m_geometry, m_mft.Data(), piece, stretch.data() + (piece - start),
+                     static_cast<size_t>(stop - piece)) == ERROR_SUCCESS;
+      whole = whole && read;
+      for (uint64_t number = std::max(piece / recordSize, m_pass.m_nNext);
+           going && number < stop / recordSize; ++number) {
+        if (!m_mft.IsInUse(number)) continue;
+        if (read) {
+          uint8_t* at = stretch.data() + (number * recordSize - start);
+          for (size_t k = 0; k < ends.size(); ++k) ends[k] = Le16(at + (k + 1) * kFixupStride - 2);
+          going = PassRecord(number, at, ApplyFixups(at, record.size()));
+          for (size_t k = 0; k < ends.size(); ++k)
+            PutLe16(at + (k + 1) * kFixupStride - 2, ends[k]);
+          continue;
+        }
+        DWORD err = ReadStream(*m_pDevice, m_geometry, m_mft.Data(), number * recordSize,
+                               record.data(), record.size());
+        if (err == ERROR_SUCCESS) err = ApplyFixups(record.data(), record.size());
+        going = PassRecord(number, record.data(), err);
+      }
+    }
+    // A stretch cut short by a problem is not handed over either: the
+    // analysis reads it itself.
+    whole = whole && going;
+    if (whole)
+      m_pAhead->Put(start, std::move(stretch));
+    else
+      m_pAhead->Skip(start, std::move(stretch));
+  }
+  m_pAhead->Finish();
+  WalkKeptFolders();
+}
+
+void CNtfsVolume::WalkKeptFolders() {
+  // Once the records are through, the pass's lists change no more but for
+  // the states of the folders, each written by the thread that took it.
+  const CRecordPass& pass = m_pass;
+  if (!pass.m_strProblem.empty()) return;
+  const size_t recordSize = m_geometry.m_nRecordSize;
+  const CIndexVisitor any = [](const CIndexEntry&) { return true; };
+  CAlignedBytes index;
+  for (size_t k = m_nFolderClaim++; k < pass.m_folders.size() && !m_bStopAhead;
+       k = m_nFolderClaim++) {
+    if (pass.m_folderStates[k] != kFolderKept) continue;
+    const uint64_t number = pass.m_folders[k];
+    const auto at = pass.m_folderRecords.begin() + static_cast<std::ptrdiff_t>(k * recordSize);
+    std::vector<uint8_t> bytes(at, at + static_cast<std::ptrdiff_t>(recordSize));
+    CLoadedRecord parsed;
+    bool listed = false;
+    if (ParseRecord(number, bytes, &parsed) == ERROR_SUCCESS) {
+      for (const CAttribute& a : parsed.m_attributes)
+        listed = listed || a.m_nType == kAttrAttributeList;
+    }
+    if (listed) continue;
+    CFileRecords folder;
+    DWORD err = folder.Load(m_mft, number, std::move(bytes));
+    if (err == ERROR_SUCCESS) err = WalkFolder(folder, any, &index);
+    m_pass.m_folderStates[k] = err == ERROR_SUCCESS ? kFolderWalked : kFolderDamaged;
+  }
+}
+
+void CNtfsVolume::JoinPassAhead() {
+  if (!m_pAhead) return;
+  m_pAhead->Release();
+  // The folders are walked by both threads once the records are through.
+  if (!m_bStopAhead) {
+    m_pAhead->WaitFinished();
+    WalkKeptFolders();
+  }
+  if (m_ahead.joinable()) m_ahead.join();
+  m_mft.SetStretchSource(nullptr);
+  m_pAhead.reset();
+}
+
+void CNtfsVolume::StopPassAhead() {
+  m_bStopAhead = true;
+  JoinPassAhead();
 }
 
 DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
@@ -99,6 +231,8 @@ DWORD CNtfsVolume::CheckAllocation(CAllocationCheck* result) {
 DWORD CNtfsVolume::WalkAllocation(CAllocationCheck* result,
                                   std::vector<std::pair<uint64_t, uint64_t>>* ownedRuns) {
   *result = CAllocationCheck();
+  // The pass ahead ends on its own, with the records it had to check.
+  JoinPassAhead();
   CommitGroup();
   // Records served from now on are for whoever asks, not for this check.
   m_bChecked = true;
@@ -198,12 +332,19 @@ DWORD CNtfsVolume::WalkAllocation(CAllocationCheck* result,
   const size_t recordSize = m_geometry.m_nRecordSize;
   for (size_t k = 0; k < pass.m_folders.size(); ++k) {
     const uint64_t number = pass.m_folders[k];
-    CFileRecords folder;
-    const auto kept = pass.m_folderRecords.begin() + static_cast<std::ptrdiff_t>(k * recordSize);
-    DWORD err = k < kKeptFolders
-                    ? folder.Load(m_mft, number, std::vector<uint8_t>(kept, kept + recordSize))
-                    : folder.Load(m_mft, number);
-    if (err == ERROR_SUCCESS) err = WalkFolder(folder, any, &index);
+    const uint8_t state = pass.m_folderStates[k];
+    DWORD err = state == kFolderDamaged ? ERROR_FILE_CORRUPT : ERROR_SUCCESS;
+    if (state == kFolderKept || state == kFolderReread) {
+      CFileRecords folder;
+      if (state == kFolderKept) {
+        // The first folders' records are all kept, in order.
+        const auto at = pass.m_folderRecords.begin() + static_cast<std::ptrdiff_t>(k * recordSize);
+        err = folder.Load(m_mft, number, std::vector<uint8_t>(at, at + recordSize));
+      } else {
+        err = folder.Load(m_mft, number);
+      }
+      if (err == ERROR_SUCCESS) err = WalkFolder(folder, any, &index);
+    }
     if (err != ERROR_SUCCESS) {
       result->m_strProblem =
           "a corrupt index block in " +

@@ -15,8 +15,8 @@ namespace {
 // From NTFS 3.1 on, records carry their own number behind the header.
 constexpr size_t kRecordNumberField = record::kRecordNumber;
 constexpr size_t kUsaOffsetWithNumber = record::kUsaOffset31;
-constexpr uint64_t kReadAheadBytes = 1024 * 1024;  // a thousand records a read
-constexpr uint64_t kPassStep = 16;                 // records apart that still make a pass
+constexpr uint64_t kReadAheadBytes = CMft::kStretchBytes;
+constexpr uint64_t kPassStep = 16;  // records apart that still make a pass
 
 DWORD Corrupt(std::string* message, const std::string& reason) {
   if (message) *message = "damaged NTFS volume: " + reason;
@@ -92,16 +92,19 @@ DWORD CMft::ReadRecordInto(uint64_t number, uint8_t* out) const {
     }
     const uint64_t start = offset / kReadAheadBytes * kReadAheadBytes;
     const uint64_t end = std::min(start + kReadAheadBytes, m_nRecordCount * size);
-    m_readAhead.resize(static_cast<size_t>(end - start));
     m_nReadAheadOffset = start;
-    if (ReadStream(*m_pDevice, m_geometry, m_data, start, m_readAhead.data(), m_readAhead.size()) !=
-        ERROR_SUCCESS) {
-      // A stretch that cannot be read whole may still hold this record.
-      m_readAhead.clear();
-      std::vector<uint8_t> bytes;
-      const DWORD err = ReadRecordAt(number, m_data, &bytes);
-      if (err == ERROR_SUCCESS) std::memcpy(out, bytes.data(), bytes.size());
-      return err;
+    // A stretch read ahead for the pass is taken over; any other is read.
+    if (!m_pSource || !m_pSource->Take(start, end - start, &m_readAhead)) {
+      m_readAhead.resize(static_cast<size_t>(end - start));
+      if (ReadStream(*m_pDevice, m_geometry, m_data, start, m_readAhead.data(),
+                     m_readAhead.size()) != ERROR_SUCCESS) {
+        // A stretch that cannot be read whole may still hold this record.
+        m_readAhead.clear();
+        std::vector<uint8_t> bytes;
+        const DWORD err = ReadRecordAt(number, m_data, &bytes);
+        if (err == ERROR_SUCCESS) std::memcpy(out, bytes.data(), bytes.size());
+        return err;
+      }
     }
   }
   std::memcpy(out, m_readAhead.data() + (offset - m_nReadAheadOffset), static_cast<size_t>(size));

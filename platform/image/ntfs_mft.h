@@ -12,6 +12,7 @@
 #include "ondisk/ntfs_record.h"
 #include "platform/image/block_device.h"
 #include "platform/image/ntfs_stream.h"
+#include "platform/image/stretch_queue.h"
 
 namespace vt {
 namespace ntfs {
@@ -27,6 +28,10 @@ struct CLoadedRecord {
 
 class CMft {
  public:
+  // Records are read a stretch of this many bytes at a time, each stretch
+  // starting at a multiple of it (and the last one cut at the MFT's end).
+  static constexpr uint64_t kStretchBytes = 1024 * 1024;  // a thousand records a read
+
   // Reads record 0 where the boot sector places it and puts $MFT's data
   // together, following its attribute list into extension records that the
   // part already known reaches; then loads the MFT's bitmap. ERROR_SUCCESS
@@ -60,6 +65,9 @@ class CMft {
   // Record `number` was written as `bytes` (as stored, fix-ups prepared):
   // the stretch read ahead takes it over rather than being read again.
   void Rewrote(uint64_t number, const std::vector<uint8_t>& bytes) const;
+  // Stretches a pass needs are first asked of `source` (nullptr: none); it
+  // must hand over the MFT's bytes as they are stored.
+  void SetStretchSource(CStretchSource* source) const { m_pSource = source; }
 
  private:
   DWORD ReadRecordAt(uint64_t number, const CStream& data, std::vector<uint8_t>* bytes) const;
@@ -75,6 +83,7 @@ class CMft {
   mutable CAlignedBytes m_readAhead;
   mutable uint64_t m_nReadAheadOffset = 0;
   mutable uint64_t m_nLastRecord = ~static_cast<uint64_t>(0);
+  mutable CStretchSource* m_pSource = nullptr;
 };
 
 // Checks a record (fix-ups applied) and walks its attributes.

@@ -304,8 +304,9 @@ DWORD CNtfsVolume::GetNtfsFileRecord(const void* in, DWORD inSize, void* out, DW
   uint8_t* record = reply + kRecordReplyHeader;
   const DWORD read = m_mft.ReadRecordInto(number, record);
   // The next record in use of a pass over them all also counts for the
-  // allocation check, which then need not read it again.
-  if (m_bCheckAlong && m_pass.m_strProblem.empty() && number >= m_pass.m_nNext &&
+  // allocation check, which then need not read it again (unless the pass
+  // goes ahead on its own).
+  if (m_bCheckAlong && !m_pAhead && m_pass.m_strProblem.empty() && number >= m_pass.m_nNext &&
       m_mft.IsInUse(number) && NoneInUse(m_pass.m_nNext, number))
     PassRecord(number, record, read);
   CRecordHeader header;

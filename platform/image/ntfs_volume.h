@@ -31,9 +31,11 @@
 //   index block hides the files below it. See ntfs_move.cpp for the moves.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -45,6 +47,7 @@
 #include "platform/image/move_intent.h"
 #include "platform/image/ntfs_index.h"
 #include "platform/image/ntfs_mft.h"
+#include "platform/image/stretch_queue.h"
 
 namespace vt {
 
@@ -90,8 +93,13 @@ class CNtfsVolume : public CFsVolume {
   // (first, count).
   DWORD WalkAllocation(CAllocationCheck* result, std::vector<std::pair<uint64_t, uint64_t>>* owned);
   DWORD CommitMoves() override { return CommitGroup(); }
-  void CheckAlongReads() override { m_bCheckAlong = !m_bChecked; }
-  ~CNtfsVolume() override { EndWrites(); }
+  // ntfs_check.cpp: the pass over the records goes ahead of the reads on a
+  // thread of its own where one can be had.
+  void CheckAlongReads() override;
+  ~CNtfsVolume() override {
+    StopPassAhead();
+    EndWrites();
+  }
 
   // Whether moves may write, and why not ("" when they may).
   bool IsWritable() const { return m_strUnclean.empty(); }
@@ -169,9 +177,11 @@ class CNtfsVolume : public CFsVolume {
 
   // The allocation check's pass over the records in use (ntfs_check.cpp).
   // An analysis asks for each of them in turn through GetNtfsFileRecord;
-  // after CheckAlongReads each is checked as it is served, so that a check
-  // right after the analysis reads the MFT no second time, and goes on from
-  // where the analysis stopped.
+  // after CheckAlongReads the pass goes ahead of it on a thread of its own
+  // and hands each stretch of the MFT it has read and checked over to the
+  // MFT's reader (or, without a thread, each record is checked as it is
+  // served), so that a check right after the analysis reads the MFT no
+  // second time, and goes on from where the pass stopped.
   struct COwnedRun {
     uint64_t lcn, count, record;
   };
@@ -183,11 +193,32 @@ class CNtfsVolume : public CFsVolume {
     // The records of the first folders, one after the other, so that their
     // indexes are found without reading them again.
     std::vector<uint8_t> m_folderRecords;
+    // Per folder, whether its index has been walked (CFolderState).
+    std::vector<uint8_t> m_folderStates;
     std::vector<ntfs::CRun> m_runs;  // one attribute's, reused
+  };
+  enum CFolderState : uint8_t {
+    kFolderKept,     // to be walked, its record kept in m_folderRecords
+    kFolderReread,   // to be walked, its record read again
+    kFolderWalked,   // walked whole
+    kFolderDamaged,  // its record or index is damaged
   };
   // Checks record `number` (in use in the MFT bitmap), as ReadRecordInto
   // gave it with `readResult`; false once the pass has found a problem.
   bool PassRecord(uint64_t number, const uint8_t* bytes, DWORD readResult);
+  // The thread of the pass ahead: reads the MFT a stretch at a time, checks
+  // the records in use of each and hands the stretch to the MFT's reader
+  // for the analysis to be served from; then walks the folders' indexes.
+  void PassAhead();
+  // Walks the indexes of the folders whose records the pass kept, taking
+  // them one at a time, with whichever other thread does the same. A
+  // folder whose record has an attribute list is left: its other records
+  // are read through the MFT's reader after the pass.
+  void WalkKeptFolders();
+  // Waits for the pass ahead to end, walking folders beside it
+  // (StopPassAhead: makes it end first, walking no more).
+  void JoinPassAhead();
+  void StopPassAhead();
   // Whether the MFT bitmap marks no record of [from, to) in use.
   bool NoneInUse(uint64_t from, uint64_t to) const;
 
@@ -212,6 +243,11 @@ class CNtfsVolume : public CFsVolume {
   CFsNode m_root;
   CRecordPass m_pass;
   bool m_bCheckAlong = false;  // records served are checked (until CheckAllocation)
+  // While it runs, the pass ahead alone touches m_pass.
+  std::unique_ptr<CStretchQueue> m_pAhead;
+  std::thread m_ahead;
+  std::atomic<bool> m_bStopAhead{false};
+  std::atomic<size_t> m_nFolderClaim{0};  // the next kept folder to walk
   bool m_bChecked = false;
   // Recently listed folders by record number, newest last.
   std::vector<std::pair<uint64_t, std::shared_ptr<const CFolder>>> m_folderCache;
