@@ -415,7 +415,9 @@ TEST_F(NtfsClean, ARecordThatCannotBeReadIsFoundAlikeAlongAnAnalysis) {
             set.DeviceIoControl(volume, FSCTL_GET_NTFS_FILE_RECORD, &i, 8, reply.data(),
                                 static_cast<DWORD>(reply.size()), &returned);
         // The analysis is told, and goes on with the next record.
-        if (i == file) EXPECT_FALSE(served);
+        if (i == file) {
+          EXPECT_FALSE(served);
+        }
       }
       set.CloseHandle(volume);
     }
