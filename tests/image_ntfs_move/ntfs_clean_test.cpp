@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -451,6 +452,22 @@ class CCountingDevice : public CBlockDevice {
   std::atomic<uint64_t>* m_pCount;
 };
 
+// `files` files of size(i) bytes in folders of 20, the folders in groups of
+// ten, so that each index stays within the builder's one level of blocks.
+void AddFoldersOfTwenty(CNtfsImageBuilder& b, int files, const std::function<size_t(int)>& size) {
+  const auto number = [](int i) {
+    std::u16string text;
+    for (char c : std::to_string(i)) text += static_cast<char16_t>(c);
+    return text;
+  };
+  uint64_t group = 0, folder = 0;
+  for (int i = 0; i < files; ++i) {
+    if (i % 200 == 0) group = b.AddFolder(CNtfsImageBuilder::kRoot, u"group " + number(i));
+    if (i % 20 == 0) folder = b.AddFolder(group, u"folder " + number(i));
+    b.AddFile(folder, u"file " + number(i), std::string(size(i), 'x'));
+  }
+}
+
 // Records served to the analysis are not read again by the check: from the
 // mount to the check's end the MFT is read once (and the stretch the mount
 // reads once more at most), however much of it the analysis asked for
@@ -460,19 +477,7 @@ class CCountingDevice : public CBlockDevice {
 TEST(NtfsCheckPass, TheCheckAfterAnAnalysisReadsOnlyTheRecordsNotServed) {
   const uint32_t records = 4400;
   CNtfsImageBuilder b(8192, records);
-  const auto number = [](int i) {
-    std::u16string text;
-    for (char c : std::to_string(i)) text += static_cast<char16_t>(c);
-    return text;
-  };
-  // Folders of 20 in groups of ten, each index within the builder's one
-  // level of blocks.
-  uint64_t group = 0, folder = 0;
-  for (int i = 0; i < 3900; ++i) {
-    if (i % 200 == 0) group = b.AddFolder(CNtfsImageBuilder::kRoot, u"group " + number(i));
-    if (i % 20 == 0) folder = b.AddFolder(group, u"folder " + number(i));
-    b.AddFile(folder, u"file " + number(i), std::string(i % 7 ? 100 : 5000, 'x'));
-  }
+  AddFoldersOfTwenty(b, 3900, [](int i) { return i % 7 ? 100 : 5000; });
   b.MarkClean();
   b.Finish();
   const uint64_t mftBytes = uint64_t(records) * 1024;
@@ -518,18 +523,7 @@ TEST(NtfsCheckPass, TheCheckAfterAnAnalysisReadsOnlyTheRecordsNotServed) {
 TEST(NtfsCheckPass, ARecordThatEndsThePassPartWayLeavesTheRestServedAsStored) {
   const uint32_t records = 2600;
   CNtfsImageBuilder b(8192, records);
-  const auto number = [](int i) {
-    std::u16string text;
-    for (char c : std::to_string(i)) text += static_cast<char16_t>(c);
-    return text;
-  };
-  // Folders of 20 in groups of ten, as the builder's indexes hold them.
-  uint64_t group = 0, folder = 0;
-  for (int i = 0; i < 2200; ++i) {
-    if (i % 200 == 0) group = b.AddFolder(CNtfsImageBuilder::kRoot, u"group " + number(i));
-    if (i % 20 == 0) folder = b.AddFolder(group, u"folder " + number(i));
-    b.AddFile(folder, u"file " + number(i), std::string(100, 'x'));
-  }
+  AddFoldersOfTwenty(b, 2200, [](int) { return 100; });
   b.MarkClean();
   b.Finish();
   // In the first piece of the second stretch, and in the first stretch.
