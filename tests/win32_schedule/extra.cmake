@@ -1,7 +1,7 @@
 # The scheduled task over Wine's Task Scheduler 1.0, and its library path
 # with Brakwater.dll absent, with stand-in libraries and with the real one.
-# These tests get a Wine prefix of their own, since they change its task
-# store.
+# These tests run in a Wine prefix apart from the others, one such program
+# at a time, since they change its task store.
 target_link_libraries(${target} PRIVATE vt_schedule vt_tasklib)
 foreach(helper recording_library other_library)
   add_library(vt_${helper} SHARED ${dir}/helpers/${helper}.cpp ${dir}/helpers/${helper}.def)
@@ -16,5 +16,4 @@ target_compile_definitions(${target} PRIVATE
   VT_BRAKWATER_DLL="$<TARGET_FILE:Brakwater>"
   VT_RECORDING_LIBRARY="$<TARGET_FILE:vt_recording_library>"
   VT_OTHER_LIBRARY="$<TARGET_FILE:vt_other_library>")
-set_property(TARGET ${target} PROPERTY CROSSCOMPILING_EMULATOR
-  /usr/bin/env WINEPREFIX=${CMAKE_BINARY_DIR}/wine-standalone ${CMAKE_CROSSCOMPILING_EMULATOR})
+set(wine_prefix wine-standalone)

@@ -292,16 +292,22 @@ int RunOptionsCommand(int argc, char** argv) {
   if (cmd == "tray-cancel") {
     HWND tray = WaitTop(nullptr, "VantrelTray", 60);
     if (!tray) return Error("no tray window");
+    // Short polls throughout: the drive's pass may take well under a second,
+    // and the choice has to land while it runs.
     bool seen = false;
-    for (int i = 0; i < 1200 && !seen; ++i) {
+    for (int i = 0; i < 6000 && !seen; ++i) {
       seen = WindowText(tray) == arg(2);
-      if (!seen) ::Sleep(50);
+      if (!seen) ::Sleep(10);
     }
     if (!seen) return Error("the tip never read so");
     // The menu opens at the cursor: near the corner where the icon would be.
     ::SetCursorPos(1000, 690);
     ::PostMessageA(tray, ::RegisterWindowMessageA("VTRTaskbarMsg"), 1, WM_RBUTTONDOWN);
-    HWND menu = WaitTop(nullptr, "#32768", 10);
+    HWND menu = nullptr;
+    for (int i = 0; i < 1000 && !menu; ++i) {
+      menu = FindTop(nullptr, "#32768");
+      if (!menu) ::Sleep(10);
+    }
     if (!menu) return Error("no menu open");
     std::printf("menu open\n");
     std::fflush(stdout);
