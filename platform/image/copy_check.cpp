@@ -84,13 +84,13 @@ class CStretchReader {
   CAlignedBytes& m_source;
 };
 
-// Every stretch after the first, read directly by several threads; one
+// Every stretch from `first` on, read directly by several threads; one
 // that cannot be read so (the device's last block, partly) is read after
 // the others, through the cache dropped first. Reading (Read, ReadStored)
 // changes nothing in the device, so the readers share it.
 DWORD CheckInParallel(CBlockDevice& device, const std::vector<CCopiedRange>& pieces,
-                      const std::vector<CStretch>& stretches, CMoveBuffers& buffers) {
-  std::atomic<size_t> next{1};
+                      const std::vector<CStretch>& stretches, size_t first, CMoveBuffers& buffers) {
+  std::atomic<size_t> next{first};
   std::atomic<bool> stop{false};
   std::mutex lock;
   DWORD failure = ERROR_SUCCESS;
@@ -109,7 +109,7 @@ DWORD CheckInParallel(CBlockDevice& device, const std::vector<CCopiedRange>& pie
       }
     }
   };
-  const size_t helpers = std::min<size_t>(kReadBackReaders - 1, stretches.size() - 2);
+  const size_t helpers = std::min<size_t>(kReadBackReaders - 1, stretches.size() - first - 1);
   std::vector<std::thread> threads;
   threads.reserve(helpers);
   try {
@@ -163,15 +163,19 @@ DWORD CheckCopies(CBlockDevice& device, std::vector<CCopiedRange> copies, CMoveB
     stretches.push_back(CStretch{i, j, bytes});
     i = j;
   }
-  // The first stretch tells whether the device reads its storage
-  // directly; if it does, the others are read so by several readers at
-  // once, as the storage answers several requests at a time faster than one
-  // after another.
+  // Once the device has read its storage directly, every stretch is read
+  // so by several readers at once, as the storage answers several requests
+  // at a time faster than one after another. Until then the first stretch,
+  // read alone, tells whether it does.
+  if (buffers.m_bReadsDirect && stretches.size() > 1) {
+    return CheckInParallel(device, pieces, stretches, 0, buffers);
+  }
   CStretchReader first(device, pieces, true, buffers, 0);
   DWORD err = first.Check(stretches.front());
   if (err != ERROR_SUCCESS && err != ERROR_NOT_SUPPORTED) return err;
+  if (err == ERROR_SUCCESS) buffers.m_bReadsDirect = true;
   if (err == ERROR_SUCCESS && stretches.size() > 1) {
-    return CheckInParallel(device, pieces, stretches, buffers);
+    return CheckInParallel(device, pieces, stretches, 1, buffers);
   }
   // Otherwise each stretch ahead is dropped from the cache (and so asked of
   // the storage) up to this much before it is read.

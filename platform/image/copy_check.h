@@ -28,6 +28,9 @@ struct CMoveBuffers {
   CAlignedBytes m_copy;                      // a copy's pieces on their way to the target
   CAlignedBytes m_target[kReadBackReaders];  // each reader's targets read back
   CAlignedBytes m_source[kReadBackReaders];  // and the sources they are compared with
+  // The device has read its storage directly before: a group's stretches
+  // are then all read at once, none first alone to find out.
+  bool m_bReadsDirect = false;
 };
 
 // Targets that lie next to each other are read in large pieces, so that a
