@@ -210,16 +210,25 @@ DWORD CFatVolume::CommitGroup() {
 
 void CFatVolume::SettleFrees() { CommitGroup(); }
 
-void CFatVolume::EndWrites() {
-  CommitGroup();
+DWORD CFatVolume::CommitMoves() {
+  const DWORD committed = CommitGroup();
+  DWORD err = ERROR_SUCCESS;
   if (m_bUnflushed) {
     // Nothing may say "clean" before the moves are on stable storage.
-    if (Flush() != ERROR_SUCCESS) return;
+    err = Flush();
+    if (err != ERROR_SUCCESS) return committed != ERROR_SUCCESS ? committed : err;
   }
-  if (m_bMarkedDirty && (MarkClean() != ERROR_SUCCESS || Flush() != ERROR_SUCCESS)) return;
+  if (m_bMarkedDirty) {
+    err = MarkClean();
+    if (err == ERROR_SUCCESS) err = Flush();
+    if (err != ERROR_SUCCESS) return committed != ERROR_SUCCESS ? committed : err;
+  }
   // Everything the record names is stored.
   m_records.Finish();
+  return committed;
 }
+
+void CFatVolume::EndWrites() { CommitMoves(); }
 
 DWORD CFatVolume::ReadDirEntry(const CFsNode& node, uint8_t entry[32], bool folder) {
   // The entry must lie in a folder area of the volume; its id is its offset.

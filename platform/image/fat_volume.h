@@ -46,7 +46,9 @@ class CFatVolume : public CFsVolume {
   DWORD ReadRaw(uint64_t offset, void* buffer, size_t size) override;
   DWORD MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint64_t count) override;
   void EndWrites() override;
-  DWORD CommitMoves() override { return CommitGroup(); }
+  // The moves gathered so far are stored and settled as at the end: the
+  // frees and the clean marks flushed, the intent record gone.
+  DWORD CommitMoves() override;
   // fat_check.cpp.
   DWORD CheckAllocation(CAllocationCheck* result) override;
   // The check, and when every chain could be followed, which item owns

@@ -109,6 +109,8 @@ DWORD CGroupRecords::StoreWithFlush(CIntentRecord record, const std::function<DW
 void CGroupRecords::Finish() {
   if (m_bWritten && !m_bKept) RemoveIntentRecord(m_strPath);
   m_bWritten = false;
+  // The frees are stored: the next group's record need not name them.
+  if (!m_bKept) m_unstored.clear();
 }
 
 }  // namespace vt

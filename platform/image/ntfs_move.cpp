@@ -501,14 +501,18 @@ DWORD CNtfsVolume::MoveClusters(CFsNode* node, uint64_t vcn, uint64_t lcn, uint6
   return ERROR_SUCCESS;
 }
 
-void CNtfsVolume::EndWrites() {
-  CommitGroup();
+DWORD CNtfsVolume::CommitMoves() {
+  const DWORD committed = CommitGroup();
   if (m_bUnflushed) {
-    if (m_pDevice->Flush() != ERROR_SUCCESS) return;
+    const DWORD err = m_pDevice->Flush();
+    if (err != ERROR_SUCCESS) return committed != ERROR_SUCCESS ? committed : err;
     m_bUnflushed = false;
   }
   // Everything the record names is stored.
   m_records.Finish();
+  return committed;
 }
+
+void CNtfsVolume::EndWrites() { CommitMoves(); }
 
 }  // namespace vt

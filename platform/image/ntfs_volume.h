@@ -92,7 +92,9 @@ class CNtfsVolume : public CFsVolume {
   // The check, and when it found nothing wrong the runs files own, sorted
   // (first, count).
   DWORD WalkAllocation(CAllocationCheck* result, std::vector<std::pair<uint64_t, uint64_t>>* owned);
-  DWORD CommitMoves() override { return CommitGroup(); }
+  // The moves gathered so far are stored and settled as at the end: the
+  // frees flushed, the intent record gone.
+  DWORD CommitMoves() override;
   // ntfs_check.cpp: the pass over the records goes ahead of the reads on a
   // thread of its own where one can be had.
   void CheckAlongReads() override;

@@ -8,6 +8,8 @@
 #  - "Move file anyway?" for files that are not fragmented: "Skip file" with
 #    the box ticked, "Defrag file" with it clear (the first answer holds for
 #    the batch either way), "Cancel" (the batch stops);
+#  - the program killed while it waits between operations: the volume as a
+#    close would leave it (ntfsfix -n, ntfsresize -i, checksums);
 #  - a fresh start with the one-argument form, then a hand-off of the
 #    two-argument form, each listing exactly its files.
 # Judged by ntfsfix -n, every file's checksum and ntfsinfo's run lists.
@@ -20,7 +22,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?usage: request_scenario.sh BUILD_DIR OUTDIR}
 out=${2:?}
 name=request_scenario
-needs="xdotool ntfs-3g ntfsinfo ntfsfix mkntfs python3"
+needs="xdotool ntfs-3g ntfsinfo ntfsfix ntfsresize mkntfs python3"
 [ "$(id -u)" = 0 ] || { echo "$name: the NTFS image needs root" >&2; exit 77; }
 . "$here/scenario_lib.sh"
 prog=$work/prog
@@ -198,9 +200,31 @@ check "reopened, the switch of the task not made is off" \
   bash -c '[[ "$0" != *checked* ]]' "$(drive sheet-text 2160)"
 drive sheet-press 2
 drive sheet-gone 20
-drive close
-sleep 3
+
+log "# killed while it waits between operations: nothing held"
+# Its batches have ended and the program waits for input. A SIGKILL now must
+# leave the volume as closing the program would: no dirty mark, no cluster
+# marked that no file owns, no intent record, before any later open could
+# mend one.
+drive wait-idle 60
+program_pid() {  # the Wine process of Vantrel.exe itself ("Z:\...\Vantrel /defrag ...")
+  local p
+  for p in /proc/[0-9]*; do
+    tr '\0' ' ' <"$p/cmdline" 2>/dev/null | grep -Eq '^[^ ]*[\/]Vantrel(\.exe)?( |$)' &&
+      { echo "${p#/proc/}"; return; }
+  done
+}
+pid=$(program_pid)
+check "the program's process is found" test -n "$pid"
+[ -n "$pid" ] && kill -KILL "$pid"
+sleep 2
+"$server" -k
 "$server" -w
+check "killed between operations: the volume passes ntfsfix -n" fs_check "$img"
+check "killed between operations: ntfsresize -i finds every marked cluster owned" \
+  bash -c 'ntfsresize -i -f "$0" >/dev/null 2>&1' "$img"
+check "killed between operations: no intent record beside the image" test ! -e "$img.vantrel-moves"
+check "killed between operations: every file reads back unchanged" cmp -s "$work/before" <(sums "$img")
 
 log "# a fresh start with one quoted argument, then a two-argument hand-off"
 request "$work/three.txt" "Café crème.bin" "Документы/子フォルダ"

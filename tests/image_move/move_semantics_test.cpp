@@ -347,6 +347,39 @@ TEST(MoveFile, DirtyMarksOnlyWhileAGroupIsCommitted) {
   }
 }
 
+// The end of an operation reads the volume bitmap with every handle still
+// open (the program keeps them between operations). From then on nothing
+// waits for a later flush: the storage as of the last flush is the volume,
+// clean and with every cluster owned, as a power cut could leave it.
+TEST(MoveFile, ReadingTheBitmapLeavesNothingUnflushed) {
+  for (EBuildType type : kTypes) {
+    CScene scene(type);
+    const size_t flag = type == EBuildType::kFat32 ? 0x41 : 0x25;
+    COpened o(scene);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), o.Move(0, 60, 2));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), o.Move(2, 70, 2));
+    STARTING_LCN_INPUT_BUFFER in = {};
+    std::vector<uint8_t> bits(4096);
+    DWORD returned = 0;
+    const BOOL read = o.volume.m_set.DeviceIoControl(o.vol, FSCTL_GET_VOLUME_BITMAP, &in, sizeof(in),
+                                                     bits.data(), static_cast<DWORD>(bits.size()),
+                                                     &returned);
+    ASSERT_TRUE(read || o.volume.m_set.GetLastError() == ERROR_MORE_DATA);
+    const CFaultPlan& plan = *o.volume.m_pPlan;
+    for (const auto& w : plan.m_log) {
+      EXPECT_LT(w.m_nEpoch, plan.m_nFlushes) << "a write at " << w.m_nOffset << " not flushed";
+    }
+    const std::vector<uint8_t> stored = o.volume.Bytes();
+    EXPECT_EQ(0, stored[flag] & 1);
+    CImageSurvey survey = Survey(stored, scene.builder.VolumeBytes());
+    EXPECT_EQ("", survey.m_strProblem);
+    EXPECT_EQ(0u, survey.m_nLostClusters);
+    EXPECT_EQ(scene.frag, survey.m_files["\\Fragmented.bin"]);
+    o.volume.m_set.CloseHandle(o.file);
+    o.volume.m_set.CloseHandle(o.vol);
+  }
+}
+
 // fsck.fat rejects a volume with either mark: nothing is moved on it.
 TEST(MoveFile, AVolumeDirtyWhenMountedIsNotWritten) {
   for (EBuildType type : kTypes) {
