@@ -1,5 +1,6 @@
 #include "platform/image/move_intent.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -86,6 +87,15 @@ void RemoveIntentRecord(const std::string& path) {
 
 DWORD CGroupRecords::StoreWithFlush(CIntentRecord record, const std::function<DWORD()>& flush) {
   record.m_clusters.insert(record.m_clusters.end(), m_unstored.begin(), m_unstored.end());
+  // A group that failed part way may have left clusters marked that no file
+  // owns: this record replaces the one naming them, so it names them too.
+  for (const auto& run : m_kept) {
+    if (std::find(record.m_clusters.begin(), record.m_clusters.end(), run) ==
+        record.m_clusters.end()) {
+      record.m_clusters.push_back(run);
+    }
+  }
+  m_last = record.m_clusters;
   DWORD written = ERROR_SUCCESS;
   DWORD flushed = ERROR_SUCCESS;
   bool flushedAlready = false;
@@ -102,7 +112,7 @@ DWORD CGroupRecords::StoreWithFlush(CIntentRecord record, const std::function<DW
   if (!flushedAlready) flushed = flush();
   if (written == ERROR_SUCCESS && !m_strPath.empty()) m_bWritten = true;
   if (flushed == ERROR_SUCCESS) m_unstored.clear();
-  if (flushed != ERROR_SUCCESS || written != ERROR_SUCCESS) m_bKept = true;
+  if (flushed != ERROR_SUCCESS || written != ERROR_SUCCESS) Keep();
   return flushed != ERROR_SUCCESS ? flushed : written;
 }
 

@@ -53,8 +53,12 @@ class CGroupRecords {
   void Freed(uint64_t lcn, uint64_t count) { m_unstored.emplace_back(lcn, count); }
   // A record was written by other means.
   void Wrote() { m_bWritten = true; }
-  // A group failed part way: the record stays for the next open.
-  void Keep() { m_bKept = true; }
+  // A group failed part way: the record stays for the next open, and what
+  // it names is named again by every record written after it.
+  void Keep() {
+    m_bKept = true;
+    m_kept = m_last;
+  }
   // Everything is stored: the record goes, unless one is to stay.
   void Finish();
 
@@ -62,6 +66,8 @@ class CGroupRecords {
   bool m_bWritten = false;
   bool m_bKept = false;
   std::vector<std::pair<uint64_t, uint64_t>> m_unstored;
+  std::vector<std::pair<uint64_t, uint64_t>> m_last;  // the clusters of the last record
+  std::vector<std::pair<uint64_t, uint64_t>> m_kept;  // those of a group that failed part way
 };
 
 }  // namespace vt
